@@ -1,0 +1,38 @@
+# Front door: `make run` starts the program, `make test` runs every test.
+# Both install missing Debian packages first (scripts/install-deps).
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test bench run fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench: configure
+	@scripts/install-deps --bench
+	cmake --build $(BUILD) -j $(JOBS)
+	bench/run-benchmarks $(BUILD)
+
+run: build
+	@if [ -x $(BUILD)/src/app/tokasearch ]; then \
+	  $(BUILD)/src/app/tokasearch; \
+	else \
+	  echo "The window is not built yet; the engine can be tried with $(BUILD)/tools/tokascore."; \
+	fi
+
+clean:
+	rm -rf $(BUILD)
