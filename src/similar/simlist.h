@@ -80,12 +80,19 @@ public:
     /// The cut-off: the score in the overflow slot.
     Real48 CutOff() const { return m_scores[m_listSize]; }
 
-    /// Scores a candidate given as code points (already cut to 255 and
-    /// normalised) with length n modulo 256, exactly as RateFile does.
-    long double Score(std::u32string_view candidate, std::uint16_t n, bool fuzzy) const;
+    /// The score that RateFile computes for a name (its length taken modulo
+    /// 256, normalised, cut to 255 code points), here with an explicit
+    /// cut-off; RateFile passes CutOff().  Allocates nothing.  reference
+    /// selects the literal measures (tests and benchmarks compare the two).
+    long double Score(std::string_view name, bool fuzzy, Real48 cutOff, bool reference = false) const;
+
+    /// Puts an entry with its score into the ranks: it settles directly
+    /// below the last entry whose score is at least its own; the last rank
+    /// moves into the overflow slot.  An entry that does not beat the last
+    /// rank changes nothing.  RateFile calls it for admitted entries only.
+    void InsertRanked(std::string_view name, std::string_view dir, Real48 score);
 
 private:
-    void InsertRanked(std::string_view name, std::string_view dir, Real48 score);
 
     std::u32string m_searchText;
     std::uint8_t m_searchLen = 0;

@@ -1,0 +1,78 @@
+#pragma once
+// The steps that both measures share, written once over a window counter.
+// The counter answers how many windows the inner string X (length a) and the
+// scanned string Y (length b) have in common; the steps turn the counts into
+// a score with the design's constants, evaluation order and rounding points.
+// measures.cpp runs them over a bit-parallel counter, measures_reference.cpp
+// over the literal greedy matching; both must agree bit for bit.
+
+#include "similar/real48.h"
+
+namespace toka::detail {
+
+/// 1/3 in working precision: the nearest extended value, slightly above 1/3.
+/// The score multiplies by it; it never divides by 3.
+inline constexpr long double kThird = 1.0L / 3.0L;
+
+/// Counter concept:
+///   int bigramPresence()  c1: positions i of X whose bigram occurs in Y
+///   int windows(int L)    greedy matches of windows of length L, all letters
+///                         equal; called in the order L = 2, 1, 3, 4, ...
+///   int endpoints(int L)  greedy matches of windows of length L whose first
+///                         and last letters are equal
+/// fuzzy selects the length-independent denominators (query = X always).
+template <class Counter>
+long double runMeasure(Counter& count, int a, int b, bool fuzzy,
+                       Real48 queryWeight, Real48 candidateWeight, Real48 cutOff) {
+    const long double t = cutOff.value();
+    // Early exits 1 and 2 compare an unrounded extended quotient with T.
+    auto bigramRatio = [&](int c) -> long double {
+        return fuzzy ? static_cast<long double>(c) / static_cast<long double>(a - 1)
+                     : static_cast<long double>(c) / static_cast<long double>(a + b - c - 2);
+    };
+
+    const int c1 = count.bigramPresence();
+    if (c1 == 0 || bigramRatio(c1) < t)
+        return 0.0L;
+
+    const int c2 = count.windows(2);
+    Real48 match = Real48::fromExtended(c2 * 0.5L);
+    if (bigramRatio(c2) < t)
+        return 0.0L;
+
+    const int c3 = count.windows(1);
+    match = Real48::fromExtended(match.value() + c3);
+
+    // Longer windows, stopping after the first length without a match (or
+    // when the scanned string has no window that long).
+    for (int L = 3; L <= a && L <= b; ++L) {
+        const int cL = count.windows(L);
+        match = Real48::fromExtended(match.value() + static_cast<long double>(cL) / L);
+        if (cL == 0)
+            break;
+    }
+
+    const Real48 r1 = fuzzy
+        ? Real48::fromExtended(match.value() / queryWeight.value())
+        : Real48::fromExtended(match.value() /
+                               ((queryWeight.value() + candidateWeight.value()) - match.value()));
+    if (r1.value() < t)
+        return 0.0L;
+
+    // End points: every length from 3 to a, no early stop.
+    int c5 = 0;
+    for (int L = 3; L <= a && L <= b; ++L)
+        c5 += count.endpoints(L);
+
+    auto halfPairs = [](int n) { // (n - 1) * ((n - 2) * 0.5): windows of lengths 3..n
+        return static_cast<long double>(n - 1) * (static_cast<long double>(n - 2) * 0.5L);
+    };
+    const Real48 r2 = fuzzy
+        ? Real48::fromExtended(static_cast<long double>(c5) / halfPairs(a))
+        : Real48::fromExtended(static_cast<long double>(c5) /
+                               (halfPairs(a) + halfPairs(b) - static_cast<long double>(c5)));
+
+    return Real48::fromExtended((2.0L * r1.value() + r2.value()) * kThird).value();
+}
+
+} // namespace toka::detail
