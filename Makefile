@@ -34,5 +34,10 @@ run: build
 	  echo "The window is not built yet; the engine can be tried with $(BUILD)/tools/tokascore."; \
 	fi
 
+# make fuzz SECONDS=1800 runs the metafile player's fuzzer for that long.
+SECONDS ?= 300
+fuzz:
+	fuzz/run-fuzz $(SECONDS)
+
 clean:
 	rm -rf $(BUILD)
