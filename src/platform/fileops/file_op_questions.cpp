@@ -1,0 +1,33 @@
+#include "platform/fileops/file_op_questions.h"
+
+#include <cstring>
+
+namespace toka {
+
+std::string FileOpFailure::describe() const {
+    const std::string quoted = "\"" + path + "\"";
+    switch (kind) {
+    case FailureKind::Vanished:
+        return quoted + " no longer exists.";
+    case FailureKind::IntoItself:
+        return "The folder " + quoted + " cannot be copied or moved into itself.";
+    case FailureKind::OntoItself:
+        return quoted + " cannot be copied or moved onto itself.";
+    case FailureKind::OtherFileSystem:
+        return quoted + " is a mount point of another file system and is not deleted.";
+    case FailureKind::InvalidSource:
+        return quoted + " does not name a file or folder.";
+    case FailureKind::DestinationMissing:
+        return "The destination folder " + quoted + " does not exist.";
+    case FailureKind::DestinationNotDirectory:
+        return "The destination " + quoted + " is not a folder.";
+    case FailureKind::LeftOver:
+        return "Could not remove " + quoted + (error ? std::string(": ") + std::strerror(error) : "") +
+               ". Nothing else is lost; the item may be removed by hand.";
+    case FailureKind::SystemError:
+        break;
+    }
+    return "Could not " + action + " " + quoted + (error ? std::string(": ") + std::strerror(error) : "") + ".";
+}
+
+} // namespace toka

@@ -1,0 +1,910 @@
+#include "platform/fileops/file_operation.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <random>
+#include <set>
+#include <string_view>
+#include <utility>
+
+namespace toka {
+namespace {
+
+// 1 MiB chunks: at the 20 MB/s of a slow USB stick one chunk takes 50 ms,
+// so Cancel is seen within a fraction of a second, while the per-call cost
+// is negligible on a fast disk.
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+
+// The window processes its events in progress(); 25 ms keeps a dialog fluid
+// without spending the copy's time on event processing.
+constexpr std::chrono::milliseconds kProgressInterval{25};
+
+constexpr char kTempPrefix[] = ".toka-";
+constexpr int kTempAttempts = 100;
+
+using Clock = std::chrono::steady_clock;
+
+struct FileId {
+    dev_t device;
+    ino_t inode;
+    auto operator<=>(const FileId&) const = default;
+};
+
+FileId idOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
+
+/// What became of one entry.
+enum class Outcome {
+    Done,      ///< completely
+    Partial,   ///< a folder that exists at its target, some entries inside were skipped
+    Skipped,   ///< nothing done (the user skipped it, or skipped past its failure)
+    Cancelled, ///< stop everything
+};
+
+Outcome worse(Outcome a, Outcome b) { return static_cast<int>(a) > static_cast<int>(b) ? a : b; }
+
+/// An open descriptor, closed through the SystemCalls that opened it.
+class Fd {
+public:
+    Fd(SystemCalls& system, int fd) : m_system(&system), m_fd(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : m_system(other.m_system), m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_system = other.m_system;
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    ~Fd() { reset(); }
+
+    int get() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    void reset() {
+        if (m_fd >= 0) m_system->close(m_fd);
+        m_fd = -1;
+    }
+    /// Closes and reports the result (NFS reports write errors only here).
+    int closeChecked() {
+        int fd = std::exchange(m_fd, -1);
+        return fd >= 0 ? m_system->close(fd) : 0;
+    }
+
+private:
+    SystemCalls* m_system;
+    int m_fd;
+};
+
+std::string childPath(const std::string& dirPath, const std::string& name) {
+    if (dirPath.empty() || dirPath.back() == '/') return dirPath + name;
+    return dirPath + "/" + name;
+}
+
+/// A source path split into its parent directory and its last component.
+struct SourceName {
+    std::string parent;
+    std::string name;
+    /// false when the last component names no item of its own ("", ".", "..").
+    bool isValid() const { return !name.empty() && name != "." && name != ".."; }
+};
+
+SourceName splitSource(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos) return {std::string(1, '.'), std::string(path)};
+    return {std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash)),
+            std::string(path.substr(slash + 1))};
+}
+
+ItemInfo infoOf(const std::string& path, const struct stat& status) {
+    ItemInfo info;
+    info.path = path;
+    info.isDirectory = S_ISDIR(status.st_mode);
+    info.isSymlink = S_ISLNK(status.st_mode);
+    info.size = info.isDirectory ? 0 : static_cast<std::uint64_t>(status.st_size);
+    info.modifiedSeconds = status.st_mtim.tv_sec;
+    return info;
+}
+
+/// How removeEntry treats what it meets.
+enum class RemoveMode {
+    Delete,  ///< the user's delete: progress, cancel, a question on each failure
+    Copied,  ///< sources of a finished cross-device move: only entries in the copied set
+    Discard, ///< the engine's own temporary item, or the item the user chose to replace:
+             ///< no questions, no cancel; the caller reports what is left over
+};
+
+class Worker {
+public:
+    Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind)
+        : m_questions(questions), m_system(system), m_kind(kind),
+          m_random(std::random_device{}()) {
+        m_start = m_lastReport = Clock::now();
+        m_progress.operation = kind;
+    }
+
+    FileOpResult run(const std::vector<std::string>& sources, const std::string& destination);
+
+private:
+    // ----- talking to the user -----
+    bool checkpoint();
+    Outcome fail(FailureKind kind, const char* action, const std::string& path, int error = 0);
+    Outcome failSource(const char* action, const std::string& path, int error);
+    ExistsAction askExists(const ItemInfo& source, const ItemInfo& existing);
+    void reportLeftOver(const std::string& path, int error);
+
+    // ----- the list items -----
+    Outcome transferItem(const std::string& path, int destFd, const std::string& destPath);
+    Outcome deleteItem(const std::string& path);
+    std::uint64_t countBytes(int parentFd, const std::string& name);
+
+    // ----- copy -----
+    Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath,
+                     int destDirFd, const std::string& destDirPath);
+    Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
+                      int destDirFd, const std::string& destPath);
+    Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
+                       const struct stat& status, int destDirFd, std::string& newName,
+                       bool pickTempName, const std::string& destPath, bool flush,
+                       std::set<FileId>* copied);
+    Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
+                     int destDirFd, std::string& newName, bool pickTempName,
+                     const std::string& destPath, bool flush, std::set<FileId>* copied);
+    Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
+                          int destDirFd, std::string& newName, bool pickTempName,
+                          const std::string& destPath, bool flush, std::set<FileId>* copied);
+    Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
+                        const struct stat& status, int destDirFd, std::string& newName,
+                        bool pickTempName, const std::string& destPath);
+    Outcome copyNode(const struct stat& status, int destDirFd, std::string& newName,
+                     bool pickTempName, const std::string& destPath);
+    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName,
+                  const std::string& destPath, bool replace, bool newIsDirectory,
+                  bool oldIsDirectory);
+
+    // ----- move -----
+    Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath,
+                     int destDirFd, const std::string& destDirPath);
+    Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath,
+                      int destDirFd, const std::string& destPath);
+    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
+                       const struct stat& status, int destDirFd, const std::string& destPath,
+                       bool replace, bool oldIsDirectory);
+
+    // ----- remove -----
+    Outcome removeEntry(int parentFd, const std::string& name, const std::string& path,
+                        dev_t device, RemoveMode mode, const std::set<FileId>* only);
+    /// Removes the engine's own item `name` of dirFd (a temporary item, or the
+    /// item the user chose to replace) without questions; what is left over is
+    /// reported once, located by `sibling`, a path in the same directory.
+    void discard(int dirFd, const std::string& name, const std::string& sibling);
+
+    // ----- renames and names -----
+    std::string randomTempName();
+    template <class Create> int createUnderTempName(std::string& name, Create create);
+    int renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
+                        const std::string& newName);
+    int renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
+                        int newDirFd, const std::string& newName, const std::string& newPath);
+    int openDirectory(int dirFd, const char* name, int extraFlags);
+    bool isRefusedDirectory(const FileId& id) const;
+    void collectDestinationAncestors(int destFd);
+
+    FileOpQuestions& m_questions;
+    SystemCalls& m_system;
+    FileOpKind m_kind;
+    FileOpResult m_result;
+    bool m_cancelled = false;
+    int m_discardError = 0; ///< errno of the last failure while discarding
+    std::optional<ExistsAction> m_existsForAll;
+
+    FileOpProgress m_progress;
+    Clock::time_point m_start;
+    Clock::time_point m_lastReport;
+    std::vector<char> m_buffer;
+    std::mt19937 m_random;
+
+    // The destination directory and every directory above it: a folder among
+    // them cannot be copied or moved into the destination.
+    std::set<FileId> m_destinationAncestors;
+    // Folders this run created: a copy that meets one of them (a bind mount
+    // that loops back into the destination) must not copy its own output.
+    std::set<FileId> m_createdDirectories;
+    // The source folders being copied, outermost first, against loops.
+    std::vector<FileId> m_activeSources;
+};
+
+// ===================================================================== questions
+
+bool Worker::checkpoint() {
+    if (m_cancelled) return true;
+    const auto now = Clock::now();
+    if (now - m_lastReport >= kProgressInterval) {
+        m_lastReport = now;
+        m_progress.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_start);
+        m_questions.progress(m_progress);
+    }
+    if (m_questions.cancelRequested()) m_cancelled = true;
+    return m_cancelled;
+}
+
+Outcome Worker::fail(FailureKind kind, const char* action, const std::string& path, int error) {
+    FileOpFailure failure{kind, action, path, error};
+    m_result.failures.push_back(failure);
+    if (m_cancelled) return Outcome::Cancelled;
+    if (m_questions.askFailure(failure) == FailureAction::Cancel) {
+        m_cancelled = true;
+        return Outcome::Cancelled;
+    }
+    return Outcome::Skipped;
+}
+
+Outcome Worker::failSource(const char* action, const std::string& path, int error) {
+    if (error == ENOENT) return fail(FailureKind::Vanished, action, path, error);
+    return fail(FailureKind::SystemError, action, path, error);
+}
+
+ExistsAction Worker::askExists(const ItemInfo& source, const ItemInfo& existing) {
+    if (m_existsForAll) return *m_existsForAll;
+    const ExistsReply reply = m_questions.askExists(source, existing);
+    if (reply.forAll) m_existsForAll = reply.action;
+    if (reply.action == ExistsAction::Cancel) m_cancelled = true;
+    return reply.action;
+}
+
+void Worker::reportLeftOver(const std::string& path, int error) {
+    FileOpFailure failure{FailureKind::LeftOver, "remove", path, error};
+    m_result.failures.push_back(failure);
+    m_questions.showError(failure);
+}
+
+// ===================================================================== the run
+
+FileOpResult Worker::run(const std::vector<std::string>& sources, const std::string& destination) {
+    if (sources.empty()) return m_result;
+    m_progress.itemsTotal = sources.size();
+
+    if (m_kind == FileOpKind::Delete) {
+        if (!m_questions.confirmDelete(sources.size())) {
+            m_result.cancelled = true;
+            return m_result;
+        }
+        for (const std::string& path : sources) {
+            const Outcome outcome = deleteItem(path);
+            ++m_progress.itemsDone;
+            if (outcome == Outcome::Cancelled) break;
+            if (outcome == Outcome::Done) ++m_result.itemsDone;
+            else ++m_result.itemsSkipped;
+        }
+        m_result.cancelled = m_cancelled;
+        return m_result;
+    }
+
+    Fd dest(m_system, openDirectory(AT_FDCWD, destination.c_str(), 0));
+    if (!dest.isOpen()) {
+        const int error = errno;
+        FailureKind kind = FailureKind::SystemError;
+        if (error == ENOENT) kind = FailureKind::DestinationMissing;
+        if (error == ENOTDIR) kind = FailureKind::DestinationNotDirectory;
+        FileOpFailure failure{kind, "open", destination, error};
+        m_result.failures.push_back(failure);
+        m_questions.showError(failure);
+        return m_result;
+    }
+    const std::string destPath = destination.empty() || destination.back() != '/'
+                                     ? destination + "/" : destination;
+    collectDestinationAncestors(dest.get());
+    m_buffer.resize(kChunkSize);
+
+    // Count the bytes to copy first, so that the progress has a total.  A move
+    // within one file system is a rename and copies nothing.
+    struct stat destStatus {};
+    m_system.fstat(dest.get(), &destStatus);
+    std::vector<std::uint64_t> itemBytes(sources.size(), 0);
+    for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
+        const SourceName source = splitSource(sources[i]);
+        if (!source.isValid()) continue;
+        Fd parentFd(m_system,
+                    m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
+        struct stat status {};
+        if (!parentFd.isOpen() || m_system.fstatAt(parentFd.get(), source.name.c_str(), &status,
+                                                   AT_SYMLINK_NOFOLLOW) < 0)
+            continue;
+        // A folder that holds the destination is refused later: no walk through it now.
+        if (S_ISDIR(status.st_mode) && m_destinationAncestors.count(idOf(status))) continue;
+        m_progress.currentItem = sources[i];
+        if (m_kind == FileOpKind::Copy || status.st_dev != destStatus.st_dev)
+            itemBytes[i] = countBytes(parentFd.get(), source.name);
+        m_progress.bytesTotal += itemBytes[i];
+    }
+
+    for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
+        const std::uint64_t before = m_progress.bytesDone;
+        const Outcome outcome = transferItem(sources[i], dest.get(), destPath);
+        ++m_progress.itemsDone;
+        // A skipped or failed item counts as passed over, so the bar keeps going.
+        m_progress.bytesDone = std::max(m_progress.bytesDone, before + itemBytes[i]);
+        if (outcome == Outcome::Cancelled) break;
+        if (outcome == Outcome::Done) ++m_result.itemsDone;
+        else ++m_result.itemsSkipped;
+    }
+    m_result.cancelled = m_cancelled;
+    return m_result;
+}
+
+std::uint64_t Worker::countBytes(int parentFd, const std::string& name) {
+    if (checkpoint()) return 0;
+    struct stat status {};
+    if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) return 0;
+    if (S_ISREG(status.st_mode)) return static_cast<std::uint64_t>(status.st_size);
+    if (!S_ISDIR(status.st_mode)) return 0;
+    Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    std::vector<std::string> names;
+    if (!dir.isOpen() || m_system.listDirectory(dir.get(), names) < 0) return 0;
+    std::uint64_t total = 0;
+    for (const std::string& child : names) total += countBytes(dir.get(), child);
+    return total;
+}
+
+Outcome Worker::transferItem(const std::string& path, int destFd, const std::string& destPath) {
+    const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
+    const SourceName source = splitSource(path);
+    if (!source.isValid()) return fail(FailureKind::InvalidSource, verb, path);
+    Fd parentFd(m_system, m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
+    if (!parentFd.isOpen()) return failSource(verb, path, errno);
+    if (m_kind == FileOpKind::Move)
+        return moveInto(parentFd.get(), source.name, path, destFd, destPath);
+    return copyInto(parentFd.get(), source.name, path, destFd, destPath);
+}
+
+Outcome Worker::deleteItem(const std::string& path) {
+    const SourceName source = splitSource(path);
+    if (!source.isValid()) return fail(FailureKind::InvalidSource, "delete", path);
+    Fd parentFd(m_system, m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
+    if (!parentFd.isOpen()) return failSource("delete", path, errno);
+    struct stat status {};
+    if (m_system.fstatAt(parentFd.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
+        return failSource("delete", path, errno);
+    const Outcome outcome = removeEntry(parentFd.get(), source.name, path, status.st_dev,
+                                        RemoveMode::Delete, nullptr);
+    return outcome == Outcome::Partial ? Outcome::Skipped : outcome;
+}
+
+void Worker::collectDestinationAncestors(int destFd) {
+    struct stat status {};
+    if (m_system.fstat(destFd, &status) < 0) return;
+    m_destinationAncestors.insert(idOf(status));
+    Fd current(m_system, m_system.openAt(destFd, "..", O_PATH | O_DIRECTORY));
+    // "/.." is "/" itself: the walk ends when it meets a directory it has seen.
+    while (current.isOpen() && m_system.fstat(current.get(), &status) == 0 &&
+           m_destinationAncestors.insert(idOf(status)).second) {
+        Fd up(m_system, m_system.openAt(current.get(), "..", O_PATH | O_DIRECTORY));
+        std::swap(current, up);
+    }
+}
+
+bool Worker::isRefusedDirectory(const FileId& id) const {
+    return m_destinationAncestors.count(id) != 0 || m_createdDirectories.count(id) != 0 ||
+           std::find(m_activeSources.begin(), m_activeSources.end(), id) != m_activeSources.end();
+}
+
+// ===================================================================== copy
+
+Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::string& srcPath,
+                         int destDirFd, const std::string& destDirPath) {
+    if (checkpoint()) return Outcome::Cancelled;
+    m_progress.currentItem = srcPath;
+    struct stat status {};
+    if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
+        return failSource("copy", srcPath, errno);
+    const std::string destPath = childPath(destDirPath, name);
+    if (S_ISDIR(status.st_mode) && m_destinationAncestors.count(idOf(status)))
+        return fail(FailureKind::IntoItself, "copy", srcPath);
+
+    struct stat existing {};
+    const bool exists =
+        m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT) return fail(FailureKind::SystemError, "examine", destPath, errno);
+    if (exists) {
+        if (idOf(existing) == idOf(status)) return fail(FailureKind::OntoItself, "copy", srcPath);
+        switch (askExists(infoOf(srcPath, status), infoOf(destPath, existing))) {
+        case ExistsAction::Skip: return Outcome::Skipped;
+        case ExistsAction::Cancel: return Outcome::Cancelled;
+        case ExistsAction::Replace: break;
+        }
+        if (S_ISDIR(status.st_mode) && S_ISDIR(existing.st_mode))
+            return mergeCopy(srcDirFd, name, srcPath, destDirFd, destPath);
+    }
+    std::string temp;
+    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true,
+                                       destPath, true, nullptr);
+    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
+    const Outcome placed = place(destDirFd, temp, name, destPath, exists, S_ISDIR(status.st_mode),
+                                 exists && S_ISDIR(existing.st_mode));
+    return worse(outcome, placed);
+}
+
+Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
+                          int destDirFd, const std::string& destPath) {
+    Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.isOpen()) return failSource("open", srcPath, errno);
+    struct stat status {};
+    if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
+    if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
+    Fd dest(m_system, openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
+    if (!dest.isOpen()) return fail(FailureKind::SystemError, "open", destPath, errno);
+    std::vector<std::string> names;
+    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
+
+    m_activeSources.push_back(idOf(status));
+    Outcome result = Outcome::Done;
+    for (const std::string& child : names) {
+        const Outcome outcome =
+            copyInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
+        if (outcome == Outcome::Cancelled) {
+            result = Outcome::Cancelled;
+            break;
+        }
+        if (outcome != Outcome::Done) result = Outcome::Partial;
+    }
+    m_activeSources.pop_back();
+    return result;
+}
+
+Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
+                           const struct stat& status, int destDirFd, std::string& newName,
+                           bool pickTempName, const std::string& destPath, bool flush,
+                           std::set<FileId>* copied) {
+    if (checkpoint()) return Outcome::Cancelled;
+    m_progress.currentItem = srcPath;
+    if (S_ISREG(status.st_mode))
+        return copyFile(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath, flush,
+                        copied);
+    if (S_ISDIR(status.st_mode))
+        return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath,
+                             flush, copied);
+    Outcome outcome =
+        S_ISLNK(status.st_mode)
+            ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName, pickTempName, destPath)
+            : copyNode(status, destDirFd, newName, pickTempName, destPath);
+    if (outcome == Outcome::Done) {
+        // Times of the new link or node; the file system may not keep them.
+        const struct timespec times[2] = {status.st_atim, status.st_mtim};
+        m_system.utimensAt(destDirFd, newName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        if (copied) copied->insert(idOf(status));
+    }
+    return outcome;
+}
+
+Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
+                         int destDirFd, std::string& newName, bool pickTempName,
+                         const std::string& destPath, bool flush, std::set<FileId>* copied) {
+    // O_NONBLOCK: should a FIFO have taken the file's place, opening it must not hang.
+    Fd in(m_system, m_system.openAt(srcDirFd, name.c_str(),
+                                    O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    if (!in.isOpen()) return failSource("open", srcPath, errno);
+    struct stat status {};
+    if (m_system.fstat(in.get(), &status) < 0) return failSource("read", srcPath, errno);
+    if (!S_ISREG(status.st_mode)) return fail(FailureKind::Vanished, "copy", srcPath, ENOENT);
+
+    const auto create = [&](const std::string& candidate) {
+        return m_system.openAt(destDirFd, candidate.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    };
+    Fd out(m_system, pickTempName ? createUnderTempName(newName, create) : create(newName));
+    if (!out.isOpen()) return fail(FailureKind::SystemError, "create", destPath, errno);
+
+    // Every failure from here on removes the unfinished file before it is reported.
+    const auto abandon = [&](const char* action, const std::string& path, int error) {
+        out.reset();
+        if (m_system.unlinkAt(destDirFd, newName.c_str(), 0) < 0 && errno != ENOENT)
+            reportLeftOver(childPath(destPath.substr(0, destPath.rfind('/') + 1), newName), errno);
+        if (action == nullptr) return Outcome::Cancelled;
+        return fail(FailureKind::SystemError, action, path, error);
+    };
+
+    for (;;) {
+        const ssize_t got = m_system.read(in.get(), m_buffer.data(), m_buffer.size());
+        if (got < 0) return abandon("read", srcPath, errno);
+        if (got == 0) break;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t n = m_system.write(out.get(), m_buffer.data() + written,
+                                             static_cast<std::size_t>(got - written));
+            if (n < 0) return abandon("write", destPath, errno);
+            if (n == 0) return abandon("write", destPath, ENOSPC);
+            written += n;
+        }
+        m_progress.bytesDone += static_cast<std::uint64_t>(got);
+        m_result.bytesCopied += static_cast<std::uint64_t>(got);
+        if (checkpoint()) return abandon(nullptr, {}, 0);
+    }
+
+    // The file system may not keep permissions or times (FAT): that does not
+    // make the copy fail.
+    m_system.fchmod(out.get(), status.st_mode & 01777);
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    m_system.futimens(out.get(), times);
+    if (flush && m_system.fsync(out.get()) < 0) return abandon("write", destPath, errno);
+    if (out.closeChecked() < 0) return abandon("write", destPath, errno);
+    if (copied) copied->insert(idOf(status));
+    return Outcome::Done;
+}
+
+Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
+                              int destDirFd, std::string& newName, bool pickTempName,
+                              const std::string& destPath, bool flush, std::set<FileId>* copied) {
+    Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.isOpen()) return failSource("open", srcPath, errno);
+    struct stat status {};
+    if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
+    if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
+    std::vector<std::string> names;
+    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
+
+    // 0700 while it fills: the user may write into it whatever the source's mode.
+    const auto create = [&](const std::string& candidate) {
+        return m_system.mkdirAt(destDirFd, candidate.c_str(), 0700);
+    };
+    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
+        return fail(FailureKind::SystemError, "create", destPath, errno);
+    Fd out(m_system, m_system.openAt(destDirFd, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    struct stat created {};
+    if (!out.isOpen() || m_system.fstat(out.get(), &created) < 0) {
+        const int error = errno;
+        out.reset();
+        discard(destDirFd, newName, destPath);
+        return fail(FailureKind::SystemError, "create", destPath, error);
+    }
+    m_createdDirectories.insert(idOf(created));
+
+    m_activeSources.push_back(idOf(status));
+    Outcome result = Outcome::Done;
+    for (const std::string& child : names) {
+        const std::string childSource = childPath(srcPath, child);
+        struct stat childStatus {};
+        Outcome outcome;
+        if (m_system.fstatAt(src.get(), child.c_str(), &childStatus, AT_SYMLINK_NOFOLLOW) < 0) {
+            outcome = failSource("copy", childSource, errno);
+        } else {
+            std::string childName = child;
+            outcome = createCopy(src.get(), child, childSource, childStatus, out.get(), childName,
+                                 false, destPath + "/" + child, false, copied);
+        }
+        if (outcome == Outcome::Cancelled) {
+            result = Outcome::Cancelled;
+            break;
+        }
+        if (outcome != Outcome::Done) result = Outcome::Partial;
+    }
+    m_activeSources.pop_back();
+
+    int flushError = 0;
+    if (result != Outcome::Cancelled) {
+        // Mode and times last: adding the entries changed the modification time,
+        // and a read-only mode would have kept them out.
+        if (flush && m_system.syncFileSystem(out.get()) < 0) flushError = errno;
+        m_system.fchmod(out.get(), status.st_mode & 01777);
+        const struct timespec times[2] = {status.st_atim, status.st_mtim};
+        m_system.futimens(out.get(), times);
+    }
+    out.reset();
+    if (result == Outcome::Cancelled || flushError) {
+        discard(destDirFd, newName, destPath);
+        if (flushError) return fail(FailureKind::SystemError, "write", destPath, flushError);
+        return Outcome::Cancelled;
+    }
+    if (copied) copied->insert(idOf(status));
+    return result;
+}
+
+Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
+                            const struct stat& status, int destDirFd, std::string& newName,
+                            bool pickTempName, const std::string& destPath) {
+    // st_size is the target's length on most file systems but 0 on some; grow until it fits.
+    std::string target(std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 256), '\0');
+    for (;;) {
+        const ssize_t n = m_system.readlinkAt(srcDirFd, name.c_str(), target.data(), target.size());
+        if (n < 0) return failSource("read", srcPath, errno);
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        target.resize(target.size() * 2);
+    }
+    const auto create = [&](const std::string& candidate) {
+        return m_system.symlinkAt(target.c_str(), destDirFd, candidate.c_str());
+    };
+    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
+        return fail(FailureKind::SystemError, "create", destPath, errno);
+    return Outcome::Done;
+}
+
+Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& newName,
+                         bool pickTempName, const std::string& destPath) {
+    // A FIFO or device is never opened (reading a FIFO would wait for a writer
+    // for ever): a new node of the same kind is made.  Device nodes need
+    // privileges; without them this fails and is reported.
+    const auto create = [&](const std::string& candidate) {
+        return m_system.mknodAt(destDirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600),
+                                status.st_rdev);
+    };
+    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
+        return fail(FailureKind::SystemError, "create", destPath, errno);
+    m_system.fchmodAt(destDirFd, newName.c_str(), status.st_mode & 01777);
+    return Outcome::Done;
+}
+
+Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName,
+                      const std::string& destPath, bool replace, bool newIsDirectory,
+                      bool oldIsDirectory) {
+    int result;
+    if (!replace)
+        result = renameNoReplace(dirFd, tempName, dirFd, finalName);
+    else if (!newIsDirectory && !oldIsDirectory)
+        result = m_system.renameAt(dirFd, tempName.c_str(), dirFd, finalName.c_str(), 0);
+    else
+        result = renameReplacing(dirFd, tempName, destPath, dirFd, finalName, destPath);
+    if (result < 0) {
+        const int error = errno;
+        discard(dirFd, tempName, destPath);
+        return fail(FailureKind::SystemError, "create", destPath, error);
+    }
+    // Make the new name durable before a move removes its source.  A directory
+    // opened without read permission cannot be synced; that is not a failure.
+    m_system.fsync(dirFd);
+    return Outcome::Done;
+}
+
+// ===================================================================== move
+
+Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::string& srcPath,
+                         int destDirFd, const std::string& destDirPath) {
+    if (checkpoint()) return Outcome::Cancelled;
+    m_progress.currentItem = srcPath;
+    struct stat status {};
+    if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
+        return failSource("move", srcPath, errno);
+    const std::string destPath = childPath(destDirPath, name);
+    const bool isDirectory = S_ISDIR(status.st_mode);
+    if (isDirectory && m_destinationAncestors.count(idOf(status)))
+        return fail(FailureKind::IntoItself, "move", srcPath);
+
+    struct stat existing {};
+    const bool exists =
+        m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT) return fail(FailureKind::SystemError, "examine", destPath, errno);
+    const bool oldIsDirectory = exists && S_ISDIR(existing.st_mode);
+    if (exists) {
+        if (idOf(existing) == idOf(status)) return fail(FailureKind::OntoItself, "move", srcPath);
+        switch (askExists(infoOf(srcPath, status), infoOf(destPath, existing))) {
+        case ExistsAction::Skip: return Outcome::Skipped;
+        case ExistsAction::Cancel: return Outcome::Cancelled;
+        case ExistsAction::Replace: break;
+        }
+        if (isDirectory && oldIsDirectory)
+            return mergeMove(srcDirFd, name, srcPath, destDirFd, destPath);
+    }
+
+    int result;
+    if (!exists)
+        result = renameNoReplace(srcDirFd, name, destDirFd, name);
+    else if (!isDirectory && !oldIsDirectory)
+        result = m_system.renameAt(srcDirFd, name.c_str(), destDirFd, name.c_str(), 0);
+    else
+        result = renameReplacing(srcDirFd, name, srcPath, destDirFd, name, destPath);
+    if (result == 0) return Outcome::Done;
+    if (errno != EXDEV) return failSource("move", srcPath, errno);
+    return moveAcross(srcDirFd, name, srcPath, status, destDirFd, destPath, exists, oldIsDirectory);
+}
+
+Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath,
+                          int destDirFd, const std::string& destPath) {
+    Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.isOpen()) return failSource("open", srcPath, errno);
+    Fd dest(m_system, openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
+    if (!dest.isOpen()) return fail(FailureKind::SystemError, "open", destPath, errno);
+    std::vector<std::string> names;
+    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
+
+    Outcome result = Outcome::Done;
+    for (const std::string& child : names) {
+        const Outcome outcome =
+            moveInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
+        if (outcome == Outcome::Cancelled) return Outcome::Cancelled;
+        if (outcome != Outcome::Done) result = Outcome::Partial;
+    }
+    src.reset();
+    // Everything moved out: the emptied source folder goes too.  Something
+    // skipped keeps it, with what was skipped inside.
+    if (result == Outcome::Done &&
+        m_system.unlinkAt(srcDirFd, name.c_str(), AT_REMOVEDIR) < 0)
+        return fail(FailureKind::SystemError, "remove", srcPath, errno);
+    return result;
+}
+
+Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
+                           const struct stat& status, int destDirFd, const std::string& destPath,
+                           bool replace, bool oldIsDirectory) {
+    std::set<FileId> copied;
+    std::string temp;
+    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true,
+                                       destPath, true, &copied);
+    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
+    const Outcome placed = place(destDirFd, temp, name, destPath, replace,
+                                 S_ISDIR(status.st_mode), oldIsDirectory);
+    if (placed != Outcome::Done) return placed;
+    // The copy is complete, in place and on disk: only now does the source go,
+    // entry by entry as far as it was copied.  The removal does not look at
+    // Cancel, so that a cancelled move leaves no half-removed source behind
+    // a complete copy.
+    const Outcome removed = removeEntry(srcDirFd, name, srcPath, status.st_dev,
+                                        RemoveMode::Copied, &copied);
+    return worse(outcome, removed);
+}
+
+// ===================================================================== remove
+
+Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::string& path,
+                            dev_t device, RemoveMode mode, const std::set<FileId>* only) {
+    const bool asks = mode != RemoveMode::Discard;
+    const auto failure = [&](FailureKind kind, const char* action, int error) {
+        if (asks) return fail(kind, action, path, error);
+        m_discardError = error;
+        return Outcome::Skipped;
+    };
+    if (mode == RemoveMode::Delete) {
+        if (checkpoint()) return Outcome::Cancelled;
+        m_progress.currentItem = path;
+    }
+    struct stat status {};
+    if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) {
+        if (errno == ENOENT && mode == RemoveMode::Discard) return Outcome::Done;
+        return failure(errno == ENOENT ? FailureKind::Vanished : FailureKind::SystemError,
+                       "remove", errno);
+    }
+    // A move removes only what it copied: an entry that appeared or was
+    // skipped meanwhile stays, and so does the folder around it.
+    if (only && only->count(idOf(status)) == 0) return Outcome::Partial;
+    if (!S_ISDIR(status.st_mode)) {
+        if (m_system.unlinkAt(parentFd, name.c_str(), 0) < 0)
+            return failure(FailureKind::SystemError, "remove", errno);
+        return Outcome::Done;
+    }
+    if (status.st_dev != device) return failure(FailureKind::OtherFileSystem, "remove", 0);
+
+    Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!dir.isOpen() && errno == EACCES && mode == RemoveMode::Discard) {
+        // Our own copy of a folder without read permission: give it back.
+        m_system.fchmodAt(parentFd, name.c_str(), 0700);
+        dir = Fd(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    }
+    if (!dir.isOpen()) return failure(FailureKind::SystemError, "open", errno);
+    struct stat opened {};
+    if (m_system.fstat(dir.get(), &opened) < 0 || idOf(opened) != idOf(status))
+        return failure(FailureKind::Vanished, "remove", ENOENT); // replaced since we looked
+    if (mode == RemoveMode::Discard && (opened.st_mode & 0700) != 0700)
+        m_system.fchmod(dir.get(), 0700);
+    std::vector<std::string> names;
+    if (m_system.listDirectory(dir.get(), names) < 0)
+        return failure(FailureKind::SystemError, "read", errno);
+
+    Outcome result = Outcome::Done;
+    for (const std::string& child : names) {
+        const Outcome outcome =
+            removeEntry(dir.get(), child, childPath(path, child), device, mode, only);
+        if (outcome == Outcome::Cancelled) return Outcome::Cancelled;
+        if (outcome != Outcome::Done) result = Outcome::Partial;
+    }
+    dir.reset();
+    if (result != Outcome::Done) return result; // not empty: asking about it again helps nobody
+    if (m_system.unlinkAt(parentFd, name.c_str(), AT_REMOVEDIR) < 0)
+        return failure(FailureKind::SystemError, "remove", errno);
+    return Outcome::Done;
+}
+
+void Worker::discard(int dirFd, const std::string& name, const std::string& sibling) {
+    struct stat status {};
+    if (m_system.fstatAt(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0 && errno == ENOENT)
+        return;
+    m_discardError = 0;
+    if (removeEntry(dirFd, name, name, status.st_dev, RemoveMode::Discard, nullptr) == Outcome::Done)
+        return;
+    // Name the hidden item where the user can find it.
+    reportLeftOver(sibling.substr(0, sibling.rfind('/') + 1) + name, m_discardError);
+}
+
+// ===================================================================== names and renames
+
+std::string Worker::randomTempName() {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+    std::string name = kTempPrefix;
+    for (int i = 0; i < 6; ++i) name += kLetters[pick(m_random)];
+    return name;
+}
+
+template <class Create> int Worker::createUnderTempName(std::string& name, Create create) {
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        name = randomTempName();
+        const int result = create(name);
+        if (result >= 0 || errno != EEXIST) return result;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
+                            const std::string& newName) {
+    const int result = m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(),
+                                         RENAME_NOREPLACE);
+    if (result == 0 || (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)) return result;
+    // The file system cannot refuse atomically (some network and FUSE file
+    // systems): look, then rename.  Only an item created under the same name
+    // in the same instant by another program could be replaced.
+    struct stat status {};
+    if (m_system.fstatAt(newDirFd, newName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(), 0);
+}
+
+int Worker::renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
+                            int newDirFd, const std::string& newName, const std::string& newPath) {
+    // A folder and a non-folder cannot replace each other in one plain rename.
+    // An atomic exchange puts the new item in place and the old one where the
+    // new one was, from where it is removed; if the exchange fails, nothing
+    // has changed.
+    if (m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(),
+                          RENAME_EXCHANGE) == 0) {
+        discard(oldDirFd, oldName, oldPath);
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+    // No exchange on this file system: the existing item steps aside under a
+    // temporary name, and goes only once the new one is in place.
+    std::string aside;
+    if (createUnderTempName(aside, [&](const std::string& candidate) {
+            return renameNoReplace(newDirFd, newName, newDirFd, candidate);
+        }) < 0)
+        return -1;
+    if (renameNoReplace(oldDirFd, oldName, newDirFd, newName) < 0) {
+        const int error = errno;
+        if (renameNoReplace(newDirFd, aside, newDirFd, newName) < 0)
+            reportLeftOver(newPath.substr(0, newPath.rfind('/') + 1) + aside, errno);
+        errno = error;
+        return -1;
+    }
+    discard(newDirFd, aside, newPath);
+    return 0;
+}
+
+int Worker::openDirectory(int dirFd, const char* name, int extraFlags) {
+    int fd = m_system.openAt(dirFd, name, O_RDONLY | O_DIRECTORY | extraFlags);
+    // A directory the user may write into but not list is still a destination.
+    if (fd < 0 && errno == EACCES) fd = m_system.openAt(dirFd, name, O_PATH | O_DIRECTORY | extraFlags);
+    return fd;
+}
+
+} // namespace
+
+FileOperation::FileOperation(FileOpQuestions& questions, SystemCalls& system)
+    : m_questions(questions), m_system(system) {}
+
+FileOpResult FileOperation::run(const std::vector<std::string>& sources, FileOpKind kind,
+                                const std::string& destination) {
+    Worker worker(m_questions, m_system, kind);
+    return worker.run(sources, destination);
+}
+
+} // namespace toka

@@ -1,0 +1,79 @@
+#pragma once
+// The program's own copy / move / delete of a list of files and folders.
+//
+// The window hands over the marked entries as full paths (directory + name;
+// bytes, any name the file system allows), the operation and the selected
+// directory.  The engine asks its questions through FileOpQuestions and
+// reports progress through it; all system calls go through SystemCalls.
+//
+// Nothing is lost on any path through the code:
+// - A copy is written under a hidden temporary name (".toka-" and six random
+//   letters) in the destination directory and renamed to its final name only
+//   when complete and flushed (fsync for a file, syncfs for a folder tree).
+//   A folder is built completely under its temporary name; inside it entries
+//   get their final names at once, since nobody else sees them yet.  A
+//   cancelled or failed copy removes its temporary item; the final name never
+//   holds a half-written file.
+// - Without a replacement the final rename refuses to replace
+//   (RENAME_NOREPLACE).  A replaced file or link goes in the same atomic
+//   rename.  Where a folder and a non-folder replace each other, the existing
+//   item is first renamed aside to a temporary name, the new one renamed into
+//   place (the old one is renamed back if that fails) and only then the old
+//   one removed.  Replace on two folders merges (see ExistsAction).
+// - A move within one file system is a rename.  Where the rename answers
+//   EXDEV, the item is copied completely, renamed into place and flushed,
+//   and only then are the source entries removed: exactly those that were
+//   copied (by device and inode), so an entry skipped after a failure stays
+//   in the source.
+// - Copy or move of a folder into itself or below itself (checked by device
+//   and inode up the destination's ".." chain, so bind mounts and symbolic
+//   links in the path do not fool it) and of an item onto itself are refused
+//   through askFailure.
+// - Delete opens every directory with O_NOFOLLOW relative to its parent and
+//   removes with unlinkat, so it never follows a symbolic link, and it does
+//   not descend into a directory of another file system (a mount point).
+// - A source that vanished is a failure of that item only.
+//
+// Kept on copies: contents, the permission bits (set-user-ID and
+// set-group-ID dropped, as the copy belongs to the user), access and
+// modification times, symbolic links as links, FIFOs and sockets as new
+// nodes (device nodes where the user may create them).  Not kept: owner,
+// extended attributes, hard links between copied files.
+//
+// Limits: each level of a folder tree holds one or two open descriptors, so
+// a tree deeper than about half the descriptor limit fails with EMFILE at
+// its deepest level (reported, nothing lost).  A process killed during the
+// work leaves at most its hidden ".toka-" item in the destination directory.
+
+#include <string>
+#include <vector>
+
+#include "platform/fileops/file_op_questions.h"
+#include "platform/fileops/system_calls.h"
+
+namespace toka {
+
+class FileOperation {
+public:
+    explicit FileOperation(FileOpQuestions& questions, SystemCalls& system = posixSystemCalls());
+
+    /// Copies or moves every item of sources into destination, or deletes
+    /// them (destination is then not looked at), in the order given.
+    ///
+    /// sources: full paths; a trailing "/" is ignored; a path whose last
+    /// component is empty, "." or ".." is refused as an invalid source.
+    /// destination: a directory path, normally ending in "/".
+    ///
+    /// An empty list returns at once without a question.  For copy and move a
+    /// destination that is missing or not a directory gives one showError and
+    /// changes nothing.  Delete asks confirmDelete first.  Runs on the
+    /// caller's thread until done or cancelled.
+    FileOpResult run(const std::vector<std::string>& sources, FileOpKind kind,
+                     const std::string& destination);
+
+private:
+    FileOpQuestions& m_questions;
+    SystemCalls& m_system;
+};
+
+} // namespace toka

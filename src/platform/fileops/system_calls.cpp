@@ -1,0 +1,129 @@
+#include "platform/fileops/system_calls.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace toka {
+
+int SystemCalls::openAt(int dirFd, const char* name, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::openat(dirFd, name, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int SystemCalls::close(int fd) {
+    // Linux releases the descriptor even when close reports EINTR, so a retry
+    // could close a descriptor that another open has reused.
+    return ::close(fd);
+}
+
+ssize_t SystemCalls::read(int fd, void* buffer, std::size_t size) {
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+ssize_t SystemCalls::write(int fd, const void* buffer, std::size_t size) {
+    ssize_t n;
+    do {
+        n = ::write(fd, buffer, size);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+int SystemCalls::fstat(int fd, struct stat* status) { return ::fstat(fd, status); }
+
+int SystemCalls::fstatAt(int dirFd, const char* name, struct stat* status, int flags) {
+    return ::fstatat(dirFd, name, status, flags);
+}
+
+int SystemCalls::mkdirAt(int dirFd, const char* name, mode_t mode) {
+    return ::mkdirat(dirFd, name, mode);
+}
+
+int SystemCalls::mknodAt(int dirFd, const char* name, mode_t mode, dev_t device) {
+    return ::mknodat(dirFd, name, mode, device);
+}
+
+int SystemCalls::symlinkAt(const char* target, int dirFd, const char* name) {
+    return ::symlinkat(target, dirFd, name);
+}
+
+ssize_t SystemCalls::readlinkAt(int dirFd, const char* name, char* buffer, std::size_t size) {
+    return ::readlinkat(dirFd, name, buffer, size);
+}
+
+int SystemCalls::unlinkAt(int dirFd, const char* name, int flags) {
+    return ::unlinkat(dirFd, name, flags);
+}
+
+int SystemCalls::renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName,
+                          unsigned flags) {
+    return ::renameat2(oldDirFd, oldName, newDirFd, newName, flags);
+}
+
+int SystemCalls::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+
+int SystemCalls::fchmodAt(int dirFd, const char* name, mode_t mode) {
+    return ::fchmodat(dirFd, name, mode, 0);
+}
+
+int SystemCalls::futimens(int fd, const struct timespec times[2]) {
+    return ::futimens(fd, times);
+}
+
+int SystemCalls::utimensAt(int dirFd, const char* name, const struct timespec times[2],
+                           int flags) {
+    return ::utimensat(dirFd, name, times, flags);
+}
+
+int SystemCalls::fsync(int fd) {
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+int SystemCalls::syncFileSystem(int fd) { return ::syncfs(fd); }
+
+int SystemCalls::listDirectory(int dirFd, std::vector<std::string>& names) {
+    names.clear();
+    int own = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0) return -1;
+    DIR* dir = ::fdopendir(own);
+    if (!dir) {
+        int saved = errno;
+        ::close(own);
+        errno = saved;
+        return -1;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) break;
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        names.emplace_back(name);
+    }
+    int saved = errno;
+    ::closedir(dir);
+    errno = saved;
+    return saved == 0 ? 0 : -1;
+}
+
+SystemCalls& posixSystemCalls() {
+    static SystemCalls instance;
+    return instance;
+}
+
+} // namespace toka

@@ -1,0 +1,57 @@
+#pragma once
+// The system calls of the file-operation engine, behind one seam.
+//
+// Every call the engine makes to the file system goes through a SystemCalls
+// object.  The base class calls the system; tests derive from it and override
+// single calls to produce what a real file system will not do on demand: a
+// write that fails after N bytes, a full disk, a rename that fails, a rename
+// that answers EXDEV, an entry that vanishes between listing and opening.
+//
+// The functions follow the POSIX convention (-1 and errno on failure) so that
+// an override can fail exactly like the system would.  EINTR is retried inside
+// the default implementation where the system call can return it.
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace toka {
+
+class SystemCalls {
+public:
+    virtual ~SystemCalls() = default;
+
+    virtual int openAt(int dirFd, const char* name, int flags, mode_t mode = 0);
+    virtual int close(int fd);
+    virtual ssize_t read(int fd, void* buffer, std::size_t size);
+    virtual ssize_t write(int fd, const void* buffer, std::size_t size);
+    virtual int fstat(int fd, struct stat* status);
+    virtual int fstatAt(int dirFd, const char* name, struct stat* status, int flags);
+    virtual int mkdirAt(int dirFd, const char* name, mode_t mode);
+    virtual int mknodAt(int dirFd, const char* name, mode_t mode, dev_t device);
+    virtual int symlinkAt(const char* target, int dirFd, const char* name);
+    virtual ssize_t readlinkAt(int dirFd, const char* name, char* buffer, std::size_t size);
+    virtual int unlinkAt(int dirFd, const char* name, int flags);
+    /// renameat2(2); flags 0, RENAME_NOREPLACE or RENAME_EXCHANGE.
+    virtual int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName,
+                         unsigned flags);
+    virtual int fchmod(int fd, mode_t mode);
+    virtual int fchmodAt(int dirFd, const char* name, mode_t mode);
+    virtual int futimens(int fd, const struct timespec times[2]);
+    virtual int utimensAt(int dirFd, const char* name, const struct timespec times[2], int flags);
+    virtual int fsync(int fd);
+    /// Flushes the whole file system that holds fd (syncfs(2)).
+    virtual int syncFileSystem(int fd);
+    /// The names in the directory open as dirFd, without "." and "..", in the
+    /// order the system returns them.  dirFd stays open and keeps its offset
+    /// (the listing reads through a descriptor of its own).  0 or -1/errno.
+    virtual int listDirectory(int dirFd, std::vector<std::string>& names);
+};
+
+/// The process-wide instance that calls the system.
+SystemCalls& posixSystemCalls();
+
+} // namespace toka

@@ -1,0 +1,208 @@
+#pragma once
+// Helpers of the file-operation tests: temporary trees, snapshots of their
+// bytes, scripted answers to the engine's questions and a SystemCalls that
+// injects faults.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/fileops/file_operation.h"
+
+namespace toka::test {
+
+/// A directory made with mkdtemp below base, removed with its contents.
+class TempDir {
+public:
+    explicit TempDir(std::string base = std::filesystem::temp_directory_path().string())
+        : m_path(base + "/toka-fileops-XXXXXX") {
+        if (!::mkdtemp(m_path.data())) throw std::runtime_error("mkdtemp failed in " + base);
+    }
+    ~TempDir() {
+        namespace fs = std::filesystem;
+        std::error_code ec; // copies of read-only folders must become removable first
+        for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::end(it); it.increment(ec))
+            if (it->is_directory(ec) && !it->is_symlink(ec))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(m_path, ec);
+    }
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+inline void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    ::chmod(path.c_str(), mode);
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+/// Bytes that differ from chunk to chunk, so a misplaced or repeated chunk shows.
+inline std::string patternBytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+inline struct stat lstatOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
+    return status;
+}
+
+inline bool exists(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+inline bool isTempName(const std::string& name) { return name.rfind(".toka-", 0) == 0; }
+
+/// One entry as far as losing data goes: its kind ('f', 'd', 'l', 'p' FIFO)
+/// and its bytes (file contents, link target).
+struct Entry {
+    char kind;
+    std::string bytes;
+    friend bool operator==(const Entry&, const Entry&) = default;
+};
+using Tree = std::map<std::string, Entry>; // relative path -> entry
+
+inline void snapshotInto(const std::string& dir, const std::string& prefix, Tree& tree) {
+    DIR* listing = ::opendir(dir.c_str());
+    while (const dirent* e = listing ? ::readdir(listing) : nullptr) {
+        const std::string name = e->d_name, path = dir + "/" + name, key = prefix + name;
+        if (name == "." || name == "..") continue;
+        const struct stat status = lstatOf(path);
+        if (S_ISDIR(status.st_mode)) {
+            tree[key] = {'d', {}};
+            snapshotInto(path, key + "/", tree);
+        } else if (S_ISREG(status.st_mode)) {
+            tree[key] = {'f', readFile(path)};
+        } else if (S_ISLNK(status.st_mode)) {
+            std::string target(4096, '\0');
+            target.resize(static_cast<std::size_t>(::readlink(path.c_str(), target.data(), target.size())));
+            tree[key] = {'l', target};
+        } else {
+            tree[key] = {S_ISFIFO(status.st_mode) ? 'p' : '?', {}};
+        }
+    }
+    if (listing) ::closedir(listing);
+}
+
+inline Tree snapshot(const std::string& root) {
+    Tree tree;
+    snapshotInto(root, "", tree);
+    return tree;
+}
+
+/// Paths below root that carry one of the engine's temporary names.
+inline std::vector<std::string> temporaryItems(const std::string& root) {
+    std::vector<std::string> found;
+    for (const auto& [key, entry] : snapshot(root))
+        if (isTempName(key.substr(key.rfind('/') + 1))) found.push_back(key);
+    return found;
+}
+
+/// Answers from a script; a question the script does not expect fails the test.
+struct ScriptedQuestions : FileOpQuestions {
+    bool deleteAnswer = true;
+    std::deque<ExistsReply> existsReplies;
+    std::optional<FailureAction> everyFailure;
+    bool cancel = false; // what cancelRequested answers
+
+    std::vector<std::size_t> deleteCounts;
+    std::vector<std::pair<ItemInfo, ItemInfo>> existsAsked;
+    std::vector<FileOpFailure> failuresAsked, errorsShown;
+
+    bool confirmDelete(std::size_t count) override {
+        deleteCounts.push_back(count);
+        return deleteAnswer;
+    }
+    ExistsReply askExists(const ItemInfo& source, const ItemInfo& existing) override {
+        existsAsked.emplace_back(source, existing);
+        if (existsReplies.empty()) ADD_FAILURE() << "unexpected question: " << existing.path << " exists";
+        if (existsReplies.empty()) return {ExistsAction::Cancel};
+        const ExistsReply reply = existsReplies.front();
+        existsReplies.pop_front();
+        return reply;
+    }
+    FailureAction askFailure(const FileOpFailure& failure) override {
+        failuresAsked.push_back(failure);
+        if (!everyFailure) ADD_FAILURE() << "unexpected failure: " << failure.describe();
+        return everyFailure.value_or(FailureAction::Cancel);
+    }
+    void showError(const FileOpFailure& failure) override { errorsShown.push_back(failure); }
+    bool cancelRequested() override { return cancel; }
+};
+
+enum class Call { Open, Write, Rename, Unlink, Mkdir, Fsync, SyncFs };
+
+/// The system, except where `fault` answers an errno for a call (0 lets it
+/// through).  name is the entry's name; for Rename the old name, other the new.
+struct FaultySystem : SystemCalls {
+    std::function<int(Call, const std::string& name, const std::string& other)> fault;
+    long long writeBudget = -1; ///< bytes that may still be written; -1 no limit
+    int writeError = ENOSPC;    ///< the error once the budget is spent
+    bool noExchange = false;    ///< a file system without RENAME_EXCHANGE
+    long long written = 0;
+
+    int inject(Call call, const std::string& name = {}, const std::string& other = {}) {
+        const int error = fault ? fault(call, name, other) : 0;
+        errno = error;
+        return error;
+    }
+    int openAt(int dirFd, const char* name, int flags, mode_t mode) override {
+        return inject(Call::Open, name) ? -1 : SystemCalls::openAt(dirFd, name, flags, mode);
+    }
+    ssize_t write(int fd, const void* buffer, std::size_t size) override {
+        if (inject(Call::Write)) return -1;
+        if (writeBudget == 0) return errno = writeError, -1;
+        // A disk that fills up takes what still fits, then refuses.
+        if (writeBudget > 0) size = std::min<std::size_t>(size, static_cast<std::size_t>(writeBudget));
+        const ssize_t n = SystemCalls::write(fd, buffer, size);
+        written += std::max<ssize_t>(n, 0);
+        if (writeBudget > 0) writeBudget -= std::max<ssize_t>(n, 0);
+        return n;
+    }
+    int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName,
+                 unsigned flags) override {
+        if (noExchange && (flags & RENAME_EXCHANGE)) return errno = EINVAL, -1;
+        if (inject(Call::Rename, oldName, newName)) return -1;
+        return SystemCalls::renameAt(oldDirFd, oldName, newDirFd, newName, flags);
+    }
+    int unlinkAt(int dirFd, const char* name, int flags) override {
+        return inject(Call::Unlink, name) ? -1 : SystemCalls::unlinkAt(dirFd, name, flags);
+    }
+    int mkdirAt(int dirFd, const char* name, mode_t mode) override {
+        return inject(Call::Mkdir, name) ? -1 : SystemCalls::mkdirAt(dirFd, name, mode);
+    }
+    int fsync(int fd) override { return inject(Call::Fsync) ? -1 : SystemCalls::fsync(fd); }
+    int syncFileSystem(int fd) override {
+        return inject(Call::SyncFs) ? -1 : SystemCalls::syncFileSystem(fd);
+    }
+};
+
+} // namespace toka::test
