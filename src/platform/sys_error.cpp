@@ -1,0 +1,23 @@
+#include "platform/sys_error.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace toka {
+
+std::string SysError::message() const {
+    std::string text = operation;
+    if (!path.empty()) {
+        text += ' ';
+        text += path;
+    }
+    text += ": ";
+    text += std::strerror(code);
+    return text;
+}
+
+SysError lastError(std::string operation, std::string path) {
+    return SysError{std::move(operation), std::move(path), errno};
+}
+
+} // namespace toka

@@ -1,0 +1,364 @@
+#include "search/scan.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include "platform/dir_listing.h"
+#include "platform/paths.h"
+#include "similar/simlist.h"
+
+namespace toka {
+
+namespace {
+
+// 32 KiB per getdents64 call, as glibc's readdir uses: about 700 entries of
+// a typical name length per system call.
+constexpr std::size_t kChunkSize = 32 * 1024;
+
+std::int64_t monotonicNs() {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool mountRoot = false;      // the directory is the root of a mount
+    bool mountRootKnown = false; // the kernel said whether it is
+};
+
+bool identify(int fd, Identity& id) {
+    struct statx stx;
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO, &stx) != 0) return false;
+    id.dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    id.ino = stx.stx_ino;
+#ifdef STATX_ATTR_MOUNT_ROOT
+    id.mountRootKnown = (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;
+    id.mountRoot = (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#endif
+    return true;
+}
+
+// Magic numbers (linux/magic.h) of the pseudo file systems, for a device
+// that mountinfo did not list when the walk started.
+bool hasPseudoMagic(int fd) {
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0x9fa0:     // proc
+    case 0x62656572: // sysfs
+    case 0x1cd1:     // devpts
+    case 0x27e0eb:   // cgroup
+    case 0x63677270: // cgroup2
+    case 0x64626720: // debugfs
+    case 0x74726163: // tracefs
+    case 0x73636673: // securityfs
+    case 0x6165676c: // pstore
+    case 0xcafe4a11: // bpf
+    case 0x62656570: // configfs
+    case 0x65735543: // fusectl
+    case 0x19800202: // mqueue
+    case 0x958458f6: // hugetlbfs
+    case 0x0187:     // autofs
+    case 0x42494e4d: // binfmt_misc
+    case 0xde5e81e4: // efivarfs
+    case 0x6e736673: // nsfs
+    case 0x73717368: // squashfs
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+struct Scanner::Impl {
+    // One directory level of the walk.  Levels are kept after they end, so
+    // that their buffers serve the next directory at the same depth.
+    struct Level {
+        UniqueFd fd;                    // invalid while closed to save descriptors
+        std::size_t pathLen = 0;        // path[0, pathLen) is this directory, with its "/"
+        Identity id;
+        std::unique_ptr<char[]> buffer; // kChunkSize bytes while open
+        DirentCursor cursor;            // the rest of the chunk in buffer
+        DirEntry current;               // the entry in hand
+        std::int64_t resumeOffset = 0;  // where a reopened listing goes on
+        bool listingDone = false;       // getdents64 said the listing is over
+    };
+
+    Scanner& owner;
+    std::vector<Level> levels;
+    std::size_t firstOpen = 0; // levels[firstOpen..top] hold open descriptors
+    std::string path;          // the path of the deepest level entered
+    bool stayOnFileSystem = false;
+    int entriesSinceClock = 0;
+    bool slowStep = false;     // a system call happened since the last clock check
+    std::int64_t lastEvents = 0;
+    // Device -> pseudo, from mountinfo, read once per ScanDirectory.
+    std::vector<std::pair<dev_t, bool>> mountTable;
+    bool mountTableRead = false;
+
+    explicit Impl(Scanner& s) : owner(s) {}
+
+    void run(std::string_view rootPath, bool stay);
+    bool beginLevel(std::size_t index, UniqueFd fd, const Identity& id);
+    bool fetchNext(Level& level);
+    bool descend(std::size_t top);
+    void endLevel(std::size_t top);
+    bool reopen(std::size_t index, int childFd);
+    void closeShallowest();
+    bool isPseudo(int fd, dev_t dev);
+    void showStatusIfDue();
+    void maybeProcessEvents();
+    bool stopRequested() { return owner.m_hooks.stopRequested && owner.m_hooks.stopRequested(); }
+};
+
+Scanner::Scanner(ScanOptions options, ScanHooks hooks)
+    : m_options(options), m_hooks(std::move(hooks)), m_impl(std::make_unique<Impl>(*this)) {
+    if (!m_hooks.rate) {
+        bool fuzzy = m_options.fuzzy;
+        m_hooks.rate = [fuzzy](std::string_view name, std::string_view dir) {
+            TheSimList().RateFile(name, dir, fuzzy);
+        };
+    }
+}
+
+Scanner::~Scanner() = default;
+
+void Scanner::ScanDirectory(std::string_view path, bool stayOnFileSystem) {
+    m_impl->run(path, stayOnFileSystem);
+}
+
+void Scanner::ScanFixedVolumes(const std::vector<Volume>& volumes) {
+    // No stop test here: each walk tests it after its first entry.
+    for (const Volume& volume : volumes) {
+        if (volume.kind == VolumeKind::Fixed) ScanDirectory(volume.path, true);
+    }
+}
+
+void Scanner::Impl::showStatusIfDue() {
+    if (owner.m_hooks.status && owner.m_scanned % 12 == 0) {
+        std::string text(kScanStatusPrefix);
+        text += path;
+        owner.m_hooks.status(text);
+    }
+}
+
+void Scanner::Impl::maybeProcessEvents() {
+    if (!owner.m_hooks.processEvents) return;
+    if (++entriesSinceClock < kEntriesPerClockCheck && !slowStep) return;
+    entriesSinceClock = 0;
+    slowStep = false;
+    if (monotonicNs() - lastEvents < kEventIntervalNs) return;
+    owner.m_hooks.processEvents();
+    // Measured after the call: a long refresh must not eat the walk's turn.
+    lastEvents = monotonicNs();
+}
+
+bool Scanner::Impl::isPseudo(int fd, dev_t dev) {
+    if (!mountTableRead) {
+        mountTableRead = true;
+        mountTable.clear();
+        std::ifstream in("/proc/self/mountinfo");
+        std::stringstream text;
+        text << in.rdbuf();
+        for (const MountEntry& mount : parseMountInfo(text.str())) {
+            dev_t mountDev = makedev(mount.major, mount.minor);
+            bool pseudo = isPseudoMount(mount);
+            bool found = false;
+            for (auto& [knownDev, knownPseudo] : mountTable) {
+                if (knownDev == mountDev) {
+                    // Shown anywhere as a real volume: not pseudo.
+                    knownPseudo = knownPseudo && pseudo;
+                    found = true;
+                }
+            }
+            if (!found) mountTable.emplace_back(mountDev, pseudo);
+        }
+    }
+    for (const auto& [knownDev, knownPseudo] : mountTable) {
+        if (knownDev == dev) return knownPseudo;
+    }
+    return hasPseudoMagic(fd);
+}
+
+bool Scanner::Impl::beginLevel(std::size_t index, UniqueFd fd, const Identity& id) {
+    if (levels.size() <= index) levels.resize(index + 1);
+    Level& level = levels[index];
+    if (!level.buffer) level.buffer.reset(new char[kChunkSize]);
+    long filled = readDirectoryChunk(fd.get(), level.buffer.get(), kChunkSize);
+    slowStep = true;
+    if (filled <= 0) return false; // unreadable or empty: nothing to count
+    level.fd = std::move(fd);
+    level.pathLen = path.size();
+    level.id = id;
+    level.listingDone = false;
+    level.cursor = DirentCursor(level.buffer.get(), level.buffer.get() + filled);
+    level.cursor.next(level.current);
+    return true;
+}
+
+bool Scanner::Impl::fetchNext(Level& level) {
+    if (level.cursor.next(level.current)) return true;
+    if (level.listingDone || !level.fd.valid()) return false;
+    if (!level.buffer) level.buffer.reset(new char[kChunkSize]);
+    long filled = readDirectoryChunk(level.fd.get(), level.buffer.get(), kChunkSize);
+    slowStep = true;
+    if (filled <= 0) {
+        level.listingDone = true;
+        level.cursor = DirentCursor();
+        return false;
+    }
+    level.cursor = DirentCursor(level.buffer.get(), level.buffer.get() + filled);
+    return level.cursor.next(level.current);
+}
+
+void Scanner::Impl::closeShallowest() {
+    Level& level = levels[firstOpen];
+    // Going on after the entry in hand once the level is reopened.
+    level.resumeOffset = level.current.nextOffset;
+    level.listingDone = false;
+    level.cursor = DirentCursor();
+    level.buffer.reset();
+    level.fd.reset();
+    ++firstOpen;
+}
+
+bool Scanner::Impl::reopen(std::size_t index, int childFd) {
+    Level& level = levels[index];
+    auto sameDirectory = [&](int fd) {
+        Identity id;
+        return identify(fd, id) && id.dev == level.id.dev && id.ino == level.id.ino;
+    };
+    UniqueFd fd;
+    if (childFd >= 0) {
+        fd.reset(::openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.valid() && !sameDirectory(fd.get())) fd.reset();
+    }
+    if (!fd.valid()) {
+        // The child moved away or ".." leads elsewhere: try the path.
+        auto byPath = openDirectory(std::string_view(path).substr(0, level.pathLen));
+        if (byPath && sameDirectory(byPath->get())) fd = std::move(*byPath);
+    }
+    slowStep = true;
+    if (!fd.valid()) return false;
+    if (::lseek(fd.get(), level.resumeOffset, SEEK_SET) < 0) return false;
+    level.fd = std::move(fd);
+    level.cursor = DirentCursor();
+    return true;
+}
+
+void Scanner::Impl::endLevel(std::size_t top) {
+    Level& level = levels[top];
+    if (top > 0 && !levels[top - 1].fd.valid()) {
+        if (reopen(top - 1, level.fd.get())) {
+            firstOpen = top - 1;
+        } else {
+            // Gone while the walk was deeper: what was not read of it is lost
+            // as it would be had it been deleted.
+            levels[top - 1].listingDone = true;
+            levels[top - 1].cursor = DirentCursor();
+            firstOpen = top - 1;
+        }
+    }
+    level.fd.reset();
+    level.cursor = DirentCursor();
+    // Deep levels give their buffers back, so that a tree thousands of
+    // levels deep costs no more memory than a shallow one.
+    if (top >= static_cast<std::size_t>(kMaxOpenLevels)) level.buffer.reset();
+}
+
+bool Scanner::Impl::descend(std::size_t top) {
+    Level& parent = levels[top];
+    const DirEntry& entry = parent.current;
+    path.resize(parent.pathLen);
+    path.append(entry.name);
+    path.push_back('/');
+
+    // entry.name is NUL-terminated inside the getdents64 record.
+    UniqueFd fd(::openat(parent.fd.get(), entry.name.data(),
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+    slowStep = true;
+    Identity id;
+    if (!fd.valid() || !identify(fd.get(), id)) {
+        // Cannot be listed: the walk "enters" it and finds nothing.
+        showStatusIfDue();
+        return false;
+    }
+    for (std::size_t i = 0; i <= top; ++i) {
+        if (levels[i].id.dev == id.dev && levels[i].id.ino == id.ino) return false; // a loop
+    }
+    bool crossesMount = id.mountRootKnown ? (id.mountRoot || id.dev != parent.id.dev)
+                                          : id.dev != parent.id.dev;
+    if (crossesMount && (stayOnFileSystem || isPseudo(fd.get(), id.dev))) return false;
+
+    showStatusIfDue();
+    if (!beginLevel(top + 1, std::move(fd), id)) return false;
+    if (top + 2 - firstOpen > static_cast<std::size_t>(kMaxOpenLevels)) closeShallowest();
+    return true;
+}
+
+void Scanner::Impl::run(std::string_view rootPath, bool stay) {
+    path = normalizeDirectoryPath(rootPath);
+    if (path.empty()) return;
+    stayOnFileSystem = stay;
+    firstOpen = 0;
+    mountTableRead = false;
+    entriesSinceClock = 0;
+    lastEvents = monotonicNs();
+
+    showStatusIfDue();
+    auto rootFd = openDirectory(path);
+    if (!rootFd) return;
+    Identity rootId;
+    if (!identify(rootFd->get(), rootId) || isPseudo(rootFd->get(), rootId.dev)) return;
+    if (!beginLevel(0, std::move(*rootFd), rootId)) return;
+
+    const bool recurse = owner.m_options.recurseDirs;
+    auto& rate = owner.m_hooks.rate;
+    std::size_t top = 0;
+    bool returning = false; // the entry in hand is a directory just walked
+    for (;;) {
+        Level& level = levels[top];
+        std::string_view name;
+        if (returning) {
+            // The name of the directory just walked is in the path buffer.
+            std::size_t childLen = levels[top + 1].pathLen;
+            name = std::string_view(path).substr(level.pathLen, childLen - 1 - level.pathLen);
+            returning = false;
+        } else {
+            ++owner.m_scanned;
+            DirEntry& entry = level.current;
+            if (recurse && !isDotOrDotDot(entry.name)) {
+                if (entry.type == EntryType::Unknown) {
+                    entry.type = resolveType(level.fd.get(), entry.name.data());
+                    slowStep = true;
+                }
+                if (entry.type == EntryType::Directory && descend(top)) {
+                    ++top;
+                    continue;
+                }
+            }
+            name = entry.name;
+        }
+        rate(name, std::string_view(path.data(), level.pathLen));
+        bool hasNext = fetchNext(level);
+        maybeProcessEvents();
+        if (hasNext && !stopRequested()) continue;
+
+        endLevel(top);
+        if (top == 0) break;
+        --top;
+        returning = true;
+    }
+}
+
+} // namespace toka

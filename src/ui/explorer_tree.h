@@ -1,0 +1,69 @@
+#pragma once
+// The directory tree: mounted volumes at the top, directories below them,
+// read from the file system at every expansion.  Each node keeps its name as
+// the bytes the listing returned (file names need not be valid UTF-8); the
+// text shown is their decoded form.
+
+#include <QList>
+#include <QIcon>
+#include <string>
+#include <vector>
+
+#include "platform/volumes.h"
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace toka {
+
+/// Indices into the tree's image list (see explorerImages()).
+enum ExplorerImage {
+    ClosedFolderImage = 0,
+    HardDiskImage = 1,
+    CdRomImage = 2,
+    NetworkImage = 3,
+    RemovableImage = 4,
+    OpenFolderImage = 5,
+};
+
+/// The text of a placeholder child, which gives a node its expand button
+/// until the node's subdirectories are read.
+inline constexpr const char* kPlaceholderText = "y";
+
+/// The path of a node: the volume's path (its mount point with one "/" at
+/// the end, "/" stays "/") followed by the names of the directory nodes down
+/// to node, each with one "/" after it.  "" for no node.
+std::string GetNodePath(const QTreeWidgetItem* node);
+
+/// The image index a node shows now.
+int nodeImage(const QTreeWidgetItem* node);
+
+/// Builds the tree's nodes from files it reads; holds the image list.
+class ExplorerTree {
+public:
+    explicit ExplorerTree(QTreeWidget* tree);
+
+    /// Replaces every node by one node per volume, in the given order, each
+    /// with the image of its kind and a placeholder child.  Opens nothing.
+    void fillVolumes(const std::vector<Volume>& volumes);
+
+    /// Appends one node per visible subdirectory of node, in listing order:
+    /// real directories only (no links), no "." or "..", no hidden ones.
+    /// A directory that cannot be listed adds nothing.
+    void AddSubDirs(QTreeWidgetItem* node);
+
+    /// Before a node opens: drops its children and reads them afresh; a
+    /// directory node gets the open folder.
+    void expanding(QTreeWidgetItem* node);
+    /// After a node closed: a directory node gets the closed folder back.
+    void collapsed(QTreeWidgetItem* node);
+
+private:
+    void setImage(QTreeWidgetItem* node, int image);
+    void addPlaceholder(QTreeWidgetItem* node);
+
+    QTreeWidget* m_tree;
+    QList<QIcon> m_images;
+};
+
+} // namespace toka

@@ -1,0 +1,25 @@
+// The result table's handlers.
+#include <QLabel>
+#include <QSpinBox>
+
+#include "ui/mainform.h"
+#include "ui/result_table.h"
+#include "ui/strgrdex.h"
+
+namespace toka {
+
+void TMainForm::TimerTimer() {
+    lFileScanned->setText(QString::number(scannedEntries()));
+    GetSimList(m_resultCopy);
+    fillResultTable(*sgexResults, TheSimList(), seNumberofItems->value(), m_locale);
+}
+
+void TMainForm::seNumberofItemsChange() {
+    TimerTimer();
+}
+
+void TMainForm::sgexResultsDrawCell(QPainter* canvas, int col, int row, const QRect& rect) {
+    drawResultCell(*sgexResults, canvas, col, row, rect);
+}
+
+} // namespace toka

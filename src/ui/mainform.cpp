@@ -1,0 +1,68 @@
+// TMainForm's construction and its small handlers: the directory tree, the
+// selected directory, the status text.
+#include "ui/mainform.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QTreeWidget>
+
+#include "search/scan.h"
+#include "ui/explorer_tree.h"
+#include "ui/hint_switch.h"
+#include "ui/locale_format.h"
+#include "ui/path_label.h"
+#include "ui/strgrdex.h"
+
+namespace toka {
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeFormatOf(QLocale::system())) {
+    setObjectName("MainForm");
+    createControls();
+    m_explorer = std::make_unique<ExplorerTree>(Explorer);
+    m_hintSwitch = std::make_unique<HintSwitch>(this);
+    connectHandlers();
+}
+
+TMainForm::~TMainForm() = default;
+
+std::string TMainForm::selectedDirectory() const {
+    return lCurrentDir->path();
+}
+
+QString TMainForm::statusText() const {
+    return m_statusLabel->text();
+}
+
+void TMainForm::setStatusText(const QString& text) {
+    m_statusLabel->setText(text);
+}
+
+void TMainForm::FillDrives(const std::vector<Volume>& volumes) {
+    m_explorer->fillVolumes(volumes);
+}
+
+void TMainForm::FillDrives() {
+    FillDrives(mountedVolumes());
+}
+
+void TMainForm::ExplorerExpanding(QTreeWidgetItem* node) {
+    m_explorer->expanding(node);
+}
+
+void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) {
+    m_explorer->collapsed(node);
+}
+
+void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
+    lCurrentDir->setPath(GetNodePath(node));
+}
+
+// File operations on the marked rows and the file viewer arrive with a later
+// version of the window; their buttons and menu items are already wired here.
+void TMainForm::sbCopyClick() {}
+void TMainForm::sbMoveClick() {}
+void TMainForm::sbDeleteClick() {}
+void TMainForm::sbInvertClick() {}
+void TMainForm::sgexResultsMouseUp() {}
+
+} // namespace toka

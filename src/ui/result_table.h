@@ -1,0 +1,34 @@
+#pragma once
+// The result table: the ranks of the similarity list in the marking grid,
+// one row per rank, best first.
+
+#include <QStringList>
+
+#include "search/result_row.h"
+#include "similar/simlist.h"
+
+class QPainter;
+class QRect;
+
+namespace toka {
+
+class TStringGridEx;
+
+/// Column headers, in column order.
+QStringList resultColumnHeaders();
+
+/// The column widths of the design, in pixels.
+inline constexpr int kResultColumnWidths[7] = {140, 145, 64, 64, 44, 53, 47};
+
+/// Rebuilds the table from list: rows 1..m hold the ranks 1..m while a rank
+/// has an entry and m <= maxRows; the row count becomes m + 1, at least 2.
+/// Every cell of a shown row is written afresh; with no entry at all, row 1
+/// is left empty (all seven cells).  Returns m.
+int fillResultTable(TStringGridEx& grid, const SimList& list, int maxRows, const LocaleFormat& locale);
+
+/// The drawing rule of the table: every cell of a row whose attribute text
+/// (column 4) has "D" in fifth place is drawn again in bold, opaquely, in the
+/// painter's colours.
+void drawResultCell(const TStringGridEx& grid, QPainter* canvas, int col, int row, const QRect& rect);
+
+} // namespace toka

@@ -1,0 +1,366 @@
+#include "ui/strgrdex.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <algorithm>
+
+namespace toka {
+
+namespace {
+
+// Hands every data cell to the grid's own painting, so that the marks, the
+// cell-drawing signal and the lines are drawn in one place.
+class MarkingDelegate : public QStyledItemDelegate {
+public:
+    explicit MarkingDelegate(TStringGridEx* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        TStringGridEx::DrawState state;
+        if (option.state & QStyle::State_Selected) state |= TStringGridEx::Selected;
+        if (option.state & QStyle::State_HasFocus) state |= TStringGridEx::Focused;
+        m_grid->paintCell(painter, index.column(), index.row() + 1, option.rect, state);
+    }
+
+private:
+    TStringGridEx* m_grid;
+};
+
+bool isNavigationKey(int key) {
+    switch (key) {
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_End:
+    case Qt::Key_Home:
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Keypad arrows carry KeypadModifier; they are the same keys to the user.
+Qt::KeyboardModifiers exactModifiers(Qt::KeyboardModifiers modifiers) {
+    return modifiers & ~Qt::KeypadModifier;
+}
+
+} // namespace
+
+void TStringGridEx::drawCellText(QPainter* painter, const QRect& rect, const QString& text) {
+    // A text wider than its cell ends in an ellipsis, so that a cut-off name
+    // or path does not pass for the whole of it.
+    const QRect textRect = rect.adjusted(2, 2, -1, 0);
+    const QString shown = painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width());
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shown);
+}
+
+TStringGridEx::TStringGridEx(QWidget* parent) : QTableWidget(parent) {
+    setItemDelegate(new MarkingDelegate(this));
+    setShowGrid(false);  // the lines are drawn per cell, following Options()
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The marks are the selection the user sees; Qt's own selection would
+    // paint a second, different highlight.  The current cell still moves
+    // with clicks and keys and is drawn with a focus frame.
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    verticalHeader()->hide();
+    horizontalHeader()->setSectionsClickable(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->viewport()->installEventFilter(this);
+
+    // Every change of the row count brings the mark list along at once (a
+    // loss of rows drops every mark), so no later action can see marks of a
+    // row count that is no longer there.
+    connect(model(), &QAbstractItemModel::rowsInserted, this, [this] { synchronise(); });
+    connect(model(), &QAbstractItemModel::rowsRemoved, this, [this] { synchronise(); });
+    connect(model(), &QAbstractItemModel::modelReset, this, [this] { synchronise(); });
+
+    SetOptions(VertLine | HorzLine | ColSizing | ThumbTracking);
+    m_multiSelect = false;
+    setColumnCount(5);
+    setRowCount(4);
+    m_syncedRowCount = RowCount();
+    m_marks.assign(static_cast<std::size_t>(m_syncedRowCount), false);
+    m_selectedColor = palette().color(QPalette::Active, QPalette::Highlight);
+    m_selectedTextColor = palette().color(QPalette::Active, QPalette::HighlightedText);
+    m_anchorRow = FixedRows();
+    m_pressRow = FixedRows();
+    m_marks[static_cast<std::size_t>(m_anchorRow)] = true;
+    m_ctl3d = false;
+}
+
+void TStringGridEx::SetRowCount(int n) {
+    setRowCount(std::max(n, 1) - 1);
+}
+
+QString TStringGridEx::Cells(int col, int row) const {
+    if (col < 0 || col >= columnCount() || row < 0 || row >= RowCount()) return {};
+    const QTableWidgetItem* cell = row == 0 ? horizontalHeaderItem(col) : item(row - 1, col);
+    return cell ? cell->text() : QString();
+}
+
+void TStringGridEx::SetCells(int col, int row, const QString& text) {
+    if (col < 0 || col >= columnCount() || row < 0 || row >= RowCount()) return;
+    if (row == 0) {
+        if (QTableWidgetItem* cell = horizontalHeaderItem(col))
+            cell->setText(text);
+        else
+            setHorizontalHeaderItem(col, new QTableWidgetItem(text));
+        return;
+    }
+    if (QTableWidgetItem* cell = item(row - 1, col)) {
+        if (cell->text() != text) cell->setText(text);
+    } else if (!text.isEmpty()) {
+        setItem(row - 1, col, new QTableWidgetItem(text));
+    }
+}
+
+int TStringGridEx::Row() const {
+    const int row = currentIndex().isValid() ? currentIndex().row() + 1 : FixedRows();
+    return std::clamp(row, 0, RowCount() - 1);
+}
+
+void TStringGridEx::SetOptions(GridOptions options) {
+    m_options = options;
+    horizontalHeader()->setSectionResizeMode(options & ColSizing ? QHeaderView::Interactive
+                                                                 : QHeaderView::Fixed);
+    horizontalScrollBar()->setTracking(options & ThumbTracking);
+    verticalScrollBar()->setTracking(options & ThumbTracking);
+    viewport()->update();
+}
+
+void TStringGridEx::synchronise() {
+    const int rows = RowCount();
+    if (m_syncedRowCount > rows) {
+        m_marks.assign(static_cast<std::size_t>(rows), false);
+        m_syncedRowCount = rows;
+    } else if (rows > m_syncedRowCount) {
+        m_marks.resize(static_cast<std::size_t>(rows), false);
+        m_syncedRowCount = rows;
+    }
+}
+
+bool TStringGridEx::IsRowMarked(int row) {
+    synchronise();
+    if (row < 0 || row >= RowCount()) return false;
+    return m_marks[static_cast<std::size_t>(row)];
+}
+
+void TStringGridEx::SetRowMarked(int row, bool marked) {
+    synchronise();
+    if (row < 0 || row >= RowCount()) return;
+    m_marks[static_cast<std::size_t>(row)] = marked;
+    viewport()->update();
+}
+
+void TStringGridEx::ClearMarks() {
+    std::fill(m_marks.begin(), m_marks.end(), false);
+}
+
+void TStringGridEx::SetCTL3D(bool on) {
+    if (on == m_ctl3d) return;
+    m_ctl3d = on;
+    viewport()->update();
+}
+
+void TStringGridEx::SetSelectedColor(const QColor& color) {
+    if (color == m_selectedColor) return;
+    m_selectedColor = color;
+    viewport()->update();
+}
+
+void TStringGridEx::SetSelectedTextColor(const QColor& color) {
+    if (color == m_selectedTextColor) return;
+    m_selectedTextColor = color;
+    viewport()->update();
+}
+
+int TStringGridEx::clampRow(int row) const {
+    return std::clamp(row, 0, RowCount() - 1);
+}
+
+int TStringGridEx::rowAtViewport(const QPoint& pos) const {
+    const int row = rowAt(pos.y());
+    if (row < 0 || columnAt(pos.x()) < 0) return RowCount() - 1;
+    return row + 1;
+}
+
+int TStringGridEx::rowAtHeader(const QPoint& pos) const {
+    return horizontalHeader()->logicalIndexAt(pos.x()) >= 0 ? 0 : RowCount() - 1;
+}
+
+bool TStringGridEx::isOnHeaderGrip(const QPoint& pos) const {
+    // The same test QHeaderView makes before it starts a resize.
+    const QHeaderView* header = horizontalHeader();
+    const int grip = header->style()->pixelMetric(QStyle::PM_HeaderGripMargin, nullptr, header);
+    const int visual = header->visualIndexAt(pos.x());
+    if (visual < 0) return false;
+    const int logical = header->logicalIndex(visual);
+    const int left = header->sectionViewportPosition(logical);
+    const bool atLeft = pos.x() < left + grip && visual > 0;
+    const bool atRight = pos.x() > left + header->sectionSize(logical) - grip;
+    if (!atLeft && !atRight) return false;
+    const int resized = atLeft ? header->logicalIndex(visual - 1) : logical;
+    return header->sectionResizeMode(resized) == QHeaderView::Interactive;
+}
+
+void TStringGridEx::markRange(int from, int to) {
+    if (from > to) std::swap(from, to);
+    for (int row = from; row <= to; ++row) m_marks[static_cast<std::size_t>(row)] = true;
+}
+
+void TStringGridEx::handlePress(int row) {
+    if (m_multiSelect) m_pressRow = row;
+}
+
+void TStringGridEx::handleRelease(int row, Qt::MouseButtons stillHeld,
+                                  Qt::KeyboardModifiers modifiers) {
+    synchronise();
+    const auto mark = [this](int r, bool on) { m_marks[static_cast<std::size_t>(r)] = on; };
+    if (m_multiSelect) {
+        const Qt::KeyboardModifiers exact = exactModifiers(modifiers);
+        // Another button still held is part of the state and matches no rule.
+        if (stillHeld != Qt::NoButton) {
+        } else if (exact == Qt::NoModifier) {
+            ClearMarks();
+            const int pressRow = clampRow(m_pressRow);
+            if (pressRow == row) {
+                mark(row, true);
+                m_anchorRow = row;
+            } else {
+                markRange(pressRow, row);
+            }
+        } else if (exact == Qt::ShiftModifier) {
+            ClearMarks();
+            markRange(clampRow(m_anchorRow), row);
+        } else if (exact == Qt::ControlModifier) {
+            if (m_marks[static_cast<std::size_t>(row)]) {
+                mark(row, false);
+            } else {
+                mark(row, true);
+                m_anchorRow = row;
+            }
+        }
+    } else {
+        mark(clampRow(m_anchorRow), false);
+        mark(row, true);
+        m_anchorRow = row;
+    }
+    viewport()->update();
+}
+
+void TStringGridEx::mousePressEvent(QMouseEvent* event) {
+    handlePress(rowAtViewport(event->position().toPoint()));
+    QTableWidget::mousePressEvent(event);
+}
+
+void TStringGridEx::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    handleRelease(rowAtViewport(pos), event->buttons(), event->modifiers());
+    QTableWidget::mouseReleaseEvent(event);
+    emit MouseUp(event->button(), event->modifiers(), pos);
+}
+
+void TStringGridEx::keyReleaseEvent(QKeyEvent* event) {
+    if (isNavigationKey(event->key())) {
+        const Qt::KeyboardModifiers exact = exactModifiers(event->modifiers());
+        synchronise();
+        const int current = Row();
+        if (exact == Qt::NoModifier) {
+            ClearMarks();
+            m_marks[static_cast<std::size_t>(current)] = true;
+            m_anchorRow = current;
+            viewport()->update();
+        } else if (m_multiSelect && exact == Qt::ShiftModifier) {
+            markRange(clampRow(m_anchorRow), current);
+            m_anchorRow = current;
+            viewport()->update();
+        }
+    }
+    QTableWidget::keyReleaseEvent(event);
+}
+
+bool TStringGridEx::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == horizontalHeader()->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            m_headerResizing = isOnHeaderGrip(mouse->position().toPoint());
+            if (!m_headerResizing) handlePress(rowAtHeader(mouse->position().toPoint()));
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPoint pos = mouse->position().toPoint();
+            if (m_headerResizing) {
+                m_headerResizing = mouse->buttons() != Qt::NoButton;
+            } else {
+                handleRelease(rowAtHeader(pos), mouse->buttons(), mouse->modifiers());
+                emit MouseUp(mouse->button(), mouse->modifiers(), pos);
+            }
+        }
+    }
+    return QTableWidget::eventFilter(watched, event);
+}
+
+void TStringGridEx::paintEvent(QPaintEvent* event) {
+    synchronise();
+    QTableWidget::paintEvent(event);
+}
+
+void TStringGridEx::paintCell(QPainter* painter, int col, int row, const QRect& rect,
+                              DrawState state) {
+    synchronise();
+    const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    QColor background = palette().color(group, QPalette::Base);
+    QColor text = palette().color(group, QPalette::Text);
+    const bool marked = row >= FixedRows() && row < static_cast<int>(m_marks.size())
+                        && m_marks[static_cast<std::size_t>(row)];
+    if (marked) {
+        background = m_selectedColor;
+        text = m_selectedTextColor;
+    }
+
+    painter->save();
+    painter->setClipRect(rect);
+    painter->setFont(font());
+    painter->setPen(text);
+    painter->setBrush(background);
+    painter->fillRect(rect, background);
+    drawCellText(painter, rect, Cells(col, row));
+    emit DrawCell(painter, col, row, rect, state);
+    painter->restore();
+
+    painter->save();
+    if (state & Focused) {
+        QPen focusPen(text);
+        focusPen.setStyle(Qt::DotLine);
+        painter->setPen(focusPen);
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(rect.adjusted(1, 1, -2, -2));
+    }
+    QStyleOptionViewItem lineOption;
+    lineOption.initFrom(this);
+    const QColor lineColor = QColor::fromRgba(static_cast<QRgb>(
+        style()->styleHint(QStyle::SH_Table_GridLineColor, &lineOption, this)));
+    painter->setPen(lineColor);
+    if (m_options & VertLine) painter->drawLine(rect.topRight(), rect.bottomRight());
+    if (m_options & HorzLine) painter->drawLine(rect.bottomLeft(), rect.bottomRight());
+    if (m_ctl3d && (m_options & VertLine) && (m_options & HorzLine)) {
+        painter->setPen(palette().color(group, QPalette::HighlightedText));
+        const QPoint edge[] = {QPoint(rect.left(), rect.bottom() - 1), rect.topLeft(),
+                               rect.topRight()};
+        painter->drawPolyline(edge, 3);
+    }
+    painter->restore();
+}
+
+} // namespace toka

@@ -1,0 +1,177 @@
+// tokafind end to end on a small tree.
+
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "../platform/temp_tree.h"
+
+namespace toka {
+namespace {
+
+using testing::TempTree;
+
+struct ToolRun {
+    int status = -1;
+    std::vector<std::vector<std::string>> lines; // stdout, split at tabs
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd = "") {
+    const std::string tool = std::string(TOKA_TOOLS_DIR) + "/tokafind";
+    EXPECT_EQ(::access(tool.c_str(), X_OK), 0) << "build the tokafind target first: " << tool;
+    char outName[] = "/tmp/tokafind-out-XXXXXX";
+    char errName[] = "/tmp/tokafind-err-XXXXXX";
+    int outFd = ::mkstemp(outName);
+    int errFd = ::mkstemp(errName);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(outFd, STDOUT_FILENO);
+        ::dup2(errFd, STDERR_FILENO);
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
+        std::vector<char*> argv = {const_cast<char*>(tool.c_str())};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(tool.c_str(), argv.data());
+        ::_exit(98);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(outFd);
+    ::close(errFd);
+    ToolRun run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = slurp(outName);
+    run.err = slurp(errName);
+    ::unlink(outName);
+    ::unlink(errName);
+    std::stringstream lines(run.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::size_t pos = 0;
+        for (;;) {
+            std::size_t tab = line.find('\t', pos);
+            fields.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
+            if (tab == std::string::npos) break;
+            pos = tab + 1;
+        }
+        run.lines.push_back(fields);
+    }
+    return run;
+}
+
+const std::vector<std::string>* findRow(const ToolRun& run, const std::string& name) {
+    for (const auto& fields : run.lines) {
+        if (fields.size() == 7 && fields[1] == name) return &fields;
+    }
+    return nullptr;
+}
+
+class TokafindTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tree.mkdirp("docs/old");
+        tree.mkdirp("reports");
+        tree.touch("docs/report.txt", 12000);
+        tree.touch("docs/old/report-1999.txt");
+        tree.touch("report");
+        tree.touch("notes.md");
+        tree.touch("report\nwith newline");
+    }
+    TempTree tree;
+};
+
+TEST_F(TokafindTree, PrintsTheRanksAsTabSeparatedRows) {
+    ToolRun run = runTokafind({"report", tree.path()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const auto& fields : run.lines) ASSERT_EQ(fields.size(), 7u) << run.out;
+
+    const auto* file = findRow(run, "report.txt");
+    ASSERT_NE(file, nullptr) << run.out;
+    EXPECT_EQ((*file)[0], "100"); // fuzzy: the name contains the text
+    EXPECT_EQ((*file)[2], tree.path() + "docs/");
+    EXPECT_EQ((*file)[3].size(), 10u) << "ISO date";
+    EXPECT_EQ((*file)[3][4], '-');
+    EXPECT_EQ((*file)[4].size(), 8u) << "24-hour time with seconds";
+    EXPECT_EQ((*file)[5], "-A---");
+    EXPECT_EQ((*file)[6], "11 KB");
+
+    const auto* dir = findRow(run, "reports");
+    ASSERT_NE(dir, nullptr);
+    EXPECT_EQ((*dir)[3], "");
+    EXPECT_EQ((*dir)[4], "");
+    EXPECT_EQ((*dir)[5], "----D");
+    EXPECT_EQ((*dir)[6], "");
+
+    EXPECT_NE(findRow(run, "report\\nwith newline"), nullptr) << "one line per rank";
+    EXPECT_NE(findRow(run, "report-1999.txt"), nullptr);
+    // root: . .. docs reports report notes.md "report\n..."; docs: . .. old
+    // report.txt; old: . .. report-1999.txt; reports: . ..
+    EXPECT_NE(run.err.find("16 entries scanned\n"), std::string::npos) << run.err;
+}
+
+TEST_F(TokafindTree, OptionsChangeTheSearch) {
+    ToolRun flat = runTokafind({"--no-recurse", "report", tree.path()});
+    ASSERT_EQ(flat.status, 0);
+    EXPECT_EQ(findRow(flat, "report.txt"), nullptr);
+    EXPECT_NE(findRow(flat, "reports"), nullptr);
+    EXPECT_NE(flat.err.find("7 entries scanned"), std::string::npos) << flat.err;
+
+    ToolRun one = runTokafind({"--rows", "1", "report", tree.path()});
+    EXPECT_EQ(one.lines.size(), 1u);
+
+    ToolRun similar = runTokafind({"--similar", "report", tree.path()});
+    ASSERT_FALSE(similar.lines.empty());
+    EXPECT_EQ(similar.lines[0][1], "report");
+    EXPECT_EQ(similar.lines[0][0], "100");
+    const auto* longer = findRow(similar, "report.txt");
+    ASSERT_NE(longer, nullptr);
+    EXPECT_NE((*longer)[0], "100") << "the length-dependent measure charges extra characters";
+
+    // The default directory is the current one, shown as an absolute path.
+    ToolRun here = runTokafind({"--rows=200", "notes"}, tree.path());
+    const auto* notes = findRow(here, "notes.md");
+    ASSERT_NE(notes, nullptr) << here.out << here.err;
+    EXPECT_EQ((*notes)[2], tree.path());
+}
+
+TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--frobnicate", "report", tree.path()},
+        {"report", tree.path() + "notes.md"},    // not a directory
+        {"report", tree.path() + "missing"},
+        {"--rows", "0", "report"},
+        {"--rows", "201", "report"},
+        {"--rows", "ten", "report"},
+        {},                                     // no search text
+        {"--all-fixed-disks", "report", tree.path()},
+        {"report", tree.path(), "extra"},
+    };
+    for (const auto& args : cases) {
+        ToolRun run = runTokafind(args);
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        EXPECT_EQ(run.status, 2) << joined;
+        EXPECT_TRUE(run.out.empty()) << joined;
+        EXPECT_NE(run.err.find("tokafind: "), std::string::npos) << joined;
+    }
+    ToolRun help = runTokafind({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: tokafind"), std::string::npos);
+}
+
+} // namespace
+} // namespace toka

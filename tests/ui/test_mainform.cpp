@@ -1,0 +1,270 @@
+// The main window's states, toggles, strips, hints and keyboard order,
+// driven through its real buttons, menus and keys.
+#include <QAction>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QToolTip>
+#include <QTreeWidget>
+
+#include "ui/mainform.h"
+#include "ui/path_label.h"
+#include "ui/strgrdex.h"
+
+using toka::TMainForm;
+
+namespace {
+
+// Opens a menu of the menu bar by its access key and chooses an item by its
+// access key, as a user does with the keyboard.
+void chooseFromMenu(TMainForm& form, QMenu* menu, Qt::Key menuKey, QAction* item) {
+    QTest::keyClick(&form, menuKey, Qt::AltModifier);
+    QTRY_VERIFY(menu->isVisible());
+    const QString text = item->text();
+    const int amp = text.indexOf('&');
+    if (amp >= 0) {
+        QTest::keyClick(menu, text.at(amp + 1).toLower().toLatin1());
+    } else {
+        menu->setActiveAction(item);
+        QTest::keyClick(menu, Qt::Key_Return);
+    }
+    QTRY_VERIFY(!menu->isVisible());
+}
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TMainForm> m_form;
+
+    TMainForm& shownForm() {
+        m_form = std::make_unique<TMainForm>();
+        m_form->show();
+        if (!QTest::qWaitForWindowExposed(m_form.get())) qWarning("window not exposed");
+        m_form->activateWindow();
+        return *m_form;
+    }
+
+    // Runs one user action on the window by its name.
+    void act(TMainForm& form, const QString& action) {
+        if (action == "click Fuzzy") QTest::mouseClick(form.sbMeasure, Qt::LeftButton);
+        else if (action == "click Similar") QTest::mouseClick(form.sbSimilar, Qt::LeftButton);
+        else if (action == "menu fuzzy")
+            chooseFromMenu(form, form.Search1, Qt::Key_S, form.Searchlengthindependendfuzzy1);
+        else if (action == "click Recurse") QTest::mouseClick(form.sbRecurseDirs, Qt::LeftButton);
+        else if (action == "menu recurse") chooseFromMenu(form, form.Search1, Qt::Key_S, form.RecurseSubdirectories1);
+        else if (action == "click Viewer") QTest::mouseClick(form.sbFileViewer, Qt::LeftButton);
+        else if (action == "menu viewer") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFileViewer1);
+        else if (action == "menu toolbar") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFileToolbar1);
+        else if (action == "menu hints") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFlybyHints1);
+        else if (action == "menu warning")
+            chooseFromMenu(form, form.Options1, Qt::Key_V, form.WarningSearchResultChanged1);
+        else QFAIL(qPrintable("unknown action " + action));
+    }
+
+    bool tipShownFor(QWidget* widget) {
+        QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000)) return true;  // fails the check below
+        const QPoint pos = widget->rect().center();
+        QHelpEvent help(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
+        QApplication::sendEvent(widget, &help);
+        return QToolTip::isVisible();
+    }
+
+private slots:
+    void cleanup() { m_form.reset(); }
+
+    void stateRightAfterStart() {
+        TMainForm& form = shownForm();
+        QCOMPARE(form.windowTitle(), QString("TOKA Search  - The Nufa File Finder "));
+        QVERIFY(form.sbRecurseDirs->isChecked());
+        QVERIFY(form.RecurseSubdirectories1->isChecked());
+        QVERIFY(form.sbMeasure->isChecked());
+        QVERIFY(!form.sbSimilar->isChecked());
+        QVERIFY(form.Searchlengthindependendfuzzy1->isChecked());
+        QVERIFY(form.Toolbar1->isVisible());
+        QVERIFY(form.ShowFlybyHints1->isChecked());
+        // Designed visible, hidden by the first showing.
+        QVERIFY(!form.pFileViewer->isVisible());
+        QVERIFY(!form.Splitter2->isVisible());
+        QVERIFY(!form.sbFileViewer->isChecked());
+        QVERIFY(!form.ShowFileViewer1->isChecked());
+        QVERIFY(form.WarningSearchResultChanged1->isChecked());
+        QVERIFY(!form.sbStop->isEnabled());
+        QVERIFY(!form.Stop1->isEnabled());
+        QVERIFY(form.sbSearchDir->isEnabled() && form.Directory1->isEnabled());
+        QVERIFY(form.sbSearchHDs->isEnabled() && form.AllFixedDisks1->isEnabled());
+        QCOMPARE(form.statusText(), QString("Ready"));
+        QCOMPARE(form.lFileScanned->text(), QString("0"));
+        QCOMPARE(form.eSearch->text(), QString("TOKASearch"));
+        QCOMPARE(form.seNumberofItems->value(), 30);
+        QVERIFY(!form.Timer->isActive());
+        QVERIFY(form.Explorer->hasFocus());
+        QVERIFY(form.Explorer->topLevelItemCount() >= 1);  // "/" at least
+        QCOMPARE(form.Explorer->topLevelItem(0)->text(0), QString("/"));
+        // The table: header row and one empty row, no marks.
+        QCOMPARE(form.sgexResults->RowCount(), 2);
+        QCOMPARE(form.sgexResults->Cells(0, 0), QString("File"));
+        QCOMPARE(form.sgexResults->Cells(6, 0), QString("Measure"));
+        QVERIFY(!form.sgexResults->IsRowMarked(1));
+        QVERIFY(form.selectedDirectory().empty());
+        // Every column can be seen without scrolling, unless the screen is
+        // too narrow for the window to grow that far.
+        const bool fits = form.sgexResults->columnViewportPosition(6) + form.sgexResults->columnWidth(6)
+                          <= form.sgexResults->viewport()->width();
+        QVERIFY(fits || form.frameGeometry().width() >= form.screen()->availableGeometry().width());
+    }
+
+    void toggles_data() {
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<bool>("fuzzy");
+        QTest::addColumn<bool>("recurse");
+        QTest::addColumn<bool>("viewer");
+        QTest::addColumn<bool>("warn");
+
+        // Clicking the mode already down switches to the other mode.
+        QTest::newRow("click Fuzzy while Fuzzy is down") << QStringList{"click Fuzzy"} << false << true << false << true;
+        QTest::newRow("click Similar") << QStringList{"click Similar"} << false << true << false << true;
+        QTest::newRow("click Similar twice") << QStringList{"click Similar", "click Similar"} << true << true << false << true;
+        QTest::newRow("Fuzzy then the fuzzy menu item restores fuzzy")
+            << QStringList{"click Fuzzy", "menu fuzzy"} << true << true << false << true;
+        QTest::newRow("fuzzy menu item once") << QStringList{"menu fuzzy"} << false << true << false << true;
+        QTest::newRow("recurse button") << QStringList{"click Recurse"} << true << false << false << true;
+        QTest::newRow("recurse button and menu") << QStringList{"click Recurse", "menu recurse"} << true << true << false << true;
+        QTest::newRow("viewer menu") << QStringList{"menu viewer"} << true << true << true << true;
+        QTest::newRow("viewer button") << QStringList{"click Viewer"} << true << true << true << true;
+        QTest::newRow("viewer button then menu") << QStringList{"click Viewer", "menu viewer"} << true << true << false << true;
+        QTest::newRow("warning item") << QStringList{"menu warning"} << true << true << false << false;
+    }
+
+    void toggles() {
+        QFETCH(QStringList, actions);
+        QFETCH(bool, fuzzy);
+        QFETCH(bool, recurse);
+        QFETCH(bool, viewer);
+        QFETCH(bool, warn);
+        TMainForm& form = shownForm();
+        for (const QString& action : actions) act(form, action);
+
+        QCOMPARE(form.FuzzySearch, fuzzy);
+        QCOMPARE(form.sbMeasure->isChecked(), fuzzy);
+        QCOMPARE(form.sbSimilar->isChecked(), !fuzzy);
+        QCOMPARE(form.Searchlengthindependendfuzzy1->isChecked(), fuzzy);
+        QCOMPARE(form.sbRecurseDirs->isChecked(), recurse);
+        QCOMPARE(form.RecurseSubdirectories1->isChecked(), recurse);
+        QCOMPARE(form.pFileViewer->isVisible(), viewer);
+        QCOMPARE(form.Splitter2->isVisible(), viewer);
+        QCOMPARE(form.sbFileViewer->isChecked(), viewer);
+        QCOMPARE(form.ShowFileViewer1->isChecked(), viewer);
+        QCOMPARE(form.WarningSearchResultChanged1->isChecked(), warn);
+        QCOMPARE(form.WarnResultChanged, warn);
+    }
+
+    void stripOrder_data() {
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<bool>("toolsShown");
+        QTest::newRow("as started") << QStringList{} << true;
+        QTest::newRow("tool row hidden") << QStringList{"menu toolbar"} << false;
+        QTest::newRow("hidden and shown again") << QStringList{"menu toolbar", "menu toolbar"} << true;
+        QTest::newRow("with the viewer shown") << QStringList{"menu toolbar", "menu viewer", "menu toolbar"} << true;
+    }
+
+    void stripOrder() {
+        QFETCH(QStringList, actions);
+        QFETCH(bool, toolsShown);
+        TMainForm& form = shownForm();
+        for (const QString& action : actions) act(form, action);
+        QCOMPARE(form.Toolbar1->isVisible(), toolsShown);
+        QCOMPARE(form.ShowFileToolbar1->isChecked(), toolsShown);
+        QApplication::processEvents();
+        const auto top = [&](QWidget* w) { return w->mapTo(&form, QPoint(0, 0)).y(); };
+        const auto bottom = [&](QWidget* w) { return top(w) + w->height(); };
+        if (toolsShown) {
+            QVERIFY(bottom(form.ToolBar0) <= top(form.Toolbar1));
+            QVERIFY(bottom(form.Toolbar1) <= top(form.StatusPanel));
+        } else {
+            QVERIFY(bottom(form.ToolBar0) <= top(form.StatusPanel));
+        }
+        QVERIFY(bottom(form.StatusPanel) <= top(form.Explorer));
+        QVERIFY(bottom(form.StatusPanel) <= top(form.sgexResults));
+        // The tool buttons keep their designed order from left to right.
+        const QList<QWidget*> order = {form.sbSearchDir, form.sbSearchHDs, form.sbStop, form.sbRecurseDirs,
+                                       form.sbMeasure,   form.sbSimilar,   form.sbCopy, form.sbMove,
+                                       form.sbDelete,    form.sbInvert,    form.sbFileViewer};
+        for (int i = 1; i < order.size() && toolsShown; ++i)
+            QVERIFY(order[i - 1]->geometry().right() < order[i]->geometry().left());
+    }
+
+    void hints_data() {
+        QTest::addColumn<QStringList>("actions");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("hints on") << QStringList{} << true;
+        QTest::newRow("hints off") << QStringList{"menu hints"} << false;
+        QTest::newRow("hints off and on again") << QStringList{"menu hints", "menu hints"} << true;
+    }
+
+    void hints() {
+        QFETCH(QStringList, actions);
+        QFETCH(bool, shown);
+        TMainForm& form = shownForm();
+        for (const QString& action : actions) act(form, action);
+        QCOMPARE(form.ShowFlybyHints1->isChecked(), shown);
+        QCOMPARE(tipShownFor(form.sbSearchDir), shown);
+        QCOMPARE(tipShownFor(form.eSearch), shown);
+        QCOMPARE(tipShownFor(form.Explorer->viewport()), shown);
+        QCOMPARE(tipShownFor(form.sgexResults->viewport()), shown);
+        if (shown) {
+            tipShownFor(form.sgexResults->viewport());
+            QCOMPARE(QToolTip::text(), QString("use left mouse key to mark files"));
+        }
+    }
+
+    void tabOrder_data() {
+        QTest::addColumn<bool>("viewer");
+        QTest::newRow("viewer hidden") << false;
+        QTest::newRow("viewer shown") << true;
+    }
+
+    void tabOrder() {
+        QFETCH(bool, viewer);
+        TMainForm& form = shownForm();
+        if (viewer) act(form, "click Viewer");
+        form.Explorer->setFocus();
+        QList<QWidget*> expected = {form.sgexResults, form.eSearch, form.seNumberofItems};
+        if (viewer) expected << form.mFileViewer;
+        expected << form.Explorer;
+        for (QWidget* next : expected) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QVERIFY2(next->hasFocus(), qPrintable(QApplication::focusWidget()->metaObject()->className()));
+        }
+    }
+
+    void viewerPane_holdsTheAboutText() {
+        TMainForm& form = shownForm();
+        act(form, "menu viewer");
+        QCOMPARE(form.mFileViewer->toPlainText(), QString("TOKA Search\nThe Nufa File Finder"));
+        QVERIFY(form.mFileViewer->isVisible());
+    }
+
+    void exit_closesTheWindow() {
+        TMainForm& form = shownForm();
+        QTest::keyClick(&form, Qt::Key_F, Qt::AltModifier);
+        QTRY_VERIFY(form.Fie1->isVisible());
+        QTest::keyClick(form.Fie1, 'e');
+        QTRY_VERIFY(!form.isVisible());
+    }
+};
+
+QTEST_MAIN(TestMainForm)
+#include "test_mainform.moc"

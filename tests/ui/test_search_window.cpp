@@ -1,0 +1,376 @@
+// Searching from the window on temporary trees: the ranks found, the table's
+// rows, the marks, Stop, the locked controls and closing during a search.
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "ui/mainform.h"
+#include "ui/strgrdex.h"
+
+using namespace toka;
+
+namespace {
+
+constexpr int kBigDirs = 600;
+
+Volume volumeAt(const std::string& mountPoint, VolumeKind kind) {
+    Volume volume;
+    volume.mountPoint = mountPoint;
+    volume.path = mountPoint == "/" ? "/" : mountPoint + "/";
+    volume.kind = kind;
+    return volume;
+}
+
+void mkdirp(const QString& path) { QVERIFY(QDir().mkpath(path)); }
+
+void touch(const QString& path) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+}
+
+QStringList column(TStringGridEx* grid, int col) {
+    QStringList texts;
+    for (int r = 1; r < grid->RowCount(); ++r) texts << grid->Cells(col, r);
+    return texts;
+}
+
+// Rows whose measure is 100, as "name|location-suffix|attributes".
+QStringList perfectRows(TStringGridEx* grid, const QString& root) {
+    QStringList rows;
+    for (int r = 1; r < grid->RowCount(); ++r)
+        if (grid->Cells(6, r) == "100")
+            rows << grid->Cells(0, r) + "|" + grid->Cells(1, r).mid(root.size()) + "|" + grid->Cells(4, r);
+    rows.sort();
+    return rows;
+}
+
+QList<int> markedRows(TStringGridEx* grid) {
+    QList<int> rows;
+    for (int r = 1; r < grid->RowCount(); ++r)
+        if (grid->IsRowMarked(r)) rows << r;
+    return rows;
+}
+
+} // namespace
+
+class TestSearchWindow : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<TMainForm> m_form;
+
+    QString path(const QString& name) const { return m_dir.path() + "/" + name; }
+
+    // A window whose tree shows the temporary directory as its one volume,
+    // with the directory sub selected by a click.
+    TMainForm& formOn(const QString& sub, const QString& searchText = "TOKASearch") {
+        m_form = std::make_unique<TMainForm>();
+        TMainForm& form = *m_form;
+        form.show();
+        if (!QTest::qWaitForWindowExposed(&form)) qWarning("window not exposed");
+        const std::string root = path(sub).toStdString();
+        form.FillDrives({volumeAt(root, VolumeKind::Fixed)});
+        QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
+        QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          form.Explorer->visualItemRect(node).center());
+        form.eSearch->setFocus();
+        form.eSearch->selectAll();
+        if (searchText.isEmpty()) QTest::keyClick(form.eSearch, Qt::Key_Delete);
+        else QTest::keyClicks(form.eSearch, searchText);
+        return form;
+    }
+
+    void search(TMainForm& form) { QTest::mouseClick(form.sbSearchDir, Qt::LeftButton); }
+
+    void pressSpin(TMainForm& form, int steps) {
+        for (int i = 0; i < std::abs(steps); ++i)
+            QTest::keyClick(form.seNumberofItems, steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+    }
+
+    // Runs a search of the big tree and calls during() once from inside it.
+    void searchWithHook(TMainForm& form, const std::function<void()>& during) {
+        bool ran = false;
+        bool finished = false;
+        QTimer::singleShot(0, &form, [&] {
+            search(form);
+            finished = true;
+        });
+        QTimer::singleShot(0, &form, [&] {
+            ran = true;
+            during();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
+        QVERIFY2(ran, "the walk never let events through");
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        // small: a few names around the search text
+        mkdirp(path("small/sub"));
+        mkdirp(path("small/tokasearch"));
+        touch(path("small/TOKASearch.txt"));
+        touch(path("small/qqq.bin"));
+        touch(path("small/sub/TOKASearch.doc"));
+        // many / few: 150 and 12 names that contain the search text
+        mkdirp(path("many"));
+        for (int i = 0; i < 150; ++i) touch(path(QString("many/TOKASearch_%1").arg(i, 3, 10, QChar('0'))));
+        mkdirp(path("few"));
+        for (int i = 0; i < 12; ++i) touch(path(QString("few/TOKASearch_%1").arg(i)));
+        // bold: a directory and a file with names of the same length
+        mkdirp(path("bold/TOKASearchD"));
+        touch(path("bold/TOKASearchF"));
+        // big: enough entries for the walk to let events through many times
+        // (about 30 ms of walking; events go through at least every 5 ms)
+        for (int d = 0; d < kBigDirs; ++d) {
+            const QString dir = path(QString("big/d%1").arg(d));
+            mkdirp(dir);
+            for (int f = 0; f < 25; ++f) touch(dir + QString("/file%1.dat").arg(f));
+        }
+    }
+    void cleanup() { m_form.reset(); }
+
+    void findsTheExpectedRanks_data() {
+        QTest::addColumn<bool>("fuzzy");
+        QTest::addColumn<bool>("recurse");
+        QTest::addColumn<QString>("scanned");
+        QTest::addColumn<QStringList>("perfect");
+        // ". .. TOKASearch.txt qqq.bin sub tokasearch" + "sub/: . .. TOKASearch.doc" + "tokasearch/: . .."
+        QTest::newRow("fuzzy, recursive") << true << true << "11"
+                                          << QStringList{"TOKASearch.doc|/sub/|-A---", "TOKASearch.txt|/|-A---",
+                                                         "tokasearch|/|----D"};
+        QTest::newRow("fuzzy, root only") << true << false << "6"
+                                          << QStringList{"TOKASearch.txt|/|-A---", "tokasearch|/|----D"};
+        // Only the equal name (in any case) is a perfect match when length counts.
+        QTest::newRow("similar, recursive") << false << true << "11" << QStringList{"tokasearch|/|----D"};
+    }
+
+    void findsTheExpectedRanks() {
+        QFETCH(bool, fuzzy);
+        QFETCH(bool, recurse);
+        QFETCH(QString, scanned);
+        QFETCH(QStringList, perfect);
+        TMainForm& form = formOn("small");
+        if (!fuzzy) QTest::mouseClick(form.sbSimilar, Qt::LeftButton);
+        if (!recurse) QTest::mouseClick(form.sbRecurseDirs, Qt::LeftButton);
+        search(form);
+        QCOMPARE(form.lFileScanned->text(), scanned);
+        QCOMPARE(perfectRows(form.sgexResults, path("small")), perfect);
+        QVERIFY(!column(form.sgexResults, 0).contains("qqq.bin"));
+        QVERIFY(!column(form.sgexResults, 0).contains("."));
+        QCOMPARE(form.statusText(), QString("Ready"));
+        // The result copy holds what the rows show.
+        for (int r = 1; r < form.sgexResults->RowCount(); ++r)
+            QCOMPARE(QString::fromStdString(form.resultCopy()[r - 1].Name), form.sgexResults->Cells(0, r));
+    }
+
+    void rowCounts_data() {
+        QTest::addColumn<QString>("dir");
+        QTest::addColumn<int>("spinSteps");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("150 ranks, 30 shown") << "many" << 0 << 31;
+        QTest::newRow("150 ranks, raised to 40") << "many" << 1 << 41;
+        QTest::newRow("150 ranks, 100 shown") << "many" << 7 << 101;
+        QTest::newRow("150 ranks, lowered to 10") << "many" << -2 << 11;
+        QTest::newRow("12 ranks, 30 asked") << "few" << 0 << 13;
+        QTest::newRow("12 ranks, 10 asked") << "few" << -2 << 11;
+    }
+
+    void rowCounts() {
+        QFETCH(QString, dir);
+        QFETCH(int, spinSteps);
+        QFETCH(int, rows);
+        TMainForm& form = formOn(dir);
+        search(form);
+        pressSpin(form, spinSteps);
+        QCOMPARE(form.sgexResults->RowCount(), rows);
+        for (int r = 1; r < rows; ++r) QCOMPARE(form.sgexResults->Cells(6, r), QString("100"));
+    }
+
+    void emptySearchText_countsButShowsNothing() {
+        TMainForm& form = formOn("small", "");
+        search(form);
+        QCOMPARE(form.sgexResults->RowCount(), 2);
+        QCOMPARE(form.sgexResults->Cells(0, 1), QString());
+        QCOMPARE(form.lFileScanned->text(), QString("11"));
+    }
+
+    void fewerRanksThanBefore_showOnlyTheirOwn() {
+        TMainForm& form = formOn("many");
+        search(form);
+        QCOMPARE(form.sgexResults->RowCount(), 31);
+        form.eSearch->selectAll();
+        QTest::keyClicks(form.eSearch, "qqq");
+        search(form);
+        // No rank at all: the header and one empty row, nothing left over
+        // from the 150 names of the search before, not even size or measure.
+        QCOMPARE(form.sgexResults->RowCount(), 2);
+        for (int c = 0; c < 7; ++c) QCOMPARE(form.sgexResults->Cells(c, 1), QString());
+        // The result copy still holds the earlier ranks beyond the new ones.
+        QVERIFY(QString::fromStdString(form.resultCopy()[0].Name).startsWith("TOKASearch_"));
+    }
+
+    void noDirectorySelected_searchesNothing() {
+        m_form = std::make_unique<TMainForm>();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        search(*m_form);
+        QCOMPARE(m_form->lFileScanned->text(), QString("0"));
+        QCOMPARE(m_form->sgexResults->RowCount(), 2);
+        QCOMPARE(m_form->statusText(), QString("Ready"));
+    }
+
+    void returnInTheSearchBox_searches() {
+        TMainForm& form = formOn("few");
+        QTest::keyClick(form.eSearch, Qt::Key_Return);
+        QCOMPARE(form.sgexResults->RowCount(), 13);
+    }
+
+    void spinEdit_marks_data() {
+        QTest::addColumn<int>("spinSteps");
+        QTest::addColumn<QList<int>>("marks");
+        QTest::newRow("lowering drops every mark") << -1 << QList<int>{};
+        QTest::newRow("raising keeps the marks") << 1 << QList<int>{2, 3, 4};
+    }
+
+    void spinEdit_marks() {
+        QFETCH(int, spinSteps);
+        QFETCH(QList<int>, marks);
+        TMainForm& form = formOn("many");
+        search(form);
+        TStringGridEx* grid = form.sgexResults;
+        const auto centre = [grid](int row) { return grid->visualRect(grid->model()->index(row - 1, 0)).center(); };
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, centre(2));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(4));
+        QCOMPARE(markedRows(grid), (QList<int>{2, 3, 4}));
+        pressSpin(form, spinSteps);
+        QCOMPARE(markedRows(grid), marks);
+    }
+
+    void newSearch_clearsTheMarks() {
+        TMainForm& form = formOn("few");
+        search(form);
+        TStringGridEx* grid = form.sgexResults;
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          grid->visualRect(grid->model()->index(4, 0)).center());
+        QCOMPARE(markedRows(grid), QList<int>{5});
+        search(form);
+        QCOMPARE(grid->RowCount(), 13);
+        QCOMPARE(markedRows(grid), QList<int>{});
+    }
+
+    void directoryRows_areBoldInEveryColumn() {
+        TMainForm& form = formOn("bold");
+        search(form);
+        TStringGridEx* grid = form.sgexResults;
+        int dirRow = 0, fileRow = 0;
+        for (int r = 1; r < grid->RowCount(); ++r) {
+            if (grid->Cells(0, r) == "TOKASearchD") dirRow = r;
+            if (grid->Cells(0, r) == "TOKASearchF") fileRow = r;
+        }
+        QVERIFY(dirRow && fileRow);
+        QCOMPARE(grid->Cells(4, dirRow), QString("----D"));
+        QCOMPARE(grid->Cells(2, dirRow), QString());
+        QCOMPARE(grid->Cells(5, dirRow), QString());
+        grid->ClearMarks();
+        grid->setCurrentCell(-1, -1);
+        QImage image = grid->viewport()->grab().toImage();
+        // The same text drawn bold takes more ink.
+        const auto ink = [&](int row, int col) {
+            const QRect cell = grid->visualRect(grid->model()->index(row - 1, col)).adjusted(1, 1, -2, -2);
+            int dark = 0;
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                for (int y = cell.top(); y <= cell.bottom(); ++y) dark += 255 - qGray(image.pixel(x, y));
+            return dark;
+        };
+        QVERIFY2(ink(dirRow, 1) > ink(fileRow, 1) * 1.1, "Location");
+        QVERIFY2(ink(dirRow, 0) > ink(fileRow, 0) * 1.1, "File");
+        // The last column may need scrolling on a narrow screen.
+        grid->scrollTo(grid->model()->index(dirRow - 1, 6));
+        image = grid->viewport()->grab().toImage();
+        QVERIFY2(ink(dirRow, 6) > ink(fileRow, 6) * 1.1, "Measure");
+    }
+
+    void duringASearch_data() {
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<bool>("close");
+        QTest::newRow("stop") << true << false;
+        QTest::newRow("close, then stop") << true << true;
+        QTest::newRow("close, search ends by itself") << false << true;
+        QTest::newRow("neither") << false << false;
+    }
+
+    void duringASearch() {
+        QFETCH(bool, stop);
+        QFETCH(bool, close);
+        TMainForm& form = formOn("big", "file1");
+        const QString root = path("big");
+        searchWithHook(form, [&] {
+            QVERIFY(form.isSearching());
+            QVERIFY(form.statusText().startsWith("Suche in Verzeichnis: " + root + "/"));
+            for (QToolButton* b : {form.sbSearchDir, form.sbSearchHDs, form.sbRecurseDirs, form.sbMeasure,
+                                   form.sbSimilar, form.sbCopy, form.sbMove, form.sbDelete, form.sbInvert,
+                                   form.sbFileViewer})
+                QVERIFY2(!b->isEnabled(), qPrintable(b->toolTip()));
+            QVERIFY(form.sbStop->isEnabled());
+            QVERIFY(form.Stop1->isEnabled());
+            for (QAction* a : {form.Directory1, form.AllFixedDisks1, form.RecurseSubdirectories1,
+                               form.Searchlengthindependendfuzzy1})
+                QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+            for (QAction* a : {form.Copy1, form.Move1, form.Delete1, form.E1, form.InvertSelection1,
+                               form.ShowFileToolbar1, form.ShowFlybyHints1, form.ShowFileViewer1,
+                               form.WarningSearchResultChanged1})
+                QVERIFY2(a->isEnabled(), qPrintable(a->text()));
+            QVERIFY(form.eSearch->isEnabled() && form.seNumberofItems->isEnabled() && form.Explorer->isEnabled());
+            QVERIFY(form.sgexResults->isEnabled());
+            QVERIFY(form.Timer->isActive());
+            if (close) {
+                form.close();
+                QVERIFY(form.isVisible());
+                QVERIFY(form.isSearching());
+            }
+            if (stop) QTest::mouseClick(form.sbStop, Qt::LeftButton);
+        });
+        QVERIFY(!form.isSearching());
+        QCOMPARE(form.isVisible(), !close);
+        const qulonglong scanned = form.lFileScanned->text().toULongLong();
+        const qulonglong everything = 2 + kBigDirs + kBigDirs * (2 + 25);  // the root's listing + each d*/
+        if (stop) QVERIFY2(scanned < everything, qPrintable(form.lFileScanned->text()));
+        else QCOMPARE(scanned, everything);
+        QCOMPARE(form.statusText(), QString("Ready"));
+        QVERIFY(!form.Timer->isActive());
+        for (QToolButton* b : {form.sbSearchDir, form.sbSearchHDs, form.sbRecurseDirs, form.sbMeasure, form.sbSimilar,
+                               form.sbCopy, form.sbMove, form.sbDelete, form.sbInvert, form.sbFileViewer})
+            QVERIFY(b->isEnabled());
+        QVERIFY(!form.sbStop->isEnabled());
+        QVERIFY(!form.Stop1->isEnabled());
+        for (QAction* a : {form.Directory1, form.AllFixedDisks1, form.RecurseSubdirectories1,
+                           form.Searchlengthindependendfuzzy1})
+            QVERIFY(a->isEnabled());
+    }
+
+    void viewMenu_worksDuringASearch() {
+        TMainForm& form = formOn("big", "file1");
+        searchWithHook(form, [&] {
+            QTest::keyClick(&form, Qt::Key_V, Qt::AltModifier);
+            QVERIFY(QTest::qWaitFor([&] { return form.Options1->isVisible(); }, 2000));
+            QTest::keyClick(form.Options1, 't');
+            QVERIFY(!form.Toolbar1->isVisible());
+            QVERIFY(!form.ShowFileToolbar1->isChecked());
+            QVERIFY(form.isSearching());
+        });
+        QVERIFY(!form.Toolbar1->isVisible());
+    }
+};
+
+QTEST_MAIN(TestSearchWindow)
+#include "test_search_window.moc"

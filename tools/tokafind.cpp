@@ -1,0 +1,259 @@
+// tokafind: the search of the window in a terminal, for scripts and for
+// measuring the walk.  Same walk, same engine, same row texts; the C
+// locale's formats on standard output, a live status on standard error.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/volumes.h"
+#include "search/result_row.h"
+#include "search/scan.h"
+#include "similar/simlist.h"
+#include "similar/text.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tokafind [--similar] [--no-recurse] [--rows N] TEXT [DIR]\n"
+    "       tokafind [--similar] [--no-recurse] [--rows N] --all-fixed-disks TEXT\n"
+    "\n"
+    "Ranks the names of every entry below DIR (default: the current directory)\n"
+    "or on every fixed disk by their similarity to TEXT, and prints the best.\n"
+    "\n"
+    "  --similar          length-dependent measure (only an equal name scores\n"
+    "                     100); the default is the fuzzy measure, under which\n"
+    "                     every name that contains TEXT scores 100\n"
+    "  --no-recurse       rate the entries of DIR only, do not descend\n"
+    "  --rows N           print at most N ranks, 1 to 200 (default 30)\n"
+    "  --all-fixed-disks  search every fixed disk, each from its mount point\n"
+    "                     and without crossing into other mounts\n"
+    "  --help             show this text\n"
+    "\n"
+    "Output: one line per rank, best first, with the tab-separated fields\n"
+    "measure, name, location, date, time, attributes, size (ISO date, 24-hour\n"
+    "time, \".\" as decimal separator).  In names and locations a backslash is\n"
+    "written \\\\ and a control character as \\t, \\n, \\r or \\xHH, so that each\n"
+    "rank stays one line; other bytes are written as they are.\n"
+    "\n"
+    "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
+    "130); a second Ctrl-C ends at once.  Exit status 2: a usage error.\n";
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void onInterrupt(int) {
+    if (g_stopRequested) {
+        // The second Ctrl-C: the user does not want to wait for anything.
+        static const char kNewline = '\n';
+        [[maybe_unused]] auto ignored = ::write(STDERR_FILENO, &kNewline, 1);
+        ::_exit(130);
+    }
+    g_stopRequested = 1;
+}
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "tokafind: %s\nTry 'tokafind --help'.\n", message.c_str());
+    return 2;
+}
+
+std::string escapeField(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c == 0x7f) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                out += hex;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::int64_t monotonicMs() {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+// The live line on a terminal's standard error: redrawn at most ten times a
+// second, cut to the terminal's width so that it never wraps.
+class LiveStatus {
+public:
+    LiveStatus() : m_enabled(::isatty(STDERR_FILENO) == 1) {}
+
+    void setText(const std::string& text) { m_text = text; }
+
+    void maybeDraw(std::uint64_t scanned) {
+        if (!m_enabled) return;
+        std::int64_t now = monotonicMs();
+        if (now - m_lastDraw < 100) return;
+        m_lastDraw = now;
+        std::string line = std::to_string(scanned) + " entries  " + m_text;
+        std::size_t width = terminalWidth();
+        if (line.size() >= width) line.resize(width - 1);
+        std::fprintf(stderr, "\r\033[K%s", escapeField(line).c_str());
+        std::fflush(stderr);
+        m_drawn = true;
+    }
+
+    void clear() {
+        if (m_drawn) std::fputs("\r\033[K", stderr);
+        m_drawn = false;
+    }
+
+private:
+    static std::size_t terminalWidth() {
+        winsize size{};
+        if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
+        return 80;
+    }
+    bool m_enabled;
+    bool m_drawn = false;
+    std::int64_t m_lastDraw = 0;
+    std::string m_text;
+};
+
+struct Options {
+    bool fuzzy = true;
+    bool recurse = true;
+    bool allFixedDisks = false;
+    int rows = 30;
+    std::string text;
+    std::string dir;
+    bool help = false;
+};
+
+// Returns the exit status of a usage error, or 0.
+int parseArguments(int argc, char** argv, Options& options) {
+    std::vector<std::string> positional;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (optionsDone || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsDone = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--similar") {
+            options.fuzzy = false;
+        } else if (arg == "--no-recurse") {
+            options.recurse = false;
+        } else if (arg == "--all-fixed-disks") {
+            options.allFixedDisks = true;
+        } else if (arg == "--rows" || arg.rfind("--rows=", 0) == 0) {
+            std::string value;
+            if (arg == "--rows") {
+                if (i + 1 >= argc) return usageError("--rows needs a number");
+                value = argv[++i];
+            } else {
+                value = arg.substr(7);
+            }
+            char* end = nullptr;
+            errno = 0;
+            long rows = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || rows < 1 || rows > toka::MaxListSize) {
+                return usageError("--rows takes a number from 1 to 200, not '" + value + "'");
+            }
+            options.rows = static_cast<int>(rows);
+        } else {
+            return usageError("unknown option '" + arg + "'");
+        }
+    }
+    if (options.help) return 0;
+    if (positional.empty()) return usageError("no search text");
+    options.text = positional[0];
+    if (toka::DecodeName(options.text).size() > 255) {
+        return usageError("the search text is longer than 255 characters");
+    }
+    if (options.allFixedDisks) {
+        if (positional.size() > 1) return usageError("--all-fixed-disks takes no directory");
+    } else {
+        if (positional.size() > 2) return usageError("unexpected argument '" + positional[2] + "'");
+        options.dir = positional.size() > 1 ? positional[1] : ".";
+        if (options.dir.empty()) return usageError("an empty directory name");
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (int status = parseArguments(argc, argv, options); status != 0) return status;
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    std::string root;
+    if (!options.allFixedDisks) {
+        struct stat st;
+        if (::stat(options.dir.c_str(), &st) != 0) {
+            return usageError("cannot read '" + options.dir + "': " + std::strerror(errno));
+        }
+        if (!S_ISDIR(st.st_mode)) return usageError("'" + options.dir + "' is not a directory");
+        root = toka::absoluteDirectoryPath(options.dir);
+        if (root.empty()) return usageError("cannot resolve '" + options.dir + "'");
+    }
+
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+
+    toka::InitSimList(options.text, toka::MaxListSize);
+
+    LiveStatus live;
+    toka::Scanner* scannerRef = nullptr;
+    toka::ScanHooks hooks;
+    hooks.status = [&live](const std::string& text) { live.setText(text); };
+    hooks.processEvents = [&live, &scannerRef] { live.maybeDraw(scannerRef->scannedEntries()); };
+    hooks.stopRequested = [] { return g_stopRequested != 0; };
+    toka::Scanner scanner({options.recurse, options.fuzzy}, hooks);
+    scannerRef = &scanner;
+
+    if (options.allFixedDisks) {
+        scanner.ScanFixedVolumes(toka::fixedVolumes());
+    } else {
+        scanner.ScanDirectory(root);
+    }
+    live.clear();
+
+    for (const toka::ResultRow& row :
+         toka::buildResultRows(toka::TheSimList(), options.rows, toka::cLocaleFormat())) {
+        std::string line = row.measure;
+        for (const std::string* field : {&row.name, &row.location, &row.date, &row.time,
+                                         &row.attributes, &row.size}) {
+            line += '\t';
+            line += escapeField(*field);
+        }
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "%llu entries scanned%s\n",
+                 static_cast<unsigned long long>(scanner.scannedEntries()),
+                 g_stopRequested ? " (stopped)" : "");
+    return g_stopRequested ? 130 : 0;
+}
