@@ -44,58 +44,15 @@
 #include <cstring>
 
 #include "similar/measure_steps.h"
+#include "similar/position_set.h"
 
 namespace toka {
 
 namespace {
 
+using detail::PositionSet;
+
 constexpr int kMaxLen = 255;
-
-// A set of string positions 0..64W-1.
-template <int W>
-struct Bits {
-    std::uint64_t w[W];
-
-    void clear() {
-        for (int k = 0; k < W; ++k) w[k] = 0;
-    }
-    void set(int pos) { w[pos >> 6] |= std::uint64_t{1} << (pos & 63); }
-    // Bit k of the result is bit k + s of this set.
-    Bits shiftedDown(int s) const {
-        Bits r;
-        const int q = s >> 6, bit = s & 63;
-        for (int k = 0; k < W; ++k) {
-            const std::uint64_t lo = k + q < W ? w[k + q] : 0;
-            const std::uint64_t hi = k + q + 1 < W ? w[k + q + 1] : 0;
-            r.w[k] = bit == 0 ? lo : (lo >> bit) | (hi << (64 - bit));
-        }
-        return r;
-    }
-    Bits operator&(const Bits& o) const {
-        Bits r;
-        for (int k = 0; k < W; ++k) r.w[k] = w[k] & o.w[k];
-        return r;
-    }
-    Bits& operator&=(const Bits& o) {
-        for (int k = 0; k < W; ++k) w[k] &= o.w[k];
-        return *this;
-    }
-    bool any() const {
-        std::uint64_t acc = 0;
-        for (int k = 0; k < W; ++k) acc |= w[k];
-        return acc != 0;
-    }
-    int count() const {
-        int n = 0;
-        for (int k = 0; k < W; ++k) n += std::popcount(w[k]);
-        return n;
-    }
-    int lowest() const {
-        for (int k = 0; k < W; ++k)
-            if (w[k]) return k * 64 + std::countr_zero(w[k]);
-        return -1;
-    }
-};
 
 template <int W>
 class BitCounter {
@@ -166,9 +123,9 @@ public:
         int c = 0;
         for (int i = 0; i + L <= m_a; ++i) {
             const int first = m_id[i], last = m_id[i + L - 1];
-            const Bits<W> y = m_inY[first] & m_inY[last].shiftedDown(L - 1);
+            const PositionSet<W> y = m_inY[first] & m_inY[last].shiftedDown(L - 1);
             if (!y.any()) continue;
-            const Bits<W> x = m_inX[first] & m_inX[last].shiftedDown(L - 1);
+            const PositionSet<W> x = m_inX[first] & m_inX[last].shiftedDown(L - 1);
             if (x.lowest() == i) c += std::min(x.count(), y.count());
         }
         return c;
@@ -178,10 +135,10 @@ private:
     int m_a;
     int m_letters = 0;
     std::uint8_t m_id[kMaxLen];
-    Bits<W> m_inX[kMaxLen]; // positions of each letter in X
-    Bits<W> m_inY[kMaxLen]; // ... and in Y
-    Bits<W> m_atX[kMaxLen]; // positions of the current-length window at i, in X
-    Bits<W> m_atY[kMaxLen]; // ... and in Y
+    PositionSet<W> m_inX[kMaxLen]; // positions of each letter in X
+    PositionSet<W> m_inY[kMaxLen]; // ... and in Y
+    PositionSet<W> m_atX[kMaxLen]; // positions of the current-length window at i, in X
+    PositionSet<W> m_atY[kMaxLen]; // ... and in Y
 };
 
 long double measure(const char32_t* x, int a, const char32_t* y, int b, bool fuzzy,

@@ -40,6 +40,7 @@ void SimList::InitSimList(std::string_view text, std::uint16_t listSize) {
     const std::u32string decoded = DecodeName(text);
     m_searchLen = static_cast<std::uint8_t>(decoded.size() % 256);
     m_searchText = NormalizeName(decoded, m_searchLen);
+    m_filter.prepare(std::u32string_view(m_searchText).substr(0, kMaxNameLen), m_searchLen);
     for (std::size_t k = 0; k <= m_listSize; ++k) {
         m_files[k].Name.clear();
         m_files[k].Dir.clear();
@@ -64,6 +65,9 @@ long double SimList::Score(std::string_view name, bool fuzzy, Real48 cutOff, boo
 }
 
 void SimList::RateFile(std::string_view name, std::string_view dir, bool fuzzy) {
+    // Most names of a long walk leave here, after one pass over their bytes.
+    if (m_filter.rejects(name, fuzzy, CutOff().value()))
+        return;
     const Real48 score = Real48::fromExtended(Score(name, fuzzy, CutOff()));
     if (score.value() > 0 && score > m_scores[m_listSize])
         InsertRanked(name, dir, score);

@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "similar/bigram_filter.h"
 #include "similar/real48.h"
 #include "similar/weights.h"
 
@@ -95,6 +96,7 @@ public:
 private:
 
     std::u32string m_searchText;
+    BigramFilter m_filter;
     std::uint8_t m_searchLen = 0;
     std::uint16_t m_listSize = 0;
     WeightTable m_weights{};

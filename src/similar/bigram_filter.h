@@ -1,0 +1,48 @@
+#pragma once
+// A fast first look at a name, before the measure runs: both measures return
+// 0 when the two strings share no bigram or when the bigram presence ratio
+// (their first pass) falls below the cut-off.  The filter decides exactly that
+// pass straight from the name's bytes -- decoding, folding and mapping each
+// letter to the query's letters in one sweep, with the query side prepared
+// once per search -- so that a name the list turns away costs one pass over
+// its bytes.  It rejects only what the measure would score 0, and it never
+// allocates.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "similar/position_set.h"
+
+namespace toka {
+
+class BigramFilter {
+public:
+    /// Prepares for a normalised query (at most 255 code points): the
+    /// "Similar" measure uses all of it, the "Fuzzy" measure its first
+    /// fuzzyLength letters.
+    void prepare(std::u32string_view query, int fuzzyLength);
+
+    /// True when the measure is certain to return 0 for this name (bytes as
+    /// listed) against the cut-off.  False when it has to be scored, and for
+    /// names of more than 255 code points, which it leaves to the measure.
+    bool rejects(std::string_view name, bool fuzzy, long double cutOff) const;
+
+private:
+    static constexpr int kMaxLen = 255;
+    static constexpr std::uint8_t kNone = 0xFF;
+
+    std::uint8_t letterOf(char32_t c) const;
+
+    int m_similarLength = 0;
+    int m_fuzzyLength = 0;
+    int m_letters = 0;
+    std::uint8_t m_latin[256] = {};      // letter id + 1 of a Latin-1 code point, 0 when absent
+    char32_t m_wide[kMaxLen] = {};       // the query's other code points ...
+    std::uint8_t m_wideLetter[kMaxLen] = {}; // ... and their letter ids
+    int m_wideCount = 0;
+    std::uint8_t m_queryLetters[kMaxLen] = {};
+    detail::PositionSet<4> m_inQuery[kMaxLen] = {};
+};
+
+} // namespace toka
