@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStackedLayout>
@@ -270,13 +269,15 @@ void TMainForm::createControls() {
     pFileViewer->setAutoFillBackground(true);
     auto* stack = new QStackedLayout(pFileViewer);
     stack->setStackingMode(QStackedLayout::StackAll);
+    // The picture box shows a picture at its own size from the top left and
+    // cuts it at the pane's edges: its size policy keeps a large picture
+    // from growing the pane (a label's minimum size is its picture's).
     mFileImageView = new QLabel(pFileViewer);
+    mFileImageView->setObjectName("mFileImageView");
     mFileImageView->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    mFileViewer = new QPlainTextEdit(pFileViewer);
-    mFileViewer->setLineWrapMode(QPlainTextEdit::NoWrap);
-    mFileViewer->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    mFileViewer->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    mFileViewer->setTabChangesFocus(true);
+    mFileImageView->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    mFileViewer = new TextMemo(pFileViewer);
+    mFileViewer->setObjectName("mFileViewer");
     mFileViewer->setPlainText("TOKA Search\nThe Nufa File Finder");
     stack->addWidget(mFileImageView);
     stack->addWidget(mFileViewer);

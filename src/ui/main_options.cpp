@@ -2,7 +2,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>

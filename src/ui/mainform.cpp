@@ -21,6 +21,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     m_explorer = std::make_unique<ExplorerTree>(Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
     connectHandlers();
+    connectFileActions();
 }
 
 TMainForm::~TMainForm() = default;
@@ -56,13 +57,5 @@ void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) {
 void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
     lCurrentDir->setPath(GetNodePath(node));
 }
-
-// File operations on the marked rows and the file viewer arrive with a later
-// version of the window; their buttons and menu items are already wired here.
-void TMainForm::sbCopyClick() {}
-void TMainForm::sbMoveClick() {}
-void TMainForm::sbDeleteClick() {}
-void TMainForm::sbInvertClick() {}
-void TMainForm::sgexResultsMouseUp() {}
 
 } // namespace toka

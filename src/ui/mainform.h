@@ -7,9 +7,12 @@
 //   mainform.cpp      construction, the directory tree (explorer_tree.cpp)
 //   main_search.cpp   searching: StartSearch, the walk, EndSearch, Stop
 //   main_results.cpp  the result table: TimerTimer, drawing (result_table.cpp)
+//   main_viewer.cpp   the file viewer: sgexResultsMouseUp, ViewFile (text_memo.cpp)
+//   main_fileops.cpp  copy, move, delete, invert; open, trash, drag and drop (result_drag.cpp)
 
 #include <QMainWindow>
 #include <QPainter>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,13 +20,13 @@
 #include "platform/volumes.h"
 #include "search/result_row.h"
 #include "similar/simlist.h"
+#include "ui/text_memo.h"
 
 class QAction;
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QPlainTextEdit;
 class QSpinBox;
 class QSplitter;
 class QSplitterHandle;
@@ -67,6 +70,37 @@ public:
     /// The selected directory: the path behind lCurrentDir ("" before any
     /// node is selected).
     std::string selectedDirectory() const;
+    /// The full path (bytes) of the entry that data row `row` of the result
+    /// table shows: directory + name from the result copy, as long as the
+    /// row's cells show that entry; otherwise the row's "Location" and
+    /// "File" texts, UTF-8 encoded ("" for the empty row of a search that
+    /// found nothing).
+    std::string resultPath(int row) const;
+
+    /// Loads one file into the viewer: a picture into mFileImageView (the
+    /// memo is hidden), anything else as text into mFileViewer.  A picture
+    /// that fails shows the "Grafik fehlerhaft" box and keeps the previous
+    /// picture; a text that fails reads "not available".
+    void ViewFile(const std::string& path);
+
+    /// Copies (code 0) or moves (1) the marked rows into the selected
+    /// directory, or deletes them (2): the paths of the marked rows that show
+    /// a result entry, in row order, go to the file-operation engine in one
+    /// call, even when there is none (the engine then asks nothing).  Then
+    /// the "result may have changed" box when WarnResultChanged is on.
+    /// Marks, rows and the result copy stay as they were.  Does nothing while
+    /// another file operation of the window runs.
+    void DoFileOperation(int code);
+    /// The paths (bytes) of the marked data rows that show a result entry,
+    /// in row order.
+    std::vector<std::string> markedPaths();
+
+    /// Runs one copy (0), move (1) or delete (2) of paths into destination.
+    using FileOperationRunner =
+        std::function<void(const std::vector<std::string>& paths, int code, const std::string& destination)>;
+    /// Replaces the engine and its dialogs behind every file operation of
+    /// the window; an empty runner brings them back.
+    void setFileOperationRunner(FileOperationRunner runner);
 
     /// The text of the status bar.
     QString statusText() const;
@@ -133,7 +167,7 @@ public:
     QSplitterHandle* Splitter2 = nullptr;
     QWidget* pFileViewer = nullptr;
     QLabel* mFileImageView = nullptr;
-    QPlainTextEdit* mFileViewer = nullptr;
+    TextMemo* mFileViewer = nullptr;
     QStatusBar* StatusBar = nullptr;
 
 public slots:
@@ -164,12 +198,20 @@ public slots:
     void ExplorerCollapsed(QTreeWidgetItem* node);
     void ExplorerChange(QTreeWidgetItem* node);
 
-    // File operations and the viewer are wired to these; they act in a
-    // later version of the window and do nothing yet.
+    // file operations on the marked rows
     void sbCopyClick();
     void sbMoveClick();
     void sbDeleteClick();
     void sbInvertClick();
+    void sgexResultsContextMenu(const QPoint& pos);
+    /// A drag of result rows passes over node (null: over no node).
+    void ExplorerDragOver(QTreeWidgetItem* node);
+    /// The drag left the tree or ended: the label shows the selected node.
+    void ExplorerDragLeave();
+    /// Result rows dropped on node: copied there, moved with Shift.
+    void ExplorerDragDrop(QTreeWidgetItem* node, bool move);
+
+    // the file viewer
     void sgexResultsMouseUp();
 
 protected:
@@ -191,6 +233,15 @@ private:
     void EndSearch();
     void setSearchControlsEnabled(bool idle);
 
+    void connectFileActions();
+    /// The path of the entry that data row row shows, "" for a row that
+    /// shows none.
+    std::string shownEntryPath(int row) const;
+    void performFileOperation(const std::vector<std::string>& paths, int code, const std::string& destination);
+    void showResultChangedWarning();
+    void openResultRow(int row);
+    void moveRowsToTrash(const std::vector<std::string>& paths);
+
     std::unique_ptr<ExplorerTree> m_explorer;
     std::unique_ptr<HintSwitch> m_hintSwitch;
     QSplitter* m_treeSplitter = nullptr;
@@ -203,6 +254,8 @@ private:
     bool m_closeRequested = false;
     std::unique_ptr<Scanner> m_scanner;  ///< the walk of the current or last search
     ListString m_resultCopy{};
+    FileOperationRunner m_fileOperationRunner;  ///< empty: the engine with its dialogs
+    bool m_fileOperationRunning = false;
     LocaleFormat m_locale;
 };
 

@@ -15,7 +15,9 @@ struct ToolRun {
 };
 
 ToolRun run(const std::string& args, const std::string& input) {
-    const std::string inPath = testing::TempDir() + "tokascore-in.txt";
+    // ctest runs the cases in parallel processes: one input file per case.
+    const std::string inPath = testing::TempDir() + "tokascore-" +
+                               testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
     std::ofstream(inPath, std::ios::binary) << input;
     const std::string command = std::string(TOKA_TOOLS_DIR) + "/tokascore " + args + " < " + inPath + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");

@@ -1,0 +1,196 @@
+// File operations on the marked result rows: copy, move and delete into the
+// selected directory through the file-operation engine, inverting the marks,
+// and what a desktop user expects besides: open a row, show it in the file
+// manager, copy its path, move it to the trash, drag rows onto the tree or
+// into another program.
+#include <QAction>
+#include <QMenu>
+#include <QMessageBox>
+#include <QShortcut>
+#include <QTreeWidget>
+
+#include "ui/desktop_actions.h"
+#include "ui/display_text.h"
+#include "ui/explorer_tree.h"
+#include "ui/file_op_dialogs.h"
+#include "ui/mainform.h"
+#include "ui/path_label.h"
+#include "ui/result_drag.h"
+#include "ui/strgrdex.h"
+
+namespace toka {
+
+namespace {
+
+// Clears a flag when the scope ends, also when the work in it throws.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+void TMainForm::setFileOperationRunner(FileOperationRunner runner) {
+    m_fileOperationRunner = std::move(runner);
+}
+
+std::string TMainForm::shownEntryPath(int row) const {
+    if (row < 1 || row > static_cast<int>(m_resultCopy.size())) return {};
+    const rFileRec& entry = m_resultCopy[static_cast<std::size_t>(row - 1)];
+    // The row before the first search, and the empty row of a search that
+    // found nothing, have a slot of empty strings (or one left over from an
+    // earlier search): a path made of it would name the directory alone.
+    if (entry.Name.empty()) return {};
+    if (sgexResults->Cells(0, row) != displayText(entry.Name)
+        || sgexResults->Cells(1, row) != displayText(entry.Dir))
+        return {};
+    // Dir ends in "/", so this is one separator.
+    return entry.Dir + entry.Name;
+}
+
+std::vector<std::string> TMainForm::markedPaths() {
+    std::vector<std::string> paths;
+    for (int row = 1; row < sgexResults->RowCount(); ++row) {
+        if (!sgexResults->IsRowMarked(row)) continue;
+        std::string path = shownEntryPath(row);
+        if (!path.empty()) paths.push_back(std::move(path));
+    }
+    return paths;
+}
+
+void TMainForm::DoFileOperation(int code) {
+    performFileOperation(markedPaths(), code, selectedDirectory());
+}
+
+void TMainForm::performFileOperation(const std::vector<std::string>& paths, int code,
+                                     const std::string& destination) {
+    // One operation at a time: the menu items stay usable during a search,
+    // and the engine's dialogs process events while it works, so a second
+    // command could otherwise start inside the first and work on the same
+    // files.
+    if (m_fileOperationRunning) return;
+    FlagScope running(m_fileOperationRunning);
+    if (m_fileOperationRunner) m_fileOperationRunner(paths, code, destination);
+    else runFileOperation(this, paths, code, destination);
+    showResultChangedWarning();
+}
+
+void TMainForm::showResultChangedWarning() {
+    // QMessageBox's static functions run the box application-modal.
+    if (WarnResultChanged)
+        QMessageBox::information(this, QStringLiteral("Information"),
+                                 QStringLiteral("The search result may have changed due to file operations."));
+}
+
+void TMainForm::sbCopyClick() { DoFileOperation(static_cast<int>(FileOpKind::Copy)); }
+void TMainForm::sbMoveClick() { DoFileOperation(static_cast<int>(FileOpKind::Move)); }
+void TMainForm::sbDeleteClick() { DoFileOperation(static_cast<int>(FileOpKind::Delete)); }
+
+void TMainForm::sbInvertClick() {
+    for (int row = 1; row < sgexResults->RowCount(); ++row)
+        sgexResults->SetRowMarked(row, !sgexResults->IsRowMarked(row));
+}
+
+void TMainForm::openResultRow(int row) {
+    const std::string path = shownEntryPath(row);
+    if (path.empty()) return;
+    if (!openWithDefaultApplication(path))
+        QMessageBox::warning(this, QStringLiteral("Open"),
+                             QStringLiteral("No application could be started for \"%1\".").arg(displayText(path)));
+}
+
+void TMainForm::moveRowsToTrash(const std::vector<std::string>& paths) {
+    if (paths.empty() || m_fileOperationRunning) return;
+    FlagScope running(m_fileOperationRunning);
+    QStringList failures;
+    for (const std::string& path : paths) {
+        const TrashOutcome outcome = moveToTrash(path);
+        if (!outcome.trashed) failures << outcome.error;
+    }
+    // A failed item stays where it was; nothing falls back to deleting it.
+    if (!failures.isEmpty())
+        QMessageBox::warning(this, QStringLiteral("Move to Trash"),
+                             QStringLiteral("%1 of %2 items could not be moved to the trash and were left "
+                                            "where they are.\n\n%3")
+                                 .arg(failures.size())
+                                 .arg(paths.size())
+                                 .arg(failures.join('\n')));
+    showResultChangedWarning();
+}
+
+void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
+    if (sgexResults->rowAt(pos.y()) < 0 || sgexResults->columnAt(pos.x()) < 0) return;
+    const int row = sgexResults->rowAt(pos.y()) + 1;
+    const std::string path = shownEntryPath(row);
+    if (path.empty()) return;
+    // As in a file manager: the menu acts on the marked rows when the row
+    // under the pointer is one of them, else on that row alone, marked now.
+    if (!sgexResults->IsRowMarked(row)) {
+        sgexResults->ClearMarks();
+        sgexResults->SetRowMarked(row, true);
+    }
+
+    QMenu menu(this);
+    menu.setObjectName("ResultMenu");
+    QAction* open = menu.addAction(QStringLiteral("Open"));
+    QAction* showFolder = menu.addAction(QStringLiteral("Open Containing Folder"));
+    QAction* copyPath = menu.addAction(QStringLiteral("Copy Path"));
+    menu.addSeparator();
+    QAction* trash = menu.addAction(QStringLiteral("Move to Trash"));
+    menu.addSeparator();
+    menu.addActions({Copy1, Move1, Delete1});
+    QAction* chosen = menu.exec(sgexResults->viewport()->mapToGlobal(pos));
+    if (chosen == open) openResultRow(row);
+    else if (chosen == showFolder) showInFileManager(path);
+    else if (chosen == copyPath) copyPathsToClipboard(markedPaths());
+    else if (chosen == trash) moveRowsToTrash(markedPaths());
+}
+
+void TMainForm::ExplorerDragOver(QTreeWidgetItem* node) {
+    // The hovered directory stands in the label as the drop's destination.
+    lCurrentDir->setPath(GetNodePath(node));
+    lCurrentDir->repaint();
+}
+
+void TMainForm::ExplorerDragLeave() {
+    // A drag that leaves the tree or is cancelled changes no destination.
+    const QList<QTreeWidgetItem*> selected = Explorer->selectedItems();
+    lCurrentDir->setPath(GetNodePath(selected.value(0)));
+}
+
+void TMainForm::ExplorerDragDrop(QTreeWidgetItem* node, bool move) {
+    // The node becomes the selected one, so that tree, label and destination
+    // agree.  The operation runs once the drag is over: its dialogs must not
+    // open inside the drag's own event loop.
+    Explorer->setCurrentItem(node);
+    const std::vector<std::string> paths = markedPaths();
+    const std::string destination = GetNodePath(node);
+    const int code = static_cast<int>(move ? FileOpKind::Move : FileOpKind::Copy);
+    QMetaObject::invokeMethod(
+        this, [this, paths, code, destination] { performFileOperation(paths, code, destination); },
+        Qt::QueuedConnection);
+}
+
+void TMainForm::connectFileActions() {
+    connect(sgexResults, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { openResultRow(index.row() + 1); });
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter})
+        new QShortcut(QKeySequence(key), sgexResults, [this] { openResultRow(sgexResults->Row()); },
+                      Qt::WidgetShortcut);
+    sgexResults->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(sgexResults, &QWidget::customContextMenuRequested, this, &TMainForm::sgexResultsContextMenu);
+
+    new ResultDragSource(sgexResults, [this] { return markedPaths(); }, [this] { ExplorerDragLeave(); });
+    new ExplorerDropTarget(
+        Explorer, sgexResults, [this](QTreeWidgetItem* node) { ExplorerDragOver(node); },
+        [this] { ExplorerDragLeave(); },
+        [this](QTreeWidgetItem* node, bool move) { ExplorerDragDrop(node, move); });
+}
+
+} // namespace toka

@@ -1,0 +1,296 @@
+// Copy, move, delete and invert on the marked rows of the window, and the
+// drags of marked rows, driven with real mouse and key events on a window
+// whose tree shows two temporary folders: "src" (searched) and "dest".
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "ui/mainform.h"
+#include "ui/path_label.h"
+#include "ui/result_drag.h"
+#include "ui/strgrdex.h"
+
+using namespace toka;
+
+namespace {
+
+constexpr int kFiles = 6;
+
+struct Call {
+    std::vector<std::string> paths;
+    int code;
+    std::string destination;
+};
+
+// Notes every message box that comes up ("title|text"; "!" when it is not
+// application-modal) and closes it.
+struct BoxWatcher : QTimer {
+    QStringList boxes;
+    BoxWatcher() {
+        connect(this, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            boxes << (box->windowModality() == Qt::ApplicationModal ? "" : "!") + box->windowTitle() + "|" + box->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        start(5);
+    }
+};
+
+const QString kWarning = "Information|The search result may have changed due to file operations.";
+
+} // namespace
+
+class TestFileOpsWindow : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TMainForm> m_form;
+    std::vector<Call> m_calls;
+
+    QString src() const { return m_dir->path() + "/src/"; }
+    QString dest() const { return m_dir->path() + "/dest/"; }
+    TStringGridEx* grid() const { return m_form->sgexResults; }
+    QTreeWidgetItem* node(int index) const { return m_form->Explorer->topLevelItem(index); }
+    void clickNode(int index, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseClick(m_form->Explorer->viewport(), Qt::LeftButton, modifiers,
+                          m_form->Explorer->visualItemRect(node(index)).center());
+    }
+    QPoint rowCenter(int row) const { return grid()->visualRect(grid()->model()->index(row - 1, 0)).center(); }
+    void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, modifiers, rowCenter(row));
+    }
+    void markRows(const QList<int>& rows) {
+        for (int i = 0; i < rows.size(); ++i) clickRow(rows[i], i ? Qt::ControlModifier : Qt::NoModifier);
+    }
+    QList<int> markedRows() const {
+        QList<int> rows;
+        for (int r = 1; r < grid()->RowCount(); ++r)
+            if (grid()->IsRowMarked(r)) rows << r;
+        return rows;
+    }
+    std::string rowPath(int row) const { return QFile::encodeName(src() + grid()->Cells(0, row)).toStdString(); }
+    // Opens a menu of the menu bar with Alt+key and picks an item by its key.
+    void chooseMenu(QMenu* menu, Qt::Key menuKey, Qt::Key itemKey) {
+        QTest::keyClick(m_form.get(), menuKey, Qt::AltModifier);
+        QTRY_VERIFY(menu->isVisible());
+        QTest::keyClick(menu, itemKey);
+    }
+    void recordCalls() {
+        m_form->setFileOperationRunner([this](const std::vector<std::string>& paths, int code,
+                                              const std::string& destination) {
+            m_calls.push_back({paths, code, destination});
+        });
+    }
+
+private slots:
+    // A window that has searched src ("TOKASearch1.txt" .. "6", holding
+    // "content 1" .. "6") and has dest selected, no row marked.
+    void init() {
+        m_calls.clear();
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir().mkpath(src()) && QDir().mkpath(dest()));
+        for (int i = 1; i <= kFiles; ++i) {
+            QFile file(src() + QString("TOKASearch%1.txt").arg(i));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("content " + QByteArray::number(i)) > 0);
+        }
+        m_form = std::make_unique<TMainForm>();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        std::vector<Volume> volumes;
+        for (const QString& dir : {src(), dest()})
+            volumes.push_back({dir.chopped(1).toStdString(), dir.toStdString(), VolumeKind::Fixed, {}, 0, 0});
+        m_form->FillDrives(volumes);
+        clickNode(0);
+        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
+        QCOMPARE(grid()->RowCount(), kFiles + 1);
+        clickNode(1);
+        QCOMPARE(markedRows(), QList<int>{});
+    }
+    void cleanup() { m_form.reset(); }
+
+    void oneOperationOnTheMarkedRows_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("warn");
+        QTest::newRow("copy button") << "sbCopy" << 0 << true;
+        QTest::newRow("move menu item, warning off") << "Move1" << 1 << false;
+        // Delete hands over the selected directory too; the engine ignores it.
+        QTest::newRow("delete button") << "sbDelete" << 2 << true;
+    }
+    void oneOperationOnTheMarkedRows() {
+        QFETCH(QString, how);
+        QFETCH(int, code);
+        QFETCH(bool, warn);
+        recordCalls();
+        if (!warn) chooseMenu(m_form->Options1, Qt::Key_V, Qt::Key_W);
+        markRows({5, 2});  // marked in reverse: the list still goes by row
+        BoxWatcher watcher;
+        if (how == "Move1") chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_M);
+        else QTest::mouseClick(how == "sbCopy" ? m_form->sbCopy : m_form->sbDelete, Qt::LeftButton);
+        QCOMPARE(m_calls.size(), std::size_t(1));
+        QCOMPARE(m_calls[0].paths, (std::vector<std::string>{rowPath(2), rowPath(5)}));
+        QCOMPARE(m_calls[0].code, code);
+        QCOMPARE(m_calls[0].destination, dest().toStdString());
+        QTRY_COMPARE(watcher.boxes, warn ? QStringList{kWarning} : QStringList{});
+    }
+
+    // Through the engine and its dialogs; the table is left as it was.
+    void realOperations_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QList<int>>("marks");
+        QTest::addColumn<bool>("noDirectory");
+        QTest::newRow("copy 2 and 5") << 0 << QList<int>{2, 5} << false;
+        QTest::newRow("move 2 and 5") << 1 << QList<int>{2, 5} << false;
+        // No row marked: no delete question, only the warning.
+        QTest::newRow("delete, nothing marked") << 2 << QList<int>{} << false;
+        // The label's placeholder is no directory: one error, nothing copied.
+        QTest::newRow("copy, no directory") << 0 << QList<int>{3} << true;
+    }
+    void realOperations() {
+        QFETCH(int, code);
+        QFETCH(QList<int>, marks);
+        QFETCH(bool, noDirectory);
+        markRows(marks);
+        if (noDirectory) clickNode(1, Qt::ControlModifier);
+        QCOMPARE(m_form->selectedDirectory().empty(), noDirectory);
+        QStringList before, moved;
+        for (int r = 1; r < grid()->RowCount(); ++r) before << grid()->Cells(1, r) + grid()->Cells(0, r);
+        if (!noDirectory)
+            for (int r : marks) moved << grid()->Cells(0, r);
+        const ListString copyBefore = m_form->resultCopy();
+        BoxWatcher watcher;
+        QTest::mouseClick(QList{m_form->sbCopy, m_form->sbMove, m_form->sbDelete}[code], Qt::LeftButton);
+        QTRY_COMPARE(watcher.boxes.size(), noDirectory ? 2 : 1);
+        QCOMPARE(watcher.boxes.last(), kWarning);
+        moved.sort();
+        QCOMPARE(QDir(dest()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), moved);
+        for (const QString& name : moved) {
+            QFile copied(dest() + name);
+            QVERIFY(copied.open(QIODevice::ReadOnly));
+            QCOMPARE(copied.readAll(), "content " + name.mid(10, 1).toLatin1());
+            QCOMPARE(QFile::exists(src() + name), code == 0);
+        }
+        QStringList after;
+        for (int r = 1; r < grid()->RowCount(); ++r) after << grid()->Cells(1, r) + grid()->Cells(0, r);
+        QCOMPARE(after, before);
+        QVERIFY(m_form->resultCopy() == copyBefore);
+        QCOMPARE(markedRows(), marks);
+    }
+
+    // After a search that found nothing, the empty row 1 can be marked while
+    // slot 0 of the result copy still holds the earlier search's rank 1.
+    void markedRowWithoutEntryGivesNoPath() {
+        clickNode(0);
+        m_form->eSearch->selectAll();
+        QTest::keyClicks(m_form->eSearch, "zzzzzz");
+        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
+        QVERIFY(grid()->RowCount() == 2 && !m_form->resultCopy()[0].Name.empty());
+        recordCalls();
+        m_form->WarningSearchResultChanged1->trigger();
+        clickRow(1);
+        QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
+        QCOMPARE(m_calls.size(), std::size_t(1));
+        QVERIFY(m_calls[0].paths.empty());
+    }
+
+    void noSecondOperationInsideTheFirst() {
+        int nested = 0;
+        m_form->setFileOperationRunner([&](const std::vector<std::string>&, int, const std::string&) {
+            if (++nested == 1) chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_D);
+        });
+        m_form->WarningSearchResultChanged1->trigger();
+        clickRow(1);
+        QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
+        QCOMPARE(nested, 1);
+    }
+
+    void invertTwiceRestores() {
+        markRows({1, 3});
+        QTest::mouseClick(m_form->sbInvert, Qt::LeftButton);
+        QCOMPARE(markedRows(), (QList<int>{2, 4, 5, 6}));
+        chooseMenu(m_form->Edit1, Qt::Key_E, Qt::Key_I);
+        QCOMPARE(markedRows(), (QList<int>{1, 3}));
+        QVERIFY(!grid()->IsRowMarked(0));
+    }
+
+    void deleteKeyRunsNothing() {
+        recordCalls();
+        markRows({2, 4});
+        BoxWatcher watcher;
+        grid()->setFocus();
+        QTest::keyClick(grid(), Qt::Key_Delete);
+        QTest::qWait(20);
+        QVERIFY(m_calls.empty() && watcher.boxes.isEmpty());
+        QCOMPARE(markedRows(), (QList<int>{2, 4}));
+    }
+
+    // A press on a marked row that moves starts a drag and leaves the marks;
+    // a press on an unmarked row that moves still marks the range.
+    void dragStartsOnlyFromAMarkedRow_data() {
+        QTest::addColumn<int>("pressRow");
+        QTest::addColumn<QList<int>>("marksAfter");
+        QTest::newRow("from the marked row: drag") << 2 << QList<int>{2};
+        QTest::newRow("from an unmarked row: range") << 3 << QList<int>{3, 4, 5};
+    }
+    void dragStartsOnlyFromAMarkedRow() {
+        QFETCH(int, pressRow);
+        QFETCH(QList<int>, marksAfter);
+        clickRow(2);
+        QWidget* viewport = grid()->viewport();
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, rowCenter(pressRow));
+        QTest::mouseMove(viewport, rowCenter(pressRow) + QPoint(0, 3 * QApplication::startDragDistance()));
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, rowCenter(5));
+        QCOMPARE(markedRows(), marksAfter);
+    }
+
+    // The offscreen platform runs no drag loop: the tree gets the events a
+    // drag from the grid would bring.
+    void dropOnTheTree_data() {
+        QTest::addColumn<bool>("ownRows");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<int>("code");
+        QTest::newRow("drop copies") << true << Qt::KeyboardModifiers() << 0;
+        QTest::newRow("Shift moves") << true << Qt::KeyboardModifiers(Qt::ShiftModifier) << 1;
+        QTest::newRow("other source: nothing") << false << Qt::KeyboardModifiers() << -1;
+    }
+    void dropOnTheTree() {
+        QFETCH(bool, ownRows);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(int, code);
+        recordCalls();
+        clickNode(0);  // src selected; the drop chooses dest
+        markRows({4});
+        std::unique_ptr<QMimeData> mime(ownRows ? resultRowsMimeData(grid(), {rowPath(4)}) : new QMimeData);
+        BoxWatcher watcher;
+        const QPoint pos = m_form->Explorer->visualItemRect(node(1)).center();
+        QDragEnterEvent enter(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
+        QDragMoveEvent move(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
+        QDropEvent drop(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
+        QApplication::sendEvent(m_form->Explorer->viewport(), &enter);
+        QApplication::sendEvent(m_form->Explorer->viewport(), &move);
+        QCOMPARE(m_form->lCurrentDir->path(), (ownRows ? dest() : src()).toStdString());
+        QApplication::sendEvent(m_form->Explorer->viewport(), &drop);
+        QTest::qWait(20);
+        QCOMPARE(m_calls.size(), std::size_t(ownRows));
+        if (!ownRows) return;
+        QCOMPARE(m_calls[0].paths, std::vector<std::string>{rowPath(4)});
+        QCOMPARE(m_calls[0].code, code);
+        QCOMPARE(m_calls[0].destination, dest().toStdString());
+        QCOMPARE(m_form->selectedDirectory(), dest().toStdString());
+        QTRY_COMPARE(watcher.boxes, QStringList{kWarning});
+    }
+};
+
+QTEST_MAIN(TestFileOpsWindow)
+#include "test_fileops_window.moc"
