@@ -10,26 +10,16 @@
 
 #include "ui/explorer_tree.h"
 #include "ui/mainform.h"
+#include "ui_test_support.h"
 #include "ui/path_label.h"
 
 using namespace toka;
 
 namespace {
 
-Volume volumeAt(const std::string& mountPoint, VolumeKind kind) {
-    Volume volume;
-    volume.mountPoint = mountPoint;
-    volume.path = mountPoint == "/" ? "/" : mountPoint + "/";
-    volume.kind = kind;
-    return volume;
-}
-
-void mkdirp(const QString& path) { QVERIFY(QDir().mkpath(path)); }
-
-void touch(const QString& path) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
+using toka::testing::mkdirp;
+using toka::testing::touch;
+using toka::testing::volumeAt;
 
 QStringList childTexts(const QTreeWidgetItem* node) {
     QStringList texts;

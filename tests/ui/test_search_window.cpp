@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "ui/mainform.h"
+#include "ui_test_support.h"
 #include "ui/strgrdex.h"
 
 using namespace toka;
@@ -22,20 +23,9 @@ namespace {
 
 constexpr int kBigDirs = 600;
 
-Volume volumeAt(const std::string& mountPoint, VolumeKind kind) {
-    Volume volume;
-    volume.mountPoint = mountPoint;
-    volume.path = mountPoint == "/" ? "/" : mountPoint + "/";
-    volume.kind = kind;
-    return volume;
-}
-
-void mkdirp(const QString& path) { QVERIFY(QDir().mkpath(path)); }
-
-void touch(const QString& path) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-}
+using toka::testing::mkdirp;
+using toka::testing::touch;
+using toka::testing::volumeAt;
 
 QStringList column(TStringGridEx* grid, int col) {
     QStringList texts;

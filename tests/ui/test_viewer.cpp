@@ -22,6 +22,7 @@
 
 #include "../picture/metafile_writer.h"
 #include "ui/mainform.h"
+#include "ui_test_support.h"
 #include "ui/strgrdex.h"
 #include "ui/viewer_extension.h"
 
@@ -67,13 +68,7 @@ QByteArray programFile() {
     return self.open(QIODevice::ReadOnly) ? self.readAll() : QByteArray();
 }
 
-Volume volumeAt(const std::string& mountPoint) {
-    Volume volume;
-    volume.mountPoint = mountPoint;
-    volume.path = mountPoint + "/";
-    volume.kind = VolumeKind::Fixed;
-    return volume;
-}
+using toka::testing::volumeAt;
 
 // Dismisses every message box that opens, as a user clicking OK, and notes
 // what it showed and the state of the viewer while it was open.

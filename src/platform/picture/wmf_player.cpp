@@ -25,6 +25,13 @@ namespace {
 
 using namespace wmf;
 
+// The records store a point y first.
+QPointF readPoint(ParamReader& in) {
+    const double y = in.s16();
+    const double x = in.s16();
+    return {x, y};
+}
+
 // Device coordinates stay within +-2^21: far outside any picture (8192),
 // far inside the rasteriser's fixed-point range (2^23).
 constexpr double kCoordinateLimit = 2097152.0;
@@ -486,41 +493,31 @@ bool Player::playRecord(Record& record) {
         break;
     }
     case SetWindowOrg: {
-        const double y = in.s16();
-        const double x = in.s16();
-        m_dc.windowOrg = QPointF(x, y);
+        m_dc.windowOrg = readPoint(in);
         break;
     }
     case SetWindowExt: {
-        const double y = in.s16();
-        const double x = in.s16();
-        if (x != 0 && y != 0)
-            m_dc.windowExt = QPointF(x, y);
+        const QPointF extent = readPoint(in);
+        if (extent.x() != 0 && extent.y() != 0)
+            m_dc.windowExt = extent;
         break;
     }
     case SetViewportOrg: {
-        const double y = in.s16();
-        const double x = in.s16();
-        m_dc.viewportOrg = QPointF(x, y);
+        m_dc.viewportOrg = readPoint(in);
         break;
     }
     case SetViewportExt: {
-        const double y = in.s16();
-        const double x = in.s16();
-        if (x != 0 && y != 0)
-            m_dc.viewportExt = QPointF(x, y);
+        const QPointF extent = readPoint(in);
+        if (extent.x() != 0 && extent.y() != 0)
+            m_dc.viewportExt = extent;
         break;
     }
     case OffsetWindowOrg: {
-        const double y = in.s16();
-        const double x = in.s16();
-        m_dc.windowOrg += QPointF(x, y);
+        m_dc.windowOrg += readPoint(in);
         break;
     }
     case OffsetViewportOrg: {
-        const double y = in.s16();
-        const double x = in.s16();
-        m_dc.viewportOrg += QPointF(x, y);
+        m_dc.viewportOrg += readPoint(in);
         break;
     }
     case ScaleWindowExt:
@@ -572,9 +569,7 @@ bool Player::playRecord(Record& record) {
         break;
     }
     case MoveTo: {
-        const double y = in.s16();
-        const double x = in.s16();
-        m_dc.position = QPointF(x, y);
+        m_dc.position = readPoint(in);
         break;
     }
     case LineTo: {
