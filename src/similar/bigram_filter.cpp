@@ -30,6 +30,8 @@ void BigramFilter::prepare(std::u32string_view query, int fuzzyLength) {
         m_queryLetters[i] = id;
         m_inQuery[id].set(i);
     }
+    for (char32_t c = 0; c < 256; ++c)
+        m_foldedLatin[c] = letterOf(FoldChar(c));
 }
 
 std::uint8_t BigramFilter::letterOf(char32_t c) const {
@@ -41,9 +43,15 @@ std::uint8_t BigramFilter::letterOf(char32_t c) const {
 }
 
 bool BigramFilter::rejects(std::string_view name, bool fuzzy, long double cutOff) const {
+    // A name of at most 64 bytes has at most 64 code points.
+    return name.size() <= 64 ? rejectsWith<1>(name, fuzzy, cutOff) : rejectsWith<4>(name, fuzzy, cutOff);
+}
+
+template <int W>
+bool BigramFilter::rejectsWith(std::string_view name, bool fuzzy, long double cutOff) const {
     // One sweep: decode, fold, map to the query's letters, note positions.
     std::uint8_t nameLetters[kMaxLen];
-    PositionSet<4> inName[kMaxLen];
+    PositionSet<W> inName[kMaxLen];
     for (int id = 0; id < m_letters; ++id) inName[id].clear();
     const auto* p = reinterpret_cast<const unsigned char*>(name.data());
     const std::size_t size = name.size();
@@ -51,9 +59,14 @@ bool BigramFilter::rejects(std::string_view name, bool fuzzy, long double cutOff
     for (std::size_t i = 0; i < size; ++n) {
         if (n == kMaxLen)
             return false; // a name this long is left to the measure
-        char32_t c;
-        i += DecodeOne(p + i, size - i, c);
-        const std::uint8_t id = letterOf(FoldChar(c));
+        std::uint8_t id;
+        if (p[i] < 0x80) { // most names are mostly ASCII
+            id = m_foldedLatin[p[i++]];
+        } else {
+            char32_t c;
+            i += DecodeOne(p + i, size - i, c);
+            id = c < 256 ? m_foldedLatin[c] : letterOf(FoldChar(c));
+        }
         nameLetters[n] = id;
         if (id != kNone) inName[id].set(n);
     }

@@ -33,11 +33,15 @@ private:
     static constexpr std::uint8_t kNone = 0xFF;
 
     std::uint8_t letterOf(char32_t c) const;
+    // W words per position set: one for names of at most 64 bytes (most).
+    template <int W>
+    bool rejectsWith(std::string_view name, bool fuzzy, long double cutOff) const;
 
     int m_similarLength = 0;
     int m_fuzzyLength = 0;
     int m_letters = 0;
     std::uint8_t m_latin[256] = {};      // letter id + 1 of a Latin-1 code point, 0 when absent
+    std::uint8_t m_foldedLatin[256] = {}; // letter id (or kNone) of a Latin-1 code point once folded
     char32_t m_wide[kMaxLen] = {};       // the query's other code points ...
     std::uint8_t m_wideLetter[kMaxLen] = {}; // ... and their letter ids
     int m_wideCount = 0;
