@@ -28,11 +28,11 @@ bench: configure
 	bench/run-benchmarks $(BUILD)
 
 run: build
-	@if [ -x $(BUILD)/src/app/tokasearch ]; then \
-	  $(BUILD)/src/app/tokasearch; \
-	else \
-	  echo "The window is not built yet; the engine can be tried with $(BUILD)/tools/tokascore."; \
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display: run this from a desktop session, or under a virtual one with: xvfb-run -a make run"; \
+	  exit 1; \
 	fi
+	$(BUILD)/src/app/tokasearch
 
 # make fuzz SECONDS=1800 runs the metafile player's fuzzer for that long.
 SECONDS ?= 300
