@@ -22,8 +22,9 @@ namespace {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // Only the name: a display name would be appended to the caption of
+    // every window ("... - TOKA Search"), and the caption is the design's own.
     QApplication::setApplicationName("TOKA Search");
-    QApplication::setApplicationDisplayName("TOKA Search");
     toka::SetFatalErrorHandler(showFatalError);
     toka::TMainForm MainForm;
     MainForm.show();
