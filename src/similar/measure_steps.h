@@ -6,6 +6,10 @@
 // measures.cpp runs them over a bit-parallel counter, measures_reference.cpp
 // over the literal greedy matching; both must agree bit for bit.
 
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+
 #include "similar/real48.h"
 
 namespace toka::detail {
@@ -73,6 +77,28 @@ long double runMeasure(Counter& count, int a, int b, bool fuzzy,
                                (halfPairs(a) + halfPairs(b) - static_cast<long double>(c5)));
 
     return Real48::fromExtended((2.0L * r1.value() + r2.value()) * kThird).value();
+}
+
+inline int clampLength(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, 255)); }
+
+/// The roles of the length-dependent measure: the shorter string is the
+/// inner one X, on equal lengths the candidate.  score(x, a, y, b) scores.
+template <class Score>
+long double similarRoles(std::u32string_view query, std::u32string_view candidate, Score score) {
+    const int lq = clampLength(query.size()), lc = clampLength(candidate.size());
+    if (lq < lc)
+        return score(query.data(), lq, candidate.data(), lc);
+    return score(candidate.data(), lc, query.data(), lq);
+}
+
+/// The roles of the length-independent measure: X is always the query; only
+/// its first queryLen letters and the candidate's first candidateLen take part.
+template <class Score>
+long double fuzzyRoles(std::u32string_view query, std::u32string_view candidate,
+                       std::uint16_t queryLen, std::uint16_t candidateLen, Score score) {
+    const int lq = std::min(clampLength(query.size()), static_cast<int>(queryLen));
+    const int lc = std::min(clampLength(candidate.size()), static_cast<int>(candidateLen));
+    return score(query.data(), lq, candidate.data(), lc);
 }
 
 } // namespace toka::detail

@@ -153,25 +153,22 @@ long double measure(const char32_t* x, int a, const char32_t* y, int b, bool fuz
     return detail::runMeasure(counter, a, b, fuzzy, queryWeight, candidateWeight, cutOff);
 }
 
-int clampLength(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, kMaxLen)); }
-
 } // namespace
 
 long double SimilarMeasure(std::u32string_view query, std::u32string_view candidate,
                            Real48 queryWeight, Real48 candidateWeight, Real48 cutOff) {
-    const int lq = clampLength(query.size()), lc = clampLength(candidate.size());
-    // The shorter string is the inner one; on equal lengths the candidate.
-    if (lq < lc)
-        return measure(query.data(), lq, candidate.data(), lc, false, queryWeight, candidateWeight, cutOff);
-    return measure(candidate.data(), lc, query.data(), lq, false, queryWeight, candidateWeight, cutOff);
+    return detail::similarRoles(query, candidate, [&](const char32_t* x, int a, const char32_t* y, int b) {
+        return measure(x, a, y, b, false, queryWeight, candidateWeight, cutOff);
+    });
 }
 
 long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate,
                          std::uint16_t queryLen, Real48 queryWeight, Real48 cutOff,
                          std::uint16_t candidateLen) {
-    const int lq = std::min(clampLength(query.size()), static_cast<int>(queryLen));
-    const int lc = std::min(clampLength(candidate.size()), static_cast<int>(candidateLen));
-    return measure(query.data(), lq, candidate.data(), lc, true, queryWeight, Real48(), cutOff);
+    return detail::fuzzyRoles(query, candidate, queryLen, candidateLen,
+                              [&](const char32_t* x, int a, const char32_t* y, int b) {
+                                  return measure(x, a, y, b, true, queryWeight, Real48(), cutOff);
+                              });
 }
 
 } // namespace toka

@@ -79,19 +79,18 @@ long double literal(const char32_t* x, int a, const char32_t* y, int b, bool fuz
 
 long double SimilarMeasureReference(std::u32string_view query, std::u32string_view candidate,
                                     Real48 queryWeight, Real48 candidateWeight, Real48 cutOff) {
-    const int lq = static_cast<int>(std::min<std::size_t>(query.size(), 255));
-    const int lc = static_cast<int>(std::min<std::size_t>(candidate.size(), 255));
-    if (lq < lc)
-        return literal(query.data(), lq, candidate.data(), lc, false, queryWeight, candidateWeight, cutOff);
-    return literal(candidate.data(), lc, query.data(), lq, false, queryWeight, candidateWeight, cutOff);
+    return detail::similarRoles(query, candidate, [&](const char32_t* x, int a, const char32_t* y, int b) {
+        return literal(x, a, y, b, false, queryWeight, candidateWeight, cutOff);
+    });
 }
 
 long double FuzzyMeasureReference(std::u32string_view query, std::u32string_view candidate,
                                   std::uint16_t queryLen, Real48 queryWeight, Real48 cutOff,
                                   std::uint16_t candidateLen) {
-    const int lq = std::min(static_cast<int>(std::min<std::size_t>(query.size(), 255)), int{queryLen});
-    const int lc = std::min(static_cast<int>(std::min<std::size_t>(candidate.size(), 255)), int{candidateLen});
-    return literal(query.data(), lq, candidate.data(), lc, true, queryWeight, Real48(), cutOff);
+    return detail::fuzzyRoles(query, candidate, queryLen, candidateLen,
+                              [&](const char32_t* x, int a, const char32_t* y, int b) {
+                                  return literal(x, a, y, b, true, queryWeight, Real48(), cutOff);
+                              });
 }
 
 } // namespace toka
