@@ -36,25 +36,20 @@ const QString kAbout = "TOKA Search\nThe Nufa File Finder";
 constexpr QRgb kBlue = qRgb(0, 128, 255);
 constexpr QRgb kRed = qRgb(255, 0, 0);
 
-QByteArray bitmap(int width, int height, QRgb colour = kBlue) {
+// A plain picture of one colour, encoded in the given format.
+QByteArray encoded(int width, int height, QRgb colour, const char* format) {
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(colour);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "bmp").write(image);
+    QImageWriter(&buffer, format).write(image);
     return bytes;
 }
 
-QByteArray jpeg() {
-    QImage image(8, 8, QImage::Format_RGB32);
-    image.fill(kBlue);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "jpg").write(image);
-    return bytes;
-}
+QByteArray bitmap(int width, int height, QRgb colour = kBlue) { return encoded(width, height, colour, "bmp"); }
+
+QByteArray jpeg() { return encoded(8, 8, kBlue, "jpg"); }
 
 // 40 x 20 pixels, red in the top left 10 x 10.
 QByteArray metafile() {
