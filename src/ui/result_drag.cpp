@@ -40,12 +40,12 @@ bool isResultRowsDrag(const QMimeData* mime, const TStringGridEx* grid) {
 ResultDragSource::ResultDragSource(TStringGridEx* grid,
                                    std::function<std::vector<std::string>()> markedPaths,
                                    std::function<void()> dragEnded)
-    : QObject(grid), m_grid(grid), m_markedPaths(std::move(markedPaths)), m_dragEnded(std::move(dragEnded)) {
+    : QObject(grid), m_grid(grid), m_viewport(grid->viewport()), m_markedPaths(std::move(markedPaths)), m_dragEnded(std::move(dragEnded)) {
     grid->viewport()->installEventFilter(this);
 }
 
 bool ResultDragSource::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != m_grid->viewport()) return false;
+    if (watched != m_viewport) return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
@@ -94,7 +94,7 @@ void ResultDragSource::startDrag() {
 ExplorerDropTarget::ExplorerDropTarget(QTreeWidget* tree, const TStringGridEx* grid,
                                        std::function<void(QTreeWidgetItem*)> over, std::function<void()> left,
                                        std::function<void(QTreeWidgetItem*, bool)> dropped)
-    : QObject(tree), m_tree(tree), m_grid(grid), m_over(std::move(over)), m_left(std::move(left)),
+    : QObject(tree), m_tree(tree), m_viewport(tree->viewport()), m_grid(grid), m_over(std::move(over)), m_left(std::move(left)),
       m_dropped(std::move(dropped)) {
     // Only the viewport takes drops, and this filter eats every drag event
     // there, so the item view's own drop handling (which would insert nodes
@@ -109,7 +109,7 @@ QTreeWidgetItem* ExplorerDropTarget::nodeAtRow(int y) const {
 }
 
 bool ExplorerDropTarget::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != m_tree->viewport()) return false;
+    if (watched != m_viewport) return false;
     switch (event->type()) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {

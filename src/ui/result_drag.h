@@ -47,6 +47,10 @@ private:
     void startDrag();
 
     TStringGridEx* m_grid;
+    /// The watched viewport, kept from the start: while the grid is being
+    /// destroyed its viewport still sends events, and asking the
+    /// half-destroyed grid for it would read freed memory.
+    const QObject* m_viewport;
     std::function<std::vector<std::string>()> m_markedPaths;
     std::function<void()> m_dragEnded;
     QPoint m_pressPos;
@@ -74,6 +78,7 @@ private:
     QTreeWidgetItem* nodeAtRow(int y) const;
 
     QTreeWidget* m_tree;
+    const QObject* m_viewport; ///< kept from the start, as in ResultDragSource
     const TStringGridEx* m_grid;
     std::function<void(QTreeWidgetItem*)> m_over;
     std::function<void()> m_left;

@@ -100,6 +100,13 @@ TStringGridEx::TStringGridEx(QWidget* parent) : QTableWidget(parent) {
     m_ctl3d = false;
 }
 
+TStringGridEx::~TStringGridEx() {
+    // The table's model is a child that ~QWidget deletes, and clearing it on
+    // the way out raises rowsRemoved; by then this grid's own members are
+    // gone, so the handlers must be cut off while they still can be.
+    disconnect(model(), nullptr, this, nullptr);
+}
+
 void TStringGridEx::SetRowCount(int n) {
     setRowCount(std::max(n, 1) - 1);
 }

@@ -58,6 +58,7 @@ public:
     /// Starts with 5 rows (header included) and 5 columns, row 1 marked and
     /// anchor.  A smaller row count set afterwards drops every mark.
     explicit TStringGridEx(QWidget* parent = nullptr);
+    ~TStringGridEx() override;
 
     // --- the grid in classic numbering --------------------------------------
     int RowCount() const { return rowCount() + 1; }
