@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test bench run fuzz clean
+.PHONY: all deps configure build test sanitize bench run fuzz clean
 
 all: build
 
@@ -21,6 +21,24 @@ build: configure
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The whole tree built with AddressSanitizer and UndefinedBehaviorSanitizer in
+# a folder of its own, every test run under it.  Any report ends the test.
+SANITIZE_BUILD ?= build-sanitize
+# Leaks are checked, except those that Qt, fontconfig and the offscreen
+# platform keep for the life of the process on purpose (the suppressions).
+ASAN_OPTIONS_SANITIZE = detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1
+SANITIZE_FLAGS = -O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=$(ASAN_OPTIONS_SANITIZE) \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0 \
+	  ctest --output-on-failure -j $(JOBS)
 
 bench: configure
 	@scripts/install-deps --bench
