@@ -11,7 +11,6 @@
 #include <string>
 #include <string_view>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -25,8 +24,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: tokafind [--similar] [--no-recurse] [--rows N] TEXT [DIR]\n"
-    "       tokafind [--similar] [--no-recurse] [--rows N] --all-fixed-disks TEXT\n"
+    "Usage: tokafind [OPTION]... TEXT [DIR]\n"
+    "       tokafind [OPTION]... --all-fixed-disks TEXT\n"
     "\n"
     "Ranks the names of every entry below DIR (default: the current directory)\n"
     "or on every fixed disk by their similarity to TEXT, and prints the best.\n"
@@ -38,6 +37,8 @@ constexpr const char* kUsage =
     "  --rows N           print at most N ranks, 1 to 200 (default 30)\n"
     "  --all-fixed-disks  search every fixed disk, each from its mount point\n"
     "                     and without crossing into other mounts\n"
+    "  --show-errors      name each directory that cannot be read, and why, on\n"
+    "                     standard error as the search meets it\n"
     "  --help             show this text\n"
     "\n"
     "Output: one line per rank, best first, with the tab-separated fields\n"
@@ -46,8 +47,14 @@ constexpr const char* kUsage =
     "written \\\\ and a control character as \\t, \\n, \\r or \\xHH, so that each\n"
     "rank stays one line; other bytes are written as they are.\n"
     "\n"
+    "The last line, on standard error, counts the entries scanned and, when\n"
+    "there were any, the directories below DIR that could not be read and\n"
+    "were skipped.\n"
+    "\n"
     "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
-    "130); a second Ctrl-C ends at once.  Exit status 2: a usage error.\n";
+    "130); a second Ctrl-C ends at once.  Exit status 2: a usage error, or DIR\n"
+    "is missing, is no directory or cannot be read (then nothing is printed\n"
+    "on standard output).\n";
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
@@ -86,6 +93,12 @@ std::string escapeField(std::string_view text) {
         }
     }
     return out;
+}
+
+// A directory that could not be read, named as the user gave it (the root)
+// or as the walk reached it.
+std::string unreadableText(std::string_view dir, int error) {
+    return "'" + escapeField(dir) + "': " + std::strerror(error);
 }
 
 std::int64_t monotonicMs() {
@@ -137,6 +150,7 @@ struct Options {
     bool recurse = true;
     bool allFixedDisks = false;
     int rows = 30;
+    bool showErrors = false;
     std::string text;
     std::string dir;
     bool help = false;
@@ -160,6 +174,8 @@ int parseArguments(int argc, char** argv, Options& options) {
             options.recurse = false;
         } else if (arg == "--all-fixed-disks") {
             options.allFixedDisks = true;
+        } else if (arg == "--show-errors") {
+            options.showErrors = true;
         } else if (arg == "--rows" || arg.rfind("--rows=", 0) == 0) {
             std::string value;
             if (arg == "--rows") {
@@ -205,15 +221,17 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // A root that cannot be read is an error, not an empty result: a script
+    // must be able to tell "nothing found" from "nothing looked at".
+    auto rootError = [&options](int error) {
+        std::fprintf(stderr, "tokafind: cannot read %s\n", unreadableText(options.dir, error).c_str());
+        return 2;
+    };
     std::string root;
     if (!options.allFixedDisks) {
-        struct stat st;
-        if (::stat(options.dir.c_str(), &st) != 0) {
-            return usageError("cannot read '" + options.dir + "': " + std::strerror(errno));
-        }
-        if (!S_ISDIR(st.st_mode)) return usageError("'" + options.dir + "' is not a directory");
+        errno = 0;
         root = toka::absoluteDirectoryPath(options.dir);
-        if (root.empty()) return usageError("cannot resolve '" + options.dir + "'");
+        if (root.empty()) return rootError(errno != 0 ? errno : ENOENT);
     }
 
     struct sigaction action {};
@@ -226,19 +244,28 @@ int main(int argc, char** argv) {
 
     LiveStatus live;
     toka::Scanner* scannerRef = nullptr;
+    std::uint64_t skipped = 0;
     toka::ScanHooks hooks;
     hooks.status = [&live](const std::string& text) { live.setText(text); };
     hooks.processEvents = [&live, &scannerRef] { live.maybeDraw(scannerRef->scannedEntries()); };
     hooks.stopRequested = [] { return g_stopRequested != 0; };
+    hooks.skipped = [&live, &skipped, &options](std::string_view dir, int error) {
+        ++skipped;
+        if (!options.showErrors) return;
+        live.clear();
+        std::fprintf(stderr, "tokafind: skipped %s\n", unreadableText(dir, error).c_str());
+    };
     toka::Scanner scanner({options.recurse, options.fuzzy}, hooks);
     scannerRef = &scanner;
 
+    int rootFailure = 0;
     if (options.allFixedDisks) {
         scanner.ScanFixedVolumes(toka::fixedVolumes());
     } else {
-        scanner.ScanDirectory(root);
+        rootFailure = scanner.ScanDirectory(root);
     }
     live.clear();
+    if (rootFailure != 0) return rootError(rootFailure);
 
     for (const toka::ResultRow& row :
          toka::buildResultRows(toka::TheSimList(), options.rows, toka::cLocaleFormat())) {
@@ -252,8 +279,11 @@ int main(int argc, char** argv) {
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
     std::fflush(stdout);
-    std::fprintf(stderr, "%llu entries scanned%s\n",
-                 static_cast<unsigned long long>(scanner.scannedEntries()),
-                 g_stopRequested ? " (stopped)" : "");
+    std::string summary = std::to_string(scanner.scannedEntries()) + " entries scanned";
+    if (skipped != 0) {
+        summary += ", " + std::to_string(skipped) + (skipped == 1 ? " directory" : " directories") + " skipped";
+    }
+    if (g_stopRequested) summary += " (stopped)";
+    std::fprintf(stderr, "%s\n", summary.c_str());
     return g_stopRequested ? 130 : 0;
 }

@@ -108,12 +108,17 @@ struct Scanner::Impl {
 
     explicit Impl(Scanner& s) : owner(s) {}
 
-    void run(std::string_view rootPath, bool stay);
-    bool beginLevel(std::size_t index, UniqueFd fd, const Identity& id);
+    int run(std::string_view rootPath, bool stay);
+    // False when there is nothing to walk; error is then the errno of the
+    // failed read, or 0 for an empty listing.
+    bool beginLevel(std::size_t index, UniqueFd fd, const Identity& id, int& error);
     bool fetchNext(Level& level);
     bool descend(std::size_t top);
     void endLevel(std::size_t top);
-    bool reopen(std::size_t index, int childFd);
+    // 0, or the errno that kept the level from being reopened.
+    int reopen(std::size_t index, int childFd);
+    // The directory path[0, pathLen) could not be listed (completely).
+    void reportSkipped(std::size_t pathLen, int error);
     void closeShallowest();
     bool isPseudo(int fd, dev_t dev);
     void showStatusIfDue();
@@ -133,15 +138,21 @@ Scanner::Scanner(ScanOptions options, ScanHooks hooks)
 
 Scanner::~Scanner() = default;
 
-void Scanner::ScanDirectory(std::string_view path, bool stayOnFileSystem) {
-    m_impl->run(path, stayOnFileSystem);
+int Scanner::ScanDirectory(std::string_view path, bool stayOnFileSystem) {
+    return m_impl->run(path, stayOnFileSystem);
 }
 
 void Scanner::ScanFixedVolumes(const std::vector<Volume>& volumes) {
     // No stop test here: each walk tests it after its first entry.
     for (const Volume& volume : volumes) {
-        if (volume.kind == VolumeKind::Fixed) ScanDirectory(volume.path, true);
+        if (volume.kind != VolumeKind::Fixed) continue;
+        const int error = ScanDirectory(volume.path, true);
+        if (error != 0 && m_hooks.skipped) m_hooks.skipped(normalizeDirectoryPath(volume.path), error);
     }
+}
+
+void Scanner::Impl::reportSkipped(std::size_t pathLen, int error) {
+    if (owner.m_hooks.skipped) owner.m_hooks.skipped(std::string_view(path).substr(0, pathLen), error);
 }
 
 void Scanner::Impl::showStatusIfDue() {
@@ -190,11 +201,12 @@ bool Scanner::Impl::isPseudo(int fd, dev_t dev) {
     return hasPseudoMagic(fd);
 }
 
-bool Scanner::Impl::beginLevel(std::size_t index, UniqueFd fd, const Identity& id) {
+bool Scanner::Impl::beginLevel(std::size_t index, UniqueFd fd, const Identity& id, int& error) {
     if (levels.size() <= index) levels.resize(index + 1);
     Level& level = levels[index];
     if (!level.buffer) level.buffer.reset(new char[kChunkSize]);
     long filled = readDirectoryChunk(fd.get(), level.buffer.get(), kChunkSize);
+    error = filled < 0 ? errno : 0;
     slowStep = true;
     if (filled <= 0) return false; // unreadable or empty: nothing to count
     level.fd = std::move(fd);
@@ -213,6 +225,8 @@ bool Scanner::Impl::fetchNext(Level& level) {
     long filled = readDirectoryChunk(level.fd.get(), level.buffer.get(), kChunkSize);
     slowStep = true;
     if (filled <= 0) {
+        // A read error part way through loses the rest of the listing.
+        if (filled < 0) reportSkipped(level.pathLen, errno);
         level.listingDone = true;
         level.cursor = DirentCursor();
         return false;
@@ -232,7 +246,7 @@ void Scanner::Impl::closeShallowest() {
     ++firstOpen;
 }
 
-bool Scanner::Impl::reopen(std::size_t index, int childFd) {
+int Scanner::Impl::reopen(std::size_t index, int childFd) {
     Level& level = levels[index];
     auto sameDirectory = [&](int fd) {
         Identity id;
@@ -243,27 +257,31 @@ bool Scanner::Impl::reopen(std::size_t index, int childFd) {
         fd.reset(::openat(childFd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (fd.valid() && !sameDirectory(fd.get())) fd.reset();
     }
+    int error = 0;
     if (!fd.valid()) {
         // The child moved away or ".." leads elsewhere: try the path.
         auto byPath = openDirectory(std::string_view(path).substr(0, level.pathLen));
-        if (byPath && sameDirectory(byPath->get())) fd = std::move(*byPath);
+        if (!byPath) error = byPath.error().code;
+        else if (sameDirectory(byPath->get())) fd = std::move(*byPath);
+        else error = ENOENT; // another directory took its place
     }
     slowStep = true;
-    if (!fd.valid()) return false;
-    if (::lseek(fd.get(), level.resumeOffset, SEEK_SET) < 0) return false;
+    if (!fd.valid()) return error;
+    if (::lseek(fd.get(), level.resumeOffset, SEEK_SET) < 0) return errno;
     level.fd = std::move(fd);
     level.cursor = DirentCursor();
-    return true;
+    return 0;
 }
 
 void Scanner::Impl::endLevel(std::size_t top) {
     Level& level = levels[top];
     if (top > 0 && !levels[top - 1].fd.valid()) {
-        if (reopen(top - 1, level.fd.get())) {
+        if (int error = reopen(top - 1, level.fd.get()); error == 0) {
             firstOpen = top - 1;
         } else {
             // Gone while the walk was deeper: what was not read of it is lost
             // as it would be had it been deleted.
+            reportSkipped(levels[top - 1].pathLen, error);
             levels[top - 1].listingDone = true;
             levels[top - 1].cursor = DirentCursor();
             firstOpen = top - 1;
@@ -286,11 +304,14 @@ bool Scanner::Impl::descend(std::size_t top) {
     // entry.name is NUL-terminated inside the getdents64 record.
     UniqueFd fd(::openat(parent.fd.get(), entry.name.data(),
                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+    int error = fd.valid() ? 0 : errno;
     slowStep = true;
     Identity id;
-    if (!fd.valid() || !identify(fd.get(), id)) {
+    if (error == 0 && !identify(fd.get(), id)) error = errno;
+    if (error != 0) {
         // Cannot be listed: the walk "enters" it and finds nothing.
         showStatusIfDue();
+        reportSkipped(path.size(), error);
         return false;
     }
     for (std::size_t i = 0; i <= top; ++i) {
@@ -301,14 +322,17 @@ bool Scanner::Impl::descend(std::size_t top) {
     if (crossesMount && (stayOnFileSystem || isPseudo(fd.get(), id.dev))) return false;
 
     showStatusIfDue();
-    if (!beginLevel(top + 1, std::move(fd), id)) return false;
+    if (!beginLevel(top + 1, std::move(fd), id, error)) {
+        if (error != 0) reportSkipped(path.size(), error);
+        return false;
+    }
     if (top + 2 - firstOpen > static_cast<std::size_t>(kMaxOpenLevels)) closeShallowest();
     return true;
 }
 
-void Scanner::Impl::run(std::string_view rootPath, bool stay) {
+int Scanner::Impl::run(std::string_view rootPath, bool stay) {
     path = normalizeDirectoryPath(rootPath);
-    if (path.empty()) return;
+    if (path.empty()) return ENOENT;
     stayOnFileSystem = stay;
     firstOpen = 0;
     mountTableRead = false;
@@ -317,10 +341,11 @@ void Scanner::Impl::run(std::string_view rootPath, bool stay) {
 
     showStatusIfDue();
     auto rootFd = openDirectory(path);
-    if (!rootFd) return;
+    if (!rootFd) return rootFd.error().code;
     Identity rootId;
-    if (!identify(rootFd->get(), rootId) || isPseudo(rootFd->get(), rootId.dev)) return;
-    if (!beginLevel(0, std::move(*rootFd), rootId)) return;
+    if (!identify(rootFd->get(), rootId)) return errno;
+    if (isPseudo(rootFd->get(), rootId.dev)) return 0; // left out on purpose
+    if (int error = 0; !beginLevel(0, std::move(*rootFd), rootId, error)) return error;
 
     const bool recurse = owner.m_options.recurseDirs;
     auto& rate = owner.m_hooks.rate;
@@ -359,6 +384,7 @@ void Scanner::Impl::run(std::string_view rootPath, bool stay) {
         --top;
         returning = true;
     }
+    return 0;
 }
 
 } // namespace toka

@@ -32,7 +32,8 @@
 // inode, possible through bind mounts); pseudo file systems (proc, sysfs,
 // ..., see isPseudoMount) -- the root of a walk included; with
 // stayOnFileSystem, any other mount.  A directory that cannot be listed is
-// skipped silently: its own entry is still counted and rated.
+// skipped: its own entry is still counted and rated, and the skipped hook
+// hears of it (the window leaves that hook unset and stays silent).
 
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,13 @@ struct ScanHooks {
     std::function<void()> processEvents;
     /// Tested after every entry (step 6).  Unset: never stops.
     std::function<bool()> stopRequested;
+    /// Hears of every directory below the root that the walk meant to enter
+    /// but could not list (no permission, gone since its parent was listed,
+    /// a read error part way through), with its path (ending in "/", valid
+    /// only during the call) and the errno of the failing call.  A directory
+    /// left out on purpose (a loop, a pseudo file system, another mount with
+    /// stayOnFileSystem) is not reported.  Unset: not called.
+    std::function<void(std::string_view dir, int error)> skipped;
 };
 
 struct ScanOptions {
@@ -86,14 +94,18 @@ public:
 
     /// Walks the directory at path (normalised to end in one "/"; any
     /// length; links in the path itself are followed).  A root that does not
-    /// exist or cannot be listed counts and rates nothing.  With
-    /// stayOnFileSystem the walk enters no other mounted file system.
-    void ScanDirectory(std::string_view path, bool stayOnFileSystem = false);
+    /// exist or cannot be listed counts and rates nothing and is not handed
+    /// to the skipped hook: the errno is returned instead (ENOENT for "").
+    /// Returns 0 when the root was listed, and for a pseudo file system,
+    /// which is left out on purpose.  With stayOnFileSystem the walk enters
+    /// no other mounted file system.
+    int ScanDirectory(std::string_view path, bool stayOnFileSystem = false);
 
     /// The search of all fixed disks: ScanDirectory of every fixed volume's
-    /// path, in order, each without crossing into another mount.  The loop
-    /// does not test the stop request: after a stop each remaining volume
-    /// still handles one entry on each level it enters.
+    /// path, in order, each without crossing into another mount; a volume
+    /// that cannot be listed goes to the skipped hook.  The loop does not
+    /// test the stop request: after a stop each remaining volume still
+    /// handles one entry on each level it enters.
     void ScanFixedVolumes(const std::vector<Volume>& volumes);
 
     /// Entries counted since construction or the last resetCounter.  64 bits:

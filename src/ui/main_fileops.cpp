@@ -76,6 +76,16 @@ void TMainForm::performFileOperation(const std::vector<std::string>& paths, int 
     // files.
     if (m_fileOperationRunning) return;
     FlagScope running(m_fileOperationRunning);
+    // Copy and move need a directory chosen in the tree.  Until then the
+    // label shows its placeholder and the destination is "": said as it is,
+    // not as a folder "" that does not exist, and nothing is touched.
+    const bool needsDestination =
+        code == static_cast<int>(FileOpKind::Copy) || code == static_cast<int>(FileOpKind::Move);
+    if (needsDestination && destination.empty()) {
+        QMessageBox::warning(this, FileOpDialogs::titleOf(static_cast<FileOpKind>(code)),
+                             QStringLiteral("Select the destination folder in the directory tree first."));
+        return;
+    }
     if (m_fileOperationRunner) m_fileOperationRunner(paths, code, destination);
     else runFileOperation(this, paths, code, destination);
     showResultChangedWarning();

@@ -1,6 +1,7 @@
 // The walk on real temporary trees.
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <dirent.h>
 #include <map>
@@ -113,13 +114,23 @@ TEST(Walk, RootWithOneEmptySubdirectoryCountsFiveEntries) {
     EXPECT_EQ(walk.scanner().scannedEntries(), 5u);
 }
 
-TEST(Walk, MissingRootCountsNothing) {
+TEST(Walk, RootThatCannotBeListedCountsNothingAndGivesItsErrno) {
     TempTree tree;
+    tree.touch("file");
+    const struct {
+        std::string root;
+        int error;
+    } cases[] = {{tree / "missing/", ENOENT}, {"", ENOENT}, {tree / "file", ENOTDIR}, {tree.path(), 0}};
+    for (const auto& c : cases) {
+        WalkRecorder walk;
+        EXPECT_EQ(walk.scanner().ScanDirectory(c.root), c.error) << c.root;
+        EXPECT_EQ(walk.scanner().scannedEntries() == 0, c.error != 0) << c.root;
+        EXPECT_TRUE(walk.skipped.empty()) << "the root is the caller's to report: " << c.root;
+    }
+    // Below "all fixed disks" a volume is one directory among others.
     WalkRecorder walk;
-    walk.scanner().ScanDirectory(tree / "missing/");
-    walk.scanner().ScanDirectory("");
-    EXPECT_EQ(walk.scanner().scannedEntries(), 0u);
-    EXPECT_TRUE(walk.rated.empty());
+    walk.scanner().ScanFixedVolumes({{"gone", tree / "missing", VolumeKind::Fixed, "ext4", 0, 0}});
+    EXPECT_EQ(walk.skipped, (std::vector<std::pair<std::string, int>>{{tree / "missing/", ENOENT}}));
 }
 
 TEST(Walk, StatusWhenTheCountIsAMultipleOfTwelveOnEntering) {
@@ -282,11 +293,12 @@ TEST(Walk, UnreadableDirectoryIsSkippedButItsEntryCounted) {
     const std::string root = tree.path();
     long counted = testing::runUnprivileged([&] {
         WalkRecorder walk;
-        walk.scanner().ScanDirectory(root);
+        if (walk.scanner().ScanDirectory(root) != 0) return -4L;
         bool ratedLocked = asSet(walk.rated).count({root, "locked"}) == 1;
+        if (walk.skipped != std::vector<std::pair<std::string, int>>{{root + "locked/", EACCES}}) return -3L;
         return ratedLocked ? static_cast<long>(walk.scanner().scannedEntries()) : -2L;
     });
-    // root: . .. open locked; open: . .. visible
+    // root: . .. open locked; open: . .. visible; -3: not reported as skipped
     EXPECT_EQ(counted, 7);
 }
 
@@ -314,8 +326,10 @@ TEST(Walk, EntriesThatVanishDuringTheWalkAreSkippedSilently) {
     walk.scanner().ScanDirectory(tree.path());
     ASSERT_NE(kept, tree.path());
     // The root's listing was read before: all 26 names are counted, only the
-    // kept directory is entered.
+    // kept directory is entered; the 25 others are reported as gone.
     EXPECT_EQ(walk.scanner().scannedEntries(), 2u + 26 + 3);
+    EXPECT_EQ(walk.skipped.size(), 25u);
+    for (const auto& [dir, error] : walk.skipped) EXPECT_EQ(error, ENOENT) << dir;
 }
 
 TEST(Walk, TreeFiveThousandLevelsDeepWithFewDescriptors) {

@@ -1,8 +1,13 @@
 // tokafind end to end on a small tree.
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
+#include <set>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,7 +34,10 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
-ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd = "") {
+// asNobody: run as the user "nobody" (the caller checks that we are root),
+// for whom a directory of mode 0700 owned by root cannot be read.
+ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd = "",
+                    bool asNobody = false) {
     const std::string tool = std::string(TOKA_TOOLS_DIR) + "/tokafind";
     EXPECT_EQ(::access(tool.c_str(), X_OK), 0) << "build the tokafind target first: " << tool;
     char outName[] = "/tmp/tokafind-out-XXXXXX";
@@ -41,6 +49,8 @@ ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd
         ::dup2(outFd, STDOUT_FILENO);
         ::dup2(errFd, STDERR_FILENO);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
+        if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(97);
         std::vector<char*> argv = {const_cast<char*>(tool.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -151,8 +161,6 @@ TEST_F(TokafindTree, OptionsChangeTheSearch) {
 TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {"--frobnicate", "report", tree.path()},
-        {"report", tree.path() + "notes.md"},    // not a directory
-        {"report", tree.path() + "missing"},
         {"--rows", "0", "report"},
         {"--rows", "201", "report"},
         {"--rows", "ten", "report"},
@@ -171,6 +179,70 @@ TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
     ToolRun help = runTokafind({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: tokafind"), std::string::npos);
+}
+
+// A root that cannot be read must not look like a search that found nothing.
+TEST_F(TokafindTree, RootThatCannotBeReadIsAnError) {
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(::chmod(tree.path().c_str(), 0755), 0);
+    tree.mkdirp("private");
+    ASSERT_EQ(::chmod((tree / "private").c_str(), 0700), 0);
+    const struct {
+        std::string dir;
+        int error;
+        bool asNobody;
+    } cases[] = {
+        {tree / "missing", ENOENT, false},
+        {tree / "notes.md", ENOTDIR, false},
+        {tree / "missing/..", ENOENT, false},
+        {tree / "private", EACCES, true}, // root's, mode 0700: a stat succeeds
+    };
+    for (const auto& c : cases) {
+        if (c.asNobody && !root) continue;
+        ToolRun run = runTokafind({"report", c.dir}, "", c.asNobody);
+        EXPECT_EQ(run.status, 2) << c.dir;
+        EXPECT_EQ(run.out, "") << c.dir;
+        EXPECT_EQ(run.err, "tokafind: cannot read '" + c.dir + "': " + std::strerror(c.error) + "\n");
+    }
+    if (!root) GTEST_SKIP() << "the unreadable root needs root, to run tokafind as another user";
+}
+
+// Directories below the root that cannot be read are skipped, counted in the
+// last line and, with --show-errors, named as the walk meets them.
+TEST_F(TokafindTree, UnreadableSubdirectoriesAreCountedAndNamedOnRequest) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run tokafind as a user who cannot read";
+    ASSERT_EQ(::chmod(tree.path().c_str(), 0755), 0);
+    auto denied = [&](const std::string& dir) {
+        return "tokafind: skipped '" + tree.path() + dir + "/': " + std::strerror(EACCES);
+    };
+    const struct {
+        std::vector<std::string> locked;
+        bool showErrors;
+        std::set<std::string> named; // in the listing's order, which may vary
+        std::string last;
+    } cases[] = {
+        // root: 7 entries; docs: 4; docs/old: 3; reports: 2
+        {{}, true, {}, "16 entries scanned"},
+        {{"reports"}, false, {}, "14 entries scanned, 1 directory skipped"},
+        {{"docs/old", "reports"}, true, {denied("docs/old"), denied("reports")},
+         "11 entries scanned, 2 directories skipped"},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& dir : c.locked) ASSERT_EQ(::chmod((tree / dir).c_str(), 0700), 0);
+        std::vector<std::string> args = {"report", tree.path()};
+        if (c.showErrors) args.insert(args.begin(), "--show-errors");
+        ToolRun run = runTokafind(args, "", true);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(findRow(run, "report.txt"), nullptr) << "what could be read is still ranked";
+        std::stringstream err(run.err);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(err, line);) lines.push_back(line);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), c.last);
+        EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end() - 1), c.named);
+        EXPECT_EQ(lines.size(), c.named.size() + 1) << run.err;
+        for (const std::string& dir : c.locked) ASSERT_EQ(::chmod((tree / dir).c_str(), 0755), 0);
+    }
 }
 
 } // namespace

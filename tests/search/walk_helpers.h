@@ -35,6 +35,7 @@ public:
     Scanner& scanner() { return m_scanner; }
     std::vector<RatedEntry> rated;
     std::vector<std::pair<std::string, std::uint64_t>> statuses;
+    std::vector<std::pair<std::string, int>> skipped; ///< directory, errno
     /// Called after each entry is recorded; may set stop.
     std::function<void(const RatedEntry&)> onRate;
     bool stop = false;
@@ -54,6 +55,7 @@ private:
             ++stopTests;
             return stop;
         };
+        h.skipped = [this](std::string_view dir, int error) { skipped.emplace_back(dir, error); };
         return h;
     }
     Scanner m_scanner;
