@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QStringList>
 
 #ifdef TOKA_HAVE_DBUS
@@ -42,6 +43,14 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash + 1);
 }
 
+// Opens folder with the default application; when nothing can, says so
+// under parent, as "Open" does for a file.
+void openFolderOrTell(const QUrl& folder, const std::string& folderPath, QWidget* parent) {
+    if (QDesktopServices::openUrl(folder)) return;
+    QMessageBox::warning(parent, tr("Open Containing Folder"),
+                         tr("No file manager could be started for \"%1\".").arg(displayText(folderPath)));
+}
+
 QString itemCount(std::size_t count) {
     return count == 1 ? tr("1 item") : tr("%1 items").arg(QLocale().toString(qulonglong(count)));
 }
@@ -73,9 +82,10 @@ bool openWithDefaultApplication(const std::string& path) {
     return QDesktopServices::openUrl(fileUrlOf(path));
 }
 
-void showInFileManager(const std::string& path) {
+void showInFileManager(const std::string& path, QWidget* parent) {
     const std::string item = withoutTrailingSlash(path);
-    const QUrl folder = fileUrlOf(folderOf(item));
+    const std::string folderPath = folderOf(item);
+    const QUrl folder = fileUrlOf(folderPath);
 #ifdef TOKA_HAVE_DBUS
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
@@ -87,15 +97,16 @@ void showInFileManager(const std::string& path) {
         // Asynchronous: starting a file manager on demand can take seconds,
         // and the window stays responsive meanwhile.
         auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+        // The window may be gone when the answer comes.
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                         [folder](QDBusPendingCallWatcher* finished) {
-                             if (finished->isError()) QDesktopServices::openUrl(folder);
+                         [folder, folderPath, owner = QPointer<QWidget>(parent)](QDBusPendingCallWatcher* finished) {
+                             if (finished->isError()) openFolderOrTell(folder, folderPath, owner);
                              finished->deleteLater();
                          });
         return;
     }
 #endif
-    QDesktopServices::openUrl(folder);
+    openFolderOrTell(folder, folderPath, parent);
 }
 
 QMimeData* mimeDataForPaths(const std::vector<std::string>& paths) {

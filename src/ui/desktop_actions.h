@@ -31,10 +31,11 @@ bool openWithDefaultApplication(const std::string& path);
 /// Asks the file manager to show the folder that holds path with the item
 /// selected (org.freedesktop.FileManager1.ShowItems on the session bus).
 /// Without a session bus, or when the call fails (no file manager offers the
-/// service), the folder itself is opened with the default application.
+/// service), the folder itself is opened with the default application; when
+/// that fails too, a warning box under parent (while it exists) says so.
 /// Returns at once; the fallback runs when the bus answers.  A trailing "/"
 /// of path is ignored.
-void showInFileManager(const std::string& path);
+void showInFileManager(const std::string& path, QWidget* parent);
 
 /// The mime data of paths for the clipboard and for dragging rows out:
 /// text/uri-list (each URL followed by CR LF) and text/plain (the paths as

@@ -143,7 +143,7 @@ void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
     menu.addActions({Copy1, Move1, Delete1});
     QAction* chosen = menu.exec(sgexResults->viewport()->mapToGlobal(pos));
     if (chosen == open) openResultRow(row);
-    else if (chosen == showFolder) showInFileManager(path);
+    else if (chosen == showFolder) showInFileManager(path, this);
     else if (chosen == copyPath) copyPathsToClipboard(markedPaths());
     else if (chosen == trash) moveRowsToTrash(markedPaths());
 }

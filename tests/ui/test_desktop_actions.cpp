@@ -223,21 +223,26 @@ private slots:
 
     void showInFileManager_data() {
         QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<QString>("fileManager");  // "none", "answers" or "fails"
+        QTest::addColumn<QString>("fileManager");  // "none", "none, no opener", "answers" or "fails"
         QTest::addColumn<QByteArray>("shownItem");  // empty: ShowItems is not called
         QTest::addColumn<QByteArray>("openedFolder");  // empty: nothing is opened
+        QTest::addColumn<QString>("box");  // the message when nothing could show the folder
         QTest::newRow("item selected") << QByteArray("/data/a b.txt") << "answers"
-                                       << QByteArray("/data/a b.txt") << QByteArray();
+                                       << QByteArray("/data/a b.txt") << QByteArray() << QString();
         QTest::newRow("not UTF-8") << QByteArray("/data/\xff#.txt") << "answers"
-                                   << QByteArray("/data/\xff#.txt") << QByteArray();
+                                   << QByteArray("/data/\xff#.txt") << QByteArray() << QString();
         QTest::newRow("folder with trailing slash") << QByteArray("/data/sub/") << "answers"
-                                                    << QByteArray("/data/sub") << QByteArray();
+                                                    << QByteArray("/data/sub") << QByteArray() << QString();
         QTest::newRow("no file manager") << QByteArray("/data/in\nside/a.txt") << "none"
-                                         << QByteArray() << QByteArray("/data/in\nside/");
+                                         << QByteArray() << QByteArray("/data/in\nside/") << QString();
         QTest::newRow("file manager fails") << QByteArray("/data/a.txt") << "fails"
-                                            << QByteArray("/data/a.txt") << QByteArray("/data/");
+                                            << QByteArray("/data/a.txt") << QByteArray("/data/") << QString();
         QTest::newRow("item in the root") << QByteArray("/a.txt") << "none" << QByteArray()
-                                          << QByteArray("/");
+                                          << QByteArray("/") << QString();
+        // No file manager on the bus, and the folder cannot be opened either.
+        QTest::newRow("nothing answers") << QByteArray("/data/a.txt") << "none, no opener" << QByteArray()
+                                         << QByteArray()
+                                         << "Open Containing Folder|No file manager could be started for \"/data/\".";
     }
     void showInFileManager() {
 #ifndef TOKA_TEST_DBUS
@@ -248,17 +253,27 @@ private slots:
         QFETCH(QString, fileManager);
         QFETCH(QByteArray, shownItem);
         QFETCH(QByteArray, openedFolder);
+        QFETCH(QString, box);
         QDBusConnection service = QDBusConnection(QStringLiteral("fake"));
         m_fileManager.calls.clear();
         m_fileManager.failing = fileManager == "fails";
-        if (fileManager != "none") QVERIFY(service.registerService("org.freedesktop.FileManager1"));
+        const bool onBus = !fileManager.startsWith("none");
+        if (onBus) QVERIFY(service.registerService("org.freedesktop.FileManager1"));
+        // Without a handler the offscreen platform opens nothing.
+        if (fileManager == "none, no opener") {
+            if (QGuiApplication::platformName() != "offscreen") QSKIP("needs the offscreen platform");
+            QDesktopServices::unsetUrlHandler("file");
+        }
+        auto restore = qScopeGuard([&] { QDesktopServices::setUrlHandler("file", &m_catcher, "open"); });
+        BoxAnswerer boxes;
 
-        toka::showInFileManager(path.toStdString());
+        toka::showInFileManager(path.toStdString(), nullptr);
         // The answer of the bus comes later; wait for its outcome.
-        const int expected = int(!shownItem.isEmpty()) + int(!openedFolder.isEmpty());
-        QTRY_COMPARE(m_fileManager.calls.size() + m_catcher.urls.size(), expected);
+        const int expected = int(!shownItem.isEmpty()) + int(!openedFolder.isEmpty()) + int(!box.isEmpty());
+        QTRY_COMPARE(m_fileManager.calls.size() + m_catcher.urls.size() + boxes.boxes.size(), expected);
         QTest::qWait(100);  // and for a fallback that must not come
-        if (fileManager != "none") QVERIFY(service.unregisterService("org.freedesktop.FileManager1"));
+        if (onBus) QVERIFY(service.unregisterService("org.freedesktop.FileManager1"));
+        QCOMPARE(boxes.boxes, box.isEmpty() ? QStringList() : QStringList{box});
 
         QCOMPARE(m_fileManager.calls.size(), int(!shownItem.isEmpty()));
         if (!shownItem.isEmpty()) {
