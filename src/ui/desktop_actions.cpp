@@ -1,20 +1,14 @@
 #include "ui/desktop_actions.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
+#include <QLocale>
+#include <QMessageBox>
 #include <QMimeData>
-#include <QStandardPaths>
+#include <QPointer>
 #include <QStringList>
 
 #ifdef TOKA_HAVE_DBUS
@@ -23,6 +17,7 @@
 #include <QDBusPendingCallWatcher>
 #endif
 
+#include "platform/fileops/trash.h"
 #include "ui/display_text.h"
 
 namespace toka {
@@ -48,52 +43,32 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash + 1);
 }
 
-TrashOutcome trashFailure(const QString& error) {
-    TrashOutcome outcome;
-    outcome.error = error;
-    return outcome;
+// Opens folder with the default application; when nothing can, says so
+// under parent, as "Open" does for a file.
+void openFolderOrTell(const QUrl& folder, const std::string& folderPath, QWidget* parent) {
+    if (QDesktopServices::openUrl(folder)) return;
+    QMessageBox::warning(parent, tr("Open Containing Folder"),
+                         tr("No file manager could be started for \"%1\".").arg(displayText(folderPath)));
 }
 
-bool existsAsEntry(const QByteArray& path) {
-    struct stat status {};
-    return ::lstat(path.constData(), &status) == 0;
+QString itemCount(std::size_t count) {
+    return count == 1 ? tr("1 item") : tr("%1 items").arg(QLocale().toString(qulonglong(count)));
 }
 
-// The user's trash folder and its two subfolders, made private as the trash
-// layout asks.  Empty: made (or there already).
-QString prepareHomeTrash(const QString& dataFolder) {
-    if (dataFolder.isEmpty() || QDir::isRelativePath(dataFolder))
-        return tr("The user's data folder is unknown (HOME is not set).");
-    if (!QDir().mkpath(dataFolder))
-        return tr("Could not create the folder \"%1\".").arg(dataFolder);
-    const QString trash = dataFolder + "/Trash";
-    for (const QString& folder : {trash, trash + "/files", trash + "/info"}) {
-        const QByteArray native = QFile::encodeName(folder);
-        if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-            const int error = errno;
-            return tr("Could not create the trash folder \"%1\": %2.")
-                .arg(folder, QString::fromLocal8Bit(std::strerror(error)));
+// One line per item: its name and why it stayed.  For a volume without a
+// usable trash, the trash folder and the call that failed on it.
+QString failureLines(const std::vector<TrashFailure>& failures) {
+    QStringList lines;
+    for (const TrashFailure& failure : failures) {
+        QString reason = QString::fromLocal8Bit(std::strerror(failure.error.code));
+        if (failure.noUsableTrash) {
+            QString call = QString::fromStdString(failure.error.operation);
+            if (!failure.error.path.empty()) call += " \"" + displayText(failure.error.path) + "\"";
+            reason = call + ": " + reason;
         }
-        if (!QFileInfo(folder).isDir())
-            return tr("The trash folder \"%1\" is not a folder.").arg(folder);
+        lines << tr("\"%1\": %2.").arg(displayText(failure.path), reason);
     }
-    return {};
-}
-
-// An item that landed at a relative "files/…" below the working directory is
-// put back where it was, and the record written beside it removed.
-QString putBack(const QString& relativeResult, const QByteArray& original) {
-    const QString landed = QDir::current().absoluteFilePath(relativeResult);
-    const QByteArray landedNative = QFile::encodeName(landed);
-    if (!existsAsEntry(landedNative)) return {};
-    if (::renameat2(AT_FDCWD, landedNative.constData(), AT_FDCWD, original.constData(),
-                    RENAME_NOREPLACE) != 0)
-        return tr(" It is now at \"%1\".").arg(landed);
-    // The record of the failed attempt; the folders "files" and "info" stay,
-    // as they may have been there before.
-    const QFileInfo landedInfo(landed);
-    QFile::remove(landedInfo.dir().absoluteFilePath("../info/" + landedInfo.fileName() + ".trashinfo"));
-    return tr(" It was put back.");
+    return lines.join('\n');
 }
 
 } // namespace
@@ -107,9 +82,10 @@ bool openWithDefaultApplication(const std::string& path) {
     return QDesktopServices::openUrl(fileUrlOf(path));
 }
 
-void showInFileManager(const std::string& path) {
+void showInFileManager(const std::string& path, QWidget* parent) {
     const std::string item = withoutTrailingSlash(path);
-    const QUrl folder = fileUrlOf(folderOf(item));
+    const std::string folderPath = folderOf(item);
+    const QUrl folder = fileUrlOf(folderPath);
 #ifdef TOKA_HAVE_DBUS
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
@@ -121,15 +97,16 @@ void showInFileManager(const std::string& path) {
         // Asynchronous: starting a file manager on demand can take seconds,
         // and the window stays responsive meanwhile.
         auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), QCoreApplication::instance());
+        // The window may be gone when the answer comes.
         QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                         [folder](QDBusPendingCallWatcher* finished) {
-                             if (finished->isError()) QDesktopServices::openUrl(folder);
+                         [folder, folderPath, owner = QPointer<QWidget>(parent)](QDBusPendingCallWatcher* finished) {
+                             if (finished->isError()) openFolderOrTell(folder, folderPath, owner);
                              finished->deleteLater();
                          });
         return;
     }
 #endif
-    QDesktopServices::openUrl(folder);
+    openFolderOrTell(folder, folderPath, parent);
 }
 
 QMimeData* mimeDataForPaths(const std::vector<std::string>& paths) {
@@ -149,41 +126,36 @@ void copyPathsToClipboard(const std::vector<std::string>& paths) {
     QGuiApplication::clipboard()->setMimeData(mimeDataForPaths(paths));
 }
 
-TrashOutcome moveToTrash(const std::string& path) {
-    const QByteArray native = bytesOf(path);
-    const QString name = QFile::decodeName(native);
-    const QString shown = displayText(path);
-    if (QFile::encodeName(name) != native)
-        return trashFailure(
-            tr("\"%1\" cannot be moved to the trash: its name is not valid UTF-8. Nothing was changed.")
-                .arg(shown));
-    if (!existsAsEntry(native)) {
-        const int error = errno;
-        return trashFailure(tr("Could not move \"%1\" to the trash: %2.")
-                                .arg(shown, QString::fromLocal8Bit(std::strerror(error))));
+std::vector<std::string> moveToTrashReporting(QWidget* parent, const std::vector<std::string>& paths) {
+    const std::vector<TrashFailure> failures = moveAllToTrash(paths);
+    std::vector<TrashFailure> left, offered;
+    for (const TrashFailure& failure : failures) (failure.noUsableTrash ? offered : left).push_back(failure);
+
+    if (!left.empty()) {
+        const bool one = left.size() == 1;
+        const QString counted = left.size() == paths.size()
+                                    ? itemCount(left.size())
+                                    : tr("%1 of %2").arg(QLocale().toString(qulonglong(left.size())),
+                                                         itemCount(paths.size()));
+        QMessageBox::warning(parent, tr("Move to Trash"),
+                             tr("%1 could not be moved to the trash and %2.\n\n%3")
+                                 .arg(counted, one ? tr("was left where it is") : tr("were left where they are"),
+                                      failureLines(left)));
     }
-
-    const QString problem =
-        prepareHomeTrash(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-    if (!problem.isEmpty())
-        return trashFailure(tr("Could not move \"%1\" to the trash. %2").arg(shown, problem));
-
-    QFile file(name);
-    if (!file.moveToTrash())
-        return trashFailure(
-            tr("Could not move \"%1\" to the trash: %2.").arg(shown, file.errorString()));
-    const QString result = file.fileName();
-    if (QDir::isRelativePath(result))
-        return trashFailure(tr("Could not move \"%1\" to the trash: no trash folder was found.%2")
-                                .arg(shown, putBack(result, native)));
-    if (!existsAsEntry(QFile::encodeName(result)))
-        return trashFailure(tr("Moving \"%1\" to the trash was reported as done, but \"%2\" "
-                               "does not exist.")
-                                .arg(shown, result));
-    TrashOutcome outcome;
-    outcome.trashed = true;
-    outcome.pathInTrash = result;
-    return outcome;
+    if (offered.empty()) return {};
+    // Nothing is copied to another volume's trash: deleting is the one way left.
+    const bool one = offered.size() == 1;
+    const QString text =
+        (one ? tr("%1 cannot be moved to the trash: its volume offers no usable trash.")
+             : tr("%1 cannot be moved to the trash: their volumes offer no usable trash."))
+            .arg(itemCount(offered.size())) +
+        "\n\n" + failureLines(offered) + "\n\n" + (one ? tr("Delete it permanently?") : tr("Delete them permanently?"));
+    if (QMessageBox::question(parent, tr("Move to Trash"), text, QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes)
+        return {};
+    std::vector<std::string> chosen;
+    for (const TrashFailure& failure : offered) chosen.push_back(failure.path);
+    return chosen;
 }
 
 } // namespace toka

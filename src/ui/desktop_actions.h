@@ -17,6 +17,7 @@
 #include <vector>
 
 class QMimeData;
+class QWidget;
 
 namespace toka {
 
@@ -30,10 +31,11 @@ bool openWithDefaultApplication(const std::string& path);
 /// Asks the file manager to show the folder that holds path with the item
 /// selected (org.freedesktop.FileManager1.ShowItems on the session bus).
 /// Without a session bus, or when the call fails (no file manager offers the
-/// service), the folder itself is opened with the default application.
+/// service), the folder itself is opened with the default application; when
+/// that fails too, a warning box under parent (while it exists) says so.
 /// Returns at once; the fallback runs when the bus answers.  A trailing "/"
 /// of path is ignored.
-void showInFileManager(const std::string& path);
+void showInFileManager(const std::string& path, QWidget* parent);
 
 /// The mime data of paths for the clipboard and for dragging rows out:
 /// text/uri-list (each URL followed by CR LF) and text/plain (the paths as
@@ -43,21 +45,13 @@ QMimeData* mimeDataForPaths(const std::vector<std::string>& paths);
 /// Puts mimeDataForPaths(paths) on the clipboard.
 void copyPathsToClipboard(const std::vector<std::string>& paths);
 
-struct TrashOutcome {
-    bool trashed = false;
-    QString pathInTrash;  ///< absolute path of the item in the trash, when trashed
-    QString error;        ///< one sentence for a message box, when not trashed
-};
-
-/// Moves path (file, link or folder) into the user's trash as the freedesktop
-/// trash layout wants it (QFile::moveToTrash), after making sure that the
-/// trash folder exists: Qt 6.4 otherwise puts the item into "files/" below
-/// the working directory and reports success.  A result that is not an
-/// existing absolute path counts as a failure (an item found below the
-/// working directory is put back).  Not trashed: a name that is not valid
-/// UTF-8 (Qt cannot name it), a missing item, a trash that cannot be created
-/// or is on another file system; the item is then where it was, unless the
-/// error says otherwise.
-TrashOutcome moveToTrash(const std::string& path);
+/// Moves every item of paths to the trash of its volume (moveAllToTrash of
+/// the platform layer), then tells the user under parent about each item
+/// left where it was, by name and reason, in one warning box.  Items whose
+/// volume offers no usable trash are instead listed in one question that
+/// offers to delete them permanently (No is the default).  Returns the items
+/// the user chose to delete, for the window's delete with its confirmation;
+/// empty when none.
+std::vector<std::string> moveToTrashReporting(QWidget* parent, const std::vector<std::string>& paths);
 
 } // namespace toka

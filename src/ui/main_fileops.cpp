@@ -117,21 +117,17 @@ void TMainForm::openResultRow(int row) {
 
 void TMainForm::moveRowsToTrash(const std::vector<std::string>& paths) {
     if (paths.empty() || m_fileOperationRunning) return;
-    FlagScope running(m_fileOperationRunning);
-    QStringList failures;
-    for (const std::string& path : paths) {
-        const TrashOutcome outcome = moveToTrash(path);
-        if (!outcome.trashed) failures << outcome.error;
+    std::vector<std::string> toDelete;
+    {
+        FlagScope running(m_fileOperationRunning);
+        toDelete = moveToTrashReporting(this, paths);
     }
-    // A failed item stays where it was; nothing falls back to deleting it.
-    if (!failures.isEmpty())
-        QMessageBox::warning(this, QStringLiteral("Move to Trash"),
-                             QStringLiteral("%1 of %2 items could not be moved to the trash and were left "
-                                            "where they are.\n\n%3")
-                                 .arg(failures.size())
-                                 .arg(paths.size())
-                                 .arg(failures.join('\n')));
-    showResultChangedWarning();
+    // What has no trash on its volume is deleted only through the window's
+    // delete, with its own confirmation and progress; it shows the warning.
+    if (!toDelete.empty())
+        performFileOperation(toDelete, static_cast<int>(FileOpKind::Delete), selectedDirectory());
+    else
+        showResultChangedWarning();
 }
 
 void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
@@ -157,7 +153,7 @@ void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
     menu.addActions({Copy1, Move1, Delete1});
     QAction* chosen = menu.exec(sgexResults->viewport()->mapToGlobal(pos));
     if (chosen == open) openResultRow(row);
-    else if (chosen == showFolder) showInFileManager(path);
+    else if (chosen == showFolder) showInFileManager(path, this);
     else if (chosen == copyPath) copyPathsToClipboard(markedPaths());
     else if (chosen == trash) moveRowsToTrash(markedPaths());
 }

@@ -1,7 +1,7 @@
 // Open, show in the file manager, copy path, drag out and move to trash, on
 // names that a URL or a QString gets wrong easily.  Opening goes to a URL
 // handler of the test; the file manager is a fake service on a private
-// session bus; the trash lives below a temporary HOME.
+// session bus; the trash lives below a temporary XDG_DATA_HOME.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,17 +10,21 @@
 #include <filesystem>
 #include <memory>
 
+#include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #ifdef QT_DBUS_LIB  // set by the Qt6::DBus target that `ui` links when found
 #include <QDBusConnection>
@@ -77,6 +81,24 @@ public slots:
     void open(const QUrl& url) { urls << url; }
 };
 
+// Notes every message box ("title|text") and answers it with the button
+// answer when the box has one, else with Escape.
+class BoxAnswerer : public QTimer {
+public:
+    QStringList boxes;
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+    BoxAnswerer() {
+        connect(this, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            boxes << box->windowTitle() + "|" + box->text();
+            if (QAbstractButton* button = box->button(answer)) button->click();
+            else QTest::keyClick(box, Qt::Key_Escape);
+        });
+        start(5);
+    }
+};
+
 #ifdef TOKA_TEST_DBUS
 // Stands in for the file manager on the bus.
 class FakeFileManager : public QObject, protected QDBusContext {
@@ -102,7 +124,7 @@ private:
     QProcess m_bus;
     UrlCatcher m_catcher;
     std::unique_ptr<QTemporaryDir> m_root;
-    QString m_savedCurrent;
+    QByteArray m_savedDataHome;  // null: unset
     bool m_privateBus = false;  // the program's session bus is the test's own
 #ifdef TOKA_TEST_DBUS
     FakeFileManager m_fileManager;
@@ -149,11 +171,13 @@ private slots:
         m_catcher.urls.clear();
         m_root = std::make_unique<QTemporaryDir>();
         QVERIFY(m_root->isValid());
-        m_savedCurrent = QDir::currentPath();
+        m_savedDataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_root->path()) + "/xdg");
     }
 
     void cleanup() {
-        QDir::setCurrent(m_savedCurrent);
+        if (m_savedDataHome.isNull()) qunsetenv("XDG_DATA_HOME");
+        else qputenv("XDG_DATA_HOME", m_savedDataHome);
         std::filesystem::remove_all(QFile::encodeName(m_root->path()).toStdString());
     }
 
@@ -199,21 +223,26 @@ private slots:
 
     void showInFileManager_data() {
         QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<QString>("fileManager");  // "none", "answers" or "fails"
+        QTest::addColumn<QString>("fileManager");  // "none", "none, no opener", "answers" or "fails"
         QTest::addColumn<QByteArray>("shownItem");  // empty: ShowItems is not called
         QTest::addColumn<QByteArray>("openedFolder");  // empty: nothing is opened
+        QTest::addColumn<QString>("box");  // the message when nothing could show the folder
         QTest::newRow("item selected") << QByteArray("/data/a b.txt") << "answers"
-                                       << QByteArray("/data/a b.txt") << QByteArray();
+                                       << QByteArray("/data/a b.txt") << QByteArray() << QString();
         QTest::newRow("not UTF-8") << QByteArray("/data/\xff#.txt") << "answers"
-                                   << QByteArray("/data/\xff#.txt") << QByteArray();
+                                   << QByteArray("/data/\xff#.txt") << QByteArray() << QString();
         QTest::newRow("folder with trailing slash") << QByteArray("/data/sub/") << "answers"
-                                                    << QByteArray("/data/sub") << QByteArray();
+                                                    << QByteArray("/data/sub") << QByteArray() << QString();
         QTest::newRow("no file manager") << QByteArray("/data/in\nside/a.txt") << "none"
-                                         << QByteArray() << QByteArray("/data/in\nside/");
+                                         << QByteArray() << QByteArray("/data/in\nside/") << QString();
         QTest::newRow("file manager fails") << QByteArray("/data/a.txt") << "fails"
-                                            << QByteArray("/data/a.txt") << QByteArray("/data/");
+                                            << QByteArray("/data/a.txt") << QByteArray("/data/") << QString();
         QTest::newRow("item in the root") << QByteArray("/a.txt") << "none" << QByteArray()
-                                          << QByteArray("/");
+                                          << QByteArray("/") << QString();
+        // No file manager on the bus, and the folder cannot be opened either.
+        QTest::newRow("nothing answers") << QByteArray("/data/a.txt") << "none, no opener" << QByteArray()
+                                         << QByteArray()
+                                         << "Open Containing Folder|No file manager could be started for \"/data/\".";
     }
     void showInFileManager() {
 #ifndef TOKA_TEST_DBUS
@@ -224,17 +253,27 @@ private slots:
         QFETCH(QString, fileManager);
         QFETCH(QByteArray, shownItem);
         QFETCH(QByteArray, openedFolder);
+        QFETCH(QString, box);
         QDBusConnection service = QDBusConnection(QStringLiteral("fake"));
         m_fileManager.calls.clear();
         m_fileManager.failing = fileManager == "fails";
-        if (fileManager != "none") QVERIFY(service.registerService("org.freedesktop.FileManager1"));
+        const bool onBus = !fileManager.startsWith("none");
+        if (onBus) QVERIFY(service.registerService("org.freedesktop.FileManager1"));
+        // Without a handler the offscreen platform opens nothing.
+        if (fileManager == "none, no opener") {
+            if (QGuiApplication::platformName() != "offscreen") QSKIP("needs the offscreen platform");
+            QDesktopServices::unsetUrlHandler("file");
+        }
+        auto restore = qScopeGuard([&] { QDesktopServices::setUrlHandler("file", &m_catcher, "open"); });
+        BoxAnswerer boxes;
 
-        toka::showInFileManager(path.toStdString());
+        toka::showInFileManager(path.toStdString(), nullptr);
         // The answer of the bus comes later; wait for its outcome.
-        const int expected = int(!shownItem.isEmpty()) + int(!openedFolder.isEmpty());
-        QTRY_COMPARE(m_fileManager.calls.size() + m_catcher.urls.size(), expected);
+        const int expected = int(!shownItem.isEmpty()) + int(!openedFolder.isEmpty()) + int(!box.isEmpty());
+        QTRY_COMPARE(m_fileManager.calls.size() + m_catcher.urls.size() + boxes.boxes.size(), expected);
         QTest::qWait(100);  // and for a fallback that must not come
-        if (fileManager != "none") QVERIFY(service.unregisterService("org.freedesktop.FileManager1"));
+        if (onBus) QVERIFY(service.unregisterService("org.freedesktop.FileManager1"));
+        QCOMPARE(boxes.boxes, box.isEmpty() ? QStringList() : QStringList{box});
 
         QCOMPARE(m_fileManager.calls.size(), int(!shownItem.isEmpty()));
         if (!shownItem.isEmpty()) {
@@ -246,89 +285,77 @@ private slots:
 #endif
     }
 
-    void moveToTrash_data() {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<bool>("folder");
-        QTest::addColumn<QString>("trash");  // below the root; empty: not trashed
-        QTest::addColumn<QString>("error");  // part of the error when not trashed
-        const QString homeTrash = "home/.local/share/Trash";
-        const QString noSuchFile = QString::fromLocal8Bit(std::strerror(ENOENT));
-        QTest::newRow("data folder exists") << "data folder" << QByteArray("report.txt") << false
-                                            << homeTrash << QString();
-        // Qt 6.4 alone would move the file into ./files and report success.
-        QTest::newRow("data folder missing") << "no data folder" << QByteArray("report.txt") << false
-                                             << homeTrash << QString();
-        QTest::newRow("XDG_DATA_HOME missing") << "missing XDG_DATA_HOME" << QByteArray("report.txt")
-                                               << false << "xdg/share/Trash" << QString();
-        QTest::newRow("folder, data folder missing") << "no data folder" << QByteArray("album") << true
-                                                     << homeTrash << QString();
-        QTest::newRow("odd name") << "no data folder" << QByteArray("a#b\nc d") << false << homeTrash
-                                  << QString();
-        QTest::newRow("trash is a file") << "trash is a file" << QByteArray("report.txt") << false
-                                         << QString() << "is not a folder";
-        QTest::newRow("not UTF-8") << "data folder" << QByteArray("caf\xe9") << false << QString()
-                                   << "not valid UTF-8";
-        QTest::newRow("vanished") << "vanished" << QByteArray("report.txt") << false << QString()
-                                  << noSuchFile;
+    void moveToTrashReporting_data() {
+        QTest::addColumn<bool>("trashWorks");   // false: the home trash is a file
+        QTest::addColumn<QList<QByteArray>>("names");  // "gone…" names are not created
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<QStringList>("boxes");  // "title|text", ROOT for the item folder
+        QTest::addColumn<QList<QByteArray>>("chosen");  // returned for deleting
+        const QString gone = QString::fromLocal8Bit(std::strerror(ENOENT));
+        const QString notFolder = QString::fromLocal8Bit(std::strerror(ENOTDIR));
+        const auto none = QMessageBox::NoButton;
+        QTest::newRow("not UTF-8") << true << QList<QByteArray>{"caf\xe9 \xff"} << none << QStringList()
+                                   << QList<QByteArray>();
+        QTest::newRow("1 of 2 left")
+            << true << QList<QByteArray>{"report.txt", "gone.txt"} << none
+            << QStringList{"Move to Trash|1 of 2 items could not be moved to the trash and was left where it "
+                           "is.\n\n\"ROOT/gone.txt\": " + gone + "."}
+            << QList<QByteArray>();
+        QTest::newRow("1 left") << true << QList<QByteArray>{"gone"} << none
+                                << QStringList{"Move to Trash|1 item could not be moved to the trash and was "
+                                               "left where it is.\n\n\"ROOT/gone\": " + gone + "."}
+                                << QList<QByteArray>();
+        QTest::newRow("2 left") << true << QList<QByteArray>{"gone1", "gone2"} << none
+                                << QStringList{"Move to Trash|2 items could not be moved to the trash and were "
+                                               "left where they are.\n\n\"ROOT/gone1\": " + gone +
+                                               ".\n\"ROOT/gone2\": " + gone + "."}
+                                << QList<QByteArray>();
+        const QString noTrash = "\": openat \"XDG/Trash\": " + notFolder + ".";
+        QTest::newRow("1 without trash, kept")
+            << false << QList<QByteArray>{"report.txt"} << QMessageBox::No
+            << QStringList{"Move to Trash|1 item cannot be moved to the trash: its volume offers no usable "
+                           "trash.\n\n\"ROOT/report.txt" + noTrash + "\n\nDelete it permanently?"}
+            << QList<QByteArray>();
+        QTest::newRow("2 without trash, deleted")
+            << false << QList<QByteArray>{"a", "b"} << QMessageBox::Yes
+            << QStringList{"Move to Trash|2 items cannot be moved to the trash: their volumes offer no usable "
+                           "trash.\n\n\"ROOT/a" + noTrash + "\n\"ROOT/b" + noTrash +
+                           "\n\nDelete them permanently?"}
+            << QList<QByteArray>{"a", "b"};
     }
-    void moveToTrash() {
-        QFETCH(QString, setup);
-        QFETCH(QByteArray, name);
-        QFETCH(bool, folder);
-        QFETCH(QString, trash);
-        QFETCH(QString, error);
-        const QString root = m_root->path();
-        const QByteArray rootBytes = QFile::encodeName(root);
-        QVERIFY(QDir().mkpath(root + "/home"));
-        QVERIFY(QDir().mkpath(root + "/work"));
-        QVERIFY(QDir().mkpath(root + "/files"));
-        const QByteArray oldHome = qgetenv("HOME");
-        const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
-        const bool hadDataHome = qEnvironmentVariableIsSet("XDG_DATA_HOME");
-        auto restoreEnvironment = qScopeGuard([&] {
-            qputenv("HOME", oldHome);
-            if (hadDataHome)
-                qputenv("XDG_DATA_HOME", oldDataHome);
-            else
-                qunsetenv("XDG_DATA_HOME");
-        });
-        qputenv("HOME", rootBytes + "/home");
-        qunsetenv("XDG_DATA_HOME");
-        if (setup == "data folder") QVERIFY(QDir().mkpath(root + "/home/.local/share"));
-        if (setup == "missing XDG_DATA_HOME") qputenv("XDG_DATA_HOME", rootBytes + "/xdg/share");
-        if (setup == "trash is a file") {
-            QVERIFY(QDir().mkpath(root + "/home/.local/share"));
-            writeFile(rootBytes + "/home/.local/share/Trash", "not a folder");
+    void moveToTrashReporting() {
+        QFETCH(bool, trashWorks);
+        QFETCH(QList<QByteArray>, names);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(QStringList, boxes);
+        QFETCH(QList<QByteArray>, chosen);
+        const QByteArray root = QFile::encodeName(m_root->path());
+        QVERIFY(QDir().mkpath(m_root->path() + "/files"));
+        if (!trashWorks) {
+            QVERIFY(QDir().mkpath(m_root->path() + "/xdg"));
+            writeFile(root + "/xdg/Trash", "not a folder");
         }
-        const QByteArray item = rootBytes + "/files/" + name;
-        if (folder) {
-            QVERIFY(QDir().mkpath(QFile::decodeName(item)));
-            writeFile(item + "/inner", "inside");
-        } else if (setup != "vanished") {
-            writeFile(item, "content");
+        std::vector<std::string> paths;
+        for (const QByteArray& name : names) {
+            paths.push_back((root + "/files/" + name).toStdString());
+            if (!name.startsWith("gone")) writeFile(root + "/files/" + name, "content");
         }
-        QVERIFY(QDir::setCurrent(root + "/work"));
+        BoxAnswerer answerer;
+        answerer.answer = answer;
 
-        const toka::TrashOutcome outcome = toka::moveToTrash(item.toStdString());
+        const std::vector<std::string> toDelete = toka::moveToTrashReporting(nullptr, paths);
 
-        QCOMPARE(outcome.trashed, !trash.isEmpty());
-        // Never anything below the working directory.
-        QCOMPARE(QDir(root + "/work").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-                 QStringList());
-        if (trash.isEmpty()) {
-            QVERIFY2(outcome.error.contains(error), qPrintable(outcome.error));
-            QCOMPARE(existsAsEntry(item), setup != "vanished");
-            return;
+        boxes.replaceInStrings("ROOT", m_root->path() + "/files").replaceInStrings("XDG", m_root->path() + "/xdg");
+        QCOMPARE(answerer.boxes, boxes);
+        std::vector<std::string> expected;
+        for (const QByteArray& name : chosen) expected.push_back((root + "/files/" + name).toStdString());
+        QCOMPARE(toDelete, expected);
+        for (const QByteArray& name : names) {
+            if (name.startsWith("gone")) continue;
+            // Trashed where the trash works, else still there.
+            QCOMPARE(existsAsEntry(root + "/files/" + name), !trashWorks);
+            QCOMPARE(existsAsEntry(root + "/xdg/Trash/files/" + name), trashWorks);
         }
-        QVERIFY(outcome.error.isEmpty());
-        const QByteArray trashBytes = rootBytes + "/" + QFile::encodeName(trash);
-        QCOMPARE(QFile::encodeName(outcome.pathInTrash), trashBytes + "/files/" + name);
-        QVERIFY(!existsAsEntry(item));
-        QVERIFY(existsAsEntry(folder ? trashBytes + "/files/" + name + "/inner" : trashBytes + "/files/" + name));
-        QVERIFY(existsAsEntry(trashBytes + "/info/" + name + ".trashinfo"));
-        // The trash is private, as the trash layout asks.
-        QCOMPARE(QFileInfo(QFile::decodeName(trashBytes)).permissions() & 0x0077, QFile::Permissions());
     }
 };
 

@@ -1,0 +1,66 @@
+#pragma once
+// The freedesktop.org trash, on byte paths: any name the file system allows
+// can be trashed, valid UTF-8 or not.
+//
+// An item goes into a trash on its own volume by one rename, never by a copy
+// and a delete: trashing takes no room and no time, and an item whose volume
+// offers no usable trash stays where it is.
+// - The home trash, $XDG_DATA_HOME/Trash ($HOME/.local/share/Trash when
+//   XDG_DATA_HOME is unset, empty or relative), takes the items on the device
+//   that holds it.  It is made when missing (the data folder on the way too,
+//   all mode 0700), with its folders files/ and info/.  Should the rename
+//   still answer EXDEV (a bind mount between the item and the trash), the
+//   item goes to its mount's trash instead.
+// - An item on another volume goes to the trash in the top directory of its
+//   mount ($topdir, the highest folder above the item on the same mount):
+//   $topdir/.Trash/$uid when $topdir/.Trash is a folder (not a symbolic link)
+//   with the sticky bit, so that no user can remove or swap another's trash;
+//   else $topdir/.Trash-$uid, made with mode 0700 when missing.  Either is
+//   used only when it is a folder of the user's own, not a symbolic link.
+// - Every item gets a stem that is free in files/ and info/: its name, then
+//   name.2, name.3, ... (shortened so that STEM.trashinfo fits NAME_MAX).
+//   info/STEM.trashinfo is created first (O_EXCL, O_NOFOLLOW) and flushed,
+//   then the item renamed to files/STEM (RENAME_NOREPLACE); when the rename
+//   fails, the info file is removed again.  The info file holds the original
+//   path percent-encoded byte by byte (absolute for the home trash, relative
+//   to $topdir for a volume's trash) and the deletion date in local time.
+
+#include <string>
+#include <vector>
+
+#include "platform/fileops/system_calls.h"
+#include "platform/sys_error.h"
+
+namespace toka {
+
+/// Where a trashed item went.
+struct TrashedItem {
+    std::string pathInTrash;  ///< the trash's files/STEM
+    std::string infoPath;     ///< the trash's info/STEM.trashinfo
+};
+
+/// Moves the item at path (absolute; a file, folder or symbolic link, never
+/// the link's target; a trailing "/" is ignored) into the trash of its
+/// volume, through system.
+///
+/// On failure the item is where it was.  The error's path is the item's own
+/// when the item is the problem (missing, not absolute, its folder may not be
+/// changed, a mount point, an ancestor of the trash); any other path (empty
+/// when HOME is unset) names the trash that could not be made, used or
+/// written, and the item is then intact.
+Result<TrashedItem> moveToTrash(const std::string& path, SystemCalls& system = posixSystemCalls());
+
+/// An item that moveAllToTrash left where it was.
+struct TrashFailure {
+    std::string path;  ///< as given
+    SysError error;
+    /// Its volume offers no usable trash (see moveToTrash): the item is
+    /// intact, and deleting it permanently is the way left.
+    bool noUsableTrash = false;
+};
+
+/// moveToTrash for every item of paths, in order; the failures in order.
+std::vector<TrashFailure> moveAllToTrash(const std::vector<std::string>& paths,
+                                         SystemCalls& system = posixSystemCalls());
+
+} // namespace toka
