@@ -71,10 +71,9 @@ public:
     /// node is selected).
     std::string selectedDirectory() const;
     /// The full path (bytes) of the entry that data row `row` of the result
-    /// table shows: directory + name from the result copy, as long as the
-    /// row's cells show that entry; otherwise the row's "Location" and
-    /// "File" texts, UTF-8 encoded ("" for the empty row of a search that
-    /// found nothing).
+    /// table shows, as the last refresh wrote it into the row; "" for a row
+    /// that shows none (the empty row of a search that found nothing, the
+    /// rows before the first refresh, rows outside the table).
     std::string resultPath(int row) const;
 
     /// Loads one file into the viewer: a picture into mFileImageView (the
@@ -234,9 +233,6 @@ private:
     void setSearchControlsEnabled(bool idle);
 
     void connectFileActions();
-    /// The path of the entry that data row row shows, "" for a row that
-    /// shows none.
-    std::string shownEntryPath(int row) const;
     void performFileOperation(const std::vector<std::string>& paths, int code, const std::string& destination);
     void showResultChangedWarning();
     void openResultRow(int row);

@@ -13,8 +13,11 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "search/result_row.h"
+#include "similar/simlist.h"
 #include "ui/mainform.h"
 #include "ui_test_support.h"
+#include "ui/result_table.h"
 #include "ui/strgrdex.h"
 
 using namespace toka;
@@ -205,8 +208,31 @@ private slots:
         // from the 150 names of the search before, not even size or measure.
         QCOMPARE(form.sgexResults->RowCount(), 2);
         for (int c = 0; c < 7; ++c) QCOMPARE(form.sgexResults->Cells(c, 1), QString());
-        // The result copy still holds the earlier ranks beyond the new ones.
+        // The result copy still holds the earlier ranks beyond the new ones,
+        // but the empty row maps to no entry.
         QVERIFY(QString::fromStdString(form.resultCopy()[0].Name).startsWith("TOKASearch_"));
+        QCOMPARE(form.resultPath(1), std::string());
+    }
+
+    void rowsKeepTheirOwnEntry() {
+        // Latin-1 "caf\xe9" and UTF-8 "caf\xc3\xa9" both show as "café".
+        const std::vector<std::string> names = {"caf\xe9.txt", "caf\xc3\xa9.txt", "other.txt"};
+        auto list = std::make_unique<SimList>();
+        TStringGridEx grid;
+        const auto refill = [&](std::size_t count) {
+            list->InitSimList("cafe", 10);
+            for (std::size_t i = 0; i < count; ++i) list->InsertRanked(names[i], "/gone/", Real48::fromExtended(1.0L - 0.1L * i));
+            return fillResultTable(grid, *list, 10, cLocaleFormat());
+        };
+        QCOMPARE(refill(2), 2);
+        QCOMPARE(grid.Cells(0, 1), grid.Cells(0, 2));
+        QCOMPARE(resultRowPath(grid, 1), "/gone/" + names[0]);
+        QCOMPARE(resultRowPath(grid, 2), "/gone/" + names[1]);
+        QCOMPARE(refill(1), 1);
+        QCOMPARE(resultRowPath(grid, 1), "/gone/" + names[0]);
+        QCOMPARE(resultRowPath(grid, 2), std::string()); // the row is gone with its entry
+        QCOMPARE(refill(0), 0);
+        QCOMPARE(resultRowPath(grid, 1), std::string());
     }
 
     void noDirectorySelected_searchesNothing() {
