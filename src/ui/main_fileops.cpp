@@ -40,7 +40,7 @@ void TMainForm::setFileOperationRunner(FileOperationRunner runner) {
     m_fileOperationRunner = std::move(runner);
 }
 
-std::vector<std::string> TMainForm::markedPaths() {
+std::vector<std::string> TMainForm::markedPaths() const {
     std::vector<std::string> paths;
     for (int row = 1; row < sgexResults->RowCount(); ++row) {
         if (!sgexResults->IsRowMarked(row)) continue;

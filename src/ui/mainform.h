@@ -92,7 +92,7 @@ public:
     void DoFileOperation(int code);
     /// The paths (bytes) of the marked data rows that show a result entry,
     /// in row order.
-    std::vector<std::string> markedPaths();
+    std::vector<std::string> markedPaths() const;
 
     /// Runs one copy (0), move (1) or delete (2) of paths into destination.
     using FileOperationRunner =
