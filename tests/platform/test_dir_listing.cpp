@@ -37,6 +37,7 @@ std::map<std::string, EntryType> listAll(DirListing& listing) {
 TEST(DirListing, ListsEveryEntryWithItsType) {
     TempTree tree;
     tree.mkdirp("sub");
+    tree.mkdirp("it's here");
     tree.touch("file");
     tree.touch(".hidden");
     ASSERT_EQ(::symlink("sub", (tree / "link-to-dir").c_str()), 0);
@@ -54,7 +55,8 @@ TEST(DirListing, ListsEveryEntryWithItsType) {
     ASSERT_TRUE(listing) << listing.error().message();
     std::map<std::string, EntryType> expected = {
         {".", EntryType::Directory},    {"..", EntryType::Directory},
-        {"sub", EntryType::Directory},  {"file", EntryType::Regular},
+        {"sub", EntryType::Directory},  {"it's here", EntryType::Directory},
+        {"file", EntryType::Regular},
         {".hidden", EntryType::Regular}, {"link-to-dir", EntryType::Symlink},
         {"dangling", EntryType::Symlink}, {"fifo", EntryType::Fifo},
         {"socket", EntryType::Socket},
