@@ -19,6 +19,7 @@ namespace {
 
 using toka::testing::mkdirp;
 using toka::testing::touch;
+using toka::testing::shownMainForm;
 using toka::testing::volumeAt;
 
 QStringList childTexts(const QTreeWidgetItem* node) {
@@ -44,9 +45,7 @@ private:
     QString m_root;  // without a trailing "/"
 
     TMainForm& formOnTree() {
-        m_form = std::make_unique<TMainForm>();
-        m_form->show();
-        if (!QTest::qWaitForWindowExposed(m_form.get())) qWarning("window not exposed");
+        shownMainForm(m_form);
         m_form->FillDrives({volumeAt(m_root.toStdString(), VolumeKind::Fixed)});
         m_form->Explorer->setFocus();
         return *m_form;

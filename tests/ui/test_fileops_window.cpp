@@ -19,8 +19,10 @@
 #include "ui/path_label.h"
 #include "ui/result_drag.h"
 #include "ui/strgrdex.h"
+#include "ui_test_support.h"
 
 using namespace toka;
+using toka::testing::shownMainForm;
 
 namespace {
 
@@ -104,9 +106,7 @@ private slots:
             QFile file(src() + QString("TOKASearch%1.txt").arg(i));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("content " + QByteArray::number(i)) > 0);
         }
-        m_form = std::make_unique<TMainForm>();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        shownMainForm(m_form);
         std::vector<Volume> volumes;
         for (const QString& dir : {src(), dest()})
             volumes.push_back({dir.chopped(1).toStdString(), dir.toStdString(), VolumeKind::Fixed, {}, 0, 0});

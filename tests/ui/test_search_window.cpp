@@ -28,6 +28,7 @@ constexpr int kBigDirs = 600;
 
 using toka::testing::mkdirp;
 using toka::testing::touch;
+using toka::testing::shownMainForm;
 using toka::testing::volumeAt;
 
 QStringList column(TStringGridEx* grid, int col) {
@@ -66,10 +67,7 @@ private:
     // A window whose tree shows the temporary directory as its one volume,
     // with the directory sub selected by a click.
     TMainForm& formOn(const QString& sub, const QString& searchText = "TOKASearch") {
-        m_form = std::make_unique<TMainForm>();
-        TMainForm& form = *m_form;
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form)) qWarning("window not exposed");
+        TMainForm& form = shownMainForm(m_form);
         const std::string root = path(sub).toStdString();
         form.FillDrives({volumeAt(root, VolumeKind::Fixed)});
         QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
@@ -236,10 +234,7 @@ private slots:
     }
 
     void noDirectorySelected_searchesNothing() {
-        m_form = std::make_unique<TMainForm>();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-        search(*m_form);
+        search(shownMainForm(m_form));
         QCOMPARE(m_form->lFileScanned->text(), QString("0"));
         QCOMPARE(m_form->sgexResults->RowCount(), 2);
         QCOMPARE(m_form->statusText(), QString("Ready"));

@@ -63,6 +63,7 @@ QByteArray programFile() {
     return self.open(QIODevice::ReadOnly) ? self.readAll() : QByteArray();
 }
 
+using toka::testing::shownMainForm;
 using toka::testing::volumeAt;
 
 // Dismisses every message box that opens, as a user clicking OK, and notes
@@ -112,10 +113,7 @@ private:
     // A shown window whose tree holds the directory `sub` as its one volume,
     // selected, after a search for `searchText` in it.
     TMainForm& searched(const QString& sub, const QString& searchText) {
-        m_form = std::make_unique<TMainForm>();
-        TMainForm& form = *m_form;
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form)) qWarning("window not exposed");
+        TMainForm& form = shownMainForm(m_form);
         form.FillDrives({volumeAt(path(sub).toStdString())});
         QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
         QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
