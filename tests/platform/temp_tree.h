@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-namespace toka::testing {
+namespace toka::test {
 
 /// A fresh directory under TMPDIR, removed with everything in it.
 class TempTree {
@@ -127,4 +127,4 @@ private:
     std::string m_old;
 };
 
-} // namespace toka::testing
+} // namespace toka::test

@@ -18,10 +18,8 @@
 #include "platform/paths.h"
 #include "temp_tree.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::TempTree;
 
 std::map<std::string, EntryType> listAll(DirListing& listing) {
     std::map<std::string, EntryType> entries;
@@ -111,4 +109,4 @@ TEST(Paths, NormalizeDirectoryPath) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

@@ -11,10 +11,8 @@
 #include "platform/directory_identity.h"
 #include "temp_tree.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::TempTree;
 
 std::optional<DirectoryIdentity> identityOf(const std::string& path) {
     auto fd = openDirectory(path);
@@ -60,4 +58,4 @@ TEST(DirectoryIdentity, BindMountOfTheSameFileSystemCountsAsCrossing) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

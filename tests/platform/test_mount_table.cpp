@@ -12,10 +12,8 @@
 #include "platform/pseudo_file_systems.h"
 #include "temp_tree.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::TempTree;
 
 TEST(MountTable, DeviceIsPseudoOnlyWhenNoMountOfItIsReal) {
     const MountTable table(
@@ -87,4 +85,4 @@ TEST(PseudoFileSystems, TypeNamesAndMagicNumbers) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

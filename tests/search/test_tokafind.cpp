@@ -10,10 +10,8 @@
 
 #include "../platform/temp_tree.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::TempTree;
 
 struct ToolRun {
     int status = -1;
@@ -174,4 +172,4 @@ TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

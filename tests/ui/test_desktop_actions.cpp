@@ -33,6 +33,8 @@
 #include "ui/desktop_actions.h"
 #include "ui/display_text.h"
 
+namespace toka::test {
+
 namespace {
 
 // The path a file URL names, as bytes.
@@ -332,5 +334,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDesktopActions)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestDesktopActions)
 #include "test_desktop_actions.moc"

@@ -13,14 +13,9 @@
 #include "ui_test_support.h"
 #include "ui/path_label.h"
 
-using namespace toka;
+namespace toka::test {
 
 namespace {
-
-using toka::testing::mkdirp;
-using toka::testing::touch;
-using toka::testing::shownMainForm;
-using toka::testing::volumeAt;
 
 QStringList childTexts(const QTreeWidgetItem* node) {
     QStringList texts;
@@ -223,5 +218,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestExplorer)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestExplorer)
 #include "test_explorer.moc"

@@ -21,8 +21,7 @@
 #include "ui/strgrdex.h"
 #include "ui_test_support.h"
 
-using namespace toka;
-using toka::testing::shownMainForm;
+namespace toka::test {
 
 namespace {
 
@@ -292,5 +291,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFileOpsWindow)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestFileOpsWindow)
 #include "test_fileops_window.moc"

@@ -22,8 +22,7 @@
 #include "ui/strgrdex.h"
 #include "ui_test_support.h"
 
-using toka::TMainForm;
-using toka::testing::shownMainForm;
+namespace toka::test {
 
 namespace {
 
@@ -265,5 +264,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMainForm)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestMainForm)
 #include "test_mainform.moc"

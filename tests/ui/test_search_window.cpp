@@ -20,16 +20,11 @@
 #include "ui/result_table.h"
 #include "ui/strgrdex.h"
 
-using namespace toka;
+namespace toka::test {
 
 namespace {
 
 constexpr int kBigDirs = 600;
-
-using toka::testing::mkdirp;
-using toka::testing::touch;
-using toka::testing::shownMainForm;
-using toka::testing::volumeAt;
 
 QStringList column(TStringGridEx* grid, int col) {
     QStringList texts;
@@ -383,5 +378,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSearchWindow)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestSearchWindow)
 #include "test_search_window.moc"

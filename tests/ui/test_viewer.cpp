@@ -26,9 +26,7 @@
 #include "ui/strgrdex.h"
 #include "ui/viewer_extension.h"
 
-using namespace toka;
-using toka::testing::colorRef;
-using toka::testing::MetafileWriter;
+namespace toka::test {
 
 namespace {
 
@@ -62,9 +60,6 @@ QByteArray programFile() {
     QFile self(QCoreApplication::applicationFilePath());
     return self.open(QIODevice::ReadOnly) ? self.readAll() : QByteArray();
 }
-
-using toka::testing::shownMainForm;
-using toka::testing::volumeAt;
 
 // Dismisses every message box that opens, as a user clicking OK, and notes
 // what it showed and the state of the viewer while it was open.
@@ -445,5 +440,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestViewer)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestViewer)
 #include "test_viewer.moc"

@@ -13,7 +13,7 @@
 #include "platform/volumes.h"
 #include "ui/mainform.h"
 
-namespace toka::testing {
+namespace toka::test {
 
 /// A new main window in holder (the previous one goes first), shown and
 /// exposed, as the user gets it: FormShow has run.  A window the platform
@@ -43,4 +43,4 @@ inline void touch(const QString& path) {
     QVERIFY(file.open(QIODevice::WriteOnly));
 }
 
-} // namespace toka::testing
+} // namespace toka::test
