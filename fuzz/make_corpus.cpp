@@ -14,8 +14,8 @@
 
 #include "metafile_writer.h"
 
-using toka::testing::colorRef;
-using toka::testing::MetafileWriter;
+using toka::test::colorRef;
+using toka::test::MetafileWriter;
 
 namespace {
 

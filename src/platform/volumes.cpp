@@ -1,6 +1,7 @@
 #include "platform/volumes.h"
 
 #include "platform/dir_listing.h"
+#include "platform/pseudo_file_systems.h"
 
 #include <algorithm>
 #include <array>
@@ -132,13 +133,7 @@ bool isPseudoMount(const MountEntry& mount) {
         return true;
     }
     std::string_view type = mount.fsType;
-    if (isOneOf(type, {"proc", "sysfs", "devtmpfs", "devpts", "cgroup", "cgroup2", "debugfs",
-                       "tracefs", "securityfs", "pstore", "bpf", "configfs", "fusectl", "mqueue",
-                       "hugetlbfs", "autofs", "binfmt_misc", "efivarfs", "nsfs", "rpc_pipefs",
-                       "selinuxfs", "nfsd", "fuse.gvfsd-fuse", "fuse.portal", "fuse.lxcfs",
-                       "squashfs", "fuse.squashfuse", "fuse.snapfuse"})) {
-        return true;
-    }
+    if (isPseudoFileSystemType(type)) return true;
     // The layered root file systems of container runtimes live under
     // /var/lib (docker, containers, lxc) or /run (containerd).
     if (isOneOf(type, {"overlay", "aufs", "fuse-overlayfs", "fuse.fuse-overlayfs"}) &&
@@ -315,12 +310,16 @@ VolumeLookup systemVolumeLookup() {
     return lookup;
 }
 
-std::vector<Volume> mountedVolumes() {
+std::string readMountInfo() {
     std::ifstream in("/proc/self/mountinfo");
     if (!in) return {};
     std::stringstream text;
     text << in.rdbuf();
-    return classifyVolumes(text.str(), systemVolumeLookup());
+    return text.str();
+}
+
+std::vector<Volume> mountedVolumes() {
+    return classifyVolumes(readMountInfo(), systemVolumeLookup());
 }
 
 std::vector<Volume> fixedVolumes() {

@@ -39,6 +39,10 @@ struct MountEntry {
 /// The lines of a mountinfo text; malformed lines are left out.
 std::vector<MountEntry> parseMountInfo(std::string_view text);
 
+/// The text of this process's /proc/self/mountinfo; "" when it cannot be
+/// read.
+std::string readMountInfo();
+
 /// What sysfs knows about the disk under a block device.
 struct DiskInfo {
     bool known = false;     ///< false: not a block device sysfs knows

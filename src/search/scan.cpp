@@ -3,14 +3,12 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <sys/sysmacros.h>
+#include <optional>
 #include <unistd.h>
 
 #include "platform/dir_listing.h"
+#include "platform/directory_identity.h"
+#include "platform/mount_table.h"
 #include "platform/paths.h"
 #include "similar/simlist.h"
 
@@ -28,56 +26,6 @@ std::int64_t monotonicNs() {
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-struct Identity {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool mountRoot = false;      // the directory is the root of a mount
-    bool mountRootKnown = false; // the kernel said whether it is
-};
-
-bool identify(int fd, Identity& id) {
-    struct statx stx;
-    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO, &stx) != 0) return false;
-    id.dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
-    id.ino = stx.stx_ino;
-#ifdef STATX_ATTR_MOUNT_ROOT
-    id.mountRootKnown = (stx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0;
-    id.mountRoot = (stx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-#endif
-    return true;
-}
-
-// Magic numbers (linux/magic.h) of the pseudo file systems, for a device
-// that mountinfo did not list when the walk started.
-bool hasPseudoMagic(int fd) {
-    struct statfs fs;
-    if (::fstatfs(fd, &fs) != 0) return false;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0x9fa0:     // proc
-    case 0x62656572: // sysfs
-    case 0x1cd1:     // devpts
-    case 0x27e0eb:   // cgroup
-    case 0x63677270: // cgroup2
-    case 0x64626720: // debugfs
-    case 0x74726163: // tracefs
-    case 0x73636673: // securityfs
-    case 0x6165676c: // pstore
-    case 0xcafe4a11: // bpf
-    case 0x62656570: // configfs
-    case 0x65735543: // fusectl
-    case 0x19800202: // mqueue
-    case 0x958458f6: // hugetlbfs
-    case 0x0187:     // autofs
-    case 0x42494e4d: // binfmt_misc
-    case 0xde5e81e4: // efivarfs
-    case 0x6e736673: // nsfs
-    case 0x73717368: // squashfs
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
 struct Scanner::Impl {
@@ -86,7 +34,7 @@ struct Scanner::Impl {
     struct Level {
         UniqueFd fd;                    // invalid while closed to save descriptors
         std::size_t pathLen = 0;        // path[0, pathLen) is this directory, with its "/"
-        Identity id;
+        DirectoryIdentity id;
         std::unique_ptr<char[]> buffer; // kChunkSize bytes while open
         DirentCursor cursor;            // the rest of the chunk in buffer
         DirEntry current;               // the entry in hand
@@ -102,16 +50,15 @@ struct Scanner::Impl {
     int entriesSinceClock = 0;
     bool slowStep = false;     // a system call happened since the last clock check
     std::int64_t lastEvents = 0;
-    // Device -> pseudo, from mountinfo, read once per ScanDirectory.
-    std::vector<std::pair<dev_t, bool>> mountTable;
-    bool mountTableRead = false;
+    // Read once per ScanDirectory, when the walk first asks.
+    std::optional<MountTable> mountTable;
 
     explicit Impl(Scanner& s) : owner(s) {}
 
     int run(std::string_view rootPath, bool stay);
     // False when there is nothing to walk; error is then the errno of the
     // failed read, or 0 for an empty listing.
-    bool beginLevel(std::size_t index, UniqueFd fd, const Identity& id, int& error);
+    bool beginLevel(std::size_t index, UniqueFd fd, const DirectoryIdentity& id, int& error);
     bool fetchNext(Level& level);
     bool descend(std::size_t top);
     void endLevel(std::size_t top);
@@ -175,33 +122,11 @@ void Scanner::Impl::maybeProcessEvents() {
 }
 
 bool Scanner::Impl::isPseudo(int fd, dev_t dev) {
-    if (!mountTableRead) {
-        mountTableRead = true;
-        mountTable.clear();
-        std::ifstream in("/proc/self/mountinfo");
-        std::stringstream text;
-        text << in.rdbuf();
-        for (const MountEntry& mount : parseMountInfo(text.str())) {
-            dev_t mountDev = makedev(mount.major, mount.minor);
-            bool pseudo = isPseudoMount(mount);
-            bool found = false;
-            for (auto& [knownDev, knownPseudo] : mountTable) {
-                if (knownDev == mountDev) {
-                    // Shown anywhere as a real volume: not pseudo.
-                    knownPseudo = knownPseudo && pseudo;
-                    found = true;
-                }
-            }
-            if (!found) mountTable.emplace_back(mountDev, pseudo);
-        }
-    }
-    for (const auto& [knownDev, knownPseudo] : mountTable) {
-        if (knownDev == dev) return knownPseudo;
-    }
-    return hasPseudoMagic(fd);
+    if (!mountTable) mountTable = MountTable::current();
+    return mountTable->isPseudo(fd, dev);
 }
 
-bool Scanner::Impl::beginLevel(std::size_t index, UniqueFd fd, const Identity& id, int& error) {
+bool Scanner::Impl::beginLevel(std::size_t index, UniqueFd fd, const DirectoryIdentity& id, int& error) {
     if (levels.size() <= index) levels.resize(index + 1);
     Level& level = levels[index];
     if (!level.buffer) level.buffer.reset(new char[kChunkSize]);
@@ -249,8 +174,8 @@ void Scanner::Impl::closeShallowest() {
 int Scanner::Impl::reopen(std::size_t index, int childFd) {
     Level& level = levels[index];
     auto sameDirectory = [&](int fd) {
-        Identity id;
-        return identify(fd, id) && id.dev == level.id.dev && id.ino == level.id.ino;
+        auto id = directoryIdentity(fd);
+        return id && id->isSameDirectory(level.id);
     };
     UniqueFd fd;
     if (childFd >= 0) {
@@ -306,8 +231,8 @@ bool Scanner::Impl::descend(std::size_t top) {
                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
     int error = fd.valid() ? 0 : errno;
     slowStep = true;
-    Identity id;
-    if (error == 0 && !identify(fd.get(), id)) error = errno;
+    std::optional<DirectoryIdentity> id;
+    if (error == 0 && !(id = directoryIdentity(fd.get()))) error = errno;
     if (error != 0) {
         // Cannot be listed: the walk "enters" it and finds nothing.
         showStatusIfDue();
@@ -315,14 +240,12 @@ bool Scanner::Impl::descend(std::size_t top) {
         return false;
     }
     for (std::size_t i = 0; i <= top; ++i) {
-        if (levels[i].id.dev == id.dev && levels[i].id.ino == id.ino) return false; // a loop
+        if (levels[i].id.isSameDirectory(*id)) return false; // a loop
     }
-    bool crossesMount = id.mountRootKnown ? (id.mountRoot || id.dev != parent.id.dev)
-                                          : id.dev != parent.id.dev;
-    if (crossesMount && (stayOnFileSystem || isPseudo(fd.get(), id.dev))) return false;
+    if (id->crossesMountFrom(parent.id) && (stayOnFileSystem || isPseudo(fd.get(), id->dev))) return false;
 
     showStatusIfDue();
-    if (!beginLevel(top + 1, std::move(fd), id, error)) {
+    if (!beginLevel(top + 1, std::move(fd), *id, error)) {
         if (error != 0) reportSkipped(path.size(), error);
         return false;
     }
@@ -335,17 +258,17 @@ int Scanner::Impl::run(std::string_view rootPath, bool stay) {
     if (path.empty()) return ENOENT;
     stayOnFileSystem = stay;
     firstOpen = 0;
-    mountTableRead = false;
+    mountTable.reset();
     entriesSinceClock = 0;
     lastEvents = monotonicNs();
 
     showStatusIfDue();
     auto rootFd = openDirectory(path);
     if (!rootFd) return rootFd.error().code;
-    Identity rootId;
-    if (!identify(rootFd->get(), rootId)) return errno;
-    if (isPseudo(rootFd->get(), rootId.dev)) return 0; // left out on purpose
-    if (int error = 0; !beginLevel(0, std::move(*rootFd), rootId, error)) return error;
+    auto rootId = directoryIdentity(rootFd->get());
+    if (!rootId) return errno;
+    if (isPseudo(rootFd->get(), rootId->dev)) return 0; // left out on purpose
+    if (int error = 0; !beginLevel(0, std::move(*rootFd), *rootId, error)) return error;
 
     const bool recurse = owner.m_options.recurseDirs;
     auto& rate = owner.m_hooks.rate;

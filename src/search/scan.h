@@ -18,7 +18,7 @@
 //
 // How it stays fast and small: getdents64 into buffers it reuses, the entry
 // type from d_type (lstat only where the file system leaves it unknown), no
-// stat per entry (one statx per directory entered), one path buffer that is
+// stat per entry (one directoryIdentity per directory entered), one path buffer that is
 // cut back to the parent's length and extended by the name.  Directory depth
 // lives on an explicit stack, not on the C++ call stack, and at most
 // kMaxOpenLevels directories are held open: a deeper level is closed and

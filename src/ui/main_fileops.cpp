@@ -40,25 +40,11 @@ void TMainForm::setFileOperationRunner(FileOperationRunner runner) {
     m_fileOperationRunner = std::move(runner);
 }
 
-std::string TMainForm::shownEntryPath(int row) const {
-    if (row < 1 || row > static_cast<int>(m_resultCopy.size())) return {};
-    const rFileRec& entry = m_resultCopy[static_cast<std::size_t>(row - 1)];
-    // The row before the first search, and the empty row of a search that
-    // found nothing, have a slot of empty strings (or one left over from an
-    // earlier search): a path made of it would name the directory alone.
-    if (entry.Name.empty()) return {};
-    if (sgexResults->Cells(0, row) != displayText(entry.Name)
-        || sgexResults->Cells(1, row) != displayText(entry.Dir))
-        return {};
-    // Dir ends in "/", so this is one separator.
-    return entry.Dir + entry.Name;
-}
-
-std::vector<std::string> TMainForm::markedPaths() {
+std::vector<std::string> TMainForm::markedPaths() const {
     std::vector<std::string> paths;
     for (int row = 1; row < sgexResults->RowCount(); ++row) {
         if (!sgexResults->IsRowMarked(row)) continue;
-        std::string path = shownEntryPath(row);
+        std::string path = resultPath(row);
         if (!path.empty()) paths.push_back(std::move(path));
     }
     return paths;
@@ -108,7 +94,7 @@ void TMainForm::sbInvertClick() {
 }
 
 void TMainForm::openResultRow(int row) {
-    const std::string path = shownEntryPath(row);
+    const std::string path = resultPath(row);
     if (path.empty()) return;
     if (!openWithDefaultApplication(path))
         QMessageBox::warning(this, QStringLiteral("Open"),
@@ -133,7 +119,7 @@ void TMainForm::moveRowsToTrash(const std::vector<std::string>& paths) {
 void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
     if (sgexResults->rowAt(pos.y()) < 0 || sgexResults->columnAt(pos.x()) < 0) return;
     const int row = sgexResults->rowAt(pos.y()) + 1;
-    const std::string path = shownEntryPath(row);
+    const std::string path = resultPath(row);
     if (path.empty()) return;
     // As in a file manager: the menu acts on the marked rows when the row
     // under the pointer is one of them, else on that row alone, marked now.

@@ -7,7 +7,6 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include "ui/hint_switch.h"
 #include "ui/mainform.h"
@@ -66,11 +65,6 @@ void TMainForm::SyncOptions() {
     sbMeasure->setChecked(FuzzySearch);
     sbSimilar->setChecked(!FuzzySearch);
     Searchlengthindependendfuzzy1->setChecked(FuzzySearch);
-
-    // The strips at the top always read: search row, tool buttons, status.
-    auto* column = static_cast<QVBoxLayout*>(Panel3->layout());
-    column->removeWidget(StatusPanel);
-    column->insertWidget(column->indexOf(Toolbar1) + 1, StatusPanel);
 }
 
 void TMainForm::sbRecurseDirsClick() {

@@ -2,9 +2,6 @@
 #include <QLabel>
 #include <QSpinBox>
 
-#include <QFile>
-
-#include "ui/display_text.h"
 #include "ui/mainform.h"
 #include "ui/result_table.h"
 #include "ui/strgrdex.h"
@@ -26,18 +23,7 @@ void TMainForm::sgexResultsDrawCell(QPainter* canvas, int col, int row, const QR
 }
 
 std::string TMainForm::resultPath(int row) const {
-    const QString name = sgexResults->Cells(0, row);
-    const QString location = sgexResults->Cells(1, row);
-    // The cells hold display strings; a name that is not valid UTF-8 only
-    // survives as bytes in the result copy.  The copy keeps its old slots
-    // when a later search finds fewer entries, hence the check that the row
-    // still shows the slot's entry.
-    if (row >= 1 && row <= static_cast<int>(m_resultCopy.size())) {
-        const rFileRec& entry = m_resultCopy[static_cast<std::size_t>(row - 1)];
-        if (!entry.Name.empty() && displayText(entry.Name) == name && displayText(entry.Dir) == location)
-            return entry.Dir + entry.Name;
-    }
-    return QFile::encodeName(location + name).toStdString();
+    return resultRowPath(*sgexResults, row);
 }
 
 } // namespace toka

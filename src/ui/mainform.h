@@ -71,10 +71,9 @@ public:
     /// node is selected).
     std::string selectedDirectory() const;
     /// The full path (bytes) of the entry that data row `row` of the result
-    /// table shows: directory + name from the result copy, as long as the
-    /// row's cells show that entry; otherwise the row's "Location" and
-    /// "File" texts, UTF-8 encoded ("" for the empty row of a search that
-    /// found nothing).
+    /// table shows, as the last refresh wrote it into the row; "" for a row
+    /// that shows none (the empty row of a search that found nothing, the
+    /// rows before the first refresh, rows outside the table).
     std::string resultPath(int row) const;
 
     /// Loads one file into the viewer: a picture into mFileImageView (the
@@ -93,7 +92,7 @@ public:
     void DoFileOperation(int code);
     /// The paths (bytes) of the marked data rows that show a result entry,
     /// in row order.
-    std::vector<std::string> markedPaths();
+    std::vector<std::string> markedPaths() const;
 
     /// Runs one copy (0), move (1) or delete (2) of paths into destination.
     using FileOperationRunner =
@@ -112,63 +111,64 @@ public:
     void FillDrives();
 
     // --- controls ------------------------------------------------------------
-    QMenu* Fie1 = nullptr;
-    QAction* Copy1 = nullptr;
-    QAction* Move1 = nullptr;
-    QAction* Delete1 = nullptr;
-    QAction* N1 = nullptr;
-    QAction* E1 = nullptr;
-    QMenu* Edit1 = nullptr;
-    QAction* InvertSelection1 = nullptr;
-    QMenu* Search1 = nullptr;
-    QAction* RecurseSubdirectories1 = nullptr;
-    QAction* Searchlengthindependendfuzzy1 = nullptr;
-    QAction* N2 = nullptr;
-    QAction* Directory1 = nullptr;
-    QAction* AllFixedDisks1 = nullptr;
-    QAction* Stop1 = nullptr;
-    QMenu* Options1 = nullptr;
-    QAction* ShowFileToolbar1 = nullptr;
-    QAction* ShowFlybyHints1 = nullptr;
-    QAction* ShowFileViewer1 = nullptr;
-    QAction* N3 = nullptr;
-    QAction* WarningSearchResultChanged1 = nullptr;
+    // The design's names; each comment gives the caption or the role.
+    QMenu* Fie1 = nullptr;                            ///< menu "&File"
+    QAction* Copy1 = nullptr;                         ///< File > "&Copy...": marked rows into the selected directory
+    QAction* Move1 = nullptr;                         ///< File > "&Move..."
+    QAction* Delete1 = nullptr;                       ///< File > "&Delete..."
+    QAction* N1 = nullptr;                            ///< File: separator before Exit
+    QAction* E1 = nullptr;                            ///< File > "&Exit...": closes the window
+    QMenu* Edit1 = nullptr;                           ///< menu "&Edit"
+    QAction* InvertSelection1 = nullptr;              ///< Edit > "&Invert Selection...": inverts the row marks
+    QMenu* Search1 = nullptr;                         ///< menu "&Search"
+    QAction* RecurseSubdirectories1 = nullptr;        ///< Search > "&Recurse Subdirectories" (checkable)
+    QAction* Searchlengthindependendfuzzy1 = nullptr; ///< Search > "Search length &independend (fuzzy)" (checkable)
+    QAction* N2 = nullptr;                            ///< Search: separator before the search commands
+    QAction* Directory1 = nullptr;                    ///< Search > "&Directory...": searches the selected directory
+    QAction* AllFixedDisks1 = nullptr;                ///< Search > "All &Fixed Disks..."
+    QAction* Stop1 = nullptr;                         ///< Search > "Stop...": enabled during a search
+    QMenu* Options1 = nullptr;                        ///< menu "&View"
+    QAction* ShowFileToolbar1 = nullptr;              ///< View > "Show &Toolbar" (checkable)
+    QAction* ShowFlybyHints1 = nullptr;               ///< View > "Show Flyby &Hints": tooltips on or off
+    QAction* ShowFileViewer1 = nullptr;               ///< View > "Show File &Viewer" (checkable)
+    QAction* N3 = nullptr;                            ///< View: separator before the warning option
+    QAction* WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed"" (checkable)
 
-    QTimer* Timer = nullptr;
-    QWidget* Panel3 = nullptr;
-    QFrame* ToolBar0 = nullptr;
-    QWidget* Panel1 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLineEdit* eSearch = nullptr;
-    QLabel* Label1 = nullptr;
-    QSpinBox* seNumberofItems = nullptr;
-    QWidget* Toolbar1 = nullptr;
-    QToolButton* sbSearchDir = nullptr;
-    QToolButton* sbSearchHDs = nullptr;
-    QToolButton* sbStop = nullptr;
-    QToolButton* sbRecurseDirs = nullptr;
-    QToolButton* sbMeasure = nullptr;
-    QToolButton* sbSimilar = nullptr;
-    QFrame* Bevel1 = nullptr;
-    QToolButton* sbCopy = nullptr;
-    QToolButton* sbMove = nullptr;
-    QToolButton* sbDelete = nullptr;
-    QToolButton* sbInvert = nullptr;
-    QFrame* Bevel2 = nullptr;
-    QToolButton* sbFileViewer = nullptr;
-    QWidget* StatusPanel = nullptr;
-    PathLabel* lCurrentDir = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* lFileScanned = nullptr;
-    QLabel* Label3 = nullptr;
-    QTreeWidget* Explorer = nullptr;
-    QSplitterHandle* Splitter1 = nullptr;
-    TStringGridEx* sgexResults = nullptr;
-    QSplitterHandle* Splitter2 = nullptr;
-    QWidget* pFileViewer = nullptr;
-    QLabel* mFileImageView = nullptr;
-    TextMemo* mFileViewer = nullptr;
-    QStatusBar* StatusBar = nullptr;
+    QTimer* Timer = nullptr;                ///< refreshes count and result table every second during a search
+    QWidget* Panel3 = nullptr;              ///< the upper pane: search row, tool buttons, status strip, tree and table
+    QFrame* ToolBar0 = nullptr;             ///< raised frame around the search row
+    QWidget* Panel1 = nullptr;              ///< the search row inside ToolBar0
+    QLabel* Label4 = nullptr;               ///< caption "Search for:"
+    QLineEdit* eSearch = nullptr;           ///< the search text (at most 255 characters)
+    QLabel* Label1 = nullptr;               ///< caption "Items:"
+    QSpinBox* seNumberofItems = nullptr;    ///< rows shown in the table, 10..100 in steps of 10
+    QWidget* Toolbar1 = nullptr;            ///< the row of tool buttons ("Show Toolbar" hides it)
+    QToolButton* sbSearchDir = nullptr;     ///< tool button "Search Selected Directory"
+    QToolButton* sbSearchHDs = nullptr;     ///< tool button "Search all Hard Disks"
+    QToolButton* sbStop = nullptr;          ///< tool button "Stop current Search"
+    QToolButton* sbRecurseDirs = nullptr;   ///< toggle "Recurse Subdirectories while searching"
+    QToolButton* sbMeasure = nullptr;       ///< toggle "Fuzzy": the length-independent measure
+    QToolButton* sbSimilar = nullptr;       ///< toggle "Similar": the length-dependent measure
+    QFrame* Bevel1 = nullptr;               ///< separator line between the search and the file buttons
+    QToolButton* sbCopy = nullptr;          ///< tool button "Copy selected Files to highlighted Directory"
+    QToolButton* sbMove = nullptr;          ///< tool button "Move selected Files to highlighted Directory"
+    QToolButton* sbDelete = nullptr;        ///< tool button "Delete selected Files"
+    QToolButton* sbInvert = nullptr;        ///< tool button "Invert selected Files" (the marks)
+    QFrame* Bevel2 = nullptr;               ///< separator line before the viewer button
+    QToolButton* sbFileViewer = nullptr;    ///< toggle "Toggle File Viewer"
+    QWidget* StatusPanel = nullptr;         ///< the status strip under the tool buttons
+    PathLabel* lCurrentDir = nullptr;       ///< the selected directory (a drag's destination while it hovers)
+    QLabel* Label2 = nullptr;               ///< caption "Files scanned:"
+    QLabel* lFileScanned = nullptr;         ///< the number of entries scanned
+    QLabel* Label3 = nullptr;               ///< blank margin right of the count
+    QTreeWidget* Explorer = nullptr;        ///< the directory tree: volumes at the top level
+    QSplitterHandle* Splitter1 = nullptr;   ///< the handle between tree and table
+    TStringGridEx* sgexResults = nullptr;   ///< the result table: header row, one row per rank
+    QSplitterHandle* Splitter2 = nullptr;   ///< the handle above the viewer pane
+    QWidget* pFileViewer = nullptr;         ///< the viewer pane below everything
+    QLabel* mFileImageView = nullptr;       ///< the viewer's picture box (.bmp, .ico, .wmf)
+    TextMemo* mFileViewer = nullptr;        ///< the viewer's text, on top of the picture box
+    QStatusBar* StatusBar = nullptr;        ///< the window's status bar ("Ready", the walk's directory)
 
 public slots:
     void FormShow();
@@ -234,29 +234,26 @@ private:
     void setSearchControlsEnabled(bool idle);
 
     void connectFileActions();
-    /// The path of the entry that data row row shows, "" for a row that
-    /// shows none.
-    std::string shownEntryPath(int row) const;
     void performFileOperation(const std::vector<std::string>& paths, int code, const std::string& destination);
     void showResultChangedWarning();
     void openResultRow(int row);
     void moveRowsToTrash(const std::vector<std::string>& paths);
 
-    std::unique_ptr<ExplorerTree> m_explorer;
-    std::unique_ptr<HintSwitch> m_hintSwitch;
-    QSplitter* m_treeSplitter = nullptr;
-    QSplitter* m_viewerSplitter = nullptr;
-    QLabel* m_statusLabel = nullptr;
+    std::unique_ptr<ExplorerTree> m_explorer;  ///< fills and expands the nodes of Explorer
+    std::unique_ptr<HintSwitch> m_hintSwitch;  ///< turns every tooltip of the window on or off
+    QSplitter* m_treeSplitter = nullptr;       ///< tree | table (handle: Splitter1)
+    QSplitter* m_viewerSplitter = nullptr;     ///< Panel3 above pFileViewer (handle: Splitter2)
+    QLabel* m_statusLabel = nullptr;           ///< the text of StatusBar
 
-    bool m_shown = false;
-    bool m_searching = false;
-    bool m_stopRequest = false;
-    bool m_closeRequested = false;
+    bool m_shown = false;           ///< FormShow has run (on the first show only)
+    bool m_searching = false;       ///< see isSearching
+    bool m_stopRequest = false;     ///< Stop was pressed; the walk tests it after every entry
+    bool m_closeRequested = false;  ///< closing waits for the running search to end
     std::unique_ptr<Scanner> m_scanner;  ///< the walk of the current or last search
     ListString m_resultCopy{};
     FileOperationRunner m_fileOperationRunner;  ///< empty: the engine with its dialogs
-    bool m_fileOperationRunning = false;
-    LocaleFormat m_locale;
+    bool m_fileOperationRunning = false;        ///< one file operation at a time
+    LocaleFormat m_locale;                      ///< the desktop's date, time and number formats
 };
 
 } // namespace toka

@@ -8,8 +8,24 @@
 namespace toka {
 
 namespace {
+
 constexpr int kColumns = 7;
+
+// The entry's path travels as data of the row's first cell, so it goes with
+// the row when the row count changes.
+constexpr int kEntryPathRole = Qt::UserRole;
+
+void setRowPath(TStringGridEx& grid, int row, const std::string& path) {
+    QTableWidgetItem* cell = grid.item(row - 1, 0);
+    if (!cell) {
+        if (path.empty()) return;
+        cell = new QTableWidgetItem;
+        grid.setItem(row - 1, 0, cell);
+    }
+    cell->setData(kEntryPathRole, QByteArray::fromStdString(path));
 }
+
+} // namespace
 
 QStringList resultColumnHeaders() {
     return {"File", "Location", "Date", "Time", "Attribs", "Size", "Measure"};
@@ -30,13 +46,22 @@ int fillResultTable(TStringGridEx& grid, const SimList& list, int maxRows, const
         grid.SetCells(4, r, QString::fromStdString(row.attributes));
         grid.SetCells(5, r, QString::fromStdString(row.size));
         grid.SetCells(6, r, QString::fromStdString(row.measure));
+        // The location ends in "/", so this is one separator.
+        setRowPath(grid, r, row.location + row.name);
     }
     if (m == 0) {
         // No rank at all: an empty row rather than the last search's size
         // and measure beside empty names.
         for (int c = 0; c < kColumns; ++c) grid.SetCells(c, 1, {});
+        setRowPath(grid, 1, {});
     }
     return m;
+}
+
+std::string resultRowPath(const TStringGridEx& grid, int row) {
+    if (row < 1 || row >= grid.RowCount()) return {};
+    const QTableWidgetItem* cell = grid.item(row - 1, 0);
+    return cell ? cell->data(kEntryPathRole).toByteArray().toStdString() : std::string();
 }
 
 void drawResultCell(const TStringGridEx& grid, QPainter* canvas, int col, int row, const QRect& rect) {

@@ -90,8 +90,7 @@ TStringGridEx::TStringGridEx(QWidget* parent) : QTableWidget(parent) {
     m_multiSelect = false;
     setColumnCount(5);
     setRowCount(4);
-    m_syncedRowCount = RowCount();
-    m_marks.assign(static_cast<std::size_t>(m_syncedRowCount), false);
+    m_marks.assign(static_cast<std::size_t>(RowCount()), false);
     m_selectedColor = palette().color(QPalette::Active, QPalette::Highlight);
     m_selectedTextColor = palette().color(QPalette::Active, QPalette::HighlightedText);
     m_anchorRow = FixedRows();
@@ -148,24 +147,17 @@ void TStringGridEx::SetOptions(GridOptions options) {
 }
 
 void TStringGridEx::synchronise() {
-    const int rows = RowCount();
-    if (m_syncedRowCount > rows) {
-        m_marks.assign(static_cast<std::size_t>(rows), false);
-        m_syncedRowCount = rows;
-    } else if (rows > m_syncedRowCount) {
-        m_marks.resize(static_cast<std::size_t>(rows), false);
-        m_syncedRowCount = rows;
-    }
+    const auto rows = static_cast<std::size_t>(RowCount());
+    if (m_marks.size() > rows) m_marks.assign(rows, false);
+    else if (rows > m_marks.size()) m_marks.resize(rows, false);
 }
 
-bool TStringGridEx::IsRowMarked(int row) {
-    synchronise();
+bool TStringGridEx::IsRowMarked(int row) const {
     if (row < 0 || row >= RowCount()) return false;
     return m_marks[static_cast<std::size_t>(row)];
 }
 
 void TStringGridEx::SetRowMarked(int row, bool marked) {
-    synchronise();
     if (row < 0 || row >= RowCount()) return;
     m_marks[static_cast<std::size_t>(row)] = marked;
     viewport()->update();
@@ -233,7 +225,6 @@ void TStringGridEx::handlePress(int row) {
 
 void TStringGridEx::handleRelease(int row, Qt::MouseButtons stillHeld,
                                   Qt::KeyboardModifiers modifiers) {
-    synchronise();
     const auto mark = [this](int r, bool on) { m_marks[static_cast<std::size_t>(r)] = on; };
     if (m_multiSelect) {
         const Qt::KeyboardModifiers exact = exactModifiers(modifiers);
@@ -282,7 +273,6 @@ void TStringGridEx::mouseReleaseEvent(QMouseEvent* event) {
 void TStringGridEx::keyReleaseEvent(QKeyEvent* event) {
     if (isNavigationKey(event->key())) {
         const Qt::KeyboardModifiers exact = exactModifiers(event->modifiers());
-        synchronise();
         const int current = Row();
         if (exact == Qt::NoModifier) {
             ClearMarks();
@@ -318,14 +308,8 @@ bool TStringGridEx::eventFilter(QObject* watched, QEvent* event) {
     return QTableWidget::eventFilter(watched, event);
 }
 
-void TStringGridEx::paintEvent(QPaintEvent* event) {
-    synchronise();
-    QTableWidget::paintEvent(event);
-}
-
 void TStringGridEx::paintCell(QPainter* painter, int col, int row, const QRect& rect,
                               DrawState state) {
-    synchronise();
     const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
     QColor background = palette().color(group, QPalette::Base);
     QColor text = palette().color(group, QPalette::Text);

@@ -78,7 +78,7 @@ public:
 
     // --- marks ---------------------------------------------------------------
     /// True exactly when row is marked; false for rows outside the grid.
-    bool IsRowMarked(int row);
+    bool IsRowMarked(int row) const;
     /// Marks or unmarks row and repaints; rows outside the grid are ignored.
     void SetRowMarked(int row, bool marked);
     /// Unmarks every row, header included.  Does not repaint.
@@ -116,10 +116,11 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    /// Brings the marks to the row count; called by the model's row and
+    /// reset signals only.
     void synchronise();
     /// Row under a viewport position; the last row when it is over no cell.
     int rowAtViewport(const QPoint& pos) const;
@@ -132,7 +133,6 @@ private:
     bool isOnHeaderGrip(const QPoint& pos) const;
 
     std::vector<bool> m_marks;  ///< one entry per row, index = row number
-    int m_syncedRowCount = 0;
     int m_anchorRow = 1;
     int m_pressRow = 1;
     bool m_multiSelect = false;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace toka::testing {
+namespace toka::test {
 
 /// COLORREF: red in the low byte.
 constexpr std::uint32_t colorRef(int red, int green, int blue) {
@@ -280,4 +280,4 @@ private:
     std::uint32_t m_largest = 3;
 };
 
-}  // namespace toka::testing
+}  // namespace toka::test

@@ -10,6 +10,7 @@
 
 #include "platform/picture/wmf_player.h"
 
+namespace toka::test {
 namespace {
 
 QStringList filesIn(const QString& folder) {
@@ -47,3 +48,4 @@ TEST(FuzzRegressions, CorpusLoadsOrFailsCleanly) { replay(QStringLiteral("corpus
 TEST(FuzzRegressions, CrashReproducersLoadOrFailCleanly) { replay(QStringLiteral("regressions"), 1); }
 
 }  // namespace
+}  // namespace toka::test

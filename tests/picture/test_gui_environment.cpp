@@ -9,6 +9,7 @@
 
 #include <memory>
 
+namespace toka::test {
 namespace {
 
 class GuiEnvironment : public ::testing::Environment {
@@ -31,3 +32,4 @@ private:
     ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 }  // namespace
+}  // namespace toka::test

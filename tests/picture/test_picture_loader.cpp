@@ -19,11 +19,8 @@
 #include "metafile_writer.h"
 #include "platform/picture/picture_loader.h"
 
+namespace toka::test {
 namespace {
-
-using toka::loadPicture;
-using toka::testing::colorRef;
-using toka::testing::MetafileWriter;
 
 QByteArray encoded(const char* format) {
     QImage image(16, 8, QImage::Format_RGB32);
@@ -150,3 +147,4 @@ TEST_F(PictureFiles, Wmf2pngUsage) {
 }
 
 }  // namespace
+}  // namespace toka::test

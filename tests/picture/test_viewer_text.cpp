@@ -17,10 +17,8 @@
 
 #include "platform/picture/viewer_text.h"
 
+namespace toka::test {
 namespace {
-
-using toka::decodeViewerText;
-using toka::loadViewerText;
 
 struct DecodeCase {
     std::string name;
@@ -177,3 +175,4 @@ TEST_F(ViewerFiles, CapacityIs64MiB) {
 }
 
 }  // namespace
+}  // namespace toka::test

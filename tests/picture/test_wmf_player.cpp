@@ -13,12 +13,8 @@
 #include "metafile_writer.h"
 #include "platform/picture/wmf_player.h"
 
+namespace toka::test {
 namespace {
-
-using toka::loadMetafile;
-using toka::MetafileLimits;
-using toka::testing::colorRef;
-using toka::testing::MetafileWriter;
 
 constexpr std::uint32_t kRed = colorRef(255, 0, 0);
 constexpr std::uint32_t kBlue = colorRef(0, 0, 255);
@@ -534,3 +530,4 @@ TEST(PlayerLimits, ObjectsBeyondTheTableAreLost) {
 }
 
 }  // namespace
+}  // namespace toka::test

@@ -4,16 +4,17 @@
 
 #include <cstdlib>
 #include <dirent.h>
-#include <string>
-#include <vector>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-namespace toka::testing {
+namespace toka::test {
 
 /// A fresh directory under TMPDIR, removed with everything in it.
 class TempTree {
@@ -33,9 +34,12 @@ public:
     const std::string& path() const { return m_path; }
     std::string operator/(const std::string& relative) const { return m_path + relative; }
 
+    /// Makes the directory and any missing parents; a name may hold any
+    /// byte but "/" and NUL.
     void mkdirp(const std::string& relative) const {
-        std::string command = "mkdir -p '" + m_path + relative + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::error_code error;
+        std::filesystem::create_directories(m_path + relative, error);
+        ASSERT_FALSE(error) << relative << ": " << error.message();
     }
     void touch(const std::string& relative, off_t size = 0) const {
         int fd = ::open((m_path + relative).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -123,4 +127,4 @@ private:
     std::string m_old;
 };
 
-} // namespace toka::testing
+} // namespace toka::test

@@ -18,10 +18,8 @@
 #include "platform/paths.h"
 #include "temp_tree.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::TempTree;
 
 std::map<std::string, EntryType> listAll(DirListing& listing) {
     std::map<std::string, EntryType> entries;
@@ -37,6 +35,7 @@ std::map<std::string, EntryType> listAll(DirListing& listing) {
 TEST(DirListing, ListsEveryEntryWithItsType) {
     TempTree tree;
     tree.mkdirp("sub");
+    tree.mkdirp("it's here");
     tree.touch("file");
     tree.touch(".hidden");
     ASSERT_EQ(::symlink("sub", (tree / "link-to-dir").c_str()), 0);
@@ -54,7 +53,8 @@ TEST(DirListing, ListsEveryEntryWithItsType) {
     ASSERT_TRUE(listing) << listing.error().message();
     std::map<std::string, EntryType> expected = {
         {".", EntryType::Directory},    {"..", EntryType::Directory},
-        {"sub", EntryType::Directory},  {"file", EntryType::Regular},
+        {"sub", EntryType::Directory},  {"it's here", EntryType::Directory},
+        {"file", EntryType::Regular},
         {".hidden", EntryType::Regular}, {"link-to-dir", EntryType::Symlink},
         {"dangling", EntryType::Symlink}, {"fifo", EntryType::Fifo},
         {"socket", EntryType::Socket},
@@ -109,4 +109,4 @@ TEST(Paths, NormalizeDirectoryPath) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

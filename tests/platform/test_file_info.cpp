@@ -13,12 +13,8 @@
 #include "platform/file_info.h"
 #include "temp_tree.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::TempTree;
-
-using testing::ScopedTimeZone;
 
 TEST(Attributes, TextOfModeAndName) {
     struct Case {
@@ -143,4 +139,4 @@ TEST(ExamineEntry, WorksBeyondPathMax) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

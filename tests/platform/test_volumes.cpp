@@ -10,7 +10,7 @@
 
 #include "platform/volumes.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
 
 std::string readFixture(const std::string& name) {
@@ -189,4 +189,4 @@ TEST(Volumes, ThisSystemListsRootFirst) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

@@ -9,11 +9,8 @@
 #include "../platform/temp_tree.h"
 #include "search/result_row.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::ScopedTimeZone;
-using testing::TempTree;
 
 // 2001-02-03 03:05:07 UTC, 04:05:07 in CET.
 constexpr std::time_t kSaturdayMorning = 981169507;
@@ -154,4 +151,4 @@ TEST(ResultRow, RowsFollowTheRanksUpToTheRowLimit) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

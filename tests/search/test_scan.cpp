@@ -18,13 +18,8 @@
 #include "similar/simlist.h"
 #include "walk_helpers.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::makeChain;
-using testing::RatedEntry;
-using testing::TempTree;
-using testing::WalkRecorder;
 
 std::set<std::pair<std::string, std::string>> asSet(const std::vector<RatedEntry>& rated) {
     std::set<std::pair<std::string, std::string>> set;
@@ -291,7 +286,7 @@ TEST(Walk, UnreadableDirectoryIsSkippedButItsEntryCounted) {
     tree.touch("open/visible");
     ASSERT_EQ(::chmod((tree / "locked").c_str(), 0), 0);
     const std::string root = tree.path();
-    long counted = testing::runUnprivileged([&] {
+    long counted = runUnprivileged([&] {
         WalkRecorder walk;
         if (walk.scanner().ScanDirectory(root) != 0) return -4L;
         bool ratedLocked = asSet(walk.rated).count({root, "locked"}) == 1;
@@ -465,4 +460,4 @@ TEST_F(MountedTree, DirectoryOnTheCurrentPathIsNotEnteredAgain) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

@@ -15,10 +15,8 @@
 
 #include "../platform/temp_tree.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
-
-using testing::TempTree;
 
 struct ToolRun {
     int status = -1;
@@ -246,4 +244,4 @@ TEST_F(TokafindTree, UnreadableSubdirectoriesAreCountedAndNamedOnRequest) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

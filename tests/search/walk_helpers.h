@@ -16,7 +16,7 @@
 #include "../platform/temp_tree.h"
 #include "search/scan.h"
 
-namespace toka::testing {
+namespace toka::test {
 
 struct RatedEntry {
     std::string dir;
@@ -110,4 +110,4 @@ inline long runUnprivileged(const std::function<long()>& body) {
     return result;
 }
 
-} // namespace toka::testing
+} // namespace toka::test

@@ -30,7 +30,7 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
-namespace toka {
+namespace toka::test {
 namespace {
 
 // Random names over the letters of the query and a few others, many of them
@@ -87,4 +87,4 @@ TEST(Allocation, RejectedEntriesAllocateNothing) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

@@ -12,7 +12,7 @@
 #include "similar/simlist.h"
 #include "similar/text.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
 
 std::string randomName(std::mt19937& rng) {
@@ -86,4 +86,4 @@ TEST(BigramFilter, SkipsTheMeasureForRejectedNamesInTheList) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

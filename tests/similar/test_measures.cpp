@@ -13,7 +13,7 @@
 #include "similar/measures.h"
 #include "similar/weights.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
 
 const WeightTable& weights() {
@@ -50,7 +50,6 @@ struct MeasureCase {
     const char* expected; // 15 significant digits of the six-byte value
 };
 void PrintTo(const MeasureCase& c, std::ostream* os) { *os << c.name; }
-
 
 const MeasureCase kCases[] = {
     // Similar
@@ -178,4 +177,4 @@ TEST(MeasureCounting, FastAgreesWithLiteralOnRandomStringsAndCutOffs) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

@@ -10,7 +10,7 @@
 #include "similar/real48.h"
 #include "similar/weights.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
 
 using Bytes = std::array<std::uint8_t, 6>;
@@ -27,7 +27,6 @@ struct RoundCase {
     Bytes bytes;
 };
 void PrintTo(const RoundCase& c, std::ostream* os) { *os << c.name; }
-
 
 class StoreRounding : public testing::TestWithParam<RoundCase> {};
 
@@ -86,4 +85,4 @@ TEST(Weights, MatchTheSixByteRunningSums) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

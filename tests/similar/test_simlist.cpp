@@ -8,7 +8,7 @@
 
 #include "similar/simlist.h"
 
-namespace toka {
+namespace toka::test {
 namespace {
 
 Real48 r(long double v) { return Real48::fromExtended(v); }
@@ -141,7 +141,6 @@ struct TextCase {
 };
 void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
 
-
 class CodePoints : public testing::TestWithParam<TextCase> {};
 
 TEST_P(CodePoints, FoldOnlyAToZAndTheUmlauts) {
@@ -215,4 +214,4 @@ TEST(SimListDeathTest, InstalledHandlerReportsAndAReturningOneStillEnds) {
 }
 
 } // namespace
-} // namespace toka
+} // namespace toka::test

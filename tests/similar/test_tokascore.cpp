@@ -7,6 +7,7 @@
 #include <string>
 #include <sys/wait.h>
 
+namespace toka::test {
 namespace {
 
 struct ToolRun {
@@ -77,3 +78,4 @@ TEST(Tokascore, ListModeWithAnOversizedListIsFatal) {
 }
 
 } // namespace
+} // namespace toka::test

@@ -37,6 +37,8 @@
 #include "ui/desktop_actions.h"
 #include "ui/display_text.h"
 
+namespace toka::test {
+
 namespace {
 
 // The path a file URL names, as bytes.
@@ -359,5 +361,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDesktopActions)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestDesktopActions)
 #include "test_desktop_actions.moc"

@@ -13,13 +13,9 @@
 #include "ui_test_support.h"
 #include "ui/path_label.h"
 
-using namespace toka;
+namespace toka::test {
 
 namespace {
-
-using toka::testing::mkdirp;
-using toka::testing::touch;
-using toka::testing::volumeAt;
 
 QStringList childTexts(const QTreeWidgetItem* node) {
     QStringList texts;
@@ -44,9 +40,7 @@ private:
     QString m_root;  // without a trailing "/"
 
     TMainForm& formOnTree() {
-        m_form = std::make_unique<TMainForm>();
-        m_form->show();
-        if (!QTest::qWaitForWindowExposed(m_form.get())) qWarning("window not exposed");
+        shownMainForm(m_form);
         m_form->FillDrives({volumeAt(m_root.toStdString(), VolumeKind::Fixed)});
         m_form->Explorer->setFocus();
         return *m_form;
@@ -224,5 +218,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestExplorer)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestExplorer)
 #include "test_explorer.moc"

@@ -25,11 +25,8 @@
 
 #include "ui/file_op_dialogs.h"
 
-using toka::FileOpDialogs;
-using toka::FileOpKind;
-using toka::FileOpProgress;
-using toka::FileOpResult;
-using toka::runFileOperation;
+namespace toka::test {
+
 using Button = toka::FileOpDialogs::ButtonName;
 
 namespace {
@@ -418,5 +415,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFileOpDialogs)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestFileOpDialogs)
 #include "test_file_op_dialogs.moc"

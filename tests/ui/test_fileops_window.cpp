@@ -19,8 +19,9 @@
 #include "ui/path_label.h"
 #include "ui/result_drag.h"
 #include "ui/strgrdex.h"
+#include "ui_test_support.h"
 
-using namespace toka;
+namespace toka::test {
 
 namespace {
 
@@ -104,9 +105,7 @@ private slots:
             QFile file(src() + QString("TOKASearch%1.txt").arg(i));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("content " + QByteArray::number(i)) > 0);
         }
-        m_form = std::make_unique<TMainForm>();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        shownMainForm(m_form);
         std::vector<Volume> volumes;
         for (const QString& dir : {src(), dest()})
             volumes.push_back({dir.chopped(1).toStdString(), dir.toStdString(), VolumeKind::Fixed, {}, 0, 0});
@@ -300,5 +299,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFileOpsWindow)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestFileOpsWindow)
 #include "test_fileops_window.moc"

@@ -20,8 +20,9 @@
 #include "ui/mainform.h"
 #include "ui/path_label.h"
 #include "ui/strgrdex.h"
+#include "ui_test_support.h"
 
-using toka::TMainForm;
+namespace toka::test {
 
 namespace {
 
@@ -49,10 +50,7 @@ private:
     std::unique_ptr<TMainForm> m_form;
 
     TMainForm& shownForm() {
-        m_form = std::make_unique<TMainForm>();
-        m_form->show();
-        if (!QTest::qWaitForWindowExposed(m_form.get())) qWarning("window not exposed");
-        m_form->activateWindow();
+        shownMainForm(m_form).activateWindow();
         return *m_form;
     }
 
@@ -266,5 +264,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMainForm)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestMainForm)
 #include "test_mainform.moc"

@@ -13,19 +13,18 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "search/result_row.h"
+#include "similar/simlist.h"
 #include "ui/mainform.h"
 #include "ui_test_support.h"
+#include "ui/result_table.h"
 #include "ui/strgrdex.h"
 
-using namespace toka;
+namespace toka::test {
 
 namespace {
 
 constexpr int kBigDirs = 600;
-
-using toka::testing::mkdirp;
-using toka::testing::touch;
-using toka::testing::volumeAt;
 
 QStringList column(TStringGridEx* grid, int col) {
     QStringList texts;
@@ -63,10 +62,7 @@ private:
     // A window whose tree shows the temporary directory as its one volume,
     // with the directory sub selected by a click.
     TMainForm& formOn(const QString& sub, const QString& searchText = "TOKASearch") {
-        m_form = std::make_unique<TMainForm>();
-        TMainForm& form = *m_form;
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form)) qWarning("window not exposed");
+        TMainForm& form = shownMainForm(m_form);
         const std::string root = path(sub).toStdString();
         form.FillDrives({volumeAt(root, VolumeKind::Fixed)});
         QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
@@ -205,15 +201,35 @@ private slots:
         // from the 150 names of the search before, not even size or measure.
         QCOMPARE(form.sgexResults->RowCount(), 2);
         for (int c = 0; c < 7; ++c) QCOMPARE(form.sgexResults->Cells(c, 1), QString());
-        // The result copy still holds the earlier ranks beyond the new ones.
+        // The result copy still holds the earlier ranks beyond the new ones,
+        // but the empty row maps to no entry.
         QVERIFY(QString::fromStdString(form.resultCopy()[0].Name).startsWith("TOKASearch_"));
+        QCOMPARE(form.resultPath(1), std::string());
+    }
+
+    void rowsKeepTheirOwnEntry() {
+        // Latin-1 "caf\xe9" and UTF-8 "caf\xc3\xa9" both show as "café".
+        const std::vector<std::string> names = {"caf\xe9.txt", "caf\xc3\xa9.txt", "other.txt"};
+        auto list = std::make_unique<SimList>();
+        TStringGridEx grid;
+        const auto refill = [&](std::size_t count) {
+            list->InitSimList("cafe", 10);
+            for (std::size_t i = 0; i < count; ++i) list->InsertRanked(names[i], "/gone/", Real48::fromExtended(1.0L - 0.1L * i));
+            return fillResultTable(grid, *list, 10, cLocaleFormat());
+        };
+        QCOMPARE(refill(2), 2);
+        QCOMPARE(grid.Cells(0, 1), grid.Cells(0, 2));
+        QCOMPARE(resultRowPath(grid, 1), "/gone/" + names[0]);
+        QCOMPARE(resultRowPath(grid, 2), "/gone/" + names[1]);
+        QCOMPARE(refill(1), 1);
+        QCOMPARE(resultRowPath(grid, 1), "/gone/" + names[0]);
+        QCOMPARE(resultRowPath(grid, 2), std::string()); // the row is gone with its entry
+        QCOMPARE(refill(0), 0);
+        QCOMPARE(resultRowPath(grid, 1), std::string());
     }
 
     void noDirectorySelected_searchesNothing() {
-        m_form = std::make_unique<TMainForm>();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-        search(*m_form);
+        search(shownMainForm(m_form));
         QCOMPARE(m_form->lFileScanned->text(), QString("0"));
         QCOMPARE(m_form->sgexResults->RowCount(), 2);
         QCOMPARE(m_form->statusText(), QString("Ready"));
@@ -362,5 +378,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSearchWindow)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestSearchWindow)
 #include "test_search_window.moc"

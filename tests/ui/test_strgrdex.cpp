@@ -5,7 +5,7 @@
 
 #include "ui/strgrdex.h"
 
-using toka::TStringGridEx;
+namespace toka::test {
 
 namespace {
 
@@ -369,5 +369,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestStringGridEx)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestStringGridEx)
 #include "test_strgrdex.moc"

@@ -26,9 +26,7 @@
 #include "ui/strgrdex.h"
 #include "ui/viewer_extension.h"
 
-using namespace toka;
-using toka::testing::colorRef;
-using toka::testing::MetafileWriter;
+namespace toka::test {
 
 namespace {
 
@@ -62,8 +60,6 @@ QByteArray programFile() {
     QFile self(QCoreApplication::applicationFilePath());
     return self.open(QIODevice::ReadOnly) ? self.readAll() : QByteArray();
 }
-
-using toka::testing::volumeAt;
 
 // Dismisses every message box that opens, as a user clicking OK, and notes
 // what it showed and the state of the viewer while it was open.
@@ -112,10 +108,7 @@ private:
     // A shown window whose tree holds the directory `sub` as its one volume,
     // selected, after a search for `searchText` in it.
     TMainForm& searched(const QString& sub, const QString& searchText) {
-        m_form = std::make_unique<TMainForm>();
-        TMainForm& form = *m_form;
-        form.show();
-        if (!QTest::qWaitForWindowExposed(&form)) qWarning("window not exposed");
+        TMainForm& form = shownMainForm(m_form);
         form.FillDrives({volumeAt(path(sub).toStdString())});
         QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
         QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
@@ -447,5 +440,7 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestViewer)
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestViewer)
 #include "test_viewer.moc"

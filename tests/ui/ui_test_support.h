@@ -1,17 +1,31 @@
 #pragma once
-// Small helpers shared by the window tests: temporary trees and volume
-// entries for the directory tree.
+// Small helpers shared by the window tests: the shown window, temporary
+// trees and volume entries for the directory tree.
 
 #include <QDir>
 #include <QFile>
 #include <QString>
 #include <QTest>
 
+#include <memory>
 #include <string>
 
 #include "platform/volumes.h"
+#include "ui/mainform.h"
 
-namespace toka::testing {
+namespace toka::test {
+
+/// A new main window in holder (the previous one goes first), shown and
+/// exposed, as the user gets it: FormShow has run.  A window the platform
+/// does not expose fails the running test, since mouse and key events could
+/// not reach it.
+inline TMainForm& shownMainForm(std::unique_ptr<TMainForm>& holder) {
+    holder.reset();
+    holder = std::make_unique<TMainForm>();
+    holder->show();
+    if (!QTest::qWaitForWindowExposed(holder.get())) QTest::qFail("the window was not exposed", __FILE__, __LINE__);
+    return *holder;
+}
 
 /// A volume node for the tree at mountPoint ("/" keeps its one slash).
 inline Volume volumeAt(const std::string& mountPoint, VolumeKind kind = VolumeKind::Fixed) {
@@ -29,4 +43,4 @@ inline void touch(const QString& path) {
     QVERIFY(file.open(QIODevice::WriteOnly));
 }
 
-} // namespace toka::testing
+} // namespace toka::test
