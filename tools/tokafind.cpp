@@ -14,8 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/paths.h"
-#include "platform/volumes.h"
+#include "platform/core/paths.h"
+#include "platform/listing/volumes.h"
 #include "search/result_row.h"
 #include "search/scan.h"
 #include "similar/simlist.h"

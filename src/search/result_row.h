@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_info.h"
+#include "platform/listing/file_info.h"
 #include "similar/real48.h"
 #include "similar/simlist.h"
 

@@ -6,10 +6,10 @@
 #include <optional>
 #include <unistd.h>
 
-#include "platform/dir_listing.h"
-#include "platform/directory_identity.h"
-#include "platform/mount_table.h"
-#include "platform/paths.h"
+#include "platform/listing/dir_listing.h"
+#include "platform/listing/directory_identity.h"
+#include "platform/listing/mount_table.h"
+#include "platform/core/paths.h"
 #include "similar/simlist.h"
 
 namespace toka {

@@ -42,7 +42,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/volumes.h"
+#include "platform/listing/volumes.h"
 
 namespace toka {
 

@@ -3,9 +3,9 @@
 #include <QTreeWidget>
 #include <vector>
 
-#include "platform/dir_listing.h"
+#include "platform/listing/dir_listing.h"
 #include "ui/display_text.h"
-#include "ui/pictures.h"
+#include "ui/tool_icons.h"
 
 namespace toka {
 

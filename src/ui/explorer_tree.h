@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/volumes.h"
+#include "platform/listing/volumes.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;

@@ -18,7 +18,7 @@
 #include "ui/explorer_tree.h"
 #include "ui/mainform.h"
 #include "ui/path_label.h"
-#include "ui/pictures.h"
+#include "ui/tool_icons.h"
 #include "ui/result_table.h"
 #include "ui/strgrdex.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/volumes.h"
+#include "platform/listing/volumes.h"
 #include "search/result_row.h"
 #include "similar/simlist.h"
 #include "ui/text_memo.h"

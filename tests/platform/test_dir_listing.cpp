@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/dir_listing.h"
-#include "platform/paths.h"
+#include "platform/listing/dir_listing.h"
+#include "platform/core/paths.h"
 #include "temp_tree.h"
 
 namespace toka::test {

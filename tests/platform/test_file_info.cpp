@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/file_info.h"
+#include "platform/listing/file_info.h"
 #include "temp_tree.h"
 
 namespace toka::test {

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/dir_listing.h"
-#include "platform/mount_table.h"
-#include "platform/pseudo_file_systems.h"
+#include "platform/listing/dir_listing.h"
+#include "platform/listing/mount_table.h"
+#include "platform/listing/pseudo_file_systems.h"
 #include "temp_tree.h"
 
 namespace toka::test {

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/volumes.h"
+#include "platform/listing/volumes.h"
 
 namespace toka::test {
 namespace {

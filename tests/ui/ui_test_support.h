@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/volumes.h"
+#include "platform/listing/volumes.h"
 #include "ui/mainform.h"
 
 namespace toka::test {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <utility>
 
-#include "platform/dir_listing.h"
+#include "platform/core/unique_fd.h"
 
 namespace toka {
 namespace {

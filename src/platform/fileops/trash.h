@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "platform/fileops/system_calls.h"
-#include "platform/sys_error.h"
+#include "platform/core/sys_error.h"
 
 namespace toka {
 

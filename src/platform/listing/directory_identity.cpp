@@ -1,4 +1,4 @@
-#include "platform/directory_identity.h"
+#include "platform/listing/directory_identity.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

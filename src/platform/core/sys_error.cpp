@@ -1,4 +1,4 @@
-#include "platform/sys_error.h"
+#include "platform/core/sys_error.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/dir_listing.h"
+#include "platform/listing/dir_listing.h"
 
 #include <cerrno>
 #include <climits>
@@ -22,16 +22,6 @@ EntryType entryTypeFromMode(mode_t mode) {
     case S_IFSOCK: return EntryType::Socket;
     default: return EntryType::Unknown;
     }
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-}
-
-void UniqueFd::reset(int fd) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = fd;
 }
 
 namespace {

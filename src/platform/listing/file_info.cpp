@@ -1,4 +1,4 @@
-#include "platform/file_info.h"
+#include "platform/listing/file_info.h"
 
 #include <climits>
 #include <fcntl.h>

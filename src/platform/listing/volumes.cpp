@@ -1,7 +1,7 @@
-#include "platform/volumes.h"
+#include "platform/listing/volumes.h"
 
-#include "platform/dir_listing.h"
-#include "platform/pseudo_file_systems.h"
+#include "platform/listing/dir_listing.h"
+#include "platform/listing/pseudo_file_systems.h"
 
 #include <algorithm>
 #include <array>

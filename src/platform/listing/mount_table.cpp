@@ -1,10 +1,10 @@
-#include "platform/mount_table.h"
+#include "platform/listing/mount_table.h"
 
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
 
-#include "platform/pseudo_file_systems.h"
-#include "platform/volumes.h"
+#include "platform/listing/pseudo_file_systems.h"
+#include "platform/listing/volumes.h"
 
 namespace toka {
 

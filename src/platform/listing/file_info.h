@@ -11,8 +11,8 @@
 #include <string_view>
 #include <sys/types.h>
 
-#include "platform/dir_listing.h"
-#include "platform/sys_error.h"
+#include "platform/listing/dir_listing.h"
+#include "platform/core/sys_error.h"
 
 namespace toka {
 

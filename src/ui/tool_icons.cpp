@@ -1,4 +1,4 @@
-#include "ui/pictures.h"
+#include "ui/tool_icons.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -15,7 +15,8 @@
 #include <string_view>
 #include <sys/types.h>
 
-#include "platform/sys_error.h"
+#include "platform/core/sys_error.h"
+#include "platform/core/unique_fd.h"
 
 namespace toka {
 
@@ -37,26 +38,6 @@ EntryType entryTypeFromMode(mode_t mode);
 constexpr bool isDotOrDotDot(std::string_view name) {
     return name == "." || name == "..";
 }
-
-/// An owned file descriptor, closed on destruction.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    int release() { int fd = m_fd; m_fd = -1; return fd; }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
 
 /// Opens the directory at path for listing (O_DIRECTORY, close-on-exec).
 /// path may be relative and longer than PATH_MAX; symbolic links on the way,

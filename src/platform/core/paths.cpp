@@ -1,4 +1,4 @@
-#include "platform/paths.h"
+#include "platform/core/paths.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "platform/pseudo_file_systems.h"
+#include "platform/listing/pseudo_file_systems.h"
 
 #include <algorithm>
 #include <array>
