@@ -1,5 +1,7 @@
 #include "platform/picture/regular_file.h"
 
+#include "platform/core/sys_error.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,29 +11,12 @@
 
 namespace toka {
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.release();
-    }
-    return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 QString systemError(const char* operation, const std::string& path) {
-    const int error = errno;
-    return QStringLiteral("%1 %2: %3")
-        .arg(QLatin1String(operation), QString::fromUtf8(path.data(), qsizetype(path.size())),
-             QString::fromLocal8Bit(std::strerror(error)));
+    return QString::fromStdString(lastError(operation, path).message());
 }
 
-LoadResult<FileDescriptor> openRegularFile(const std::string& path) {
-    using Result = LoadResult<FileDescriptor>;
+LoadResult<UniqueFd> openRegularFile(const std::string& path) {
+    using Result = LoadResult<UniqueFd>;
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0)
         return Result::failure(systemError("stat", path));
@@ -39,7 +24,7 @@ LoadResult<FileDescriptor> openRegularFile(const std::string& path) {
         errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
         return Result::failure(systemError("open", path));
     }
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0)
         return Result::failure(systemError("open", path));
     if (::fstat(fd.get(), &status) != 0)

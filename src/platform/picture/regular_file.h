@@ -8,37 +8,17 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/core/unique_fd.h"
 #include "platform/picture/load_result.h"
 
 namespace toka {
-
-/// An open file descriptor, closed on destruction.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : m_fd(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(other.release()) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor();
-
-    int get() const { return m_fd; }
-    int release() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 /// Opens `path` for reading when it is a regular file (a symbolic link to
 /// one counts).  A directory, FIFO, device or socket fails without being
 /// opened; the type is checked again on the open descriptor, which is opened
 /// non-blocking, so a file swapped for a FIFO in between cannot block either.
 /// The error names the operation, the path and the system's reason.
-LoadResult<FileDescriptor> openRegularFile(const std::string& path);
+LoadResult<UniqueFd> openRegularFile(const std::string& path);
 
 /// Reads from `fd` until end of file, a NUL byte when `stopAtNul`, or more
 /// than `limit` bytes.  `tooLong` tells the last case apart (the bytes are
@@ -46,7 +26,8 @@ LoadResult<FileDescriptor> openRegularFile(const std::string& path);
 LoadResult<QByteArray> readUpTo(int fd, const std::string& path, std::size_t limit, bool stopAtNul,
                                 bool& tooLong);
 
-/// "operation path: reason" for the current errno.
+/// The current errno as a load error: "operation path: reason", the text
+/// of SysError::message.
 QString systemError(const char* operation, const std::string& path);
 
 }  // namespace toka
