@@ -227,10 +227,8 @@ void FileOpDialogs::finish() {
     m_progressDialog = nullptr;
 }
 
-FileOpResult runFileOperation(QWidget* parent, const std::vector<std::string>& paths, int code,
+FileOpResult runFileOperation(QWidget* parent, const std::vector<std::string>& paths, FileOpKind kind,
                               const std::string& destination, SystemCalls& system) {
-    if (code < 0 || code > 2) return {};
-    const auto kind = static_cast<FileOpKind>(code);
     FileOpDialogs dialogs(parent, kind);
     FileOperation operation(dialogs, system);
     FileOpResult result = operation.run(paths, kind, destination);

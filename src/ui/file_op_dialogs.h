@@ -84,10 +84,10 @@ private:
 /// FileOpDialogs under parent, and returns when it is done or cancelled.
 /// paths: full paths as bytes, in the order to work on; destination: a
 /// directory path ending in "/" (not looked at for delete).  An empty list
-/// returns at once and asks nothing.  A code other than 0, 1, 2 does nothing.
+/// returns at once and asks nothing.
 /// The caller shows whatever follows (the window's "result may have changed"
 /// box).  system: the engine's system calls, replaced only in tests.
-FileOpResult runFileOperation(QWidget* parent, const std::vector<std::string>& paths, int code,
+FileOpResult runFileOperation(QWidget* parent, const std::vector<std::string>& paths, FileOpKind kind,
                               const std::string& destination,
                               SystemCalls& system = posixSystemCalls());
 

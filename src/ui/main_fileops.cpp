@@ -51,10 +51,12 @@ std::vector<std::string> TMainForm::markedPaths() const {
 }
 
 void TMainForm::DoFileOperation(int code) {
-    performFileOperation(markedPaths(), code, selectedDirectory());
+    // The design's operation codes: 0 copy, 1 move, 2 delete.
+    if (code < 0 || code > 2) return;
+    performFileOperation(markedPaths(), static_cast<FileOpKind>(code), selectedDirectory());
 }
 
-void TMainForm::performFileOperation(const std::vector<std::string>& paths, int code,
+void TMainForm::performFileOperation(const std::vector<std::string>& paths, FileOpKind kind,
                                      const std::string& destination) {
     // One operation at a time: the menu items stay usable during a search,
     // and the engine's dialogs process events while it works, so a second
@@ -65,15 +67,13 @@ void TMainForm::performFileOperation(const std::vector<std::string>& paths, int 
     // Copy and move need a directory chosen in the tree.  Until then the
     // label shows its placeholder and the destination is "": said as it is,
     // not as a folder "" that does not exist, and nothing is touched.
-    const bool needsDestination =
-        code == static_cast<int>(FileOpKind::Copy) || code == static_cast<int>(FileOpKind::Move);
-    if (needsDestination && destination.empty()) {
-        QMessageBox::warning(this, FileOpDialogs::titleOf(static_cast<FileOpKind>(code)),
+    if (kind != FileOpKind::Delete && destination.empty()) {
+        QMessageBox::warning(this, FileOpDialogs::titleOf(kind),
                              QStringLiteral("Select the destination folder in the directory tree first."));
         return;
     }
-    if (m_fileOperationRunner) m_fileOperationRunner(paths, code, destination);
-    else runFileOperation(this, paths, code, destination);
+    if (m_fileOperationRunner) m_fileOperationRunner(paths, kind, destination);
+    else runFileOperation(this, paths, kind, destination);
     showResultChangedWarning();
 }
 
@@ -111,7 +111,7 @@ void TMainForm::moveRowsToTrash(const std::vector<std::string>& paths) {
     // What has no trash on its volume is deleted only through the window's
     // delete, with its own confirmation and progress; it shows the warning.
     if (!toDelete.empty())
-        performFileOperation(toDelete, static_cast<int>(FileOpKind::Delete), selectedDirectory());
+        performFileOperation(toDelete, FileOpKind::Delete, selectedDirectory());
     else
         showResultChangedWarning();
 }
@@ -163,9 +163,9 @@ void TMainForm::ExplorerDragDrop(QTreeWidgetItem* node, bool move) {
     Explorer->setCurrentItem(node);
     const std::vector<std::string> paths = markedPaths();
     const std::string destination = GetNodePath(node);
-    const int code = static_cast<int>(move ? FileOpKind::Move : FileOpKind::Copy);
+    const FileOpKind kind = move ? FileOpKind::Move : FileOpKind::Copy;
     QMetaObject::invokeMethod(
-        this, [this, paths, code, destination] { performFileOperation(paths, code, destination); },
+        this, [this, paths, kind, destination] { performFileOperation(paths, kind, destination); },
         Qt::QueuedConnection);
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fileops/file_op_questions.h"
 #include "platform/listing/volumes.h"
 #include "search/result_row.h"
 #include "similar/simlist.h"
@@ -96,7 +97,7 @@ public:
 
     /// Runs one copy (0), move (1) or delete (2) of paths into destination.
     using FileOperationRunner =
-        std::function<void(const std::vector<std::string>& paths, int code, const std::string& destination)>;
+        std::function<void(const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination)>;
     /// Replaces the engine and its dialogs behind every file operation of
     /// the window; an empty runner brings them back.
     void setFileOperationRunner(FileOperationRunner runner);
@@ -234,7 +235,7 @@ private:
     void setSearchControlsEnabled(bool idle);
 
     void connectFileActions();
-    void performFileOperation(const std::vector<std::string>& paths, int code, const std::string& destination);
+    void performFileOperation(const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination);
     void showResultChangedWarning();
     void openResultRow(int row);
     void moveRowsToTrash(const std::vector<std::string>& paths);

@@ -202,7 +202,7 @@ private slots:
         }
         QVERIFY(QDir().mkpath(m_source + "/folder/inner"));
         DialogScript script({answer});
-        const FileOpResult result = runFileOperation(nullptr, paths, 2, bytes(m_destination + "/"));
+        const FileOpResult result = runFileOperation(nullptr, paths, FileOpKind::Delete, bytes(m_destination + "/"));
         QCOMPARE(script.texts.size(), 1);
         QVERIFY2(script.texts[0].startsWith(question + "\n"), qPrintable(script.texts[0]));
         QVERIFY(script.texts[0].contains("cannot be restored"));
@@ -238,7 +238,7 @@ private slots:
             paths.push_back(bytes(m_source + "/" + name));
         }
         DialogScript script(answers);
-        runFileOperation(nullptr, paths, 0, bytes(m_destination + "/"));
+        runFileOperation(nullptr, paths, FileOpKind::Copy, bytes(m_destination + "/"));
         QCOMPARE(script.texts.size(), asked);
         QCOMPARE(script.unexpected, 0);
         QVERIFY2(script.texts[0].startsWith(QString("An item named \"a\" already exists in \"%1\".")
@@ -273,7 +273,7 @@ private slots:
         make(m_source + "/x", sourceIsFolder, "new");
         make(m_destination + "/x", existingIsFolder, "kept");
         DialogScript script({"replace"});
-        runFileOperation(nullptr, {bytes(m_source + "/x")}, 0, bytes(m_destination + "/"));
+        runFileOperation(nullptr, {bytes(m_source + "/x")}, FileOpKind::Copy, bytes(m_destination + "/"));
         QCOMPARE(script.replaceLabels, QStringList{label});
         QCOMPARE(QFileInfo(m_destination + "/x").isDir(), sourceIsFolder);
         if (sourceIsFolder && existingIsFolder)
@@ -304,7 +304,7 @@ private slots:
         toka::SystemCalls& system = fault == "denied" ? unreadable : toka::posixSystemCalls();
         DialogScript script({answer});
         const FileOpResult result = runFileOperation(
-            nullptr, {bytes(first), bytes(m_source + "/second")}, 0, bytes(m_destination + "/"), system);
+            nullptr, {bytes(first), bytes(m_source + "/second")}, FileOpKind::Copy, bytes(m_destination + "/"), system);
         QCOMPARE(script.texts.size(), 1);
         QVERIFY2(script.texts[0].contains(message), qPrintable(script.texts[0]));
         QVERIFY2(script.texts[0].contains(first), qPrintable(script.texts[0]));
@@ -327,7 +327,7 @@ private slots:
         writeFile(QFile::encodeName(m_source + "/one"), "1");
         writeFile(QFile::encodeName(m_source + "/two"), "2");
         DialogScript script({"ok"});
-        runFileOperation(nullptr, {bytes(m_source + "/one"), bytes(m_source + "/two")}, 1,
+        runFileOperation(nullptr, {bytes(m_source + "/one"), bytes(m_source + "/two")}, FileOpKind::Move,
                          bytes(destination + "/"));
         QCOMPARE(script.texts.size(), 1);  // one message for the whole list
         QCOMPARE(script.unexpected, 0);
@@ -405,7 +405,7 @@ private slots:
         SlowWrites system;
         DialogScript script({"replace"}, /*cancelProgress=*/true);
         const FileOpResult result =
-            runFileOperation(nullptr, {bytes(m_source + "/big")}, 0, bytes(m_destination + "/"), system);
+            runFileOperation(nullptr, {bytes(m_source + "/big")}, FileOpKind::Copy, bytes(m_destination + "/"), system);
         QVERIFY(result.cancelled);
         QVERIFY2(script.progressShownAfterMs >= 500, qPrintable(QString::number(script.progressShownAfterMs)));
         // The replaced file is untouched and the half copy is gone.

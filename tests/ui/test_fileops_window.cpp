@@ -29,7 +29,7 @@ constexpr int kFiles = 6;
 
 struct Call {
     std::vector<std::string> paths;
-    int code;
+    int code; ///< the design's operation code of the kind handed over
     std::string destination;
 };
 
@@ -88,9 +88,9 @@ private:
         QTest::keyClick(menu, itemKey);
     }
     void recordCalls() {
-        m_form->setFileOperationRunner([this](const std::vector<std::string>& paths, int code,
+        m_form->setFileOperationRunner([this](const std::vector<std::string>& paths, FileOpKind kind,
                                               const std::string& destination) {
-            m_calls.push_back({paths, code, destination});
+            m_calls.push_back({paths, static_cast<int>(kind), destination});
         });
     }
 
@@ -213,7 +213,7 @@ private slots:
 
     void noSecondOperationInsideTheFirst() {
         int nested = 0;
-        m_form->setFileOperationRunner([&](const std::vector<std::string>&, int, const std::string&) {
+        m_form->setFileOperationRunner([&](const std::vector<std::string>&, FileOpKind, const std::string&) {
             if (++nested == 1) chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_D);
         });
         m_form->WarningSearchResultChanged1->trigger();
@@ -259,6 +259,16 @@ private slots:
         QTest::mouseMove(viewport, rowCenter(pressRow) + QPoint(0, 3 * QApplication::startDragDistance()));
         QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, rowCenter(5));
         QCOMPARE(markedRows(), marksAfter);
+    }
+
+    // Only the design's three codes name an operation.
+    void unknownCodeDoesNothing() {
+        recordCalls();
+        markRows({2});
+        BoxWatcher watcher;
+        for (int code : {-1, 3}) m_form->DoFileOperation(code);
+        QCOMPARE(m_calls.size(), std::size_t(0));
+        QCOMPARE(watcher.boxes, QStringList{});
     }
 
     // The offscreen platform runs no drag loop: the tree gets the events a
