@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ios>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "metafile_writer.h"
 #include "platform/picture/wmf_player.h"
+#include "platform/picture/wmf_reader.h"
 
 namespace toka::test {
 namespace {
@@ -517,6 +519,33 @@ TEST(PlayerLimits, BusyOrdinaryDrawingFitsTheBudget) {
         m.textOut(i * 31 % 7500, i * 17 % 5800, "Label of twenty char");
     const auto image = loadMetafile(m.placeable(0, 0, 8000, 6000, 960));
     EXPECT_TRUE(image.ok()) << image.error().toStdString();
+}
+
+// Every record the player plays (all but the four that take no parameters)
+// reads them through the bounds checks: without any, it is damaged.
+TEST(PlayerRecords, EveryPlayedRecordChecksItsParameters) {
+    using namespace toka::wmf;
+    for (const std::uint16_t function :
+         {SetMapMode, SetWindowOrg, SetWindowExt, SetViewportOrg, SetViewportExt, OffsetWindowOrg,
+          OffsetViewportOrg, ScaleWindowExt, ScaleViewportExt, SetBkColor, SetTextColor, SetBkMode,
+          SetPolyFillMode, SetTextAlign, RestoreDC, MoveTo, IntersectClipRect, ExcludeClipRect, OffsetClipRgn,
+          SelectObject, SelectPalette, SetPaletteEntries, DeleteObject, CreatePenIndirect, CreateBrushIndirect,
+          CreateFontIndirect, CreatePalette, DibCreatePatternBrush, LineTo, Polygon, Polyline, PolyPolygon,
+          Rectangle, Ellipse, RoundRect, Arc, Pie, Chord, SetPixel, PatBlt, TextOut, ExtTextOut, BitBlt,
+          StretchBlt, DibBitBlt, DibStretchBlt, StretchDib, SetDibToDev})
+        EXPECT_FALSE(loadMetafile(canvas(10, 10, kRed).record(function, {}).plain()).ok())
+            << std::hex << function;
+}
+
+// Records are told apart by the whole function number: one that shares only
+// the low byte with a played record (Rectangle, Polygon, TextOut, LineTo) is
+// unknown and skipped.
+TEST(PlayerRecords, NumbersSharingOnlyTheLowByteAreSkipped) {
+    for (const std::uint16_t function : {0x001B, 0x0124, 0x0621, 0x0A13}) {
+        const auto image = loadMetafile(canvas(10, 10, kRed).record(function, {}).rectangle(0, 0, 10, 10).plain());
+        ASSERT_TRUE(image.ok()) << std::hex << function << ": " << image.error().toStdString();
+        EXPECT_EQ(image.value().pixel(5, 5), red) << std::hex << function;
+    }
 }
 
 // Objects beyond the table the header announces are lost, and selecting
