@@ -213,3 +213,75 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(kCases),
 
 } // namespace
 } // namespace toka::test
+
+namespace toka::test {
+namespace {
+
+/// Someone who may write into the destination swaps each new node for a
+/// symbolic link to `target` right after it was made.
+struct NodeSwappingSystem : FaultySystem {
+    std::string target;
+    int mknodAt(int dirFd, const char* name, mode_t mode, dev_t device) override {
+        const int result = SystemCalls::mknodAt(dirFd, name, mode, device);
+        if (result == 0 && ::unlinkat(dirFd, name, 0) == 0) ::symlinkat(target.c_str(), dirFd, name);
+        return result;
+    }
+};
+
+TEST(NewNodes, OnlyTheCreatedNodeGetsTheSourcesMode) {
+    for (const char* source : {"pipe", "folder/pipe"}) {
+        SCOPED_TRACE(source);
+        TempDir root;
+        writeFile(root / "victim", "not yours", 0600);
+        std::filesystem::create_directories(root / "src/folder");
+        std::filesystem::create_directories(root / "dest");
+        for (const char* pipe : {"src/pipe", "src/folder/pipe"}) {
+            ::mkfifo((root / pipe).c_str(), 0600);
+            ::chmod((root / pipe).c_str(), 0777); // the umask kept it from mkfifo
+        }
+        NodeSwappingSystem system;
+        system.target = root / "victim";
+        ScriptedQuestions questions;
+        questions.everyFailure = FailureAction::Skip;
+        const std::string top = std::string(source) == "pipe" ? "pipe" : "folder";
+        const FileOpResult result =
+            FileOperation(questions, system).run({root / ("src/" + top)}, FileOpKind::Copy, root / "dest/");
+
+        EXPECT_EQ(lstatOf(root / "victim").st_mode & 07777, 0600u);
+        EXPECT_EQ(result.itemsSkipped, 1u);
+        EXPECT_EQ(questions.failuresAsked.size(), 1u);
+        EXPECT_FALSE(exists(root / ("dest/" + std::string(source))));
+        EXPECT_EQ(temporaryItems(root.path()), std::vector<std::string>{});
+    }
+}
+
+TEST(Discard, GivesReadPermissionBackOnlyToItsOwnFolder) {
+    TempDir root;
+    writeFile(root / "src/folder/file", "x");
+    std::filesystem::create_directories(root / "dest");
+    std::filesystem::create_directories(root / "victim");
+    ::chmod((root / "victim").c_str(), 0755);
+    // The flush fails, so the new folder is discarded; its first open then
+    // finds no read permission, and by then a link to "victim" has its name.
+    FaultySystem system;
+    bool flushFailed = false, swapped = false;
+    system.fault = [&](Call call, const std::string& name, const std::string&) {
+        if (call == Call::SyncFs) return flushFailed = true, EIO;
+        if (call != Call::Open || !flushFailed || !isTempName(name) || swapped) return 0;
+        swapped = true;
+        ::rename((root / ("dest/" + name)).c_str(), (root / "aside").c_str());
+        ::symlink((root / "victim").c_str(), (root / ("dest/" + name)).c_str());
+        return EACCES;
+    };
+    ScriptedQuestions questions;
+    questions.everyFailure = FailureAction::Skip;
+    FileOperation(questions, system).run({root / "src/folder"}, FileOpKind::Copy, root / "dest/");
+
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(lstatOf(root / "victim").st_mode & 07777, 0755u);
+    ASSERT_EQ(questions.errorsShown.size(), 1u); // the link stays under the hidden name
+    EXPECT_EQ(questions.errorsShown[0].kind, FailureKind::LeftOver);
+}
+
+} // namespace
+} // namespace toka::test

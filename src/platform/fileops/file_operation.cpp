@@ -472,16 +472,11 @@ Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::str
     if (S_ISDIR(status.st_mode))
         return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath,
                              flush, copied);
-    Outcome outcome =
+    const Outcome outcome =
         S_ISLNK(status.st_mode)
             ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName, pickTempName, destPath)
             : copyNode(status, destDirFd, newName, pickTempName, destPath);
-    if (outcome == Outcome::Done) {
-        // Times of the new link or node; the file system may not keep them.
-        const struct timespec times[2] = {status.st_atim, status.st_mtim};
-        m_system.utimensAt(destDirFd, newName.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        if (copied) copied->insert(idOf(status));
-    }
+    if (outcome == Outcome::Done && copied) copied->insert(idOf(status));
     return outcome;
 }
 
@@ -625,6 +620,10 @@ Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::st
     };
     if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
+    // Times of the link itself (never of what it points to); the file system
+    // may not keep them.
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    m_system.utimensAt(destDirFd, newName.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return Outcome::Done;
 }
 
@@ -639,7 +638,24 @@ Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& 
     };
     if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
-    m_system.fchmodAt(destDirFd, newName.c_str(), status.st_mode & 01777);
+    // Mode and times go through a descriptor of the node itself, opened
+    // without following a link: whoever may write into the destination could
+    // have put a link to another file under the name by now, and a chmod by
+    // name would give that file the source's mode.
+    Fd node(m_system, m_system.openAt(destDirFd, newName.c_str(), O_PATH | O_NOFOLLOW));
+    struct stat made {};
+    if (!node.isOpen() || m_system.fstat(node.get(), &made) < 0 ||
+        (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
+        const int error = !node.isOpen() || made.st_mode == 0 ? errno
+                          : S_ISLNK(made.st_mode)             ? ELOOP
+                                                              : EEXIST;
+        node.reset();
+        m_system.unlinkAt(destDirFd, newName.c_str(), 0); // whatever stands under our name
+        return fail(FailureKind::SystemError, "create", destPath, error);
+    }
+    m_system.fchmod(node.get(), status.st_mode & 01777);
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    m_system.futimens(node.get(), times);
     return Outcome::Done;
 }
 
@@ -783,9 +799,16 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
 
     Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (!dir.isOpen() && errno == EACCES && mode == RemoveMode::Discard) {
-        // Our own copy of a folder without read permission: give it back.
-        m_system.fchmodAt(parentFd, name.c_str(), 0700);
-        dir = Fd(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        // Our own copy of a folder without read permission: give it back,
+        // through a descriptor of that very folder (a chmod by name would
+        // follow a link put in its place).
+        Fd folder(m_system, m_system.openAt(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW));
+        struct stat seen {};
+        if (folder.isOpen() && m_system.fstat(folder.get(), &seen) == 0 && idOf(seen) == idOf(status) &&
+            m_system.fchmod(folder.get(), 0700) == 0)
+            dir = Fd(m_system, m_system.openAt(folder.get(), ".", O_RDONLY | O_DIRECTORY));
+        else
+            errno = EACCES;
     }
     if (!dir.isOpen()) return failure(FailureKind::SystemError, "open", errno);
     struct stat opened {};

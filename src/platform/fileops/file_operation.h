@@ -37,8 +37,10 @@
 // Kept on copies: contents, the permission bits (set-user-ID and
 // set-group-ID dropped, as the copy belongs to the user), access and
 // modification times, symbolic links as links, FIFOs and sockets as new
-// nodes (device nodes where the user may create them).  Not kept: owner,
-// extended attributes, hard links between copied files.
+// nodes (device nodes where the user may create them; their mode is set
+// through a descriptor of the new node, never by a name that someone could
+// have turned into a link meanwhile).  Not kept: owner, extended attributes,
+// hard links between copied files.
 //
 // Limits: each level of a folder tree holds one or two open descriptors, so
 // a tree deeper than about half the descriptor limit fails with EMFILE at

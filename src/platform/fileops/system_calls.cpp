@@ -71,14 +71,30 @@ int SystemCalls::renameAt(int oldDirFd, const char* oldName, int newDirFd, const
     return ::renameat2(oldDirFd, oldName, newDirFd, newName, flags);
 }
 
-int SystemCalls::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+namespace {
 
-int SystemCalls::fchmodAt(int dirFd, const char* name, mode_t mode) {
-    return ::fchmodat(dirFd, name, mode, 0);
+/// The path through which the kernel reaches exactly the node open as fd.
+std::string descriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+bool isPathDescriptor(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_PATH) != 0;
+}
+
+} // namespace
+
+int SystemCalls::fchmod(int fd, mode_t mode) {
+    if (::fchmod(fd, mode) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    // An O_PATH descriptor allows no fchmod; its /proc link leads to the very
+    // node (the way glibc's fchmodat with AT_SYMLINK_NOFOLLOW does it).
+    return ::chmod(descriptorPath(fd).c_str(), mode);
 }
 
 int SystemCalls::futimens(int fd, const struct timespec times[2]) {
-    return ::futimens(fd, times);
+    if (::futimens(fd, times) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    return ::utimensat(AT_FDCWD, descriptorPath(fd).c_str(), times, 0);
 }
 
 int SystemCalls::utimensAt(int dirFd, const char* name, const struct timespec times[2],

@@ -38,8 +38,11 @@ public:
     /// renameat2(2); flags 0, RENAME_NOREPLACE or RENAME_EXCHANGE.
     virtual int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName,
                          unsigned flags);
+    /// fchmod and futimens also take a descriptor opened with O_PATH, so that
+    /// a node that cannot be opened for reading (a socket, a device, a folder
+    /// without read permission) is changed without its name being looked up
+    /// again: nothing put in its place meanwhile is touched.
     virtual int fchmod(int fd, mode_t mode);
-    virtual int fchmodAt(int dirFd, const char* name, mode_t mode);
     virtual int futimens(int fd, const struct timespec times[2]);
     virtual int utimensAt(int dirFd, const char* name, const struct timespec times[2], int flags);
     virtual int fsync(int fd);
