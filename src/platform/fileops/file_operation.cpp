@@ -15,6 +15,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/fileops/file_identity.h"
+
 namespace toka {
 namespace {
 
@@ -181,6 +183,9 @@ private:
                        bool replace, bool oldIsDirectory);
 
     // ----- remove -----
+    /// Removes the entry `name` of parentFd with everything below it, never
+    /// following a link nor entering a mount point.  only (mode Copied): the
+    /// entries that may go.
     Outcome removeEntry(int parentFd, const std::string& name, const std::string& path,
                         dev_t device, RemoveMode mode, const std::set<FileId>* only);
     /// Removes the engine's own item `name` of dirFd (a temporary item, or the
@@ -374,7 +379,11 @@ Outcome Worker::deleteItem(const std::string& path) {
     struct stat status {};
     if (m_system.fstatAt(parentFd.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
         return failSource("delete", path, errno);
-    const Outcome outcome = removeEntry(parentFd.get(), source.name, path, status.st_dev,
+    // Everything removed lies on the parent's file system: a folder on another
+    // is a mount point.
+    struct stat parent {};
+    m_system.fstat(parentFd.get(), &parent);
+    const Outcome outcome = removeEntry(parentFd.get(), source.name, path, parent.st_dev,
                                         RemoveMode::Delete, nullptr);
     return outcome == Outcome::Partial ? Outcome::Skipped : outcome;
 }
@@ -762,7 +771,9 @@ Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::str
     // entry by entry as far as it was copied.  The removal does not look at
     // Cancel, so that a cancelled move leaves no half-removed source behind
     // a complete copy.
-    const Outcome removed = removeEntry(srcDirFd, name, srcPath, status.st_dev,
+    struct stat parent {};
+    m_system.fstat(srcDirFd, &parent);
+    const Outcome removed = removeEntry(srcDirFd, name, srcPath, parent.st_dev,
                                         RemoveMode::Copied, &copied);
     return worse(outcome, removed);
 }
@@ -795,8 +806,6 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
             return failure(FailureKind::SystemError, "remove", errno);
         return Outcome::Done;
     }
-    if (status.st_dev != device) return failure(FailureKind::OtherFileSystem, "remove", 0);
-
     Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (!dir.isOpen() && errno == EACCES && mode == RemoveMode::Discard) {
         // Our own copy of a folder without read permission: give it back,
@@ -814,6 +823,8 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
     struct stat opened {};
     if (m_system.fstat(dir.get(), &opened) < 0 || idOf(opened) != idOf(status))
         return failure(FailureKind::Vanished, "remove", ENOENT); // replaced since we looked
+    if (isMountPoint(m_system, dir.get(), opened, device))
+        return failure(FailureKind::MountPoint, "remove", EBUSY);
     if (mode == RemoveMode::Discard && (opened.st_mode & 0700) != 0700)
         m_system.fchmod(dir.get(), 0700);
     std::vector<std::string> names;
@@ -838,8 +849,10 @@ void Worker::discard(int dirFd, const std::string& name, const std::string& sibl
     struct stat status {};
     if (m_system.fstatAt(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0 && errno == ENOENT)
         return;
+    struct stat parent {};
+    m_system.fstat(dirFd, &parent);
     m_discardError = 0;
-    if (removeEntry(dirFd, name, name, status.st_dev, RemoveMode::Discard, nullptr) == Outcome::Done)
+    if (removeEntry(dirFd, name, name, parent.st_dev, RemoveMode::Discard, nullptr) == Outcome::Done)
         return;
     // Name the hidden item where the user can find it.
     reportLeftOver(sibling.substr(0, sibling.rfind('/') + 1) + name, m_discardError);

@@ -29,9 +29,13 @@
 //   and inode up the destination's ".." chain, so bind mounts and symbolic
 //   links in the path do not fool it) and of an item onto itself are refused
 //   through askFailure.
-// - Delete opens every directory with O_NOFOLLOW relative to its parent and
-//   removes with unlinkat, so it never follows a symbolic link, and it does
-//   not descend into a directory of another file system (a mount point).
+// - Every removal (delete, the sources of a move, a replaced or temporary
+//   item) opens each directory with O_NOFOLLOW relative to its parent and
+//   removes with unlinkat, so it never follows a symbolic link, and it never
+//   descends into a mount point: a directory of another file system or the
+//   root of any mount, bind mounts of the same file system included (statx,
+//   STATX_ATTR_MOUNT_ROOT; kernels before 5.8 show other devices only).  The
+//   mount stays untouched, with everything in it, and is reported.
 // - A source that vanished is a failure of that item only.
 //
 // Kept on copies: contents, the permission bits (set-user-ID and
