@@ -76,5 +76,36 @@ TEST_F(MountPointTest, RemovalLeavesEveryMountAndItsContentsAlone) {
     EXPECT_EQ(snapshot(at("precious")), (Tree{{"p1", {'f', "k"}}, {"pd", {'d', {}}}}));
 }
 
+TEST_F(MountPointTest, AFolderThatCannotGoKeepsItsHiddenNameInTheDestination) {
+    for (FileOpKind kind : {FileOpKind::Move, FileOpKind::Copy}) {
+        SCOPED_TRACE(kind == FileOpKind::Move ? "move" : "copy");
+        writeFile(at("elsewhere/e"), "mounted");
+        writeFile(at("y1/f"), "the file");
+        writeFile(at("y2/f/plain"), "goes with the folder");
+        std::filesystem::create_directories(at("y2/f/m"));
+        m_mounts.bind(at("elsewhere"), at("y2/f/m"));
+        questions.existsReplies = {{ExistsAction::Replace}};
+        questions.errorsShown.clear();
+
+        FileOperation(questions).run({at("y1/f")}, kind, at("y2/"));
+
+        EXPECT_EQ(readFile(at("y2/f")), "the file");
+        EXPECT_EQ(exists(at("y1/f")), kind == FileOpKind::Copy);
+        if (kind == FileOpKind::Copy) {
+            EXPECT_EQ(readFile(at("y1/f")), "the file");
+        }
+        const std::vector<std::string> leftOver = temporaryItems(at("y2"));
+        ASSERT_EQ(leftOver.size(), 1u); // the old folder, beside the new file
+        EXPECT_EQ(leftOver[0].find('/'), std::string::npos);
+        ASSERT_EQ(questions.errorsShown.size(), 1u);
+        EXPECT_EQ(questions.errorsShown[0].kind, FailureKind::LeftOver);
+        EXPECT_EQ(questions.errorsShown[0].path, at("y2/" + leftOver[0]));
+        EXPECT_EQ(readFile(at("elsewhere/e")), "mounted");
+        ASSERT_EQ(::umount2(at("y2/" + leftOver[0] + "/m").c_str(), MNT_DETACH), 0);
+        std::filesystem::remove_all(at("y1"));
+        std::filesystem::remove_all(at("y2"));
+    }
+}
+
 } // namespace
 } // namespace toka::test

@@ -898,17 +898,22 @@ int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDir
 int Worker::renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
                             int newDirFd, const std::string& newName, const std::string& newPath) {
     // A folder and a non-folder cannot replace each other in one plain rename.
-    // An atomic exchange puts the new item in place and the old one where the
-    // new one was, from where it is removed; if the exchange fails, nothing
-    // has changed.
-    if (m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(),
-                          RENAME_EXCHANGE) == 0) {
-        discard(oldDirFd, oldName, oldPath);
-        return 0;
+    // Within one directory (a finished copy under its temporary name) an
+    // atomic exchange puts the new item in place and the old one under the
+    // temporary name, from where it is removed; if the exchange fails, nothing
+    // has changed.  Between two directories (a move) an exchange would put
+    // the old item into the source directory under the moved item's name,
+    // for good should it not all go.
+    if (oldDirFd == newDirFd) {
+        if (m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(),
+                              RENAME_EXCHANGE) == 0) {
+            discard(oldDirFd, oldName, oldPath);
+            return 0;
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
     }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
-    // No exchange on this file system: the existing item steps aside under a
-    // temporary name, and goes only once the new one is in place.
+    // The existing item steps aside under a temporary name in its own
+    // directory, and goes only once the new one is in place.
     std::string aside;
     if (createUnderTempName(aside, [&](const std::string& candidate) {
             return renameNoReplace(newDirFd, newName, newDirFd, candidate);

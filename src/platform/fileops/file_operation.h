@@ -17,9 +17,12 @@
 // - Without a replacement the final rename refuses to replace
 //   (RENAME_NOREPLACE).  A replaced file or link goes in the same atomic
 //   rename.  Where a folder and a non-folder replace each other, the existing
-//   item is first renamed aside to a temporary name, the new one renamed into
-//   place (the old one is renamed back if that fails) and only then the old
-//   one removed.  Replace on two folders merges (see ExistsAction).
+//   item is first renamed aside to a temporary name in its own directory, the
+//   new one renamed into place (the old one is renamed back if that fails)
+//   and only then the old one removed; for a finished copy one atomic
+//   exchange with its temporary item does the first two steps.  What of the
+//   old item cannot be removed stays under its temporary name, beside the
+//   new one.  Replace on two folders merges (see ExistsAction).
 // - A move within one file system is a rename.  Where the rename answers
 //   EXDEV, the item is copied completely, renamed into place and flushed,
 //   and only then are the source entries removed: exactly those that were
