@@ -4,6 +4,12 @@
 
 namespace toka {
 
+bool FileStamp::operator==(const FileStamp& other) const {
+    return size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
+           changed.tv_nsec == other.changed.tv_nsec;
+}
+
 bool isMountPoint(SystemCalls& system, int fd, const struct stat& status, dev_t parentDevice) {
     if (status.st_dev != parentDevice) return true;
     struct statx extended {};

@@ -15,6 +15,9 @@ std::string FileOpFailure::describe() const {
         return quoted + " cannot be copied or moved onto itself.";
     case FailureKind::MountPoint:
         return quoted + " is a mount point: it and everything in it stay untouched.";
+    case FailureKind::ChangedDuringMove:
+        return quoted + " changed while it was being moved. It stays where it was; "
+                        "the copy made before the change is at the destination.";
     case FailureKind::InvalidSource:
         return quoted + " does not name a file or folder.";
     case FailureKind::DestinationMissing:

@@ -44,6 +44,8 @@ enum class FailureKind {
     OntoItself,             ///< an item copied or moved onto itself
     MountPoint,             ///< removal reached a mount point (any file system, bind mounts
                             ///< too): it and everything in it stay untouched
+    ChangedDuringMove,      ///< a source changed after its copy began: the move keeps it, and
+                            ///< the copy made before the change
     InvalidSource,          ///< the path names no item ("", "/", ending in "." or "..")
     DestinationMissing,     ///< the destination directory does not exist
     DestinationNotDirectory,///< the destination exists but is not a directory

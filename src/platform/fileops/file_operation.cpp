@@ -34,14 +34,6 @@ constexpr int kTempAttempts = 100;
 
 using Clock = std::chrono::steady_clock;
 
-struct FileId {
-    dev_t device;
-    ino_t inode;
-    auto operator<=>(const FileId&) const = default;
-};
-
-FileId idOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
-
 /// What became of one entry.
 enum class Outcome {
     Done,      ///< completely
@@ -120,7 +112,7 @@ ItemInfo infoOf(const std::string& path, const struct stat& status) {
 /// How removeEntry treats what it meets.
 enum class RemoveMode {
     Delete,  ///< the user's delete: progress, cancel, a question on each failure
-    Copied,  ///< sources of a finished cross-device move: only entries in the copied set
+    Copied,  ///< sources of a finished cross-device move: only unchanged entries of the copied set
     Discard, ///< the engine's own temporary item, or the item the user chose to replace:
              ///< no questions, no cancel; the caller reports what is left over
 };
@@ -157,13 +149,13 @@ private:
     Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
                        const struct stat& status, int destDirFd, std::string& newName,
                        bool pickTempName, const std::string& destPath, bool flush,
-                       std::set<FileId>* copied);
+                       CopiedItems* copied);
     Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
                      int destDirFd, std::string& newName, bool pickTempName,
-                     const std::string& destPath, bool flush, std::set<FileId>* copied);
+                     const std::string& destPath, bool flush, CopiedItems* copied);
     Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
                           int destDirFd, std::string& newName, bool pickTempName,
-                          const std::string& destPath, bool flush, std::set<FileId>* copied);
+                          const std::string& destPath, bool flush, CopiedItems* copied);
     Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
                         const struct stat& status, int destDirFd, std::string& newName,
                         bool pickTempName, const std::string& destPath);
@@ -187,7 +179,7 @@ private:
     /// following a link nor entering a mount point.  only (mode Copied): the
     /// entries that may go.
     Outcome removeEntry(int parentFd, const std::string& name, const std::string& path,
-                        dev_t device, RemoveMode mode, const std::set<FileId>* only);
+                        dev_t device, RemoveMode mode, CopiedItems* only);
     /// Removes the engine's own item `name` of dirFd (a temporary item, or the
     /// item the user chose to replace) without questions; what is left over is
     /// reported once, located by `sibling`, a path in the same directory.
@@ -472,7 +464,7 @@ Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::stri
 Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
                            const struct stat& status, int destDirFd, std::string& newName,
                            bool pickTempName, const std::string& destPath, bool flush,
-                           std::set<FileId>* copied) {
+                           CopiedItems* copied) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = srcPath;
     if (S_ISREG(status.st_mode))
@@ -485,13 +477,13 @@ Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::str
         S_ISLNK(status.st_mode)
             ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName, pickTempName, destPath)
             : copyNode(status, destDirFd, newName, pickTempName, destPath);
-    if (outcome == Outcome::Done && copied) copied->insert(idOf(status));
+    if (outcome == Outcome::Done && copied) copied->emplace(idOf(status), stampOf(status));
     return outcome;
 }
 
 Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
                          int destDirFd, std::string& newName, bool pickTempName,
-                         const std::string& destPath, bool flush, std::set<FileId>* copied) {
+                         const std::string& destPath, bool flush, CopiedItems* copied) {
     // O_NONBLOCK: should a FIFO have taken the file's place, opening it must not hang.
     Fd in(m_system, m_system.openAt(srcDirFd, name.c_str(),
                                     O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
@@ -539,13 +531,14 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
     m_system.futimens(out.get(), times);
     if (flush && m_system.fsync(out.get()) < 0) return abandon("write", destPath, errno);
     if (out.closeChecked() < 0) return abandon("write", destPath, errno);
-    if (copied) copied->insert(idOf(status));
+    // The stamp from before the first read: a write since then keeps the source.
+    if (copied) copied->emplace(idOf(status), stampOf(status));
     return Outcome::Done;
 }
 
 Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
                               int destDirFd, std::string& newName, bool pickTempName,
-                              const std::string& destPath, bool flush, std::set<FileId>* copied) {
+                              const std::string& destPath, bool flush, CopiedItems* copied) {
     Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (!src.isOpen()) return failSource("open", srcPath, errno);
     struct stat status {};
@@ -606,7 +599,7 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
         if (flushError) return fail(FailureKind::SystemError, "write", destPath, flushError);
         return Outcome::Cancelled;
     }
-    if (copied) copied->insert(idOf(status));
+    if (copied) copied->emplace(idOf(status), stampOf(status));
     return result;
 }
 
@@ -759,7 +752,7 @@ Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::stri
 Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
                            const struct stat& status, int destDirFd, const std::string& destPath,
                            bool replace, bool oldIsDirectory) {
-    std::set<FileId> copied;
+    CopiedItems copied;
     std::string temp;
     const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true,
                                        destPath, true, &copied);
@@ -768,9 +761,9 @@ Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::str
                                  S_ISDIR(status.st_mode), oldIsDirectory);
     if (placed != Outcome::Done) return placed;
     // The copy is complete, in place and on disk: only now does the source go,
-    // entry by entry as far as it was copied.  The removal does not look at
-    // Cancel, so that a cancelled move leaves no half-removed source behind
-    // a complete copy.
+    // entry by entry as far as it was copied and is unchanged since.  The
+    // removal does not look at Cancel, so that a cancelled move leaves no
+    // half-removed source behind a complete copy.
     struct stat parent {};
     m_system.fstat(srcDirFd, &parent);
     const Outcome removed = removeEntry(srcDirFd, name, srcPath, parent.st_dev,
@@ -781,7 +774,7 @@ Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::str
 // ===================================================================== remove
 
 Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::string& path,
-                            dev_t device, RemoveMode mode, const std::set<FileId>* only) {
+                            dev_t device, RemoveMode mode, CopiedItems* only) {
     const bool asks = mode != RemoveMode::Discard;
     const auto failure = [&](FailureKind kind, const char* action, int error) {
         if (asks) return fail(kind, action, path, error);
@@ -799,11 +792,27 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
                        "remove", errno);
     }
     // A move removes only what it copied: an entry that appeared or was
-    // skipped meanwhile stays, and so does the folder around it.
-    if (only && only->count(idOf(status)) == 0) return Outcome::Partial;
+    // skipped meanwhile stays, and so does the folder around it; so does one
+    // written to since its copy began, whose copy lacks the new bytes.
+    const auto copied = only ? only->find(idOf(status)) : CopiedItems::iterator{};
+    if (only && copied == only->end()) return Outcome::Partial;
+    if (only && !S_ISDIR(status.st_mode) && !(copied->second == stampOf(status)))
+        return fail(FailureKind::ChangedDuringMove, "move", path);
+
     if (!S_ISDIR(status.st_mode)) {
+        // Unlinking one of several hard links changes the change time of the
+        // others: the stamp follows, so that the next link is not taken for
+        // a file that was written to.
+        Fd links(m_system, only && status.st_nlink > 1
+                               ? m_system.openAt(parentFd, name.c_str(), O_PATH | O_NOFOLLOW) : -1);
         if (m_system.unlinkAt(parentFd, name.c_str(), 0) < 0)
             return failure(FailureKind::SystemError, "remove", errno);
+        struct stat after {};
+        if (links.isOpen() && m_system.fstat(links.get(), &after) == 0) {
+            FileStamp unlinked = stampOf(after);
+            unlinked.changed = copied->second.changed;
+            if (unlinked == copied->second) copied->second.changed = after.st_ctim;
+        }
         return Outcome::Done;
     }
     Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));

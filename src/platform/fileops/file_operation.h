@@ -26,8 +26,10 @@
 // - A move within one file system is a rename.  Where the rename answers
 //   EXDEV, the item is copied completely, renamed into place and flushed,
 //   and only then are the source entries removed: exactly those that were
-//   copied (by device and inode), so an entry skipped after a failure stays
-//   in the source.
+//   copied (by device and inode) and have not changed since their copy began
+//   (size, modification and change time, to the nanosecond).  An entry
+//   skipped after a failure stays in the source; so does one written to
+//   during the move, reported as ChangedDuringMove, beside its copy.
 // - Copy or move of a folder into itself or below itself (checked by device
 //   and inode up the destination's ".." chain, so bind mounts and symbolic
 //   links in the path do not fool it) and of an item onto itself are refused
