@@ -9,15 +9,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
-#include <random>
-#include <set>
 #include <string_view>
 #include <utility>
 
-#include "platform/fileops/file_identity.h"
+#include "platform/fileops/worker.h"
 
-namespace toka {
+namespace toka::fileops {
 namespace {
 
 // 1 MiB chunks: at the 20 MB/s of a slow USB stick one chunk takes 50 ms,
@@ -30,58 +27,6 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 constexpr std::chrono::milliseconds kProgressInterval{25};
 
 constexpr char kTempPrefix[] = ".toka-";
-constexpr int kTempAttempts = 100;
-
-using Clock = std::chrono::steady_clock;
-
-/// What became of one entry.
-enum class Outcome {
-    Done,      ///< completely
-    Partial,   ///< a folder that exists at its target, some entries inside were skipped
-    Skipped,   ///< nothing done (the user skipped it, or skipped past its failure)
-    Cancelled, ///< stop everything
-};
-
-Outcome worse(Outcome a, Outcome b) { return static_cast<int>(a) > static_cast<int>(b) ? a : b; }
-
-/// An open descriptor, closed through the SystemCalls that opened it.
-class Fd {
-public:
-    Fd(SystemCalls& system, int fd) : m_system(&system), m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : m_system(other.m_system), m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_system = other.m_system;
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-
-    int get() const { return m_fd; }
-    bool isOpen() const { return m_fd >= 0; }
-    void reset() {
-        if (m_fd >= 0) m_system->close(m_fd);
-        m_fd = -1;
-    }
-    /// Closes and reports the result (NFS reports write errors only here).
-    int closeChecked() {
-        int fd = std::exchange(m_fd, -1);
-        return fd >= 0 ? m_system->close(fd) : 0;
-    }
-
-private:
-    SystemCalls* m_system;
-    int m_fd;
-};
-
-std::string childPath(const std::string& dirPath, const std::string& name) {
-    if (dirPath.empty() || dirPath.back() == '/') return dirPath + name;
-    return dirPath + "/" + name;
-}
 
 /// A source path split into its parent directory and its last component.
 struct SourceName {
@@ -109,116 +54,24 @@ ItemInfo infoOf(const std::string& path, const struct stat& status) {
     return info;
 }
 
-/// How removeEntry treats what it meets.
-enum class RemoveMode {
-    Delete,  ///< the user's delete: progress, cancel, a question on each failure
-    Copied,  ///< sources of a finished cross-device move: only unchanged entries of the copied set
-    Discard, ///< the engine's own temporary item, or the item the user chose to replace:
-             ///< no questions, no cancel; the caller reports what is left over
-};
+} // namespace
 
-class Worker {
-public:
-    Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind)
-        : m_questions(questions), m_system(system), m_kind(kind),
-          m_random(std::random_device{}()) {
-        m_start = m_lastReport = Clock::now();
-        m_progress.operation = kind;
-    }
+std::string childPath(const std::string& dirPath, const std::string& name) {
+    if (dirPath.empty() || dirPath.back() == '/') return dirPath + name;
+    return dirPath + "/" + name;
+}
 
-    FileOpResult run(const std::vector<std::string>& sources, const std::string& destination);
+void setChildPath(std::string& path, std::size_t length, const std::string& name) {
+    path.resize(length);
+    if (path.empty() || path.back() != '/') path += '/';
+    path += name;
+}
 
-private:
-    // ----- talking to the user -----
-    bool checkpoint();
-    Outcome fail(FailureKind kind, const char* action, const std::string& path, int error = 0);
-    Outcome failSource(const char* action, const std::string& path, int error);
-    ExistsAction askExists(const ItemInfo& source, const ItemInfo& existing);
-    void reportLeftOver(const std::string& path, int error);
-
-    // ----- the list items -----
-    Outcome transferItem(const std::string& path, int destFd, const std::string& destPath);
-    Outcome deleteItem(const std::string& path);
-    std::uint64_t countBytes(int parentFd, const std::string& name);
-
-    // ----- copy -----
-    Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, const std::string& destDirPath);
-    Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
-                      int destDirFd, const std::string& destPath);
-    Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
-                       const struct stat& status, int destDirFd, std::string& newName,
-                       bool pickTempName, const std::string& destPath, bool flush,
-                       CopiedItems* copied);
-    Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, std::string& newName, bool pickTempName,
-                     const std::string& destPath, bool flush, CopiedItems* copied);
-    Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
-                          int destDirFd, std::string& newName, bool pickTempName,
-                          const std::string& destPath, bool flush, CopiedItems* copied);
-    Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
-                        const struct stat& status, int destDirFd, std::string& newName,
-                        bool pickTempName, const std::string& destPath);
-    Outcome copyNode(const struct stat& status, int destDirFd, std::string& newName,
-                     bool pickTempName, const std::string& destPath);
-    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName,
-                  const std::string& destPath, bool replace, bool newIsDirectory,
-                  bool oldIsDirectory);
-
-    // ----- move -----
-    Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, const std::string& destDirPath);
-    Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath,
-                      int destDirFd, const std::string& destPath);
-    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
-                       const struct stat& status, int destDirFd, const std::string& destPath,
-                       bool replace, bool oldIsDirectory);
-
-    // ----- remove -----
-    /// Removes the entry `name` of parentFd with everything below it, never
-    /// following a link nor entering a mount point.  only (mode Copied): the
-    /// entries that may go.
-    Outcome removeEntry(int parentFd, const std::string& name, const std::string& path,
-                        dev_t device, RemoveMode mode, CopiedItems* only);
-    /// Removes the engine's own item `name` of dirFd (a temporary item, or the
-    /// item the user chose to replace) without questions; what is left over is
-    /// reported once, located by `sibling`, a path in the same directory.
-    void discard(int dirFd, const std::string& name, const std::string& sibling);
-
-    // ----- renames and names -----
-    std::string randomTempName();
-    template <class Create> int createUnderTempName(std::string& name, Create create);
-    int renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
-                        const std::string& newName);
-    int renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
-                        int newDirFd, const std::string& newName, const std::string& newPath);
-    int openDirectory(int dirFd, const char* name, int extraFlags);
-    bool isRefusedDirectory(const FileId& id) const;
-    void collectDestinationAncestors(int destFd);
-
-    FileOpQuestions& m_questions;
-    SystemCalls& m_system;
-    FileOpKind m_kind;
-    FileOpResult m_result;
-    bool m_cancelled = false;
-    int m_discardError = 0; ///< errno of the last failure while discarding
-    std::optional<ExistsAction> m_existsForAll;
-
-    FileOpProgress m_progress;
-    Clock::time_point m_start;
-    Clock::time_point m_lastReport;
-    std::vector<char> m_buffer;
-    std::mt19937 m_random;
-
-    // The destination directory and every directory above it: a folder among
-    // them cannot be copied or moved into the destination.
-    std::set<FileId> m_destinationAncestors;
-    // Folders this run created: a copy that meets one of them (a bind mount
-    // that loops back into the destination) must not copy its own output.
-    std::set<FileId> m_createdDirectories;
-    // The source folders being copied, outermost first, against loops.
-    std::vector<FileId> m_activeSources;
-};
+Worker::Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind)
+    : m_questions(questions), m_system(system), m_kind(kind), m_random(std::random_device{}()) {
+    m_start = m_lastReport = Clock::now();
+    m_progress.operation = kind;
+}
 
 // ===================================================================== questions
 
@@ -306,7 +159,7 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     // within one file system is a rename and copies nothing.
     struct stat destStatus {};
     m_system.fstat(dest.get(), &destStatus);
-    std::vector<std::uint64_t> itemBytes(sources.size(), 0);
+    std::vector<Survey> surveys(sources.size());
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
         const SourceName source = splitSource(sources[i]);
         if (!source.isValid()) continue;
@@ -320,8 +173,8 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
         if (S_ISDIR(status.st_mode) && m_destinationAncestors.count(idOf(status))) continue;
         m_progress.currentItem = sources[i];
         if (m_kind == FileOpKind::Copy || status.st_dev != destStatus.st_dev)
-            itemBytes[i] = countBytes(parentFd.get(), source.name);
-        m_progress.bytesTotal += itemBytes[i];
+            surveys[i] = survey(parentFd.get(), source.name);
+        m_progress.bytesTotal += surveys[i].bytes;
     }
 
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
@@ -329,27 +182,13 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
         const Outcome outcome = transferItem(sources[i], dest.get(), destPath);
         ++m_progress.itemsDone;
         // A skipped or failed item counts as passed over, so the bar keeps going.
-        m_progress.bytesDone = std::max(m_progress.bytesDone, before + itemBytes[i]);
+        m_progress.bytesDone = std::max(m_progress.bytesDone, before + surveys[i].bytes);
         if (outcome == Outcome::Cancelled) break;
         if (outcome == Outcome::Done) ++m_result.itemsDone;
         else ++m_result.itemsSkipped;
     }
     m_result.cancelled = m_cancelled;
     return m_result;
-}
-
-std::uint64_t Worker::countBytes(int parentFd, const std::string& name) {
-    if (checkpoint()) return 0;
-    struct stat status {};
-    if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) return 0;
-    if (S_ISREG(status.st_mode)) return static_cast<std::uint64_t>(status.st_size);
-    if (!S_ISDIR(status.st_mode)) return 0;
-    Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    std::vector<std::string> names;
-    if (!dir.isOpen() || m_system.listDirectory(dir.get(), names) < 0) return 0;
-    std::uint64_t total = 0;
-    for (const std::string& child : names) total += countBytes(dir.get(), child);
-    return total;
 }
 
 Outcome Worker::transferItem(const std::string& path, int destFd, const std::string& destPath) {
@@ -371,12 +210,7 @@ Outcome Worker::deleteItem(const std::string& path) {
     struct stat status {};
     if (m_system.fstatAt(parentFd.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
         return failSource("delete", path, errno);
-    // Everything removed lies on the parent's file system: a folder on another
-    // is a mount point.
-    struct stat parent {};
-    m_system.fstat(parentFd.get(), &parent);
-    const Outcome outcome = removeEntry(parentFd.get(), source.name, path, parent.st_dev,
-                                        RemoveMode::Delete, nullptr);
+    const Outcome outcome = removeEntry(parentFd.get(), source.name, path, RemoveMode::Delete, nullptr);
     return outcome == Outcome::Partial ? Outcome::Skipped : outcome;
 }
 
@@ -395,7 +229,7 @@ void Worker::collectDestinationAncestors(int destFd) {
 
 bool Worker::isRefusedDirectory(const FileId& id) const {
     return m_destinationAncestors.count(id) != 0 || m_createdDirectories.count(id) != 0 ||
-           std::find(m_activeSources.begin(), m_activeSources.end(), id) != m_activeSources.end();
+           m_activeSources.count(id) != 0;
 }
 
 // ===================================================================== copy
@@ -446,7 +280,7 @@ Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::stri
     std::vector<std::string> names;
     if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
 
-    m_activeSources.push_back(idOf(status));
+    m_activeSources.insert(idOf(status));
     Outcome result = Outcome::Done;
     for (const std::string& child : names) {
         const Outcome outcome =
@@ -457,7 +291,7 @@ Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::stri
         }
         if (outcome != Outcome::Done) result = Outcome::Partial;
     }
-    m_activeSources.pop_back();
+    m_activeSources.erase(idOf(status));
     return result;
 }
 
@@ -471,8 +305,7 @@ Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::str
         return copyFile(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath, flush,
                         copied);
     if (S_ISDIR(status.st_mode))
-        return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath,
-                             flush, copied);
+        return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, destPath, flush, copied);
     const Outcome outcome =
         S_ISLNK(status.st_mode)
             ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName, pickTempName, destPath)
@@ -534,73 +367,6 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
     // The stamp from before the first read: a write since then keeps the source.
     if (copied) copied->emplace(idOf(status), stampOf(status));
     return Outcome::Done;
-}
-
-Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
-                              int destDirFd, std::string& newName, bool pickTempName,
-                              const std::string& destPath, bool flush, CopiedItems* copied) {
-    Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.isOpen()) return failSource("open", srcPath, errno);
-    struct stat status {};
-    if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
-    if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
-
-    // 0700 while it fills: the user may write into it whatever the source's mode.
-    const auto create = [&](const std::string& candidate) {
-        return m_system.mkdirAt(destDirFd, candidate.c_str(), 0700);
-    };
-    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
-        return fail(FailureKind::SystemError, "create", destPath, errno);
-    Fd out(m_system, m_system.openAt(destDirFd, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    struct stat created {};
-    if (!out.isOpen() || m_system.fstat(out.get(), &created) < 0) {
-        const int error = errno;
-        out.reset();
-        discard(destDirFd, newName, destPath);
-        return fail(FailureKind::SystemError, "create", destPath, error);
-    }
-    m_createdDirectories.insert(idOf(created));
-
-    m_activeSources.push_back(idOf(status));
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const std::string childSource = childPath(srcPath, child);
-        struct stat childStatus {};
-        Outcome outcome;
-        if (m_system.fstatAt(src.get(), child.c_str(), &childStatus, AT_SYMLINK_NOFOLLOW) < 0) {
-            outcome = failSource("copy", childSource, errno);
-        } else {
-            std::string childName = child;
-            outcome = createCopy(src.get(), child, childSource, childStatus, out.get(), childName,
-                                 false, destPath + "/" + child, false, copied);
-        }
-        if (outcome == Outcome::Cancelled) {
-            result = Outcome::Cancelled;
-            break;
-        }
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    m_activeSources.pop_back();
-
-    int flushError = 0;
-    if (result != Outcome::Cancelled) {
-        // Mode and times last: adding the entries changed the modification time,
-        // and a read-only mode would have kept them out.
-        if (flush && m_system.syncFileSystem(out.get()) < 0) flushError = errno;
-        m_system.fchmod(out.get(), status.st_mode & 01777);
-        const struct timespec times[2] = {status.st_atim, status.st_mtim};
-        m_system.futimens(out.get(), times);
-    }
-    out.reset();
-    if (result == Outcome::Cancelled || flushError) {
-        discard(destDirFd, newName, destPath);
-        if (flushError) return fail(FailureKind::SystemError, "write", destPath, flushError);
-        return Outcome::Cancelled;
-    }
-    if (copied) copied->emplace(idOf(status), stampOf(status));
-    return result;
 }
 
 Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
@@ -764,107 +530,8 @@ Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::str
     // entry by entry as far as it was copied and is unchanged since.  The
     // removal does not look at Cancel, so that a cancelled move leaves no
     // half-removed source behind a complete copy.
-    struct stat parent {};
-    m_system.fstat(srcDirFd, &parent);
-    const Outcome removed = removeEntry(srcDirFd, name, srcPath, parent.st_dev,
-                                        RemoveMode::Copied, &copied);
+    const Outcome removed = removeEntry(srcDirFd, name, srcPath, RemoveMode::Copied, &copied);
     return worse(outcome, removed);
-}
-
-// ===================================================================== remove
-
-Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::string& path,
-                            dev_t device, RemoveMode mode, CopiedItems* only) {
-    const bool asks = mode != RemoveMode::Discard;
-    const auto failure = [&](FailureKind kind, const char* action, int error) {
-        if (asks) return fail(kind, action, path, error);
-        m_discardError = error;
-        return Outcome::Skipped;
-    };
-    if (mode == RemoveMode::Delete) {
-        if (checkpoint()) return Outcome::Cancelled;
-        m_progress.currentItem = path;
-    }
-    struct stat status {};
-    if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) {
-        if (errno == ENOENT && mode == RemoveMode::Discard) return Outcome::Done;
-        return failure(errno == ENOENT ? FailureKind::Vanished : FailureKind::SystemError,
-                       "remove", errno);
-    }
-    // A move removes only what it copied: an entry that appeared or was
-    // skipped meanwhile stays, and so does the folder around it; so does one
-    // written to since its copy began, whose copy lacks the new bytes.
-    const auto copied = only ? only->find(idOf(status)) : CopiedItems::iterator{};
-    if (only && copied == only->end()) return Outcome::Partial;
-    if (only && !S_ISDIR(status.st_mode) && !(copied->second == stampOf(status)))
-        return fail(FailureKind::ChangedDuringMove, "move", path);
-
-    if (!S_ISDIR(status.st_mode)) {
-        // Unlinking one of several hard links changes the change time of the
-        // others: the stamp follows, so that the next link is not taken for
-        // a file that was written to.
-        Fd links(m_system, only && status.st_nlink > 1
-                               ? m_system.openAt(parentFd, name.c_str(), O_PATH | O_NOFOLLOW) : -1);
-        if (m_system.unlinkAt(parentFd, name.c_str(), 0) < 0)
-            return failure(FailureKind::SystemError, "remove", errno);
-        struct stat after {};
-        if (links.isOpen() && m_system.fstat(links.get(), &after) == 0) {
-            FileStamp unlinked = stampOf(after);
-            unlinked.changed = copied->second.changed;
-            if (unlinked == copied->second) copied->second.changed = after.st_ctim;
-        }
-        return Outcome::Done;
-    }
-    Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!dir.isOpen() && errno == EACCES && mode == RemoveMode::Discard) {
-        // Our own copy of a folder without read permission: give it back,
-        // through a descriptor of that very folder (a chmod by name would
-        // follow a link put in its place).
-        Fd folder(m_system, m_system.openAt(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW));
-        struct stat seen {};
-        if (folder.isOpen() && m_system.fstat(folder.get(), &seen) == 0 && idOf(seen) == idOf(status) &&
-            m_system.fchmod(folder.get(), 0700) == 0)
-            dir = Fd(m_system, m_system.openAt(folder.get(), ".", O_RDONLY | O_DIRECTORY));
-        else
-            errno = EACCES;
-    }
-    if (!dir.isOpen()) return failure(FailureKind::SystemError, "open", errno);
-    struct stat opened {};
-    if (m_system.fstat(dir.get(), &opened) < 0 || idOf(opened) != idOf(status))
-        return failure(FailureKind::Vanished, "remove", ENOENT); // replaced since we looked
-    if (isMountPoint(m_system, dir.get(), opened, device))
-        return failure(FailureKind::MountPoint, "remove", EBUSY);
-    if (mode == RemoveMode::Discard && (opened.st_mode & 0700) != 0700)
-        m_system.fchmod(dir.get(), 0700);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(dir.get(), names) < 0)
-        return failure(FailureKind::SystemError, "read", errno);
-
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const Outcome outcome =
-            removeEntry(dir.get(), child, childPath(path, child), device, mode, only);
-        if (outcome == Outcome::Cancelled) return Outcome::Cancelled;
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    dir.reset();
-    if (result != Outcome::Done) return result; // not empty: asking about it again helps nobody
-    if (m_system.unlinkAt(parentFd, name.c_str(), AT_REMOVEDIR) < 0)
-        return failure(FailureKind::SystemError, "remove", errno);
-    return Outcome::Done;
-}
-
-void Worker::discard(int dirFd, const std::string& name, const std::string& sibling) {
-    struct stat status {};
-    if (m_system.fstatAt(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0 && errno == ENOENT)
-        return;
-    struct stat parent {};
-    m_system.fstat(dirFd, &parent);
-    m_discardError = 0;
-    if (removeEntry(dirFd, name, name, parent.st_dev, RemoveMode::Discard, nullptr) == Outcome::Done)
-        return;
-    // Name the hidden item where the user can find it.
-    reportLeftOver(sibling.substr(0, sibling.rfind('/') + 1) + name, m_discardError);
 }
 
 // ===================================================================== names and renames
@@ -876,16 +543,6 @@ std::string Worker::randomTempName() {
     std::string name = kTempPrefix;
     for (int i = 0; i < 6; ++i) name += kLetters[pick(m_random)];
     return name;
-}
-
-template <class Create> int Worker::createUnderTempName(std::string& name, Create create) {
-    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-        name = randomTempName();
-        const int result = create(name);
-        if (result >= 0 || errno != EEXIST) return result;
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
@@ -946,14 +603,16 @@ int Worker::openDirectory(int dirFd, const char* name, int extraFlags) {
     return fd;
 }
 
-} // namespace
+} // namespace toka::fileops
+
+namespace toka {
 
 FileOperation::FileOperation(FileOpQuestions& questions, SystemCalls& system)
     : m_questions(questions), m_system(system) {}
 
 FileOpResult FileOperation::run(const std::vector<std::string>& sources, FileOpKind kind,
                                 const std::string& destination) {
-    Worker worker(m_questions, m_system, kind);
+    fileops::Worker worker(m_questions, m_system, kind);
     return worker.run(sources, destination);
 }
 
