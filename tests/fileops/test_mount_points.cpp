@@ -107,5 +107,23 @@ TEST_F(MountPointTest, AFolderThatCannotGoKeepsItsHiddenNameInTheDestination) {
     }
 }
 
+TEST_F(MountPointTest, ABindMountDoesNotHideACopyIntoItself) {
+    writeFile(at("s3/sub/deeper/x"), "x");
+    std::filesystem::create_directories(at("bm"));
+    m_mounts.bind(at("s3/sub"), at("bm"));
+    const Tree before = snapshot(m_root.path());
+    questions.everyFailure = FailureAction::Skip;
+    for (FileOpKind kind : {FileOpKind::Copy, FileOpKind::Move}) {
+        for (const char* destination : {"bm/", "bm/deeper/"}) {
+            SCOPED_TRACE(destination);
+            questions.failuresAsked.clear();
+            EXPECT_EQ(FileOperation(questions).run({at("s3")}, kind, at(destination)).itemsSkipped, 1u);
+            ASSERT_EQ(questions.failuresAsked.size(), 1u);
+            EXPECT_EQ(questions.failuresAsked[0].kind, FailureKind::IntoItself);
+            EXPECT_EQ(snapshot(m_root.path()), before);
+        }
+    }
+}
+
 } // namespace
 } // namespace toka::test

@@ -156,10 +156,13 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     m_buffer.resize(kChunkSize);
 
     // Count the bytes to copy first, so that the progress has a total.  A move
-    // within one file system is a rename and copies nothing.
+    // within one file system is a rename and copies nothing: it is surveyed
+    // only should the rename fail with EXDEV.
     struct stat destStatus {};
     m_system.fstat(dest.get(), &destStatus);
+    m_destination = idOf(destStatus);
     std::vector<Survey> surveys(sources.size());
+    std::vector<bool> surveyed(sources.size(), false);
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
         const SourceName source = splitSource(sources[i]);
         if (!source.isValid()) continue;
@@ -172,14 +175,20 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
         // A folder that holds the destination is refused later: no walk through it now.
         if (S_ISDIR(status.st_mode) && m_destinationAncestors.count(idOf(status))) continue;
         m_progress.currentItem = sources[i];
-        if (m_kind == FileOpKind::Copy || status.st_dev != destStatus.st_dev)
+        if (m_kind == FileOpKind::Copy || status.st_dev != destStatus.st_dev) {
             surveys[i] = survey(parentFd.get(), source.name);
+            surveyed[i] = !m_cancelled;
+        }
         m_progress.bytesTotal += surveys[i].bytes;
     }
 
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
         const std::uint64_t before = m_progress.bytesDone;
-        const Outcome outcome = transferItem(sources[i], dest.get(), destPath);
+        m_itemSurveyed = surveyed[i];
+        const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
+        const Outcome outcome = surveys[i].holdsDestination
+                                    ? fail(FailureKind::IntoItself, verb, sources[i])
+                                    : transferItem(sources[i], dest.get(), destPath);
         ++m_progress.itemsDone;
         // A skipped or failed item counts as passed over, so the bar keeps going.
         m_progress.bytesDone = std::max(m_progress.bytesDone, before + surveys[i].bytes);
@@ -242,7 +251,8 @@ Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::strin
     if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
         return failSource("copy", srcPath, errno);
     const std::string destPath = childPath(destDirPath, name);
-    if (S_ISDIR(status.st_mode) && m_destinationAncestors.count(idOf(status)))
+    if (S_ISDIR(status.st_mode) && (m_destinationAncestors.count(idOf(status)) ||
+                                    (!m_itemSurveyed && holdsDestination(srcDirFd, name))))
         return fail(FailureKind::IntoItself, "copy", srcPath);
 
     struct stat existing {};
@@ -518,6 +528,8 @@ Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::stri
 Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
                            const struct stat& status, int destDirFd, const std::string& destPath,
                            bool replace, bool oldIsDirectory) {
+    if (S_ISDIR(status.st_mode) && !m_itemSurveyed && holdsDestination(srcDirFd, name))
+        return fail(FailureKind::IntoItself, "move", srcPath);
     CopiedItems copied;
     std::string temp;
     const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true,

@@ -30,10 +30,13 @@
 //   (size, modification and change time, to the nanosecond).  An entry
 //   skipped after a failure stays in the source; so does one written to
 //   during the move, reported as ChangedDuringMove, beside its copy.
-// - Copy or move of a folder into itself or below itself (checked by device
-//   and inode up the destination's ".." chain, so bind mounts and symbolic
-//   links in the path do not fool it) and of an item onto itself are refused
-//   through askFailure.
+// - Copy or move of a folder into itself or below itself and of an item onto
+//   itself are refused through askFailure before anything is created.
+//   "Inside" is a matter of identity, not of path spelling: the source's
+//   device and inode against every directory up the destination's ".."
+//   chain (symbolic links in the path do not fool it), and, since a bind
+//   mount of a folder inside the source leads out of that chain, a survey of
+//   the source tree for the destination's own device and inode.
 // - Every removal (delete, the sources of a move, a replaced or temporary
 //   item) opens each directory with O_NOFOLLOW relative to its parent and
 //   removes with unlinkat, so it never follows a symbolic link, and it never

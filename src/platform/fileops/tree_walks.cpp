@@ -1,5 +1,6 @@
 // The walks of the file-operation engine through whole folder trees: the
-// survey before the work (the bytes to copy) and the copy of a folder tree.  Both keep their levels on
+// survey before the work (bytes to copy, and whether the destination lies
+// inside a source) and the copy of a folder tree.  Both keep their levels on
 // an explicit stack and their directories in a DirectoryChain, so that a
 // tree 20,000 levels deep costs neither stack nor descriptors per level.
 
@@ -29,13 +30,17 @@ Worker::Survey Worker::survey(int parentFd, const std::string& name) {
     std::vector<Level> levels;
     DirectoryChain chain(m_system);
     std::set<FileId> path; // the folders entered, against bind-mount loops
-    // Enters the folder `child` of atFd, unless it is a folder already on the
-    // path (a loop).
+    // Enters the folder `child` of atFd, unless it is the destination (the
+    // survey is over) or a folder already on the path (a loop).
     const auto enter = [&](int atFd, const std::string& child) {
         Fd dir(m_system, m_system.openAt(atFd, child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         struct stat opened {};
         std::vector<std::string> names;
         if (!dir.isOpen() || m_system.fstat(dir.get(), &opened) < 0) return;
+        if (idOf(opened) == m_destination) {
+            survey.holdsDestination = true;
+            return;
+        }
         if (path.count(idOf(opened)) || m_system.listDirectory(dir.get(), names) < 0) return;
         path.insert(idOf(opened));
         if (chain.isEmpty()) chain.start(std::move(dir), idOf(opened));
@@ -44,7 +49,7 @@ Worker::Survey Worker::survey(int parentFd, const std::string& name) {
     };
 
     enter(parentFd, name);
-    while (!levels.empty() && !checkpoint()) {
+    while (!levels.empty() && !survey.holdsDestination && !checkpoint()) {
         Level& level = levels.back();
         if (level.next == level.names.size()) {
             path.erase(chain.id());
@@ -61,6 +66,10 @@ Worker::Survey Worker::survey(int parentFd, const std::string& name) {
         if (S_ISDIR(childStatus.st_mode)) enter(chain.fd(), std::string(child));
     }
     return survey;
+}
+
+bool Worker::holdsDestination(int parentFd, const std::string& name) {
+    return survey(parentFd, name).holdsDestination;
 }
 
 // ===================================================================== copy of a tree

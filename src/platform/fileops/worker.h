@@ -71,11 +71,16 @@ private:
 
     // ----- surveys (tree_walks.cpp) -----
     struct Survey {
-        std::uint64_t bytes = 0; ///< of the regular files in the tree
+        std::uint64_t bytes = 0;       ///< of the regular files in the tree
+        bool holdsDestination = false; ///< the destination directory is one of its folders
     };
     /// Walks the item `name` of parentFd as a copy would (into mounts, not
-    /// along links).
+    /// along links) and stops early once it meets the destination.
     Survey survey(int parentFd, const std::string& name);
+    /// Whether copying the folder `name` would copy into itself: the
+    /// destination is inside it, seen through a bind mount, say, that the
+    /// ".." chain of the destination does not pass.
+    bool holdsDestination(int parentFd, const std::string& name);
 
     // ----- copy -----
     Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath,
@@ -165,6 +170,10 @@ private:
     // The destination directory and every directory above it: a folder among
     // them cannot be copied or moved into the destination.
     std::set<FileId> m_destinationAncestors;
+    FileId m_destination{};
+    // The list item in hand was surveyed before the work began and does not
+    // hold the destination: its folders need no second survey.
+    bool m_itemSurveyed = false;
     // Folders this run created: a copy that meets one of them (a bind mount
     // that loops back into the destination) must not copy its own output.
     std::set<FileId> m_createdDirectories;
