@@ -213,3 +213,135 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(kCases),
 
 } // namespace
 } // namespace toka::test
+
+namespace toka::test {
+namespace {
+
+TEST(CrossDeviceMove, KeepsASourceThatChangedAfterItsCopyBegan) {
+    struct Case {
+        const char* name;
+        Call when;        // the call during which "changed" is written to
+        bool changes;     // false: the call passes, nothing is written
+    } cases[] = {
+        {"overwritten after its first chunk was copied", Call::Read, true},
+        {"grown after the copy was flushed", Call::SyncFs, true},
+        // Removing one of two hard links changes the other's change time.
+        {"hard links are no change", Call::Read, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir root;
+        const std::string changed = root / "src/tree/changed";
+        const std::string original = patternBytes(3 * 1024 * 1024 + 5, 21);
+        writeFile(changed, original);
+        writeFile(root / "src/tree/same", "same");
+        ::link((root / "src/tree/same").c_str(), (root / "src/tree/same-link").c_str());
+        std::filesystem::create_directories(root / "dest");
+
+        FaultySystem system;
+        int reads = 0;
+        system.fault = [&](Call call, const std::string& from, const std::string& to) {
+            if (call == Call::Rename && !isTempName(from) && !isTempName(to)) return EXDEV;
+            struct stat file {};
+            const bool fromChanged = call != Call::Read ||
+                                     (::fstat(system.readFd, &file) == 0 && file.st_ino == lstatOf(changed).st_ino &&
+                                      ++reads == 2);
+            if (c.changes && call == c.when && fromChanged) {
+                const int fd = ::open(changed.c_str(), O_WRONLY | O_APPEND * (c.when != Call::Read));
+                EXPECT_EQ(::write(fd, "CHANGED", 7), 7);
+                ::close(fd);
+            }
+            return 0;
+        };
+        ScriptedQuestions questions;
+        questions.everyFailure = FailureAction::Skip;
+        const FileOpResult result =
+            FileOperation(questions, system).run({root / "src/tree"}, FileOpKind::Move, root / "dest/");
+
+        EXPECT_EQ(readFile(root / "dest/tree/changed"), original);
+        EXPECT_EQ(readFile(root / "dest/tree/same-link"), "same");
+        EXPECT_FALSE(exists(root / "src/tree/same"));
+        EXPECT_EQ(temporaryItems(root.path()), std::vector<std::string>{});
+        if (!c.changes) {
+            EXPECT_EQ(result.itemsDone, 1u);
+            EXPECT_TRUE(result.failures.empty());
+            EXPECT_FALSE(exists(root / "src/tree"));
+            continue;
+        }
+        EXPECT_NE(readFile(changed), original); // the new bytes are still there
+        EXPECT_EQ(readFile(changed).find("CHANGED"), c.when == Call::Read ? 0 : original.size());
+        EXPECT_EQ(result.itemsSkipped, 1u);
+        ASSERT_EQ(questions.failuresAsked.size(), 1u);
+        EXPECT_EQ(questions.failuresAsked[0].kind, FailureKind::ChangedDuringMove);
+        EXPECT_EQ(questions.failuresAsked[0].path, changed);
+    }
+}
+
+/// Someone who may write into the destination swaps each new node for a
+/// symbolic link to `target` right after it was made.
+struct NodeSwappingSystem : FaultySystem {
+    std::string target;
+    int mknodAt(int dirFd, const char* name, mode_t mode, dev_t device) override {
+        const int result = SystemCalls::mknodAt(dirFd, name, mode, device);
+        if (result == 0 && ::unlinkat(dirFd, name, 0) == 0) ::symlinkat(target.c_str(), dirFd, name);
+        return result;
+    }
+};
+
+TEST(NewNodes, OnlyTheCreatedNodeGetsTheSourcesMode) {
+    for (const char* source : {"pipe", "folder/pipe"}) {
+        SCOPED_TRACE(source);
+        TempDir root;
+        writeFile(root / "victim", "not yours", 0600);
+        std::filesystem::create_directories(root / "src/folder");
+        std::filesystem::create_directories(root / "dest");
+        for (const char* pipe : {"src/pipe", "src/folder/pipe"}) {
+            ::mkfifo((root / pipe).c_str(), 0600);
+            ::chmod((root / pipe).c_str(), 0777); // the umask kept it from mkfifo
+        }
+        NodeSwappingSystem system;
+        system.target = root / "victim";
+        ScriptedQuestions questions;
+        questions.everyFailure = FailureAction::Skip;
+        const std::string top = std::string(source) == "pipe" ? "pipe" : "folder";
+        const FileOpResult result =
+            FileOperation(questions, system).run({root / ("src/" + top)}, FileOpKind::Copy, root / "dest/");
+
+        EXPECT_EQ(lstatOf(root / "victim").st_mode & 07777, 0600u);
+        EXPECT_EQ(result.itemsSkipped, 1u);
+        EXPECT_EQ(questions.failuresAsked.size(), 1u);
+        EXPECT_FALSE(exists(root / ("dest/" + std::string(source))));
+        EXPECT_EQ(temporaryItems(root.path()), std::vector<std::string>{});
+    }
+}
+
+TEST(Discard, GivesReadPermissionBackOnlyToItsOwnFolder) {
+    TempDir root;
+    writeFile(root / "src/folder/file", "x");
+    std::filesystem::create_directories(root / "dest");
+    std::filesystem::create_directories(root / "victim");
+    ::chmod((root / "victim").c_str(), 0755);
+    // The flush fails, so the new folder is discarded; its first open then
+    // finds no read permission, and by then a link to "victim" has its name.
+    FaultySystem system;
+    bool flushFailed = false, swapped = false;
+    system.fault = [&](Call call, const std::string& name, const std::string&) {
+        if (call == Call::SyncFs) return flushFailed = true, EIO;
+        if (call != Call::Open || !flushFailed || !isTempName(name) || swapped) return 0;
+        swapped = true;
+        ::rename((root / ("dest/" + name)).c_str(), (root / "aside").c_str());
+        ::symlink((root / "victim").c_str(), (root / ("dest/" + name)).c_str());
+        return EACCES;
+    };
+    ScriptedQuestions questions;
+    questions.everyFailure = FailureAction::Skip;
+    FileOperation(questions, system).run({root / "src/folder"}, FileOpKind::Copy, root / "dest/");
+
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(lstatOf(root / "victim").st_mode & 07777, 0755u);
+    ASSERT_EQ(questions.errorsShown.size(), 1u); // the link stays under the hidden name
+    EXPECT_EQ(questions.errorsShown[0].kind, FailureKind::LeftOver);
+}
+
+} // namespace
+} // namespace toka::test

@@ -5,10 +5,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -158,7 +164,7 @@ struct ScriptedQuestions : FileOpQuestions {
     bool cancelRequested() override { return cancel; }
 };
 
-enum class Call { Open, Write, Rename, Unlink, Mkdir, Fsync, SyncFs };
+enum class Call { Open, Read, Write, Rename, Unlink, Mkdir, Fsync, SyncFs };
 
 /// The system, except where `fault` answers an errno for a call (0 lets it
 /// through).  name is the entry's name; for Rename the old name, other the new.
@@ -168,6 +174,7 @@ struct FaultySystem : SystemCalls {
     int writeError = ENOSPC;    ///< the error once the budget is spent
     bool noExchange = false;    ///< a file system without RENAME_EXCHANGE
     long long written = 0;
+    int readFd = -1;            ///< the descriptor of the Read call being asked about
 
     int inject(Call call, const std::string& name = {}, const std::string& other = {}) {
         const int error = fault ? fault(call, name, other) : 0;
@@ -176,6 +183,10 @@ struct FaultySystem : SystemCalls {
     }
     int openAt(int dirFd, const char* name, int flags, mode_t mode) override {
         return inject(Call::Open, name) ? -1 : SystemCalls::openAt(dirFd, name, flags, mode);
+    }
+    ssize_t read(int fd, void* buffer, std::size_t size) override {
+        readFd = fd;
+        return inject(Call::Read) ? -1 : SystemCalls::read(fd, buffer, size);
     }
     ssize_t write(int fd, const void* buffer, std::size_t size) override {
         if (inject(Call::Write)) return -1;
@@ -203,6 +214,91 @@ struct FaultySystem : SystemCalls {
     int syncFileSystem(int fd) override {
         return inject(Call::SyncFs) ? -1 : SystemCalls::syncFileSystem(fd);
     }
+};
+
+/// Runs body in a forked child (on a thread with the given stack, as the
+/// program's threads have) and returns what it returned: "" for success, else
+/// the first problem.  A crash is returned as such instead of ending the test run.
+inline std::string inChildProcess(std::size_t stackBytes, const std::function<std::string()>& body) {
+    int channel[2];
+    if (::pipe(channel) != 0) return "pipe failed";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        struct Job {
+            const std::function<std::string()>* body;
+            std::string answer;
+        } job{&body, {}};
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, stackBytes);
+        pthread_t thread;
+        const auto run = [](void* j) -> void* {
+            auto* job = static_cast<Job*>(j);
+            job->answer = (*job->body)();
+            return nullptr;
+        };
+        if (pthread_create(&thread, &attributes, run, &job) != 0) job.answer = "pthread_create failed";
+        else pthread_join(thread, nullptr);
+        if (job.answer.empty()) job.answer = "ok";
+        (void)!::write(channel[1], job.answer.data(), job.answer.size());
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string answer;
+    char chunk[512];
+    for (ssize_t n; (n = ::read(channel[0], chunk, sizeof chunk)) > 0;) answer.append(chunk, static_cast<std::size_t>(n));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFSIGNALED(status)) return "the child was killed by signal " + std::to_string(WTERMSIG(status));
+    return answer == "ok" ? "" : answer.empty() ? "the child gave no answer" : answer;
+}
+
+/// Mounts for a test (root only).  The first use moves the whole test process
+/// into a mount namespace of its own, private from "/" down, so that no mount
+/// reaches the rest of the machine or outlives the process; the destructor
+/// detaches every mount below `below`, deepest first, wherever the engine
+/// moved it.
+class TestMounts {
+public:
+    explicit TestMounts(std::string below) : m_below(std::move(below) + "/") {}
+    TestMounts(const TestMounts&) = delete;
+    TestMounts& operator=(const TestMounts&) = delete;
+    ~TestMounts() {
+        std::vector<std::string> points;
+        std::ifstream table("/proc/self/mountinfo");
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string id, parent, device, root, point;
+            fields >> id >> parent >> device >> root >> point;
+            if (point.rfind(m_below, 0) == 0) points.push_back(point);
+        }
+        std::sort(points.begin(), points.end(),
+                  [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+        for (const std::string& point : points) ::umount2(point.c_str(), MNT_DETACH);
+    }
+
+    /// "" when this process may mount, else the reason why not.
+    static std::string unavailable() {
+        static const std::string reason = [] {
+            if (::geteuid() != 0) return std::string("mounting needs root");
+            if (::unshare(CLONE_NEWNS) != 0) return "unshare(CLONE_NEWNS): " + std::string(std::strerror(errno));
+            if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+                return "making / private: " + std::string(std::strerror(errno));
+            return std::string();
+        }();
+        return reason;
+    }
+    void bind(const std::string& from, const std::string& to) {
+        ASSERT_EQ(::mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+    }
+    void tmpfs(const std::string& at) {
+        ASSERT_EQ(::mount("toka-test", at.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    }
+
+private:
+    std::string m_below;
 };
 
 } // namespace toka::test

@@ -13,8 +13,11 @@ std::string FileOpFailure::describe() const {
         return "The folder " + quoted + " cannot be copied or moved into itself.";
     case FailureKind::OntoItself:
         return quoted + " cannot be copied or moved onto itself.";
-    case FailureKind::OtherFileSystem:
-        return quoted + " is a mount point of another file system and is not deleted.";
+    case FailureKind::MountPoint:
+        return quoted + " is a mount point: it and everything in it stay untouched.";
+    case FailureKind::ChangedDuringMove:
+        return quoted + " changed while it was being moved. It stays where it was; "
+                        "the copy made before the change is at the destination.";
     case FailureKind::InvalidSource:
         return quoted + " does not name a file or folder.";
     case FailureKind::DestinationMissing:

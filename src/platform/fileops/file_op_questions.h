@@ -42,7 +42,10 @@ enum class FailureKind {
     Vanished,               ///< the source no longer exists
     IntoItself,             ///< a directory copied or moved into itself or below itself
     OntoItself,             ///< an item copied or moved onto itself
-    OtherFileSystem,        ///< delete reached a directory mounted from another file system
+    MountPoint,             ///< removal reached a mount point (any file system, bind mounts
+                            ///< too): it and everything in it stay untouched
+    ChangedDuringMove,      ///< a source changed after its copy began: the move keeps it, and
+                            ///< the copy made before the change
     InvalidSource,          ///< the path names no item ("", "/", ending in "." or "..")
     DestinationMissing,     ///< the destination directory does not exist
     DestinationNotDirectory,///< the destination exists but is not a directory

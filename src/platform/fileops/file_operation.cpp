@@ -9,13 +9,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
-#include <random>
-#include <set>
 #include <string_view>
 #include <utility>
 
-namespace toka {
+#include "platform/fileops/worker.h"
+
+namespace toka::fileops {
 namespace {
 
 // 1 MiB chunks: at the 20 MB/s of a slow USB stick one chunk takes 50 ms,
@@ -28,66 +27,6 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 constexpr std::chrono::milliseconds kProgressInterval{25};
 
 constexpr char kTempPrefix[] = ".toka-";
-constexpr int kTempAttempts = 100;
-
-using Clock = std::chrono::steady_clock;
-
-struct FileId {
-    dev_t device;
-    ino_t inode;
-    auto operator<=>(const FileId&) const = default;
-};
-
-FileId idOf(const struct stat& status) { return {status.st_dev, status.st_ino}; }
-
-/// What became of one entry.
-enum class Outcome {
-    Done,      ///< completely
-    Partial,   ///< a folder that exists at its target, some entries inside were skipped
-    Skipped,   ///< nothing done (the user skipped it, or skipped past its failure)
-    Cancelled, ///< stop everything
-};
-
-Outcome worse(Outcome a, Outcome b) { return static_cast<int>(a) > static_cast<int>(b) ? a : b; }
-
-/// An open descriptor, closed through the SystemCalls that opened it.
-class Fd {
-public:
-    Fd(SystemCalls& system, int fd) : m_system(&system), m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : m_system(other.m_system), m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_system = other.m_system;
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-
-    int get() const { return m_fd; }
-    bool isOpen() const { return m_fd >= 0; }
-    void reset() {
-        if (m_fd >= 0) m_system->close(m_fd);
-        m_fd = -1;
-    }
-    /// Closes and reports the result (NFS reports write errors only here).
-    int closeChecked() {
-        int fd = std::exchange(m_fd, -1);
-        return fd >= 0 ? m_system->close(fd) : 0;
-    }
-
-private:
-    SystemCalls* m_system;
-    int m_fd;
-};
-
-std::string childPath(const std::string& dirPath, const std::string& name) {
-    if (dirPath.empty() || dirPath.back() == '/') return dirPath + name;
-    return dirPath + "/" + name;
-}
 
 /// A source path split into its parent directory and its last component.
 struct SourceName {
@@ -115,113 +54,24 @@ ItemInfo infoOf(const std::string& path, const struct stat& status) {
     return info;
 }
 
-/// How removeEntry treats what it meets.
-enum class RemoveMode {
-    Delete,  ///< the user's delete: progress, cancel, a question on each failure
-    Copied,  ///< sources of a finished cross-device move: only entries in the copied set
-    Discard, ///< the engine's own temporary item, or the item the user chose to replace:
-             ///< no questions, no cancel; the caller reports what is left over
-};
+} // namespace
 
-class Worker {
-public:
-    Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind)
-        : m_questions(questions), m_system(system), m_kind(kind),
-          m_random(std::random_device{}()) {
-        m_start = m_lastReport = Clock::now();
-        m_progress.operation = kind;
-    }
+std::string childPath(const std::string& dirPath, const std::string& name) {
+    if (dirPath.empty() || dirPath.back() == '/') return dirPath + name;
+    return dirPath + "/" + name;
+}
 
-    FileOpResult run(const std::vector<std::string>& sources, const std::string& destination);
+void setChildPath(std::string& path, std::size_t length, const std::string& name) {
+    path.resize(length);
+    if (path.empty() || path.back() != '/') path += '/';
+    path += name;
+}
 
-private:
-    // ----- talking to the user -----
-    bool checkpoint();
-    Outcome fail(FailureKind kind, const char* action, const std::string& path, int error = 0);
-    Outcome failSource(const char* action, const std::string& path, int error);
-    ExistsAction askExists(const ItemInfo& source, const ItemInfo& existing);
-    void reportLeftOver(const std::string& path, int error);
-
-    // ----- the list items -----
-    Outcome transferItem(const std::string& path, int destFd, const std::string& destPath);
-    Outcome deleteItem(const std::string& path);
-    std::uint64_t countBytes(int parentFd, const std::string& name);
-
-    // ----- copy -----
-    Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, const std::string& destDirPath);
-    Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
-                      int destDirFd, const std::string& destPath);
-    Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
-                       const struct stat& status, int destDirFd, std::string& newName,
-                       bool pickTempName, const std::string& destPath, bool flush,
-                       std::set<FileId>* copied);
-    Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, std::string& newName, bool pickTempName,
-                     const std::string& destPath, bool flush, std::set<FileId>* copied);
-    Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
-                          int destDirFd, std::string& newName, bool pickTempName,
-                          const std::string& destPath, bool flush, std::set<FileId>* copied);
-    Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
-                        const struct stat& status, int destDirFd, std::string& newName,
-                        bool pickTempName, const std::string& destPath);
-    Outcome copyNode(const struct stat& status, int destDirFd, std::string& newName,
-                     bool pickTempName, const std::string& destPath);
-    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName,
-                  const std::string& destPath, bool replace, bool newIsDirectory,
-                  bool oldIsDirectory);
-
-    // ----- move -----
-    Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, const std::string& destDirPath);
-    Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath,
-                      int destDirFd, const std::string& destPath);
-    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
-                       const struct stat& status, int destDirFd, const std::string& destPath,
-                       bool replace, bool oldIsDirectory);
-
-    // ----- remove -----
-    Outcome removeEntry(int parentFd, const std::string& name, const std::string& path,
-                        dev_t device, RemoveMode mode, const std::set<FileId>* only);
-    /// Removes the engine's own item `name` of dirFd (a temporary item, or the
-    /// item the user chose to replace) without questions; what is left over is
-    /// reported once, located by `sibling`, a path in the same directory.
-    void discard(int dirFd, const std::string& name, const std::string& sibling);
-
-    // ----- renames and names -----
-    std::string randomTempName();
-    template <class Create> int createUnderTempName(std::string& name, Create create);
-    int renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
-                        const std::string& newName);
-    int renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
-                        int newDirFd, const std::string& newName, const std::string& newPath);
-    int openDirectory(int dirFd, const char* name, int extraFlags);
-    bool isRefusedDirectory(const FileId& id) const;
-    void collectDestinationAncestors(int destFd);
-
-    FileOpQuestions& m_questions;
-    SystemCalls& m_system;
-    FileOpKind m_kind;
-    FileOpResult m_result;
-    bool m_cancelled = false;
-    int m_discardError = 0; ///< errno of the last failure while discarding
-    std::optional<ExistsAction> m_existsForAll;
-
-    FileOpProgress m_progress;
-    Clock::time_point m_start;
-    Clock::time_point m_lastReport;
-    std::vector<char> m_buffer;
-    std::mt19937 m_random;
-
-    // The destination directory and every directory above it: a folder among
-    // them cannot be copied or moved into the destination.
-    std::set<FileId> m_destinationAncestors;
-    // Folders this run created: a copy that meets one of them (a bind mount
-    // that loops back into the destination) must not copy its own output.
-    std::set<FileId> m_createdDirectories;
-    // The source folders being copied, outermost first, against loops.
-    std::vector<FileId> m_activeSources;
-};
+Worker::Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind)
+    : m_questions(questions), m_system(system), m_kind(kind), m_random(std::random_device{}()) {
+    m_start = m_lastReport = Clock::now();
+    m_progress.operation = kind;
+}
 
 // ===================================================================== questions
 
@@ -306,10 +156,13 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     m_buffer.resize(kChunkSize);
 
     // Count the bytes to copy first, so that the progress has a total.  A move
-    // within one file system is a rename and copies nothing.
+    // within one file system is a rename and copies nothing: it is surveyed
+    // only should the rename fail with EXDEV.
     struct stat destStatus {};
     m_system.fstat(dest.get(), &destStatus);
-    std::vector<std::uint64_t> itemBytes(sources.size(), 0);
+    m_destination = idOf(destStatus);
+    std::vector<Survey> surveys(sources.size());
+    std::vector<bool> surveyed(sources.size(), false);
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
         const SourceName source = splitSource(sources[i]);
         if (!source.isValid()) continue;
@@ -322,37 +175,29 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
         // A folder that holds the destination is refused later: no walk through it now.
         if (S_ISDIR(status.st_mode) && m_destinationAncestors.count(idOf(status))) continue;
         m_progress.currentItem = sources[i];
-        if (m_kind == FileOpKind::Copy || status.st_dev != destStatus.st_dev)
-            itemBytes[i] = countBytes(parentFd.get(), source.name);
-        m_progress.bytesTotal += itemBytes[i];
+        if (m_kind == FileOpKind::Copy || status.st_dev != destStatus.st_dev) {
+            surveys[i] = survey(parentFd.get(), source.name);
+            surveyed[i] = !m_cancelled;
+        }
+        m_progress.bytesTotal += surveys[i].bytes;
     }
 
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
         const std::uint64_t before = m_progress.bytesDone;
-        const Outcome outcome = transferItem(sources[i], dest.get(), destPath);
+        m_itemSurveyed = surveyed[i];
+        const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
+        const Outcome outcome = surveys[i].holdsDestination
+                                    ? fail(FailureKind::IntoItself, verb, sources[i])
+                                    : transferItem(sources[i], dest.get(), destPath);
         ++m_progress.itemsDone;
         // A skipped or failed item counts as passed over, so the bar keeps going.
-        m_progress.bytesDone = std::max(m_progress.bytesDone, before + itemBytes[i]);
+        m_progress.bytesDone = std::max(m_progress.bytesDone, before + surveys[i].bytes);
         if (outcome == Outcome::Cancelled) break;
         if (outcome == Outcome::Done) ++m_result.itemsDone;
         else ++m_result.itemsSkipped;
     }
     m_result.cancelled = m_cancelled;
     return m_result;
-}
-
-std::uint64_t Worker::countBytes(int parentFd, const std::string& name) {
-    if (checkpoint()) return 0;
-    struct stat status {};
-    if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) return 0;
-    if (S_ISREG(status.st_mode)) return static_cast<std::uint64_t>(status.st_size);
-    if (!S_ISDIR(status.st_mode)) return 0;
-    Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    std::vector<std::string> names;
-    if (!dir.isOpen() || m_system.listDirectory(dir.get(), names) < 0) return 0;
-    std::uint64_t total = 0;
-    for (const std::string& child : names) total += countBytes(dir.get(), child);
-    return total;
 }
 
 Outcome Worker::transferItem(const std::string& path, int destFd, const std::string& destPath) {
@@ -374,8 +219,7 @@ Outcome Worker::deleteItem(const std::string& path) {
     struct stat status {};
     if (m_system.fstatAt(parentFd.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
         return failSource("delete", path, errno);
-    const Outcome outcome = removeEntry(parentFd.get(), source.name, path, status.st_dev,
-                                        RemoveMode::Delete, nullptr);
+    const Outcome outcome = removeEntry(parentFd.get(), source.name, path, RemoveMode::Delete, nullptr);
     return outcome == Outcome::Partial ? Outcome::Skipped : outcome;
 }
 
@@ -394,7 +238,7 @@ void Worker::collectDestinationAncestors(int destFd) {
 
 bool Worker::isRefusedDirectory(const FileId& id) const {
     return m_destinationAncestors.count(id) != 0 || m_createdDirectories.count(id) != 0 ||
-           std::find(m_activeSources.begin(), m_activeSources.end(), id) != m_activeSources.end();
+           m_activeSources.count(id) != 0;
 }
 
 // ===================================================================== copy
@@ -407,7 +251,8 @@ Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::strin
     if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
         return failSource("copy", srcPath, errno);
     const std::string destPath = childPath(destDirPath, name);
-    if (S_ISDIR(status.st_mode) && m_destinationAncestors.count(idOf(status)))
+    if (S_ISDIR(status.st_mode) && (m_destinationAncestors.count(idOf(status)) ||
+                                    (!m_itemSurveyed && holdsDestination(srcDirFd, name))))
         return fail(FailureKind::IntoItself, "copy", srcPath);
 
     struct stat existing {};
@@ -445,7 +290,7 @@ Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::stri
     std::vector<std::string> names;
     if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
 
-    m_activeSources.push_back(idOf(status));
+    m_activeSources.insert(idOf(status));
     Outcome result = Outcome::Done;
     for (const std::string& child : names) {
         const Outcome outcome =
@@ -456,38 +301,32 @@ Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::stri
         }
         if (outcome != Outcome::Done) result = Outcome::Partial;
     }
-    m_activeSources.pop_back();
+    m_activeSources.erase(idOf(status));
     return result;
 }
 
 Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
                            const struct stat& status, int destDirFd, std::string& newName,
                            bool pickTempName, const std::string& destPath, bool flush,
-                           std::set<FileId>* copied) {
+                           CopiedItems* copied) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = srcPath;
     if (S_ISREG(status.st_mode))
         return copyFile(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath, flush,
                         copied);
     if (S_ISDIR(status.st_mode))
-        return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath,
-                             flush, copied);
-    Outcome outcome =
+        return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, destPath, flush, copied);
+    const Outcome outcome =
         S_ISLNK(status.st_mode)
             ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName, pickTempName, destPath)
             : copyNode(status, destDirFd, newName, pickTempName, destPath);
-    if (outcome == Outcome::Done) {
-        // Times of the new link or node; the file system may not keep them.
-        const struct timespec times[2] = {status.st_atim, status.st_mtim};
-        m_system.utimensAt(destDirFd, newName.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        if (copied) copied->insert(idOf(status));
-    }
+    if (outcome == Outcome::Done && copied) copied->emplace(idOf(status), stampOf(status));
     return outcome;
 }
 
 Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
                          int destDirFd, std::string& newName, bool pickTempName,
-                         const std::string& destPath, bool flush, std::set<FileId>* copied) {
+                         const std::string& destPath, bool flush, CopiedItems* copied) {
     // O_NONBLOCK: should a FIFO have taken the file's place, opening it must not hang.
     Fd in(m_system, m_system.openAt(srcDirFd, name.c_str(),
                                     O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
@@ -535,75 +374,9 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
     m_system.futimens(out.get(), times);
     if (flush && m_system.fsync(out.get()) < 0) return abandon("write", destPath, errno);
     if (out.closeChecked() < 0) return abandon("write", destPath, errno);
-    if (copied) copied->insert(idOf(status));
+    // The stamp from before the first read: a write since then keeps the source.
+    if (copied) copied->emplace(idOf(status), stampOf(status));
     return Outcome::Done;
-}
-
-Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
-                              int destDirFd, std::string& newName, bool pickTempName,
-                              const std::string& destPath, bool flush, std::set<FileId>* copied) {
-    Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.isOpen()) return failSource("open", srcPath, errno);
-    struct stat status {};
-    if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
-    if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
-
-    // 0700 while it fills: the user may write into it whatever the source's mode.
-    const auto create = [&](const std::string& candidate) {
-        return m_system.mkdirAt(destDirFd, candidate.c_str(), 0700);
-    };
-    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
-        return fail(FailureKind::SystemError, "create", destPath, errno);
-    Fd out(m_system, m_system.openAt(destDirFd, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    struct stat created {};
-    if (!out.isOpen() || m_system.fstat(out.get(), &created) < 0) {
-        const int error = errno;
-        out.reset();
-        discard(destDirFd, newName, destPath);
-        return fail(FailureKind::SystemError, "create", destPath, error);
-    }
-    m_createdDirectories.insert(idOf(created));
-
-    m_activeSources.push_back(idOf(status));
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const std::string childSource = childPath(srcPath, child);
-        struct stat childStatus {};
-        Outcome outcome;
-        if (m_system.fstatAt(src.get(), child.c_str(), &childStatus, AT_SYMLINK_NOFOLLOW) < 0) {
-            outcome = failSource("copy", childSource, errno);
-        } else {
-            std::string childName = child;
-            outcome = createCopy(src.get(), child, childSource, childStatus, out.get(), childName,
-                                 false, destPath + "/" + child, false, copied);
-        }
-        if (outcome == Outcome::Cancelled) {
-            result = Outcome::Cancelled;
-            break;
-        }
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    m_activeSources.pop_back();
-
-    int flushError = 0;
-    if (result != Outcome::Cancelled) {
-        // Mode and times last: adding the entries changed the modification time,
-        // and a read-only mode would have kept them out.
-        if (flush && m_system.syncFileSystem(out.get()) < 0) flushError = errno;
-        m_system.fchmod(out.get(), status.st_mode & 01777);
-        const struct timespec times[2] = {status.st_atim, status.st_mtim};
-        m_system.futimens(out.get(), times);
-    }
-    out.reset();
-    if (result == Outcome::Cancelled || flushError) {
-        discard(destDirFd, newName, destPath);
-        if (flushError) return fail(FailureKind::SystemError, "write", destPath, flushError);
-        return Outcome::Cancelled;
-    }
-    if (copied) copied->insert(idOf(status));
-    return result;
 }
 
 Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
@@ -625,6 +398,10 @@ Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::st
     };
     if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
+    // Times of the link itself (never of what it points to); the file system
+    // may not keep them.
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    m_system.utimensAt(destDirFd, newName.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return Outcome::Done;
 }
 
@@ -639,7 +416,24 @@ Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& 
     };
     if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
-    m_system.fchmodAt(destDirFd, newName.c_str(), status.st_mode & 01777);
+    // Mode and times go through a descriptor of the node itself, opened
+    // without following a link: whoever may write into the destination could
+    // have put a link to another file under the name by now, and a chmod by
+    // name would give that file the source's mode.
+    Fd node(m_system, m_system.openAt(destDirFd, newName.c_str(), O_PATH | O_NOFOLLOW));
+    struct stat made {};
+    if (!node.isOpen() || m_system.fstat(node.get(), &made) < 0 ||
+        (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
+        const int error = !node.isOpen() || made.st_mode == 0 ? errno
+                          : S_ISLNK(made.st_mode)             ? ELOOP
+                                                              : EEXIST;
+        node.reset();
+        m_system.unlinkAt(destDirFd, newName.c_str(), 0); // whatever stands under our name
+        return fail(FailureKind::SystemError, "create", destPath, error);
+    }
+    m_system.fchmod(node.get(), status.st_mode & 01777);
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    m_system.futimens(node.get(), times);
     return Outcome::Done;
 }
 
@@ -734,7 +528,9 @@ Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::stri
 Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
                            const struct stat& status, int destDirFd, const std::string& destPath,
                            bool replace, bool oldIsDirectory) {
-    std::set<FileId> copied;
+    if (S_ISDIR(status.st_mode) && !m_itemSurveyed && holdsDestination(srcDirFd, name))
+        return fail(FailureKind::IntoItself, "move", srcPath);
+    CopiedItems copied;
     std::string temp;
     const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true,
                                        destPath, true, &copied);
@@ -743,83 +539,11 @@ Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::str
                                  S_ISDIR(status.st_mode), oldIsDirectory);
     if (placed != Outcome::Done) return placed;
     // The copy is complete, in place and on disk: only now does the source go,
-    // entry by entry as far as it was copied.  The removal does not look at
-    // Cancel, so that a cancelled move leaves no half-removed source behind
-    // a complete copy.
-    const Outcome removed = removeEntry(srcDirFd, name, srcPath, status.st_dev,
-                                        RemoveMode::Copied, &copied);
+    // entry by entry as far as it was copied and is unchanged since.  The
+    // removal does not look at Cancel, so that a cancelled move leaves no
+    // half-removed source behind a complete copy.
+    const Outcome removed = removeEntry(srcDirFd, name, srcPath, RemoveMode::Copied, &copied);
     return worse(outcome, removed);
-}
-
-// ===================================================================== remove
-
-Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::string& path,
-                            dev_t device, RemoveMode mode, const std::set<FileId>* only) {
-    const bool asks = mode != RemoveMode::Discard;
-    const auto failure = [&](FailureKind kind, const char* action, int error) {
-        if (asks) return fail(kind, action, path, error);
-        m_discardError = error;
-        return Outcome::Skipped;
-    };
-    if (mode == RemoveMode::Delete) {
-        if (checkpoint()) return Outcome::Cancelled;
-        m_progress.currentItem = path;
-    }
-    struct stat status {};
-    if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) {
-        if (errno == ENOENT && mode == RemoveMode::Discard) return Outcome::Done;
-        return failure(errno == ENOENT ? FailureKind::Vanished : FailureKind::SystemError,
-                       "remove", errno);
-    }
-    // A move removes only what it copied: an entry that appeared or was
-    // skipped meanwhile stays, and so does the folder around it.
-    if (only && only->count(idOf(status)) == 0) return Outcome::Partial;
-    if (!S_ISDIR(status.st_mode)) {
-        if (m_system.unlinkAt(parentFd, name.c_str(), 0) < 0)
-            return failure(FailureKind::SystemError, "remove", errno);
-        return Outcome::Done;
-    }
-    if (status.st_dev != device) return failure(FailureKind::OtherFileSystem, "remove", 0);
-
-    Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!dir.isOpen() && errno == EACCES && mode == RemoveMode::Discard) {
-        // Our own copy of a folder without read permission: give it back.
-        m_system.fchmodAt(parentFd, name.c_str(), 0700);
-        dir = Fd(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    }
-    if (!dir.isOpen()) return failure(FailureKind::SystemError, "open", errno);
-    struct stat opened {};
-    if (m_system.fstat(dir.get(), &opened) < 0 || idOf(opened) != idOf(status))
-        return failure(FailureKind::Vanished, "remove", ENOENT); // replaced since we looked
-    if (mode == RemoveMode::Discard && (opened.st_mode & 0700) != 0700)
-        m_system.fchmod(dir.get(), 0700);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(dir.get(), names) < 0)
-        return failure(FailureKind::SystemError, "read", errno);
-
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const Outcome outcome =
-            removeEntry(dir.get(), child, childPath(path, child), device, mode, only);
-        if (outcome == Outcome::Cancelled) return Outcome::Cancelled;
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    dir.reset();
-    if (result != Outcome::Done) return result; // not empty: asking about it again helps nobody
-    if (m_system.unlinkAt(parentFd, name.c_str(), AT_REMOVEDIR) < 0)
-        return failure(FailureKind::SystemError, "remove", errno);
-    return Outcome::Done;
-}
-
-void Worker::discard(int dirFd, const std::string& name, const std::string& sibling) {
-    struct stat status {};
-    if (m_system.fstatAt(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0 && errno == ENOENT)
-        return;
-    m_discardError = 0;
-    if (removeEntry(dirFd, name, name, status.st_dev, RemoveMode::Discard, nullptr) == Outcome::Done)
-        return;
-    // Name the hidden item where the user can find it.
-    reportLeftOver(sibling.substr(0, sibling.rfind('/') + 1) + name, m_discardError);
 }
 
 // ===================================================================== names and renames
@@ -831,16 +555,6 @@ std::string Worker::randomTempName() {
     std::string name = kTempPrefix;
     for (int i = 0; i < 6; ++i) name += kLetters[pick(m_random)];
     return name;
-}
-
-template <class Create> int Worker::createUnderTempName(std::string& name, Create create) {
-    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-        name = randomTempName();
-        const int result = create(name);
-        if (result >= 0 || errno != EEXIST) return result;
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
@@ -862,17 +576,22 @@ int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDir
 int Worker::renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
                             int newDirFd, const std::string& newName, const std::string& newPath) {
     // A folder and a non-folder cannot replace each other in one plain rename.
-    // An atomic exchange puts the new item in place and the old one where the
-    // new one was, from where it is removed; if the exchange fails, nothing
-    // has changed.
-    if (m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(),
-                          RENAME_EXCHANGE) == 0) {
-        discard(oldDirFd, oldName, oldPath);
-        return 0;
+    // Within one directory (a finished copy under its temporary name) an
+    // atomic exchange puts the new item in place and the old one under the
+    // temporary name, from where it is removed; if the exchange fails, nothing
+    // has changed.  Between two directories (a move) an exchange would put
+    // the old item into the source directory under the moved item's name,
+    // for good should it not all go.
+    if (oldDirFd == newDirFd) {
+        if (m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(),
+                              RENAME_EXCHANGE) == 0) {
+            discard(oldDirFd, oldName, oldPath);
+            return 0;
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
     }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
-    // No exchange on this file system: the existing item steps aside under a
-    // temporary name, and goes only once the new one is in place.
+    // The existing item steps aside under a temporary name in its own
+    // directory, and goes only once the new one is in place.
     std::string aside;
     if (createUnderTempName(aside, [&](const std::string& candidate) {
             return renameNoReplace(newDirFd, newName, newDirFd, candidate);
@@ -896,14 +615,16 @@ int Worker::openDirectory(int dirFd, const char* name, int extraFlags) {
     return fd;
 }
 
-} // namespace
+} // namespace toka::fileops
+
+namespace toka {
 
 FileOperation::FileOperation(FileOpQuestions& questions, SystemCalls& system)
     : m_questions(questions), m_system(system) {}
 
 FileOpResult FileOperation::run(const std::vector<std::string>& sources, FileOpKind kind,
                                 const std::string& destination) {
-    Worker worker(m_questions, m_system, kind);
+    fileops::Worker worker(m_questions, m_system, kind);
     return worker.run(sources, destination);
 }
 

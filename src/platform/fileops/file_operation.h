@@ -17,33 +17,54 @@
 // - Without a replacement the final rename refuses to replace
 //   (RENAME_NOREPLACE).  A replaced file or link goes in the same atomic
 //   rename.  Where a folder and a non-folder replace each other, the existing
-//   item is first renamed aside to a temporary name, the new one renamed into
-//   place (the old one is renamed back if that fails) and only then the old
-//   one removed.  Replace on two folders merges (see ExistsAction).
+//   item is first renamed aside to a temporary name in its own directory, the
+//   new one renamed into place (the old one is renamed back if that fails)
+//   and only then the old one removed; for a finished copy one atomic
+//   exchange with its temporary item does the first two steps.  What of the
+//   old item cannot be removed stays under its temporary name, beside the
+//   new one.  Replace on two folders merges (see ExistsAction).
 // - A move within one file system is a rename.  Where the rename answers
 //   EXDEV, the item is copied completely, renamed into place and flushed,
 //   and only then are the source entries removed: exactly those that were
-//   copied (by device and inode), so an entry skipped after a failure stays
-//   in the source.
-// - Copy or move of a folder into itself or below itself (checked by device
-//   and inode up the destination's ".." chain, so bind mounts and symbolic
-//   links in the path do not fool it) and of an item onto itself are refused
-//   through askFailure.
-// - Delete opens every directory with O_NOFOLLOW relative to its parent and
-//   removes with unlinkat, so it never follows a symbolic link, and it does
-//   not descend into a directory of another file system (a mount point).
+//   copied (by device and inode) and have not changed since their copy began
+//   (size, modification and change time, to the nanosecond).  An entry
+//   skipped after a failure stays in the source; so does one written to
+//   during the move, reported as ChangedDuringMove, beside its copy.
+// - Copy or move of a folder into itself or below itself and of an item onto
+//   itself are refused through askFailure before anything is created.
+//   "Inside" is a matter of identity, not of path spelling: the source's
+//   device and inode against every directory up the destination's ".."
+//   chain (symbolic links in the path do not fool it), and, since a bind
+//   mount of a folder inside the source leads out of that chain, a survey of
+//   the source tree for the destination's own device and inode.
+// - Every removal (delete, the sources of a move, a replaced or temporary
+//   item) opens each directory with O_NOFOLLOW relative to its parent and
+//   removes with unlinkat, so it never follows a symbolic link, and it never
+//   descends into a mount point: a directory of another file system or the
+//   root of any mount, bind mounts of the same file system included (statx,
+//   STATX_ATTR_MOUNT_ROOT; kernels before 5.8 show other devices only).  The
+//   mount stays untouched, with everything in it, and is reported.
 // - A source that vanished is a failure of that item only.
 //
 // Kept on copies: contents, the permission bits (set-user-ID and
 // set-group-ID dropped, as the copy belongs to the user), access and
 // modification times, symbolic links as links, FIFOs and sockets as new
-// nodes (device nodes where the user may create them).  Not kept: owner,
-// extended attributes, hard links between copied files.
+// nodes (device nodes where the user may create them; their mode is set
+// through a descriptor of the new node, never by a name that someone could
+// have turned into a link meanwhile).  Not kept: owner, extended attributes,
+// hard links between copied files.
 //
-// Limits: each level of a folder tree holds one or two open descriptors, so
-// a tree deeper than about half the descriptor limit fails with EMFILE at
-// its deepest level (reported, nothing lost).  A process killed during the
-// work leaves at most its hidden ".toka-" item in the destination directory.
+// Limits: walks through a folder tree (the survey, the copy, every removal)
+// keep their levels on the heap and at most 16 directories open per tree
+// (DirectoryChain), so a tree of any depth, 20,000 levels and more, is
+// copied, moved and deleted with an 8 MiB stack and a descriptor limit as
+// low as 64.  Merging into an existing folder still goes down one call (about
+// 1 KiB of stack) and two descriptors per level that exists on both sides:
+// a merge deeper than about half the descriptor limit fails with EMFILE at
+// its deepest level (reported, nothing lost); with a limit above some 16,000
+// descriptors, one deeper than about 8,000 levels exhausts an 8 MiB stack
+// first.  A process killed during the work leaves at most its hidden
+// ".toka-" item in the destination directory.
 
 #include <string>
 #include <vector>

@@ -46,6 +46,11 @@ int SystemCalls::fstatAt(int dirFd, const char* name, struct stat* status, int f
     return ::fstatat(dirFd, name, status, flags);
 }
 
+int SystemCalls::statx(int dirFd, const char* name, int flags, unsigned mask,
+                       struct statx* status) {
+    return ::statx(dirFd, name, flags, mask, status);
+}
+
 int SystemCalls::mkdirAt(int dirFd, const char* name, mode_t mode) {
     return ::mkdirat(dirFd, name, mode);
 }
@@ -71,14 +76,30 @@ int SystemCalls::renameAt(int oldDirFd, const char* oldName, int newDirFd, const
     return ::renameat2(oldDirFd, oldName, newDirFd, newName, flags);
 }
 
-int SystemCalls::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
+namespace {
 
-int SystemCalls::fchmodAt(int dirFd, const char* name, mode_t mode) {
-    return ::fchmodat(dirFd, name, mode, 0);
+/// The path through which the kernel reaches exactly the node open as fd.
+std::string descriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+bool isPathDescriptor(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_PATH) != 0;
+}
+
+} // namespace
+
+int SystemCalls::fchmod(int fd, mode_t mode) {
+    if (::fchmod(fd, mode) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    // An O_PATH descriptor allows no fchmod; its /proc link leads to the very
+    // node (the way glibc's fchmodat with AT_SYMLINK_NOFOLLOW does it).
+    return ::chmod(descriptorPath(fd).c_str(), mode);
 }
 
 int SystemCalls::futimens(int fd, const struct timespec times[2]) {
-    return ::futimens(fd, times);
+    if (::futimens(fd, times) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    return ::utimensat(AT_FDCWD, descriptorPath(fd).c_str(), times, 0);
 }
 
 int SystemCalls::utimensAt(int dirFd, const char* name, const struct timespec times[2],

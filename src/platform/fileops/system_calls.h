@@ -30,6 +30,9 @@ public:
     virtual ssize_t write(int fd, const void* buffer, std::size_t size);
     virtual int fstat(int fd, struct stat* status);
     virtual int fstatAt(int dirFd, const char* name, struct stat* status, int flags);
+    /// statx(2), for what stat does not tell: whether a directory is the root
+    /// of a mount.
+    virtual int statx(int dirFd, const char* name, int flags, unsigned mask, struct statx* status);
     virtual int mkdirAt(int dirFd, const char* name, mode_t mode);
     virtual int mknodAt(int dirFd, const char* name, mode_t mode, dev_t device);
     virtual int symlinkAt(const char* target, int dirFd, const char* name);
@@ -38,8 +41,11 @@ public:
     /// renameat2(2); flags 0, RENAME_NOREPLACE or RENAME_EXCHANGE.
     virtual int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName,
                          unsigned flags);
+    /// fchmod and futimens also take a descriptor opened with O_PATH, so that
+    /// a node that cannot be opened for reading (a socket, a device, a folder
+    /// without read permission) is changed without its name being looked up
+    /// again: nothing put in its place meanwhile is touched.
     virtual int fchmod(int fd, mode_t mode);
-    virtual int fchmodAt(int dirFd, const char* name, mode_t mode);
     virtual int futimens(int fd, const struct timespec times[2]);
     virtual int utimensAt(int dirFd, const char* name, const struct timespec times[2], int flags);
     virtual int fsync(int fd);

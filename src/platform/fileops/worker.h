@@ -1,0 +1,195 @@
+#pragma once
+// The worker behind FileOperation::run, one per run, private to the engine.
+// Its duties are spread over file_operation.cpp (the run, questions, copy,
+// move, names), tree_walks.cpp (the walks through whole folder trees:
+// surveying and copying them) and removal.cpp (removing trees).  Every walk
+// through a tree is iterative and holds a bounded number of descriptors
+// (DirectoryChain), whatever the tree's depth.
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/fileops/directory_chain.h"
+#include "platform/fileops/fd.h"
+#include "platform/fileops/file_identity.h"
+#include "platform/fileops/file_op_questions.h"
+#include "platform/fileops/system_calls.h"
+
+namespace toka::fileops {
+
+using Clock = std::chrono::steady_clock;
+
+/// What became of one entry.
+enum class Outcome {
+    Done,      ///< completely
+    Partial,   ///< a folder that exists at its target, some entries inside were skipped
+    Skipped,   ///< nothing done (the user skipped it, or skipped past its failure)
+    Cancelled, ///< stop everything
+};
+
+inline Outcome worse(Outcome a, Outcome b) { return static_cast<int>(a) > static_cast<int>(b) ? a : b; }
+
+/// dirPath + "/" + name, with one "/" between them.
+std::string childPath(const std::string& dirPath, const std::string& name);
+
+/// Cuts path back to length (the path of a folder) and appends name below it.
+void setChildPath(std::string& path, std::size_t length, const std::string& name);
+
+/// How removeEntry treats what it meets.
+enum class RemoveMode {
+    Delete,  ///< the user's delete: progress, cancel, a question on each failure
+    Copied,  ///< sources of a finished cross-device move: only unchanged entries of the copied set
+    Discard, ///< the engine's own temporary item, or the item the user chose to replace:
+             ///< no questions, no cancel; the caller reports what is left over
+};
+
+class Worker {
+public:
+    Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind);
+
+    FileOpResult run(const std::vector<std::string>& sources, const std::string& destination);
+
+private:
+    // ----- talking to the user -----
+    bool checkpoint();
+    Outcome fail(FailureKind kind, const char* action, const std::string& path, int error = 0);
+    Outcome failSource(const char* action, const std::string& path, int error);
+    ExistsAction askExists(const ItemInfo& source, const ItemInfo& existing);
+    void reportLeftOver(const std::string& path, int error);
+
+    // ----- the list items -----
+    Outcome transferItem(const std::string& path, int destFd, const std::string& destPath);
+    Outcome deleteItem(const std::string& path);
+
+    // ----- surveys (tree_walks.cpp) -----
+    struct Survey {
+        std::uint64_t bytes = 0;       ///< of the regular files in the tree
+        bool holdsDestination = false; ///< the destination directory is one of its folders
+    };
+    /// Walks the item `name` of parentFd as a copy would (into mounts, not
+    /// along links) and stops early once it meets the destination.
+    Survey survey(int parentFd, const std::string& name);
+    /// Whether copying the folder `name` would copy into itself: the
+    /// destination is inside it, seen through a bind mount, say, that the
+    /// ".." chain of the destination does not pass.
+    bool holdsDestination(int parentFd, const std::string& name);
+
+    // ----- copy -----
+    Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath,
+                     int destDirFd, const std::string& destDirPath);
+    Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
+                      int destDirFd, const std::string& destPath);
+    Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
+                       const struct stat& status, int destDirFd, std::string& newName,
+                       bool pickTempName, const std::string& destPath, bool flush,
+                       CopiedItems* copied);
+    Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
+                     int destDirFd, std::string& newName, bool pickTempName,
+                     const std::string& destPath, bool flush, CopiedItems* copied);
+    /// The copy of a folder tree (tree_walks.cpp), under a temporary name.
+    Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
+                          int destDirFd, std::string& newName, const std::string& destPath,
+                          bool flush, CopiedItems* copied);
+    struct CopyLevel;
+    /// Opens the source folder `name` below the deepest level of sources,
+    /// creates its copy below the deepest level of targets and enters both;
+    /// empty when entered, else what became of the folder.
+    std::optional<Outcome> enterCopy(DirectoryChain& sources, DirectoryChain& targets,
+                                     const std::string& name, const std::string& srcPath,
+                                     const std::string& destPath, CopyLevel& level);
+    Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
+                        const struct stat& status, int destDirFd, std::string& newName,
+                        bool pickTempName, const std::string& destPath);
+    Outcome copyNode(const struct stat& status, int destDirFd, std::string& newName,
+                     bool pickTempName, const std::string& destPath);
+    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName,
+                  const std::string& destPath, bool replace, bool newIsDirectory,
+                  bool oldIsDirectory);
+
+    // ----- move -----
+    Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath,
+                     int destDirFd, const std::string& destDirPath);
+    Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath,
+                      int destDirFd, const std::string& destPath);
+    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
+                       const struct stat& status, int destDirFd, const std::string& destPath,
+                       bool replace, bool oldIsDirectory);
+
+    // ----- remove (removal.cpp) -----
+    /// Removes the entry `name` of parentFd with everything below it, never
+    /// following a link nor entering a mount point.  only (mode Copied): the
+    /// entries that may go.
+    Outcome removeEntry(int parentFd, const std::string& name, const std::string& path,
+                        RemoveMode mode, CopiedItems* only);
+    /// Removes one entry, or opens a folder and enters it into chain (then
+    /// empty, with names its listing).  device: of the folder holding it.
+    std::optional<Outcome> removeOrEnter(int parentFd, const std::string& name,
+                                         const std::string& path, dev_t device, RemoveMode mode,
+                                         CopiedItems* only, DirectoryChain& chain,
+                                         std::vector<std::string>& names);
+    Outcome removalFailure(RemoveMode mode, FailureKind kind, const char* action,
+                           const std::string& path, int error);
+    /// Removes the engine's own item `name` of dirFd (a temporary item, or the
+    /// item the user chose to replace) without questions; what is left over is
+    /// reported once, located by `sibling`, a path in the same directory.
+    void discard(int dirFd, const std::string& name, const std::string& sibling);
+
+    // ----- renames and names -----
+    std::string randomTempName();
+    template <class Create> int createUnderTempName(std::string& name, Create create);
+    int renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
+                        const std::string& newName);
+    int renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
+                        int newDirFd, const std::string& newName, const std::string& newPath);
+    int openDirectory(int dirFd, const char* name, int extraFlags);
+    bool isRefusedDirectory(const FileId& id) const;
+    void collectDestinationAncestors(int destFd);
+
+    FileOpQuestions& m_questions;
+    SystemCalls& m_system;
+    FileOpKind m_kind;
+    FileOpResult m_result;
+    bool m_cancelled = false;
+    int m_discardError = 0; ///< errno of the last failure while discarding
+    std::optional<ExistsAction> m_existsForAll;
+
+    FileOpProgress m_progress;
+    Clock::time_point m_start;
+    Clock::time_point m_lastReport;
+    std::vector<char> m_buffer;
+    std::mt19937 m_random;
+
+    // The destination directory and every directory above it: a folder among
+    // them cannot be copied or moved into the destination.
+    std::set<FileId> m_destinationAncestors;
+    FileId m_destination{};
+    // The list item in hand was surveyed before the work began and does not
+    // hold the destination: its folders need no second survey.
+    bool m_itemSurveyed = false;
+    // Folders this run created: a copy that meets one of them (a bind mount
+    // that loops back into the destination) must not copy its own output.
+    std::set<FileId> m_createdDirectories;
+    // The source folders on the path of the copy, against loops.
+    std::set<FileId> m_activeSources;
+};
+
+template <class Create> int Worker::createUnderTempName(std::string& name, Create create) {
+    // 62^6 names: a hundred clashes in a row mean something else is wrong.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = randomTempName();
+        const int result = create(name);
+        if (result >= 0 || errno != EEXIST) return result;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+} // namespace toka::fileops
