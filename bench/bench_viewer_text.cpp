@@ -42,7 +42,7 @@ void loadFile(benchmark::State& state, const char* name, const std::string& line
             state.SkipWithError("load failed");
         benchmark::DoNotOptimize(text);
     }
-    state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(kFileBytes));
+    state.SetBytesProcessed(state.iterations() * std::int64_t{kFileBytes});
 }
 
 void BM_ViewerTextAsciiCrLf(benchmark::State& state) {

@@ -104,7 +104,7 @@ std::string unreadableText(std::string_view dir, int error) {
 std::int64_t monotonicMs() {
     timespec now;
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+    return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
 }
 
 // The live line on a terminal's standard error: redrawn at most ten times a

@@ -23,7 +23,7 @@ constexpr std::size_t kChunkSize = 32 * 1024;
 std::int64_t monotonicNs() {
     timespec now;
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #include "ui/desktop_actions.h"
 
-#include <cstring>
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -60,7 +59,7 @@ QString itemCount(std::size_t count) {
 QString failureLines(const std::vector<TrashFailure>& failures) {
     QStringList lines;
     for (const TrashFailure& failure : failures) {
-        QString reason = QString::fromLocal8Bit(std::strerror(failure.error.code));
+        QString reason = QString::fromStdString(failure.error.reason());
         if (failure.noUsableTrash) {
             QString call = QString::fromStdString(failure.error.operation);
             if (!failure.error.path.empty()) call += " \"" + displayText(failure.error.path) + "\"";

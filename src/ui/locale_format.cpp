@@ -6,7 +6,7 @@ LocaleFormat localeFormatOf(const QLocale& locale) {
     LocaleFormat format;
     format.shortDateFormat = locale.dateFormat(QLocale::ShortFormat).toStdString();
     format.longTimeFormat = locale.timeFormat(QLocale::LongFormat).toStdString();
-    format.decimalSeparator = QString(locale.decimalPoint()).toStdString();
+    format.decimalSeparator = locale.decimalPoint().toStdString();
     format.amText = locale.amText().toStdString();
     format.pmText = locale.pmText().toStdString();
     for (int month = 1; month <= 12; ++month) {

@@ -42,10 +42,10 @@ void TextMemo::setPlainText(QString text) {
     m_text = std::move(text);
     // A fresh vector, so that the index of a huge earlier text is freed.
     std::vector<std::uint32_t> starts{0};
-    const char16_t* data = reinterpret_cast<const char16_t*>(m_text.constData());
+    const char16_t* units = reinterpret_cast<const char16_t*>(m_text.constData());
     const qsizetype size = m_text.size();
     for (qsizetype i = 0; i < size; ++i)
-        if (data[i] == u'\n') starts.push_back(static_cast<std::uint32_t>(i + 1));
+        if (units[i] == u'\n') starts.push_back(static_cast<std::uint32_t>(i + 1));
     m_lineStarts = std::move(starts);
     m_pieces.clear();
     m_anchor = m_cursor = 0;

@@ -104,7 +104,7 @@ TEST_P(DeepTree, MovesAndDeletesEveryLevel) {
 
 INSTANTIATE_TEST_SUITE_P(DescriptorLimits, DeepTree,
                          ::testing::Values(Limit{"Low", 64}, Limit{"AsHighAsAllowed", 0}),
-                         [](const ::testing::TestParamInfo<Limit>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<Limit>& test) { return test.param.name; });
 
 } // namespace
 } // namespace toka::test

@@ -188,7 +188,7 @@ TEST_P(FaultMatrix, LosesNothingAndLeavesNoTemporaryItem) {
         EXPECT_TRUE(result.failures.empty()) << result.failures[0].describe();
     } else {
         EXPECT_TRUE(std::any_of(result.failures.begin(), result.failures.end(),
-                                [&](const FileOpFailure& f) { return f.error == c.expectedError; }));
+                                [&](const FileOpFailure& f) { return f.code == c.expectedError; }));
     }
     if (c.expectedError == 0 && !c.expectCancelled) {
         // Nothing went wrong: everything arrived and, for a move, left its source.
@@ -204,9 +204,9 @@ TEST_P(FaultMatrix, LosesNothingAndLeavesNoTemporaryItem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<FaultCase>& info) {
+                         [](const ::testing::TestParamInfo<FaultCase>& test) {
                              std::string name;
-                             for (char ch : std::string(info.param.name))
+                             for (char ch : std::string(test.param.name))
                                  name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
                              return name;
                          });

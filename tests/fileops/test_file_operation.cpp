@@ -199,7 +199,7 @@ TEST_F(FileOperationTest, DeleteNeverFollowsLinksOutOfTheTree) {
         FileOperation(questions, system).run({src("tree"), src("top-link/")}, FileOpKind::Delete, "");
     EXPECT_EQ(questions.deleteCounts, (std::vector<std::size_t>{1, 2}));
     ASSERT_EQ(questions.failuresAsked.size(), 1u);
-    EXPECT_EQ(questions.failuresAsked[0].error, EACCES);
+    EXPECT_EQ(questions.failuresAsked[0].code, EACCES);
     EXPECT_EQ(result.itemsSkipped, 1u);
     EXPECT_EQ(snapshot(src()).size(), 3u); // tree, tree/sub, tree/sub/file
     EXPECT_FALSE(exists(src("top-link")));

@@ -234,8 +234,8 @@ inline std::string inChildProcess(std::size_t stackBytes, const std::function<st
         pthread_attr_setstacksize(&attributes, stackBytes);
         pthread_t thread;
         const auto run = [](void* j) -> void* {
-            auto* job = static_cast<Job*>(j);
-            job->answer = (*job->body)();
+            auto* running = static_cast<Job*>(j);
+            running->answer = (*running->body)();
             return nullptr;
         };
         if (pthread_create(&thread, &attributes, run, &job) != 0) job.answer = "pthread_create failed";

@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         ByNameCase{"no_extension", "bmp", [] { return encoded("bmp"); }, false, {}},
         ByNameCase{"damaged_bmp", "cut.bmp", [] { return encoded("bmp").left(30); }, false, {}},
         ByNameCase{"damaged_wmf", "cut.wmf", [] { return metafile().left(50); }, false, {}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });
 
 // The extension is that of the last path component only.
 TEST_F(PictureFiles, DotInDirectoryIsNoExtension) {

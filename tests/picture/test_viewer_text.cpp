@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{"trailing_cr", "a\r", u"a\n"},
                       // Line ends are normalised in the fallback decoding too.
                       DecodeCase{"cp1252_cr_lf", "\xfc\r\n\xfc", u"\u00fc\n\u00fc"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
     Nul, ViewerDecode,
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // The encoding is decided on the text before the NUL only.
                       DecodeCase{"invalid_byte_after_nul", std::string("\xc3\xbc\0\xff", 4), u"\u00fc"},
                       DecodeCase{"empty", "", u""}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
     Encoding, ViewerDecode,
@@ -81,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // After a run of eight-byte ASCII words, at an odd offset.
                       DecodeCase{"invalid_after_ascii_run", "abcdefghijklmnopq\xff", u"abcdefghijklmnopq\u00ff"},
                       DecodeCase{"valid_after_ascii_run", "abcdefghijklmnopq\xc3\xbf", u"abcdefghijklmnopq\u00ff"}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });
 
 class ViewerFiles : public ::testing::Test {
 protected:

@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [] { return canvas(100, 100, kRed).record(0x7777, {1, 2, 3}).rectangle(0, 0, 50, 50).plain(); },
                   {100, 100},
                   {{20, 20, red}}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });
 
 /// Dark, opaque pixels: text drawn in black.
 int darkPixels(const QImage& image, const QRect& area) {
@@ -426,7 +426,7 @@ INSTANTIATE_TEST_SUITE_P(
                         return m.plain();
                     },
                     tight([](MetafileLimits& l) { l.workBudget = 100 * 100 * 100; })}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });
 
 // Files that once took seconds each to draw: every one must now run out of
 // its work budget (with the default limits) instead of freezing the window.
@@ -483,7 +483,7 @@ INSTANTIATE_TEST_SUITE_P(
                         return m.plain();
                     },
                     {}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& test) { return test.param.name; });
 
 // The limits are not a blanket refusal: the same kind of file within them
 // draws.

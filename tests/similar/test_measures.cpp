@@ -108,7 +108,7 @@ TEST_P(Measure, FastAndLiteralGiveTheDesignValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DesignExamples, Measure, testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(FuzzyMeasure, CutOffJustAboveTheBigramRatioRejects) {
     const Real48 aboveHalf = Real48::fromBytes({0x80, 1, 0, 0, 0, 0}); // next six-byte value above 0.5

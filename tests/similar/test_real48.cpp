@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         RoundCase{"below_the_range_is_zero", std::ldexp(1.0L, -129), {0, 0, 0, 0, 0, 0}},
         // Rounding first lifts this value into the range.
         RoundCase{"carry_out_of_underflow", std::ldexp(two - std::ldexp(1.0L, -45), -129), {0x01, 0, 0, 0, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(Real48, ComparesByValue) {
     EXPECT_LT(Real48::fromExtended(0.25L), Real48::fromExtended(0.5L));

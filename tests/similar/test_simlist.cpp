@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"different_cyrillic_names", "\u0434\u043e\u043c", "\u043a\u043e\u0442", false},
         // A stray byte reads as its Latin-1 character, so a legacy name folds.
         TextCase{"invalid_utf8_reads_as_latin1", "M\u00dcLLER", "m\xfcller", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(SimList, SearchTextLengthIsTakenModulo256) {
     SimList list;

@@ -373,7 +373,7 @@ private slots:
         // More than 16 lines longer than the widest one, which is only found
         // when it is painted.
         QTest::newRow("wide glyphs beat many narrow ones")
-            << QString(30, 'W') + QString("\n" + QString(60, 'i')).repeated(20) << 0;
+            << QString(30, 'W') + (QChar('\n') + QString(60, 'i')).repeated(20) << 0;
         QTest::newRow("one line of 300000") << QString(300000, 'm') << 0;
         QTest::newRow("long line of wide glyphs in the middle")
             << "a\n" + QString(100000, 'W') + "\n" + QString(120000, 'i') << 1;

@@ -12,9 +12,11 @@ std::string SysError::message() const {
         text += path;
     }
     text += ": ";
-    text += std::strerror(code);
+    text += reason();
     return text;
 }
+
+std::string SysError::reason() const { return std::strerror(code); }
 
 SysError lastError(std::string operation, std::string path) {
     return SysError{std::move(operation), std::move(path), errno};

@@ -17,6 +17,8 @@ struct SysError {
 
     /// "openat /home/anna/x: Permission denied"
     std::string message() const;
+    /// The system's text for code: "Permission denied".
+    std::string reason() const;
 };
 
 /// A value or the SysError that kept it from being produced.

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fileops/fd.h"
+#include "platform/core/unique_fd.h"
 #include "platform/fileops/file_identity.h"
 
 namespace toka {
@@ -31,13 +31,13 @@ public:
 
     /// Starts the chain with its top directory, open as fd (any open mode that
     /// *at calls accept), with identity id.
-    void start(Fd fd, const FileId& id);
+    void start(UniqueFd fd, const FileId& id);
     /// Enters `name`, a directory in the deepest level, open as fd (read-only).
-    void enter(std::string name, Fd fd, const FileId& id);
+    void enter(std::string name, UniqueFd fd, const FileId& id);
     /// Leaves the deepest level and hands over its descriptor, still open, for
     /// the caller to finish the directory with.  The level above is open again
     /// afterwards; if it cannot be found (error: its errno) the walk must stop.
-    Fd leave(int& error);
+    UniqueFd leave(int& error);
 
     bool isEmpty() const { return m_levels.empty(); }
     std::size_t depth() const { return m_levels.size(); }
@@ -53,7 +53,7 @@ private:
     struct Level {
         std::string name;
         FileId id;
-        Fd fd;
+        UniqueFd fd;
     };
     SystemCalls& m_system;
     std::vector<Level> m_levels;

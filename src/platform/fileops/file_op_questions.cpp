@@ -1,6 +1,5 @@
 #include "platform/fileops/file_op_questions.h"
 
-#include <cstring>
 
 namespace toka {
 
@@ -25,12 +24,12 @@ std::string FileOpFailure::describe() const {
     case FailureKind::DestinationNotDirectory:
         return "The destination " + quoted + " is not a folder.";
     case FailureKind::LeftOver:
-        return "Could not remove " + quoted + (error ? std::string(": ") + std::strerror(error) : "") +
+        return "Could not remove " + quoted + (code ? ": " + reason() : "") +
                ". Nothing else is lost; the item may be removed by hand.";
     case FailureKind::SystemError:
         break;
     }
-    return "Could not " + action + " " + quoted + (error ? std::string(": ") + std::strerror(error) : "") + ".";
+    return "Could not " + operation + " " + quoted + (code ? ": " + reason() : "") + ".";
 }
 
 } // namespace toka

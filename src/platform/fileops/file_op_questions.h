@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/sys_error.h"
+
 namespace toka {
 
 /// The operation codes of DoFileOperation.
@@ -52,11 +54,15 @@ enum class FailureKind {
     LeftOver,               ///< a temporary or replaced item could not be removed
 };
 
-struct FileOpFailure {
+/// A failure of the engine: the platform's error (operation: what was
+/// attempted, e.g. "write", "rename", "remove"; path: the item concerned;
+/// code: errno where a system call failed, else 0) and what kind it is.
+struct FileOpFailure : SysError {
     FailureKind kind = FailureKind::SystemError;
-    std::string action;  ///< what was attempted, e.g. "write", "rename", "remove"
-    std::string path;    ///< the item concerned
-    int error = 0;       ///< errno where a system call failed, else 0
+
+    FileOpFailure() = default;
+    FileOpFailure(FailureKind failureKind, std::string action, std::string itemPath, int error)
+        : SysError{std::move(action), std::move(itemPath), error}, kind(failureKind) {}
 
     /// One English sentence for a message box, with the system's error text.
     std::string describe() const;

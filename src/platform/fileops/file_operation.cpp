@@ -139,8 +139,8 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
         return m_result;
     }
 
-    Fd dest(m_system, openDirectory(AT_FDCWD, destination.c_str(), 0));
-    if (!dest.isOpen()) {
+    UniqueFd dest = m_system.own(openDirectory(AT_FDCWD, destination.c_str(), 0));
+    if (!dest.valid()) {
         const int error = errno;
         FailureKind kind = FailureKind::SystemError;
         if (error == ENOENT) kind = FailureKind::DestinationMissing;
@@ -166,10 +166,9 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
         const SourceName source = splitSource(sources[i]);
         if (!source.isValid()) continue;
-        Fd parentFd(m_system,
-                    m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
+        UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
         struct stat status {};
-        if (!parentFd.isOpen() || m_system.fstatAt(parentFd.get(), source.name.c_str(), &status,
+        if (!parentFd.valid() || m_system.fstatAt(parentFd.get(), source.name.c_str(), &status,
                                                    AT_SYMLINK_NOFOLLOW) < 0)
             continue;
         // A folder that holds the destination is refused later: no walk through it now.
@@ -204,8 +203,8 @@ Outcome Worker::transferItem(const std::string& path, int destFd, const std::str
     const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
     const SourceName source = splitSource(path);
     if (!source.isValid()) return fail(FailureKind::InvalidSource, verb, path);
-    Fd parentFd(m_system, m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
-    if (!parentFd.isOpen()) return failSource(verb, path, errno);
+    UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
+    if (!parentFd.valid()) return failSource(verb, path, errno);
     if (m_kind == FileOpKind::Move)
         return moveInto(parentFd.get(), source.name, path, destFd, destPath);
     return copyInto(parentFd.get(), source.name, path, destFd, destPath);
@@ -214,8 +213,8 @@ Outcome Worker::transferItem(const std::string& path, int destFd, const std::str
 Outcome Worker::deleteItem(const std::string& path) {
     const SourceName source = splitSource(path);
     if (!source.isValid()) return fail(FailureKind::InvalidSource, "delete", path);
-    Fd parentFd(m_system, m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
-    if (!parentFd.isOpen()) return failSource("delete", path, errno);
+    UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
+    if (!parentFd.valid()) return failSource("delete", path, errno);
     struct stat status {};
     if (m_system.fstatAt(parentFd.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
         return failSource("delete", path, errno);
@@ -227,11 +226,11 @@ void Worker::collectDestinationAncestors(int destFd) {
     struct stat status {};
     if (m_system.fstat(destFd, &status) < 0) return;
     m_destinationAncestors.insert(idOf(status));
-    Fd current(m_system, m_system.openAt(destFd, "..", O_PATH | O_DIRECTORY));
+    UniqueFd current = m_system.own(m_system.openAt(destFd, "..", O_PATH | O_DIRECTORY));
     // "/.." is "/" itself: the walk ends when it meets a directory it has seen.
-    while (current.isOpen() && m_system.fstat(current.get(), &status) == 0 &&
+    while (current.valid() && m_system.fstat(current.get(), &status) == 0 &&
            m_destinationAncestors.insert(idOf(status)).second) {
-        Fd up(m_system, m_system.openAt(current.get(), "..", O_PATH | O_DIRECTORY));
+        UniqueFd up = m_system.own(m_system.openAt(current.get(), "..", O_PATH | O_DIRECTORY));
         std::swap(current, up);
     }
 }
@@ -280,13 +279,13 @@ Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::strin
 
 Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
                           int destDirFd, const std::string& destPath) {
-    Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.isOpen()) return failSource("open", srcPath, errno);
+    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.valid()) return failSource("open", srcPath, errno);
     struct stat status {};
     if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
     if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
-    Fd dest(m_system, openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
-    if (!dest.isOpen()) return fail(FailureKind::SystemError, "open", destPath, errno);
+    UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
+    if (!dest.valid()) return fail(FailureKind::SystemError, "open", destPath, errno);
     std::vector<std::string> names;
     if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
 
@@ -328,9 +327,9 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
                          int destDirFd, std::string& newName, bool pickTempName,
                          const std::string& destPath, bool flush, CopiedItems* copied) {
     // O_NONBLOCK: should a FIFO have taken the file's place, opening it must not hang.
-    Fd in(m_system, m_system.openAt(srcDirFd, name.c_str(),
+    UniqueFd in = m_system.own(m_system.openAt(srcDirFd, name.c_str(),
                                     O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
-    if (!in.isOpen()) return failSource("open", srcPath, errno);
+    if (!in.valid()) return failSource("open", srcPath, errno);
     struct stat status {};
     if (m_system.fstat(in.get(), &status) < 0) return failSource("read", srcPath, errno);
     if (!S_ISREG(status.st_mode)) return fail(FailureKind::Vanished, "copy", srcPath, ENOENT);
@@ -339,8 +338,8 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
         return m_system.openAt(destDirFd, candidate.c_str(),
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     };
-    Fd out(m_system, pickTempName ? createUnderTempName(newName, create) : create(newName));
-    if (!out.isOpen()) return fail(FailureKind::SystemError, "create", destPath, errno);
+    UniqueFd out = m_system.own(pickTempName ? createUnderTempName(newName, create) : create(newName));
+    if (!out.valid()) return fail(FailureKind::SystemError, "create", destPath, errno);
 
     // Every failure from here on removes the unfinished file before it is reported.
     const auto abandon = [&](const char* action, const std::string& path, int error) {
@@ -420,11 +419,11 @@ Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& 
     // without following a link: whoever may write into the destination could
     // have put a link to another file under the name by now, and a chmod by
     // name would give that file the source's mode.
-    Fd node(m_system, m_system.openAt(destDirFd, newName.c_str(), O_PATH | O_NOFOLLOW));
+    UniqueFd node = m_system.own(m_system.openAt(destDirFd, newName.c_str(), O_PATH | O_NOFOLLOW));
     struct stat made {};
-    if (!node.isOpen() || m_system.fstat(node.get(), &made) < 0 ||
+    if (!node.valid() || m_system.fstat(node.get(), &made) < 0 ||
         (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
-        const int error = !node.isOpen() || made.st_mode == 0 ? errno
+        const int error = !node.valid() || made.st_mode == 0 ? errno
                           : S_ISLNK(made.st_mode)             ? ELOOP
                                                               : EEXIST;
         node.reset();
@@ -502,10 +501,10 @@ Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::strin
 
 Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath,
                           int destDirFd, const std::string& destPath) {
-    Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.isOpen()) return failSource("open", srcPath, errno);
-    Fd dest(m_system, openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
-    if (!dest.isOpen()) return fail(FailureKind::SystemError, "open", destPath, errno);
+    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.valid()) return failSource("open", srcPath, errno);
+    UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
+    if (!dest.valid()) return fail(FailureKind::SystemError, "open", destPath, errno);
     std::vector<std::string> names;
     if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
 

@@ -48,12 +48,12 @@ std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& na
         // Unlinking one of several hard links changes the change time of the
         // others: the stamp follows, so that the next link is not taken for
         // a file that was written to.
-        Fd links(m_system, only && status.st_nlink > 1
+        UniqueFd links = m_system.own(only && status.st_nlink > 1
                                ? m_system.openAt(parentFd, name.c_str(), O_PATH | O_NOFOLLOW) : -1);
         if (m_system.unlinkAt(parentFd, name.c_str(), 0) < 0)
             return removalFailure(mode, FailureKind::SystemError, "remove", path, errno);
         struct stat after {};
-        if (links.isOpen() && m_system.fstat(links.get(), &after) == 0) {
+        if (links.valid() && m_system.fstat(links.get(), &after) == 0) {
             FileStamp unlinked = stampOf(after);
             unlinked.changed = copied->second.changed;
             if (unlinked == copied->second) copied->second.changed = after.st_ctim;
@@ -61,20 +61,20 @@ std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& na
         return Outcome::Done;
     }
 
-    Fd dir(m_system, m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!dir.isOpen() && errno == EACCES && mode == RemoveMode::Discard) {
+    UniqueFd dir = m_system.own(m_system.openAt(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!dir.valid() && errno == EACCES && mode == RemoveMode::Discard) {
         // Our own copy of a folder without read permission: give it back,
         // through a descriptor of that very folder (a chmod by name would
         // follow a link put in its place).
-        Fd folder(m_system, m_system.openAt(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW));
+        UniqueFd folder = m_system.own(m_system.openAt(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW));
         struct stat seen {};
-        if (folder.isOpen() && m_system.fstat(folder.get(), &seen) == 0 && idOf(seen) == idOf(status) &&
+        if (folder.valid() && m_system.fstat(folder.get(), &seen) == 0 && idOf(seen) == idOf(status) &&
             m_system.fchmod(folder.get(), 0700) == 0)
-            dir = Fd(m_system, m_system.openAt(folder.get(), ".", O_RDONLY | O_DIRECTORY));
+            dir = m_system.own(m_system.openAt(folder.get(), ".", O_RDONLY | O_DIRECTORY));
         else
             errno = EACCES;
     }
-    if (!dir.isOpen()) return removalFailure(mode, FailureKind::SystemError, "open", path, errno);
+    if (!dir.valid()) return removalFailure(mode, FailureKind::SystemError, "open", path, errno);
     struct stat opened {};
     if (m_system.fstat(dir.get(), &opened) < 0 || idOf(opened) != idOf(status))
         return removalFailure(mode, FailureKind::Vanished, "remove", path, ENOENT); // replaced since we looked

@@ -18,14 +18,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/unique_fd.h"
+
 namespace toka {
 
-class SystemCalls {
+class SystemCalls : public FdCloser {
 public:
     virtual ~SystemCalls() = default;
 
+    /// fd owned by a UniqueFd that closes it through this object (-1: none).
+    UniqueFd own(int fd) { return UniqueFd(fd, this); }
+
     virtual int openAt(int dirFd, const char* name, int flags, mode_t mode = 0);
-    virtual int close(int fd);
+    int close(int fd) override;
     virtual ssize_t read(int fd, void* buffer, std::size_t size);
     virtual ssize_t write(int fd, const void* buffer, std::size_t size);
     virtual int fstat(int fd, struct stat* status);

@@ -33,10 +33,10 @@ Worker::Survey Worker::survey(int parentFd, const std::string& name) {
     // Enters the folder `child` of atFd, unless it is the destination (the
     // survey is over) or a folder already on the path (a loop).
     const auto enter = [&](int atFd, const std::string& child) {
-        Fd dir(m_system, m_system.openAt(atFd, child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        UniqueFd dir = m_system.own(m_system.openAt(atFd, child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         struct stat opened {};
         std::vector<std::string> names;
-        if (!dir.isOpen() || m_system.fstat(dir.get(), &opened) < 0) return;
+        if (!dir.valid() || m_system.fstat(dir.get(), &opened) < 0) return;
         if (idOf(opened) == m_destination) {
             survey.holdsDestination = true;
             return;
@@ -89,8 +89,8 @@ std::optional<Outcome> Worker::enterCopy(DirectoryChain& sources, DirectoryChain
                                          const std::string& destPath, CopyLevel& level) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = srcPath;
-    Fd src(m_system, m_system.openAt(sources.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.isOpen()) return failSource("open", srcPath, errno);
+    UniqueFd src = m_system.own(m_system.openAt(sources.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.valid()) return failSource("open", srcPath, errno);
     if (m_system.fstat(src.get(), &level.source) < 0) return failSource("open", srcPath, errno);
     if (isRefusedDirectory(idOf(level.source))) return fail(FailureKind::IntoItself, "copy", srcPath);
     if (m_system.listDirectory(src.get(), level.names) < 0) return failSource("read", srcPath, errno);
@@ -99,9 +99,9 @@ std::optional<Outcome> Worker::enterCopy(DirectoryChain& sources, DirectoryChain
     const int destDirFd = targets.fd();
     if (m_system.mkdirAt(destDirFd, name.c_str(), 0700) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
-    Fd out(m_system, m_system.openAt(destDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    UniqueFd out = m_system.own(m_system.openAt(destDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     struct stat created {};
-    if (!out.isOpen() || m_system.fstat(out.get(), &created) < 0) {
+    if (!out.valid() || m_system.fstat(out.get(), &created) < 0) {
         const int error = errno;
         out.reset();
         discard(destDirFd, name, destPath);
@@ -122,8 +122,8 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
     // The top folder: its copy gets a temporary name in the destination
     // directory; everything below gets its final name at once.
     CopyLevel top;
-    Fd src(m_system, m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.isOpen()) return failSource("open", srcPath, errno);
+    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.valid()) return failSource("open", srcPath, errno);
     if (m_system.fstat(src.get(), &top.source) < 0) return failSource("open", srcPath, errno);
     if (isRefusedDirectory(idOf(top.source))) return fail(FailureKind::IntoItself, "copy", srcPath);
     if (m_system.listDirectory(src.get(), top.names) < 0) return failSource("read", srcPath, errno);
@@ -131,9 +131,9 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
             return m_system.mkdirAt(destDirFd, candidate.c_str(), 0700);
         }) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
-    Fd out(m_system, m_system.openAt(destDirFd, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    UniqueFd out = m_system.own(m_system.openAt(destDirFd, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     struct stat created {};
-    if (!out.isOpen() || m_system.fstat(out.get(), &created) < 0) {
+    if (!out.valid() || m_system.fstat(out.get(), &created) < 0) {
         const int error = errno;
         out.reset();
         discard(destDirFd, newName, destPath);
@@ -187,15 +187,15 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
         m_activeSources.erase(sources.id());
         int sourceError = 0, targetError = 0;
         sources.leave(sourceError).reset();
-        Fd out = targets.leave(targetError);
+        UniqueFd finished = targets.leave(targetError);
         if (stop) continue;
         // Mode and times last: adding the entries changed the modification
         // time, and a read-only mode would have kept them out.
-        if (levels.empty() && flush && m_system.syncFileSystem(out.get()) < 0) flushError = errno;
-        m_system.fchmod(out.get(), level.source.st_mode & 01777);
+        if (levels.empty() && flush && m_system.syncFileSystem(finished.get()) < 0) flushError = errno;
+        m_system.fchmod(finished.get(), level.source.st_mode & 01777);
         const struct timespec times[2] = {level.source.st_atim, level.source.st_mtim};
-        m_system.futimens(out.get(), times);
-        out.reset();
+        m_system.futimens(finished.get(), times);
+        finished.reset();
         if (copied) copied->emplace(idOf(level.source), stampOf(level.source));
         if (levels.empty()) {
             result = level.result;

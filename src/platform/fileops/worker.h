@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/fileops/directory_chain.h"
-#include "platform/fileops/fd.h"
+#include "platform/core/unique_fd.h"
 #include "platform/fileops/file_identity.h"
 #include "platform/fileops/file_op_questions.h"
 #include "platform/fileops/system_calls.h"

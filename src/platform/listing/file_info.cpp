@@ -106,7 +106,7 @@ Result<FileInfo> examineEntry(std::string_view directory, std::string_view name)
     info.type = entryTypeFromMode(st.st_mode);
     info.mode = st.st_mode;
     info.attributes = attributesOf(st.st_mode, name);
-    info.size = static_cast<std::int64_t>(st.st_size);
+    info.size = st.st_size;
     info.mtime = st.st_mtim.tv_sec;
     return info;
 }
