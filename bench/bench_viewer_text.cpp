@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "platform/picture/viewer_text.h"
+#include "platform/viewer/viewer_text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/picture/wmf_player.h"
+#include "platform/viewer/wmf_player.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <QMessageBox>
 #include <QPixmap>
 
-#include "platform/picture/picture_loader.h"
-#include "platform/picture/viewer_text.h"
+#include "platform/viewer/picture_loader.h"
+#include "platform/viewer/viewer_text.h"
 #include "ui/mainform.h"
 #include "ui/strgrdex.h"
-#include "ui/viewer_extension.h"
+#include "platform/viewer/viewer_extension.h"
 
 namespace toka {
 

@@ -1,4 +1,4 @@
-#include "platform/picture/wmf_reader.h"
+#include "platform/viewer/wmf_reader.h"
 
 namespace toka::wmf {
 

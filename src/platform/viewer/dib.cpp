@@ -1,10 +1,10 @@
-#include "platform/picture/dib.h"
+#include "platform/viewer/dib.h"
 
 #include <QByteArray>
 
 #include <cstdlib>
 
-#include "platform/picture/wmf_reader.h"
+#include "platform/viewer/wmf_reader.h"
 
 namespace toka {
 

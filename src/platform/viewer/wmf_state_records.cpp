@@ -8,8 +8,8 @@
 #include <memory>
 #include <variant>
 
-#include "platform/picture/cp1252.h"
-#include "platform/picture/wmf_playback.h"
+#include "platform/viewer/cp1252.h"
+#include "platform/viewer/wmf_playback.h"
 
 namespace toka::wmf {
 

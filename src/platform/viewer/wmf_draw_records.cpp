@@ -8,7 +8,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "platform/picture/wmf_playback.h"
+#include "platform/viewer/wmf_playback.h"
 
 namespace toka::wmf {
 

@@ -19,11 +19,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/picture/dib.h"
-#include "platform/picture/load_result.h"
-#include "platform/picture/wmf_device_context.h"
-#include "platform/picture/wmf_player.h"
-#include "platform/picture/wmf_reader.h"
+#include "platform/viewer/dib.h"
+#include "platform/viewer/load_result.h"
+#include "platform/viewer/wmf_device_context.h"
+#include "platform/viewer/wmf_player.h"
+#include "platform/viewer/wmf_reader.h"
 
 namespace toka::wmf {
 

@@ -1,10 +1,10 @@
-#include "platform/picture/viewer_text.h"
+#include "platform/viewer/viewer_text.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "platform/picture/cp1252.h"
-#include "platform/picture/regular_file.h"
+#include "platform/viewer/cp1252.h"
+#include "platform/viewer/regular_file.h"
 
 namespace toka {
 

@@ -1,4 +1,4 @@
-#include "ui/viewer_extension.h"
+#include "platform/viewer/viewer_extension.h"
 
 namespace toka {
 

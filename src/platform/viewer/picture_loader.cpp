@@ -1,11 +1,11 @@
-#include "platform/picture/picture_loader.h"
+#include "platform/viewer/picture_loader.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QImageReader>
 
-#include "platform/picture/regular_file.h"
-#include "platform/picture/wmf_player.h"
+#include "platform/viewer/regular_file.h"
+#include "platform/viewer/wmf_player.h"
 
 namespace toka {
 

@@ -35,7 +35,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/picture/load_result.h"
+#include "platform/viewer/load_result.h"
 
 namespace toka {
 

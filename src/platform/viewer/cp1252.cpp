@@ -1,4 +1,4 @@
-#include "platform/picture/cp1252.h"
+#include "platform/viewer/cp1252.h"
 
 namespace toka {
 

@@ -20,11 +20,11 @@
 
 #include <sys/stat.h>
 
-#include "../picture/metafile_writer.h"
+#include "../viewer/metafile_writer.h"
 #include "ui/mainform.h"
 #include "ui_test_support.h"
 #include "ui/strgrdex.h"
-#include "ui/viewer_extension.h"
+#include "platform/viewer/viewer_extension.h"
 
 namespace toka::test {
 
@@ -443,4 +443,4 @@ private slots:
 } // namespace toka::test
 
 QTEST_MAIN(toka::test::TestViewer)
-#include "test_viewer.moc"
+#include "test_viewer_pane.moc"

@@ -1,4 +1,4 @@
-#include "platform/picture/wmf_device_context.h"
+#include "platform/viewer/wmf_device_context.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/picture/load_result.h"
+#include "platform/viewer/load_result.h"
 
 namespace toka {
 

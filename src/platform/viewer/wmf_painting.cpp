@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/picture/wmf_playback.h"
+#include "platform/viewer/wmf_playback.h"
 
 namespace toka::wmf {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/picture/load_result.h"
+#include "platform/viewer/load_result.h"
 
 namespace toka {
 
