@@ -72,9 +72,9 @@ private:
 };
 
 ContentCopyResult ContentCopier::run() {
-    // A size of 0 may be a /proc file that has contents all the same; the
-    // kernel's copy of such files has answered 0 bytes on some versions.
-    // Read to the end, as for an empty file that costs one read.
+    // A size of 0 may be a /proc file with contents nonetheless, which the
+    // kernel's copy has answered with 0 bytes on some versions.  Read to the
+    // end: for a file that is really empty that costs one read.
     if (m_source.st_size == 0) {
         m_offload = false;
         copyRange(kUnbounded);
