@@ -164,6 +164,8 @@ struct ScriptedQuestions : FileOpQuestions {
     bool cancelRequested() override { return cancel; }
 };
 
+/// Write stands for every call that writes file contents (write,
+/// copy_file_range, a reflink).
 enum class Call { Open, Read, Write, Rename, Unlink, Mkdir, Fsync, SyncFs };
 
 /// The system, except where `fault` answers an errno for a call (0 lets it
@@ -173,8 +175,10 @@ struct FaultySystem : SystemCalls {
     long long writeBudget = -1; ///< bytes that may still be written; -1 no limit
     int writeError = ENOSPC;    ///< the error once the budget is spent
     bool noExchange = false;    ///< a file system without RENAME_EXCHANGE
+    bool noOffload = false;     ///< neither reflinks nor copy_file_range: read and write only
     long long written = 0;
     int readFd = -1;            ///< the descriptor of the Read call being asked about
+    int kernelCopies = 0;       ///< copy_file_range calls let through
 
     int inject(Call call, const std::string& name = {}, const std::string& other = {}) {
         const int error = fault ? fault(call, name, other) : 0;
@@ -189,11 +193,34 @@ struct FaultySystem : SystemCalls {
         return inject(Call::Read) ? -1 : SystemCalls::read(fd, buffer, size);
     }
     ssize_t write(int fd, const void* buffer, std::size_t size) override {
+        return limitedWrite(size, [&](std::size_t n) { return SystemCalls::write(fd, buffer, n); });
+    }
+    // The kernel's copy writes too: the same faults and the same budget.
+    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
+                          std::size_t size) override {
+        if (noOffload) return errno = ENOSYS, -1;
+        ++kernelCopies;
+        return limitedWrite(size, [&](std::size_t n) {
+            return SystemCalls::copyFileRange(inFd, inOffset, outFd, outOffset, n);
+        });
+    }
+    // A reflink writes no bytes, so a budget could not stop it: a disk with a
+    // budget has none, and the copy spends it through the calls above.
+    int cloneFile(int destFd, int srcFd) override {
+        if (noOffload || writeBudget >= 0) return errno = EOPNOTSUPP, -1;
+        if (inject(Call::Write)) return -1;
+        struct stat status {};
+        if (SystemCalls::cloneFile(destFd, srcFd) < 0) return -1;
+        written += ::fstat(srcFd, &status) == 0 ? status.st_size : 0;
+        return 0;
+    }
+    /// A write of up to size bytes by `call`: fault, budget and count.
+    template <class Write> ssize_t limitedWrite(std::size_t size, Write call) {
         if (inject(Call::Write)) return -1;
         if (writeBudget == 0) return errno = writeError, -1;
         // A disk that fills up takes what still fits, then refuses.
         if (writeBudget > 0) size = std::min<std::size_t>(size, static_cast<std::size_t>(writeBudget));
-        const ssize_t n = SystemCalls::write(fd, buffer, size);
+        const ssize_t n = call(size);
         written += std::max<ssize_t>(n, 0);
         if (writeBudget > 0) writeBudget -= std::max<ssize_t>(n, 0);
         return n;

@@ -141,13 +141,20 @@ private:
 };
 
 // Makes every write slow, so that a copy lasts long enough for the progress
-// dialog to appear.
+// dialog to appear: the kernel's copy too, and no reflink, which would copy
+// the whole file in one call.
 class SlowWrites : public toka::SystemCalls {
 public:
     ssize_t write(int fd, const void* buffer, std::size_t size) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
         return SystemCalls::write(fd, buffer, size);
     }
+    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
+                          std::size_t size) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        return SystemCalls::copyFileRange(inFd, inOffset, outFd, outOffset, size);
+    }
+    int cloneFile(int, int) override { return errno = EOPNOTSUPP, -1; }
 };
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/fileops/copy_contents.h"
 #include "platform/fileops/worker.h"
 
 namespace toka::fileops {
@@ -350,20 +351,17 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
         return fail(FailureKind::SystemError, action, path, error);
     };
 
-    for (;;) {
-        const ssize_t got = m_system.read(in.get(), m_buffer.data(), m_buffer.size());
-        if (got < 0) return abandon("read", srcPath, errno);
-        if (got == 0) break;
-        for (ssize_t written = 0; written < got;) {
-            const ssize_t n = m_system.write(out.get(), m_buffer.data() + written,
-                                             static_cast<std::size_t>(got - written));
-            if (n < 0) return abandon("write", destPath, errno);
-            if (n == 0) return abandon("write", destPath, ENOSPC);
-            written += n;
-        }
-        m_progress.bytesDone += static_cast<std::uint64_t>(got);
-        m_result.bytesCopied += static_cast<std::uint64_t>(got);
-        if (checkpoint()) return abandon(nullptr, {}, 0);
+    const ContentCopyResult contents =
+        copyContents(m_system, in.get(), out.get(), status, m_buffer, [&](std::uint64_t bytes) {
+            m_progress.bytesDone += bytes;
+            m_result.bytesCopied += bytes;
+            return checkpoint();
+        });
+    switch (contents.status) {
+    case ContentCopyStatus::Done: break;
+    case ContentCopyStatus::Cancelled: return abandon(nullptr, {}, 0);
+    case ContentCopyStatus::ReadFailed: return abandon("read", srcPath, contents.error);
+    case ContentCopyStatus::WriteFailed: return abandon("write", destPath, contents.error);
     }
 
     // The file system may not keep permissions or times (FAT): that does not

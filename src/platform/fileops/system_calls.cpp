@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -105,6 +107,33 @@ int SystemCalls::futimens(int fd, const struct timespec times[2]) {
 int SystemCalls::utimensAt(int dirFd, const char* name, const struct timespec times[2],
                            int flags) {
     return ::utimensat(dirFd, name, times, flags);
+}
+
+off_t SystemCalls::seek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
+
+int SystemCalls::truncate(int fd, off_t length) {
+    int result;
+    do {
+        result = ::ftruncate(fd, length);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+ssize_t SystemCalls::copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
+                                   std::size_t size) {
+    ssize_t n;
+    do {
+        n = ::copy_file_range(inFd, inOffset, outFd, outOffset, size, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+int SystemCalls::cloneFile(int destFd, int srcFd) {
+    int result;
+    do {
+        result = ::ioctl(destFd, FICLONE, srcFd);
+    } while (result < 0 && errno == EINTR);
+    return result;
 }
 
 int SystemCalls::fsync(int fd) {

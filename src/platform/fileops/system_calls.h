@@ -53,6 +53,16 @@ public:
     virtual int fchmod(int fd, mode_t mode);
     virtual int futimens(int fd, const struct timespec times[2]);
     virtual int utimensAt(int dirFd, const char* name, const struct timespec times[2], int flags);
+    /// lseek(2), including SEEK_DATA and SEEK_HOLE.
+    virtual off_t seek(int fd, off_t offset, int whence);
+    /// ftruncate(2).
+    virtual int truncate(int fd, off_t length);
+    /// copy_file_range(2) with explicit offsets (flags 0): the kernel copies
+    /// without the bytes passing through the process.
+    virtual ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
+                                  std::size_t size);
+    /// ioctl(destFd, FICLONE, srcFd): destFd shares srcFd's blocks (a reflink).
+    virtual int cloneFile(int destFd, int srcFd);
     virtual int fsync(int fd);
     /// Flushes the whole file system that holds fd (syncfs(2)).
     virtual int syncFileSystem(int fd);
