@@ -91,9 +91,7 @@ public:
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
             const double seconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            if (seconds > 0)
-                m_rates[run.run_name.function_name] =
-                    static_cast<double>(corpus().size()) / seconds;
+            if (seconds > 0) m_rates[run.run_name.function_name] = static_cast<double>(corpus().size()) / seconds;
         }
     }
     void printRatios() const {
@@ -103,8 +101,8 @@ public:
                 const std::string base = std::string(kind) + "/" + mode;
                 const auto fast = m_rates.find(base + "_fast"), slow = m_rates.find(base + "_literal");
                 if (fast == m_rates.end() || slow == m_rates.end()) continue;
-                std::printf("  %-20s %8.2f M/s  literal %7.2f M/s  ratio %6.1fx\n", base.c_str(),
-                            fast->second / 1e6, slow->second / 1e6, fast->second / slow->second);
+                std::printf("  %-20s %8.2f M/s  literal %7.2f M/s  ratio %6.1fx\n", base.c_str(), fast->second / 1e6,
+                            slow->second / 1e6, fast->second / slow->second);
             }
         }
     }

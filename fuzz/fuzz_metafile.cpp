@@ -22,7 +22,7 @@ toka::MetafileLimits fuzzLimits() {
     return limits;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Text drawing needs fonts, and fonts need a GUI application.
@@ -41,11 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto image = toka::loadMetafile(bytes, limits);
     if (image) {
         const QImage& picture = image.value();
-        if (picture.isNull() || picture.width() > limits.maxSide || picture.height() > limits.maxSide ||
-            std::int64_t{picture.width()} * picture.height() > limits.maxPixels)
+        if (picture.isNull() || picture.width() > limits.maxSide || picture.height() > limits.maxSide
+            || std::int64_t{picture.width()} * picture.height() > limits.maxPixels)
             std::abort();
     } else if (image.error().isEmpty()) {
-        std::abort();  // every failure must say why
+        std::abort(); // every failure must say why
     }
     return 0;
 }

@@ -20,9 +20,8 @@ using toka::test::MetafileWriter;
 namespace {
 
 QByteArray checkerDib(int width, int height) {
-    return MetafileWriter::dib24(width, height, [](int x, int y) {
-        return ((x + y) & 1) ? qRgb(255, 0, 0) : qRgb(0, 0, 255);
-    });
+    return MetafileWriter::dib24(width, height,
+                                 [](int x, int y) { return ((x + y) & 1) ? qRgb(255, 0, 0) : qRgb(0, 0, 255); });
 }
 
 /// An 8-bit bitmap with a four-entry colour table.
@@ -109,7 +108,7 @@ std::vector<std::pair<const char*, QByteArray>> seeds() {
         m.createPalette({qRgb(255, 0, 0), qRgb(0, 255, 0)}).selectPalette(0);
         m.createBrush(0, 0x01000001).selectObject(1);
         m.rectangle(0, 0, 50, 50);
-        m.record(0x0037, {0, 1, 0x00FF, 0x00FF});  // set palette entries
+        m.record(0x0037, {0, 1, 0x00FF, 0x00FF}); // set palette entries
         m.setPixel(60, 60, 0x01000000);
         m.patBlt(50, 50, 40, 40, 0x00F00021).patBlt(0, 60, 20, 20, 0x00000042);
         m.deleteObject(1).createBrush(1, 0).selectObject(1);
@@ -131,7 +130,7 @@ std::vector<std::pair<const char*, QByteArray>> seeds() {
     {
         MetafileWriter m;
         m.setWindowExt(-100, -100).setWindowOrg(100, 100);
-        m.record(0x0626, {15, 0}).record(0x06FF, {0, 0, 0}).record(0x012C, {0});  // escape, region
+        m.record(0x0626, {15, 0}).record(0x06FF, {0, 0, 0}).record(0x012C, {0}); // escape, region
         m.record(0x0548, {0, 0, 0, 0, 0}).record(0x1234, {1, 2, 3});             // unknown record
         m.rectangle(0, 0, 50, 50);
         out.emplace_back("odd.wmf", m.plain());
@@ -139,7 +138,7 @@ std::vector<std::pair<const char*, QByteArray>> seeds() {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {

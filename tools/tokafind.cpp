@@ -23,38 +23,37 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: tokafind [OPTION]... TEXT [DIR]\n"
-    "       tokafind [OPTION]... --all-fixed-disks TEXT\n"
-    "\n"
-    "Ranks the names of every entry below DIR (default: the current directory)\n"
-    "or on every fixed disk by their similarity to TEXT, and prints the best.\n"
-    "\n"
-    "  --similar          length-dependent measure (only an equal name scores\n"
-    "                     100); the default is the fuzzy measure, under which\n"
-    "                     every name that contains TEXT scores 100\n"
-    "  --no-recurse       rate the entries of DIR only, do not descend\n"
-    "  --rows N           print at most N ranks, 1 to 200 (default 30)\n"
-    "  --all-fixed-disks  search every fixed disk, each from its mount point\n"
-    "                     and without crossing into other mounts\n"
-    "  --show-errors      name each directory that cannot be read, and why, on\n"
-    "                     standard error as the search meets it\n"
-    "  --help             show this text\n"
-    "\n"
-    "Output: one line per rank, best first, with the tab-separated fields\n"
-    "measure, name, location, date, time, attributes, size (ISO date, 24-hour\n"
-    "time, \".\" as decimal separator).  In names and locations a backslash is\n"
-    "written \\\\ and a control character as \\t, \\n, \\r or \\xHH, so that each\n"
-    "rank stays one line; other bytes are written as they are.\n"
-    "\n"
-    "The last line, on standard error, counts the entries scanned and, when\n"
-    "there were any, the directories below DIR that could not be read and\n"
-    "were skipped.\n"
-    "\n"
-    "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
-    "130); a second Ctrl-C ends at once.  Exit status 2: a usage error, or DIR\n"
-    "is missing, is no directory or cannot be read (then nothing is printed\n"
-    "on standard output).\n";
+constexpr const char* kUsage = "Usage: tokafind [OPTION]... TEXT [DIR]\n"
+                               "       tokafind [OPTION]... --all-fixed-disks TEXT\n"
+                               "\n"
+                               "Ranks the names of every entry below DIR (default: the current directory)\n"
+                               "or on every fixed disk by their similarity to TEXT, and prints the best.\n"
+                               "\n"
+                               "  --similar          length-dependent measure (only an equal name scores\n"
+                               "                     100); the default is the fuzzy measure, under which\n"
+                               "                     every name that contains TEXT scores 100\n"
+                               "  --no-recurse       rate the entries of DIR only, do not descend\n"
+                               "  --rows N           print at most N ranks, 1 to 200 (default 30)\n"
+                               "  --all-fixed-disks  search every fixed disk, each from its mount point\n"
+                               "                     and without crossing into other mounts\n"
+                               "  --show-errors      name each directory that cannot be read, and why, on\n"
+                               "                     standard error as the search meets it\n"
+                               "  --help             show this text\n"
+                               "\n"
+                               "Output: one line per rank, best first, with the tab-separated fields\n"
+                               "measure, name, location, date, time, attributes, size (ISO date, 24-hour\n"
+                               "time, \".\" as decimal separator).  In names and locations a backslash is\n"
+                               "written \\\\ and a control character as \\t, \\n, \\r or \\xHH, so that each\n"
+                               "rank stays one line; other bytes are written as they are.\n"
+                               "\n"
+                               "The last line, on standard error, counts the entries scanned and, when\n"
+                               "there were any, the directories below DIR that could not be read and\n"
+                               "were skipped.\n"
+                               "\n"
+                               "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
+                               "130); a second Ctrl-C ends at once.  Exit status 2: a usage error, or DIR\n"
+                               "is missing, is no directory or cannot be read (then nothing is printed\n"
+                               "on standard output).\n";
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
@@ -78,10 +77,18 @@ std::string escapeField(std::string_view text) {
     out.reserve(text.size());
     for (unsigned char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
         default:
             if (c < 0x20 || c == 0x7f) {
                 char hex[8];
@@ -267,11 +274,9 @@ int main(int argc, char** argv) {
     live.clear();
     if (rootFailure != 0) return rootError(rootFailure);
 
-    for (const toka::ResultRow& row :
-         toka::buildResultRows(toka::TheSimList(), options.rows, toka::cLocaleFormat())) {
+    for (const toka::ResultRow& row : toka::buildResultRows(toka::TheSimList(), options.rows, toka::cLocaleFormat())) {
         std::string line = row.measure;
-        for (const std::string* field : {&row.name, &row.location, &row.date, &row.time,
-                                         &row.attributes, &row.size}) {
+        for (const std::string* field : {&row.name, &row.location, &row.date, &row.time, &row.attributes, &row.size}) {
             line += '\t';
             line += escapeField(*field);
         }

@@ -31,8 +31,14 @@ std::string hexOf(toka::Real48 value) {
 }
 
 bool parseMode(const std::string& text, bool& fuzzy) {
-    if (text == "fuzzy") { fuzzy = true; return true; }
-    if (text == "similar") { fuzzy = false; return true; }
+    if (text == "fuzzy") {
+        fuzzy = true;
+        return true;
+    }
+    if (text == "similar") {
+        fuzzy = false;
+        return true;
+    }
     return false;
 }
 
@@ -102,8 +108,7 @@ int rankList(int argc, char** argv) {
     toka::SimList& list = toka::TheSimList();
     list.InitSimList(argv[3], static_cast<std::uint16_t>(size));
     std::string name;
-    while (std::getline(std::cin, name))
-        list.RateFile(name, "", fuzzy);
+    while (std::getline(std::cin, name)) list.RateFile(name, "", fuzzy);
     for (int r = 1; r <= list.ListSize(); ++r) {
         if (list.RankScore(r).value() <= 0) break;
         std::printf("%d\t%s\t%s\n", r, hexOf(list.RankScore(r)).c_str(), list.RankFile(r).Name.c_str());
@@ -118,12 +123,10 @@ int rankList(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::string(argv[1]) == "--list")
-        return rankList(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "--list") return rankList(argc, argv);
     if (argc != 1) {
-        std::fprintf(stderr,
-                     "usage: tokascore < lines of MODE<TAB>QUERY<TAB>CANDIDATE<TAB>CUTOFF\n"
-                     "       tokascore --list fuzzy|similar QUERY [SIZE] < names\n");
+        std::fprintf(stderr, "usage: tokascore < lines of MODE<TAB>QUERY<TAB>CANDIDATE<TAB>CUTOFF\n"
+                             "       tokascore --list fuzzy|similar QUERY [SIZE] < names\n");
         return 2;
     }
     return scoreLines();

@@ -19,11 +19,10 @@ namespace {
 // Qt's own warnings (a missing runtime directory, font substitutions) are
 // not this tool's business: standard error holds at most the one line.
 void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    if (type == QtFatalMsg)
-        std::fprintf(stderr, "wmf2png: %s\n", message.toLocal8Bit().constData());
+    if (type == QtFatalMsg) std::fprintf(stderr, "wmf2png: %s\n", message.toLocal8Bit().constData());
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -31,8 +30,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Fonts need a GUI application, and a tool must not need a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quietMessages);
     int qtArgc = 1;
     QGuiApplication application(qtArgc, argv);

@@ -12,8 +12,7 @@ namespace {
 // The engine's one fatal error (a list size above 200): a message box
 // without owner, then the program ends when it is closed.
 [[noreturn]] void showFatalError(const char* text, const char* caption) {
-    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(caption), QString::fromUtf8(text),
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(caption), QString::fromUtf8(text), QMessageBox::Ok);
     box.exec();
     std::exit(EXIT_FAILURE);
 }

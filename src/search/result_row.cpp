@@ -28,15 +28,17 @@ bool usesTwelveHourClock(std::string_view pattern) {
 
 void trimBlanks(std::string& text) {
     std::size_t begin = text.find_first_not_of(' ');
-    if (begin == std::string::npos) { text.clear(); return; }
+    if (begin == std::string::npos) {
+        text.clear();
+        return;
+    }
     std::size_t end = text.find_last_not_of(' ');
     text = text.substr(begin, end - begin + 1);
 }
 
 } // namespace
 
-std::string formatDateTime(const LocalDateTime& when, std::string_view pattern,
-                           const LocaleFormat& locale) {
+std::string formatDateTime(const LocalDateTime& when, std::string_view pattern, const LocaleFormat& locale) {
     std::string out;
     const bool twelveHour = usesTwelveHourClock(pattern);
     std::size_t i = 0;
@@ -44,12 +46,20 @@ std::string formatDateTime(const LocalDateTime& when, std::string_view pattern,
         char c = pattern[i];
         if (c == '\'') {
             // Literal text; '' inside or outside a literal is one quote.
-            if (i + 1 < pattern.size() && pattern[i + 1] == '\'') { out += '\''; i += 2; continue; }
+            if (i + 1 < pattern.size() && pattern[i + 1] == '\'') {
+                out += '\'';
+                i += 2;
+                continue;
+            }
             std::size_t j = i + 1;
             for (;;) {
                 if (j >= pattern.size()) break;
                 if (pattern[j] == '\'') {
-                    if (j + 1 < pattern.size() && pattern[j + 1] == '\'') { out += '\''; j += 2; continue; }
+                    if (j + 1 < pattern.size() && pattern[j + 1] == '\'') {
+                        out += '\'';
+                        j += 2;
+                        continue;
+                    }
                     break;
                 }
                 out += pattern[j++];
@@ -75,9 +85,13 @@ std::string formatDateTime(const LocalDateTime& when, std::string_view pattern,
             break;
         }
         case 'y':
-            if (run >= 4) { appendNumber(out, when.year, 4); run = 4; }
-            else if (run >= 2) { appendNumber(out, ((when.year % 100) + 100) % 100, 2); run = 2; }
-            else out += c;
+            if (run >= 4) {
+                appendNumber(out, when.year, 4);
+                run = 4;
+            } else if (run >= 2) {
+                appendNumber(out, ((when.year % 100) + 100) % 100, 2);
+                run = 2;
+            } else out += c;
             break;
         case 'h':
         case 'H': {
@@ -96,7 +110,13 @@ std::string formatDateTime(const LocalDateTime& when, std::string_view pattern,
             appendNumber(out, when.second, static_cast<int>(run));
             break;
         case 'z':
-            if (run >= 3) { out += "000"; run = 3; } else { out += "0"; run = 1; }
+            if (run >= 3) {
+                out += "000";
+                run = 3;
+            } else {
+                out += "0";
+                run = 1;
+            }
             break;
         case 'a':
         case 'A': {
@@ -137,9 +157,7 @@ std::string measureText(long double score, const LocaleFormat& locale) {
     return text;
 }
 
-std::string measureText(Real48 score, const LocaleFormat& locale) {
-    return measureText(score.value(), locale);
-}
+std::string measureText(Real48 score, const LocaleFormat& locale) { return measureText(score.value(), locale); }
 
 std::string sizeText(std::int64_t bytes) {
     constexpr std::int64_t kMaxBytes = 10239;

@@ -50,12 +50,11 @@ struct LocaleFormat {
     std::string pmText = "PM";
     std::array<std::string, 12> shortMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::array<std::string, 12> longMonthNames{"January", "February", "March", "April",
-                                               "May", "June", "July", "August",
-                                               "September", "October", "November", "December"};
+    std::array<std::string, 12> longMonthNames{"January", "February", "March",     "April",   "May",      "June",
+                                               "July",    "August",   "September", "October", "November", "December"};
     /// Sunday first.
     std::array<std::string, 7> shortDayNames{"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    std::array<std::string, 7> longDayNames{"Sunday", "Monday", "Tuesday", "Wednesday",
+    std::array<std::string, 7> longDayNames{"Sunday",   "Monday", "Tuesday", "Wednesday",
                                             "Thursday", "Friday", "Saturday"};
 };
 
@@ -64,8 +63,7 @@ struct LocaleFormat {
 LocaleFormat cLocaleFormat();
 
 /// The local date-time written with a date or time pattern (see above).
-std::string formatDateTime(const LocalDateTime& when, std::string_view pattern,
-                           const LocaleFormat& locale);
+std::string formatDateTime(const LocalDateTime& when, std::string_view pattern, const LocaleFormat& locale);
 
 /// The measure text of a score: score * 10000 truncated toward zero, times
 /// 0.01 in extended precision, at most 15 significant digits, no trailing

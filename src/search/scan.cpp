@@ -32,8 +32,8 @@ struct Scanner::Impl {
     // One directory level of the walk.  Levels are kept after they end, so
     // that their buffers serve the next directory at the same depth.
     struct Level {
-        UniqueFd fd;                    // invalid while closed to save descriptors
-        std::size_t pathLen = 0;        // path[0, pathLen) is this directory, with its "/"
+        UniqueFd fd;             // invalid while closed to save descriptors
+        std::size_t pathLen = 0; // path[0, pathLen) is this directory, with its "/"
         DirectoryIdentity id;
         std::unique_ptr<char[]> buffer; // kChunkSize bytes while open
         DirentCursor cursor;            // the rest of the chunk in buffer
@@ -48,7 +48,7 @@ struct Scanner::Impl {
     std::string path;          // the path of the deepest level entered
     bool stayOnFileSystem = false;
     int entriesSinceClock = 0;
-    bool slowStep = false;     // a system call happened since the last clock check
+    bool slowStep = false; // a system call happened since the last clock check
     std::int64_t lastEvents = 0;
     // Read once per ScanDirectory, when the walk first asks.
     std::optional<MountTable> mountTable;
@@ -85,9 +85,7 @@ Scanner::Scanner(ScanOptions options, ScanHooks hooks)
 
 Scanner::~Scanner() = default;
 
-int Scanner::ScanDirectory(std::string_view path, bool stayOnFileSystem) {
-    return m_impl->run(path, stayOnFileSystem);
-}
+int Scanner::ScanDirectory(std::string_view path, bool stayOnFileSystem) { return m_impl->run(path, stayOnFileSystem); }
 
 void Scanner::ScanFixedVolumes(const std::vector<Volume>& volumes) {
     // No stop test here: each walk tests it after its first entry.
@@ -227,8 +225,8 @@ bool Scanner::Impl::descend(std::size_t top) {
     path.push_back('/');
 
     // entry.name is NUL-terminated inside the getdents64 record.
-    UniqueFd fd(::openat(parent.fd.get(), entry.name.data(),
-                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+    UniqueFd fd(
+        ::openat(parent.fd.get(), entry.name.data(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
     int error = fd.valid() ? 0 : errno;
     slowStep = true;
     std::optional<DirectoryIdentity> id;

@@ -30,13 +30,11 @@ void BigramFilter::prepare(std::u32string_view query, int fuzzyLength) {
         m_queryLetters[i] = id;
         m_inQuery[id].set(i);
     }
-    for (char32_t c = 0; c < 256; ++c)
-        m_foldedLatin[c] = letterOf(FoldChar(c));
+    for (char32_t c = 0; c < 256; ++c) m_foldedLatin[c] = letterOf(FoldChar(c));
 }
 
 std::uint8_t BigramFilter::letterOf(char32_t c) const {
-    if (c < 256)
-        return static_cast<std::uint8_t>(m_latin[c] - 1); // 0 - 1 wraps to kNone
+    if (c < 256) return static_cast<std::uint8_t>(m_latin[c] - 1); // 0 - 1 wraps to kNone
     for (int k = 0; k < m_wideCount; ++k)
         if (m_wide[k] == c) return m_wideLetter[k];
     return kNone;
@@ -57,8 +55,7 @@ bool BigramFilter::rejectsWith(std::string_view name, bool fuzzy, long double cu
     const std::size_t size = name.size();
     int n = 0;
     for (std::size_t i = 0; i < size; ++n) {
-        if (n == kMaxLen)
-            return false; // a name this long is left to the measure
+        if (n == kMaxLen) return false; // a name this long is left to the measure
         std::uint8_t id;
         if (p[i] < 0x80) { // most names are mostly ASCII
             id = m_foldedLatin[p[i++]];
@@ -73,8 +70,7 @@ bool BigramFilter::rejectsWith(std::string_view name, bool fuzzy, long double cu
 
     const int lq = fuzzy ? m_fuzzyLength : m_similarLength;
     const int lc = n;
-    if (lq < 3 || lc < 3)
-        return true;
+    if (lq < 3 || lc < 3) return true;
 
     // c1 counts the positions of the inner string whose bigram occurs in the
     // other: the query's for Fuzzy and for a query shorter than the name,
@@ -89,8 +85,7 @@ bool BigramFilter::rejectsWith(std::string_view name, bool fuzzy, long double cu
             if (a != kNone && b != kNone && (m_inQuery[a] & m_inQuery[b].shiftedDown(1)).any()) ++c1;
         }
     }
-    if (c1 == 0)
-        return true;
+    if (c1 == 0) return true;
     const long double ratio = fuzzy ? static_cast<long double>(c1) / static_cast<long double>(lq - 1)
                                     : static_cast<long double>(c1) / static_cast<long double>(lq + lc - c1 - 2);
     return ratio < cutOff;

@@ -40,9 +40,9 @@ private:
     int m_similarLength = 0;
     int m_fuzzyLength = 0;
     int m_letters = 0;
-    std::uint8_t m_latin[256] = {};      // letter id + 1 of a Latin-1 code point, 0 when absent
-    std::uint8_t m_foldedLatin[256] = {}; // letter id (or kNone) of a Latin-1 code point once folded
-    char32_t m_wide[kMaxLen] = {};       // the query's other code points ...
+    std::uint8_t m_latin[256] = {};          // letter id + 1 of a Latin-1 code point, 0 when absent
+    std::uint8_t m_foldedLatin[256] = {};    // letter id (or kNone) of a Latin-1 code point once folded
+    char32_t m_wide[kMaxLen] = {};           // the query's other code points ...
     std::uint8_t m_wideLetter[kMaxLen] = {}; // ... and their letter ids
     int m_wideCount = 0;
     std::uint8_t m_queryLetters[kMaxLen] = {};

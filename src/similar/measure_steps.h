@@ -26,8 +26,8 @@ inline constexpr long double kThird = 1.0L / 3.0L;
 ///                         and last letters are equal
 /// fuzzy selects the length-independent denominators (query = X always).
 template <class Counter>
-long double runMeasure(Counter& count, int a, int b, bool fuzzy,
-                       Real48 queryWeight, Real48 candidateWeight, Real48 cutOff) {
+long double runMeasure(Counter& count, int a, int b, bool fuzzy, Real48 queryWeight, Real48 candidateWeight,
+                       Real48 cutOff) {
     const long double t = cutOff.value();
     // Early exits 1 and 2 compare an unrounded extended quotient with T.
     auto bigramRatio = [&](int c) -> long double {
@@ -36,13 +36,11 @@ long double runMeasure(Counter& count, int a, int b, bool fuzzy,
     };
 
     const int c1 = count.bigramPresence();
-    if (c1 == 0 || bigramRatio(c1) < t)
-        return 0.0L;
+    if (c1 == 0 || bigramRatio(c1) < t) return 0.0L;
 
     const int c2 = count.windows(2);
     Real48 match = Real48::fromExtended(c2 * 0.5L);
-    if (bigramRatio(c2) < t)
-        return 0.0L;
+    if (bigramRatio(c2) < t) return 0.0L;
 
     const int c3 = count.windows(1);
     match = Real48::fromExtended(match.value() + c3);
@@ -52,29 +50,24 @@ long double runMeasure(Counter& count, int a, int b, bool fuzzy,
     for (int L = 3; L <= a && L <= b; ++L) {
         const int cL = count.windows(L);
         match = Real48::fromExtended(match.value() + static_cast<long double>(cL) / L);
-        if (cL == 0)
-            break;
+        if (cL == 0) break;
     }
 
-    const Real48 r1 = fuzzy
-        ? Real48::fromExtended(match.value() / queryWeight.value())
-        : Real48::fromExtended(match.value() /
-                               ((queryWeight.value() + candidateWeight.value()) - match.value()));
-    if (r1.value() < t)
-        return 0.0L;
+    const Real48 r1 =
+        fuzzy ? Real48::fromExtended(match.value() / queryWeight.value())
+              : Real48::fromExtended(match.value() / ((queryWeight.value() + candidateWeight.value()) - match.value()));
+    if (r1.value() < t) return 0.0L;
 
     // End points: every length from 3 to a, no early stop.
     int c5 = 0;
-    for (int L = 3; L <= a && L <= b; ++L)
-        c5 += count.endpoints(L);
+    for (int L = 3; L <= a && L <= b; ++L) c5 += count.endpoints(L);
 
     auto halfPairs = [](int n) { // (n - 1) * ((n - 2) * 0.5): windows of lengths 3..n
         return static_cast<long double>(n - 1) * (static_cast<long double>(n - 2) * 0.5L);
     };
-    const Real48 r2 = fuzzy
-        ? Real48::fromExtended(static_cast<long double>(c5) / halfPairs(a))
-        : Real48::fromExtended(static_cast<long double>(c5) /
-                               (halfPairs(a) + halfPairs(b) - static_cast<long double>(c5)));
+    const Real48 r2 = fuzzy ? Real48::fromExtended(static_cast<long double>(c5) / halfPairs(a))
+                            : Real48::fromExtended(static_cast<long double>(c5)
+                                                   / (halfPairs(a) + halfPairs(b) - static_cast<long double>(c5)));
 
     return Real48::fromExtended((2.0L * r1.value() + r2.value()) * kThird).value();
 }
@@ -86,16 +79,15 @@ inline int clampLength(std::size_t size) { return static_cast<int>(std::min<std:
 template <class Score>
 long double similarRoles(std::u32string_view query, std::u32string_view candidate, Score score) {
     const int lq = clampLength(query.size()), lc = clampLength(candidate.size());
-    if (lq < lc)
-        return score(query.data(), lq, candidate.data(), lc);
+    if (lq < lc) return score(query.data(), lq, candidate.data(), lc);
     return score(candidate.data(), lc, query.data(), lq);
 }
 
 /// The roles of the length-independent measure: X is always the query; only
 /// its first queryLen letters and the candidate's first candidateLen take part.
 template <class Score>
-long double fuzzyRoles(std::u32string_view query, std::u32string_view candidate,
-                       std::uint16_t queryLen, std::uint16_t candidateLen, Score score) {
+long double fuzzyRoles(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
+                       std::uint16_t candidateLen, Score score) {
     const int lq = std::min(clampLength(query.size()), static_cast<int>(queryLen));
     const int lc = std::min(clampLength(candidate.size()), static_cast<int>(candidateLen));
     return score(query.data(), lq, candidate.data(), lc);

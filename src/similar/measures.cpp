@@ -76,7 +76,10 @@ public:
             if (id < 0) {
                 id = m_letters++;
                 if (x[i] < 256) latin[x[i]] = static_cast<std::uint8_t>(id + 1);
-                else { wide[nWide] = x[i]; wideId[nWide++] = static_cast<std::uint8_t>(id); }
+                else {
+                    wide[nWide] = x[i];
+                    wideId[nWide++] = static_cast<std::uint8_t>(id);
+                }
                 m_inX[id].clear();
                 m_inY[id].clear();
             }
@@ -99,8 +102,7 @@ public:
     int windows(int L) {
         if (L == 1) {
             int c = 0;
-            for (int id = 0; id < m_letters; ++id)
-                c += std::min(m_inX[id].count(), m_inY[id].count());
+            for (int id = 0; id < m_letters; ++id) c += std::min(m_inX[id].count(), m_inY[id].count());
             return c;
         }
         // Positions of the window X[i..i+L) in X and in Y, grown from L - 1.
@@ -141,10 +143,9 @@ private:
     PositionSet<W> m_atY[kMaxLen]; // ... and in Y
 };
 
-long double measure(const char32_t* x, int a, const char32_t* y, int b, bool fuzzy,
-                    Real48 queryWeight, Real48 candidateWeight, Real48 cutOff) {
-    if (a < 3 || b < 3)
-        return 0.0L;
+long double measure(const char32_t* x, int a, const char32_t* y, int b, bool fuzzy, Real48 queryWeight,
+                    Real48 candidateWeight, Real48 cutOff) {
+    if (a < 3 || b < 3) return 0.0L;
     if (a <= 64 && b <= 64) {
         BitCounter<1> counter(x, a, y, b);
         return detail::runMeasure(counter, a, b, fuzzy, queryWeight, candidateWeight, cutOff);
@@ -155,16 +156,15 @@ long double measure(const char32_t* x, int a, const char32_t* y, int b, bool fuz
 
 } // namespace
 
-long double SimilarMeasure(std::u32string_view query, std::u32string_view candidate,
-                           Real48 queryWeight, Real48 candidateWeight, Real48 cutOff) {
+long double SimilarMeasure(std::u32string_view query, std::u32string_view candidate, Real48 queryWeight,
+                           Real48 candidateWeight, Real48 cutOff) {
     return detail::similarRoles(query, candidate, [&](const char32_t* x, int a, const char32_t* y, int b) {
         return measure(x, a, y, b, false, queryWeight, candidateWeight, cutOff);
     });
 }
 
-long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate,
-                         std::uint16_t queryLen, Real48 queryWeight, Real48 cutOff,
-                         std::uint16_t candidateLen) {
+long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
+                         Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen) {
     return detail::fuzzyRoles(query, candidate, queryLen, candidateLen,
                               [&](const char32_t* x, int a, const char32_t* y, int b) {
                                   return measure(x, a, y, b, true, queryWeight, Real48(), cutOff);

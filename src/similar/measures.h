@@ -13,23 +13,21 @@ namespace toka {
 /// The length-dependent measure ("Similar"): only equal strings score 1;
 /// every extra letter costs.  Lengths come from the strings (at most 255
 /// code points each).
-long double SimilarMeasure(std::u32string_view query, std::u32string_view candidate,
-                           Real48 queryWeight, Real48 candidateWeight, Real48 cutOff);
+long double SimilarMeasure(std::u32string_view query, std::u32string_view candidate, Real48 queryWeight,
+                           Real48 candidateWeight, Real48 cutOff);
 
 /// The length-independent measure ("Fuzzy"): any candidate that contains the
 /// query (3 letters or more) scores 1.  Only the first queryLen letters of the
 /// query and the first candidateLen letters of the candidate take part.
-long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate,
-                         std::uint16_t queryLen, Real48 queryWeight, Real48 cutOff,
-                         std::uint16_t candidateLen);
+long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
+                         Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen);
 
 /// Literal versions that run the greedy window matching exactly as described
 /// (free/taken flags, first free partner searched upward).  Slow; they are the
 /// reference that the fast versions are checked and measured against.
-long double SimilarMeasureReference(std::u32string_view query, std::u32string_view candidate,
-                                    Real48 queryWeight, Real48 candidateWeight, Real48 cutOff);
-long double FuzzyMeasureReference(std::u32string_view query, std::u32string_view candidate,
-                                  std::uint16_t queryLen, Real48 queryWeight, Real48 cutOff,
-                                  std::uint16_t candidateLen);
+long double SimilarMeasureReference(std::u32string_view query, std::u32string_view candidate, Real48 queryWeight,
+                                    Real48 candidateWeight, Real48 cutOff);
+long double FuzzyMeasureReference(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
+                                  Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen);
 
 } // namespace toka

@@ -39,9 +39,7 @@ public:
     }
 
     int endpoints(int L) const {
-        return greedy(L, [&](int k, int j) {
-            return m_x[k] == m_y[j] && m_x[k + L - 1] == m_y[j + L - 1];
-        });
+        return greedy(L, [&](int k, int j) { return m_x[k] == m_y[j] && m_x[k + L - 1] == m_y[j + L - 1]; });
     }
 
 private:
@@ -67,26 +65,24 @@ private:
     int m_b;
 };
 
-long double literal(const char32_t* x, int a, const char32_t* y, int b, bool fuzzy,
-                    Real48 queryWeight, Real48 candidateWeight, Real48 cutOff) {
-    if (a < 3 || b < 3)
-        return 0.0L;
+long double literal(const char32_t* x, int a, const char32_t* y, int b, bool fuzzy, Real48 queryWeight,
+                    Real48 candidateWeight, Real48 cutOff) {
+    if (a < 3 || b < 3) return 0.0L;
     LiteralCounter counter(x, a, y, b);
     return detail::runMeasure(counter, a, b, fuzzy, queryWeight, candidateWeight, cutOff);
 }
 
 } // namespace
 
-long double SimilarMeasureReference(std::u32string_view query, std::u32string_view candidate,
-                                    Real48 queryWeight, Real48 candidateWeight, Real48 cutOff) {
+long double SimilarMeasureReference(std::u32string_view query, std::u32string_view candidate, Real48 queryWeight,
+                                    Real48 candidateWeight, Real48 cutOff) {
     return detail::similarRoles(query, candidate, [&](const char32_t* x, int a, const char32_t* y, int b) {
         return literal(x, a, y, b, false, queryWeight, candidateWeight, cutOff);
     });
 }
 
-long double FuzzyMeasureReference(std::u32string_view query, std::u32string_view candidate,
-                                  std::uint16_t queryLen, Real48 queryWeight, Real48 cutOff,
-                                  std::uint16_t candidateLen) {
+long double FuzzyMeasureReference(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
+                                  Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen) {
     return detail::fuzzyRoles(query, candidate, queryLen, candidateLen,
                               [&](const char32_t* x, int a, const char32_t* y, int b) {
                                   return literal(x, a, y, b, true, queryWeight, Real48(), cutOff);

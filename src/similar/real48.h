@@ -17,9 +17,8 @@
 #include <cstdint>
 #include <limits>
 
-static_assert(std::numeric_limits<long double>::digits == 64,
-              "the similarity engine needs the x87 80-bit long double: "
-              "its scores would silently differ with any other type");
+static_assert(std::numeric_limits<long double>::digits == 64, "the similarity engine needs the x87 80-bit long double: "
+                                                              "its scores would silently differ with any other type");
 
 namespace toka {
 

@@ -66,16 +66,13 @@ long double SimList::Score(std::string_view name, bool fuzzy, Real48 cutOff, boo
 
 void SimList::RateFile(std::string_view name, std::string_view dir, bool fuzzy) {
     // Most names of a long walk leave here, after one pass over their bytes.
-    if (m_filter.rejects(name, fuzzy, CutOff().value()))
-        return;
+    if (m_filter.rejects(name, fuzzy, CutOff().value())) return;
     const Real48 score = Real48::fromExtended(Score(name, fuzzy, CutOff()));
-    if (score.value() > 0 && score > m_scores[m_listSize])
-        InsertRanked(name, dir, score);
+    if (score.value() > 0 && score > m_scores[m_listSize]) InsertRanked(name, dir, score);
 }
 
 void SimList::InsertRanked(std::string_view name, std::string_view dir, Real48 score) {
-    if (m_listSize == 0 || m_scores[m_listSize - 1u] >= score)
-        return;
+    if (m_listSize == 0 || m_scores[m_listSize - 1u] >= score) return;
     // The overflow slot's entry is lost: the new entry takes its place and
     // bubbles up, so each entry it passes moves down one slot.
     std::size_t k = m_listSize;
@@ -91,8 +88,7 @@ void SimList::InsertRanked(std::string_view name, std::string_view dir, Real48 s
 
 void SimList::GetSimList(ListString& dest) const {
     for (std::size_t k = 0; k < m_listSize; ++k)
-        if (m_scores[k].value() > 0)
-            dest[k] = m_files[k];
+        if (m_scores[k].value() > 0) dest[k] = m_files[k];
 }
 
 SimList& TheSimList() {

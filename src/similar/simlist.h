@@ -94,7 +94,6 @@ public:
     void InsertRanked(std::string_view name, std::string_view dir, Real48 score);
 
 private:
-
     std::u32string m_searchText;
     BigramFilter m_filter;
     std::uint8_t m_searchLen = 0;

@@ -2,7 +2,6 @@
 
 namespace toka {
 
-
 std::size_t DecodeName(std::string_view bytes, char32_t* out, std::size_t cap) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t size = bytes.size();
@@ -11,8 +10,7 @@ std::size_t DecodeName(std::string_view bytes, char32_t* out, std::size_t cap) {
     while (i < size) {
         char32_t cp;
         const std::size_t step = DecodeOne(p + i, size - i, cp);
-        if (count < cap)
-            out[count] = cp;
+        if (count < cap) out[count] = cp;
         ++count;
         i += step;
     }
@@ -27,8 +25,7 @@ std::u32string DecodeName(std::string_view bytes) {
 
 void NormalizeName(char32_t* s, std::size_t size, std::size_t n) {
     const std::size_t end = n < size ? n : size;
-    for (std::size_t i = 0; i < end; ++i)
-        s[i] = FoldChar(s[i]);
+    for (std::size_t i = 0; i < end; ++i) s[i] = FoldChar(s[i]);
 }
 
 std::u32string NormalizeName(std::u32string_view s, std::size_t n) {

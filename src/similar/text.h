@@ -31,8 +31,7 @@ inline std::size_t validUtf8Sequence(const unsigned char* p, std::size_t left, c
     }
     if (b0 >= 0xF0 && b0 <= 0xF4) {
         if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        cp = (char32_t(b0 & 0x07) << 18) | (char32_t(p[1] & 0x3F) << 12) |
-             (char32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+        cp = (char32_t(b0 & 0x07) << 18) | (char32_t(p[1] & 0x3F) << 12) | (char32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
         if (cp < 0x10000 || cp > 0x10FFFF) return 0;
         return 4;
     }
@@ -46,8 +45,7 @@ inline std::size_t validUtf8Sequence(const unsigned char* p, std::size_t left, c
 /// UTF-8 sequence is one code point, its Latin-1 character.
 inline std::size_t DecodeOne(const unsigned char* p, std::size_t left, char32_t& cp) {
     cp = p[0];
-    if (cp < 0x80)
-        return 1;
+    if (cp < 0x80) return 1;
     const std::size_t step = detail::validUtf8Sequence(p, left, cp);
     if (step == 0) {
         cp = p[0];

@@ -1,6 +1,5 @@
 #include "ui/desktop_actions.h"
 
-
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -25,9 +24,7 @@ namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("toka::DesktopActions", text); }
 
-QByteArray bytesOf(const std::string& path) {
-    return QByteArray(path.data(), static_cast<qsizetype>(path.size()));
-}
+QByteArray bytesOf(const std::string& path) { return QByteArray(path.data(), static_cast<qsizetype>(path.size())); }
 
 // path without trailing "/" ("/" itself stays).
 std::string withoutTrailingSlash(std::string path) {
@@ -77,9 +74,7 @@ QUrl fileUrlOf(const std::string& path) {
     return QUrl::fromEncoded("file://" + bytesOf(path).toPercentEncoding("/"), QUrl::StrictMode);
 }
 
-bool openWithDefaultApplication(const std::string& path) {
-    return QDesktopServices::openUrl(fileUrlOf(path));
-}
+bool openWithDefaultApplication(const std::string& path) { return QDesktopServices::openUrl(fileUrlOf(path)); }
 
 void showInFileManager(const std::string& path, QWidget* parent) {
     const std::string item = withoutTrailingSlash(path);
@@ -88,9 +83,9 @@ void showInFileManager(const std::string& path, QWidget* parent) {
 #ifdef TOKA_HAVE_DBUS
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected()) {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-            "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-            "org.freedesktop.FileManager1", "ShowItems");
+        QDBusMessage call =
+            QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                           "org.freedesktop.FileManager1", "ShowItems");
         // The second argument is a startup notification id; none.
         call << QStringList{QString::fromLatin1(fileUrlOf(item).toEncoded())} << QString();
         // Asynchronous: starting a file manager on demand can take seconds,
@@ -132,25 +127,25 @@ std::vector<std::string> moveToTrashReporting(QWidget* parent, const std::vector
 
     if (!left.empty()) {
         const bool one = left.size() == 1;
-        const QString counted = left.size() == paths.size()
-                                    ? itemCount(left.size())
-                                    : tr("%1 of %2").arg(QLocale().toString(qulonglong(left.size())),
-                                                         itemCount(paths.size()));
-        QMessageBox::warning(parent, tr("Move to Trash"),
-                             tr("%1 could not be moved to the trash and %2.\n\n%3")
-                                 .arg(counted, one ? tr("was left where it is") : tr("were left where they are"),
-                                      failureLines(left)));
+        const QString counted =
+            left.size() == paths.size()
+                ? itemCount(left.size())
+                : tr("%1 of %2").arg(QLocale().toString(qulonglong(left.size())), itemCount(paths.size()));
+        QMessageBox::warning(
+            parent, tr("Move to Trash"),
+            tr("%1 could not be moved to the trash and %2.\n\n%3")
+                .arg(counted, one ? tr("was left where it is") : tr("were left where they are"), failureLines(left)));
     }
     if (offered.empty()) return {};
     // Nothing is copied to another volume's trash: deleting is the one way left.
     const bool one = offered.size() == 1;
-    const QString text =
-        (one ? tr("%1 cannot be moved to the trash: its volume offers no usable trash.")
-             : tr("%1 cannot be moved to the trash: their volumes offer no usable trash."))
-            .arg(itemCount(offered.size())) +
-        "\n\n" + failureLines(offered) + "\n\n" + (one ? tr("Delete it permanently?") : tr("Delete them permanently?"));
-    if (QMessageBox::question(parent, tr("Move to Trash"), text, QMessageBox::Yes | QMessageBox::No,
-                              QMessageBox::No) != QMessageBox::Yes)
+    const QString text = (one ? tr("%1 cannot be moved to the trash: its volume offers no usable trash.")
+                              : tr("%1 cannot be moved to the trash: their volumes offer no usable trash."))
+                             .arg(itemCount(offered.size()))
+                         + "\n\n" + failureLines(offered) + "\n\n"
+                         + (one ? tr("Delete it permanently?") : tr("Delete them permanently?"));
+    if (QMessageBox::question(parent, tr("Move to Trash"), text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        != QMessageBox::Yes)
         return {};
     std::vector<std::string> chosen;
     for (const TrashFailure& failure : offered) chosen.push_back(failure.path);

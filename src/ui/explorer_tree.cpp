@@ -11,8 +11,8 @@ namespace toka {
 
 namespace {
 
-constexpr int kNameRole = Qt::UserRole;       // QByteArray: the name as listed
-constexpr int kImageRole = Qt::UserRole + 1;  // int: index into the image list
+constexpr int kNameRole = Qt::UserRole;      // QByteArray: the name as listed
+constexpr int kImageRole = Qt::UserRole + 1; // int: index into the image list
 
 } // namespace
 
@@ -32,9 +32,7 @@ std::string GetNodePath(const QTreeWidgetItem* node) {
     return path;
 }
 
-int nodeImage(const QTreeWidgetItem* node) {
-    return node ? node->data(0, kImageRole).toInt() : -1;
-}
+int nodeImage(const QTreeWidgetItem* node) { return node ? node->data(0, kImageRole).toInt() : -1; }
 
 ExplorerTree::ExplorerTree(QTreeWidget* tree) : m_tree(tree), m_images(explorerImages()) {}
 
@@ -60,11 +58,11 @@ void ExplorerTree::fillVolumes(const std::vector<Volume>& volumes) {
 void ExplorerTree::AddSubDirs(QTreeWidgetItem* node) {
     if (!node) return;
     auto listing = DirListing::open(GetNodePath(node));
-    if (!listing) return;  // no access, gone, no medium: no children, no message
+    if (!listing) return; // no access, gone, no medium: no children, no message
     DirEntry entry;
     while (listing->next(entry)) {
         if (entry.type != EntryType::Directory || isDotOrDotDot(entry.name)) continue;
-        if (entry.name.front() == '.') continue;  // hidden
+        if (entry.name.front() == '.') continue; // hidden
         auto* child = new QTreeWidgetItem(node, QStringList{displayText(entry.name)});
         child->setData(0, kNameRole, QByteArray(entry.name.data(), static_cast<qsizetype>(entry.name.size())));
         setImage(child, ClosedFolderImage);

@@ -25,8 +25,7 @@ constexpr int kProgressLabelWidth = 480;
 // The progress bar counts in thousandths, as byte counts do not fit an int.
 constexpr int kProgressSteps = 1000;
 
-QPushButton* addNamedButton(QMessageBox& box, const QString& text, QMessageBox::ButtonRole role,
-                            const char* name) {
+QPushButton* addNamedButton(QMessageBox& box, const QString& text, QMessageBox::ButtonRole role, const char* name) {
     QPushButton* button = box.addButton(text, role);
     button->setObjectName(QLatin1String(name));
     return button;
@@ -49,21 +48,21 @@ NameAndFolder splitPath(const std::string& path) {
 QString describeItem(const ItemInfo& item) {
     const QLocale locale;
     QString kind;
-    if (item.isSymlink)
-        kind = FileOpDialogs::tr("symbolic link");
-    else if (item.isDirectory)
-        kind = FileOpDialogs::tr("folder");
-    else
-        kind = FileOpDialogs::tr("file, %1").arg(locale.formattedDataSize(static_cast<qint64>(item.size)));
+    if (item.isSymlink) kind = FileOpDialogs::tr("symbolic link");
+    else if (item.isDirectory) kind = FileOpDialogs::tr("folder");
+    else kind = FileOpDialogs::tr("file, %1").arg(locale.formattedDataSize(static_cast<qint64>(item.size)));
     const QDateTime modified = QDateTime::fromSecsSinceEpoch(item.modifiedSeconds);
     return FileOpDialogs::tr("%1, modified %2").arg(kind, locale.toString(modified, QLocale::ShortFormat));
 }
 
 QString verbOf(FileOpKind kind) {
     switch (kind) {
-    case FileOpKind::Copy: return FileOpDialogs::tr("Copying");
-    case FileOpKind::Move: return FileOpDialogs::tr("Moving");
-    case FileOpKind::Delete: return FileOpDialogs::tr("Deleting");
+    case FileOpKind::Copy:
+        return FileOpDialogs::tr("Copying");
+    case FileOpKind::Move:
+        return FileOpDialogs::tr("Moving");
+    case FileOpKind::Delete:
+        return FileOpDialogs::tr("Deleting");
     }
     return {};
 }
@@ -76,9 +75,12 @@ FileOpDialogs::~FileOpDialogs() { finish(); }
 
 QString FileOpDialogs::titleOf(FileOpKind kind) {
     switch (kind) {
-    case FileOpKind::Copy: return FileOpDialogs::tr("Copy");
-    case FileOpKind::Move: return FileOpDialogs::tr("Move");
-    case FileOpKind::Delete: return FileOpDialogs::tr("Delete");
+    case FileOpKind::Copy:
+        return FileOpDialogs::tr("Copy");
+    case FileOpKind::Move:
+        return FileOpDialogs::tr("Move");
+    case FileOpKind::Delete:
+        return FileOpDialogs::tr("Delete");
     }
     return {};
 }
@@ -90,15 +92,11 @@ QWidget* FileOpDialogs::dialogParent() const {
 
 bool FileOpDialogs::confirmDelete(std::size_t count) {
     const QString number = QLocale().toString(static_cast<qulonglong>(count));
-    const QString text = count == 1 ? tr("Permanently delete 1 item?")
-                                    : tr("Permanently delete %1 items?").arg(number);
-    QMessageBox box(QMessageBox::Warning, titleOf(m_kind), text, QMessageBox::NoButton,
-                    dialogParent());
+    const QString text = count == 1 ? tr("Permanently delete 1 item?") : tr("Permanently delete %1 items?").arg(number);
+    QMessageBox box(QMessageBox::Warning, titleOf(m_kind), text, QMessageBox::NoButton, dialogParent());
     box.setInformativeText(tr("Deleted items do not go to the trash and cannot be restored."));
-    QPushButton* deleteButton =
-        addNamedButton(box, tr("Delete"), QMessageBox::DestructiveRole, ButtonName::Delete);
-    QPushButton* cancelButton =
-        addNamedButton(box, tr("Cancel"), QMessageBox::RejectRole, ButtonName::Cancel);
+    QPushButton* deleteButton = addNamedButton(box, tr("Delete"), QMessageBox::DestructiveRole, ButtonName::Delete);
+    QPushButton* cancelButton = addNamedButton(box, tr("Cancel"), QMessageBox::RejectRole, ButtonName::Cancel);
     box.setDefaultButton(cancelButton);
     box.setEscapeButton(cancelButton);
     box.exec();
@@ -108,25 +106,22 @@ bool FileOpDialogs::confirmDelete(std::size_t count) {
 ExistsReply FileOpDialogs::askExists(const ItemInfo& source, const ItemInfo& existing) {
     // Replace on two folders merges them (see ExistsAction), so the button
     // says what will happen.
-    const bool merge = source.isDirectory && existing.isDirectory && !source.isSymlink &&
-                       !existing.isSymlink;
+    const bool merge = source.isDirectory && existing.isDirectory && !source.isSymlink && !existing.isSymlink;
     const NameAndFolder where = splitPath(existing.path);
     const QString text = existing.isDirectory && !existing.isSymlink
                              ? tr("A folder named \"%1\" already exists in \"%2\".")
                              : tr("An item named \"%1\" already exists in \"%2\".");
-    QMessageBox box(QMessageBox::Question, titleOf(m_kind), text.arg(where.name, where.folder),
-                    QMessageBox::NoButton, dialogParent());
+    QMessageBox box(QMessageBox::Question, titleOf(m_kind), text.arg(where.name, where.folder), QMessageBox::NoButton,
+                    dialogParent());
     QString details = tr("Existing: %1\nNew: %2").arg(describeItem(existing), describeItem(source));
     if (merge)
         details += tr("\n\nMerging keeps what only the existing folder holds and asks again "
                       "about every item that both folders hold.");
     box.setInformativeText(details);
-    QPushButton* replaceButton = addNamedButton(box, merge ? tr("Merge") : tr("Replace"),
-                                                QMessageBox::AcceptRole, ButtonName::Replace);
-    QPushButton* skipButton =
-        addNamedButton(box, tr("Skip"), QMessageBox::AcceptRole, ButtonName::Skip);
-    QPushButton* cancelButton =
-        addNamedButton(box, tr("Cancel"), QMessageBox::RejectRole, ButtonName::Cancel);
+    QPushButton* replaceButton =
+        addNamedButton(box, merge ? tr("Merge") : tr("Replace"), QMessageBox::AcceptRole, ButtonName::Replace);
+    QPushButton* skipButton = addNamedButton(box, tr("Skip"), QMessageBox::AcceptRole, ButtonName::Skip);
+    QPushButton* cancelButton = addNamedButton(box, tr("Cancel"), QMessageBox::RejectRole, ButtonName::Cancel);
     auto* applyToAll = new QCheckBox(tr("Apply to all remaining conflicts"));
     applyToAll->setObjectName(QLatin1String(ButtonName::ApplyToAll));
     box.setCheckBox(applyToAll);
@@ -136,23 +131,18 @@ ExistsReply FileOpDialogs::askExists(const ItemInfo& source, const ItemInfo& exi
 
     ExistsReply reply;
     reply.forAll = applyToAll->isChecked();
-    if (box.clickedButton() == replaceButton)
-        reply.action = ExistsAction::Replace;
-    else if (box.clickedButton() == skipButton)
-        reply.action = ExistsAction::Skip;
-    else
-        reply.action = ExistsAction::Cancel;
+    if (box.clickedButton() == replaceButton) reply.action = ExistsAction::Replace;
+    else if (box.clickedButton() == skipButton) reply.action = ExistsAction::Skip;
+    else reply.action = ExistsAction::Cancel;
     return reply;
 }
 
 FailureAction FileOpDialogs::askFailure(const FileOpFailure& failure) {
-    QMessageBox box(QMessageBox::Warning, titleOf(m_kind), displayText(failure.describe()),
-                    QMessageBox::NoButton, dialogParent());
+    QMessageBox box(QMessageBox::Warning, titleOf(m_kind), displayText(failure.describe()), QMessageBox::NoButton,
+                    dialogParent());
     box.setInformativeText(tr("Skip this item and go on, or cancel the rest?"));
-    QPushButton* skipButton =
-        addNamedButton(box, tr("Skip"), QMessageBox::AcceptRole, ButtonName::Skip);
-    QPushButton* cancelButton =
-        addNamedButton(box, tr("Cancel"), QMessageBox::RejectRole, ButtonName::Cancel);
+    QPushButton* skipButton = addNamedButton(box, tr("Skip"), QMessageBox::AcceptRole, ButtonName::Skip);
+    QPushButton* cancelButton = addNamedButton(box, tr("Cancel"), QMessageBox::RejectRole, ButtonName::Cancel);
     box.setDefaultButton(skipButton);
     box.setEscapeButton(cancelButton);
     box.exec();
@@ -161,10 +151,8 @@ FailureAction FileOpDialogs::askFailure(const FileOpFailure& failure) {
 
 void FileOpDialogs::showError(const FileOpFailure& failure) {
     // A left-over temporary item is a warning: the work goes on.
-    const QMessageBox::Icon icon =
-        failure.kind == FailureKind::LeftOver ? QMessageBox::Warning : QMessageBox::Critical;
-    QMessageBox box(icon, titleOf(m_kind), displayText(failure.describe()), QMessageBox::Ok,
-                    dialogParent());
+    const QMessageBox::Icon icon = failure.kind == FailureKind::LeftOver ? QMessageBox::Warning : QMessageBox::Critical;
+    QMessageBox box(icon, titleOf(m_kind), displayText(failure.describe()), QMessageBox::Ok, dialogParent());
     box.exec();
 }
 
@@ -193,8 +181,7 @@ void FileOpDialogs::showProgressDialog() {
     dialog->setAutoReset(false);
     dialog->setRange(0, kProgressSteps);
     dialog->setMinimumWidth(kProgressLabelWidth + 40);
-    QObject::connect(dialog, &QProgressDialog::canceled, dialog,
-                     [this] { m_cancelRequested = true; });
+    QObject::connect(dialog, &QProgressDialog::canceled, dialog, [this] { m_cancelRequested = true; });
     m_progressDialog = dialog;
     dialog->show();
 }
@@ -207,17 +194,18 @@ void FileOpDialogs::updateProgressDialog(const FileOpProgress& progress) {
     if (progress.bytesTotal > 0) {
         const std::uint64_t done = std::min(progress.bytesDone, progress.bytesTotal);
         value = static_cast<int>(done * kProgressSteps / progress.bytesTotal);
-        amount = tr("%1 of %2").arg(locale.formattedDataSize(static_cast<qint64>(progress.bytesDone)),
-                                    locale.formattedDataSize(static_cast<qint64>(progress.bytesTotal)));
+        amount = tr("%1 of %2")
+                     .arg(locale.formattedDataSize(static_cast<qint64>(progress.bytesDone)),
+                          locale.formattedDataSize(static_cast<qint64>(progress.bytesTotal)));
     } else if (progress.itemsTotal > 0) {
         const std::size_t done = std::min(progress.itemsDone, progress.itemsTotal);
         value = static_cast<int>(done * kProgressSteps / progress.itemsTotal);
-        amount = tr("%1 of %2 items").arg(locale.toString(static_cast<qulonglong>(progress.itemsDone)),
-                                          locale.toString(static_cast<qulonglong>(progress.itemsTotal)));
+        amount = tr("%1 of %2 items")
+                     .arg(locale.toString(static_cast<qulonglong>(progress.itemsDone)),
+                          locale.toString(static_cast<qulonglong>(progress.itemsTotal)));
     }
     const QString item = QFontMetrics(m_progressDialog->font())
-                             .elidedText(displayText(progress.currentItem), Qt::ElideMiddle,
-                                         kProgressLabelWidth);
+                             .elidedText(displayText(progress.currentItem), Qt::ElideMiddle, kProgressLabelWidth);
     m_progressDialog->setLabelText(verbOf(progress.operation) + "\n" + item + "\n" + amount);
     m_progressDialog->setValue(value);
 }

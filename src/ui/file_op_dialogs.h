@@ -28,10 +28,10 @@ public:
     /// Object names of the buttons of the questions.
     struct ButtonName {
         static constexpr const char* Delete = "delete";
-        static constexpr const char* Replace = "replace";  ///< "Merge" for a folder onto a folder
+        static constexpr const char* Replace = "replace"; ///< "Merge" for a folder onto a folder
         static constexpr const char* Skip = "skip";
         static constexpr const char* Cancel = "cancel";
-        static constexpr const char* ApplyToAll = "applyToAll";  ///< the check box
+        static constexpr const char* ApplyToAll = "applyToAll"; ///< the check box
     };
 
     /// parent owns the dialogs (may be null); kind names them.
@@ -88,7 +88,6 @@ private:
 /// The caller shows whatever follows (the window's "result may have changed"
 /// box).  system: the engine's system calls, replaced only in tests.
 FileOpResult runFileOperation(QWidget* parent, const std::vector<std::string>& paths, FileOpKind kind,
-                              const std::string& destination,
-                              SystemCalls& system = posixSystemCalls());
+                              const std::string& destination, SystemCalls& system = posixSystemCalls());
 
 } // namespace toka

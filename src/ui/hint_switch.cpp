@@ -7,13 +7,9 @@
 
 namespace toka {
 
-HintSwitch::HintSwitch(QWidget* window) : m_window(window) {
-    qApp->installEventFilter(this);
-}
+HintSwitch::HintSwitch(QWidget* window) : m_window(window) { qApp->installEventFilter(this); }
 
-HintSwitch::~HintSwitch() {
-    qApp->removeEventFilter(this);
-}
+HintSwitch::~HintSwitch() { qApp->removeEventFilter(this); }
 
 void HintSwitch::setEnabled(bool on) {
     m_enabled = on;

@@ -14,7 +14,7 @@ LocaleFormat localeFormatOf(const QLocale& locale) {
         format.longMonthNames[month - 1] = locale.monthName(month, QLocale::LongFormat).toStdString();
     }
     for (int day = 0; day < 7; ++day) {
-        const int qtDay = day == 0 ? 7 : day;  // Qt counts Monday = 1 .. Sunday = 7
+        const int qtDay = day == 0 ? 7 : day; // Qt counts Monday = 1 .. Sunday = 7
         format.shortDayNames[day] = locale.dayName(qtDay, QLocale::ShortFormat).toStdString();
         format.longDayNames[day] = locale.dayName(qtDay, QLocale::LongFormat).toStdString();
     }

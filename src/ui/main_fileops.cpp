@@ -36,9 +36,7 @@ private:
 
 } // namespace
 
-void TMainForm::setFileOperationRunner(FileOperationRunner runner) {
-    m_fileOperationRunner = std::move(runner);
-}
+void TMainForm::setFileOperationRunner(FileOperationRunner runner) { m_fileOperationRunner = std::move(runner); }
 
 std::vector<std::string> TMainForm::markedPaths() const {
     std::vector<std::string> paths;
@@ -110,10 +108,8 @@ void TMainForm::moveRowsToTrash(const std::vector<std::string>& paths) {
     }
     // What has no trash on its volume is deleted only through the window's
     // delete, with its own confirmation and progress; it shows the warning.
-    if (!toDelete.empty())
-        performFileOperation(toDelete, FileOpKind::Delete, selectedDirectory());
-    else
-        showResultChangedWarning();
+    if (!toDelete.empty()) performFileOperation(toDelete, FileOpKind::Delete, selectedDirectory());
+    else showResultChangedWarning();
 }
 
 void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
@@ -173,16 +169,16 @@ void TMainForm::connectFileActions() {
     connect(sgexResults, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { openResultRow(index.row() + 1); });
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter})
-        new QShortcut(QKeySequence(key), sgexResults, [this] { openResultRow(sgexResults->Row()); },
-                      Qt::WidgetShortcut);
+        new QShortcut(
+            QKeySequence(key), sgexResults, [this] { openResultRow(sgexResults->Row()); }, Qt::WidgetShortcut);
     sgexResults->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(sgexResults, &QWidget::customContextMenuRequested, this, &TMainForm::sgexResultsContextMenu);
 
-    new ResultDragSource(sgexResults, [this] { return markedPaths(); }, [this] { ExplorerDragLeave(); });
+    new ResultDragSource(
+        sgexResults, [this] { return markedPaths(); }, [this] { ExplorerDragLeave(); });
     new ExplorerDropTarget(
         Explorer, sgexResults, [this](QTreeWidgetItem* node) { ExplorerDragOver(node); },
-        [this] { ExplorerDragLeave(); },
-        [this](QTreeWidgetItem* node, bool move) { ExplorerDragDrop(node, move); });
+        [this] { ExplorerDragLeave(); }, [this](QTreeWidgetItem* node, bool move) { ExplorerDragDrop(node, move); });
 }
 
 } // namespace toka

@@ -82,8 +82,8 @@ void TMainForm::createMenu() {
     WarningSearchResultChanged1 = item(Options1, "&Warning \"Search Result Changed\"", true);
 
     // The designed states; FormShow and SyncOptions set them from the fields.
-    for (QAction* checked : {RecurseSubdirectories1, Searchlengthindependendfuzzy1, ShowFileToolbar1,
-                             ShowFlybyHints1, ShowFileViewer1, WarningSearchResultChanged1})
+    for (QAction* checked : {RecurseSubdirectories1, Searchlengthindependendfuzzy1, ShowFileToolbar1, ShowFlybyHints1,
+                             ShowFileViewer1, WarningSearchResultChanged1})
         checked->setChecked(true);
     Stop1->setEnabled(false);
 }
@@ -138,8 +138,8 @@ void TMainForm::createToolButtons() {
     // The gaps between neighbours, from the designed x positions (4, 44,
     // 84, 127, 174, 212, 257, 262, 302, 342, 381, 425, 436) and widths.
     const std::pair<QWidget*, int> items[] = {
-        {sbSearchDir, 0}, {sbSearchHDs, 0}, {sbStop, 0},  {sbRecurseDirs, 3}, {sbMeasure, 7},
-        {sbSimilar, 0},   {Bevel1, 5},      {sbCopy, 3},  {sbMove, 0},        {sbDelete, 0},
+        {sbSearchDir, 0}, {sbSearchHDs, 0}, {sbStop, 0},       {sbRecurseDirs, 3}, {sbMeasure, 7},
+        {sbSimilar, 0},   {Bevel1, 5},      {sbCopy, 3},       {sbMove, 0},        {sbDelete, 0},
         {sbInvert, 0},    {Bevel2, 4},      {sbFileViewer, 9},
     };
     for (const auto& [widget, gap] : items) {
@@ -256,8 +256,7 @@ void TMainForm::createControls() {
     sgexResults->setToolTip("use left mouse key to mark files");
     sgexResults->setColumnCount(7);
     sgexResults->SetRowCount(2);
-    sgexResults->verticalHeader()->setDefaultSectionSize(
-        atLeast(18, sgexResults->fontMetrics().height() + 4));
+    sgexResults->verticalHeader()->setDefaultSectionSize(atLeast(18, sgexResults->fontMetrics().height() + 4));
     sgexResults->verticalHeader()->setMinimumSectionSize(1);
     sgexResults->SetOptions(TStringGridEx::VertLine | TStringGridEx::ColSizing | TStringGridEx::ThumbTracking);
     sgexResults->SetMultiSelect(true);
@@ -281,7 +280,7 @@ void TMainForm::createControls() {
     mFileViewer->setPlainText("TOKA Search\nThe Nufa File Finder");
     stack->addWidget(mFileImageView);
     stack->addWidget(mFileViewer);
-    stack->setCurrentWidget(mFileViewer);  // the memo lies on top of the picture
+    stack->setCurrentWidget(mFileViewer); // the memo lies on top of the picture
     m_viewerSplitter->addWidget(Panel3);
     m_viewerSplitter->addWidget(pFileViewer);
     m_viewerSplitter->setStretchFactor(0, 1);
@@ -326,7 +325,7 @@ void TMainForm::setResultColumnWidths() {
     const QStringList headers = resultColumnHeaders();
     QFont bold = sgexResults->font();
     bold.setBold(true);
-    const QFontMetrics cellMetrics(bold);  // directory rows are bold
+    const QFontMetrics cellMetrics(bold); // directory rows are bold
     const QFontMetrics headerMetrics(sgexResults->horizontalHeader()->font());
     for (int c = 0; c < 7; ++c) {
         const int cell = cellMetrics.horizontalAdvance(widest[c]) + 8;
@@ -366,11 +365,10 @@ void TMainForm::connectHandlers() {
 
     connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
     connect(seNumberofItems, &QSpinBox::valueChanged, this, &TMainForm::seNumberofItemsChange);
-    connect(sgexResults, &TStringGridEx::DrawCell, this,
-            [this](QPainter* canvas, int col, int row, const QRect& rect) {
-                sgexResultsDrawCell(canvas, col, row, rect);
-            },
-            Qt::DirectConnection);
+    connect(
+        sgexResults, &TStringGridEx::DrawCell, this,
+        [this](QPainter* canvas, int col, int row, const QRect& rect) { sgexResultsDrawCell(canvas, col, row, rect); },
+        Qt::DirectConnection);
     connect(sgexResults, &TStringGridEx::MouseUp, this, &TMainForm::sgexResultsMouseUp);
     connect(Explorer, &QTreeWidget::itemExpanded, this, &TMainForm::ExplorerExpanding);
     connect(Explorer, &QTreeWidget::itemCollapsed, this, &TMainForm::ExplorerCollapsed);

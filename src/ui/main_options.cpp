@@ -22,8 +22,8 @@ void TMainForm::showEvent(QShowEvent* event) {
     FormShow();
     if (const QScreen* screen = this->screen()) {
         const QRect available = screen->availableGeometry();
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size().boundedTo(available.size()),
-                                        available));
+        setGeometry(
+            QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size().boundedTo(available.size()), available));
     }
 }
 
@@ -97,9 +97,7 @@ void TMainForm::WarningSearchResultChanged1Click() {
     SyncOptions();
 }
 
-void TMainForm::E1Click() {
-    close();
-}
+void TMainForm::E1Click() { close(); }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
     // The walk runs inside this window's handler; the window stays usable

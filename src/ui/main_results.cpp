@@ -14,16 +14,12 @@ void TMainForm::TimerTimer() {
     fillResultTable(*sgexResults, TheSimList(), seNumberofItems->value(), m_locale);
 }
 
-void TMainForm::seNumberofItemsChange() {
-    TimerTimer();
-}
+void TMainForm::seNumberofItemsChange() { TimerTimer(); }
 
 void TMainForm::sgexResultsDrawCell(QPainter* canvas, int col, int row, const QRect& rect) {
     drawResultCell(*sgexResults, canvas, col, row, rect);
 }
 
-std::string TMainForm::resultPath(int row) const {
-    return resultRowPath(*sgexResults, row);
-}
+std::string TMainForm::resultPath(int row) const { return resultRowPath(*sgexResults, row); }
 
 } // namespace toka

@@ -13,9 +13,7 @@
 
 namespace toka {
 
-std::uint64_t TMainForm::scannedEntries() const {
-    return m_scanner ? m_scanner->scannedEntries() : 0;
-}
+std::uint64_t TMainForm::scannedEntries() const { return m_scanner ? m_scanner->scannedEntries() : 0; }
 
 void TMainForm::setSearchControlsEnabled(bool idle) {
     for (QToolButton* button : {sbSearchDir, sbSearchHDs, sbRecurseDirs, sbCopy, sbMove, sbDelete, sbInvert,
@@ -80,8 +78,6 @@ void TMainForm::sbSearchHDsClick() {
     EndSearch();
 }
 
-void TMainForm::sbStopClick() {
-    m_stopRequest = true;
-}
+void TMainForm::sbStopClick() { m_stopRequest = true; }
 
 } // namespace toka

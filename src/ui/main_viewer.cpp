@@ -15,9 +15,7 @@ namespace toka {
 
 namespace {
 
-bool isPicturePath(const std::string& path) {
-    return isPictureExtension(viewerExtension(path));
-}
+bool isPicturePath(const std::string& path) { return isPictureExtension(viewerExtension(path)); }
 
 // Without an owner window, as designed: the box stands on its own and is
 // centred on the screen.  exec() still makes it application-modal, so the

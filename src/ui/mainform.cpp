@@ -26,36 +26,20 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
 
 TMainForm::~TMainForm() = default;
 
-std::string TMainForm::selectedDirectory() const {
-    return lCurrentDir->path();
-}
+std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
 
-QString TMainForm::statusText() const {
-    return m_statusLabel->text();
-}
+QString TMainForm::statusText() const { return m_statusLabel->text(); }
 
-void TMainForm::setStatusText(const QString& text) {
-    m_statusLabel->setText(text);
-}
+void TMainForm::setStatusText(const QString& text) { m_statusLabel->setText(text); }
 
-void TMainForm::FillDrives(const std::vector<Volume>& volumes) {
-    m_explorer->fillVolumes(volumes);
-}
+void TMainForm::FillDrives(const std::vector<Volume>& volumes) { m_explorer->fillVolumes(volumes); }
 
-void TMainForm::FillDrives() {
-    FillDrives(mountedVolumes());
-}
+void TMainForm::FillDrives() { FillDrives(mountedVolumes()); }
 
-void TMainForm::ExplorerExpanding(QTreeWidgetItem* node) {
-    m_explorer->expanding(node);
-}
+void TMainForm::ExplorerExpanding(QTreeWidgetItem* node) { m_explorer->expanding(node); }
 
-void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) {
-    m_explorer->collapsed(node);
-}
+void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) { m_explorer->collapsed(node); }
 
-void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
-    lCurrentDir->setPath(GetNodePath(node));
-}
+void TMainForm::ExplorerChange(QTreeWidgetItem* node) { lCurrentDir->setPath(GetNodePath(node)); }
 
 } // namespace toka

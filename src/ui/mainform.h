@@ -135,41 +135,41 @@ public:
     QAction* N3 = nullptr;                            ///< View: separator before the warning option
     QAction* WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed"" (checkable)
 
-    QTimer* Timer = nullptr;                ///< refreshes count and result table every second during a search
-    QWidget* Panel3 = nullptr;              ///< the upper pane: search row, tool buttons, status strip, tree and table
-    QFrame* ToolBar0 = nullptr;             ///< raised frame around the search row
-    QWidget* Panel1 = nullptr;              ///< the search row inside ToolBar0
-    QLabel* Label4 = nullptr;               ///< caption "Search for:"
-    QLineEdit* eSearch = nullptr;           ///< the search text (at most 255 characters)
-    QLabel* Label1 = nullptr;               ///< caption "Items:"
-    QSpinBox* seNumberofItems = nullptr;    ///< rows shown in the table, 10..100 in steps of 10
-    QWidget* Toolbar1 = nullptr;            ///< the row of tool buttons ("Show Toolbar" hides it)
-    QToolButton* sbSearchDir = nullptr;     ///< tool button "Search Selected Directory"
-    QToolButton* sbSearchHDs = nullptr;     ///< tool button "Search all Hard Disks"
-    QToolButton* sbStop = nullptr;          ///< tool button "Stop current Search"
-    QToolButton* sbRecurseDirs = nullptr;   ///< toggle "Recurse Subdirectories while searching"
-    QToolButton* sbMeasure = nullptr;       ///< toggle "Fuzzy": the length-independent measure
-    QToolButton* sbSimilar = nullptr;       ///< toggle "Similar": the length-dependent measure
-    QFrame* Bevel1 = nullptr;               ///< separator line between the search and the file buttons
-    QToolButton* sbCopy = nullptr;          ///< tool button "Copy selected Files to highlighted Directory"
-    QToolButton* sbMove = nullptr;          ///< tool button "Move selected Files to highlighted Directory"
-    QToolButton* sbDelete = nullptr;        ///< tool button "Delete selected Files"
-    QToolButton* sbInvert = nullptr;        ///< tool button "Invert selected Files" (the marks)
-    QFrame* Bevel2 = nullptr;               ///< separator line before the viewer button
-    QToolButton* sbFileViewer = nullptr;    ///< toggle "Toggle File Viewer"
-    QWidget* StatusPanel = nullptr;         ///< the status strip under the tool buttons
-    PathLabel* lCurrentDir = nullptr;       ///< the selected directory (a drag's destination while it hovers)
-    QLabel* Label2 = nullptr;               ///< caption "Files scanned:"
-    QLabel* lFileScanned = nullptr;         ///< the number of entries scanned
-    QLabel* Label3 = nullptr;               ///< blank margin right of the count
-    QTreeWidget* Explorer = nullptr;        ///< the directory tree: volumes at the top level
-    QSplitterHandle* Splitter1 = nullptr;   ///< the handle between tree and table
-    TStringGridEx* sgexResults = nullptr;   ///< the result table: header row, one row per rank
-    QSplitterHandle* Splitter2 = nullptr;   ///< the handle above the viewer pane
-    QWidget* pFileViewer = nullptr;         ///< the viewer pane below everything
-    QLabel* mFileImageView = nullptr;       ///< the viewer's picture box (.bmp, .ico, .wmf)
-    TextMemo* mFileViewer = nullptr;        ///< the viewer's text, on top of the picture box
-    QStatusBar* StatusBar = nullptr;        ///< the window's status bar ("Ready", the walk's directory)
+    QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
+    QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
+    QFrame* ToolBar0 = nullptr;           ///< raised frame around the search row
+    QWidget* Panel1 = nullptr;            ///< the search row inside ToolBar0
+    QLabel* Label4 = nullptr;             ///< caption "Search for:"
+    QLineEdit* eSearch = nullptr;         ///< the search text (at most 255 characters)
+    QLabel* Label1 = nullptr;             ///< caption "Items:"
+    QSpinBox* seNumberofItems = nullptr;  ///< rows shown in the table, 10..100 in steps of 10
+    QWidget* Toolbar1 = nullptr;          ///< the row of tool buttons ("Show Toolbar" hides it)
+    QToolButton* sbSearchDir = nullptr;   ///< tool button "Search Selected Directory"
+    QToolButton* sbSearchHDs = nullptr;   ///< tool button "Search all Hard Disks"
+    QToolButton* sbStop = nullptr;        ///< tool button "Stop current Search"
+    QToolButton* sbRecurseDirs = nullptr; ///< toggle "Recurse Subdirectories while searching"
+    QToolButton* sbMeasure = nullptr;     ///< toggle "Fuzzy": the length-independent measure
+    QToolButton* sbSimilar = nullptr;     ///< toggle "Similar": the length-dependent measure
+    QFrame* Bevel1 = nullptr;             ///< separator line between the search and the file buttons
+    QToolButton* sbCopy = nullptr;        ///< tool button "Copy selected Files to highlighted Directory"
+    QToolButton* sbMove = nullptr;        ///< tool button "Move selected Files to highlighted Directory"
+    QToolButton* sbDelete = nullptr;      ///< tool button "Delete selected Files"
+    QToolButton* sbInvert = nullptr;      ///< tool button "Invert selected Files" (the marks)
+    QFrame* Bevel2 = nullptr;             ///< separator line before the viewer button
+    QToolButton* sbFileViewer = nullptr;  ///< toggle "Toggle File Viewer"
+    QWidget* StatusPanel = nullptr;       ///< the status strip under the tool buttons
+    PathLabel* lCurrentDir = nullptr;     ///< the selected directory (a drag's destination while it hovers)
+    QLabel* Label2 = nullptr;             ///< caption "Files scanned:"
+    QLabel* lFileScanned = nullptr;       ///< the number of entries scanned
+    QLabel* Label3 = nullptr;             ///< blank margin right of the count
+    QTreeWidget* Explorer = nullptr;      ///< the directory tree: volumes at the top level
+    QSplitterHandle* Splitter1 = nullptr; ///< the handle between tree and table
+    TStringGridEx* sgexResults = nullptr; ///< the result table: header row, one row per rank
+    QSplitterHandle* Splitter2 = nullptr; ///< the handle above the viewer pane
+    QWidget* pFileViewer = nullptr;       ///< the viewer pane below everything
+    QLabel* mFileImageView = nullptr;     ///< the viewer's picture box (.bmp, .ico, .wmf)
+    TextMemo* mFileViewer = nullptr;      ///< the viewer's text, on top of the picture box
+    QStatusBar* StatusBar = nullptr;      ///< the window's status bar ("Ready", the walk's directory)
 
 public slots:
     void FormShow();
@@ -240,21 +240,21 @@ private:
     void openResultRow(int row);
     void moveRowsToTrash(const std::vector<std::string>& paths);
 
-    std::unique_ptr<ExplorerTree> m_explorer;  ///< fills and expands the nodes of Explorer
-    std::unique_ptr<HintSwitch> m_hintSwitch;  ///< turns every tooltip of the window on or off
-    QSplitter* m_treeSplitter = nullptr;       ///< tree | table (handle: Splitter1)
-    QSplitter* m_viewerSplitter = nullptr;     ///< Panel3 above pFileViewer (handle: Splitter2)
-    QLabel* m_statusLabel = nullptr;           ///< the text of StatusBar
+    std::unique_ptr<ExplorerTree> m_explorer; ///< fills and expands the nodes of Explorer
+    std::unique_ptr<HintSwitch> m_hintSwitch; ///< turns every tooltip of the window on or off
+    QSplitter* m_treeSplitter = nullptr;      ///< tree | table (handle: Splitter1)
+    QSplitter* m_viewerSplitter = nullptr;    ///< Panel3 above pFileViewer (handle: Splitter2)
+    QLabel* m_statusLabel = nullptr;          ///< the text of StatusBar
 
-    bool m_shown = false;           ///< FormShow has run (on the first show only)
-    bool m_searching = false;       ///< see isSearching
-    bool m_stopRequest = false;     ///< Stop was pressed; the walk tests it after every entry
-    bool m_closeRequested = false;  ///< closing waits for the running search to end
-    std::unique_ptr<Scanner> m_scanner;  ///< the walk of the current or last search
+    bool m_shown = false;               ///< FormShow has run (on the first show only)
+    bool m_searching = false;           ///< see isSearching
+    bool m_stopRequest = false;         ///< Stop was pressed; the walk tests it after every entry
+    bool m_closeRequested = false;      ///< closing waits for the running search to end
+    std::unique_ptr<Scanner> m_scanner; ///< the walk of the current or last search
     ListString m_resultCopy{};
-    FileOperationRunner m_fileOperationRunner;  ///< empty: the engine with its dialogs
-    bool m_fileOperationRunning = false;        ///< one file operation at a time
-    LocaleFormat m_locale;                      ///< the desktop's date, time and number formats
+    FileOperationRunner m_fileOperationRunner; ///< empty: the engine with its dialogs
+    bool m_fileOperationRunning = false;       ///< one file operation at a time
+    LocaleFormat m_locale;                     ///< the desktop's date, time and number formats
 };
 
 } // namespace toka

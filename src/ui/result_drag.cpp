@@ -37,10 +37,10 @@ bool isResultRowsDrag(const QMimeData* mime, const TStringGridEx* grid) {
     return mime && mime->hasFormat(kRowsFormat) && mime->data(kRowsFormat) == rowsMarker(grid);
 }
 
-ResultDragSource::ResultDragSource(TStringGridEx* grid,
-                                   std::function<std::vector<std::string>()> markedPaths,
+ResultDragSource::ResultDragSource(TStringGridEx* grid, std::function<std::vector<std::string>()> markedPaths,
                                    std::function<void()> dragEnded)
-    : QObject(grid), m_grid(grid), m_viewport(grid->viewport()), m_markedPaths(std::move(markedPaths)), m_dragEnded(std::move(dragEnded)) {
+    : QObject(grid), m_grid(grid), m_viewport(grid->viewport()), m_markedPaths(std::move(markedPaths)),
+      m_dragEnded(std::move(dragEnded)) {
     grid->viewport()->installEventFilter(this);
 }
 
@@ -64,7 +64,7 @@ bool ResultDragSource::eventFilter(QObject* watched, QEvent* event) {
         if ((mouse->position().toPoint() - m_pressPos).manhattanLength() < QApplication::startDragDistance())
             return false;
         m_armed = false;
-        if (m_markedPaths().empty()) return false;  // only rows without an entry: keep marking
+        if (m_markedPaths().empty()) return false; // only rows without an entry: keep marking
         startDrag();
         return true;
     }
@@ -94,8 +94,8 @@ void ResultDragSource::startDrag() {
 ExplorerDropTarget::ExplorerDropTarget(QTreeWidget* tree, const TStringGridEx* grid,
                                        std::function<void(QTreeWidgetItem*)> over, std::function<void()> left,
                                        std::function<void(QTreeWidgetItem*, bool)> dropped)
-    : QObject(tree), m_tree(tree), m_viewport(tree->viewport()), m_grid(grid), m_over(std::move(over)), m_left(std::move(left)),
-      m_dropped(std::move(dropped)) {
+    : QObject(tree), m_tree(tree), m_viewport(tree->viewport()), m_grid(grid), m_over(std::move(over)),
+      m_left(std::move(left)), m_dropped(std::move(dropped)) {
     // Only the viewport takes drops, and this filter eats every drag event
     // there, so the item view's own drop handling (which would insert nodes
     // from a foreign item-model drag) never runs.
@@ -133,8 +133,8 @@ bool ExplorerDropTarget::eventFilter(QObject* watched, QEvent* event) {
         return true;
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
-        QTreeWidgetItem* node = isResultRowsDrag(drop->mimeData(), m_grid)
-                                    ? nodeAtRow(drop->position().toPoint().y()) : nullptr;
+        QTreeWidgetItem* node =
+            isResultRowsDrag(drop->mimeData(), m_grid) ? nodeAtRow(drop->position().toPoint().y()) : nullptr;
         if (!node) {
             drop->ignore();
             m_left();

@@ -66,9 +66,8 @@ public:
     /// over: the node in the row under the pointer (null over no node) while
     /// a drag of grid passes; left: the drag left the tree or was refused;
     /// dropped: the rows were dropped on node (move: Shift was held).
-    ExplorerDropTarget(QTreeWidget* tree, const TStringGridEx* grid,
-                       std::function<void(QTreeWidgetItem*)> over, std::function<void()> left,
-                       std::function<void(QTreeWidgetItem*, bool move)> dropped);
+    ExplorerDropTarget(QTreeWidget* tree, const TStringGridEx* grid, std::function<void(QTreeWidgetItem*)> over,
+                       std::function<void()> left, std::function<void(QTreeWidgetItem*, bool move)> dropped);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

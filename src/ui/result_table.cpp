@@ -27,9 +27,7 @@ void setRowPath(TStringGridEx& grid, int row, const std::string& path) {
 
 } // namespace
 
-QStringList resultColumnHeaders() {
-    return {"File", "Location", "Date", "Time", "Attribs", "Size", "Measure"};
-}
+QStringList resultColumnHeaders() { return {"File", "Location", "Date", "Time", "Attribs", "Size", "Measure"}; }
 
 int fillResultTable(TStringGridEx& grid, const SimList& list, int maxRows, const LocaleFormat& locale) {
     const std::vector<ResultRow> rows = buildResultRows(list, maxRows, locale);

@@ -19,8 +19,7 @@ class MarkingDelegate : public QStyledItemDelegate {
 public:
     explicit MarkingDelegate(TStringGridEx* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         TStringGridEx::DrawState state;
         if (option.state & QStyle::State_Selected) state |= TStringGridEx::Selected;
         if (option.state & QStyle::State_HasFocus) state |= TStringGridEx::Focused;
@@ -48,9 +47,7 @@ bool isNavigationKey(int key) {
 }
 
 // Keypad arrows carry KeypadModifier; they are the same keys to the user.
-Qt::KeyboardModifiers exactModifiers(Qt::KeyboardModifiers modifiers) {
-    return modifiers & ~Qt::KeypadModifier;
-}
+Qt::KeyboardModifiers exactModifiers(Qt::KeyboardModifiers modifiers) { return modifiers & ~Qt::KeypadModifier; }
 
 } // namespace
 
@@ -64,7 +61,7 @@ void TStringGridEx::drawCellText(QPainter* painter, const QRect& rect, const QSt
 
 TStringGridEx::TStringGridEx(QWidget* parent) : QTableWidget(parent) {
     setItemDelegate(new MarkingDelegate(this));
-    setShowGrid(false);  // the lines are drawn per cell, following Options()
+    setShowGrid(false); // the lines are drawn per cell, following Options()
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The marks are the selection the user sees; Qt's own selection would
     // paint a second, different highlight.  The current cell still moves
@@ -106,9 +103,7 @@ TStringGridEx::~TStringGridEx() {
     disconnect(model(), nullptr, this, nullptr);
 }
 
-void TStringGridEx::SetRowCount(int n) {
-    setRowCount(std::max(n, 1) - 1);
-}
+void TStringGridEx::SetRowCount(int n) { setRowCount(std::max(n, 1) - 1); }
 
 QString TStringGridEx::Cells(int col, int row) const {
     if (col < 0 || col >= columnCount() || row < 0 || row >= RowCount()) return {};
@@ -119,10 +114,8 @@ QString TStringGridEx::Cells(int col, int row) const {
 void TStringGridEx::SetCells(int col, int row, const QString& text) {
     if (col < 0 || col >= columnCount() || row < 0 || row >= RowCount()) return;
     if (row == 0) {
-        if (QTableWidgetItem* cell = horizontalHeaderItem(col))
-            cell->setText(text);
-        else
-            setHorizontalHeaderItem(col, new QTableWidgetItem(text));
+        if (QTableWidgetItem* cell = horizontalHeaderItem(col)) cell->setText(text);
+        else setHorizontalHeaderItem(col, new QTableWidgetItem(text));
         return;
     }
     if (QTableWidgetItem* cell = item(row - 1, col)) {
@@ -139,8 +132,7 @@ int TStringGridEx::Row() const {
 
 void TStringGridEx::SetOptions(GridOptions options) {
     m_options = options;
-    horizontalHeader()->setSectionResizeMode(options & ColSizing ? QHeaderView::Interactive
-                                                                 : QHeaderView::Fixed);
+    horizontalHeader()->setSectionResizeMode(options & ColSizing ? QHeaderView::Interactive : QHeaderView::Fixed);
     horizontalScrollBar()->setTracking(options & ThumbTracking);
     verticalScrollBar()->setTracking(options & ThumbTracking);
     viewport()->update();
@@ -163,9 +155,7 @@ void TStringGridEx::SetRowMarked(int row, bool marked) {
     viewport()->update();
 }
 
-void TStringGridEx::ClearMarks() {
-    std::fill(m_marks.begin(), m_marks.end(), false);
-}
+void TStringGridEx::ClearMarks() { std::fill(m_marks.begin(), m_marks.end(), false); }
 
 void TStringGridEx::SetCTL3D(bool on) {
     if (on == m_ctl3d) return;
@@ -185,9 +175,7 @@ void TStringGridEx::SetSelectedTextColor(const QColor& color) {
     viewport()->update();
 }
 
-int TStringGridEx::clampRow(int row) const {
-    return std::clamp(row, 0, RowCount() - 1);
-}
+int TStringGridEx::clampRow(int row) const { return std::clamp(row, 0, RowCount() - 1); }
 
 int TStringGridEx::rowAtViewport(const QPoint& pos) const {
     const int row = rowAt(pos.y());
@@ -223,8 +211,7 @@ void TStringGridEx::handlePress(int row) {
     if (m_multiSelect) m_pressRow = row;
 }
 
-void TStringGridEx::handleRelease(int row, Qt::MouseButtons stillHeld,
-                                  Qt::KeyboardModifiers modifiers) {
+void TStringGridEx::handleRelease(int row, Qt::MouseButtons stillHeld, Qt::KeyboardModifiers modifiers) {
     const auto mark = [this](int r, bool on) { m_marks[static_cast<std::size_t>(r)] = on; };
     if (m_multiSelect) {
         const Qt::KeyboardModifiers exact = exactModifiers(modifiers);
@@ -308,13 +295,12 @@ bool TStringGridEx::eventFilter(QObject* watched, QEvent* event) {
     return QTableWidget::eventFilter(watched, event);
 }
 
-void TStringGridEx::paintCell(QPainter* painter, int col, int row, const QRect& rect,
-                              DrawState state) {
+void TStringGridEx::paintCell(QPainter* painter, int col, int row, const QRect& rect, DrawState state) {
     const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
     QColor background = palette().color(group, QPalette::Base);
     QColor text = palette().color(group, QPalette::Text);
-    const bool marked = row >= FixedRows() && row < static_cast<int>(m_marks.size())
-                        && m_marks[static_cast<std::size_t>(row)];
+    const bool marked =
+        row >= FixedRows() && row < static_cast<int>(m_marks.size()) && m_marks[static_cast<std::size_t>(row)];
     if (marked) {
         background = m_selectedColor;
         text = m_selectedTextColor;
@@ -340,15 +326,14 @@ void TStringGridEx::paintCell(QPainter* painter, int col, int row, const QRect& 
     }
     QStyleOptionViewItem lineOption;
     lineOption.initFrom(this);
-    const QColor lineColor = QColor::fromRgba(static_cast<QRgb>(
-        style()->styleHint(QStyle::SH_Table_GridLineColor, &lineOption, this)));
+    const QColor lineColor =
+        QColor::fromRgba(static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &lineOption, this)));
     painter->setPen(lineColor);
     if (m_options & VertLine) painter->drawLine(rect.topRight(), rect.bottomRight());
     if (m_options & HorzLine) painter->drawLine(rect.bottomLeft(), rect.bottomRight());
     if (m_ctl3d && (m_options & VertLine) && (m_options & HorzLine)) {
         painter->setPen(palette().color(group, QPalette::HighlightedText));
-        const QPoint edge[] = {QPoint(rect.left(), rect.bottom() - 1), rect.topLeft(),
-                               rect.topRight()};
+        const QPoint edge[] = {QPoint(rect.left(), rect.bottom() - 1), rect.topLeft(), rect.topRight()};
         painter->drawPolyline(edge, 3);
     }
     painter->restore();

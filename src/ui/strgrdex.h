@@ -43,12 +43,12 @@ public:
     enum GridOption {
         VertLine = 0x01,
         HorzLine = 0x02,
-        RangeSelect = 0x04,     ///< Qt selection may span several cells
+        RangeSelect = 0x04, ///< Qt selection may span several cells
         DrawFocusSelected = 0x08,
-        RowSelect = 0x10,       ///< Qt selection covers whole rows
-        ColSizing = 0x20,       ///< columns resizable by dragging the header
-        RowSizing = 0x40,       ///< rows resizable (vertical header is hidden, kept for completeness)
-        ThumbTracking = 0x80,   ///< the view follows the scroll box while it is dragged
+        RowSelect = 0x10,     ///< Qt selection covers whole rows
+        ColSizing = 0x20,     ///< columns resizable by dragging the header
+        RowSizing = 0x40,     ///< rows resizable (vertical header is hidden, kept for completeness)
+        ThumbTracking = 0x80, ///< the view follows the scroll box while it is dragged
     };
     Q_DECLARE_FLAGS(GridOptions, GridOption)
 
@@ -132,7 +132,7 @@ private:
     void handleRelease(int row, Qt::MouseButtons stillHeld, Qt::KeyboardModifiers modifiers);
     bool isOnHeaderGrip(const QPoint& pos) const;
 
-    std::vector<bool> m_marks;  ///< one entry per row, index = row number
+    std::vector<bool> m_marks; ///< one entry per row, index = row number
     int m_anchorRow = 1;
     int m_pressRow = 1;
     bool m_multiSelect = false;

@@ -60,8 +60,8 @@ void TextMemo::setPlainText(QString text) {
 QStringView TextMemo::lineText(int line) const {
     if (line < 0 || line >= lineCount()) return {};
     const qsizetype start = m_lineStarts[static_cast<std::size_t>(line)];
-    const qsizetype end = line + 1 < lineCount() ? qsizetype{m_lineStarts[static_cast<std::size_t>(line) + 1]} - 1
-                                                  : m_text.size();
+    const qsizetype end =
+        line + 1 < lineCount() ? qsizetype{m_lineStarts[static_cast<std::size_t>(line) + 1]} - 1 : m_text.size();
     return QStringView(m_text).mid(start, end - start);
 }
 
@@ -85,9 +85,7 @@ const std::vector<TextMemo::Piece>& TextMemo::piecesUpTo(int line, qsizetype col
     return pieces;
 }
 
-qreal TextMemo::advanceTo(int line, qsizetype column) const {
-    return advanceWithin(line, column, kUnbounded);
-}
+qreal TextMemo::advanceTo(int line, qsizetype column) const { return advanceWithin(line, column, kUnbounded); }
 
 qreal TextMemo::advanceWithin(int line, qsizetype column, qreal limit) const {
     const QStringView text = lineText(line);
@@ -96,7 +94,7 @@ qreal TextMemo::advanceWithin(int line, qsizetype column, qreal limit) const {
     const QFontMetricsF metrics(font());
     if (text.size() <= kPiece) return metrics.horizontalAdvance(text.left(column).toString());
     const std::vector<Piece>& pieces = piecesUpTo(line, column, limit);
-    if (pieces.back().end < column) return pieces.back().right;  // beyond the limit
+    if (pieces.back().end < column) return pieces.back().right; // beyond the limit
     const auto piece =
         std::lower_bound(pieces.begin(), pieces.end(), column, [](const Piece& p, qsizetype c) { return p.end < c; });
     assert(piece != pieces.end() && "pieces measured up to the column");
@@ -106,9 +104,7 @@ qreal TextMemo::advanceWithin(int line, qsizetype column, qreal limit) const {
     return left + metrics.horizontalAdvance(text.mid(start, column - start).toString());
 }
 
-qreal TextMemo::lineWidth(int line) const {
-    return advanceTo(line, lineText(line).size());
-}
+qreal TextMemo::lineWidth(int line) const { return advanceTo(line, lineText(line).size()); }
 
 qreal TextMemo::summedAdvance(QStringView text) const {
     if (m_advances.empty()) m_advances.assign(0x10000, -1);
@@ -182,13 +178,13 @@ void TextMemo::paintEvent(QPaintEvent*) {
     for (int line = first; line <= last; ++line) {
         const int top = kMargin + (line - first) * lineHeight;
         const qsizetype lineStart = m_lineStarts[static_cast<std::size_t>(line)];
-        const qsizetype lineEnd = lineStart + lineText(line).size();  // where its "\n" stands
+        const qsizetype lineEnd = lineStart + lineText(line).size(); // where its "\n" stands
         QRectF selected;
         if (selectionStart < selectionEnd && selectionStart <= lineEnd && selectionEnd > lineStart) {
             const qreal limit = viewport()->width() - originX;
             const qreal x1 = originX + advanceWithin(line, std::max(selectionStart, lineStart) - lineStart, limit);
             qreal x2 = originX + advanceWithin(line, std::min(selectionEnd, lineEnd) - lineStart, limit);
-            if (selectionEnd > lineEnd) x2 += metrics.horizontalAdvance(QLatin1Char(' '));  // the line end
+            if (selectionEnd > lineEnd) x2 += metrics.horizontalAdvance(QLatin1Char(' ')); // the line end
             selected = QRectF(x1, top, x2 - x1, lineHeight);
             painter.fillRect(selected, colours.highlight());
         }
@@ -228,9 +224,7 @@ void TextMemo::changeEvent(QEvent* event) {
     }
 }
 
-void TextMemo::scrollContentsBy(int, int) {
-    viewport()->update();
-}
+void TextMemo::scrollContentsBy(int, int) { viewport()->update(); }
 
 qsizetype TextMemo::offsetAt(const QPoint& viewportPos) const {
     const QFontMetricsF metrics(font());

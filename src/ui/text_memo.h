@@ -85,14 +85,14 @@ private:
     void drawLine(QPainter& painter, int line, qreal originX, int baseline) const;
 
     QString m_text;
-    std::vector<std::uint32_t> m_lineStarts;  ///< offset of every line's first character
+    std::vector<std::uint32_t> m_lineStarts; ///< offset of every line's first character
     /// Pieces of the lines longer than one piece, laid out lazily as the
     /// view moves right.
     mutable std::unordered_map<int, std::vector<Piece>> m_pieces;
     /// Advance of every UTF-16 code unit met so far, -1 where not yet
     /// measured; filled lazily, emptied when the font changes.
     mutable std::vector<qreal> m_advances;
-    qreal m_widest = 0;  ///< widest line in pixels
+    qreal m_widest = 0; ///< widest line in pixels
     qsizetype m_anchor = 0;
     qsizetype m_cursor = 0;
     bool m_selecting = false;

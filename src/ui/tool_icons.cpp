@@ -26,12 +26,14 @@ QPixmap draw(const std::function<void(QPainter&)>& paint) {
 void folder(QPainter& p, QRect r, bool open) {
     p.setPen(kOutline);
     p.setBrush(kFolderDark);
-    p.drawRect(r.left(), r.top(), r.width() / 2, 2);  // the tab
+    p.drawRect(r.left(), r.top(), r.width() / 2, 2); // the tab
     p.drawRect(r.adjusted(0, 2, 0, 0));
     p.setBrush(kFolder);
     if (open) {
-        const QPoint flap[] = {{r.left() + 3, r.top() + 5}, {r.right() + 1, r.top() + 5},
-                               {r.right() - 2, r.bottom()}, {r.left(), r.bottom()}};
+        const QPoint flap[] = {{r.left() + 3, r.top() + 5},
+                               {r.right() + 1, r.top() + 5},
+                               {r.right() - 2, r.bottom()},
+                               {r.left(), r.bottom()}};
         p.drawPolygon(flap, 4);
     } else {
         p.drawRect(r.adjusted(0, 4, 0, 0));
@@ -70,7 +72,7 @@ void diskDrive(QPainter& p, QRect r) {
 QIcon iconOf(const QPixmap& pixmap) {
     QIcon icon;
     icon.addPixmap(pixmap, QIcon::Normal);
-    return icon;  // QIcon::Disabled is generated greyed by the style
+    return icon; // QIcon::Disabled is generated greyed by the style
 }
 
 } // namespace

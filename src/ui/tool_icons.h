@@ -9,15 +9,15 @@
 namespace toka {
 
 enum class ToolPicture {
-    SearchDirectory,  ///< binoculars over a folder
-    SearchDisks,      ///< binoculars over a disk drive
-    Stop,             ///< red prohibition sign
-    RecurseDirs,      ///< small folder tree
-    Copy,             ///< two documents
-    Move,             ///< a document over a folder
-    Delete,           ///< a black cross
-    Invert,           ///< a list of marks, an arrow, the inverted list
-    FileViewer,       ///< a magnifier over a document
+    SearchDirectory, ///< binoculars over a folder
+    SearchDisks,     ///< binoculars over a disk drive
+    Stop,            ///< red prohibition sign
+    RecurseDirs,     ///< small folder tree
+    Copy,            ///< two documents
+    Move,            ///< a document over a folder
+    Delete,          ///< a black cross
+    Invert,          ///< a list of marks, an arrow, the inverted list
+    FileViewer,      ///< a magnifier over a document
 };
 
 QIcon toolIcon(ToolPicture picture);

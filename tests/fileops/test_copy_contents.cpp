@@ -87,8 +87,7 @@ struct OffloadSystem : FaultySystem {
         }
         return errno = cloneError, -1;
     }
-    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
-                          std::size_t size) override {
+    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset, std::size_t size) override {
         if (copyRangeError) return errno = copyRangeError, -1;
         if (copyRangeZeroAfter >= 0 && kernelCopies >= copyRangeZeroAfter) return 0;
         if (copyRangeCap) size = std::min(size, copyRangeCap);
@@ -119,8 +118,7 @@ struct Layout {
 const Layout kLayouts[] = {
     // Unaligned pieces straddle block boundaries; the hole at the end must
     // come from ftruncate, since no write reaches it.
-    {"dataAtStartMiddleEndHoleAtEnd", 12 * MiB,
-     {{0, 5000}, {5 * MiB + 100, 7000}, {9 * MiB - 3, 2 * MiB + 10}}},
+    {"dataAtStartMiddleEndHoleAtEnd", 12 * MiB, {{0, 5000}, {5 * MiB + 100, 7000}, {9 * MiB - 3, 2 * MiB + 10}}},
     {"onlyAHole", 8 * MiB, {}},
     {"dataToTheLastByte", 6 * MiB, {{4 * KiB, 4 * KiB}, {6 * MiB - 1000, 1000}}},
     {"noHoles", 3 * MiB + 5, {{0, 3 * MiB + 5}}},
@@ -139,8 +137,7 @@ const Seam kSeams[] = {
     {"system", [](OffloadSystem&) {}, false, true},
     {"noReflink", [](OffloadSystem& s) { s.cloneError = EOPNOTSUPP; }, false, true},
     // A clone that failed half-way must not leave its bytes in the holes.
-    {"reflinkFailsAfterWriting",
-     [](OffloadSystem& s) { s.cloneError = EIO, s.cloneLeavesJunk = true; }, false, true},
+    {"reflinkFailsAfterWriting", [](OffloadSystem& s) { s.cloneError = EIO, s.cloneLeavesJunk = true; }, false, true},
     {"copyRangeAcrossDevices", [](OffloadSystem& s) { s.copyRangeError = EXDEV; }, true, true},
     {"copyRangeMissing", [](OffloadSystem& s) { s.copyRangeError = ENOSYS; }, true, true},
     {"copyRangeShort", [](OffloadSystem& s) { s.copyRangeCap = 1000; }, false, true},
@@ -186,8 +183,7 @@ TEST_P(CopyContents, SameBytesAndNoMoreBlocks) {
 INSTANTIATE_TEST_SUITE_P(Layouts, CopyContents,
                          ::testing::Combine(::testing::ValuesIn(kLayouts), ::testing::ValuesIn(kSeams)),
                          [](const auto& test) {
-                             return std::string(std::get<0>(test.param).name) + "_" +
-                                    std::get<1>(test.param).name;
+                             return std::string(std::get<0>(test.param).name) + "_" + std::get<1>(test.param).name;
                          });
 
 TEST(CopyContentsTest, FileThatGrowsDuringTheCopyIsCopiedToItsNewEnd) {
@@ -255,8 +251,8 @@ TEST(CopyContentsTest, CancelInsideASparseFileLeavesNothing) {
 class SmallVolume {
 public:
     explicit SmallVolume(const std::string& size) {
-        m_mounted = ::mount("tmpfs", m_dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                            ("size=" + size).c_str()) == 0;
+        m_mounted =
+            ::mount("tmpfs", m_dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, ("size=" + size).c_str()) == 0;
     }
     ~SmallVolume() {
         if (m_mounted) ::umount2(m_dir.path().c_str(), MNT_DETACH);

@@ -20,8 +20,7 @@ constexpr std::size_t kStack = std::size_t{8} << 20;
 std::string buildChain(const std::string& root, int levels) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int level = 0; fd >= 0 && level < levels; ++level) {
-        const int next = ::mkdirat(fd, "d", 0755) == 0
-                             ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+        const int next = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
         ::close(fd);
         fd = next;
     }
@@ -70,7 +69,7 @@ TEST_P(DeepTree, MovesAndDeletesEveryLevel) {
     // tmpfs where there is one: on a disk, removing 20,000 directories waits
     // for the journal (70 s on an ext4 test machine, against 0.8 s on tmpfs).
     TempDir root(std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
-                                                          : std::filesystem::temp_directory_path().string());
+                                                           : std::filesystem::temp_directory_path().string());
     const std::string problem = inChildProcess(kStack, [&]() -> std::string {
         struct rlimit limit {};
         ::getrlimit(RLIMIT_NOFILE, &limit);
@@ -87,8 +86,9 @@ TEST_P(DeepTree, MovesAndDeletesEveryLevel) {
         acrossFileSystems.fault = [](Call call, const std::string& from, const std::string& to) {
             return call == Call::Rename && !isTempName(from) && !isTempName(to) ? EXDEV : 0;
         };
-        std::string p = problemsOf("move", FileOperation(questions, acrossFileSystems)
-                                               .run({root / "src/d"}, FileOpKind::Move, root / "moved/"));
+        std::string p = problemsOf(
+            "move",
+            FileOperation(questions, acrossFileSystems).run({root / "src/d"}, FileOpKind::Move, root / "moved/"));
         if (p.empty()) p = checkChain(root / "moved", kLevels);
         if (p.empty() && exists(root / "src/d")) p = "the moved chain stayed in its source";
         if (p.empty())
@@ -102,8 +102,7 @@ TEST_P(DeepTree, MovesAndDeletesEveryLevel) {
     EXPECT_EQ(std::system(("rm -rf -- '" + root.path() + "'/*").c_str()), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(DescriptorLimits, DeepTree,
-                         ::testing::Values(Limit{"Low", 64}, Limit{"AsHighAsAllowed", 0}),
+INSTANTIATE_TEST_SUITE_P(DescriptorLimits, DeepTree, ::testing::Values(Limit{"Low", 64}, Limit{"AsHighAsAllowed", 0}),
                          [](const ::testing::TestParamInfo<Limit>& test) { return test.param.name; });
 
 } // namespace

@@ -24,8 +24,8 @@ using Fault = std::function<int(Call, const std::string&, const std::string&, Co
 struct FaultCase {
     const char* name;
     FileOpKind kind;
-    bool crossDevice;     // every rename of a source answers EXDEV
-    bool noExchange;      // the file system has no atomic exchange
+    bool crossDevice;      // every rename of a source answers EXDEV
+    bool noExchange;       // the file system has no atomic exchange
     long long writeBudget; // -1: no limit
     int writeError;
     Fault fault;
@@ -36,8 +36,8 @@ struct FaultCase {
 
 /// Descriptors open in this process: a failure path must not leak one.
 std::size_t openDescriptors() {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                                  std::filesystem::directory_iterator{}));
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{}));
 }
 
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
@@ -61,15 +61,14 @@ const auto anyName = [](const std::string&, const std::string&) { return true; }
 
 const FaultCase kCases[] = {
     {"nothing goes wrong", FileOpKind::Copy, false, false, -1, 0, none, FailureAction::Skip, 0, false},
-    {"disk full from the first byte", FileOpKind::Copy, false, false, 0, ENOSPC, none,
-     FailureAction::Skip, ENOSPC, false},
+    {"disk full from the first byte", FileOpKind::Copy, false, false, 0, ENOSPC, none, FailureAction::Skip, ENOSPC,
+     false},
     {"write fails inside the big file", FileOpKind::Copy, false, false, kSmall + 3 * MiB / 2, EIO, none,
      FailureAction::Skip, EIO, false},
-    {"disk full inside the folder, then cancel", FileOpKind::Copy, false, false, kSmall + kBig + 100, ENOSPC,
-     none, FailureAction::Cancel, ENOSPC, true},
+    {"disk full inside the folder, then cancel", FileOpKind::Copy, false, false, kSmall + kBig + 100, ENOSPC, none,
+     FailureAction::Cancel, ENOSPC, true},
     {"rename into place fails", FileOpKind::Copy, false, false, -1, 0,
-     onCall(Call::Rename, EIO, [](auto& from, auto&) { return isTempName(from); }),
-     FailureAction::Skip, EIO, false},
+     onCall(Call::Rename, EIO, [](auto& from, auto&) { return isTempName(from); }), FailureAction::Skip, EIO, false},
     {"moving the replaced folder aside fails", FileOpKind::Copy, false, true, -1, 0,
      onCall(Call::Rename, EPERM, [](auto& from, auto& to) { return from == "small" && isTempName(to); }),
      FailureAction::Skip, EPERM, false},
@@ -80,10 +79,9 @@ const FaultCase kCases[] = {
      },
      FailureAction::Skip, EIO, false},
     {"no atomic exchange", FileOpKind::Copy, false, true, -1, 0, none, FailureAction::Skip, 0, false},
-    {"no atomic exchange (move)", FileOpKind::Move, false, true, -1, 0, none, FailureAction::Skip, 0,
+    {"no atomic exchange (move)", FileOpKind::Move, false, true, -1, 0, none, FailureAction::Skip, 0, false},
+    {"fsync fails", FileOpKind::Copy, false, false, -1, 0, onCall(Call::Fsync, EIO, anyName), FailureAction::Skip, EIO,
      false},
-    {"fsync fails", FileOpKind::Copy, false, false, -1, 0, onCall(Call::Fsync, EIO, anyName),
-     FailureAction::Skip, EIO, false},
     {"flushing a new folder fails", FileOpKind::Copy, false, false, -1, 0, onCall(Call::SyncFs, EIO, anyName),
      FailureAction::Skip, EIO, false},
     {"no room for a new folder", FileOpKind::Copy, false, false, -1, 0, onCall(Call::Mkdir, EDQUOT, anyName),
@@ -103,20 +101,19 @@ const FaultCase kCases[] = {
      onCall(Call::Rename, EACCES, [](auto& from, auto& to) { return !isTempName(from) && !isTempName(to); }),
      FailureAction::Skip, EACCES, false},
     {"across file systems", FileOpKind::Move, true, false, -1, 0, none, FailureAction::Skip, 0, false},
-    {"across file systems, disk full inside the folder", FileOpKind::Move, true, false, kSmall + kBig + 100,
-     ENOSPC, none, FailureAction::Skip, ENOSPC, false},
+    {"across file systems, disk full inside the folder", FileOpKind::Move, true, false, kSmall + kBig + 100, ENOSPC,
+     none, FailureAction::Skip, ENOSPC, false},
     {"across file systems, cancel inside the big file", FileOpKind::Move, true, false, -1, 0,
      cancelAfterWriting(kSmall + 2 * MiB), FailureAction::Skip, 0, true},
-    {"across file systems, fsync fails", FileOpKind::Move, true, false, -1, 0,
-     onCall(Call::Fsync, EIO, anyName), FailureAction::Skip, EIO, false},
+    {"across file systems, fsync fails", FileOpKind::Move, true, false, -1, 0, onCall(Call::Fsync, EIO, anyName),
+     FailureAction::Skip, EIO, false},
     {"across file systems, a source cannot be removed", FileOpKind::Move, true, false, -1, 0,
-     onCall(Call::Unlink, EACCES, [](auto& name, auto&) { return name == "t2"; }),
-     FailureAction::Skip, EACCES, false},
+     onCall(Call::Unlink, EACCES, [](auto& name, auto&) { return name == "t2"; }), FailureAction::Skip, EACCES, false},
 };
 
 /// The invariant of every case; `isMove` lets a source live on at its destination.
-void expectNothingLost(const Tree& srcBefore, const Tree& destBefore, const Tree& srcAfter,
-                       const Tree& destAfter, bool isMove, const std::vector<std::string>& vanished) {
+void expectNothingLost(const Tree& srcBefore, const Tree& destBefore, const Tree& srcAfter, const Tree& destAfter,
+                       bool isMove, const std::vector<std::string>& vanished) {
     const auto at = [](const Tree& tree, const std::string& key) -> std::optional<Entry> {
         const auto it = tree.find(key);
         return it == tree.end() ? std::nullopt : std::optional<Entry>(it->second);
@@ -172,16 +169,15 @@ TEST_P(FaultMatrix, LosesNothingAndLeavesNoTemporaryItem) {
     system.noExchange = c.noExchange;
     system.noOffload = noOffload;
     system.fault = [&](Call call, const std::string& name, const std::string& other) {
-        if (c.crossDevice && call == Call::Rename && !isTempName(name) && !isTempName(other))
-            return EXDEV;
+        if (c.crossDevice && call == Call::Rename && !isTempName(name) && !isTempName(other)) return EXDEV;
         return c.fault(call, name, other, context);
     };
     questions.existsReplies = {{ExistsAction::Replace, true}}; // file over folder, folder merge
     questions.everyFailure = c.onFailure;
 
     const std::size_t descriptors = openDescriptors();
-    const FileOpResult result = FileOperation(questions, system)
-                                    .run({src + "/small", src + "/big", src + "/tree"}, c.kind, dest + "/");
+    const FileOpResult result =
+        FileOperation(questions, system).run({src + "/small", src + "/big", src + "/tree"}, c.kind, dest + "/");
     EXPECT_EQ(openDescriptors(), descriptors);
     if (c.kind == FileOpKind::Copy || c.crossDevice) {
         EXPECT_EQ(system.kernelCopies > 0, !noOffload) << "the kernel's copy carried the bytes";
@@ -227,8 +223,8 @@ namespace {
 TEST(CrossDeviceMove, KeepsASourceThatChangedAfterItsCopyBegan) {
     struct Case {
         const char* name;
-        Call when;        // the call during which "changed" is written to
-        bool changes;     // false: the call passes, nothing is written
+        Call when;    // the call during which "changed" is written to
+        bool changes; // false: the call passes, nothing is written
     } cases[] = {
         {"overwritten after its first chunk was copied", Call::Read, true},
         {"grown after the copy was flushed", Call::SyncFs, true},
@@ -253,9 +249,9 @@ TEST(CrossDeviceMove, KeepsASourceThatChangedAfterItsCopyBegan) {
         system.fault = [&](Call call, const std::string& from, const std::string& to) {
             if (call == Call::Rename && !isTempName(from) && !isTempName(to)) return EXDEV;
             struct stat file {};
-            const bool fromChanged = call != Call::Read ||
-                                     (::fstat(system.readFd, &file) == 0 && file.st_ino == lstatOf(changed).st_ino &&
-                                      ++reads == 2);
+            const bool fromChanged =
+                call != Call::Read
+                || (::fstat(system.readFd, &file) == 0 && file.st_ino == lstatOf(changed).st_ino && ++reads == 2);
             if (c.changes && call == c.when && fromChanged) {
                 const int fd = ::open(changed.c_str(), O_WRONLY | O_APPEND * (c.when != Call::Read));
                 EXPECT_EQ(::write(fd, "CHANGED", 7), 7);

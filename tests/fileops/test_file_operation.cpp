@@ -133,8 +133,7 @@ TEST_F(FileOperationTest, ExistingItemsFollowTheAnswers) {
     };
     for (FileOpKind kind : {FileOpKind::Copy, FileOpKind::Move}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << "move " << (kind == FileOpKind::Move) << ", case "
-                                            << (&c - cases));
+            SCOPED_TRACE(testing::Message() << "move " << (kind == FileOpKind::Move) << ", case " << (&c - cases));
             writeFile(src("a"), "new a");
             writeFile(src("b"), "new b");
             writeFile(dest("a"), "old a");
@@ -195,8 +194,7 @@ TEST_F(FileOperationTest, DeleteNeverFollowsLinksOutOfTheTree) {
     };
     questions.deleteAnswer = true;
     questions.everyFailure = FailureAction::Skip;
-    FileOpResult result =
-        FileOperation(questions, system).run({src("tree"), src("top-link/")}, FileOpKind::Delete, "");
+    FileOpResult result = FileOperation(questions, system).run({src("tree"), src("top-link/")}, FileOpKind::Delete, "");
     EXPECT_EQ(questions.deleteCounts, (std::vector<std::size_t>{1, 2}));
     ASSERT_EQ(questions.failuresAsked.size(), 1u);
     EXPECT_EQ(questions.failuresAsked[0].code, EACCES);
@@ -238,8 +236,7 @@ TEST_F(FileOperationTest, ProgressNamesTheWorkAndCancelStopsWithinAChunk) {
         recorder.cancel = slow.written > static_cast<long long>(MiB);
         return 0;
     };
-    const FileOpResult result =
-        FileOperation(recorder, slow).run({src("small"), src("big")}, FileOpKind::Copy, dest());
+    const FileOpResult result = FileOperation(recorder, slow).run({src("small"), src("big")}, FileOpKind::Copy, dest());
     EXPECT_TRUE(result.cancelled);
     EXPECT_LE(result.bytesCopied, 2 * MiB + 1); // not the whole file
     EXPECT_FALSE(exists(dest("big")));
@@ -262,9 +259,9 @@ TEST_F(FileOperationTest, MoveOnOneFileSystemIsARename) {
 }
 
 TEST_F(FileOperationTest, MoveAcrossRealFileSystems) {
-    struct stat shm {}, here {};
-    if (::stat("/dev/shm", &shm) != 0 || ::stat(m_root.path().c_str(), &here) != 0 ||
-        shm.st_dev == here.st_dev)
+    struct stat shm {
+    }, here{};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(m_root.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
         GTEST_SKIP() << "no second file system; the EXDEV fault cases cover this path";
     TempDir other("/dev/shm");
     writeFile(other / "d/big", patternBytes(2 * MiB + 1, 4), 0604);

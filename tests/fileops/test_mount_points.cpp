@@ -54,8 +54,7 @@ TEST_F(MountPointTest, RemovalLeavesEveryMountAndItsContentsAlone) {
         };
         questions.failuresAsked.clear();
         questions.everyFailure = FailureAction::Skip;
-        const FileOpResult result =
-            FileOperation(questions, system).run({at(c.source)}, c.kind, at("dest/"));
+        const FileOpResult result = FileOperation(questions, system).run({at(c.source)}, c.kind, at("dest/"));
 
         EXPECT_EQ(snapshot(at("del/victim")), mounted);
         EXPECT_EQ(result.itemsSkipped, 1u);

@@ -177,8 +177,8 @@ struct FaultySystem : SystemCalls {
     bool noExchange = false;    ///< a file system without RENAME_EXCHANGE
     bool noOffload = false;     ///< neither reflinks nor copy_file_range: read and write only
     long long written = 0;
-    int readFd = -1;            ///< the descriptor of the Read call being asked about
-    int kernelCopies = 0;       ///< copy_file_range calls let through
+    int readFd = -1;      ///< the descriptor of the Read call being asked about
+    int kernelCopies = 0; ///< copy_file_range calls let through
 
     int inject(Call call, const std::string& name = {}, const std::string& other = {}) {
         const int error = fault ? fault(call, name, other) : 0;
@@ -196,13 +196,11 @@ struct FaultySystem : SystemCalls {
         return limitedWrite(size, [&](std::size_t n) { return SystemCalls::write(fd, buffer, n); });
     }
     // The kernel's copy writes too: the same faults and the same budget.
-    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
-                          std::size_t size) override {
+    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset, std::size_t size) override {
         if (noOffload) return errno = ENOSYS, -1;
         ++kernelCopies;
-        return limitedWrite(size, [&](std::size_t n) {
-            return SystemCalls::copyFileRange(inFd, inOffset, outFd, outOffset, n);
-        });
+        return limitedWrite(
+            size, [&](std::size_t n) { return SystemCalls::copyFileRange(inFd, inOffset, outFd, outOffset, n); });
     }
     // A reflink writes no bytes, so a budget could not stop it: a disk with a
     // budget has none, and the copy spends it through the calls above.
@@ -215,7 +213,8 @@ struct FaultySystem : SystemCalls {
         return 0;
     }
     /// A write of up to size bytes by `call`: fault, budget and count.
-    template <class Write> ssize_t limitedWrite(std::size_t size, Write call) {
+    template <class Write>
+    ssize_t limitedWrite(std::size_t size, Write call) {
         if (inject(Call::Write)) return -1;
         if (writeBudget == 0) return errno = writeError, -1;
         // A disk that fills up takes what still fits, then refuses.
@@ -225,8 +224,7 @@ struct FaultySystem : SystemCalls {
         if (writeBudget > 0) writeBudget -= std::max<ssize_t>(n, 0);
         return n;
     }
-    int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName,
-                 unsigned flags) override {
+    int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName, unsigned flags) override {
         if (noExchange && (flags & RENAME_EXCHANGE)) return errno = EINVAL, -1;
         if (inject(Call::Rename, oldName, newName)) return -1;
         return SystemCalls::renameAt(oldDirFd, oldName, newDirFd, newName, flags);
@@ -238,9 +236,7 @@ struct FaultySystem : SystemCalls {
         return inject(Call::Mkdir, name) ? -1 : SystemCalls::mkdirAt(dirFd, name, mode);
     }
     int fsync(int fd) override { return inject(Call::Fsync) ? -1 : SystemCalls::fsync(fd); }
-    int syncFileSystem(int fd) override {
-        return inject(Call::SyncFs) ? -1 : SystemCalls::syncFileSystem(fd);
-    }
+    int syncFileSystem(int fd) override { return inject(Call::SyncFs) ? -1 : SystemCalls::syncFileSystem(fd); }
 };
 
 /// Runs body in a forked child (on a thread with the given stack, as the
@@ -274,7 +270,8 @@ inline std::string inChildProcess(std::size_t stackBytes, const std::function<st
     ::close(channel[1]);
     std::string answer;
     char chunk[512];
-    for (ssize_t n; (n = ::read(channel[0], chunk, sizeof chunk)) > 0;) answer.append(chunk, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(channel[0], chunk, sizeof chunk)) > 0;)
+        answer.append(chunk, static_cast<std::size_t>(n));
     ::close(channel[0]);
     int status = 0;
     ::waitpid(child, &status, 0);

@@ -41,7 +41,7 @@ mode_t permissionsOf(const std::string& path) { return lstatOf(path).st_mode & 0
 
 void makeFolder(const std::string& path, mode_t mode) {
     ASSERT_EQ(::mkdir(path.c_str(), mode), 0) << path;
-    ::chmod(path.c_str(), mode);  // past the umask
+    ::chmod(path.c_str(), mode); // past the umask
 }
 
 // A temporary root with the home trash below it: XDG_DATA_HOME points there
@@ -66,9 +66,9 @@ protected:
 struct HomeCase {
     const char* label;
     std::string name;
-    char kind;             // 'f' file, 'd' folder with a file inside, 'l' dangling link
-    std::string occupied;  // "info" or "files": the name is taken there already
-    std::string stem;      // expected in files/ and info/
+    char kind;            // 'f' file, 'd' folder with a file inside, 'l' dangling link
+    std::string occupied; // "info" or "files": the name is taken there already
+    std::string stem;     // expected in files/ and info/
 };
 
 TEST_F(TrashTest, HomeTrashTakesAnyNameUnderAFreeStem) {
@@ -102,11 +102,12 @@ TEST_F(TrashTest, HomeTrashTakesAnyNameUnderAFreeStem) {
         EXPECT_EQ(trashed->pathInTrash, homeTrash() + "/files/" + c.stem);
         EXPECT_EQ(trashed->infoPath, homeTrash() + "/info/" + c.stem + ".trashinfo");
         EXPECT_FALSE(exists(item));
-        EXPECT_EQ(lstatOf(trashed->pathInTrash).st_mode & S_IFMT,
-                  c.kind == 'd' ? S_IFDIR : c.kind == 'l' ? S_IFLNK : S_IFREG);
+        EXPECT_EQ(lstatOf(trashed->pathInTrash).st_mode & S_IFMT, c.kind == 'd'   ? S_IFDIR
+                                                                  : c.kind == 'l' ? S_IFLNK
+                                                                                  : S_IFREG);
         if (c.occupied == "files") {
             EXPECT_FALSE(exists(homeTrash() + "/info/" + c.name + ".trashinfo"));
-        } else if (c.occupied.empty()) {  // else the test made the folders
+        } else if (c.occupied.empty()) { // else the test made the folders
             for (const char* folder : {"", "/files", "/info"})
                 EXPECT_EQ(permissionsOf(homeTrash() + folder), 0700u) << folder;
         }
@@ -114,7 +115,7 @@ TEST_F(TrashTest, HomeTrashTakesAnyNameUnderAFreeStem) {
         EXPECT_EQ(percentDecoded(path), item);
         EXPECT_TRUE(std::regex_match(path, std::regex("(/|[A-Za-z0-9._~-]|%[0-9A-F]{2})*"))) << path;
         const std::string date = infoValue(trashed->infoPath, "DeletionDate");
-        std::tm local {};
+        std::tm local{};
         ASSERT_TRUE(::strptime(date.c_str(), "%Y-%m-%dT%H:%M:%S", &local)) << date;
         local.tm_isdst = -1;
         EXPECT_NEAR(double(std::mktime(&local)), double(before), 2.0) << date;
@@ -132,7 +133,7 @@ TEST_F(TrashTest, HomeTrashDefaultsToHomeAndIsMadeWithTheDataFolder) {
 }
 
 struct FailureCase {
-    const char* setup;  // also the label
+    const char* setup; // also the label
     int code;
     bool noUsableTrash;
 };
@@ -168,7 +169,7 @@ TEST_F(TrashTest, AFailureLeavesTheItemAndNoInfoFile) {
         EXPECT_EQ(failures[0].error.code, c.code) << failures[0].error.message();
         EXPECT_EQ(failures[0].noUsableTrash, c.noUsableTrash) << failures[0].error.message();
         EXPECT_EQ(exists(item), setup != "missing item");
-        if (setup == "rename fails") {  // the info file stood complete before the rename
+        if (setup == "rename fails") { // the info file stood complete before the rename
             ASSERT_TRUE(infoAtRename.has_value());
             EXPECT_NE(infoAtRename->find("\nPath=" + item + "\n"), std::string::npos) << *infoAtRename;
         }
@@ -185,8 +186,8 @@ protected:
     void SetUp() override {
         TrashTest::SetUp();
         if (::geteuid() != 0) GTEST_SKIP() << "mounting a test volume needs root";
-        static const bool isolated = ::unshare(CLONE_NEWNS) == 0 &&
-                                     ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        static const bool isolated =
+            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
         if (!isolated) GTEST_SKIP() << "no private mount namespace: " << std::strerror(errno);
         std::filesystem::create_directories(volume());
         std::filesystem::create_directories(m_root / "shared");
@@ -199,14 +200,14 @@ protected:
     }
     std::string volume() const { return m_root / "volume"; }
 
-    int m_mounts = 0;  // stacked on volume()
+    int m_mounts = 0; // stacked on volume()
 };
 
 struct VolumeCase {
     const char* label;
     std::function<void(const std::string& top)> prepare;
-    std::string trash;  // below the volume; empty: refused
-    int code = 0;       // the error when refused
+    std::string trash; // below the volume; empty: refused
+    int code = 0;      // the error when refused
 };
 
 TEST_F(VolumeTrashTest, ItemOnAnotherVolumeStaysOnIt) {
@@ -222,8 +223,7 @@ TEST_F(VolumeTrashTest, ItemOnAnotherVolumeStaysOnIt) {
          },
          own},
         // O_DIRECTORY | O_NOFOLLOW refuses a link with ENOTDIR.
-        {".Trash-$uid as a link", [&](auto& top) { ASSERT_EQ(::symlink("sub", (top + own).c_str()), 0); }, "",
-         ENOTDIR},
+        {".Trash-$uid as a link", [&](auto& top) { ASSERT_EQ(::symlink("sub", (top + own).c_str()), 0); }, "", ENOTDIR},
         {".Trash-$uid of another user",
          [&](auto& top) {
              makeFolder(top + own, 0700);

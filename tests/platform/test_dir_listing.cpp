@@ -25,8 +25,7 @@ std::map<std::string, EntryType> listAll(DirListing& listing) {
     std::map<std::string, EntryType> entries;
     DirEntry entry;
     while (listing.next(entry)) {
-        EXPECT_TRUE(entries.emplace(std::string(entry.name), entry.type).second)
-            << "listed twice: " << entry.name;
+        EXPECT_TRUE(entries.emplace(std::string(entry.name), entry.type).second) << "listed twice: " << entry.name;
     }
     EXPECT_FALSE(listing.error().has_value());
     return entries;
@@ -52,11 +51,9 @@ TEST(DirListing, ListsEveryEntryWithItsType) {
     auto listing = DirListing::open(tree.path());
     ASSERT_TRUE(listing) << listing.error().message();
     std::map<std::string, EntryType> expected = {
-        {".", EntryType::Directory},    {"..", EntryType::Directory},
-        {"sub", EntryType::Directory},  {"it's here", EntryType::Directory},
-        {"file", EntryType::Regular},
-        {".hidden", EntryType::Regular}, {"link-to-dir", EntryType::Symlink},
-        {"dangling", EntryType::Symlink}, {"fifo", EntryType::Fifo},
+        {".", EntryType::Directory},         {"..", EntryType::Directory},     {"sub", EntryType::Directory},
+        {"it's here", EntryType::Directory}, {"file", EntryType::Regular},     {".hidden", EntryType::Regular},
+        {"link-to-dir", EntryType::Symlink}, {"dangling", EntryType::Symlink}, {"fifo", EntryType::Fifo},
         {"socket", EntryType::Socket},
     };
     EXPECT_EQ(listAll(*listing), expected);
@@ -102,7 +99,7 @@ TEST(Paths, NormalizeDirectoryPath) {
         {"/home/anna", "/home/anna/"},
         {"/home//anna///", "/home/anna/"},
         {"relative/dir", "relative/dir/"},
-        {"", ""},                 // no directory stays none
+        {"", ""},                        // no directory stays none
         {"/a/./b/../c", "/a/./b/../c/"}, // left for the kernel to resolve
     };
     for (const Case& c : cases) EXPECT_EQ(normalizeDirectoryPath(c.in), c.out) << c.in;

@@ -40,8 +40,8 @@ TEST(DirectoryIdentity, SameDirectoryAndMountCrossings) {
 TEST(DirectoryIdentity, BindMountOfTheSameFileSystemCountsAsCrossing) {
     // The process keeps its private mount namespace; the tree goes with the
     // mount detached.
-    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0
+        || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         GTEST_SKIP() << "needs root for a private mount namespace";
     }
     TempTree tree;

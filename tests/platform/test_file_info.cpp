@@ -24,13 +24,13 @@ TEST(Attributes, TextOfModeAndName) {
     };
     const Case cases[] = {
         {S_IFREG | 0644, "notes.txt", "-A---"},
-        {S_IFREG | 0444, "notes.txt", "RA---"},   // owner may not write
-        {S_IFREG | 0466, "notes.txt", "RA---"},   // others' write bits do not count
+        {S_IFREG | 0444, "notes.txt", "RA---"}, // owner may not write
+        {S_IFREG | 0466, "notes.txt", "RA---"}, // others' write bits do not count
         {S_IFDIR | 0755, "Music", "----D"},
         {S_IFDIR | 0555, ".git", "R--HD"},
-        {S_IFDIR | 0755, ".", "----D"},           // "." and ".." are not hidden
+        {S_IFDIR | 0755, ".", "----D"}, // "." and ".." are not hidden
         {S_IFDIR | 0755, "..", "----D"},
-        {S_IFLNK | 0777, "link", "-A---"},         // a link to a directory is no directory
+        {S_IFLNK | 0777, "link", "-A---"}, // a link to a directory is no directory
         {S_IFIFO | 0644, ".pipe", "--SH-"},
         {S_IFSOCK | 0755, "socket", "--S--"},
         {S_IFCHR | 0620, "tty0", "--S--"},

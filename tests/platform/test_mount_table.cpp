@@ -16,24 +16,20 @@ namespace toka::test {
 namespace {
 
 TEST(MountTable, DeviceIsPseudoOnlyWhenNoMountOfItIsReal) {
-    const MountTable table(
-        "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
-        "2 1 0:22 / /proc rw - proc proc rw\n"
-        "3 1 0:40 / /run/user/1000 rw - tmpfs tmpfs rw\n"
-        "4 1 0:40 / /media/x rw - tmpfs tmpfs rw\n"       // the same tmpfs, where a user looks
-        "5 1 0:41 / /run/lock rw - tmpfs tmpfs rw\n"
-        "6 1 8:1 /srv /mnt/srv-again rw - ext4 /dev/sda1 rw\n"
-        "broken line\n");
+    const MountTable table("1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                           "2 1 0:22 / /proc rw - proc proc rw\n"
+                           "3 1 0:40 / /run/user/1000 rw - tmpfs tmpfs rw\n"
+                           "4 1 0:40 / /media/x rw - tmpfs tmpfs rw\n" // the same tmpfs, where a user looks
+                           "5 1 0:41 / /run/lock rw - tmpfs tmpfs rw\n"
+                           "6 1 8:1 /srv /mnt/srv-again rw - ext4 /dev/sda1 rw\n"
+                           "broken line\n");
     struct Case {
         unsigned major, minor;
         std::optional<bool> pseudo;
     };
     const Case cases[] = {
-        {8, 1, false},
-        {0, 22, true},
-        {0, 40, false}, // shown as a real volume at /media/x: walked
-        {0, 41, true},
-        {0, 99, std::nullopt}, // mounted after the table was read
+        {8, 1, false}, {0, 22, true},         {0, 40, false}, // shown as a real volume at /media/x: walked
+        {0, 41, true}, {0, 99, std::nullopt},                 // mounted after the table was read
     };
     for (const Case& c : cases) {
         EXPECT_EQ(table.isPseudoDevice(makedev(c.major, c.minor)), c.pseudo) << c.major << ":" << c.minor;
@@ -69,13 +65,13 @@ TEST(PseudoFileSystems, TypeNamesAndMagicNumbers) {
     const Case cases[] = {
         {"proc", 0x9fa0, true, true},
         {"cgroup2", 0x63677270, true, true},
-        {"squashfs", 0x73717368, true, true},     // snap images
-        {"devtmpfs", 0x01021994, true, false},    // reports tmpfs's magic: by name only
+        {"squashfs", 0x73717368, true, true},  // snap images
+        {"devtmpfs", 0x01021994, true, false}, // reports tmpfs's magic: by name only
         {"tmpfs", 0x01021994, false, false},
-        {"fuse.lxcfs", 0x65735546, true, false},  // every fuse type reports FUSE's magic
+        {"fuse.lxcfs", 0x65735546, true, false}, // every fuse type reports FUSE's magic
         {"fuse.sshfs", 0x65735546, false, false},
         {"ext4", 0xef53, false, false},
-        {"overlay", 0x794c7630, false, false},    // pseudo only where containers keep it
+        {"overlay", 0x794c7630, false, false}, // pseudo only where containers keep it
         {"", 0, false, false},
     };
     for (const Case& c : cases) {

@@ -27,8 +27,8 @@ VolumeLookup fakeLookup() {
         {"/dev/nvme0n1p1", {true, false, false, false, false}},
         {"/dev/nvme0n1p2", {true, false, false, false, false}},
         {"/dev/nvme0n1p3", {true, false, false, false, false}},
-        {"/dev/sdb1", {true, true, true, false, false}},     // stick: removable flag set
-        {"/dev/sdc1", {true, false, true, false, false}},    // USB disk enclosure: flag 0
+        {"/dev/sdb1", {true, true, true, false, false}},  // stick: removable flag set
+        {"/dev/sdc1", {true, false, true, false, false}}, // USB disk enclosure: flag 0
         {"/dev/sr0", {true, true, false, true, false}},
         {"/dev/zram0", {true, false, false, false, true}},
         {"/dev/mmcblk0p1", {true, true, false, false, false}}, // card reader
@@ -39,8 +39,7 @@ VolumeLookup fakeLookup() {
         return it == disks.end() ? DiskInfo{} : it->second;
     };
     lookup.isDirectory = [](const std::string& mountPoint) {
-        return mountPoint != "/etc/hostname" && mountPoint != "/etc/hosts" &&
-               mountPoint != "/etc/resolv.conf";
+        return mountPoint != "/etc/hostname" && mountPoint != "/etc/hosts" && mountPoint != "/etc/resolv.conf";
     };
     return lookup;
 }
@@ -62,12 +61,12 @@ TEST(Volumes, FixturesGiveTheOrderedVolumesWithTheirKinds) {
              {"/", VolumeKind::Fixed},
              {"/boot/efi", VolumeKind::Fixed},
              {"/home", VolumeKind::Fixed},
-             {"/media/anna/Backup", VolumeKind::Removable},      // on USB though not flagged removable
+             {"/media/anna/Backup", VolumeKind::Removable}, // on USB though not flagged removable
              {"/media/anna/HOLIDAY_2019", VolumeKind::CdRom},
-             {"/media/anna/USB STICK", VolumeKind::Removable},   // \040 undone
+             {"/media/anna/USB STICK", VolumeKind::Removable}, // \040 undone
              {"/mnt/nas", VolumeKind::Remote},
              {"/mnt/office", VolumeKind::Remote},
-             {"/mnt/scratch", VolumeKind::RamDisk},              // zram
+             {"/mnt/scratch", VolumeKind::RamDisk}, // zram
              {"/tmp", VolumeKind::RamDisk},
              // left out: /srv/music (bind mount of part of /home), snaps,
              // docker overlay, /run and its tmpfs and fuse mounts, /proc, /sys, /dev
@@ -83,7 +82,7 @@ TEST(Volumes, FixturesGiveTheOrderedVolumesWithTheirKinds) {
          {
              {"/", VolumeKind::Fixed},
              {"/boot/efi", VolumeKind::Fixed},
-             {"/home", VolumeKind::Fixed},       // a subvolume beside "/": other files
+             {"/home", VolumeKind::Fixed}, // a subvolume beside "/": other files
              {"/run/media/anna/CARD", VolumeKind::Removable},
              {"/tmp", VolumeKind::RamDisk},
              {"/var/log", VolumeKind::Fixed},
@@ -106,11 +105,10 @@ TEST(Volumes, FixturesGiveTheOrderedVolumesWithTheirKinds) {
 }
 
 TEST(Volumes, ParsingUndoesOctalEscapesAndSkipsBrokenLines) {
-    const std::string text =
-        "50 22 8:17 /a\\134b /media/x\\040y\\011z rw - vfat /dev/sdb\\0401 rw\n"
-        "garbage line\n"
-        "51 22 8:18 / /mnt/no-separator rw vfat /dev/sdb2 rw\n"
-        "52 22 8:19 / /mnt/ok rw shared:1 master:2 - ext4 /dev/sdb3 rw\n";
+    const std::string text = "50 22 8:17 /a\\134b /media/x\\040y\\011z rw - vfat /dev/sdb\\0401 rw\n"
+                             "garbage line\n"
+                             "51 22 8:18 / /mnt/no-separator rw vfat /dev/sdb2 rw\n"
+                             "52 22 8:19 / /mnt/ok rw shared:1 master:2 - ext4 /dev/sdb3 rw\n";
     std::vector<MountEntry> mounts = parseMountInfo(text);
     ASSERT_EQ(mounts.size(), 2u);
     EXPECT_EQ(mounts[0].root, "/a\\b");
@@ -123,10 +121,9 @@ TEST(Volumes, ParsingUndoesOctalEscapesAndSkipsBrokenLines) {
 }
 
 TEST(Volumes, MountedOverShowsOnlyTheVisibleMount) {
-    const std::string text =
-        "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
-        "2 1 8:2 / /data rw - ext4 /dev/sda2 rw\n"
-        "3 1 0:40 / /data rw - nfs4 srv:/x rw\n";
+    const std::string text = "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                             "2 1 8:2 / /data rw - ext4 /dev/sda2 rw\n"
+                             "3 1 0:40 / /data rw - nfs4 srv:/x rw\n";
     std::vector<Volume> volumes = classifyVolumes(text, {});
     ASSERT_EQ(volumes.size(), 2u);
     EXPECT_EQ(volumes[1].mountPoint, "/data");
@@ -136,11 +133,10 @@ TEST(Volumes, MountedOverShowsOnlyTheVisibleMount) {
 TEST(Volumes, BindMountIsListedOnceWhicheverSortsFirst) {
     // The bind mount /a/www sorts before the whole file system at /data: it
     // is still the part that goes, or /data/www would be walked twice.
-    const std::string text =
-        "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
-        "2 1 8:2 /www /a/www rw - ext4 /dev/sda2 rw\n"
-        "3 1 8:2 / /data rw - ext4 /dev/sda2 rw\n"
-        "4 1 8:2 / /data-again rw - ext4 /dev/sda2 rw\n";
+    const std::string text = "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                             "2 1 8:2 /www /a/www rw - ext4 /dev/sda2 rw\n"
+                             "3 1 8:2 / /data rw - ext4 /dev/sda2 rw\n"
+                             "4 1 8:2 / /data-again rw - ext4 /dev/sda2 rw\n";
     std::vector<Volume> volumes = classifyVolumes(text, {});
     std::vector<std::string> points;
     for (const Volume& v : volumes) points.push_back(v.mountPoint);
@@ -154,10 +150,10 @@ TEST(Volumes, PseudoMounts) {
         bool pseudo;
     };
     const Case cases[] = {
-        {"/", "overlay", false},            // a container's root
+        {"/", "overlay", false}, // a container's root
         {"/proc", "proc", true},
-        {"/mnt/proc-copy", "proc", true},   // by type wherever it is
-        {"/dev/shm", "tmpfs", true},        // below /dev
+        {"/mnt/proc-copy", "proc", true}, // by type wherever it is
+        {"/dev/shm", "tmpfs", true},      // below /dev
         {"/sys/fs/cgroup", "tmpfs", true},
         {"/run/user/1000", "tmpfs", true},
         {"/run/media/anna/X", "tmpfs", false}, // where removable media appear
@@ -165,8 +161,8 @@ TEST(Volumes, PseudoMounts) {
         {"/run/media/anna/X", "vfat", false},
         {"/snap/core22/1122", "squashfs", true},
         {"/var/lib/docker/overlay2/a/merged", "overlay", true},
-        {"/mnt/layers", "overlay", false},  // an overlay a user mounted
-        {"/procfiles", "ext4", false},      // only a name that starts like /proc
+        {"/mnt/layers", "overlay", false}, // an overlay a user mounted
+        {"/procfiles", "ext4", false},     // only a name that starts like /proc
         {"/devel", "ext4", false},
     };
     for (const Case& c : cases) {

@@ -30,7 +30,7 @@ TEST(ResultRow, SizeTexts) {
     };
     const Case cases[] = {
         {0, "0"},
-        {10239, "10239"},       // the last size without a unit
+        {10239, "10239"}, // the last size without a unit
         {10240, "10 KB"},
         {10485759, "10239 KB"}, // one byte below 10 MiB
         {10485760, "10 MB"},
@@ -87,12 +87,10 @@ TEST(ResultRow, MeasureTextsAreTruncatedWithTheLocaleSeparator) {
         const char* comma;
     };
     const Case cases[] = {
-        {1.0L, "100", "100"},
-        {0.5L, "50", "50"},
-        {5.0L / 12, "41.66", "41,66"},    // 41.666..: truncated, not rounded
-        {0.999999L, "99.99", "99,99"},    // never raised to 100
-        {0.00015L, "0.01", "0,01"},
-        {0.00009L, "0", "0"},
+        {1.0L, "100", "100"},          {0.5L, "50", "50"},
+        {5.0L / 12, "41.66", "41,66"}, // 41.666..: truncated, not rounded
+        {0.999999L, "99.99", "99,99"}, // never raised to 100
+        {0.00015L, "0.01", "0,01"},    {0.00009L, "0", "0"},
     };
     LocaleFormat comma = cLocaleFormat();
     comma.decimalSeparator = ",";
@@ -112,12 +110,12 @@ TEST(ResultRow, DateAndTimePatterns) {
         const char* text;
     };
     const Case cases[] = {
-        {"dd.MM.yyyy", afternoon, "03.02.2001"},  // German short date
-        {"M/d/yy", afternoon, "2/3/01"},          // US short date
+        {"dd.MM.yyyy", afternoon, "03.02.2001"}, // German short date
+        {"M/d/yy", afternoon, "2/3/01"},         // US short date
         {"h:mm:ss AP", afternoon, "4:05:06 PM"},
-        {"h:mm:ss ap", midnight, "12:07:00 am"},  // 12-hour clock has no hour 0
-        {"HH:mm:ss t", afternoon, "16:05:06"},    // no time zone in the table
-        {"HH 'h' mm", afternoon, "16 h 05"},      // quoted literal
+        {"h:mm:ss ap", midnight, "12:07:00 am"}, // 12-hour clock has no hour 0
+        {"HH:mm:ss t", afternoon, "16:05:06"},   // no time zone in the table
+        {"HH 'h' mm", afternoon, "16 h 05"},     // quoted literal
         {"d MMM yyyy", midnight, "9 Dec 2024"},
         {"dddd, MMMM d", midnight, "Monday, December 9"},
         {"'o''clock' H", afternoon, "o'clock 16"},

@@ -56,13 +56,21 @@ TEST_F(SmallTree, CountsAndRatesEveryEntryInBothModes) {
         std::set<std::pair<std::string, std::string>> rated;
     };
     const Mode modes[] = {
-        {true, 11,
-         {{root, "."}, {root, ".."}, {root, "a"}, {root, "b"}, {root, "sub"}, {root, "empty"},
-          {root + "sub/", "."}, {root + "sub/", ".."}, {root + "sub/", "c"},
-          {root + "empty/", "."}, {root + "empty/", ".."}}},
+        {true,
+         11,
+         {{root, "."},
+          {root, ".."},
+          {root, "a"},
+          {root, "b"},
+          {root, "sub"},
+          {root, "empty"},
+          {root + "sub/", "."},
+          {root + "sub/", ".."},
+          {root + "sub/", "c"},
+          {root + "empty/", "."},
+          {root + "empty/", ".."}}},
         // Without recursion the subdirectories are rated but not entered.
-        {false, 6,
-         {{root, "."}, {root, ".."}, {root, "a"}, {root, "b"}, {root, "sub"}, {root, "empty"}}},
+        {false, 6, {{root, "."}, {root, ".."}, {root, "a"}, {root, "b"}, {root, "sub"}, {root, "empty"}}},
     };
     for (const Mode& mode : modes) {
         WalkRecorder walk({mode.recurse, true});
@@ -91,7 +99,7 @@ TEST_F(SmallTree, RootPathIsNormalisedAndShownFirst) {
     WalkRecorder walk;
     std::string messy = tree.path();
     messy.insert(messy.rfind('/', messy.size() - 2), "/"); // a doubled separator
-    messy.pop_back();                                       // no trailing "/"
+    messy.pop_back();                                      // no trailing "/"
     walk.scanner().ScanDirectory(messy);
     ASSERT_FALSE(walk.statuses.empty());
     EXPECT_EQ(walk.statuses.front().first, "Suche in Verzeichnis: " + tree.path());
@@ -251,16 +259,16 @@ TEST(Walk, FifoAndSocketAreCountedWithoutBlocking) {
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     WalkRecorder walk;
     walk.scanner().ScanDirectory(tree.path());
-    EXPECT_EQ(asSet(walk.rated), (std::set<std::pair<std::string, std::string>>{
-                                     {tree.path(), "."}, {tree.path(), ".."},
-                                     {tree.path(), "fifo"}, {tree.path(), "socket"}}));
+    EXPECT_EQ(asSet(walk.rated),
+              (std::set<std::pair<std::string, std::string>>{
+                  {tree.path(), "."}, {tree.path(), ".."}, {tree.path(), "fifo"}, {tree.path(), "socket"}}));
     ::close(sock);
 }
 
 TEST(Walk, UnusualNamesArriveAsTheirBytes) {
     TempTree tree;
     const std::string names[] = {
-        "line\nbreak",        // a newline inside a name
+        "line\nbreak",         // a newline inside a name
         "latin1-\xe4\xf6\xfc", // not valid UTF-8
         std::string(255, 'L'), // the longest name
     };
@@ -382,8 +390,7 @@ TEST(Walk, EventsAreThrottledAndNeverInsideARating) {
         insideRate = true;
         // About 10 us of work per entry: the walk takes ~40 ms.
         auto until = Clock::now() + std::chrono::microseconds(10);
-        while (Clock::now() < until) {
-        }
+        while (Clock::now() < until) {}
         insideRate = false;
     };
     hooks.processEvents = [&] {
@@ -411,8 +418,8 @@ TEST(Walk, EventsAreThrottledAndNeverInsideARating) {
 class MountedTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0
+            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
             GTEST_SKIP() << "needs a private mount namespace";
         }
     }

@@ -34,8 +34,7 @@ std::string slurp(const std::string& path) {
 
 // asNobody: run as the user "nobody" (the caller checks that we are root),
 // for whom a directory of mode 0700 owned by root cannot be read.
-ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd = "",
-                    bool asNobody = false) {
+ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd = "", bool asNobody = false) {
     const std::string tool = std::string(TOKA_TOOLS_DIR) + "/tokafind";
     EXPECT_EQ(::access(tool.c_str(), X_OK), 0) << "build the tokafind target first: " << tool;
     char outName[] = "/tmp/tokafind-out-XXXXXX";
@@ -47,8 +46,7 @@ ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd
         ::dup2(outFd, STDOUT_FILENO);
         ::dup2(errFd, STDERR_FILENO);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
-        if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(97);
+        if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(97);
         std::vector<char*> argv = {const_cast<char*>(tool.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -162,7 +160,7 @@ TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
         {"--rows", "0", "report"},
         {"--rows", "201", "report"},
         {"--rows", "ten", "report"},
-        {},                                     // no search text
+        {}, // no search text
         {"--all-fixed-disks", "report", tree.path()},
         {"report", tree.path(), "extra"},
     };
@@ -222,7 +220,9 @@ TEST_F(TokafindTree, UnreadableSubdirectoriesAreCountedAndNamedOnRequest) {
         // root: 7 entries; docs: 4; docs/old: 3; reports: 2
         {{}, true, {}, "16 entries scanned"},
         {{"reports"}, false, {}, "14 entries scanned, 1 directory skipped"},
-        {{"docs/old", "reports"}, true, {denied("docs/old"), denied("reports")},
+        {{"docs/old", "reports"},
+         true,
+         {denied("docs/old"), denied("reports")},
          "11 entries scanned, 2 directories skipped"},
     };
     for (const auto& c : cases) {

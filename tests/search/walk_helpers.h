@@ -22,9 +22,7 @@ struct RatedEntry {
     std::string dir;
     std::string name;
     std::uint64_t counted; ///< the counter when it was rated
-    friend bool operator==(const RatedEntry& a, const RatedEntry& b) {
-        return a.dir == b.dir && a.name == b.name;
-    }
+    friend bool operator==(const RatedEntry& a, const RatedEntry& b) { return a.dir == b.dir && a.name == b.name; }
 };
 
 /// Records every hook call of one Scanner.
@@ -48,9 +46,7 @@ private:
             rated.push_back({std::string(dir), std::string(name), m_scanner.scannedEntries()});
             if (onRate) onRate(rated.back());
         };
-        h.status = [this](const std::string& text) {
-            statuses.emplace_back(text, m_scanner.scannedEntries());
-        };
+        h.status = [this](const std::string& text) { statuses.emplace_back(text, m_scanner.scannedEntries()); };
         h.stopRequested = [this] {
             ++stopTests;
             return stop;

@@ -37,12 +37,14 @@ namespace {
 // with non-ASCII letters, invalid UTF-8 or above 64 letters (four-word sets).
 std::vector<std::string> sampleNames(unsigned seed) {
     std::mt19937 rng(seed);
-    const std::vector<std::string> pieces = {"c", "o", "n", "f", "i", "g", "x", ".", "\xc3\xa4", "\xe6\x97\xa5", "\xff"};
+    const std::vector<std::string> pieces = {"c",   "o", "n", "f", "i", "g", "x", ".", "\xc3\xa4", "\xe6\x97\xa5",
+                                             "\xff"};
     std::vector<std::string> names;
     for (int i = 0; i < 3000; ++i) {
         const int length = std::uniform_int_distribution<int>(1, i % 7 == 0 ? 120 : 20)(rng);
         std::string name;
-        for (int k = 0; k < length; ++k) name += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(rng)];
+        for (int k = 0; k < length; ++k)
+            name += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(rng)];
         names.push_back(name);
     }
     return names;

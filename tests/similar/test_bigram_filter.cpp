@@ -16,8 +16,8 @@ namespace toka::test {
 namespace {
 
 std::string randomName(std::mt19937& rng) {
-    static const std::vector<std::string> pieces = {"c", "O", "n", "f", "i", "g", "x", ".", "-", "\xc3\xa4",
-                                                    "\xc3\x84", "\xe6\x97\xa5", "\xff", "\xc3", "a", "b"};
+    static const std::vector<std::string> pieces = {
+        "c", "O", "n", "f", "i", "g", "x", ".", "-", "\xc3\xa4", "\xc3\x84", "\xe6\x97\xa5", "\xff", "\xc3", "a", "b"};
     const int length = std::uniform_int_distribution<int>(0, rng() % 9 == 0 ? 300 : 24)(rng);
     std::string name;
     for (int k = 0; k < length; ++k) name += pieces[rng() % pieces.size()];
@@ -26,7 +26,13 @@ std::string randomName(std::mt19937& rng) {
 
 TEST(BigramFilter, RejectsOnlyWhatTheMeasureScoresZero) {
     std::mt19937 rng(7);
-    const char* queries[] = {"config", "CONFIG.txt", "\xc3\xa4\xc3\xa4x", "ab", "a\xe6\x97\xa5" "bc\xe6\x97\xa5", "gigigigig",
+    const char* queries[] = {"config",
+                             "CONFIG.txt",
+                             "\xc3\xa4\xc3\xa4x",
+                             "ab",
+                             "a\xe6\x97\xa5"
+                             "bc\xe6\x97\xa5",
+                             "gigigigig",
                              "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxcon"};
     long rejected = 0, checked = 0;
     for (const char* q : queries) {

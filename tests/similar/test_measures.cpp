@@ -33,8 +33,7 @@ long double similar(std::u32string_view q, std::u32string_view c, Real48 t, bool
     return reference ? SimilarMeasureReference(q, c, wq, wc, t) : SimilarMeasure(q, c, wq, wc, t);
 }
 
-long double fuzzy(std::u32string_view q, std::u32string_view c, Real48 t, bool reference,
-                  int lq = -1) {
+long double fuzzy(std::u32string_view q, std::u32string_view c, Real48 t, bool reference, int lq = -1) {
     const auto lenQ = static_cast<std::uint16_t>(lq < 0 ? static_cast<int>(q.size()) : lq);
     const auto lenC = static_cast<std::uint16_t>(c.size());
     const Real48 wq = weights()[lenQ];
@@ -100,8 +99,8 @@ TEST_P(Measure, FastAndLiteralGiveTheDesignValue) {
     const MeasureCase& c = GetParam();
     const Real48 t = Real48::fromExtended(c.cutOff);
     for (bool reference : {false, true}) {
-        const long double v = c.isFuzzy ? fuzzy(c.query, c.candidate, t, reference)
-                                        : similar(c.query, c.candidate, t, reference);
+        const long double v =
+            c.isFuzzy ? fuzzy(c.query, c.candidate, t, reference) : similar(c.query, c.candidate, t, reference);
         EXPECT_EQ(digits15(v), digits15(std::strtold(c.expected, nullptr))) << (reference ? "literal" : "fast");
         EXPECT_EQ(Real48::fromExtended(v).value(), v) << "the result is a six-byte value";
     }

@@ -42,8 +42,7 @@ const long double two = 2.0L;
 INSTANTIATE_TEST_SUITE_P(
     Cases, StoreRounding,
     testing::Values(
-        RoundCase{"zero", 0.0L, {0, 0, 0, 0, 0, 0}},
-        RoundCase{"one", 1.0L, {0x81, 0, 0, 0, 0, 0}},
+        RoundCase{"zero", 0.0L, {0, 0, 0, 0, 0, 0}}, RoundCase{"one", 1.0L, {0x81, 0, 0, 0, 0, 0}},
         RoundCase{"half", 0.5L, {0x80, 0, 0, 0, 0, 0}},
         RoundCase{"minus_one_sets_the_sign_bit", -1.0L, {0x81, 0, 0, 0, 0, 0x80}},
         RoundCase{"three_is_one_and_a_half_times_two", 3.0L, {0x82, 0, 0, 0, 0, 0x40}},
@@ -52,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(
         RoundCase{"tie_rounds_up", 1.0L + std::ldexp(1.0L, -40), {0x81, 1, 0, 0, 0, 0}},
         RoundCase{"negative_tie_rounds_away_from_zero", -(1.0L + std::ldexp(1.0L, -40)), {0x81, 1, 0, 0, 0, 0x80}},
         // Even significand below the tie: not round-to-even, just truncation.
-        RoundCase{"just_below_tie_truncates", 1.0L + std::ldexp(1.0L, -40) - std::ldexp(1.0L, -63), {0x81, 0, 0, 0, 0, 0}},
+        RoundCase{
+            "just_below_tie_truncates", 1.0L + std::ldexp(1.0L, -40) - std::ldexp(1.0L, -63), {0x81, 0, 0, 0, 0, 0}},
         RoundCase{"odd_significand_tie_also_rounds_up", 1.0L + std::ldexp(3.0L, -40), {0x81, 2, 0, 0, 0, 0}},
         // All 40 significand bits set, then a discarded 1: the carry raises the exponent.
         RoundCase{"carry_into_exponent", two - std::ldexp(1.0L, -40), {0x82, 0, 0, 0, 0, 0}},
@@ -80,8 +80,7 @@ TEST(Weights, MatchTheSixByteRunningSums) {
     EXPECT_EQ(digits15(w[5].value()), "8.69999999999709");
     EXPECT_EQ(digits15(w[10].value()).substr(0, 12), "22.218650793");
     EXPECT_NEAR(static_cast<double>(w[255].value()), 1311.8, 0.1);
-    for (int n = 2; n <= 255; ++n)
-        EXPECT_LT(w[static_cast<std::size_t>(n - 1)], w[static_cast<std::size_t>(n)]) << n;
+    for (int n = 2; n <= 255; ++n) EXPECT_LT(w[static_cast<std::size_t>(n - 1)], w[static_cast<std::size_t>(n)]) << n;
 }
 
 } // namespace

@@ -15,8 +15,7 @@ Real48 r(long double v) { return Real48::fromExtended(v); }
 
 std::vector<std::string> rankNames(const SimList& list) {
     std::vector<std::string> names;
-    for (int k = 1; k <= list.ListSize() && list.RankScore(k).value() > 0; ++k)
-        names.push_back(list.RankFile(k).Name);
+    for (int k = 1; k <= list.ListSize() && list.RankScore(k).value() > 0; ++k) names.push_back(list.RankFile(k).Name);
     return names;
 }
 
@@ -25,8 +24,8 @@ TEST(SimList, KeepsTheBestAndPushesTheLastIntoTheOverflowSlot) {
     list.InitSimList("query", 3);
     // RateFile admits only scores above the overflow slot; InsertRanked then
     // places them.  A .5, B .7, C .5, D .6, E .4, F .5
-    const std::pair<const char*, long double> rated[] = {
-        {"A", 0.5L}, {"B", 0.7L}, {"C", 0.5L}, {"D", 0.6L}, {"E", 0.4L}, {"F", 0.5L}};
+    const std::pair<const char*, long double> rated[] = {{"A", 0.5L}, {"B", 0.7L}, {"C", 0.5L},
+                                                         {"D", 0.6L}, {"E", 0.4L}, {"F", 0.5L}};
     for (auto [name, score] : rated)
         if (r(score) > list.CutOff()) list.InsertRanked(name, "/d/", r(score));
     EXPECT_EQ(rankNames(list), (std::vector<std::string>{"B", "D", "A"}));
@@ -52,8 +51,8 @@ TEST(SimList, CutOffIsTheOverflowSlotScore) {
     SimList list;
     list.InitSimList("abcdef", 2);
     EXPECT_EQ(list.CutOff().value(), 0.0L);
-    list.RateFile("abc", "/", true);    // 0.29
-    list.RateFile("abcd", "/", true);   // higher
+    list.RateFile("abc", "/", true);  // 0.29
+    list.RateFile("abcd", "/", true); // higher
     EXPECT_EQ(list.CutOff().value(), 0.0L) << "not overflowed yet";
     list.RateFile("abcdef", "/", true); // 1, pushes abc off
     EXPECT_EQ(rankNames(list), (std::vector<std::string>{"abcdef", "abcd"}));
@@ -69,8 +68,7 @@ TEST(SimList, CutOffIsTheOverflowSlotScore) {
 TEST(SimList, ShortNamesAndDotsNeverEnter) {
     SimList list;
     list.InitSimList("..", 200);
-    for (const char* name : {".", "..", "a", "ab", "..."})
-        list.RateFile(name, "/", true);
+    for (const char* name : {".", "..", "a", "ab", "..."}) list.RateFile(name, "/", true);
     EXPECT_TRUE(rankNames(list).empty());
     list.InitSimList("abc", 200);
     for (const char* name : {".", "..", "ab", "bc"}) {
@@ -156,18 +154,19 @@ TEST_P(CodePoints, FoldOnlyAToZAndTheUmlauts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CodePoints,
-    testing::Values(
-        TextCase{"umlauts_fold", "M\u00dcLLER", "m\u00fcller", true},
-        TextCase{"all_three_umlauts_fold", "\u00e4\u00f6\u00fcx", "\u00c4\u00d6\u00dcX", true},
-        // e acute is not folded: the two names differ in one letter.
-        TextCase{"accents_do_not_fold", "CAF\u00c9", "caf\u00e9", false},
-        TextCase{"sharp_s_is_not_upper_cased", "stra\u00dfe", "STRASSE", false},
-        TextCase{"same_cjk_name", "\u65e5\u672c\u8a9e\u30d5\u30a1\u30a4\u30eb", "\u65e5\u672c\u8a9e\u30d5\u30a1\u30a4\u30eb", true},
-        // Different names in another script must not collapse to "???".
-        TextCase{"different_cjk_names", "\u65e5\u672c\u8a9e\u30d5\u30a1\u30a4\u30eb", "\u4e2d\u6587\u6587\u4ef6\u5939", false},
-        TextCase{"different_cyrillic_names", "\u0434\u043e\u043c", "\u043a\u043e\u0442", false},
-        // A stray byte reads as its Latin-1 character, so a legacy name folds.
-        TextCase{"invalid_utf8_reads_as_latin1", "M\u00dcLLER", "m\xfcller", true}),
+    testing::Values(TextCase{"umlauts_fold", "M\u00dcLLER", "m\u00fcller", true},
+                    TextCase{"all_three_umlauts_fold", "\u00e4\u00f6\u00fcx", "\u00c4\u00d6\u00dcX", true},
+                    // e acute is not folded: the two names differ in one letter.
+                    TextCase{"accents_do_not_fold", "CAF\u00c9", "caf\u00e9", false},
+                    TextCase{"sharp_s_is_not_upper_cased", "stra\u00dfe", "STRASSE", false},
+                    TextCase{"same_cjk_name", "\u65e5\u672c\u8a9e\u30d5\u30a1\u30a4\u30eb",
+                             "\u65e5\u672c\u8a9e\u30d5\u30a1\u30a4\u30eb", true},
+                    // Different names in another script must not collapse to "???".
+                    TextCase{"different_cjk_names", "\u65e5\u672c\u8a9e\u30d5\u30a1\u30a4\u30eb",
+                             "\u4e2d\u6587\u6587\u4ef6\u5939", false},
+                    TextCase{"different_cyrillic_names", "\u0434\u043e\u043c", "\u043a\u043e\u0442", false},
+                    // A stray byte reads as its Latin-1 character, so a legacy name folds.
+                    TextCase{"invalid_utf8_reads_as_latin1", "M\u00dcLLER", "m\xfcller", true}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(SimList, SearchTextLengthIsTakenModulo256) {

@@ -17,8 +17,8 @@ struct ToolRun {
 
 ToolRun run(const std::string& args, const std::string& input) {
     // ctest runs the cases in parallel processes: one input file per case.
-    const std::string inPath = testing::TempDir() + "tokascore-" +
-                               testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
+    const std::string inPath =
+        testing::TempDir() + "tokascore-" + testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
     std::ofstream(inPath, std::ios::binary) << input;
     const std::string command = std::string(TOKA_TOOLS_DIR) + "/tokascore " + args + " < " + inPath + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
@@ -33,9 +33,9 @@ ToolRun run(const std::string& args, const std::string& input) {
 
 TEST(Tokascore, AnswersEachLineWithHexAndDecimal) {
     const ToolRun r = run("", "similar\tHello\thelp\t0\n"
-                          "fuzzy\tfile\tPROFILE.TXT\t0\n"
-                          "fuzzy\tabcdefgh\tABXCXDXEXFXGXH\t0.2\n"
-                          "similar\tm\xc3\xbcller\tM\xc3\x9cLLER\t0\n");
+                              "fuzzy\tfile\tPROFILE.TXT\t0\n"
+                              "fuzzy\tabcdefgh\tABXCXDXEXFXGXH\t0.2\n"
+                              "similar\tm\xc3\xbcller\tM\xc3\x9cLLER\t0\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "7f351eef7f1e\t0.30956980937708067\n"
                      "810000000000\t1\n"
@@ -45,10 +45,10 @@ TEST(Tokascore, AnswersEachLineWithHexAndDecimal) {
 
 TEST(Tokascore, ReportsInvalidLinesAfterAnsweringTheValidOnes) {
     const ToolRun r = run("", "fuzzy\tabc\tabc\t0\n"
-                          "fuzzy\tabc\tabc\n"
-                          "exact\tabc\tabc\t0\n"
-                          "similar\tabc\tabc\tlots\n"
-                          "similar\tabc\tabc\t0\n");
+                              "fuzzy\tabc\tabc\n"
+                              "exact\tabc\tabc\t0\n"
+                              "similar\tabc\tabc\tlots\n"
+                              "similar\tabc\tabc\t0\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("line 2:"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("line 3:"), std::string::npos) << r.out;

@@ -26,7 +26,7 @@
 #include <QTest>
 #include <QTimer>
 
-#ifdef QT_DBUS_LIB  // set by the Qt6::DBus target that `ui` links when found
+#ifdef QT_DBUS_LIB // set by the Qt6::DBus target that `ui` links when found
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
@@ -126,7 +126,7 @@ private:
     QProcess m_bus;
     UrlCatcher m_catcher;
     std::unique_ptr<QTemporaryDir> m_root;
-    QByteArray m_savedDataHome;  // null: unset
+    QByteArray m_savedDataHome; // null: unset
     bool m_privateBus = false;  // the program's session bus is the test's own
 #ifdef TOKA_TEST_DBUS
     FakeFileManager m_fileManager;
@@ -154,12 +154,12 @@ private slots:
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
         QDBusConnection service = QDBusConnection::connectToBus(QString::fromUtf8(address), "fake");
         QVERIFY(service.isConnected());
-        QVERIFY(service.registerObject("/org/freedesktop/FileManager1", &m_fileManager,
-                                       QDBusConnection::ExportAllSlots));
+        QVERIFY(
+            service.registerObject("/org/freedesktop/FileManager1", &m_fileManager, QDBusConnection::ExportAllSlots));
         // Should something have opened the real session bus before, a real
         // file manager could answer: the tests of it are skipped then.
-        m_privateBus = QDBusConnection::sessionBus().isConnected() &&
-                       QDBusConnection::sessionBus().interface()->isServiceRegistered(service.baseService());
+        m_privateBus = QDBusConnection::sessionBus().isConnected()
+                       && QDBusConnection::sessionBus().interface()->isServiceRegistered(service.baseService());
 #endif
     }
 
@@ -190,7 +190,7 @@ private slots:
                                                 ("/srv/" + name + "/x").toStdString()};
         const std::unique_ptr<QMimeData> data(toka::mimeDataForPaths(paths));
         const QList<QByteArray> lines = data->data("text/uri-list").split('\n');
-        QCOMPARE(lines.size(), 3);  // two URLs, each ended by CR LF
+        QCOMPARE(lines.size(), 3); // two URLs, each ended by CR LF
         QCOMPARE(lines[2], QByteArray());
         // A receiving Qt program parses the same two URLs.
         const QList<QUrl> urls = data->urls();
@@ -225,22 +225,22 @@ private slots:
 
     void showInFileManager_data() {
         QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<QString>("fileManager");  // "none", "none, no opener", "answers" or "fails"
-        QTest::addColumn<QByteArray>("shownItem");  // empty: ShowItems is not called
-        QTest::addColumn<QByteArray>("openedFolder");  // empty: nothing is opened
-        QTest::addColumn<QString>("box");  // the message when nothing could show the folder
-        QTest::newRow("item selected") << QByteArray("/data/a b.txt") << "answers"
-                                       << QByteArray("/data/a b.txt") << QByteArray() << QString();
-        QTest::newRow("not UTF-8") << QByteArray("/data/\xff#.txt") << "answers"
-                                   << QByteArray("/data/\xff#.txt") << QByteArray() << QString();
-        QTest::newRow("folder with trailing slash") << QByteArray("/data/sub/") << "answers"
-                                                    << QByteArray("/data/sub") << QByteArray() << QString();
-        QTest::newRow("no file manager") << QByteArray("/data/in\nside/a.txt") << "none"
-                                         << QByteArray() << QByteArray("/data/in\nside/") << QString();
-        QTest::newRow("file manager fails") << QByteArray("/data/a.txt") << "fails"
-                                            << QByteArray("/data/a.txt") << QByteArray("/data/") << QString();
-        QTest::newRow("item in the root") << QByteArray("/a.txt") << "none" << QByteArray()
-                                          << QByteArray("/") << QString();
+        QTest::addColumn<QString>("fileManager");     // "none", "none, no opener", "answers" or "fails"
+        QTest::addColumn<QByteArray>("shownItem");    // empty: ShowItems is not called
+        QTest::addColumn<QByteArray>("openedFolder"); // empty: nothing is opened
+        QTest::addColumn<QString>("box");             // the message when nothing could show the folder
+        QTest::newRow("item selected") << QByteArray("/data/a b.txt") << "answers" << QByteArray("/data/a b.txt")
+                                       << QByteArray() << QString();
+        QTest::newRow("not UTF-8") << QByteArray("/data/\xff#.txt") << "answers" << QByteArray("/data/\xff#.txt")
+                                   << QByteArray() << QString();
+        QTest::newRow("folder with trailing slash")
+            << QByteArray("/data/sub/") << "answers" << QByteArray("/data/sub") << QByteArray() << QString();
+        QTest::newRow("no file manager") << QByteArray("/data/in\nside/a.txt") << "none" << QByteArray()
+                                         << QByteArray("/data/in\nside/") << QString();
+        QTest::newRow("file manager fails")
+            << QByteArray("/data/a.txt") << "fails" << QByteArray("/data/a.txt") << QByteArray("/data/") << QString();
+        QTest::newRow("item in the root")
+            << QByteArray("/a.txt") << "none" << QByteArray() << QByteArray("/") << QString();
         // No file manager on the bus, and the folder cannot be opened either.
         QTest::newRow("nothing answers") << QByteArray("/data/a.txt") << "none, no opener" << QByteArray()
                                          << QByteArray()
@@ -273,7 +273,7 @@ private slots:
         // The answer of the bus comes later; wait for its outcome.
         const int expected = int(!shownItem.isEmpty()) + int(!openedFolder.isEmpty()) + int(!box.isEmpty());
         QTRY_COMPARE(m_fileManager.calls.size() + m_catcher.urls.size() + boxes.boxes.size(), expected);
-        QTest::qWait(100);  // and for a fallback that must not come
+        QTest::qWait(100); // and for a fallback that must not come
         if (onBus) QVERIFY(service.unregisterService("org.freedesktop.FileManager1"));
         QCOMPARE(boxes.boxes, box.isEmpty() ? QStringList() : QStringList{box});
 
@@ -288,11 +288,11 @@ private slots:
     }
 
     void moveToTrashReporting_data() {
-        QTest::addColumn<bool>("trashWorks");   // false: the home trash is a file
-        QTest::addColumn<QList<QByteArray>>("names");  // "gone…" names are not created
+        QTest::addColumn<bool>("trashWorks");         // false: the home trash is a file
+        QTest::addColumn<QList<QByteArray>>("names"); // "gone…" names are not created
         QTest::addColumn<QMessageBox::StandardButton>("answer");
-        QTest::addColumn<QStringList>("boxes");  // "title|text", ROOT for the item folder
-        QTest::addColumn<QList<QByteArray>>("chosen");  // returned for deleting
+        QTest::addColumn<QStringList>("boxes");        // "title|text", ROOT for the item folder
+        QTest::addColumn<QList<QByteArray>>("chosen"); // returned for deleting
         const QString gone = QString::fromLocal8Bit(std::strerror(ENOENT));
         const QString notFolder = QString::fromLocal8Bit(std::strerror(ENOTDIR));
         const auto none = QMessageBox::NoButton;
@@ -301,28 +301,31 @@ private slots:
         QTest::newRow("1 of 2 left")
             << true << QList<QByteArray>{"report.txt", "gone.txt"} << none
             << QStringList{"Move to Trash|1 of 2 items could not be moved to the trash and was left where it "
-                           "is.\n\n\"ROOT/gone.txt\": " + gone + "."}
+                           "is.\n\n\"ROOT/gone.txt\": "
+                           + gone + "."}
             << QList<QByteArray>();
         QTest::newRow("1 left") << true << QList<QByteArray>{"gone"} << none
                                 << QStringList{"Move to Trash|1 item could not be moved to the trash and was "
-                                               "left where it is.\n\n\"ROOT/gone\": " + gone + "."}
+                                               "left where it is.\n\n\"ROOT/gone\": "
+                                               + gone + "."}
                                 << QList<QByteArray>();
         QTest::newRow("2 left") << true << QList<QByteArray>{"gone1", "gone2"} << none
                                 << QStringList{"Move to Trash|2 items could not be moved to the trash and were "
-                                               "left where they are.\n\n\"ROOT/gone1\": " + gone +
-                                               ".\n\"ROOT/gone2\": " + gone + "."}
+                                               "left where they are.\n\n\"ROOT/gone1\": "
+                                               + gone + ".\n\"ROOT/gone2\": " + gone + "."}
                                 << QList<QByteArray>();
         const QString noTrash = "\": openat \"XDG/Trash\": " + notFolder + ".";
         QTest::newRow("1 without trash, kept")
             << false << QList<QByteArray>{"report.txt"} << QMessageBox::No
             << QStringList{"Move to Trash|1 item cannot be moved to the trash: its volume offers no usable "
-                           "trash.\n\n\"ROOT/report.txt" + noTrash + "\n\nDelete it permanently?"}
+                           "trash.\n\n\"ROOT/report.txt"
+                           + noTrash + "\n\nDelete it permanently?"}
             << QList<QByteArray>();
         QTest::newRow("2 without trash, deleted")
             << false << QList<QByteArray>{"a", "b"} << QMessageBox::Yes
             << QStringList{"Move to Trash|2 items cannot be moved to the trash: their volumes offer no usable "
-                           "trash.\n\n\"ROOT/a" + noTrash + "\n\"ROOT/b" + noTrash +
-                           "\n\nDelete them permanently?"}
+                           "trash.\n\n\"ROOT/a"
+                           + noTrash + "\n\"ROOT/b" + noTrash + "\n\nDelete them permanently?"}
             << QList<QByteArray>{"a", "b"};
     }
     void moveToTrashReporting() {

@@ -37,7 +37,7 @@ class TestExplorer : public QObject {
 private:
     std::unique_ptr<TMainForm> m_form;
     QTemporaryDir m_dir;
-    QString m_root;  // without a trailing "/"
+    QString m_root; // without a trailing "/"
 
     TMainForm& formOnTree() {
         shownMainForm(m_form);
@@ -99,15 +99,14 @@ private slots:
         QFETCH(int, kind);
         QFETCH(int, image);
         TMainForm& form = formOnTree();
-        form.FillDrives({volumeAt("/", VolumeKind::Fixed),
-                         volumeAt(m_root.toStdString(), VolumeKind(kind))});
+        form.FillDrives({volumeAt("/", VolumeKind::Fixed), volumeAt(m_root.toStdString(), VolumeKind(kind))});
         QCOMPARE(form.Explorer->topLevelItemCount(), 2);
         QTreeWidgetItem* node = form.Explorer->topLevelItem(1);
         QCOMPARE(node->text(0), m_root);
         QCOMPARE(nodeImage(node), image);
-        QCOMPARE(node->childCount(), 1);  // an expand button before anything is read
+        QCOMPARE(node->childCount(), 1); // an expand button before anything is read
         expand(node);
-        QCOMPARE(nodeImage(node), image);  // a volume keeps its picture when opened
+        QCOMPARE(nodeImage(node), image); // a volume keeps its picture when opened
         collapse(node);
         QCOMPARE(nodeImage(node), image);
     }
@@ -136,7 +135,7 @@ private slots:
         QCOMPARE(childTexts(alpha), QStringList{"inner"});
         collapse(alpha);
         QCOMPARE(nodeImage(alpha), int(ClosedFolderImage));
-        QCOMPARE(childTexts(alpha), QStringList{"inner"});  // kept until the next expansion
+        QCOMPARE(childTexts(alpha), QStringList{"inner"}); // kept until the next expansion
     }
 
     void emptyDirectory_losesItsExpandButton() {
@@ -170,7 +169,7 @@ private slots:
         collapse(root);
         expand(root);
         beta = childNamed(root, "beta");
-        QCOMPARE(beta->childCount(), 1);  // the placeholder again
+        QCOMPARE(beta->childCount(), 1); // the placeholder again
         expand(beta);
         QCOMPARE(childTexts(beta), QStringList{"gamma"});
         QVERIFY(QDir(m_root + "/beta/gamma").removeRecursively());

@@ -47,11 +47,11 @@ public:
         m_timer.start(5);
     }
 
-    QStringList texts;        ///< text and informative text of every box, in order
-    QStringList replaceLabels;///< the caption of the "replace" button, where there was one
+    QStringList texts;         ///< text and informative text of every box, in order
+    QStringList replaceLabels; ///< the caption of the "replace" button, where there was one
     QList<QMessageBox::Icon> icons;
     int unexpected = 0;
-    qint64 progressShownAfterMs = -1;  ///< when the progress dialog was first seen
+    qint64 progressShownAfterMs = -1; ///< when the progress dialog was first seen
 
 private:
     void poll() {
@@ -119,8 +119,7 @@ QByteArray readFile(const QByteArray& path) {
 
 // Every name in folder, hidden ones too (the engine's temporaries are hidden).
 QStringList namesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Fails opening for reading the files of the given name: a source the user
@@ -149,8 +148,7 @@ public:
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
         return SystemCalls::write(fd, buffer, size);
     }
-    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
-                          std::size_t size) override {
+    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset, std::size_t size) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
         return SystemCalls::copyFileRange(inFd, inOffset, outFd, outOffset, size);
     }
@@ -164,8 +162,8 @@ class TestFileOpDialogs : public QObject {
 
 private:
     std::unique_ptr<QTemporaryDir> m_root;
-    QString m_source;       // <root>/src
-    QString m_destination;  // <root>/dest
+    QString m_source;      // <root>/src
+    QString m_destination; // <root>/dest
 
 private slots:
     void init() {
@@ -215,17 +213,17 @@ private slots:
         QVERIFY(script.texts[0].contains("cannot be restored"));
         QCOMPARE(result.cancelled, !deleted);
         QCOMPARE(namesIn(m_source).size(), deleted ? 1 : count + 1);
-        QCOMPARE(namesIn(m_source).contains("folder"), true);  // never on the list
+        QCOMPARE(namesIn(m_source).contains("folder"), true); // never on the list
     }
 
     void existingItems_data() {
         QTest::addColumn<QStringList>("answers");
         QTest::addColumn<int>("asked");
-        QTest::addColumn<QByteArray>("expected");  // contents of dest a, b, c in one string
+        QTest::addColumn<QByteArray>("expected"); // contents of dest a, b, c in one string
         QTest::newRow("skip for all") << QStringList{"skip+all"} << 1 << QByteArray("old-a old-b old-c");
         QTest::newRow("replace for all") << QStringList{"replace+all"} << 1 << QByteArray("new-a new-b new-c");
-        QTest::newRow("each on its own")
-            << QStringList{"skip", "replace", "skip"} << 3 << QByteArray("old-a new-b old-c");
+        QTest::newRow("each on its own") << QStringList{"skip", "replace", "skip"} << 3
+                                         << QByteArray("old-a new-b old-c");
         QTest::newRow("replace once, then skip for all")
             << QStringList{"replace", "skip+all"} << 2 << QByteArray("new-a old-b old-c");
         // "Apply to all" does not turn a cancel into anything else.
@@ -248,14 +246,14 @@ private slots:
         runFileOperation(nullptr, paths, FileOpKind::Copy, bytes(m_destination + "/"));
         QCOMPARE(script.texts.size(), asked);
         QCOMPARE(script.unexpected, 0);
-        QVERIFY2(script.texts[0].startsWith(QString("An item named \"a\" already exists in \"%1\".")
-                                                .arg(m_destination)),
-                 qPrintable(script.texts[0]));
+        QVERIFY2(
+            script.texts[0].startsWith(QString("An item named \"a\" already exists in \"%1\".").arg(m_destination)),
+            qPrintable(script.texts[0]));
         QByteArray found;
         for (const char* name : {"a", "b", "c"})
             found += (found.isEmpty() ? "" : " ") + readFile(QFile::encodeName(m_destination + "/" + name));
         QCOMPARE(found, expected);
-        QCOMPARE(namesIn(m_destination), (QStringList{"a", "b", "c"}));  // no temporary left
+        QCOMPARE(namesIn(m_destination), (QStringList{"a", "b", "c"})); // no temporary left
         QCOMPARE(readFile(QFile::encodeName(m_source + "/b")), QByteArray("new-b"));
     }
 
@@ -283,8 +281,7 @@ private slots:
         runFileOperation(nullptr, {bytes(m_source + "/x")}, FileOpKind::Copy, bytes(m_destination + "/"));
         QCOMPARE(script.replaceLabels, QStringList{label});
         QCOMPARE(QFileInfo(m_destination + "/x").isDir(), sourceIsFolder);
-        if (sourceIsFolder && existingIsFolder)
-            QCOMPARE(namesIn(m_destination + "/x"), (QStringList{"kept", "new"}));
+        if (sourceIsFolder && existingIsFolder) QCOMPARE(namesIn(m_destination + "/x"), (QStringList{"kept", "new"}));
     }
 
     void failures_data() {
@@ -293,11 +290,16 @@ private slots:
         QTest::addColumn<bool>("secondCopied");
         QTest::addColumn<QString>("message");
         const QString denied = QString::fromLocal8Bit(std::strerror(EACCES));
-        QTest::newRow("vanished, cancel") << "vanished" << "cancel" << false << "no longer exists";
-        QTest::newRow("vanished, skip") << "vanished" << "skip" << true << "no longer exists";
-        QTest::newRow("denied, cancel") << "denied" << "cancel" << false << denied;
-        QTest::newRow("denied, escape") << "denied" << "escape" << false << denied;
-        QTest::newRow("denied, skip") << "denied" << "skip" << true << denied;
+        QTest::newRow("vanished, cancel") << "vanished"
+                                          << "cancel" << false << "no longer exists";
+        QTest::newRow("vanished, skip") << "vanished"
+                                        << "skip" << true << "no longer exists";
+        QTest::newRow("denied, cancel") << "denied"
+                                        << "cancel" << false << denied;
+        QTest::newRow("denied, escape") << "denied"
+                                        << "escape" << false << denied;
+        QTest::newRow("denied, skip") << "denied"
+                                      << "skip" << true << denied;
     }
     void failures() {
         QFETCH(QString, fault);
@@ -310,8 +312,8 @@ private slots:
         UnreadableNamed unreadable("locked");
         toka::SystemCalls& system = fault == "denied" ? unreadable : toka::posixSystemCalls();
         DialogScript script({answer});
-        const FileOpResult result = runFileOperation(
-            nullptr, {bytes(first), bytes(m_source + "/second")}, FileOpKind::Copy, bytes(m_destination + "/"), system);
+        const FileOpResult result = runFileOperation(nullptr, {bytes(first), bytes(m_source + "/second")},
+                                                     FileOpKind::Copy, bytes(m_destination + "/"), system);
         QCOMPARE(script.texts.size(), 1);
         QVERIFY2(script.texts[0].contains(message), qPrintable(script.texts[0]));
         QVERIFY2(script.texts[0].contains(first), qPrintable(script.texts[0]));
@@ -323,8 +325,10 @@ private slots:
     void unusableDestination_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << "missing" << "does not exist";
-        QTest::newRow("a file") << "file" << "is not a folder";
+        QTest::newRow("missing") << "missing"
+                                 << "does not exist";
+        QTest::newRow("a file") << "file"
+                                << "is not a folder";
     }
     void unusableDestination() {
         QFETCH(QString, kind);
@@ -336,7 +340,7 @@ private slots:
         DialogScript script({"ok"});
         runFileOperation(nullptr, {bytes(m_source + "/one"), bytes(m_source + "/two")}, FileOpKind::Move,
                          bytes(destination + "/"));
-        QCOMPARE(script.texts.size(), 1);  // one message for the whole list
+        QCOMPARE(script.texts.size(), 1); // one message for the whole list
         QCOMPARE(script.unexpected, 0);
         QVERIFY2(script.texts[0].contains(message) && script.texts[0].contains(destination),
                  qPrintable(script.texts[0]));
@@ -352,7 +356,7 @@ private slots:
         QTest::addColumn<int>("itemsDone");
         QTest::addColumn<int>("itemsTotal");
         QTest::addColumn<bool>("shown");
-        QTest::addColumn<int>("value");  // thousandths
+        QTest::addColumn<int>("value"); // thousandths
         const qulonglong mib = 1024 * 1024;
         QTest::newRow("quick") << 0 << 0 << 0ull << mib << 0 << 1 << false << 0;
         QTest::newRow("just below the delay") << 499 << 0 << mib / 2 << mib << 0 << 1 << false << 0;
@@ -393,10 +397,10 @@ private slots:
         const QString label = dialog->labelText();
         QVERIFY2(label.contains("holiday \u00ff.jpg"), qPrintable(label));
         const QLocale locale;
-        const QString amount =
-            bytesTotal > 0 ? QString("%1 of %2").arg(locale.formattedDataSize(qint64(bytesDone)),
-                                                     locale.formattedDataSize(qint64(bytesTotal)))
-                           : QString("%1 of %2 items").arg(itemsDone).arg(itemsTotal);
+        const QString amount = bytesTotal > 0 ? QString("%1 of %2")
+                                                    .arg(locale.formattedDataSize(qint64(bytesDone)),
+                                                         locale.formattedDataSize(qint64(bytesTotal)))
+                                              : QString("%1 of %2 items").arg(itemsDone).arg(itemsTotal);
         QVERIFY2(label.contains(amount), qPrintable(label + " / " + amount));
         QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
         QVERIFY(dialogs.cancelRequested());

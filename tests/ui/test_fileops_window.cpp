@@ -41,7 +41,8 @@ struct BoxWatcher : QTimer {
         connect(this, &QTimer::timeout, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box || !box->isVisible()) return;
-            boxes << (box->windowModality() == Qt::ApplicationModal ? "" : "!") + box->windowTitle() + "|" + box->text();
+            boxes << (box->windowModality() == Qt::ApplicationModal ? "" : "!") + box->windowTitle() + "|"
+                         + box->text();
             QTest::keyClick(box, Qt::Key_Escape);
         });
         start(5);
@@ -88,10 +89,10 @@ private:
         QTest::keyClick(menu, itemKey);
     }
     void recordCalls() {
-        m_form->setFileOperationRunner([this](const std::vector<std::string>& paths, FileOpKind kind,
-                                              const std::string& destination) {
-            m_calls.push_back({paths, static_cast<int>(kind), destination});
-        });
+        m_form->setFileOperationRunner(
+            [this](const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination) {
+                m_calls.push_back({paths, static_cast<int>(kind), destination});
+            });
     }
 
 private slots:
@@ -133,7 +134,7 @@ private slots:
         QFETCH(bool, warn);
         recordCalls();
         if (!warn) chooseMenu(m_form->Options1, Qt::Key_V, Qt::Key_W);
-        markRows({5, 2});  // marked in reverse: the list still goes by row
+        markRows({5, 2}); // marked in reverse: the list still goes by row
         BoxWatcher watcher;
         if (how == "Move1") chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_M);
         else QTest::mouseClick(how == "sbCopy" ? m_form->sbCopy : m_form->sbDelete, Qt::LeftButton);
@@ -175,8 +176,9 @@ private slots:
         const QString caption = QStringList{"Copy", "Move", "Delete"}[code];
         QTRY_COMPARE(watcher.boxes.size(), 1);
         QTest::qWait(20);
-        QCOMPARE(watcher.boxes, QStringList{noDirectory ? caption + "|Select the destination folder in the "
-                                                                    "directory tree first."
+        QCOMPARE(watcher.boxes, QStringList{noDirectory ? caption
+                                                              + "|Select the destination folder in the "
+                                                                "directory tree first."
                                                         : kWarning});
         moved.sort();
         QCOMPARE(QDir(dest()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), moved);
@@ -286,7 +288,7 @@ private slots:
         QFETCH(Qt::KeyboardModifiers, modifiers);
         QFETCH(int, code);
         recordCalls();
-        clickNode(0);  // src selected; the drop chooses dest
+        clickNode(0); // src selected; the drop chooses dest
         markRows({4});
         std::unique_ptr<QMimeData> mime(ownRows ? resultRowsMimeData(grid(), {rowPath(4)}) : new QMimeData);
         BoxWatcher watcher;

@@ -73,7 +73,7 @@ private:
 
     bool tipShownFor(QWidget* widget) {
         QToolTip::hideText();
-        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000)) return true;  // fails the check below
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000)) return true; // fails the check below
         const QPoint pos = widget->rect().center();
         QHelpEvent help(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
         QApplication::sendEvent(widget, &help);
@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(form.seNumberofItems->value(), 30);
         QVERIFY(!form.Timer->isActive());
         QVERIFY(form.Explorer->hasFocus());
-        QVERIFY(form.Explorer->topLevelItemCount() >= 1);  // "/" at least
+        QVERIFY(form.Explorer->topLevelItemCount() >= 1); // "/" at least
         QCOMPARE(form.Explorer->topLevelItem(0)->text(0), QString("/"));
         // The table: header row and one empty row, no marks.
         QCOMPARE(form.sgexResults->RowCount(), 2);
@@ -132,17 +132,21 @@ private slots:
         QTest::addColumn<bool>("warn");
 
         // Clicking the mode already down switches to the other mode.
-        QTest::newRow("click Fuzzy while Fuzzy is down") << QStringList{"click Fuzzy"} << false << true << false << true;
+        QTest::newRow("click Fuzzy while Fuzzy is down")
+            << QStringList{"click Fuzzy"} << false << true << false << true;
         QTest::newRow("click Similar") << QStringList{"click Similar"} << false << true << false << true;
-        QTest::newRow("click Similar twice") << QStringList{"click Similar", "click Similar"} << true << true << false << true;
+        QTest::newRow("click Similar twice")
+            << QStringList{"click Similar", "click Similar"} << true << true << false << true;
         QTest::newRow("Fuzzy then the fuzzy menu item restores fuzzy")
             << QStringList{"click Fuzzy", "menu fuzzy"} << true << true << false << true;
         QTest::newRow("fuzzy menu item once") << QStringList{"menu fuzzy"} << false << true << false << true;
         QTest::newRow("recurse button") << QStringList{"click Recurse"} << true << false << false << true;
-        QTest::newRow("recurse button and menu") << QStringList{"click Recurse", "menu recurse"} << true << true << false << true;
+        QTest::newRow("recurse button and menu")
+            << QStringList{"click Recurse", "menu recurse"} << true << true << false << true;
         QTest::newRow("viewer menu") << QStringList{"menu viewer"} << true << true << true << true;
         QTest::newRow("viewer button") << QStringList{"click Viewer"} << true << true << true << true;
-        QTest::newRow("viewer button then menu") << QStringList{"click Viewer", "menu viewer"} << true << true << false << true;
+        QTest::newRow("viewer button then menu")
+            << QStringList{"click Viewer", "menu viewer"} << true << true << false << true;
         QTest::newRow("warning item") << QStringList{"menu warning"} << true << true << false << false;
     }
 
@@ -197,8 +201,8 @@ private slots:
         QVERIFY(bottom(form.StatusPanel) <= top(form.Explorer));
         QVERIFY(bottom(form.StatusPanel) <= top(form.sgexResults));
         // The tool buttons keep their designed order from left to right.
-        const QList<QWidget*> order = {form.sbSearchDir, form.sbSearchHDs, form.sbStop, form.sbRecurseDirs,
-                                       form.sbMeasure,   form.sbSimilar,   form.sbCopy, form.sbMove,
+        const QList<QWidget*> order = {form.sbSearchDir, form.sbSearchHDs, form.sbStop,      form.sbRecurseDirs,
+                                       form.sbMeasure,   form.sbSimilar,   form.sbCopy,      form.sbMove,
                                        form.sbDelete,    form.sbInvert,    form.sbFileViewer};
         for (int i = 1; i < order.size() && toolsShown; ++i)
             QVERIFY(order[i - 1]->geometry().right() < order[i]->geometry().left());

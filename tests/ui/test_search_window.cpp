@@ -131,11 +131,11 @@ private slots:
         QTest::addColumn<QString>("scanned");
         QTest::addColumn<QStringList>("perfect");
         // ". .. TOKASearch.txt qqq.bin sub tokasearch" + "sub/: . .. TOKASearch.doc" + "tokasearch/: . .."
-        QTest::newRow("fuzzy, recursive") << true << true << "11"
-                                          << QStringList{"TOKASearch.doc|/sub/|-A---", "TOKASearch.txt|/|-A---",
-                                                         "tokasearch|/|----D"};
-        QTest::newRow("fuzzy, root only") << true << false << "6"
-                                          << QStringList{"TOKASearch.txt|/|-A---", "tokasearch|/|----D"};
+        QTest::newRow("fuzzy, recursive")
+            << true << true << "11"
+            << QStringList{"TOKASearch.doc|/sub/|-A---", "TOKASearch.txt|/|-A---", "tokasearch|/|----D"};
+        QTest::newRow("fuzzy, root only")
+            << true << false << "6" << QStringList{"TOKASearch.txt|/|-A---", "tokasearch|/|----D"};
         // Only the equal name (in any case) is a perfect match when length counts.
         QTest::newRow("similar, recursive") << false << true << "11" << QStringList{"tokasearch|/|----D"};
     }
@@ -214,7 +214,8 @@ private slots:
         TStringGridEx grid;
         const auto refill = [&](std::size_t count) {
             list->InitSimList("cafe", 10);
-            for (std::size_t i = 0; i < count; ++i) list->InsertRanked(names[i], "/gone/", Real48::fromExtended(1.0L - 0.1L * i));
+            for (std::size_t i = 0; i < count; ++i)
+                list->InsertRanked(names[i], "/gone/", Real48::fromExtended(1.0L - 0.1L * i));
             return fillResultTable(grid, *list, 10, cLocaleFormat());
         };
         QCOMPARE(refill(2), 2);
@@ -323,18 +324,18 @@ private slots:
         searchWithHook(form, [&] {
             QVERIFY(form.isSearching());
             QVERIFY(form.statusText().startsWith("Suche in Verzeichnis: " + root + "/"));
-            for (QToolButton* b : {form.sbSearchDir, form.sbSearchHDs, form.sbRecurseDirs, form.sbMeasure,
-                                   form.sbSimilar, form.sbCopy, form.sbMove, form.sbDelete, form.sbInvert,
-                                   form.sbFileViewer})
+            for (QToolButton* b :
+                 {form.sbSearchDir, form.sbSearchHDs, form.sbRecurseDirs, form.sbMeasure, form.sbSimilar, form.sbCopy,
+                  form.sbMove, form.sbDelete, form.sbInvert, form.sbFileViewer})
                 QVERIFY2(!b->isEnabled(), qPrintable(b->toolTip()));
             QVERIFY(form.sbStop->isEnabled());
             QVERIFY(form.Stop1->isEnabled());
             for (QAction* a : {form.Directory1, form.AllFixedDisks1, form.RecurseSubdirectories1,
                                form.Searchlengthindependendfuzzy1})
                 QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
-            for (QAction* a : {form.Copy1, form.Move1, form.Delete1, form.E1, form.InvertSelection1,
-                               form.ShowFileToolbar1, form.ShowFlybyHints1, form.ShowFileViewer1,
-                               form.WarningSearchResultChanged1})
+            for (QAction* a :
+                 {form.Copy1, form.Move1, form.Delete1, form.E1, form.InvertSelection1, form.ShowFileToolbar1,
+                  form.ShowFlybyHints1, form.ShowFileViewer1, form.WarningSearchResultChanged1})
                 QVERIFY2(a->isEnabled(), qPrintable(a->text()));
             QVERIFY(form.eSearch->isEnabled() && form.seNumberofItems->isEnabled() && form.Explorer->isEnabled());
             QVERIFY(form.sgexResults->isEnabled());
@@ -349,7 +350,7 @@ private slots:
         QVERIFY(!form.isSearching());
         QCOMPARE(form.isVisible(), !close);
         const qulonglong scanned = form.lFileScanned->text().toULongLong();
-        const qulonglong everything = 2 + kBigDirs + kBigDirs * (2 + 25);  // the root's listing + each d*/
+        const qulonglong everything = 2 + kBigDirs + kBigDirs * (2 + 25); // the root's listing + each d*/
         if (stop) QVERIFY2(scanned < everything, qPrintable(form.lFileScanned->text()));
         else QCOMPARE(scanned, everything);
         QCOMPARE(form.statusText(), QString("Ready"));
@@ -359,8 +360,8 @@ private slots:
             QVERIFY(b->isEnabled());
         QVERIFY(!form.sbStop->isEnabled());
         QVERIFY(!form.Stop1->isEnabled());
-        for (QAction* a : {form.Directory1, form.AllFixedDisks1, form.RecurseSubdirectories1,
-                           form.Searchlengthindependendfuzzy1})
+        for (QAction* a :
+             {form.Directory1, form.AllFixedDisks1, form.RecurseSubdirectories1, form.Searchlengthindependendfuzzy1})
             QVERIFY(a->isEnabled());
     }
 

@@ -9,7 +9,7 @@ namespace toka::test {
 
 namespace {
 
-constexpr int kRows = 21;  // header + 20 data rows
+constexpr int kRows = 21; // header + 20 data rows
 
 QList<int> markedRows(TStringGridEx& grid) {
     QList<int> rows;
@@ -76,8 +76,7 @@ void runStep(TStringGridEx& grid, const QString& step) {
         QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, QPoint(cell.right() + 20, cell.center().y()));
     } else if (verb == "header") {
         QHeaderView* header = grid.horizontalHeader();
-        const QPoint pos(header->sectionViewportPosition(1) + header->sectionSize(1) / 2,
-                         header->height() / 2);
+        const QPoint pos(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, pos);
     } else if (verb == "chord") {
         const QPointF pos = cellCentre(grid, row(1));
@@ -85,12 +84,12 @@ void runStep(TStringGridEx& grid, const QString& step) {
         QMouseEvent rightDown(QEvent::MouseButtonPress, pos, vp->mapToGlobal(pos), Qt::RightButton,
                               Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
         QApplication::sendEvent(vp, &rightDown);
-        QMouseEvent rightUp(QEvent::MouseButtonRelease, pos, vp->mapToGlobal(pos), Qt::RightButton,
-                            Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent rightUp(QEvent::MouseButtonRelease, pos, vp->mapToGlobal(pos), Qt::RightButton, Qt::LeftButton,
+                            Qt::NoModifier);
         QApplication::sendEvent(vp, &rightUp);
         // What the marks look like before the left button comes up is the point.
     } else if (verb == "key" || verb == "shiftkey" || verb == "ctrlkey") {
-        const Qt::KeyboardModifiers modifiers = verb == "key"      ? Qt::NoModifier
+        const Qt::KeyboardModifiers modifiers = verb == "key"        ? Qt::NoModifier
                                                 : verb == "shiftkey" ? Qt::ShiftModifier
                                                                      : Qt::ControlModifier;
         QTest::keyClick(&grid, keyNamed(words.at(1)), modifiers);
@@ -114,7 +113,7 @@ private:
         grid.verticalHeader()->setDefaultSectionSize(18);
         grid.SetMultiSelect(multiSelect);
         for (int r = 1; r < kRows; ++r) grid.SetCells(0, r, QString("row %1").arg(r));
-        grid.resize(400, 18 * kRows + 150);  // every row visible, empty space below
+        grid.resize(400, 18 * kRows + 150); // every row visible, empty space below
         grid.show();
         if (!QTest::qWaitForWindowExposed(&grid)) qWarning("grid not exposed");
         grid.setFocus();
@@ -131,7 +130,7 @@ private slots:
         // The window's layout sets a smaller row count: the grid starts unmarked.
         grid.SetRowCount(2);
         QCOMPARE(markedRows(grid), QList<int>{});
-        QVERIFY(!grid.IsRowMarked(7));  // outside the grid: false, no crash
+        QVERIFY(!grid.IsRowMarked(7)); // outside the grid: false, no crash
         grid.SetRowMarked(7, true);
         QCOMPARE(grid.RowCount(), 2);
         QVERIFY(!grid.IsRowMarked(-1));
@@ -183,7 +182,8 @@ private slots:
             << true << QStringList{"click 3", "key Down", "ctrl 9", "shiftkey Up"} << QList<int>{4, 8, 9};
         QTest::newRow("left arrow reduces to the current row")
             << true << QStringList{"click 3", "shift 6", "key Left"} << QList<int>{6};
-        QTest::newRow("page down marks the last row") << true << QStringList{"click 3", "key PageDown"} << QList<int>{20};
+        QTest::newRow("page down marks the last row")
+            << true << QStringList{"click 3", "key PageDown"} << QList<int>{20};
         QTest::newRow("ctrl+arrow changes no mark") << true << QStringList{"click 3", "ctrlkey Down"} << QList<int>{3};
         QTest::newRow("a letter key changes no mark") << true << QStringList{"click 3", "key A"} << QList<int>{3};
 
@@ -193,8 +193,7 @@ private slots:
             << false << QStringList{"click 3", "shift 8"} << QList<int>{8};
         QTest::newRow("single: ctrl-click moves the mark")
             << false << QStringList{"click 3", "ctrl 2"} << QList<int>{2};
-        QTest::newRow("single: drag marks the release row")
-            << false << QStringList{"drag 7 4"} << QList<int>{4};
+        QTest::newRow("single: drag marks the release row") << false << QStringList{"drag 7 4"} << QList<int>{4};
         QTest::newRow("single: down arrow moves the mark")
             << false << QStringList{"click 3", "key Down"} << QList<int>{4};
         QTest::newRow("single: shift+down does not extend")
@@ -310,7 +309,7 @@ private slots:
         grid.SetCells(1, 4, "IIIIIIII");
         runStep(grid, "click 4");
         grid.setFocus();
-        grid.setCurrentCell(9, 2);  // the focus frame lies elsewhere
+        grid.setCurrentCell(9, 2); // the focus frame lies elsewhere
         grid.horizontalHeader()->setStyleSheet("QHeaderView::section { background: white; }");
 
         const QImage image = grid.viewport()->grab().toImage();
@@ -342,8 +341,7 @@ private slots:
         runStep(grid, "header");
         QVERIFY(grid.IsRowMarked(0));
         const QImage header = grid.horizontalHeader()->viewport()->grab().toImage();
-        for (int x = 0; x < header.width(); x += 7)
-            QVERIFY(QColor(header.pixel(x, header.height() / 2)) != markBack);
+        for (int x = 0; x < header.width(); x += 7) QVERIFY(QColor(header.pixel(x, header.height() / 2)) != markBack);
     }
 
     void setRowMarked_andClearMarks() {
@@ -351,7 +349,7 @@ private slots:
         grid.ClearMarks();
         grid.SetRowMarked(2, true);
         grid.SetRowMarked(20, true);
-        grid.SetRowMarked(21, true);  // one past the last row: ignored
+        grid.SetRowMarked(21, true); // one past the last row: ignored
         QCOMPARE(markedRows(grid), (QList<int>{2, 20}));
         grid.SetRowMarked(2, false);
         QCOMPARE(markedRows(grid), QList<int>{20});

@@ -144,15 +144,23 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("extension");
         QTest::addColumn<bool>("picture");
-        QTest::newRow("mixed case") << "/t/a.Bmp" << ".BMP" << true;
-        QTest::newRow("cut to four with the dot") << "/t/x.icons" << ".ICO" << true;
-        QTest::newRow("last dot counts") << "/t/report.wmf.txt" << ".TXT" << false;
-        QTest::newRow("dot in a directory only") << "/t/a.bmp/README" << "" << false;
-        QTest::newRow("dot file") << "/t/.bmp" << ".BMP" << true;
-        QTest::newRow("trailing dot") << "/t/name." << "." << false;
+        QTest::newRow("mixed case") << "/t/a.Bmp"
+                                    << ".BMP" << true;
+        QTest::newRow("cut to four with the dot") << "/t/x.icons"
+                                                  << ".ICO" << true;
+        QTest::newRow("last dot counts") << "/t/report.wmf.txt"
+                                         << ".TXT" << false;
+        QTest::newRow("dot in a directory only") << "/t/a.bmp/README"
+                                                 << "" << false;
+        QTest::newRow("dot file") << "/t/.bmp"
+                                  << ".BMP" << true;
+        QTest::newRow("trailing dot") << "/t/name."
+                                      << "." << false;
         // Only a-z change: an umlaut in the extension stays as it is.
-        QTest::newRow("umlaut") << "/t/x.\xc3\xa4mf" << ".\xc3\xa4M" << false;
-        QTest::newRow("short") << "/t/x.bm" << ".BM" << false;
+        QTest::newRow("umlaut") << "/t/x.\xc3\xa4mf"
+                                << ".\xc3\xa4M" << false;
+        QTest::newRow("short") << "/t/x.bm"
+                               << ".BM" << false;
     }
     void extension() {
         QFETCH(QString, path);
@@ -178,9 +186,12 @@ private slots:
         // Windows-1252 as it is not UTF-8.
         QTest::newRow("PHOTO.JPG") << "PHOTO.JPG" << jpeg() << QString::fromLatin1("\xff\xd8\xff\xe0") << QSize()
                                    << QRgb();
-        QTest::newRow("DRAWING.EMF") << "DRAWING.EMF" << QByteArray("\x01\x00\x00\x00\x6c\x00", 6) << "\x01"
-                                     << QSize() << QRgb();
-        QTest::newRow("no extension") << "README" << QByteArray("Gr\xc3\xbc\xc3\x9f" "e\n") << "Gr\u00fc\u00dfe\n"
+        QTest::newRow("DRAWING.EMF") << "DRAWING.EMF" << QByteArray("\x01\x00\x00\x00\x6c\x00", 6) << "\x01" << QSize()
+                                     << QRgb();
+        QTest::newRow("no extension") << "README"
+                                      << QByteArray("Gr\xc3\xbc\xc3\x9f"
+                                                    "e\n")
+                                      << "Gr\u00fc\u00dfe\n"
                                       << QSize() << QRgb();
         // A program file stops at its first NUL: "\x7f" "ELF" and a few bytes.
         const QByteArray program = programFile();
@@ -206,7 +217,7 @@ private slots:
             const QImage picture = shownPicture(form);
             QCOMPARE(picture.size(), pictureSize);
             QCOMPARE(picture.pixel(2, 2), topLeft);
-            QCOMPARE(form.mFileViewer->toPlainText(), kAbout);  // kept underneath
+            QCOMPARE(form.mFileViewer->toPlainText(), kAbout); // kept underneath
         } else {
             QVERIFY(form.mFileViewer->isVisible());
             QCOMPARE(form.mFileViewer->toPlainText(), text);
@@ -276,7 +287,7 @@ private slots:
         QTest::addColumn<bool>("memoShown");
         QTest::addColumn<QString>("memoText");
         QTest::addColumn<QSize>("pictureSize");
-        QTest::addColumn<int>("boxes");  // over both clicks
+        QTest::addColumn<int>("boxes"); // over both clicks
         QTest::newRow("picture, then text: the text shows, the picture lies under it")
             << "pair.bmp" << bitmap(16, 8) << "pai.txt" << QByteArray("below") << true << "below" << QSize(16, 8) << 0;
         QTest::newRow("text, then picture: the picture shows")
@@ -285,11 +296,10 @@ private slots:
         // then refuses the "icons" extension: a box on each click, and the
         // loop goes on after it.
         QTest::newRow("failing picture, then text: box, then the text")
-            << "pair.x.icons" << bitmap(16, 8) << "pai.txt" << QByteArray("after the box") << true
-            << "after the box" << QSize() << 2;
+            << "pair.x.icons" << bitmap(16, 8) << "pai.txt" << QByteArray("after the box") << true << "after the box"
+            << QSize() << 2;
         QTest::newRow("two failing pictures: one box, then two")
-            << "pair.bmp" << QByteArray("not a bitmap") << "pai.ico" << QByteArray() << false << kAbout << QSize()
-            << 3;
+            << "pair.bmp" << QByteArray("not a bitmap") << "pai.ico" << QByteArray() << false << kAbout << QSize() << 3;
     }
     void marksInOrder() {
         QFETCH(QString, first);
@@ -401,7 +411,7 @@ private slots:
     }
 
     void memo_selectsAndCopies_data() {
-        QTest::addColumn<QPoint>("from");  // (column, line)
+        QTest::addColumn<QPoint>("from"); // (column, line)
         QTest::addColumn<QPoint>("to");
         QTest::addColumn<QString>("selected");
         QTest::newRow("down over a line end") << QPoint(0, 0) << QPoint(2, 1) << "alpha\nbe";
@@ -428,8 +438,8 @@ private slots:
         };
         QApplication::clipboard()->setText("before");
         QTest::mousePress(memo.viewport(), Qt::LeftButton, Qt::NoModifier, at(from));
-        QMouseEvent move(QEvent::MouseMove, at(to), memo.viewport()->mapToGlobal(at(to)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, at(to), memo.viewport()->mapToGlobal(at(to)), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(memo.viewport(), &move);
         QTest::mouseRelease(memo.viewport(), Qt::LeftButton, Qt::NoModifier, at(to));
         QCOMPARE(memo.selectedText(), selected);

@@ -28,16 +28,14 @@ public:
         const std::uint32_t size = std::uint32_t(params.size()) + 3;
         put32(m_records, size);
         put16(m_records, function);
-        for (std::uint16_t word : params)
-            put16(m_records, word);
+        for (std::uint16_t word : params) put16(m_records, word);
         m_largest = std::max(m_largest, size);
         return *this;
     }
     /// A record with raw parameter bytes (padded to a whole word).
     MetafileWriter& rawRecord(std::uint16_t function, const QByteArray& params) {
         QByteArray padded = params;
-        if (padded.size() % 2)
-            padded.append('\0');
+        if (padded.size() % 2) padded.append('\0');
         const std::uint32_t size = std::uint32_t(padded.size() / 2) + 3;
         put32(m_records, size);
         put16(m_records, function);
@@ -74,10 +72,9 @@ public:
                                bool italic = false) {
         ++m_objects;
         QByteArray p;
-        for (int value : {height, 0, escapement, escapement, weight})
-            put16(p, w(value));
-        p.append(char(italic ? 1 : 0)).append('\0').append('\0');  // italic, underline, strike-out
-        p.append('\0').append('\0').append('\0').append('\0').append('\0');  // charset .. pitch
+        for (int value : {height, 0, escapement, escapement, weight}) put16(p, w(value));
+        p.append(char(italic ? 1 : 0)).append('\0').append('\0');           // italic, underline, strike-out
+        p.append('\0').append('\0').append('\0').append('\0').append('\0'); // charset .. pitch
         QByteArray name = QByteArray::fromStdString(face).left(31);
         name.append(QByteArray(32 - name.size(), '\0'));
         p.append(name);
@@ -96,8 +93,8 @@ public:
     MetafileWriter& dibCreatePatternBrush(const QByteArray& dib) {
         ++m_objects;
         QByteArray p;
-        put16(p, 5);  // BS_DIBPATTERN
-        put16(p, 0);  // RGB colours
+        put16(p, 5); // BS_DIBPATTERN
+        put16(p, 0); // RGB colours
         return rawRecord(0x0142, p + dib);
     }
 
@@ -116,46 +113,37 @@ public:
     MetafileWriter& polyline(const std::vector<QPoint>& points) { return poly(0x0325, points); }
     MetafileWriter& polyPolygon(const std::vector<std::vector<QPoint>>& polygons) {
         Words p{w(int(polygons.size()))};
+        for (const auto& points : polygons) p.push_back(w(int(points.size())));
         for (const auto& points : polygons)
-            p.push_back(w(int(points.size())));
-        for (const auto& points : polygons)
-            for (QPoint point : points)
-                p.insert(p.end(), {w(point.x()), w(point.y())});
+            for (QPoint point : points) p.insert(p.end(), {w(point.x()), w(point.y())});
         return record(0x0538, p);
     }
     MetafileWriter& setPixel(int x, int y, std::uint32_t c) { return record(0x041F, {lo(c), hi(c), w(y), w(x)}); }
     MetafileWriter& patBlt(int x, int y, int width, int height, std::uint32_t rop) {
         return record(0x061D, {lo(rop), hi(rop), w(height), w(width), w(y), w(x)});
     }
-    MetafileWriter& intersectClipRect(int l, int t, int r, int b) {
-        return record(0x0416, {w(b), w(r), w(t), w(l)});
-    }
+    MetafileWriter& intersectClipRect(int l, int t, int r, int b) { return record(0x0416, {w(b), w(r), w(t), w(l)}); }
     MetafileWriter& excludeClipRect(int l, int t, int r, int b) { return record(0x0415, {w(b), w(r), w(t), w(l)}); }
 
     MetafileWriter& textOut(int x, int y, const QByteArray& text) {
         QByteArray p;
         put16(p, w(int(text.size())));
         p.append(text);
-        if (p.size() % 2)
-            p.append('\0');
+        if (p.size() % 2) p.append('\0');
         put16(p, w(y));
         put16(p, w(x));
         return rawRecord(0x0521, p);
     }
     /// Options 2 (opaque) or 4 (clipped) carry `rect` (l, t, r, b).
-    MetafileWriter& extTextOut(int x, int y, const QByteArray& text, int options = 0,
-                               std::vector<int> rect = {}, const std::vector<int>& advances = {}) {
+    MetafileWriter& extTextOut(int x, int y, const QByteArray& text, int options = 0, std::vector<int> rect = {},
+                               const std::vector<int>& advances = {}) {
         QByteArray p;
-        for (int value : {y, x, int(text.size()), options})
-            put16(p, w(value));
+        for (int value : {y, x, int(text.size()), options}) put16(p, w(value));
         if (options & 6)
-            for (int value : rect)
-                put16(p, w(value));
+            for (int value : rect) put16(p, w(value));
         p.append(text);
-        if (p.size() % 2)
-            p.append('\0');
-        for (int advance : advances)
-            put16(p, w(advance));
+        if (p.size() % 2) p.append('\0');
+        for (int advance : advances) put16(p, w(advance));
         return rawRecord(0x0A32, p);
     }
 
@@ -164,29 +152,25 @@ public:
                                int height) {
         QByteArray p;
         put32(p, 0x00CC0020);
-        for (int value : {0, bitmapHeight, bitmapWidth, 0, 0, height, width, y, x})
-            put16(p, w(value));
+        for (int value : {0, bitmapHeight, bitmapWidth, 0, 0, height, width, y, x}) put16(p, w(value));
         return rawRecord(0x0F43, p + dib);
     }
-    MetafileWriter& dibStretchBlt(const QByteArray& dib, int bitmapWidth, int bitmapHeight, int x, int y,
-                                  int width, int height) {
+    MetafileWriter& dibStretchBlt(const QByteArray& dib, int bitmapWidth, int bitmapHeight, int x, int y, int width,
+                                  int height) {
         QByteArray p;
         put32(p, 0x00CC0020);
-        for (int value : {bitmapHeight, bitmapWidth, 0, 0, height, width, y, x})
-            put16(p, w(value));
+        for (int value : {bitmapHeight, bitmapWidth, 0, 0, height, width, y, x}) put16(p, w(value));
         return rawRecord(0x0B41, p + dib);
     }
     MetafileWriter& dibBitBlt(const QByteArray& dib, int width, int height, int x, int y) {
         QByteArray p;
         put32(p, 0x00CC0020);
-        for (int value : {0, 0, height, width, y, x})
-            put16(p, w(value));
+        for (int value : {0, 0, height, width, y, x}) put16(p, w(value));
         return rawRecord(0x0940, p + dib);
     }
     MetafileWriter& setDibToDev(const QByteArray& dib, int width, int height, int x, int y) {
         QByteArray p;
-        for (int value : {0, height, 0, 0, 0, height, width, y, x})
-            put16(p, w(value));
+        for (int value : {0, height, 0, 0, 0, height, width, y, x}) put16(p, w(value));
         return rawRecord(0x0D33, p + dib);
     }
 
@@ -200,8 +184,7 @@ public:
         put32(d, std::uint32_t(height));
         put16(d, 1);
         put16(d, 24);
-        for (int i = 0; i < 6; ++i)
-            put32(d, 0);
+        for (int i = 0; i < 6; ++i) put32(d, 0);
         const int stride = (width * 3 + 3) / 4 * 4;
         for (int row = height - 1; row >= 0; --row) {
             QByteArray line;
@@ -227,19 +210,15 @@ public:
         QByteArray p;
         put32(p, 0x9AC6CDD7);
         put16(p, 0);
-        for (int value : {left, top, right, bottom, unitsPerInch})
-            put16(p, w(value));
+        for (int value : {left, top, right, bottom, unitsPerInch}) put16(p, w(value));
         put32(p, 0);
         std::uint16_t checksum = 0;
-        for (int i = 0; i < 20; i += 2)
-            checksum ^= std::uint16_t(std::uint8_t(p[i]) | (std::uint8_t(p[i + 1]) << 8));
+        for (int i = 0; i < 20; i += 2) checksum ^= std::uint16_t(std::uint8_t(p[i]) | (std::uint8_t(p[i + 1]) << 8));
         put16(p, checksum);
         return p + plain();
     }
 
-    static void put16(QByteArray& out, std::uint16_t value) {
-        out.append(char(value & 0xFF)).append(char(value >> 8));
-    }
+    static void put16(QByteArray& out, std::uint16_t value) { out.append(char(value & 0xFF)).append(char(value >> 8)); }
     static void put32(QByteArray& out, std::uint32_t value) {
         put16(out, std::uint16_t(value & 0xFFFF));
         put16(out, std::uint16_t(value >> 16));
@@ -252,8 +231,7 @@ private:
 
     MetafileWriter& poly(std::uint16_t function, const std::vector<QPoint>& points) {
         Words p{w(int(points.size()))};
-        for (QPoint point : points)
-            p.insert(p.end(), {w(point.x()), w(point.y())});
+        for (QPoint point : points) p.insert(p.end(), {w(point.x()), w(point.y())});
         return record(function, p);
     }
     static QByteArray endRecord() {
@@ -264,7 +242,7 @@ private:
     }
     QByteArray header() const {
         QByteArray h;
-        put16(h, 1);  // memory metafile
+        put16(h, 1); // memory metafile
         put16(h, 9);
         put16(h, 0x0300);
         put32(h, std::uint32_t((18 + m_records.size() + 6) / 2));
@@ -280,4 +258,4 @@ private:
     std::uint32_t m_largest = 3;
 };
 
-}  // namespace toka::test
+} // namespace toka::test

@@ -16,8 +16,7 @@ namespace {
 QStringList filesIn(const QString& folder) {
     QStringList paths;
     const QDir dir(QStringLiteral(TOKA_TEST_DATA "/../../fuzz/") + folder);
-    for (const QString& name : dir.entryList(QDir::Files, QDir::Name))
-        paths << dir.filePath(name);
+    for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) paths << dir.filePath(name);
     return paths;
 }
 
@@ -47,5 +46,5 @@ TEST(FuzzRegressions, CorpusLoadsOrFailsCleanly) { replay(QStringLiteral("corpus
 
 TEST(FuzzRegressions, CrashReproducersLoadOrFailCleanly) { replay(QStringLiteral("regressions"), 1); }
 
-}  // namespace
-}  // namespace toka::test
+} // namespace
+} // namespace toka::test

@@ -15,8 +15,7 @@ namespace {
 class GuiEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         m_application = std::make_unique<QGuiApplication>(m_argc, m_argv);
     }
     void TearDown() override { m_application.reset(); }
@@ -31,5 +30,5 @@ private:
 [[maybe_unused]] ::testing::Environment* const kGuiEnvironment =
     ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
-}  // namespace
-}  // namespace toka::test
+} // namespace
+} // namespace toka::test

@@ -73,24 +73,23 @@ TEST_P(PictureByName, ExtensionDecides) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, PictureByName,
-    ::testing::Values(
-        ByNameCase{"bmp", "a.bmp", [] { return encoded("bmp"); }, true, {16, 8}},
-        ByNameCase{"bmp_mixed_case", "a.Bmp", [] { return encoded("bmp"); }, true, {16, 8}},
-        ByNameCase{"ico", "i.ico", [] { return encoded("ico"); }, true, {16, 8}},
-        ByNameCase{"ico_upper_case", "I.ICO", [] { return encoded("ico"); }, true, {16, 8}},
-        ByNameCase{"wmf_upper_case", "A.WMF", metafile, true, {40, 20}},
-        // Forced to the extension's format: the content is not sniffed.
-        ByNameCase{"png_named_bmp", "photo.bmp", [] { return encoded("png"); }, false, {}},
-        ByNameCase{"bmp_named_ico", "fake.ico", [] { return encoded("bmp"); }, false, {}},
-        ByNameCase{"bmp_named_wmf", "fake.wmf", [] { return encoded("bmp"); }, false, {}},
-        ByNameCase{"wmf_named_bmp", "fake.bmp", metafile, false, {}},
-        // Only the exact extensions: the window routes "x.icons" here on its
-        // first four characters, and it fails.
-        ByNameCase{"longer_extension", "x.icons", [] { return encoded("ico"); }, false, {}},
-        ByNameCase{"bmpx", "x.bmpx", [] { return encoded("bmp"); }, false, {}},
-        ByNameCase{"no_extension", "bmp", [] { return encoded("bmp"); }, false, {}},
-        ByNameCase{"damaged_bmp", "cut.bmp", [] { return encoded("bmp").left(30); }, false, {}},
-        ByNameCase{"damaged_wmf", "cut.wmf", [] { return metafile().left(50); }, false, {}}),
+    ::testing::Values(ByNameCase{"bmp", "a.bmp", [] { return encoded("bmp"); }, true, {16, 8}},
+                      ByNameCase{"bmp_mixed_case", "a.Bmp", [] { return encoded("bmp"); }, true, {16, 8}},
+                      ByNameCase{"ico", "i.ico", [] { return encoded("ico"); }, true, {16, 8}},
+                      ByNameCase{"ico_upper_case", "I.ICO", [] { return encoded("ico"); }, true, {16, 8}},
+                      ByNameCase{"wmf_upper_case", "A.WMF", metafile, true, {40, 20}},
+                      // Forced to the extension's format: the content is not sniffed.
+                      ByNameCase{"png_named_bmp", "photo.bmp", [] { return encoded("png"); }, false, {}},
+                      ByNameCase{"bmp_named_ico", "fake.ico", [] { return encoded("bmp"); }, false, {}},
+                      ByNameCase{"bmp_named_wmf", "fake.wmf", [] { return encoded("bmp"); }, false, {}},
+                      ByNameCase{"wmf_named_bmp", "fake.bmp", metafile, false, {}},
+                      // Only the exact extensions: the window routes "x.icons" here on its
+                      // first four characters, and it fails.
+                      ByNameCase{"longer_extension", "x.icons", [] { return encoded("ico"); }, false, {}},
+                      ByNameCase{"bmpx", "x.bmpx", [] { return encoded("bmp"); }, false, {}},
+                      ByNameCase{"no_extension", "bmp", [] { return encoded("bmp"); }, false, {}},
+                      ByNameCase{"damaged_bmp", "cut.bmp", [] { return encoded("bmp").left(30); }, false, {}},
+                      ByNameCase{"damaged_wmf", "cut.wmf", [] { return metafile().left(50); }, false, {}}),
     [](const auto& test) { return test.param.name; });
 
 // The extension is that of the last path component only.
@@ -98,7 +97,7 @@ TEST_F(PictureFiles, DotInDirectoryIsNoExtension) {
     ASSERT_EQ(::mkdir(path("pictures.bmp").c_str(), 0755), 0);
     write("pictures.bmp/plain", encoded("bmp"));
     EXPECT_FALSE(loadPicture(path("pictures.bmp/plain")).ok());
-    EXPECT_FALSE(loadPicture(path("pictures.bmp")).ok());  // a directory
+    EXPECT_FALSE(loadPicture(path("pictures.bmp")).ok()); // a directory
 }
 
 TEST_F(PictureFiles, FifoFailsAtOnce) {
@@ -146,5 +145,5 @@ TEST_F(PictureFiles, Wmf2pngUsage) {
     EXPECT_EQ(wmf2png("only-one.wmf", errors, path("err")), 2);
 }
 
-}  // namespace
-}  // namespace toka::test
+} // namespace
+} // namespace toka::test

@@ -37,29 +37,24 @@ TEST_P(ViewerDecode, Decodes) {
 
 INSTANTIATE_TEST_SUITE_P(
     LineEnds, ViewerDecode,
-    ::testing::Values(DecodeCase{"lf", "a\nb", u"a\nb"},
-                      DecodeCase{"cr", "a\rb", u"a\nb"},
-                      DecodeCase{"cr_lf", "a\r\nb", u"a\nb"},
-                      DecodeCase{"lf_cr", "a\n\rb", u"a\nb"},
-                      DecodeCase{"two_lf", "a\n\nb", u"a\n\nb"},
-                      DecodeCase{"two_cr", "a\r\rb", u"a\n\nb"},
+    ::testing::Values(DecodeCase{"lf", "a\nb", u"a\nb"}, DecodeCase{"cr", "a\rb", u"a\nb"},
+                      DecodeCase{"cr_lf", "a\r\nb", u"a\nb"}, DecodeCase{"lf_cr", "a\n\rb", u"a\nb"},
+                      DecodeCase{"two_lf", "a\n\nb", u"a\n\nb"}, DecodeCase{"two_cr", "a\r\rb", u"a\n\nb"},
                       // Pairs are taken from the left: CR LF, then a lone CR.
-                      DecodeCase{"cr_lf_cr", "a\r\n\rb", u"a\n\nb"},
-                      DecodeCase{"lf_cr_lf", "a\n\r\nb", u"a\n\nb"},
-                      DecodeCase{"cr_lf_twice", "\r\n\r\n", u"\n\n"},
-                      DecodeCase{"trailing_cr", "a\r", u"a\n"},
+                      DecodeCase{"cr_lf_cr", "a\r\n\rb", u"a\n\nb"}, DecodeCase{"lf_cr_lf", "a\n\r\nb", u"a\n\nb"},
+                      DecodeCase{"cr_lf_twice", "\r\n\r\n", u"\n\n"}, DecodeCase{"trailing_cr", "a\r", u"a\n"},
                       // Line ends are normalised in the fallback decoding too.
                       DecodeCase{"cp1252_cr_lf", "\xfc\r\n\xfc", u"\u00fc\n\u00fc"}),
     [](const auto& test) { return test.param.name; });
 
-INSTANTIATE_TEST_SUITE_P(
-    Nul, ViewerDecode,
-    ::testing::Values(DecodeCase{"text_ends_at_nul", std::string("abc\0def", 7), u"abc"},
-                      DecodeCase{"leading_nul", std::string("\0abc", 4), u""},
-                      // The encoding is decided on the text before the NUL only.
-                      DecodeCase{"invalid_byte_after_nul", std::string("\xc3\xbc\0\xff", 4), u"\u00fc"},
-                      DecodeCase{"empty", "", u""}),
-    [](const auto& test) { return test.param.name; });
+INSTANTIATE_TEST_SUITE_P(Nul, ViewerDecode,
+                         ::testing::Values(DecodeCase{"text_ends_at_nul", std::string("abc\0def", 7), u"abc"},
+                                           DecodeCase{"leading_nul", std::string("\0abc", 4), u""},
+                                           // The encoding is decided on the text before the NUL only.
+                                           DecodeCase{"invalid_byte_after_nul", std::string("\xc3\xbc\0\xff", 4),
+                                                      u"\u00fc"},
+                                           DecodeCase{"empty", "", u""}),
+                         [](const auto& test) { return test.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
     Encoding, ViewerDecode,
@@ -174,5 +169,5 @@ TEST_F(ViewerFiles, CapacityIs64MiB) {
     EXPECT_FALSE(loadViewerText(p).ok());
 }
 
-}  // namespace
-}  // namespace toka::test
+} // namespace
+} // namespace toka::test

@@ -21,7 +21,7 @@ namespace {
 constexpr std::uint32_t kRed = colorRef(255, 0, 0);
 constexpr std::uint32_t kBlue = colorRef(0, 0, 255);
 constexpr std::uint32_t kGreen = colorRef(0, 255, 0);
-constexpr QRgb kNone = 0;  // transparent: nothing drawn
+constexpr QRgb kNone = 0; // transparent: nothing drawn
 constexpr int kNullPen = 5;
 constexpr int kNullBrush = 1;
 
@@ -57,8 +57,7 @@ TEST_P(PlayerPixels, DrawsKnownPixels) {
     ASSERT_TRUE(image.ok()) << image.error().toStdString();
     ASSERT_EQ(image.value().size(), c.size);
     for (const Probe& probe : c.probes)
-        EXPECT_EQ(image.value().pixel(probe.x, probe.y), probe.expected)
-            << "at " << probe.x << "," << probe.y;
+        EXPECT_EQ(image.value().pixel(probe.x, probe.y), probe.expected) << "at " << probe.x << "," << probe.y;
 }
 
 const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255), green = qRgb(0, 255, 0), black = qRgb(0, 0, 0);
@@ -95,73 +94,84 @@ INSTANTIATE_TEST_SUITE_P(
                   {120, 30},
                   {{0, 0, blue}, {119, 29, blue}}},
         PixelCase{"window_origin_shifts",
-                  [] {
-                      return canvas(100, 100, kRed).setWindowOrg(100, 100).rectangle(100, 100, 151, 151).plain();
-                  },
+                  [] { return canvas(100, 100, kRed).setWindowOrg(100, 100).rectangle(100, 100, 151, 151).plain(); },
                   {100, 100},
                   {{0, 0, red}, {49, 49, red}, {50, 50, kNone}}},
         // A negative window height turns y upwards: logical 0 is the bottom.
         PixelCase{"negative_extent_flips",
                   [] {
-                      return canvas(100, 100, kRed).setWindowOrg(0, 100).setWindowExt(100, -100)
-                          .rectangle(0, 0, 50, 50).plain();
+                      return canvas(100, 100, kRed)
+                          .setWindowOrg(0, 100)
+                          .setWindowExt(100, -100)
+                          .rectangle(0, 0, 50, 50)
+                          .plain();
                   },
                   {100, 100},
                   {{10, 90, red}, {10, 10, kNone}}},
         PixelCase{"viewport_scales",
-                  [] {
-                      return canvas(100, 100, kRed).setViewportExt(50, 50).rectangle(0, 0, 100, 100).plain();
-                  },
+                  [] { return canvas(100, 100, kRed).setViewportExt(50, 50).rectangle(0, 0, 100, 100).plain(); },
                   {100, 100},
                   {{40, 40, red}, {60, 60, kNone}}},
         // Isotropic keeps the smaller scale on both axes.
         PixelCase{"isotropic_uniform",
                   [] {
-                      return canvas(100, 100, kRed).setMapMode(7).setWindowExt(100, 50).setViewportExt(100, 100)
-                          .rectangle(0, 0, 100, 50).plain();
+                      return canvas(100, 100, kRed)
+                          .setMapMode(7)
+                          .setWindowExt(100, 50)
+                          .setViewportExt(100, 100)
+                          .rectangle(0, 0, 100, 50)
+                          .plain();
                   },
                   {100, 100},
                   {{90, 40, red}, {90, 60, kNone}}},
         // The text mode ignores extents: one unit is one pixel.
-        PixelCase{"text_map_mode_ignores_extent",
-                  [] {
-                      return canvas(100, 100, kRed).setMapMode(1).setWindowExt(10, 10).rectangle(0, 0, 11, 11)
-                          .plain();
-                  },
-                  {100, 100},
-                  {{5, 5, red}, {20, 20, kNone}}},
+        PixelCase{
+            "text_map_mode_ignores_extent",
+            [] { return canvas(100, 100, kRed).setMapMode(1).setWindowExt(10, 10).rectangle(0, 0, 11, 11).plain(); },
+            {100, 100},
+            {{5, 5, red}, {20, 20, kNone}}},
         PixelCase{"polygon_triangle",
-                  [] { return canvas(100, 100, kBlue).polygon({{10, 10}, {90, 10}, {10, 90}}).plain(); },
+                  [] {
+                      return canvas(100, 100, kBlue).polygon({{10, 10}, {90, 10}, {10, 90}}).plain();
+                  },
                   {100, 100},
                   {{15, 15, blue}, {70, 15, blue}, {15, 70, blue}, {80, 80, kNone}}},
         // A pentagram: its centre is covered twice, a hole when alternating.
         PixelCase{"poly_fill_alternate",
-                  [] { return canvas(100, 100, kBlue).polygon({{50, 0}, {80, 95}, {0, 35}, {100, 35}, {20, 95}})
-                                  .plain(); },
+                  [] {
+                      return canvas(100, 100, kBlue).polygon({{50, 0}, {80, 95}, {0, 35}, {100, 35}, {20, 95}}).plain();
+                  },
                   {100, 100},
                   {{50, 50, kNone}, {50, 20, blue}}},
         PixelCase{"poly_fill_winding",
-                  [] { return canvas(100, 100, kBlue).setPolyFillMode(2)
-                                  .polygon({{50, 0}, {80, 95}, {0, 35}, {100, 35}, {20, 95}}).plain(); },
+                  [] {
+                      return canvas(100, 100, kBlue)
+                          .setPolyFillMode(2)
+                          .polygon({{50, 0}, {80, 95}, {0, 35}, {100, 35}, {20, 95}})
+                          .plain();
+                  },
                   {100, 100},
                   {{50, 50, blue}, {50, 20, blue}}},
         PixelCase{"poly_polygon_two_squares",
-                  [] { return canvas(100, 100, kGreen)
-                                  .polyPolygon({{{0, 0}, {40, 0}, {40, 40}, {0, 40}},
-                                                {{60, 60}, {100, 60}, {100, 100}, {60, 100}}}).plain(); },
+                  [] {
+                      return canvas(100, 100, kGreen)
+                          .polyPolygon(
+                              {{{0, 0}, {40, 0}, {40, 40}, {0, 40}}, {{60, 60}, {100, 60}, {100, 100}, {60, 100}}})
+                          .plain();
+                  },
                   {100, 100},
                   {{20, 20, green}, {80, 80, green}, {50, 50, kNone}}},
         // The pen's frame runs through the last column inside the rectangle.
-        PixelCase{"pen_frames_rectangle",
-                  [] {
-                      MetafileWriter m;
-                      m.setWindowExt(100, 100).createPen(0, 1, 0).selectObject(0);
-                      m.createBrush(kNullBrush, 0).selectObject(1);
-                      return m.rectangle(10, 10, 60, 40).plain();
-                  },
-                  {100, 100},
-                  {{10, 25, black}, {59, 25, black}, {30, 10, black}, {30, 39, black}, {30, 25, kNone},
-                   {60, 25, kNone}}},
+        PixelCase{
+            "pen_frames_rectangle",
+            [] {
+                MetafileWriter m;
+                m.setWindowExt(100, 100).createPen(0, 1, 0).selectObject(0);
+                m.createBrush(kNullBrush, 0).selectObject(1);
+                return m.rectangle(10, 10, 60, 40).plain();
+            },
+            {100, 100},
+            {{10, 25, black}, {59, 25, black}, {30, 10, black}, {30, 39, black}, {30, 25, kNone}, {60, 25, kNone}}},
         PixelCase{"line_to",
                   [] {
                       MetafileWriter m;
@@ -176,11 +186,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {{50, 50, red}, {2, 2, kNone}, {97, 97, kNone}}},
         // Counterclockwise from 3 o'clock to 12 o'clock: the upper right.
         PixelCase{"pie_quadrant",
-                  [] { return canvas(100, 100, kRed).arcLike(0x081A, 0, 0, 100, 100, {100, 50}, {50, 0}).plain(); },
+                  [] {
+                      return canvas(100, 100, kRed).arcLike(0x081A, 0, 0, 100, 100, {100, 50}, {50, 0}).plain();
+                  },
                   {100, 100},
                   {{70, 30, red}, {30, 30, kNone}, {70, 70, kNone}, {30, 70, kNone}}},
         PixelCase{"chord_upper_half",
-                  [] { return canvas(100, 100, kRed).arcLike(0x0830, 0, 0, 100, 100, {100, 50}, {0, 50}).plain(); },
+                  [] {
+                      return canvas(100, 100, kRed).arcLike(0x0830, 0, 0, 100, 100, {100, 50}, {0, 50}).plain();
+                  },
                   {100, 100},
                   {{50, 20, red}, {50, 80, kNone}}},
         // Slots are handed out lowest free first: after deleting slot 1 the
@@ -211,15 +225,22 @@ INSTANTIATE_TEST_SUITE_P(
                   {{20, 20, red}}},
         PixelCase{"clip_intersect_and_exclude",
                   [] {
-                      return canvas(100, 100, kRed).intersectClipRect(0, 0, 50, 100).excludeClipRect(0, 0, 20, 20)
-                          .rectangle(0, 0, 101, 101).plain();
+                      return canvas(100, 100, kRed)
+                          .intersectClipRect(0, 0, 50, 100)
+                          .excludeClipRect(0, 0, 20, 20)
+                          .rectangle(0, 0, 101, 101)
+                          .plain();
                   },
                   {100, 100},
                   {{30, 50, red}, {10, 10, kNone}, {70, 50, kNone}}},
         PixelCase{"clip_restored",
                   [] {
-                      return canvas(100, 100, kRed).saveDC().intersectClipRect(0, 0, 10, 10).restoreDC(-1)
-                          .rectangle(0, 0, 101, 101).plain();
+                      return canvas(100, 100, kRed)
+                          .saveDC()
+                          .intersectClipRect(0, 0, 10, 10)
+                          .restoreDC(-1)
+                          .rectangle(0, 0, 101, 101)
+                          .plain();
                   },
                   {100, 100},
                   {{50, 50, red}}},
@@ -259,7 +280,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {{10, 10, black}, {29, 29, black}, {30, 30, kNone}}},
         // Unknown records are skipped; drawing goes on after them.
         PixelCase{"unknown_record_skipped",
-                  [] { return canvas(100, 100, kRed).record(0x7777, {1, 2, 3}).rectangle(0, 0, 50, 50).plain(); },
+                  [] {
+                      return canvas(100, 100, kRed).record(0x7777, {1, 2, 3}).rectangle(0, 0, 50, 50).plain();
+                  },
                   {100, 100},
                   {{20, 20, red}}}),
     [](const auto& test) { return test.param.name; });
@@ -282,7 +305,7 @@ TEST(PlayerText, TextOutDrawsInItsArea) {
     const auto image = loadMetafile(m.plain());
     ASSERT_TRUE(image.ok()) << image.error().toStdString();
     EXPECT_GT(darkPixels(image.value(), QRect(0, 0, 100, 45)), 100);
-    EXPECT_EQ(darkPixels(image.value(), QRect(120, 0, 80, 60)), 0);  // "Hello" at 30 px ends well before
+    EXPECT_EQ(darkPixels(image.value(), QRect(120, 0, 80, 60)), 0); // "Hello" at 30 px ends well before
 }
 
 // Right and bottom alignment put the text left of and above the point.
@@ -321,8 +344,8 @@ TEST(PlayerHeader, MissingEndRecordAtRecordBoundaryIsAccepted) {
 TEST(PlayerBitmap, DamagedBitmapIsSkipped) {
     QByteArray dib = MetafileWriter::dib24(8, 8, [](int, int) { return qRgb(0, 0, 255); });
     dib.chop(40);
-    const auto image = loadMetafile(canvas(20, 20, kRed).stretchDib(dib, 8, 8, 0, 0, 20, 20)
-                                        .rectangle(10, 10, 21, 21).plain());
+    const auto image =
+        loadMetafile(canvas(20, 20, kRed).stretchDib(dib, 8, 8, 0, 0, 20, 20).rectangle(10, 10, 21, 21).plain());
     ASSERT_TRUE(image.ok()) << image.error().toStdString();
     EXPECT_EQ(image.value().pixel(2, 2), kNone);
     EXPECT_EQ(image.value().pixel(15, 15), red);
@@ -357,7 +380,7 @@ MetafileLimits tight(std::function<void(MetafileLimits&)> change) {
     return limits;
 }
 
-constexpr int kFirstRecord = 18;  // in a plain file
+constexpr int kFirstRecord = 18; // in a plain file
 
 INSTANTIATE_TEST_SUITE_P(
     Damaged, PlayerFailures,
@@ -366,53 +389,72 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"header_cut_short", [] { return canvas(10, 10, kRed).plain().left(17); }, {}},
         FailureCase{"type_neither_memory_nor_disk", [] { return patched(canvas(10, 10, kRed).plain(), 0, 3); }, {}},
         FailureCase{"header_size_not_nine", [] { return patched(canvas(10, 10, kRed).plain(), 2, 10); }, {}},
-        FailureCase{"placeable_cut_short", [] { return canvas(10, 10, kRed).placeable(0, 0, 10, 10, 96).left(21); },
-                    {}},
-        FailureCase{"placeable_zero_units_per_inch",
-                    [] { return canvas(10, 10, kRed).placeable(0, 0, 10, 10, 0); }, {}},
+        FailureCase{
+            "placeable_cut_short", [] { return canvas(10, 10, kRed).placeable(0, 0, 10, 10, 96).left(21); }, {}},
+        FailureCase{
+            "placeable_zero_units_per_inch", [] { return canvas(10, 10, kRed).placeable(0, 0, 10, 10, 0); }, {}},
         FailureCase{"placeable_empty_box", [] { return canvas(10, 10, kRed).placeable(5, 0, 5, 10, 96); }, {}},
         // 32767 units at one unit per inch would be 3 million pixels wide.
         FailureCase{"placeable_too_large", [] { return canvas(10, 10, kRed).placeable(0, 0, 32767, 10, 1); }, {}},
-        FailureCase{"plain_without_window_extent",
-                    [] { return MetafileWriter().rectangle(0, 0, 5, 5).plain(); }, {}},
-        FailureCase{"plain_picture_above_pixel_cap",
-                    [] { return canvas(8000, 8000, kRed).plain(); }, {}},
-        FailureCase{"record_shorter_than_its_head",
-                    [] { return patched(canvas(10, 10, kRed).plain(), kFirstRecord, 2); }, {}},
+        FailureCase{"plain_without_window_extent", [] { return MetafileWriter().rectangle(0, 0, 5, 5).plain(); }, {}},
+        FailureCase{"plain_picture_above_pixel_cap", [] { return canvas(8000, 8000, kRed).plain(); }, {}},
+        FailureCase{
+            "record_shorter_than_its_head", [] { return patched(canvas(10, 10, kRed).plain(), kFirstRecord, 2); }, {}},
         FailureCase{"record_longer_than_the_file",
-                    [] { return patched(canvas(10, 10, kRed).plain(), kFirstRecord, 0xFFFF); }, {}},
+                    [] { return patched(canvas(10, 10, kRed).plain(), kFirstRecord, 0xFFFF); },
+                    {}},
         FailureCase{"record_size_high_word",
-                    [] { return patched(canvas(10, 10, kRed).plain(), kFirstRecord + 2, 0x8000); }, {}},
+                    [] { return patched(canvas(10, 10, kRed).plain(), kFirstRecord + 2, 0x8000); },
+                    {}},
         FailureCase{"truncated_last_record",
-                    [] { return canvas(10, 10, kRed).rectangle(0, 0, 5, 5).plain().chopped(6 + 3); }, {}},
+                    [] { return canvas(10, 10, kRed).rectangle(0, 0, 5, 5).plain().chopped(6 + 3); },
+                    {}},
         FailureCase{"polygon_count_beyond_points",
-                    [] { return canvas(10, 10, kRed).record(0x0324, {1000, 1, 1, 5, 5}).plain(); }, {}},
+                    [] {
+                        return canvas(10, 10, kRed).record(0x0324, {1000, 1, 1, 5, 5}).plain();
+                    },
+                    {}},
         FailureCase{"polygon_negative_count",
-                    [] { return canvas(10, 10, kRed).record(0x0324, {0xFFFF, 1, 1}).plain(); }, {}},
+                    [] {
+                        return canvas(10, 10, kRed).record(0x0324, {0xFFFF, 1, 1}).plain();
+                    },
+                    {}},
         FailureCase{"poly_polygon_counts_beyond_points",
-                    [] { return canvas(10, 10, kRed).record(0x0538, {2, 3, 0xFFFF, 0, 0, 1, 1, 2, 2}).plain(); },
+                    [] {
+                        return canvas(10, 10, kRed).record(0x0538, {2, 3, 0xFFFF, 0, 0, 1, 1, 2, 2}).plain();
+                    },
                     {}},
         FailureCase{"poly_polygon_more_counts_than_words",
-                    [] { return canvas(10, 10, kRed).record(0x0538, {0xFFFF, 1}).plain(); }, {}},
+                    [] {
+                        return canvas(10, 10, kRed).record(0x0538, {0xFFFF, 1}).plain();
+                    },
+                    {}},
         FailureCase{"text_length_beyond_record",
-                    [] { return canvas(10, 10, kRed).record(0x0521, {5000, 0x4141, 0, 0}).plain(); }, {}},
+                    [] {
+                        return canvas(10, 10, kRed).record(0x0521, {5000, 0x4141, 0, 0}).plain();
+                    },
+                    {}},
         FailureCase{"palette_count_beyond_entries",
-                    [] { return canvas(10, 10, kRed).record(0x00F7, {0x0300, 5000, 0, 0}).plain(); }, {}},
+                    [] {
+                        return canvas(10, 10, kRed).record(0x00F7, {0x0300, 5000, 0, 0}).plain();
+                    },
+                    {}},
         FailureCase{"rectangle_missing_parameters",
-                    [] { return canvas(10, 10, kRed).record(0x041B, {5, 5}).plain(); }, {}},
+                    [] {
+                        return canvas(10, 10, kRed).record(0x041B, {5, 5}).plain();
+                    },
+                    {}},
         FailureCase{"save_depth_limit",
                     [] {
                         MetafileWriter m = canvas(10, 10, kRed);
-                        for (int i = 0; i < 1100; ++i)
-                            m.saveDC();
+                        for (int i = 0; i < 1100; ++i) m.saveDC();
                         return m.plain();
                     },
                     {}},
         FailureCase{"record_count_limit",
                     [] {
                         MetafileWriter m = canvas(10, 10, kRed);
-                        for (int i = 0; i < 50; ++i)
-                            m.setBkMode(1);
+                        for (int i = 0; i < 50; ++i) m.setBkMode(1);
                         return m.plain();
                     },
                     tight([](MetafileLimits& l) { l.maxRecords = 20; })},
@@ -421,8 +463,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"work_budget",
                     [] {
                         MetafileWriter m = canvas(100, 100, kRed);
-                        for (int i = 0; i < 1000; ++i)
-                            m.rectangle(0, 0, 100, 100);
+                        for (int i = 0; i < 1000; ++i) m.rectangle(0, 0, 100, 100);
                         return m.plain();
                     },
                     tight([](MetafileLimits& l) { l.workBudget = 100 * 100 * 100; })}),
@@ -438,8 +479,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [] {
                         MetafileWriter m;
                         m.setWindowExt(8192, 2048).createBrush(2, 0, 5).selectObject(0);
-                        for (int i = 0; i < 100; ++i)
-                            m.rectangle(0, 0, 8192, 2048);
+                        for (int i = 0; i < 100; ++i) m.rectangle(0, 0, 8192, 2048);
                         return m.plain();
                     },
                     {}},
@@ -449,8 +489,7 @@ INSTANTIATE_TEST_SUITE_P(
                         MetafileWriter m;
                         m.setWindowExt(4096, 4096).createPen(0, 4096, 0).selectObject(0);
                         std::vector<QPoint> points;
-                        for (int i = 0; i < 16000; ++i)
-                            points.push_back({(i * 37) % 4096, (i * 91) % 4096});
+                        for (int i = 0; i < 16000; ++i) points.push_back({(i * 37) % 4096, (i * 91) % 4096});
                         return m.polyline(points).plain();
                     },
                     {}},
@@ -468,8 +507,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [] {
                         MetafileWriter m;
                         m.setWindowExt(1, 1).setViewportExt(32767, 32767).createPen(2, 1, 0).selectObject(0);
-                        for (int i = 0; i < 5000; ++i)
-                            m.ellipse(-30000, -30000, 30000, 30000);
+                        for (int i = 0; i < 5000; ++i) m.ellipse(-30000, -30000, 30000, 30000);
                         return m.plain();
                     },
                     {}},
@@ -478,8 +516,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [] {
                         MetafileWriter m = canvas(100, 100, kRed);
                         const std::vector<std::vector<QPoint>> triangles(8000, {{0, 0}, {100, 100}, {0, 100}});
-                        for (int i = 0; i < 50; ++i)
-                            m.polyPolygon(triangles);
+                        for (int i = 0; i < 50; ++i) m.polyPolygon(triangles);
                         return m.plain();
                     },
                     {}}),
@@ -489,8 +526,7 @@ INSTANTIATE_TEST_SUITE_P(
 // draws.
 TEST(PlayerLimits, JustBelowTheLimitsDraws) {
     MetafileWriter m = canvas(100, 100, kRed);
-    for (int i = 0; i < 1023; ++i)
-        m.saveDC();
+    for (int i = 0; i < 1023; ++i) m.saveDC();
     m.rectangle(0, 0, 100, 100);
     EXPECT_TRUE(loadMetafile(m.plain()).ok());
     EXPECT_TRUE(loadMetafile(canvas(8192, 2048, kRed).plain()).ok());
@@ -505,18 +541,14 @@ TEST(PlayerLimits, BusyOrdinaryDrawingFitsTheBudget) {
     m.createBrush(0, kBlue).createBrush(2, kRed, 3).createFont(-120, 400, "DejaVu Sans").selectObject(3);
     for (int i = 0; i < 5000; ++i) {
         std::vector<QPoint> points;
-        for (int k = 0; k < 20; ++k)
-            points.push_back({(i * 13 + k * 97) % 8000, (i * 7 + k * 211) % 6000});
+        for (int k = 0; k < 20; ++k) points.push_back({(i * 13 + k * 97) % 8000, (i * 7 + k * 211) % 6000});
         m.polyline(points);
     }
     m.selectObject(1);
-    for (int i = 0; i < 1000; ++i)
-        m.ellipse(i * 7 % 7000, i * 5 % 5000, i * 7 % 7000 + 800, i * 5 % 5000 + 600);
+    for (int i = 0; i < 1000; ++i) m.ellipse(i * 7 % 7000, i * 5 % 5000, i * 7 % 7000 + 800, i * 5 % 5000 + 600);
     m.selectObject(2);
-    for (int i = 0; i < 50; ++i)
-        m.rectangle(0, 0, 8000, 6000);
-    for (int i = 0; i < 3000; ++i)
-        m.textOut(i * 31 % 7500, i * 17 % 5800, "Label of twenty char");
+    for (int i = 0; i < 50; ++i) m.rectangle(0, 0, 8000, 6000);
+    for (int i = 0; i < 3000; ++i) m.textOut(i * 31 % 7500, i * 17 % 5800, "Label of twenty char");
     const auto image = loadMetafile(m.placeable(0, 0, 8000, 6000, 960));
     EXPECT_TRUE(image.ok()) << image.error().toStdString();
 }
@@ -525,16 +557,55 @@ TEST(PlayerLimits, BusyOrdinaryDrawingFitsTheBudget) {
 // reads them through the bounds checks: without any, it is damaged.
 TEST(PlayerRecords, EveryPlayedRecordChecksItsParameters) {
     using namespace toka::wmf;
-    for (const std::uint16_t function :
-         {SetMapMode, SetWindowOrg, SetWindowExt, SetViewportOrg, SetViewportExt, OffsetWindowOrg,
-          OffsetViewportOrg, ScaleWindowExt, ScaleViewportExt, SetBkColor, SetTextColor, SetBkMode,
-          SetPolyFillMode, SetTextAlign, RestoreDC, MoveTo, IntersectClipRect, ExcludeClipRect, OffsetClipRgn,
-          SelectObject, SelectPalette, SetPaletteEntries, DeleteObject, CreatePenIndirect, CreateBrushIndirect,
-          CreateFontIndirect, CreatePalette, DibCreatePatternBrush, LineTo, Polygon, Polyline, PolyPolygon,
-          Rectangle, Ellipse, RoundRect, Arc, Pie, Chord, SetPixel, PatBlt, TextOut, ExtTextOut, BitBlt,
-          StretchBlt, DibBitBlt, DibStretchBlt, StretchDib, SetDibToDev})
-        EXPECT_FALSE(loadMetafile(canvas(10, 10, kRed).record(function, {}).plain()).ok())
-            << std::hex << function;
+    for (const std::uint16_t function : {SetMapMode,
+                                         SetWindowOrg,
+                                         SetWindowExt,
+                                         SetViewportOrg,
+                                         SetViewportExt,
+                                         OffsetWindowOrg,
+                                         OffsetViewportOrg,
+                                         ScaleWindowExt,
+                                         ScaleViewportExt,
+                                         SetBkColor,
+                                         SetTextColor,
+                                         SetBkMode,
+                                         SetPolyFillMode,
+                                         SetTextAlign,
+                                         RestoreDC,
+                                         MoveTo,
+                                         IntersectClipRect,
+                                         ExcludeClipRect,
+                                         OffsetClipRgn,
+                                         SelectObject,
+                                         SelectPalette,
+                                         SetPaletteEntries,
+                                         DeleteObject,
+                                         CreatePenIndirect,
+                                         CreateBrushIndirect,
+                                         CreateFontIndirect,
+                                         CreatePalette,
+                                         DibCreatePatternBrush,
+                                         LineTo,
+                                         Polygon,
+                                         Polyline,
+                                         PolyPolygon,
+                                         Rectangle,
+                                         Ellipse,
+                                         RoundRect,
+                                         Arc,
+                                         Pie,
+                                         Chord,
+                                         SetPixel,
+                                         PatBlt,
+                                         TextOut,
+                                         ExtTextOut,
+                                         BitBlt,
+                                         StretchBlt,
+                                         DibBitBlt,
+                                         DibStretchBlt,
+                                         StretchDib,
+                                         SetDibToDev})
+        EXPECT_FALSE(loadMetafile(canvas(10, 10, kRed).record(function, {}).plain()).ok()) << std::hex << function;
 }
 
 // Records are told apart by the whole function number: one that shares only
@@ -558,5 +629,5 @@ TEST(PlayerLimits, ObjectsBeyondTheTableAreLost) {
     EXPECT_EQ(image.value().pixel(5, 5), red);
 }
 
-}  // namespace
-}  // namespace toka::test
+} // namespace
+} // namespace toka::test

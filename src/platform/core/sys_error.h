@@ -31,14 +31,23 @@ public:
     bool ok() const { return m_state.index() == 0; }
     explicit operator bool() const { return ok(); }
 
-    T& value() { assert(ok() && "value() of a failed Result"); return std::get<0>(m_state); }
-    const T& value() const { assert(ok() && "value() of a failed Result"); return std::get<0>(m_state); }
+    T& value() {
+        assert(ok() && "value() of a failed Result");
+        return std::get<0>(m_state);
+    }
+    const T& value() const {
+        assert(ok() && "value() of a failed Result");
+        return std::get<0>(m_state);
+    }
     T& operator*() { return value(); }
     const T& operator*() const { return value(); }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
 
-    const SysError& error() const { assert(!ok() && "error() of a successful Result"); return std::get<1>(m_state); }
+    const SysError& error() const {
+        assert(!ok() && "error() of a successful Result");
+        return std::get<1>(m_state);
+    }
 
 private:
     std::variant<T, SysError> m_state;

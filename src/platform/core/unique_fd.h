@@ -22,8 +22,7 @@ class UniqueFd {
 public:
     UniqueFd() = default;
     explicit UniqueFd(int fd, FdCloser* closer = nullptr) : m_fd(fd), m_closer(closer) {}
-    UniqueFd(UniqueFd&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1)), m_closer(other.m_closer) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)), m_closer(other.m_closer) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept;
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;

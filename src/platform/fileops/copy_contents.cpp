@@ -18,10 +18,10 @@ bool isCloneUnsupported(int error) {
     case EOPNOTSUPP: // the file system has no reflinks (ext4, tmpfs)
     case ENOTTY:     // the ioctl is unknown to it
     case ENOSYS:
-    case EXDEV:      // two file systems
-    case EINVAL:     // unaligned sizes, inline extents
-    case ETXTBSY:    // the destination is a swap file or being executed
-    case EPERM:      // immutable or append-only
+    case EXDEV:   // two file systems
+    case EINVAL:  // unaligned sizes, inline extents
+    case ETXTBSY: // the destination is a swap file or being executed
+    case EPERM:   // immutable or append-only
     case EBADF:
     case EISDIR:
         return true;
@@ -32,10 +32,9 @@ bool isCloneUnsupported(int error) {
 
 class ContentCopier {
 public:
-    ContentCopier(SystemCalls& system, int in, int out, const struct stat& source,
-                  std::vector<char>& buffer, const ContentCopyProgress& progress)
-        : m_system(system), m_in(in), m_out(out), m_source(source), m_buffer(buffer),
-          m_progress(progress) {}
+    ContentCopier(SystemCalls& system, int in, int out, const struct stat& source, std::vector<char>& buffer,
+                  const ContentCopyProgress& progress)
+        : m_system(system), m_in(in), m_out(out), m_source(source), m_buffer(buffer), m_progress(progress) {}
 
     ContentCopyResult run();
 
@@ -62,9 +61,9 @@ private:
     const ContentCopyProgress& m_progress;
 
     ContentCopyResult m_result;
-    bool m_offload = true;  ///< copy_file_range still worth trying on this file
-    off_t m_offset = 0;     ///< the next byte of the source to copy
-    off_t m_written = 0;    ///< the destination's length so far
+    bool m_offload = true; ///< copy_file_range still worth trying on this file
+    off_t m_offset = 0;    ///< the next byte of the source to copy
+    off_t m_written = 0;   ///< the destination's length so far
     // The descriptors' file offsets, which read and write use: SEEK_DATA and
     // SEEK_HOLE move the source's, copy_file_range leaves both alone.
     off_t m_inPosition = 0;
@@ -87,8 +86,7 @@ ContentCopyResult ContentCopier::run() {
     const bool mayHaveHoles = m_source.st_blocks * 512 < m_source.st_size;
     if ((mayHaveHoles ? copyExtents() : copyRange(kUnbounded)) == Step::Stop) return m_result;
 
-    if (m_offset > m_written && m_system.truncate(m_out, m_offset) < 0)
-        failed(ContentCopyStatus::WriteFailed, errno);
+    if (m_offset > m_written && m_system.truncate(m_out, m_offset) < 0) failed(ContentCopyStatus::WriteFailed, errno);
     return m_result;
 }
 
@@ -147,8 +145,7 @@ ContentCopier::Step ContentCopier::copyRange(off_t end) {
 }
 
 ContentCopier::Step ContentCopier::offloadChunk(off_t end) {
-    const auto size = static_cast<std::size_t>(
-        std::min<off_t>(static_cast<off_t>(m_buffer.size()), end - m_offset));
+    const auto size = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(m_buffer.size()), end - m_offset));
     off_t in = m_offset, out = m_offset;
     const ssize_t n = m_system.copyFileRange(m_in, &in, m_out, &out, size);
     if (n > 0) {
@@ -167,23 +164,19 @@ ContentCopier::Step ContentCopier::offloadChunk(off_t end) {
 
 ContentCopier::Step ContentCopier::streamChunk(off_t end) {
     if (m_inPosition != m_offset) {
-        if (m_system.seek(m_in, m_offset, SEEK_SET) < 0)
-            return failed(ContentCopyStatus::ReadFailed, errno);
+        if (m_system.seek(m_in, m_offset, SEEK_SET) < 0) return failed(ContentCopyStatus::ReadFailed, errno);
         m_inPosition = m_offset;
     }
     if (m_outPosition != m_offset) { // past a hole: the file system leaves it unallocated
-        if (m_system.seek(m_out, m_offset, SEEK_SET) < 0)
-            return failed(ContentCopyStatus::WriteFailed, errno);
+        if (m_system.seek(m_out, m_offset, SEEK_SET) < 0) return failed(ContentCopyStatus::WriteFailed, errno);
         m_outPosition = m_offset;
     }
-    const auto size = static_cast<std::size_t>(
-        std::min<off_t>(static_cast<off_t>(m_buffer.size()), end - m_offset));
+    const auto size = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(m_buffer.size()), end - m_offset));
     const ssize_t got = m_system.read(m_in, m_buffer.data(), size);
     if (got < 0) return failed(ContentCopyStatus::ReadFailed, errno);
     if (got == 0) return Step::EndOfFile;
     for (ssize_t done = 0; done < got;) {
-        const ssize_t n = m_system.write(m_out, m_buffer.data() + done,
-                                         static_cast<std::size_t>(got - done));
+        const ssize_t n = m_system.write(m_out, m_buffer.data() + done, static_cast<std::size_t>(got - done));
         if (n < 0) return failed(ContentCopyStatus::WriteFailed, errno);
         if (n == 0) return failed(ContentCopyStatus::WriteFailed, ENOSPC);
         done += n;

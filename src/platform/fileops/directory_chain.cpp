@@ -46,7 +46,8 @@ bool DirectoryChain::reopen(std::size_t level, int childFd) {
     UniqueFd current = m_system.own(-1);
     for (std::size_t i = 1; i <= level; ++i) {
         const int at = i == 1 ? m_levels[0].fd.get() : current.get();
-        UniqueFd next = m_system.own(m_system.openAt(at, m_levels[i].name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        UniqueFd next =
+            m_system.own(m_system.openAt(at, m_levels[i].name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         if (!isLevel(next, i)) {
             if (next.valid()) errno = ENOENT; // something else now has the name
             return false;

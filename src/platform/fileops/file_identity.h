@@ -30,9 +30,7 @@ struct FileStamp {
     bool operator==(const FileStamp& other) const;
 };
 
-inline FileStamp stampOf(const struct stat& status) {
-    return {status.st_size, status.st_mtim, status.st_ctim};
-}
+inline FileStamp stampOf(const struct stat& status) { return {status.st_size, status.st_mtim, status.st_ctim}; }
 
 /// The source entries a copy took, each with its stamp as it was when its
 /// copy began: a move removes exactly these, and only while unchanged.

@@ -1,6 +1,5 @@
 #include "platform/fileops/file_op_questions.h"
 
-
 namespace toka {
 
 std::string FileOpFailure::describe() const {
@@ -15,8 +14,9 @@ std::string FileOpFailure::describe() const {
     case FailureKind::MountPoint:
         return quoted + " is a mount point: it and everything in it stay untouched.";
     case FailureKind::ChangedDuringMove:
-        return quoted + " changed while it was being moved. It stays where it was; "
-                        "the copy made before the change is at the destination.";
+        return quoted
+               + " changed while it was being moved. It stays where it was; "
+                 "the copy made before the change is at the destination.";
     case FailureKind::InvalidSource:
         return quoted + " does not name a file or folder.";
     case FailureKind::DestinationMissing:
@@ -24,8 +24,8 @@ std::string FileOpFailure::describe() const {
     case FailureKind::DestinationNotDirectory:
         return "The destination " + quoted + " is not a folder.";
     case FailureKind::LeftOver:
-        return "Could not remove " + quoted + (code ? ": " + reason() : "") +
-               ". Nothing else is lost; the item may be removed by hand.";
+        return "Could not remove " + quoted + (code ? ": " + reason() : "")
+               + ". Nothing else is lost; the item may be removed by hand.";
     case FailureKind::SystemError:
         break;
     }

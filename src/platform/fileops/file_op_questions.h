@@ -25,14 +25,14 @@ enum class ExistsAction { Replace, Skip, Cancel };
 
 struct ExistsReply {
     ExistsAction action = ExistsAction::Cancel;
-    bool forAll = false;  ///< give the same answer to every later conflict
+    bool forAll = false; ///< give the same answer to every later conflict
 };
 
 enum class FailureAction { Skip, Cancel };
 
 /// One side of an "already exists" question, for the dialog's text.
 struct ItemInfo {
-    std::string path;      ///< full path, bytes as the file system has them
+    std::string path; ///< full path, bytes as the file system has them
     bool isDirectory = false;
     bool isSymlink = false;
     std::uint64_t size = 0;           ///< lstat size (0 for directories)
@@ -40,18 +40,18 @@ struct ItemInfo {
 };
 
 enum class FailureKind {
-    SystemError,            ///< a system call failed; error holds errno
-    Vanished,               ///< the source no longer exists
-    IntoItself,             ///< a directory copied or moved into itself or below itself
-    OntoItself,             ///< an item copied or moved onto itself
-    MountPoint,             ///< removal reached a mount point (any file system, bind mounts
-                            ///< too): it and everything in it stay untouched
-    ChangedDuringMove,      ///< a source changed after its copy began: the move keeps it, and
-                            ///< the copy made before the change
-    InvalidSource,          ///< the path names no item ("", "/", ending in "." or "..")
-    DestinationMissing,     ///< the destination directory does not exist
-    DestinationNotDirectory,///< the destination exists but is not a directory
-    LeftOver,               ///< a temporary or replaced item could not be removed
+    SystemError,             ///< a system call failed; error holds errno
+    Vanished,                ///< the source no longer exists
+    IntoItself,              ///< a directory copied or moved into itself or below itself
+    OntoItself,              ///< an item copied or moved onto itself
+    MountPoint,              ///< removal reached a mount point (any file system, bind mounts
+                             ///< too): it and everything in it stay untouched
+    ChangedDuringMove,       ///< a source changed after its copy began: the move keeps it, and
+                             ///< the copy made before the change
+    InvalidSource,           ///< the path names no item ("", "/", ending in "." or "..")
+    DestinationMissing,      ///< the destination directory does not exist
+    DestinationNotDirectory, ///< the destination exists but is not a directory
+    LeftOver,                ///< a temporary or replaced item could not be removed
 };
 
 /// A failure of the engine: the platform's error (operation: what was
@@ -70,13 +70,13 @@ struct FileOpFailure : SysError {
 
 struct FileOpProgress {
     FileOpKind operation = FileOpKind::Copy;
-    std::string currentItem;         ///< full path of the source entry being worked on
-    std::size_t itemsDone = 0;       ///< list items finished (done, skipped or failed)
-    std::size_t itemsTotal = 0;      ///< list items in all
-    std::uint64_t bytesDone = 0;     ///< bytes of regular files copied or passed over
-    std::uint64_t bytesTotal = 0;    ///< bytes to copy, counted before the work (0 for delete
-                                     ///< and for moves that are renames); may be exceeded
-                                     ///< when a move falls back to copying or files grow
+    std::string currentItem;              ///< full path of the source entry being worked on
+    std::size_t itemsDone = 0;            ///< list items finished (done, skipped or failed)
+    std::size_t itemsTotal = 0;           ///< list items in all
+    std::uint64_t bytesDone = 0;          ///< bytes of regular files copied or passed over
+    std::uint64_t bytesTotal = 0;         ///< bytes to copy, counted before the work (0 for delete
+                                          ///< and for moves that are renames); may be exceeded
+                                          ///< when a move falls back to copying or files grow
     std::chrono::milliseconds elapsed{0}; ///< since the operation started
 };
 
@@ -88,7 +88,7 @@ struct FileOpResult {
     std::size_t itemsDone = 0;    ///< list items handled completely
     std::size_t itemsSkipped = 0; ///< list items skipped, failed, or done only in part
     std::uint64_t bytesCopied = 0;
-    bool cancelled = false;       ///< the user cancelled (also: declined the delete)
+    bool cancelled = false;              ///< the user cancelled (also: declined the delete)
     std::vector<FileOpFailure> failures; ///< every failure, in order, asked or not
 };
 

@@ -41,8 +41,7 @@ SourceName splitSource(std::string_view path) {
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
     const auto slash = path.rfind('/');
     if (slash == std::string_view::npos) return {std::string(1, '.'), std::string(path)};
-    return {std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash)),
-            std::string(path.substr(slash + 1))};
+    return {std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash)), std::string(path.substr(slash + 1))};
 }
 
 ItemInfo infoOf(const std::string& path, const struct stat& status) {
@@ -151,8 +150,7 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
         m_questions.showError(failure);
         return m_result;
     }
-    const std::string destPath = destination.empty() || destination.back() != '/'
-                                     ? destination + "/" : destination;
+    const std::string destPath = destination.empty() || destination.back() != '/' ? destination + "/" : destination;
     collectDestinationAncestors(dest.get());
     m_buffer.resize(kChunkSize);
 
@@ -169,8 +167,8 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
         if (!source.isValid()) continue;
         UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
         struct stat status {};
-        if (!parentFd.valid() || m_system.fstatAt(parentFd.get(), source.name.c_str(), &status,
-                                                   AT_SYMLINK_NOFOLLOW) < 0)
+        if (!parentFd.valid()
+            || m_system.fstatAt(parentFd.get(), source.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
             continue;
         // A folder that holds the destination is refused later: no walk through it now.
         if (S_ISDIR(status.st_mode) && m_destinationAncestors.count(idOf(status))) continue;
@@ -186,9 +184,8 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
         const std::uint64_t before = m_progress.bytesDone;
         m_itemSurveyed = surveyed[i];
         const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
-        const Outcome outcome = surveys[i].holdsDestination
-                                    ? fail(FailureKind::IntoItself, verb, sources[i])
-                                    : transferItem(sources[i], dest.get(), destPath);
+        const Outcome outcome = surveys[i].holdsDestination ? fail(FailureKind::IntoItself, verb, sources[i])
+                                                            : transferItem(sources[i], dest.get(), destPath);
         ++m_progress.itemsDone;
         // A skipped or failed item counts as passed over, so the bar keeps going.
         m_progress.bytesDone = std::max(m_progress.bytesDone, before + surveys[i].bytes);
@@ -206,8 +203,7 @@ Outcome Worker::transferItem(const std::string& path, int destFd, const std::str
     if (!source.isValid()) return fail(FailureKind::InvalidSource, verb, path);
     UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
     if (!parentFd.valid()) return failSource(verb, path, errno);
-    if (m_kind == FileOpKind::Move)
-        return moveInto(parentFd.get(), source.name, path, destFd, destPath);
+    if (m_kind == FileOpKind::Move) return moveInto(parentFd.get(), source.name, path, destFd, destPath);
     return copyInto(parentFd.get(), source.name, path, destFd, destPath);
 }
 
@@ -229,57 +225,58 @@ void Worker::collectDestinationAncestors(int destFd) {
     m_destinationAncestors.insert(idOf(status));
     UniqueFd current = m_system.own(m_system.openAt(destFd, "..", O_PATH | O_DIRECTORY));
     // "/.." is "/" itself: the walk ends when it meets a directory it has seen.
-    while (current.valid() && m_system.fstat(current.get(), &status) == 0 &&
-           m_destinationAncestors.insert(idOf(status)).second) {
+    while (current.valid() && m_system.fstat(current.get(), &status) == 0
+           && m_destinationAncestors.insert(idOf(status)).second) {
         UniqueFd up = m_system.own(m_system.openAt(current.get(), "..", O_PATH | O_DIRECTORY));
         std::swap(current, up);
     }
 }
 
 bool Worker::isRefusedDirectory(const FileId& id) const {
-    return m_destinationAncestors.count(id) != 0 || m_createdDirectories.count(id) != 0 ||
-           m_activeSources.count(id) != 0;
+    return m_destinationAncestors.count(id) != 0 || m_createdDirectories.count(id) != 0
+           || m_activeSources.count(id) != 0;
 }
 
 // ===================================================================== copy
 
-Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::string& srcPath,
-                         int destDirFd, const std::string& destDirPath) {
+Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                         const std::string& destDirPath) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = srcPath;
     struct stat status {};
     if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
         return failSource("copy", srcPath, errno);
     const std::string destPath = childPath(destDirPath, name);
-    if (S_ISDIR(status.st_mode) && (m_destinationAncestors.count(idOf(status)) ||
-                                    (!m_itemSurveyed && holdsDestination(srcDirFd, name))))
+    if (S_ISDIR(status.st_mode)
+        && (m_destinationAncestors.count(idOf(status)) || (!m_itemSurveyed && holdsDestination(srcDirFd, name))))
         return fail(FailureKind::IntoItself, "copy", srcPath);
 
     struct stat existing {};
-    const bool exists =
-        m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exists = m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT) return fail(FailureKind::SystemError, "examine", destPath, errno);
     if (exists) {
         if (idOf(existing) == idOf(status)) return fail(FailureKind::OntoItself, "copy", srcPath);
         switch (askExists(infoOf(srcPath, status), infoOf(destPath, existing))) {
-        case ExistsAction::Skip: return Outcome::Skipped;
-        case ExistsAction::Cancel: return Outcome::Cancelled;
-        case ExistsAction::Replace: break;
+        case ExistsAction::Skip:
+            return Outcome::Skipped;
+        case ExistsAction::Cancel:
+            return Outcome::Cancelled;
+        case ExistsAction::Replace:
+            break;
         }
         if (S_ISDIR(status.st_mode) && S_ISDIR(existing.st_mode))
             return mergeCopy(srcDirFd, name, srcPath, destDirFd, destPath);
     }
     std::string temp;
-    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true,
-                                       destPath, true, nullptr);
+    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true, destPath, true, nullptr);
     if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    const Outcome placed = place(destDirFd, temp, name, destPath, exists, S_ISDIR(status.st_mode),
-                                 exists && S_ISDIR(existing.st_mode));
+    const Outcome placed =
+        place(destDirFd, temp, name, destPath, exists, S_ISDIR(status.st_mode), exists && S_ISDIR(existing.st_mode));
     return worse(outcome, placed);
 }
 
-Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
-                          int destDirFd, const std::string& destPath) {
+Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                          const std::string& destPath) {
     UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (!src.valid()) return failSource("open", srcPath, errno);
     struct stat status {};
@@ -293,8 +290,7 @@ Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::stri
     m_activeSources.insert(idOf(status));
     Outcome result = Outcome::Done;
     for (const std::string& child : names) {
-        const Outcome outcome =
-            copyInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
+        const Outcome outcome = copyInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
         if (outcome == Outcome::Cancelled) {
             result = Outcome::Cancelled;
             break;
@@ -305,39 +301,34 @@ Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::stri
     return result;
 }
 
-Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
-                           const struct stat& status, int destDirFd, std::string& newName,
-                           bool pickTempName, const std::string& destPath, bool flush,
-                           CopiedItems* copied) {
+Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
+                           int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath,
+                           bool flush, CopiedItems* copied) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = srcPath;
     if (S_ISREG(status.st_mode))
-        return copyFile(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath, flush,
-                        copied);
+        return copyFile(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath, flush, copied);
     if (S_ISDIR(status.st_mode))
         return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, destPath, flush, copied);
-    const Outcome outcome =
-        S_ISLNK(status.st_mode)
-            ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName, pickTempName, destPath)
-            : copyNode(status, destDirFd, newName, pickTempName, destPath);
+    const Outcome outcome = S_ISLNK(status.st_mode) ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName,
+                                                                  pickTempName, destPath)
+                                                    : copyNode(status, destDirFd, newName, pickTempName, destPath);
     if (outcome == Outcome::Done && copied) copied->emplace(idOf(status), stampOf(status));
     return outcome;
 }
 
-Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
-                         int destDirFd, std::string& newName, bool pickTempName,
-                         const std::string& destPath, bool flush, CopiedItems* copied) {
+Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                         std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
+                         CopiedItems* copied) {
     // O_NONBLOCK: should a FIFO have taken the file's place, opening it must not hang.
-    UniqueFd in = m_system.own(m_system.openAt(srcDirFd, name.c_str(),
-                                    O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    UniqueFd in = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
     if (!in.valid()) return failSource("open", srcPath, errno);
     struct stat status {};
     if (m_system.fstat(in.get(), &status) < 0) return failSource("read", srcPath, errno);
     if (!S_ISREG(status.st_mode)) return fail(FailureKind::Vanished, "copy", srcPath, ENOENT);
 
     const auto create = [&](const std::string& candidate) {
-        return m_system.openAt(destDirFd, candidate.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+        return m_system.openAt(destDirFd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     };
     UniqueFd out = m_system.own(pickTempName ? createUnderTempName(newName, create) : create(newName));
     if (!out.valid()) return fail(FailureKind::SystemError, "create", destPath, errno);
@@ -358,10 +349,14 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
             return checkpoint();
         });
     switch (contents.status) {
-    case ContentCopyStatus::Done: break;
-    case ContentCopyStatus::Cancelled: return abandon(nullptr, {}, 0);
-    case ContentCopyStatus::ReadFailed: return abandon("read", srcPath, contents.error);
-    case ContentCopyStatus::WriteFailed: return abandon("write", destPath, contents.error);
+    case ContentCopyStatus::Done:
+        break;
+    case ContentCopyStatus::Cancelled:
+        return abandon(nullptr, {}, 0);
+    case ContentCopyStatus::ReadFailed:
+        return abandon("read", srcPath, contents.error);
+    case ContentCopyStatus::WriteFailed:
+        return abandon("write", destPath, contents.error);
     }
 
     // The file system may not keep permissions or times (FAT): that does not
@@ -377,8 +372,8 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
 }
 
 Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
-                            const struct stat& status, int destDirFd, std::string& newName,
-                            bool pickTempName, const std::string& destPath) {
+                            const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
+                            const std::string& destPath) {
     // st_size is the target's length on most file systems but 0 on some; grow until it fits.
     std::string target(std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 256), '\0');
     for (;;) {
@@ -402,14 +397,13 @@ Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::st
     return Outcome::Done;
 }
 
-Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& newName,
-                         bool pickTempName, const std::string& destPath) {
+Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
+                         const std::string& destPath) {
     // A FIFO or device is never opened (reading a FIFO would wait for a writer
     // for ever): a new node of the same kind is made.  Device nodes need
     // privileges; without them this fails and is reported.
     const auto create = [&](const std::string& candidate) {
-        return m_system.mknodAt(destDirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600),
-                                status.st_rdev);
+        return m_system.mknodAt(destDirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600), status.st_rdev);
     };
     if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
@@ -419,11 +413,9 @@ Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& 
     // name would give that file the source's mode.
     UniqueFd node = m_system.own(m_system.openAt(destDirFd, newName.c_str(), O_PATH | O_NOFOLLOW));
     struct stat made {};
-    if (!node.valid() || m_system.fstat(node.get(), &made) < 0 ||
-        (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
-        const int error = !node.valid() || made.st_mode == 0 ? errno
-                          : S_ISLNK(made.st_mode)             ? ELOOP
-                                                              : EEXIST;
+    if (!node.valid() || m_system.fstat(node.get(), &made) < 0
+        || (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
+        const int error = !node.valid() || made.st_mode == 0 ? errno : S_ISLNK(made.st_mode) ? ELOOP : EEXIST;
         node.reset();
         m_system.unlinkAt(destDirFd, newName.c_str(), 0); // whatever stands under our name
         return fail(FailureKind::SystemError, "create", destPath, error);
@@ -434,16 +426,13 @@ Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& 
     return Outcome::Done;
 }
 
-Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName,
-                      const std::string& destPath, bool replace, bool newIsDirectory,
-                      bool oldIsDirectory) {
+Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName, const std::string& destPath,
+                      bool replace, bool newIsDirectory, bool oldIsDirectory) {
     int result;
-    if (!replace)
-        result = renameNoReplace(dirFd, tempName, dirFd, finalName);
+    if (!replace) result = renameNoReplace(dirFd, tempName, dirFd, finalName);
     else if (!newIsDirectory && !oldIsDirectory)
         result = m_system.renameAt(dirFd, tempName.c_str(), dirFd, finalName.c_str(), 0);
-    else
-        result = renameReplacing(dirFd, tempName, destPath, dirFd, finalName, destPath);
+    else result = renameReplacing(dirFd, tempName, destPath, dirFd, finalName, destPath);
     if (result < 0) {
         const int error = errno;
         discard(dirFd, tempName, destPath);
@@ -457,8 +446,8 @@ Outcome Worker::place(int dirFd, const std::string& tempName, const std::string&
 
 // ===================================================================== move
 
-Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::string& srcPath,
-                         int destDirFd, const std::string& destDirPath) {
+Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                         const std::string& destDirPath) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = srcPath;
     struct stat status {};
@@ -470,35 +459,34 @@ Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::strin
         return fail(FailureKind::IntoItself, "move", srcPath);
 
     struct stat existing {};
-    const bool exists =
-        m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool exists = m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT) return fail(FailureKind::SystemError, "examine", destPath, errno);
     const bool oldIsDirectory = exists && S_ISDIR(existing.st_mode);
     if (exists) {
         if (idOf(existing) == idOf(status)) return fail(FailureKind::OntoItself, "move", srcPath);
         switch (askExists(infoOf(srcPath, status), infoOf(destPath, existing))) {
-        case ExistsAction::Skip: return Outcome::Skipped;
-        case ExistsAction::Cancel: return Outcome::Cancelled;
-        case ExistsAction::Replace: break;
+        case ExistsAction::Skip:
+            return Outcome::Skipped;
+        case ExistsAction::Cancel:
+            return Outcome::Cancelled;
+        case ExistsAction::Replace:
+            break;
         }
-        if (isDirectory && oldIsDirectory)
-            return mergeMove(srcDirFd, name, srcPath, destDirFd, destPath);
+        if (isDirectory && oldIsDirectory) return mergeMove(srcDirFd, name, srcPath, destDirFd, destPath);
     }
 
     int result;
-    if (!exists)
-        result = renameNoReplace(srcDirFd, name, destDirFd, name);
+    if (!exists) result = renameNoReplace(srcDirFd, name, destDirFd, name);
     else if (!isDirectory && !oldIsDirectory)
         result = m_system.renameAt(srcDirFd, name.c_str(), destDirFd, name.c_str(), 0);
-    else
-        result = renameReplacing(srcDirFd, name, srcPath, destDirFd, name, destPath);
+    else result = renameReplacing(srcDirFd, name, srcPath, destDirFd, name, destPath);
     if (result == 0) return Outcome::Done;
     if (errno != EXDEV) return failSource("move", srcPath, errno);
     return moveAcross(srcDirFd, name, srcPath, status, destDirFd, destPath, exists, oldIsDirectory);
 }
 
-Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath,
-                          int destDirFd, const std::string& destPath) {
+Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                          const std::string& destPath) {
     UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (!src.valid()) return failSource("open", srcPath, errno);
     UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
@@ -508,32 +496,27 @@ Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::stri
 
     Outcome result = Outcome::Done;
     for (const std::string& child : names) {
-        const Outcome outcome =
-            moveInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
+        const Outcome outcome = moveInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
         if (outcome == Outcome::Cancelled) return Outcome::Cancelled;
         if (outcome != Outcome::Done) result = Outcome::Partial;
     }
     src.reset();
     // Everything moved out: the emptied source folder goes too.  Something
     // skipped keeps it, with what was skipped inside.
-    if (result == Outcome::Done &&
-        m_system.unlinkAt(srcDirFd, name.c_str(), AT_REMOVEDIR) < 0)
+    if (result == Outcome::Done && m_system.unlinkAt(srcDirFd, name.c_str(), AT_REMOVEDIR) < 0)
         return fail(FailureKind::SystemError, "remove", srcPath, errno);
     return result;
 }
 
-Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
-                           const struct stat& status, int destDirFd, const std::string& destPath,
-                           bool replace, bool oldIsDirectory) {
+Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
+                           int destDirFd, const std::string& destPath, bool replace, bool oldIsDirectory) {
     if (S_ISDIR(status.st_mode) && !m_itemSurveyed && holdsDestination(srcDirFd, name))
         return fail(FailureKind::IntoItself, "move", srcPath);
     CopiedItems copied;
     std::string temp;
-    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true,
-                                       destPath, true, &copied);
+    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true, destPath, true, &copied);
     if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    const Outcome placed = place(destDirFd, temp, name, destPath, replace,
-                                 S_ISDIR(status.st_mode), oldIsDirectory);
+    const Outcome placed = place(destDirFd, temp, name, destPath, replace, S_ISDIR(status.st_mode), oldIsDirectory);
     if (placed != Outcome::Done) return placed;
     // The copy is complete, in place and on disk: only now does the source go,
     // entry by entry as far as it was copied and is unchanged since.  The
@@ -546,18 +529,15 @@ Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::str
 // ===================================================================== names and renames
 
 std::string Worker::randomTempName() {
-    static constexpr char kLetters[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
     std::string name = kTempPrefix;
     for (int i = 0; i < 6; ++i) name += kLetters[pick(m_random)];
     return name;
 }
 
-int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
-                            const std::string& newName) {
-    const int result = m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(),
-                                         RENAME_NOREPLACE);
+int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd, const std::string& newName) {
+    const int result = m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(), RENAME_NOREPLACE);
     if (result == 0 || (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)) return result;
     // The file system cannot refuse atomically (some network and FUSE file
     // systems): look, then rename.  Only an item created under the same name
@@ -570,8 +550,8 @@ int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDir
     return m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(), 0);
 }
 
-int Worker::renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
-                            int newDirFd, const std::string& newName, const std::string& newPath) {
+int Worker::renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath, int newDirFd,
+                            const std::string& newName, const std::string& newPath) {
     // A folder and a non-folder cannot replace each other in one plain rename.
     // Within one directory (a finished copy under its temporary name) an
     // atomic exchange puts the new item in place and the old one under the
@@ -580,8 +560,7 @@ int Worker::renameReplacing(int oldDirFd, const std::string& oldName, const std:
     // the old item into the source directory under the moved item's name,
     // for good should it not all go.
     if (oldDirFd == newDirFd) {
-        if (m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(),
-                              RENAME_EXCHANGE) == 0) {
+        if (m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(), RENAME_EXCHANGE) == 0) {
             discard(oldDirFd, oldName, oldPath);
             return 0;
         }
@@ -590,9 +569,10 @@ int Worker::renameReplacing(int oldDirFd, const std::string& oldName, const std:
     // The existing item steps aside under a temporary name in its own
     // directory, and goes only once the new one is in place.
     std::string aside;
-    if (createUnderTempName(aside, [&](const std::string& candidate) {
-            return renameNoReplace(newDirFd, newName, newDirFd, candidate);
-        }) < 0)
+    if (createUnderTempName(
+            aside,
+            [&](const std::string& candidate) { return renameNoReplace(newDirFd, newName, newDirFd, candidate); })
+        < 0)
         return -1;
     if (renameNoReplace(oldDirFd, oldName, newDirFd, newName) < 0) {
         const int error = errno;

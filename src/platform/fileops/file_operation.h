@@ -89,8 +89,7 @@ public:
     /// destination that is missing or not a directory gives one showError and
     /// changes nothing.  Delete asks confirmDelete first.  Runs on the
     /// caller's thread until done or cancelled.
-    FileOpResult run(const std::vector<std::string>& sources, FileOpKind kind,
-                     const std::string& destination);
+    FileOpResult run(const std::vector<std::string>& sources, FileOpKind kind, const std::string& destination);
 
 private:
     FileOpQuestions& m_questions;

@@ -14,17 +14,15 @@
 
 namespace toka::fileops {
 
-Outcome Worker::removalFailure(RemoveMode mode, FailureKind kind, const char* action,
-                               const std::string& path, int error) {
+Outcome Worker::removalFailure(RemoveMode mode, FailureKind kind, const char* action, const std::string& path,
+                               int error) {
     if (mode != RemoveMode::Discard) return fail(kind, action, path, error);
     m_discardError = error;
     return Outcome::Skipped;
 }
 
-std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& name,
-                                             const std::string& path, dev_t device,
-                                             RemoveMode mode, CopiedItems* only,
-                                             DirectoryChain& chain,
+std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& name, const std::string& path,
+                                             dev_t device, RemoveMode mode, CopiedItems* only, DirectoryChain& chain,
                                              std::vector<std::string>& names) {
     if (mode == RemoveMode::Delete) {
         if (checkpoint()) return Outcome::Cancelled;
@@ -33,8 +31,8 @@ std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& na
     struct stat status {};
     if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) {
         if (errno == ENOENT && mode == RemoveMode::Discard) return Outcome::Done;
-        return removalFailure(mode, errno == ENOENT ? FailureKind::Vanished : FailureKind::SystemError,
-                              "remove", path, errno);
+        return removalFailure(mode, errno == ENOENT ? FailureKind::Vanished : FailureKind::SystemError, "remove", path,
+                              errno);
     }
     // A move removes only what it copied: an entry that appeared or was
     // skipped meanwhile stays, and so does the folder around it; so does one
@@ -48,8 +46,8 @@ std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& na
         // Unlinking one of several hard links changes the change time of the
         // others: the stamp follows, so that the next link is not taken for
         // a file that was written to.
-        UniqueFd links = m_system.own(only && status.st_nlink > 1
-                               ? m_system.openAt(parentFd, name.c_str(), O_PATH | O_NOFOLLOW) : -1);
+        UniqueFd links = m_system.own(
+            only && status.st_nlink > 1 ? m_system.openAt(parentFd, name.c_str(), O_PATH | O_NOFOLLOW) : -1);
         if (m_system.unlinkAt(parentFd, name.c_str(), 0) < 0)
             return removalFailure(mode, FailureKind::SystemError, "remove", path, errno);
         struct stat after {};
@@ -68,11 +66,10 @@ std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& na
         // follow a link put in its place).
         UniqueFd folder = m_system.own(m_system.openAt(parentFd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW));
         struct stat seen {};
-        if (folder.valid() && m_system.fstat(folder.get(), &seen) == 0 && idOf(seen) == idOf(status) &&
-            m_system.fchmod(folder.get(), 0700) == 0)
+        if (folder.valid() && m_system.fstat(folder.get(), &seen) == 0 && idOf(seen) == idOf(status)
+            && m_system.fchmod(folder.get(), 0700) == 0)
             dir = m_system.own(m_system.openAt(folder.get(), ".", O_RDONLY | O_DIRECTORY));
-        else
-            errno = EACCES;
+        else errno = EACCES;
     }
     if (!dir.valid()) return removalFailure(mode, FailureKind::SystemError, "open", path, errno);
     struct stat opened {};
@@ -88,8 +85,8 @@ std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& na
     return std::nullopt;
 }
 
-Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::string& path,
-                            RemoveMode mode, CopiedItems* only) {
+Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::string& path, RemoveMode mode,
+                            CopiedItems* only) {
     // Everything removed lies on the parent's file system: a folder on another
     // is a mount point.
     struct stat parent {};
@@ -106,8 +103,7 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
     std::string at = path;
 
     Level top;
-    if (const auto outcome =
-            removeOrEnter(parentFd, name, at, parent.st_dev, mode, only, chain, top.names))
+    if (const auto outcome = removeOrEnter(parentFd, name, at, parent.st_dev, mode, only, chain, top.names))
         return *outcome;
     top.pathLength = at.size();
     levels.push_back(std::move(top));
@@ -116,8 +112,7 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
             const std::string child = levels.back().names[levels.back().next++];
             setChildPath(at, levels.back().pathLength, child);
             Level level;
-            const auto outcome =
-                removeOrEnter(chain.fd(), child, at, parent.st_dev, mode, only, chain, level.names);
+            const auto outcome = removeOrEnter(chain.fd(), child, at, parent.st_dev, mode, only, chain, level.names);
             if (!outcome) {
                 level.pathLength = at.size();
                 levels.push_back(std::move(level));
@@ -138,13 +133,13 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
         at.resize(level.pathLength);
         if (error) {
             at.resize(levels.back().pathLength);
-            return worse(Outcome::Partial,
-                         removalFailure(mode, FailureKind::SystemError, "open", at, error));
+            return worse(Outcome::Partial, removalFailure(mode, FailureKind::SystemError, "open", at, error));
         }
         Outcome outcome = level.result; // not empty: asking about it again helps nobody
-        if (outcome == Outcome::Done &&
-            m_system.unlinkAt(levels.empty() ? parentFd : chain.fd(),
-                              levels.empty() ? name.c_str() : levelName.c_str(), AT_REMOVEDIR) < 0)
+        if (outcome == Outcome::Done
+            && m_system.unlinkAt(levels.empty() ? parentFd : chain.fd(),
+                                 levels.empty() ? name.c_str() : levelName.c_str(), AT_REMOVEDIR)
+                   < 0)
             outcome = removalFailure(mode, FailureKind::SystemError, "remove", at, errno);
         if (levels.empty()) return outcome;
         if (outcome == Outcome::Cancelled) return Outcome::Cancelled;
@@ -155,8 +150,7 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
 
 void Worker::discard(int dirFd, const std::string& name, const std::string& sibling) {
     struct stat status {};
-    if (m_system.fstatAt(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0 && errno == ENOENT)
-        return;
+    if (m_system.fstatAt(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0 && errno == ENOENT) return;
     m_discardError = 0;
     if (removeEntry(dirFd, name, name, RemoveMode::Discard, nullptr) == Outcome::Done) return;
     // Name the hidden item where the user can find it.

@@ -48,33 +48,25 @@ int SystemCalls::fstatAt(int dirFd, const char* name, struct stat* status, int f
     return ::fstatat(dirFd, name, status, flags);
 }
 
-int SystemCalls::statx(int dirFd, const char* name, int flags, unsigned mask,
-                       struct statx* status) {
+int SystemCalls::statx(int dirFd, const char* name, int flags, unsigned mask, struct statx* status) {
     return ::statx(dirFd, name, flags, mask, status);
 }
 
-int SystemCalls::mkdirAt(int dirFd, const char* name, mode_t mode) {
-    return ::mkdirat(dirFd, name, mode);
-}
+int SystemCalls::mkdirAt(int dirFd, const char* name, mode_t mode) { return ::mkdirat(dirFd, name, mode); }
 
 int SystemCalls::mknodAt(int dirFd, const char* name, mode_t mode, dev_t device) {
     return ::mknodat(dirFd, name, mode, device);
 }
 
-int SystemCalls::symlinkAt(const char* target, int dirFd, const char* name) {
-    return ::symlinkat(target, dirFd, name);
-}
+int SystemCalls::symlinkAt(const char* target, int dirFd, const char* name) { return ::symlinkat(target, dirFd, name); }
 
 ssize_t SystemCalls::readlinkAt(int dirFd, const char* name, char* buffer, std::size_t size) {
     return ::readlinkat(dirFd, name, buffer, size);
 }
 
-int SystemCalls::unlinkAt(int dirFd, const char* name, int flags) {
-    return ::unlinkat(dirFd, name, flags);
-}
+int SystemCalls::unlinkAt(int dirFd, const char* name, int flags) { return ::unlinkat(dirFd, name, flags); }
 
-int SystemCalls::renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName,
-                          unsigned flags) {
+int SystemCalls::renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName, unsigned flags) {
     return ::renameat2(oldDirFd, oldName, newDirFd, newName, flags);
 }
 
@@ -104,8 +96,7 @@ int SystemCalls::futimens(int fd, const struct timespec times[2]) {
     return ::utimensat(AT_FDCWD, descriptorPath(fd).c_str(), times, 0);
 }
 
-int SystemCalls::utimensAt(int dirFd, const char* name, const struct timespec times[2],
-                           int flags) {
+int SystemCalls::utimensAt(int dirFd, const char* name, const struct timespec times[2], int flags) {
     return ::utimensat(dirFd, name, times, flags);
 }
 
@@ -119,8 +110,7 @@ int SystemCalls::truncate(int fd, off_t length) {
     return result;
 }
 
-ssize_t SystemCalls::copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
-                                   std::size_t size) {
+ssize_t SystemCalls::copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset, std::size_t size) {
     ssize_t n;
     do {
         n = ::copy_file_range(inFd, inOffset, outFd, outOffset, size, 0);

@@ -44,8 +44,7 @@ public:
     virtual ssize_t readlinkAt(int dirFd, const char* name, char* buffer, std::size_t size);
     virtual int unlinkAt(int dirFd, const char* name, int flags);
     /// renameat2(2); flags 0, RENAME_NOREPLACE or RENAME_EXCHANGE.
-    virtual int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName,
-                         unsigned flags);
+    virtual int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName, unsigned flags);
     /// fchmod and futimens also take a descriptor opened with O_PATH, so that
     /// a node that cannot be opened for reading (a socket, a device, a folder
     /// without read permission) is changed without its name being looked up
@@ -59,8 +58,7 @@ public:
     virtual int truncate(int fd, off_t length);
     /// copy_file_range(2) with explicit offsets (flags 0): the kernel copies
     /// without the bytes passing through the process.
-    virtual ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset,
-                                  std::size_t size);
+    virtual ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset, std::size_t size);
     /// ioctl(destFd, FICLONE, srcFd): destFd shares srcFd's blocks (a reflink).
     virtual int cloneFile(int destFd, int srcFd);
     virtual int fsync(int fd);

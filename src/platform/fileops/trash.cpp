@@ -48,8 +48,8 @@ std::string percentEncoded(const std::string& path) {
     encoded.reserve(path.size() * 3);
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
-            byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/') {
+        if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || byte == '-'
+            || byte == '.' || byte == '_' || byte == '~' || byte == '/') {
             encoded += c;
         } else {
             encoded += '%';
@@ -73,7 +73,7 @@ std::string stemFor(const std::string& name, unsigned attempt) {
 
 std::string localDeletionDate() {
     const std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     ::localtime_r(&now, &local);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
@@ -107,25 +107,23 @@ std::string topDirectoryOf(const std::string& folder) {
 // An open trash, with the rule for the Path= of its items.
 struct Trash {
     std::string path;
-    std::string topDirectory;  // empty for the home trash: Path= is absolute
+    std::string topDirectory; // empty for the home trash: Path= is absolute
     UniqueFd files;
     UniqueFd info;
 };
 
 // Makes the folder name in dirFd unless it is there, and opens it (a symbolic
 // link as name gives ELOOP unless followLink).  path names it in errors.
-Result<UniqueFd> makeAndOpenFolder(SystemCalls& system, int dirFd, const std::string& name,
-                                   const std::string& path, bool followLink = false) {
+Result<UniqueFd> makeAndOpenFolder(SystemCalls& system, int dirFd, const std::string& name, const std::string& path,
+                                   bool followLink = false) {
     if (system.mkdirAt(dirFd, name.c_str(), 0700) != 0 && errno != EEXIST) return lastError("mkdirat", path);
-    const int fd =
-        system.openAt(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | (followLink ? 0 : O_NOFOLLOW));
+    const int fd = system.openAt(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | (followLink ? 0 : O_NOFOLLOW));
     if (fd < 0) return lastError("openat", path);
     return UniqueFd(fd);
 }
 
 // The trash at path, open as folder: its files/ and info/ made and opened.
-Result<Trash> openTrash(SystemCalls& system, UniqueFd folder, const std::string& path,
-                        std::string topDirectory) {
+Result<Trash> openTrash(SystemCalls& system, UniqueFd folder, const std::string& path, std::string topDirectory) {
     Result<UniqueFd> files = makeAndOpenFolder(system, folder.get(), "files", path + "/files");
     if (!files) return files.error();
     Result<UniqueFd> info = makeAndOpenFolder(system, folder.get(), "info", path + "/info");
@@ -135,8 +133,8 @@ Result<Trash> openTrash(SystemCalls& system, UniqueFd folder, const std::string&
 
 // The user's own trash folder name in dirFd (made when missing): a folder,
 // not a symbolic link, owned by the user.
-Result<Trash> openOwnTrash(SystemCalls& system, int dirFd, const std::string& name,
-                           const std::string& path, const std::string& topDirectory) {
+Result<Trash> openOwnTrash(SystemCalls& system, int dirFd, const std::string& name, const std::string& path,
+                           const std::string& topDirectory) {
     Result<UniqueFd> folder = makeAndOpenFolder(system, dirFd, name, path);
     if (!folder) return folder.error();
     struct stat status {};
@@ -159,13 +157,12 @@ Result<Trash> openVolumeTrash(SystemCalls& system, const std::string& topDirecto
         const UniqueFd shared(sharedFd);
         struct stat status {};
         if (system.fstat(shared.get(), &status) == 0 && (status.st_mode & S_ISVTX)) {
-            Result<Trash> trash = openOwnTrash(system, shared.get(), uid,
-                                               joined(topDirectory, ".Trash/" + uid), topDirectory);
+            Result<Trash> trash =
+                openOwnTrash(system, shared.get(), uid, joined(topDirectory, ".Trash/" + uid), topDirectory);
             if (trash) return trash;
         }
     }
-    return openOwnTrash(system, top.get(), ".Trash-" + uid, joined(topDirectory, ".Trash-" + uid),
-                        topDirectory);
+    return openOwnTrash(system, top.get(), ".Trash-" + uid, joined(topDirectory, ".Trash-" + uid), topDirectory);
 }
 
 // $XDG_DATA_HOME/Trash, or $HOME/.local/share/Trash; empty when neither is
@@ -234,8 +231,8 @@ Result<TrashedItem> putIntoTrash(SystemCalls& system, const Trash& trash, const 
         const std::string stem = stemFor(name, attempt);
         const std::string infoName = stem + kInfoSuffix;
         const std::string infoPath = trash.path + "/info/" + infoName;
-        const int fd = system.openAt(trash.info.get(), infoName.c_str(),
-                                     O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW, 0600);
+        const int fd =
+            system.openAt(trash.info.get(), infoName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW, 0600);
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) return lastError("openat", infoPath);
         if (const int error = writeInfo(system, fd, info)) {
@@ -246,7 +243,7 @@ Result<TrashedItem> putIntoTrash(SystemCalls& system, const Trash& trash, const 
             return TrashedItem{trash.path + "/files/" + stem, infoPath};
         const int error = errno;
         system.unlinkAt(trash.info.get(), infoName.c_str(), 0);
-        if (error == EEXIST) continue;  // an item without info file holds the stem
+        if (error == EEXIST) continue; // an item without info file holds the stem
         // The trash is on another mount than the item: the trash is at fault.
         if (error == EXDEV) return SysError{"renameat", trash.path + "/files/" + stem, error};
         return SysError{"renameat", path, error};
@@ -262,8 +259,7 @@ Result<TrashedItem> moveToTrash(const std::string& given, SystemCalls& system) {
     if (path.empty() || path.front() != '/' || name.empty() || name == "." || name == "..")
         return SysError{"move to the trash", path, EINVAL};
     struct stat item {};
-    if (system.fstatAt(AT_FDCWD, path.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0)
-        return lastError("lstat", path);
+    if (system.fstatAt(AT_FDCWD, path.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) return lastError("lstat", path);
 
     const std::string homePath = homeTrashPath();
     if (homePath.empty()) return SysError{"find the home trash: HOME is not set", {}, ENOENT};

@@ -35,8 +35,8 @@ namespace toka {
 
 /// Where a trashed item went.
 struct TrashedItem {
-    std::string pathInTrash;  ///< the trash's files/STEM
-    std::string infoPath;     ///< the trash's info/STEM.trashinfo
+    std::string pathInTrash; ///< the trash's files/STEM
+    std::string infoPath;    ///< the trash's info/STEM.trashinfo
 };
 
 /// Moves the item at path (absolute; a file, folder or symbolic link, never
@@ -52,7 +52,7 @@ Result<TrashedItem> moveToTrash(const std::string& path, SystemCalls& system = p
 
 /// An item that moveAllToTrash left where it was.
 struct TrashFailure {
-    std::string path;  ///< as given
+    std::string path; ///< as given
     SysError error;
     /// Its volume offers no usable trash (see moveToTrash): the item is
     /// intact, and deleting it permanently is the way left.

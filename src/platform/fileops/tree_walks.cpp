@@ -68,9 +68,7 @@ Worker::Survey Worker::survey(int parentFd, const std::string& name) {
     return survey;
 }
 
-bool Worker::holdsDestination(int parentFd, const std::string& name) {
-    return survey(parentFd, name).holdsDestination;
-}
+bool Worker::holdsDestination(int parentFd, const std::string& name) { return survey(parentFd, name).holdsDestination; }
 
 // ===================================================================== copy of a tree
 
@@ -84,9 +82,8 @@ struct Worker::CopyLevel {
     Outcome result = Outcome::Done;
 };
 
-std::optional<Outcome> Worker::enterCopy(DirectoryChain& sources, DirectoryChain& targets,
-                                         const std::string& name, const std::string& srcPath,
-                                         const std::string& destPath, CopyLevel& level) {
+std::optional<Outcome> Worker::enterCopy(DirectoryChain& sources, DirectoryChain& targets, const std::string& name,
+                                         const std::string& srcPath, const std::string& destPath, CopyLevel& level) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = srcPath;
     UniqueFd src = m_system.own(m_system.openAt(sources.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
@@ -116,9 +113,8 @@ std::optional<Outcome> Worker::enterCopy(DirectoryChain& sources, DirectoryChain
     return std::nullopt;
 }
 
-Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
-                              int destDirFd, std::string& newName, const std::string& destPath,
-                              bool flush, CopiedItems* copied) {
+Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                              std::string& newName, const std::string& destPath, bool flush, CopiedItems* copied) {
     // The top folder: its copy gets a temporary name in the destination
     // directory; everything below gets its final name at once.
     CopyLevel top;
@@ -127,9 +123,9 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
     if (m_system.fstat(src.get(), &top.source) < 0) return failSource("open", srcPath, errno);
     if (isRefusedDirectory(idOf(top.source))) return fail(FailureKind::IntoItself, "copy", srcPath);
     if (m_system.listDirectory(src.get(), top.names) < 0) return failSource("read", srcPath, errno);
-    if (createUnderTempName(newName, [&](const std::string& candidate) {
-            return m_system.mkdirAt(destDirFd, candidate.c_str(), 0700);
-        }) < 0)
+    if (createUnderTempName(
+            newName, [&](const std::string& candidate) { return m_system.mkdirAt(destDirFd, candidate.c_str(), 0700); })
+        < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
     UniqueFd out = m_system.own(m_system.openAt(destDirFd, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     struct stat created {};
@@ -173,8 +169,8 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
                 }
             } else {
                 std::string childName = child;
-                outcome = createCopy(sources.fd(), child, from, status, targets.fd(), childName,
-                                     false, to, false, copied);
+                outcome =
+                    createCopy(sources.fd(), child, from, status, targets.fd(), childName, false, to, false, copied);
             }
             if (*outcome == Outcome::Cancelled) stop = Outcome::Cancelled;
             else if (*outcome != Outcome::Done) levels.back().result = Outcome::Partial;

@@ -83,60 +83,52 @@ private:
     bool holdsDestination(int parentFd, const std::string& name);
 
     // ----- copy -----
-    Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, const std::string& destDirPath);
-    Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
-                      int destDirFd, const std::string& destPath);
-    Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath,
-                       const struct stat& status, int destDirFd, std::string& newName,
-                       bool pickTempName, const std::string& destPath, bool flush,
+    Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                     const std::string& destDirPath);
+    Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                      const std::string& destPath);
+    Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
+                       int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
                        CopiedItems* copied);
-    Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, std::string& newName, bool pickTempName,
-                     const std::string& destPath, bool flush, CopiedItems* copied);
+    Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                     std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
+                     CopiedItems* copied);
     /// The copy of a folder tree (tree_walks.cpp), under a temporary name.
-    Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath,
-                          int destDirFd, std::string& newName, const std::string& destPath,
-                          bool flush, CopiedItems* copied);
+    Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                          std::string& newName, const std::string& destPath, bool flush, CopiedItems* copied);
     struct CopyLevel;
     /// Opens the source folder `name` below the deepest level of sources,
     /// creates its copy below the deepest level of targets and enters both;
     /// empty when entered, else what became of the folder.
-    std::optional<Outcome> enterCopy(DirectoryChain& sources, DirectoryChain& targets,
-                                     const std::string& name, const std::string& srcPath,
-                                     const std::string& destPath, CopyLevel& level);
-    Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
-                        const struct stat& status, int destDirFd, std::string& newName,
-                        bool pickTempName, const std::string& destPath);
-    Outcome copyNode(const struct stat& status, int destDirFd, std::string& newName,
-                     bool pickTempName, const std::string& destPath);
-    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName,
-                  const std::string& destPath, bool replace, bool newIsDirectory,
-                  bool oldIsDirectory);
+    std::optional<Outcome> enterCopy(DirectoryChain& sources, DirectoryChain& targets, const std::string& name,
+                                     const std::string& srcPath, const std::string& destPath, CopyLevel& level);
+    Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
+                        int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath);
+    Outcome copyNode(const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
+                     const std::string& destPath);
+    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const std::string& destPath,
+                  bool replace, bool newIsDirectory, bool oldIsDirectory);
 
     // ----- move -----
-    Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath,
-                     int destDirFd, const std::string& destDirPath);
-    Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath,
-                      int destDirFd, const std::string& destPath);
-    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath,
-                       const struct stat& status, int destDirFd, const std::string& destPath,
-                       bool replace, bool oldIsDirectory);
+    Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                     const std::string& destDirPath);
+    Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                      const std::string& destPath);
+    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
+                       int destDirFd, const std::string& destPath, bool replace, bool oldIsDirectory);
 
     // ----- remove (removal.cpp) -----
     /// Removes the entry `name` of parentFd with everything below it, never
     /// following a link nor entering a mount point.  only (mode Copied): the
     /// entries that may go.
-    Outcome removeEntry(int parentFd, const std::string& name, const std::string& path,
-                        RemoveMode mode, CopiedItems* only);
+    Outcome removeEntry(int parentFd, const std::string& name, const std::string& path, RemoveMode mode,
+                        CopiedItems* only);
     /// Removes one entry, or opens a folder and enters it into chain (then
     /// empty, with names its listing).  device: of the folder holding it.
-    std::optional<Outcome> removeOrEnter(int parentFd, const std::string& name,
-                                         const std::string& path, dev_t device, RemoveMode mode,
-                                         CopiedItems* only, DirectoryChain& chain,
+    std::optional<Outcome> removeOrEnter(int parentFd, const std::string& name, const std::string& path, dev_t device,
+                                         RemoveMode mode, CopiedItems* only, DirectoryChain& chain,
                                          std::vector<std::string>& names);
-    Outcome removalFailure(RemoveMode mode, FailureKind kind, const char* action,
-                           const std::string& path, int error);
+    Outcome removalFailure(RemoveMode mode, FailureKind kind, const char* action, const std::string& path, int error);
     /// Removes the engine's own item `name` of dirFd (a temporary item, or the
     /// item the user chose to replace) without questions; what is left over is
     /// reported once, located by `sibling`, a path in the same directory.
@@ -144,11 +136,11 @@ private:
 
     // ----- renames and names -----
     std::string randomTempName();
-    template <class Create> int createUnderTempName(std::string& name, Create create);
-    int renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd,
-                        const std::string& newName);
-    int renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath,
-                        int newDirFd, const std::string& newName, const std::string& newPath);
+    template <class Create>
+    int createUnderTempName(std::string& name, Create create);
+    int renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd, const std::string& newName);
+    int renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath, int newDirFd,
+                        const std::string& newName, const std::string& newPath);
     int openDirectory(int dirFd, const char* name, int extraFlags);
     bool isRefusedDirectory(const FileId& id) const;
     void collectDestinationAncestors(int destFd);
@@ -181,7 +173,8 @@ private:
     std::set<FileId> m_activeSources;
 };
 
-template <class Create> int Worker::createUnderTempName(std::string& name, Create create) {
+template <class Create>
+int Worker::createUnderTempName(std::string& name, Create create) {
     // 62^6 names: a hundred clashes in a row mean something else is wrong.
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = randomTempName();

@@ -13,14 +13,22 @@ namespace toka {
 
 EntryType entryTypeFromMode(mode_t mode) {
     switch (mode & S_IFMT) {
-    case S_IFREG: return EntryType::Regular;
-    case S_IFDIR: return EntryType::Directory;
-    case S_IFLNK: return EntryType::Symlink;
-    case S_IFCHR: return EntryType::CharDevice;
-    case S_IFBLK: return EntryType::BlockDevice;
-    case S_IFIFO: return EntryType::Fifo;
-    case S_IFSOCK: return EntryType::Socket;
-    default: return EntryType::Unknown;
+    case S_IFREG:
+        return EntryType::Regular;
+    case S_IFDIR:
+        return EntryType::Directory;
+    case S_IFLNK:
+        return EntryType::Symlink;
+    case S_IFCHR:
+        return EntryType::CharDevice;
+    case S_IFBLK:
+        return EntryType::BlockDevice;
+    case S_IFIFO:
+        return EntryType::Fifo;
+    case S_IFSOCK:
+        return EntryType::Socket;
+    default:
+        return EntryType::Unknown;
     }
 }
 
@@ -84,9 +92,7 @@ Result<UniqueFd> openSubdirectory(int parentFd, const char* name) {
     return UniqueFd(fd);
 }
 
-long readDirectoryChunk(int fd, char* buffer, std::size_t size) {
-    return ::syscall(SYS_getdents64, fd, buffer, size);
-}
+long readDirectoryChunk(int fd, char* buffer, std::size_t size) { return ::syscall(SYS_getdents64, fd, buffer, size); }
 
 namespace {
 
@@ -101,14 +107,22 @@ struct KernelDirent64 {
 
 EntryType typeFromDirent(unsigned char dtype) {
     switch (dtype) {
-    case DT_REG: return EntryType::Regular;
-    case DT_DIR: return EntryType::Directory;
-    case DT_LNK: return EntryType::Symlink;
-    case DT_CHR: return EntryType::CharDevice;
-    case DT_BLK: return EntryType::BlockDevice;
-    case DT_FIFO: return EntryType::Fifo;
-    case DT_SOCK: return EntryType::Socket;
-    default: return EntryType::Unknown;
+    case DT_REG:
+        return EntryType::Regular;
+    case DT_DIR:
+        return EntryType::Directory;
+    case DT_LNK:
+        return EntryType::Symlink;
+    case DT_CHR:
+        return EntryType::CharDevice;
+    case DT_BLK:
+        return EntryType::BlockDevice;
+    case DT_FIFO:
+        return EntryType::Fifo;
+    case DT_SOCK:
+        return EntryType::Socket;
+    default:
+        return EntryType::Unknown;
     }
 }
 
@@ -132,8 +146,7 @@ EntryType resolveType(int dirFd, const char* name) {
     return entryTypeFromMode(st.st_mode);
 }
 
-DirListing::DirListing(UniqueFd fd)
-    : m_fd(std::move(fd)), m_buffer(new char[kBufferSize]) {}
+DirListing::DirListing(UniqueFd fd) : m_fd(std::move(fd)), m_buffer(new char[kBufferSize]) {}
 
 Result<DirListing> DirListing::open(std::string_view path) {
     auto fd = openDirectory(path);

@@ -35,9 +35,7 @@ enum class EntryType : std::uint8_t {
 EntryType entryTypeFromMode(mode_t mode);
 
 /// True for "." and "..".
-constexpr bool isDotOrDotDot(std::string_view name) {
-    return name == "." || name == "..";
-}
+constexpr bool isDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
 
 /// Opens the directory at path for listing (O_DIRECTORY, close-on-exec).
 /// path may be relative and longer than PATH_MAX; symbolic links on the way,

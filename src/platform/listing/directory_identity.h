@@ -15,9 +15,7 @@ struct DirectoryIdentity {
     bool mountRootKnown = false; ///< the kernel said whether it is (5.8 and later)
 
     /// Same device and inode: the same directory, however it was reached.
-    bool isSameDirectory(const DirectoryIdentity& other) const {
-        return dev == other.dev && ino == other.ino;
-    }
+    bool isSameDirectory(const DirectoryIdentity& other) const { return dev == other.dev && ino == other.ino; }
 
     /// Whether this directory, an entry of parent, lies on another mount:
     /// it is the root of a mount, or its device differs (a btrfs subvolume

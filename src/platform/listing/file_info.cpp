@@ -10,10 +10,16 @@ std::uint8_t attributesOf(mode_t mode, std::string_view name) {
     std::uint8_t attributes = 0;
     if ((mode & S_IWUSR) == 0) attributes |= AttrReadOnly;
     switch (mode & S_IFMT) {
-    case S_IFDIR: attributes |= AttrDirectory; break;
+    case S_IFDIR:
+        attributes |= AttrDirectory;
+        break;
     case S_IFREG:
-    case S_IFLNK: attributes |= AttrArchive; break;
-    default: attributes |= AttrSystem; break;
+    case S_IFLNK:
+        attributes |= AttrArchive;
+        break;
+    default:
+        attributes |= AttrSystem;
+        break;
     }
     if (!name.empty() && name[0] == '.' && !isDotOrDotDot(name)) attributes |= AttrHidden;
     return attributes;

@@ -19,11 +19,11 @@ namespace toka {
 /// The attribute bits, with the values of the original design so that code
 /// and tests can speak of them by number.
 enum Attribute : std::uint8_t {
-    AttrReadOnly = 1,  ///< R: the owner's write bit is clear
-    AttrHidden = 2,    ///< H: the name starts with "." (not "." or "..")
-    AttrSystem = 4,    ///< S: character or block device, FIFO, socket
-    AttrDirectory = 16,///< D: a real directory (not a link to one)
-    AttrArchive = 32,  ///< A: a regular file or a symbolic link
+    AttrReadOnly = 1,   ///< R: the owner's write bit is clear
+    AttrHidden = 2,     ///< H: the name starts with "." (not "." or "..")
+    AttrSystem = 4,     ///< S: character or block device, FIFO, socket
+    AttrDirectory = 16, ///< D: a real directory (not a link to one)
+    AttrArchive = 32,   ///< A: a regular file or a symbolic link
 };
 
 /// The attribute bits of an entry with this lstat mode and name.
@@ -36,8 +36,8 @@ std::string attributeText(std::uint8_t attributes);
 /// A broken-down local time.  second is 0..60.
 struct LocalDateTime {
     int year = 0;
-    int month = 0;  ///< 1..12
-    int day = 0;    ///< 1..31
+    int month = 0; ///< 1..12
+    int day = 0;   ///< 1..31
     int hour = 0;
     int minute = 0;
     int second = 0;
@@ -74,8 +74,8 @@ struct FileInfo {
     EntryType type = EntryType::Unknown;
     mode_t mode = 0;
     std::uint8_t attributes = 0;
-    std::int64_t size = 0;   ///< st_size; for a link the length of its target
-    std::time_t mtime = 0;   ///< last modification, seconds since the epoch
+    std::int64_t size = 0; ///< st_size; for a link the length of its target
+    std::time_t mtime = 0; ///< last modification, seconds since the epoch
 };
 
 /// lstat of directory + name (directory ends in "/"), for paths of any

@@ -51,8 +51,9 @@ bool isPseudoFileSystemType(std::string_view type) {
 }
 
 bool isPseudoFileSystemMagic(unsigned long magic) {
-    return magic != 0 && std::any_of(kPseudoFileSystems.begin(), kPseudoFileSystems.end(),
-                                     [&](const PseudoFileSystem& fs) { return fs.magic == magic; });
+    return magic != 0
+           && std::any_of(kPseudoFileSystems.begin(), kPseudoFileSystems.end(),
+                          [&](const PseudoFileSystem& fs) { return fs.magic == magic; });
 }
 
 } // namespace toka

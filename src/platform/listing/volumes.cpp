@@ -16,11 +16,16 @@ namespace toka {
 
 int treeImageOf(VolumeKind kind) {
     switch (kind) {
-    case VolumeKind::Fixed: return 1;
-    case VolumeKind::CdRom: return 2;
-    case VolumeKind::Remote: return 3;
-    case VolumeKind::Removable: return 4;
-    case VolumeKind::RamDisk: return 1;
+    case VolumeKind::Fixed:
+        return 1;
+    case VolumeKind::CdRom:
+        return 2;
+    case VolumeKind::Remote:
+        return 3;
+    case VolumeKind::Removable:
+        return 4;
+    case VolumeKind::RamDisk:
+        return 1;
     }
     return 1;
 }
@@ -32,8 +37,8 @@ std::string unescapeOctal(std::string_view field) {
     std::string out;
     out.reserve(field.size());
     for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' && field[i + 2] >= '0' && field[i + 2] <= '7' &&
-            field[i + 3] >= '0' && field[i + 3] <= '7') {
+        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3'
+            && field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
             out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
             i += 3;
         } else {
@@ -79,11 +84,20 @@ bool isOneOf(std::string_view value, std::initializer_list<std::string_view> set
 }
 
 bool isRemoteType(std::string_view type) {
-    return isOneOf(type, {"nfs", "nfs4", "cifs", "smb3", "smbfs", "9p", "afs", "ceph",
-                          "glusterfs", "fuse.glusterfs", "fuse.sshfs", "sshfs", "fuse.rclone",
-                          "fuse.s3fs", "fuse.gcsfuse", "davfs", "fuse.davfs2", "ncpfs",
-                          "coda", "lustre", "beegfs", "gpfs", "ocfs2", "vboxsf", "virtiofs",
-                          "fuse.vmhgfs-fuse", "fuse.cephfs"});
+    return isOneOf(type, {"nfs",          "nfs4",
+                          "cifs",         "smb3",
+                          "smbfs",        "9p",
+                          "afs",          "ceph",
+                          "glusterfs",    "fuse.glusterfs",
+                          "fuse.sshfs",   "sshfs",
+                          "fuse.rclone",  "fuse.s3fs",
+                          "fuse.gcsfuse", "davfs",
+                          "fuse.davfs2",  "ncpfs",
+                          "coda",         "lustre",
+                          "beegfs",       "gpfs",
+                          "ocfs2",        "vboxsf",
+                          "virtiofs",     "fuse.vmhgfs-fuse",
+                          "fuse.cephfs"});
 }
 
 bool isRamType(std::string_view type) { return type == "tmpfs" || type == "ramfs"; }
@@ -102,17 +116,16 @@ std::vector<MountEntry> parseMountInfo(std::string_view text) {
         auto fields = splitFields(line);
         // id parent major:minor root mountpoint options [optional...] - type source superoptions
         auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
-        if (fields.size() < 6 || dash == fields.end() || dash - fields.begin() < 6 ||
-            fields.end() - dash < 3) {
+        if (fields.size() < 6 || dash == fields.end() || dash - fields.begin() < 6 || fields.end() - dash < 3) {
             continue;
         }
         MountEntry mount;
         unsigned id = 0, parent = 0;
         std::string_view dev = fields[2];
         std::size_t colon = dev.find(':');
-        if (!parseUnsigned(fields[0], id) || !parseUnsigned(fields[1], parent) ||
-            colon == std::string_view::npos || !parseUnsigned(dev.substr(0, colon), mount.major) ||
-            !parseUnsigned(dev.substr(colon + 1), mount.minor)) {
+        if (!parseUnsigned(fields[0], id) || !parseUnsigned(fields[1], parent) || colon == std::string_view::npos
+            || !parseUnsigned(dev.substr(0, colon), mount.major)
+            || !parseUnsigned(dev.substr(colon + 1), mount.minor)) {
             continue;
         }
         mount.mountId = static_cast<int>(id);
@@ -136,8 +149,8 @@ bool isPseudoMount(const MountEntry& mount) {
     if (isPseudoFileSystemType(type)) return true;
     // The layered root file systems of container runtimes live under
     // /var/lib (docker, containers, lxc) or /run (containerd).
-    if (isOneOf(type, {"overlay", "aufs", "fuse-overlayfs", "fuse.fuse-overlayfs"}) &&
-        (isAtOrBelow(point, "/var/lib") || isAtOrBelow(point, "/run"))) {
+    if (isOneOf(type, {"overlay", "aufs", "fuse-overlayfs", "fuse.fuse-overlayfs"})
+        && (isAtOrBelow(point, "/var/lib") || isAtOrBelow(point, "/run"))) {
         return true;
     }
     if (isRamType(type) && isAtOrBelow(point, "/run") && !isAtOrBelow(point, "/run/media")) {
@@ -162,9 +175,7 @@ VolumeKind classifyKind(const MountEntry& mount, const VolumeLookup& lookup) {
 }
 
 // Whether root a contains root b (mountinfo roots start with "/").
-bool rootContains(const std::string& a, const std::string& b) {
-    return a == "/" || isAtOrBelow(b, a);
-}
+bool rootContains(const std::string& a, const std::string& b) { return a == "/" || isAtOrBelow(b, a); }
 
 } // namespace
 
@@ -176,7 +187,10 @@ std::vector<Volume> classifyVolumes(std::string_view mountInfoText, const Volume
     for (std::size_t i = 0; i < mounts.size(); ++i) {
         bool hidden = false;
         for (std::size_t j = i + 1; j < mounts.size(); ++j) {
-            if (mounts[j].mountPoint == mounts[i].mountPoint) { hidden = true; break; }
+            if (mounts[j].mountPoint == mounts[i].mountPoint) {
+                hidden = true;
+                break;
+            }
         }
         if (!hidden && !isPseudoMount(mounts[i])) visible.push_back(mounts[i]);
     }
@@ -191,8 +205,8 @@ std::vector<Volume> classifyVolumes(std::string_view mountInfoText, const Volume
         volume.fsType = mount.fsType;
         volume.major = mount.major;
         volume.minor = mount.minor;
-        if (volume.kind != VolumeKind::Remote && mount.root != "/" && mount.mountPoint != "/" &&
-            lookup.isDirectory && !lookup.isDirectory(mount.mountPoint)) {
+        if (volume.kind != VolumeKind::Remote && mount.root != "/" && mount.mountPoint != "/" && lookup.isDirectory
+            && !lookup.isDirectory(mount.mountPoint)) {
             continue; // a single file bound into place, not a volume
         }
         volumes.push_back(std::move(volume));
@@ -318,9 +332,7 @@ std::string readMountInfo() {
     return text.str();
 }
 
-std::vector<Volume> mountedVolumes() {
-    return classifyVolumes(readMountInfo(), systemVolumeLookup());
-}
+std::vector<Volume> mountedVolumes() { return classifyVolumes(readMountInfo(), systemVolumeLookup()); }
 
 std::vector<Volume> fixedVolumes() {
     std::vector<Volume> fixed;

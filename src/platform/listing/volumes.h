@@ -30,10 +30,10 @@ struct MountEntry {
     int parentId = 0;
     unsigned major = 0;
     unsigned minor = 0;
-    std::string root;       ///< the directory of the file system mounted here
+    std::string root; ///< the directory of the file system mounted here
     std::string mountPoint;
-    std::string fsType;     ///< "ext4", "fuse.sshfs", ...
-    std::string source;     ///< "/dev/sda2", "server:/export", "tmpfs", ...
+    std::string fsType; ///< "ext4", "fuse.sshfs", ...
+    std::string source; ///< "/dev/sda2", "server:/export", "tmpfs", ...
 };
 
 /// The lines of a mountinfo text; malformed lines are left out.

@@ -18,4 +18,4 @@ extern const std::array<char16_t, 256> kCp1252ToUnicode;
 
 inline QChar cp1252ToQChar(std::uint8_t byte) { return QChar(kCp1252ToUnicode[byte]); }
 
-}  // namespace toka
+} // namespace toka

@@ -31,14 +31,13 @@ LoadResult<DecodedDib> fail(const char* why) {
     return LoadResult<DecodedDib>::failure(QStringLiteral("bitmap: %1").arg(QLatin1String(why)));
 }
 
-}  // namespace
+} // namespace
 
 LoadResult<DecodedDib> decodeDib(const std::uint8_t* data, std::size_t size, const DibLimits& limits,
                                  bool paletteIndices, const std::vector<QRgb>& palette) {
     wmf::ParamReader in(data, size);
     const std::uint32_t headerBytes = in.u32();
-    if (in.failed())
-        return fail("header cut short");
+    if (in.failed()) return fail("header cut short");
 
     std::int64_t width = 0;
     std::int64_t height = 0;
@@ -50,63 +49,63 @@ LoadResult<DecodedDib> decodeDib(const std::uint8_t* data, std::size_t size, con
     if (core) {
         width = in.u16();
         height = in.u16();
-        in.u16();  // planes
+        in.u16(); // planes
         bitCount = in.u16();
     } else if (headerBytes >= kInfoHeaderBytes && headerBytes <= kLargestHeaderBytes) {
         width = static_cast<std::int32_t>(in.u32());
         height = static_cast<std::int32_t>(in.u32());
-        in.u16();  // planes
+        in.u16(); // planes
         bitCount = in.u16();
         compression = in.u32();
         imageBytes = in.u32();
-        in.u32();  // horizontal resolution
-        in.u32();  // vertical resolution
+        in.u32(); // horizontal resolution
+        in.u32(); // vertical resolution
         colorsUsed = in.u32();
         in.skip(headerBytes - 36);
     } else {
         return fail("unknown header size");
     }
-    if (in.failed())
-        return fail("header cut short");
+    if (in.failed()) return fail("header cut short");
 
     const bool bottomUp = height > 0;
     height = std::llabs(height);
-    if (width <= 0 || height == 0)
-        return fail("empty");
+    if (width <= 0 || height == 0) return fail("empty");
     if (width > limits.maxSide || height > limits.maxSide || width * height > limits.maxPixels)
         return fail("too large");
     switch (bitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return fail("unsupported bit count");
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        break;
+    default:
+        return fail("unsupported bit count");
     }
-    const bool compressionFits = compression == Rgb || (compression == Rle8 && bitCount == 8) ||
-                                 (compression == Rle4 && bitCount == 4) ||
-                                 (compression == BitFields && (bitCount == 16 || bitCount == 32));
-    if (!compressionFits)
-        return fail("unsupported compression");
+    const bool compressionFits = compression == Rgb || (compression == Rle8 && bitCount == 8)
+                                 || (compression == Rle4 && bitCount == 4)
+                                 || (compression == BitFields && (bitCount == 16 || bitCount == 32));
+    if (!compressionFits) return fail("unsupported compression");
 
     const std::uint32_t maskBytes = (compression == BitFields && headerBytes == kInfoHeaderBytes) ? 12 : 0;
     std::uint32_t colors = colorsUsed;
     if (bitCount <= 8) {
         const std::uint32_t full = 1u << bitCount;
-        if (colors == 0)
-            colors = full;
-        if (colors > full)
-            return fail("colour table larger than the bit count allows");
+        if (colors == 0) colors = full;
+        if (colors > full) return fail("colour table larger than the bit count allows");
     } else if (colors > 256) {
         return fail("colour table too large");
     }
     const std::uint32_t entryBytes = paletteIndices ? 2 : (core ? 3 : 4);
     const std::uint8_t* masks = in.take(maskBytes);
     const std::uint8_t* table = in.take(std::size_t{colors} * entryBytes);
-    if (in.failed())
-        return fail("colour table cut short");
+    if (in.failed()) return fail("colour table cut short");
 
     const std::size_t pixelBytes = in.remaining();
     if (compression == Rgb || compression == BitFields) {
         const std::uint64_t stride = ((static_cast<std::uint64_t>(width) * bitCount + 31) / 32) * 4;
-        if (stride * static_cast<std::uint64_t>(height) > pixelBytes)
-            return fail("pixels cut short");
+        if (stride * static_cast<std::uint64_t>(height) > pixelBytes) return fail("pixels cut short");
     } else if (pixelBytes == 0 || (imageBytes != 0 && imageBytes > pixelBytes)) {
         return fail("compressed pixels cut short");
     }
@@ -122,8 +121,7 @@ LoadResult<DecodedDib> decodeDib(const std::uint8_t* data, std::size_t size, con
     put32(file, 0);
     put32(file, offset);
     file.append(reinterpret_cast<const char*>(data), headerBytes);
-    if (maskBytes != 0)
-        file.append(reinterpret_cast<const char*>(masks), maskBytes);
+    if (maskBytes != 0) file.append(reinterpret_cast<const char*>(masks), maskBytes);
     if (paletteIndices) {
         wmf::ParamReader indices(table, std::size_t{colors} * 2);
         for (std::uint32_t i = 0; i < colors; ++i) {
@@ -132,8 +130,7 @@ LoadResult<DecodedDib> decodeDib(const std::uint8_t* data, std::size_t size, con
             file.append(static_cast<char>(qBlue(rgb)));
             file.append(static_cast<char>(qGreen(rgb)));
             file.append(static_cast<char>(qRed(rgb)));
-            if (outEntryBytes == 4)
-                file.append('\0');
+            if (outEntryBytes == 4) file.append('\0');
         }
     } else {
         file.append(reinterpret_cast<const char*>(table), colors * entryBytes);
@@ -143,9 +140,8 @@ LoadResult<DecodedDib> decodeDib(const std::uint8_t* data, std::size_t size, con
     DecodedDib decoded;
     decoded.image = QImage::fromData(file, "BMP");
     decoded.bottomUp = bottomUp;
-    if (decoded.image.isNull())
-        return fail("not readable");
+    if (decoded.image.isNull()) return fail("not readable");
     return LoadResult<DecodedDib>::success(std::move(decoded));
 }
 
-}  // namespace toka
+} // namespace toka

@@ -36,4 +36,4 @@ struct DecodedDib {
 LoadResult<DecodedDib> decodeDib(const std::uint8_t* data, std::size_t size, const DibLimits& limits,
                                  bool paletteIndices = false, const std::vector<QRgb>& palette = {});
 
-}  // namespace toka
+} // namespace toka

@@ -37,11 +37,10 @@ public:
     const QString& error() const { return m_error; }
 
 private:
-    LoadResult(std::optional<T> value, QString error)
-        : m_value(std::move(value)), m_error(std::move(error)) {}
+    LoadResult(std::optional<T> value, QString error) : m_value(std::move(value)), m_error(std::move(error)) {}
 
     std::optional<T> m_value;
     QString m_error;
 };
 
-}  // namespace toka
+} // namespace toka

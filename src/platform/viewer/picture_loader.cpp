@@ -19,12 +19,11 @@ constexpr std::size_t kMaxMetafileBytes = std::size_t{64} << 20;
 QByteArray extensionOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return {};
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
     return QByteArray(path.data() + dot + 1, qsizetype(path.size() - dot - 1)).toLower();
 }
 
-}  // namespace
+} // namespace
 
 LoadResult<QImage> loadPicture(const std::string& path) {
     using Result = LoadResult<QImage>;
@@ -34,34 +33,29 @@ LoadResult<QImage> loadPicture(const std::string& path) {
         return Result::failure(QStringLiteral("%1: not a bitmap, icon or metafile name").arg(shownPath));
 
     auto fd = openRegularFile(path);
-    if (!fd)
-        return Result::failure(fd.error());
+    if (!fd) return Result::failure(fd.error());
 
     if (extension == "wmf") {
         bool tooLong = false;
         auto bytes = readUpTo(fd.value().get(), path, kMaxMetafileBytes, false, tooLong);
-        if (!bytes)
-            return Result::failure(bytes.error());
-        if (tooLong)
-            return Result::failure(QStringLiteral("%1: metafile larger than 64 MiB").arg(shownPath));
+        if (!bytes) return Result::failure(bytes.error());
+        if (tooLong) return Result::failure(QStringLiteral("%1: metafile larger than 64 MiB").arg(shownPath));
         auto image = loadMetafile(bytes.value());
-        if (!image)
-            return Result::failure(QStringLiteral("%1: %2").arg(shownPath, image.error()));
+        if (!image) return Result::failure(QStringLiteral("%1: %2").arg(shownPath, image.error()));
         return image;
     }
 
     QFile file;
     if (!file.open(fd.value().get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return Result::failure(QStringLiteral("%1: %2").arg(shownPath, file.errorString()));
-    fd.value().release();  // the QFile closes it now
+    fd.value().release(); // the QFile closes it now
     QImageReader reader(&file, extension);
     // Forced to the extension's format: never guessed from the content.
     reader.setAutoDetectImageFormat(false);
     reader.setDecideFormatFromContent(false);
     QImage image = reader.read();
-    if (image.isNull())
-        return Result::failure(QStringLiteral("%1: %2").arg(shownPath, reader.errorString()));
+    if (image.isNull()) return Result::failure(QStringLiteral("%1: %2").arg(shownPath, reader.errorString()));
     return Result::success(std::move(image));
 }
 
-}  // namespace toka
+} // namespace toka

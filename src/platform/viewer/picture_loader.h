@@ -20,4 +20,4 @@ namespace toka {
 /// metafile above 64 MiB, and every file its reader rejects.
 LoadResult<QImage> loadPicture(const std::string& path);
 
-}  // namespace toka
+} // namespace toka

@@ -23,11 +23,10 @@ LoadResult<UniqueFd> openRegularFile(const std::string& path);
 /// Reads from `fd` until end of file, a NUL byte when `stopAtNul`, or more
 /// than `limit` bytes.  `tooLong` tells the last case apart (the bytes are
 /// then `limit + 1` long).  Retries interrupted reads.
-LoadResult<QByteArray> readUpTo(int fd, const std::string& path, std::size_t limit, bool stopAtNul,
-                                bool& tooLong);
+LoadResult<QByteArray> readUpTo(int fd, const std::string& path, std::size_t limit, bool stopAtNul, bool& tooLong);
 
 /// The current errno as a load error: "operation path: reason", the text
 /// of SysError::message.
 QString systemError(const char* operation, const std::string& path);
 
-}  // namespace toka
+} // namespace toka

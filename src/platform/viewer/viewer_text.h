@@ -29,4 +29,4 @@ QString decodeViewerText(const char* bytes, std::size_t size);
 /// so a huge file with an early NUL loads quickly.
 LoadResult<QString> loadViewerText(const std::string& path);
 
-}  // namespace toka
+} // namespace toka

@@ -7,7 +7,7 @@
 namespace toka::wmf {
 
 double clampCoordinate(double value) {
-    if (!(value > -kCoordinateLimit))  // also catches NaN
+    if (!(value > -kCoordinateLimit)) // also catches NaN
         return -kCoordinateLimit;
     return std::min(value, kCoordinateLimit);
 }
@@ -15,12 +15,18 @@ double clampCoordinate(double value) {
 QPointF DcState::scale() const {
     auto ratio = [](double viewport, double window) { return window == 0 ? 1.0 : viewport / window; };
     switch (mapMode) {
-    case MapText: return {1, 1};
-    case MapLoMetric: return {kScreenDpi / 254, -kScreenDpi / 254};
-    case MapHiMetric: return {kScreenDpi / 2540, -kScreenDpi / 2540};
-    case MapLoEnglish: return {kScreenDpi / 100, -kScreenDpi / 100};
-    case MapHiEnglish: return {kScreenDpi / 1000, -kScreenDpi / 1000};
-    case MapTwips: return {kScreenDpi / 1440, -kScreenDpi / 1440};
+    case MapText:
+        return {1, 1};
+    case MapLoMetric:
+        return {kScreenDpi / 254, -kScreenDpi / 254};
+    case MapHiMetric:
+        return {kScreenDpi / 2540, -kScreenDpi / 2540};
+    case MapLoEnglish:
+        return {kScreenDpi / 100, -kScreenDpi / 100};
+    case MapHiEnglish:
+        return {kScreenDpi / 1000, -kScreenDpi / 1000};
+    case MapTwips:
+        return {kScreenDpi / 1440, -kScreenDpi / 1440};
     case MapIsotropic: {
         const double x = ratio(viewportExt.x(), windowExt.x());
         const double y = ratio(viewportExt.y(), windowExt.y());
@@ -47,10 +53,9 @@ QRect DcState::toDeviceRect(int left, int top, int right, int bottom) const {
 }
 
 QColor DcState::color(std::uint32_t colorRef) const {
-    if ((colorRef >> 24) == 0x01) {  // an index into the selected palette
+    if ((colorRef >> 24) == 0x01) { // an index into the selected palette
         const std::uint32_t index = colorRef & 0xFFFF;
-        if (palette && index < palette->size())
-            return QColor::fromRgb((*palette)[index]);
+        if (palette && index < palette->size()) return QColor::fromRgb((*palette)[index]);
         return QColor(Qt::black);
     }
     return QColor(int(colorRef & 0xFF), int((colorRef >> 8) & 0xFF), int((colorRef >> 16) & 0xFF));
@@ -58,27 +63,47 @@ QColor DcState::color(std::uint32_t colorRef) const {
 
 QPen DcState::qtPen(double maxWidth) const {
     const int style = pen.style & 0x0F;
-    if (style == PenNull)
-        return QPen(Qt::NoPen);
+    if (style == PenNull) return QPen(Qt::NoPen);
     QPen qpen(color(pen.color));
     const double width = std::min(std::abs(pen.width * scale().x()), maxWidth);
-    qpen.setWidthF(width <= 1.0 ? 0.0 : width);  // 0 is Qt's one-pixel pen
+    qpen.setWidthF(width <= 1.0 ? 0.0 : width); // 0 is Qt's one-pixel pen
     switch (pen.style & 0x0F00) {
-    case 0x0100: qpen.setCapStyle(Qt::SquareCap); break;
-    case 0x0200: qpen.setCapStyle(Qt::FlatCap); break;
-    default: qpen.setCapStyle(Qt::RoundCap); break;
+    case 0x0100:
+        qpen.setCapStyle(Qt::SquareCap);
+        break;
+    case 0x0200:
+        qpen.setCapStyle(Qt::FlatCap);
+        break;
+    default:
+        qpen.setCapStyle(Qt::RoundCap);
+        break;
     }
     switch (pen.style & 0xF000) {
-    case 0x1000: qpen.setJoinStyle(Qt::BevelJoin); break;
-    case 0x2000: qpen.setJoinStyle(Qt::MiterJoin); break;
-    default: qpen.setJoinStyle(Qt::RoundJoin); break;
+    case 0x1000:
+        qpen.setJoinStyle(Qt::BevelJoin);
+        break;
+    case 0x2000:
+        qpen.setJoinStyle(Qt::MiterJoin);
+        break;
+    default:
+        qpen.setJoinStyle(Qt::RoundJoin);
+        break;
     }
     switch (style) {
-    case PenDash: qpen.setStyle(Qt::DashLine); break;
-    case PenDot: qpen.setStyle(Qt::DotLine); break;
-    case PenDashDot: qpen.setStyle(Qt::DashDotLine); break;
-    case PenDashDotDot: qpen.setStyle(Qt::DashDotDotLine); break;
-    default: break;
+    case PenDash:
+        qpen.setStyle(Qt::DashLine);
+        break;
+    case PenDot:
+        qpen.setStyle(Qt::DotLine);
+        break;
+    case PenDashDot:
+        qpen.setStyle(Qt::DashDotLine);
+        break;
+    case PenDashDotDot:
+        qpen.setStyle(Qt::DashDotDotLine);
+        break;
+    default:
+        break;
     }
     return qpen;
 }
@@ -86,19 +111,20 @@ QPen DcState::qtPen(double maxWidth) const {
 QBrush DcState::qtBrush() const {
     const QColor brushColor = color(brush.color);
     switch (brush.style) {
-    case BrushNull: return QBrush(Qt::NoBrush);
+    case BrushNull:
+        return QBrush(Qt::NoBrush);
     case BrushHatched: {
-        static constexpr Qt::BrushStyle kHatches[] = {Qt::HorPattern, Qt::VerPattern, Qt::FDiagPattern,
+        static constexpr Qt::BrushStyle kHatches[] = {Qt::HorPattern,   Qt::VerPattern,   Qt::FDiagPattern,
                                                       Qt::BDiagPattern, Qt::CrossPattern, Qt::DiagCrossPattern};
         return QBrush(brushColor, brush.hatch < 6 ? kHatches[brush.hatch] : Qt::SolidPattern);
     }
     case BrushPattern:
     case BrushDibPattern:
     case BrushDibPatternPt:
-        if (!brush.pattern.isNull())
-            return QBrush(brush.pattern);
+        if (!brush.pattern.isNull()) return QBrush(brush.pattern);
         return QBrush(Qt::gray);
-    default: return QBrush(brushColor);
+    default:
+        return QBrush(brushColor);
     }
 }
 
@@ -108,12 +134,11 @@ void ObjectTable::reset(std::uint16_t count) {
     m_objects.assign(count, std::monostate{});
     m_freeSlots.resize(count);
     for (std::size_t i = 0; i < m_freeSlots.size(); ++i)
-        m_freeSlots[i] = static_cast<std::uint16_t>(i);  // ascending is already a min-heap
+        m_freeSlots[i] = static_cast<std::uint16_t>(i); // ascending is already a min-heap
 }
 
 void ObjectTable::add(GdiObject object) {
-    if (m_freeSlots.empty())
-        return;
+    if (m_freeSlots.empty()) return;
     std::pop_heap(m_freeSlots.begin(), m_freeSlots.end(), std::greater<>());
     const std::uint16_t slot = m_freeSlots.back();
     m_freeSlots.pop_back();
@@ -121,11 +146,10 @@ void ObjectTable::add(GdiObject object) {
 }
 
 void ObjectTable::remove(std::uint16_t slot) {
-    if (slot >= m_objects.size() || std::holds_alternative<std::monostate>(m_objects[slot]))
-        return;
+    if (slot >= m_objects.size() || std::holds_alternative<std::monostate>(m_objects[slot])) return;
     m_objects[slot] = std::monostate{};
     m_freeSlots.push_back(slot);
     std::push_heap(m_freeSlots.begin(), m_freeSlots.end(), std::greater<>());
 }
 
-}  // namespace toka::wmf
+} // namespace toka::wmf

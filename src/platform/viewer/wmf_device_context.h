@@ -29,23 +29,41 @@ constexpr double kCoordinateLimit = 2097152.0;
 constexpr double kScreenDpi = 96.0;
 
 enum MapMode {
-    MapText = 1, MapLoMetric, MapHiMetric, MapLoEnglish, MapHiEnglish, MapTwips, MapIsotropic, MapAnisotropic
+    MapText = 1,
+    MapLoMetric,
+    MapHiMetric,
+    MapLoEnglish,
+    MapHiEnglish,
+    MapTwips,
+    MapIsotropic,
+    MapAnisotropic
 };
 enum BackgroundMode { Transparent = 1, Opaque = 2 };
 enum PolyFillMode { Alternate = 1, Winding = 2 };
 enum PenStyle { PenSolid = 0, PenDash, PenDot, PenDashDot, PenDashDotDot, PenNull, PenInsideFrame };
-enum BrushStyle { BrushSolid = 0, BrushNull = 1, BrushHatched = 2, BrushPattern = 3, BrushDibPattern = 5,
-                  BrushDibPatternPt = 6 };
+enum BrushStyle {
+    BrushSolid = 0,
+    BrushNull = 1,
+    BrushHatched = 2,
+    BrushPattern = 3,
+    BrushDibPattern = 5,
+    BrushDibPatternPt = 6
+};
 enum TextAlign : std::uint16_t {
-    AlignUpdateCp = 0x0001, AlignHorizontalMask = 0x0006, AlignRight = 0x0002, AlignCenter = 0x0006,
-    AlignVerticalMask = 0x0018, AlignBottom = 0x0008, AlignBaseline = 0x0018
+    AlignUpdateCp = 0x0001,
+    AlignHorizontalMask = 0x0006,
+    AlignRight = 0x0002,
+    AlignCenter = 0x0006,
+    AlignVerticalMask = 0x0018,
+    AlignBottom = 0x0008,
+    AlignBaseline = 0x0018
 };
 
 using Palette = std::vector<QRgb>;
 
 struct Pen {
     std::uint16_t style = PenSolid;
-    double width = 0;  // logical units; 0 is one pixel
+    double width = 0; // logical units; 0 is one pixel
     std::uint32_t color = 0;
 };
 
@@ -90,7 +108,7 @@ struct DcState {
     int backgroundMode = Opaque;
     int polyFillMode = Alternate;
     std::uint16_t textAlign = 0;
-    QPointF position{0, 0};  // logical
+    QPointF position{0, 0}; // logical
     /// Device pixels; no value means the whole picture.
     std::optional<QRegion> clip;
 
@@ -132,4 +150,4 @@ private:
     std::vector<std::uint16_t> m_freeSlots;
 };
 
-}  // namespace toka::wmf
+} // namespace toka::wmf

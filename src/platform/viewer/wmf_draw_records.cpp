@@ -15,8 +15,7 @@ namespace toka::wmf {
 bool Player::lineTo(ParamReader& in, const Record&) {
     const double y = in.s16();
     const double x = in.s16();
-    if (in.failed())
-        return false;
+    if (in.failed()) return false;
     QPainterPath path(toDevice(m_dc.position.x(), m_dc.position.y()));
     path.lineTo(toDevice(x, y));
     m_dc.position = QPointF(x, y);
@@ -26,39 +25,31 @@ bool Player::lineTo(ParamReader& in, const Record&) {
 bool Player::polygonRecord(ParamReader& in, const Record& record) {
     const bool closed = record.function == Polygon;
     const std::int16_t count = in.s16();
-    if (in.failed() || count < 0 || in.remaining() / 4 < std::size_t(count))
-        return false;
-    if (!spend(kWorkPerDrawing + kWorkPerPoint * std::int64_t{count}))
-        return false;
+    if (in.failed() || count < 0 || in.remaining() / 4 < std::size_t(count)) return false;
+    if (!spend(kWorkPerDrawing + kWorkPerPoint * std::int64_t{count})) return false;
     QPolygon points(count);
     for (int i = 0; i < count; ++i) {
         const double x = in.s16();
         const double y = in.s16();
         points[i] = toDevice(x, y);
     }
-    if (count == 0)
-        return true;
+    if (count == 0) return true;
     QPainterPath path;
     path.setFillRule(m_dc.polyFillMode == Winding ? Qt::WindingFill : Qt::OddEvenFill);
     path.addPolygon(points);
-    if (closed)
-        path.closeSubpath();
+    if (closed) path.closeSubpath();
     return drawShape(path, closed);
 }
 
 bool Player::polyPolygonRecord(ParamReader& in, const Record&) {
     const std::uint16_t polygons = in.u16();
-    if (in.failed() || in.remaining() / 2 < polygons)
-        return false;
+    if (in.failed() || in.remaining() / 2 < polygons) return false;
     const std::uint8_t* countBytes = in.take(std::size_t{polygons} * 2);
     ParamReader counts(countBytes, std::size_t{polygons} * 2);
     std::size_t total = 0;
-    for (int i = 0; i < polygons; ++i)
-        total += counts.u16();
-    if (in.remaining() / 4 < total)
-        return false;
-    if (!spend(kWorkPerDrawing + kWorkPerPoint * std::int64_t(total)))
-        return false;
+    for (int i = 0; i < polygons; ++i) total += counts.u16();
+    if (in.remaining() / 4 < total) return false;
+    if (!spend(kWorkPerDrawing + kWorkPerPoint * std::int64_t(total))) return false;
     QPainterPath path;
     path.setFillRule(m_dc.polyFillMode == Winding ? Qt::WindingFill : Qt::OddEvenFill);
     counts = ParamReader(countBytes, std::size_t{polygons} * 2);
@@ -73,8 +64,7 @@ bool Player::polyPolygonRecord(ParamReader& in, const Record&) {
         path.addPolygon(points);
         path.closeSubpath();
     }
-    if (total == 0)
-        return true;
+    if (total == 0) return true;
     return drawShape(path, true);
 }
 
@@ -89,17 +79,13 @@ bool Player::boxRecord(ParamReader& in, const Record& record) {
     const int right = in.s16();
     const int top = in.s16();
     const int left = in.s16();
-    if (in.failed())
-        return false;
+    if (in.failed()) return false;
     const QRect rect = toDeviceRect(left, top, right, bottom);
-    if (record.function == Rectangle)
-        return drawRectangle(rect);
+    if (record.function == Rectangle) return drawRectangle(rect);
     QPainterPath path;
     const QRectF shape = QRectF(rect).adjusted(0, 0, -1, -1);
-    if (record.function == Ellipse)
-        path.addEllipse(shape);
-    else
-        path.addRoundedRect(shape, deviceWidth(cornerWidth) / 2, deviceHeight(cornerHeight) / 2);
+    if (record.function == Ellipse) path.addEllipse(shape);
+    else path.addRoundedRect(shape, deviceWidth(cornerWidth) / 2, deviceHeight(cornerHeight) / 2);
     return drawShape(path, true);
 }
 
@@ -113,13 +99,10 @@ bool Player::arcRecord(ParamReader& in, const Record& record) {
     const int right = in.s16();
     const int top = in.s16();
     const int left = in.s16();
-    if (in.failed())
-        return false;
+    if (in.failed()) return false;
     const QRectF rect = QRectF(toDeviceRect(left, top, right, bottom)).adjusted(0, 0, -1, -1);
-    if (!spend(kWorkPerDrawing))
-        return false;
-    if (rect.width() <= 0 || rect.height() <= 0)
-        return true;
+    if (!spend(kWorkPerDrawing)) return false;
+    if (rect.width() <= 0 || rect.height() <= 0) return true;
     // The radials through the start and end points meet the ellipse at
     // these parametric angles; the arc runs counterclockwise from the one
     // to the other, a full turn when they coincide.
@@ -132,16 +115,12 @@ bool Player::arcRecord(ParamReader& in, const Record& record) {
     };
     const double start = angleOf(xStart, yStart);
     double sweep = angleOf(xEnd, yEnd) - start;
-    while (sweep <= 0)
-        sweep += 360;
+    while (sweep <= 0) sweep += 360;
     QPainterPath path;
-    if (function == Pie)
-        path.moveTo(centre);
-    else
-        path.arcMoveTo(rect, start);
+    if (function == Pie) path.moveTo(centre);
+    else path.arcMoveTo(rect, start);
     path.arcTo(rect, start, sweep);
-    if (function != Arc)
-        path.closeSubpath();
+    if (function != Arc) path.closeSubpath();
     return drawShape(path, function != Arc);
 }
 
@@ -149,10 +128,8 @@ bool Player::setPixel(ParamReader& in, const Record&) {
     const std::uint32_t colorRef = in.u32();
     const int y = in.s16();
     const int x = in.s16();
-    if (in.failed())
-        return false;
-    if (!spend(kWorkPerDrawing))
-        return false;
+    if (in.failed()) return false;
+    if (!spend(kWorkPerDrawing)) return false;
     applyClip();
     m_painter.fillRect(QRect(toDevice(x, y), QSize(1, 1)), color(colorRef));
     return true;
@@ -164,8 +141,7 @@ bool Player::patBltRecord(ParamReader& in, const Record&) {
     const int width = in.s16();
     const int y = in.s16();
     const int x = in.s16();
-    if (in.failed())
-        return false;
+    if (in.failed()) return false;
     return patBlt(rop, toDeviceRect(x, y, x + width, y + height));
 }
 
@@ -176,7 +152,7 @@ bool Player::bitmapRecord(ParamReader& in, const Record& record) {
     const bool hasBitmap = record.sizeInWords != std::uint32_t(function >> 8) + 3u;
     int sourceX = 0, sourceY = 0, sourceWidth = 0, sourceHeight = 0;
     int destX = 0, destY = 0, destWidth = 0, destHeight = 0;
-    std::uint32_t rop = 0x00CC0020;  // source copy
+    std::uint32_t rop = 0x00CC0020; // source copy
     std::uint16_t colorUsage = 0;
     bool sourceFromBottom = false;
     switch (function) {
@@ -185,8 +161,7 @@ bool Player::bitmapRecord(ParamReader& in, const Record& record) {
         rop = in.u32();
         sourceY = in.s16();
         sourceX = in.s16();
-        if (!hasBitmap)
-            in.s16();  // reserved
+        if (!hasBitmap) in.s16(); // reserved
         destHeight = sourceHeight = in.s16();
         destWidth = sourceWidth = in.s16();
         destY = in.s16();
@@ -199,8 +174,7 @@ bool Player::bitmapRecord(ParamReader& in, const Record& record) {
         sourceWidth = in.s16();
         sourceY = in.s16();
         sourceX = in.s16();
-        if (!hasBitmap)
-            in.s16();  // reserved
+        if (!hasBitmap) in.s16(); // reserved
         destHeight = in.s16();
         destWidth = in.s16();
         destY = in.s16();
@@ -219,10 +193,10 @@ bool Player::bitmapRecord(ParamReader& in, const Record& record) {
         destX = in.s16();
         sourceFromBottom = true;
         break;
-    default:  // SetDibToDev
+    default: // SetDibToDev
         colorUsage = in.u16();
-        in.u16();  // scan count
-        in.u16();  // start scan
+        in.u16(); // scan count
+        in.u16(); // start scan
         sourceY = in.s16();
         sourceX = in.s16();
         destHeight = sourceHeight = in.s16();
@@ -232,19 +206,16 @@ bool Player::bitmapRecord(ParamReader& in, const Record& record) {
         sourceFromBottom = true;
         break;
     }
-    if (in.failed())
-        return false;
+    if (in.failed()) return false;
     if (!hasBitmap && function != StretchDib && function != SetDibToDev)
         return patBlt(rop, toDeviceRect(destX, destY, destX + destWidth, destY + destHeight));
     // The old device-dependent bitmaps of the first two are not decoded.
-    if (function == BitBlt || function == StretchBlt)
-        return true;
+    if (function == BitBlt || function == StretchBlt) return true;
 
     const DibLimits dibLimits{m_limits.maxSide, m_limits.maxPixels};
-    auto dib = decodeDib(in.here(), in.remaining(), dibLimits, colorUsage == 1,
-                         m_dc.palette ? *m_dc.palette : Palette{});
-    if (!dib)
-        return true;  // a damaged bitmap in a sound file: leave its place empty
+    auto dib =
+        decodeDib(in.here(), in.remaining(), dibLimits, colorUsage == 1, m_dc.palette ? *m_dc.palette : Palette{});
+    if (!dib) return true; // a damaged bitmap in a sound file: leave its place empty
     const QPoint corner = toDevice(destX, destY);
     const QPoint opposite = toDevice(double(destX) + destWidth, double(destY) + destHeight);
     drawBitmap(dib.value(), QRect(sourceX, sourceY, sourceWidth, sourceHeight), sourceFromBottom,
@@ -252,4 +223,4 @@ bool Player::bitmapRecord(ParamReader& in, const Record& record) {
     return spend(0);
 }
 
-}  // namespace toka::wmf
+} // namespace toka::wmf

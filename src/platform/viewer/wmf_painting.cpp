@@ -14,12 +14,11 @@ namespace {
 
 enum RasterOp : std::uint32_t { Blackness = 0x00000042, Whiteness = 0x00FF0062, PatCopy = 0x00F00021 };
 
-}  // namespace
+} // namespace
 
 bool Player::spend(std::int64_t work) {
     m_workLeft -= work;
-    if (m_workLeft < 0)
-        return fail(QStringLiteral("picture too complex to draw"));
+    if (m_workLeft < 0) return fail(QStringLiteral("picture too complex to draw"));
     return true;
 }
 
@@ -30,12 +29,9 @@ bool Player::spendArea(const QRectF& deviceBounds, std::int64_t fixed) {
 }
 
 void Player::applyClip() {
-    if (!m_clipDirty)
-        return;
-    if (m_dc.clip)
-        m_painter.setClipRegion(*m_dc.clip);
-    else
-        m_painter.setClipping(false);
+    if (!m_clipDirty) return;
+    if (m_dc.clip) m_painter.setClipRegion(*m_dc.clip);
+    else m_painter.setClipping(false);
     m_clipDirty = false;
 }
 
@@ -67,8 +63,7 @@ std::int64_t Player::shapeWork(const QPainterPath& shape, bool fill, double penW
         const QPainterPath::Element element = shape.elementAt(i);
         const QPointF point(element.x, element.y);
         if (element.isMoveTo()) {
-            if (fill && subpath.isValid())
-                work += visibleArea(subpath) * fillFactor;
+            if (fill && subpath.isValid()) work += visibleArea(subpath) * fillFactor;
             subpath = QRectF(point, QSizeF(0.001, 0.001));
         } else {
             subpath |= QRectF(point, QSizeF(0.001, 0.001));
@@ -80,8 +75,7 @@ std::int64_t Player::shapeWork(const QPainterPath& shape, bool fill, double penW
         previous = point;
         work += kWorkPerPoint;
     }
-    if (fill && subpath.isValid())
-        work += visibleArea(subpath) * fillFactor;
+    if (fill && subpath.isValid()) work += visibleArea(subpath) * fillFactor;
     const QRectF extent = shape.controlPointRect();
     work += (extent.width() + extent.height()) / 8;
     return std::int64_t(std::min(work, 1e15));
@@ -90,15 +84,13 @@ std::int64_t Player::shapeWork(const QPainterPath& shape, bool fill, double penW
 bool Player::drawShape(const QPainterPath& shape, bool fill) {
     QPen pen = qtPen();
     const double penWidth = pen.style() == Qt::NoPen ? 0.0 : std::max(1.0, pen.widthF());
-    if (!spend(shapeWork(shape, fill, penWidth)))
-        return false;
+    if (!spend(shapeWork(shape, fill, penWidth))) return false;
     applyClip();
     if (fill) {
         fillBackgroundForHatch(shape);
         m_painter.fillPath(shape, qtBrush());
     }
-    if (pen.style() == Qt::NoPen)
-        return true;
+    if (pen.style() == Qt::NoPen) return true;
     // A dashed outline far larger than the picture would be split into
     // millions of dashes; a solid one looks the same at that scale.
     const QRectF bounds = shape.controlPointRect();
@@ -114,8 +106,7 @@ bool Player::drawRectangle(const QRect& rect) {
     QPainterPath path;
     path.addRect(QRectF(rect));
     const QPen pen = qtPen();
-    if (!spend(shapeWork(path, true, pen.style() == Qt::NoPen ? 0.0 : std::max(1.0, pen.widthF()))))
-        return false;
+    if (!spend(shapeWork(path, true, pen.style() == Qt::NoPen ? 0.0 : std::max(1.0, pen.widthF())))) return false;
     applyClip();
     fillBackgroundForHatch(path);
     m_painter.setPen(pen);
@@ -129,16 +120,20 @@ bool Player::patBlt(std::uint32_t rop, const QRect& rect) {
     // rectangle does.
     QPainterPath path;
     path.addRect(QRectF(rect));
-    if (!spend(shapeWork(path, true, 0.0)))
-        return false;
+    if (!spend(shapeWork(path, true, 0.0))) return false;
     applyClip();
     switch (rop) {
-    case Blackness: m_painter.fillRect(rect, Qt::black); break;
-    case Whiteness: m_painter.fillRect(rect, Qt::white); break;
+    case Blackness:
+        m_painter.fillRect(rect, Qt::black);
+        break;
+    case Whiteness:
+        m_painter.fillRect(rect, Qt::white);
+        break;
     case PatCopy:
         m_painter.fillRect(rect, qtBrush());
         break;
-    default: break;  // raster operations that read the destination
+    default:
+        break; // raster operations that read the destination
     }
     return true;
 }
@@ -148,21 +143,17 @@ void Player::drawBitmap(const DecodedDib& dib, QRect source, bool sourceFromBott
     bool mirrorX = (source.width() < 0) != (dest.width() < 0);
     bool mirrorY = (source.height() < 0) != (dest.height() < 0);
     source = source.normalized();
-    if (sourceFromBottom && dib.bottomUp)
-        source.moveTop(dib.image.height() - source.bottom() - 1);
+    if (sourceFromBottom && dib.bottomUp) source.moveTop(dib.image.height() - source.bottom() - 1);
     source = source.intersected(dib.image.rect());
-    const QRect target(QPoint(std::min(dest.left(), dest.left() + dest.width()),
-                              std::min(dest.top(), dest.top() + dest.height())),
-                       QSize(std::abs(dest.width()), std::abs(dest.height())));
-    if (source.isEmpty() || target.isEmpty())
-        return;
-    if (!spendArea(QRectF(target), kWorkPerDrawing))
-        return;
+    const QRect target(
+        QPoint(std::min(dest.left(), dest.left() + dest.width()), std::min(dest.top(), dest.top() + dest.height())),
+        QSize(std::abs(dest.width()), std::abs(dest.height())));
+    if (source.isEmpty() || target.isEmpty()) return;
+    if (!spendArea(QRectF(target), kWorkPerDrawing)) return;
     applyClip();
     QImage part = dib.image.copy(source);
-    if (mirrorX || mirrorY)
-        part = part.mirrored(mirrorX, mirrorY);
+    if (mirrorX || mirrorY) part = part.mirrored(mirrorX, mirrorY);
     m_painter.drawImage(QRectF(target), part);
 }
 
-}  // namespace toka::wmf
+} // namespace toka::wmf

@@ -125,4 +125,4 @@ private:
     QString m_error;
 };
 
-}  // namespace toka::wmf
+} // namespace toka::wmf

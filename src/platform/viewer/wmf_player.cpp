@@ -30,18 +30,16 @@ consteval RouteTable makeRouteTable(const Route (&routes)[N]) {
     RouteTable table{};
     for (const Route& route : routes) {
         Route& slot = table[route.function & 0xFF];
-        if (slot.handler != nullptr)
-            throw "two records share the low byte of their function number";
+        if (slot.handler != nullptr) throw "two records share the low byte of their function number";
         slot = route;
     }
     return table;
 }
 
-}  // namespace
+} // namespace
 
 bool Player::fail(const QString& why) {
-    if (m_error.isEmpty())
-        m_error = why;
+    if (m_error.isEmpty()) m_error = why;
     return false;
 }
 
@@ -63,27 +61,23 @@ bool Player::setUpPicture() {
         Record record;
         std::size_t looked = 0;
         while (looked++ < m_limits.maxRecords && stream.next(record) == RecordStream::Step::Record) {
-            if (record.function != SetWindowExt)
-                continue;
+            if (record.function != SetWindowExt) continue;
             const double y = record.params.s16();
             const double x = record.params.s16();
-            if (record.params.failed() || x == 0 || y == 0)
-                continue;
+            if (record.params.failed() || x == 0 || y == 0) continue;
             width = std::abs(x);
             height = std::abs(y);
             m_dc.windowExt = QPointF(x, y);
             break;
         }
-        if (width == 0)
-            return fail(QStringLiteral("metafile without placeable header sets no window extent"));
+        if (width == 0) return fail(QStringLiteral("metafile without placeable header sets no window extent"));
     }
     if (width > m_limits.maxSide || height > m_limits.maxSide || width * height > double(m_limits.maxPixels))
         return fail(QStringLiteral("picture of %1 x %2 pixels exceeds the size limit").arg(width).arg(height));
     m_dc.viewportExt = QPointF(width, height);
 
     m_image = QImage(int(width), int(height), QImage::Format_ARGB32_Premultiplied);
-    if (m_image.isNull())
-        return fail(QStringLiteral("out of memory for the picture"));
+    if (m_image.isNull()) return fail(QStringLiteral("out of memory for the picture"));
     m_image.fill(Qt::transparent);
     m_workLeft = m_limits.workBudget;
 
@@ -92,8 +86,7 @@ bool Player::setUpPicture() {
 }
 
 LoadResult<QImage> Player::play() {
-    if (!setUpPicture())
-        return LoadResult<QImage>::failure(m_error);
+    if (!setUpPicture()) return LoadResult<QImage>::failure(m_error);
     m_canDrawText = qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
     m_painter.begin(&m_image);
     m_painter.setRenderHint(QPainter::Antialiasing, false);
@@ -104,8 +97,7 @@ LoadResult<QImage> Player::play() {
     bool ok = true;
     for (;;) {
         const RecordStream::Step step = stream.next(record);
-        if (step == RecordStream::Step::End)
-            break;
+        if (step == RecordStream::Step::End) break;
         if (step == RecordStream::Step::Error) {
             ok = fail(stream.error());
             break;
@@ -122,8 +114,7 @@ LoadResult<QImage> Player::play() {
         }
     }
     m_painter.end();
-    if (!ok)
-        return LoadResult<QImage>::failure(m_error);
+    if (!ok) return LoadResult<QImage>::failure(m_error);
     return LoadResult<QImage>::success(std::move(m_image));
 }
 
@@ -185,21 +176,19 @@ bool Player::playRecord(Record& record) {
         {SetDibToDev, &Player::bitmapRecord},
     });
     const Route& route = kRoutes[record.function & 0xFF];
-    if (route.handler == nullptr || route.function != record.function)
-        return true;
+    if (route.handler == nullptr || route.function != record.function) return true;
     return (this->*route.handler)(record.params, record);
 }
 
-}  // namespace toka::wmf
+} // namespace toka::wmf
 
 namespace toka {
 
 LoadResult<QImage> loadMetafile(const QByteArray& data, const MetafileLimits& limits) {
     auto metafile = wmf::parseMetafile(data);
-    if (!metafile)
-        return LoadResult<QImage>::failure(metafile.error());
+    if (!metafile) return LoadResult<QImage>::failure(metafile.error());
     wmf::Player player(metafile.value(), limits);
     return player.play();
 }
 
-}  // namespace toka
+} // namespace toka

@@ -66,4 +66,4 @@ struct MetafileLimits {
 /// 900 words, only 20 bytes left").  Never reads outside `data`.
 LoadResult<QImage> loadMetafile(const QByteArray& data, const MetafileLimits& limits = {});
 
-}  // namespace toka
+} // namespace toka

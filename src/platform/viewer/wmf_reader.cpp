@@ -50,15 +50,14 @@ LoadResult<Metafile> parseMetafile(const QByteArray& data) {
         PlaceableHeader placeable;
         std::uint16_t xorOfWords = 0;
         ParamReader words(bytes, 20);
-        for (int i = 0; i < 10; ++i)
-            xorOfWords ^= words.u16();
-        in.skip(4 + 2);  // key, handle
+        for (int i = 0; i < 10; ++i) xorOfWords ^= words.u16();
+        in.skip(4 + 2); // key, handle
         placeable.left = in.s16();
         placeable.top = in.s16();
         placeable.right = in.s16();
         placeable.bottom = in.s16();
         placeable.unitsPerInch = in.u16();
-        in.skip(4);  // reserved
+        in.skip(4); // reserved
         placeable.checksum = in.u16();
         placeable.checksumMatches = placeable.checksum == xorOfWords;
         if (placeable.unitsPerInch == 0)
@@ -77,7 +76,7 @@ LoadResult<Metafile> parseMetafile(const QByteArray& data) {
     header.sizeInWords = in.u32();
     header.objectCount = in.u16();
     header.largestRecordWords = in.u32();
-    in.u16();  // parameter count, unused by the format
+    in.u16(); // parameter count, unused by the format
     if (header.type != 1 && header.type != 2)
         return LoadResult<Metafile>::failure(
             QStringLiteral("metafile header: type %1 is neither memory nor disk").arg(header.type));
@@ -91,15 +90,12 @@ LoadResult<Metafile> parseMetafile(const QByteArray& data) {
 }
 
 RecordStream::RecordStream(const Metafile& metafile)
-    : m_data(metafile.records),
-      m_size(metafile.recordBytes),
-      m_baseOffset(metafile.placeable ? kPlaceableHeaderBytes + kMetafileHeaderBytes
-                                      : kMetafileHeaderBytes) {}
+    : m_data(metafile.records), m_size(metafile.recordBytes),
+      m_baseOffset(metafile.placeable ? kPlaceableHeaderBytes + kMetafileHeaderBytes : kMetafileHeaderBytes) {}
 
 RecordStream::Step RecordStream::next(Record& record) {
     const std::size_t left = m_size - m_position;
-    if (left == 0)
-        return Step::End;
+    if (left == 0) return Step::End;
     const std::size_t offset = m_baseOffset + m_position;
     if (left < kRecordHeadBytes) {
         m_error = QStringLiteral("record at byte %1 cut short").arg(offset);
@@ -108,18 +104,15 @@ RecordStream::Step RecordStream::next(Record& record) {
     ParamReader head(m_data + m_position, kRecordHeadBytes);
     const std::uint32_t words = head.u32();
     const std::uint16_t function = head.u16();
-    if (function == EndOfFile)
-        return Step::End;
+    if (function == EndOfFile) return Step::End;
     if (words < kRecordHeadBytes / 2) {
         m_error = QStringLiteral("record at byte %1 states %2 words, less than its head").arg(offset).arg(words);
         return Step::Error;
     }
     // Compare in words so that a size near 2^32 cannot overflow.
     if (words > left / 2) {
-        m_error = QStringLiteral("record at byte %1 states %2 words, only %3 bytes left")
-                      .arg(offset)
-                      .arg(words)
-                      .arg(left);
+        m_error =
+            QStringLiteral("record at byte %1 states %2 words, only %3 bytes left").arg(offset).arg(words).arg(left);
         return Step::Error;
     }
     const std::size_t bytes = std::size_t{words} * 2;
@@ -131,4 +124,4 @@ RecordStream::Step RecordStream::next(Record& record) {
     return Step::Record;
 }
 
-}  // namespace toka::wmf
+} // namespace toka::wmf

@@ -200,4 +200,4 @@ private:
     QString m_error;
 };
 
-}  // namespace toka::wmf
+} // namespace toka::wmf

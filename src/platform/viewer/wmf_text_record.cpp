@@ -25,7 +25,7 @@ constexpr std::int64_t kWorkPerCharacter = 1024;
 
 enum ExtTextOptions : std::uint16_t { TextOpaque = 0x0002, TextClipped = 0x0004 };
 
-}  // namespace
+} // namespace
 
 bool Player::textRecord(ParamReader& in, const Record& record) {
     const bool extended = record.function == ExtTextOut;
@@ -49,36 +49,29 @@ bool Player::textRecord(ParamReader& in, const Record& record) {
     } else {
         length = in.s16();
     }
-    if (in.failed() || length < 0 || in.remaining() < std::size_t(length))
-        return false;
+    if (in.failed() || length < 0 || in.remaining() < std::size_t(length)) return false;
     const std::uint8_t* bytes = in.take(std::size_t(length));
-    if ((length & 1) && in.remaining() > 0)
-        in.skip(1);  // strings are padded to whole words
+    if ((length & 1) && in.remaining() > 0) in.skip(1); // strings are padded to whole words
     std::vector<double> advances;
     if (extended) {
         // Per-character advances are optional: present when they fit.
         if (in.remaining() >= std::size_t(length) * 2) {
             advances.resize(std::size_t(length));
-            for (double& advance : advances)
-                advance = in.s16();
+            for (double& advance : advances) advance = in.s16();
         }
     } else {
         y = in.s16();
         x = in.s16();
-        if (in.failed())
-            return false;
+        if (in.failed()) return false;
     }
-    if (!spend(kWorkPerDrawing + kWorkPerPoint * length))
-        return false;
+    if (!spend(kWorkPerDrawing + kWorkPerPoint * length)) return false;
 
     applyClip();
     if (options & TextOpaque) {
-        if (!spendArea(QRectF(optionRect), 0))
-            return false;
+        if (!spendArea(QRectF(optionRect), 0)) return false;
         m_painter.fillRect(optionRect, color(m_dc.backgroundColor));
     }
-    if (!m_canDrawText || length == 0)
-        return true;
+    if (!m_canDrawText || length == 0) return true;
 
     const Font& font = m_dc.font;
     QFont qfont(font.face.isEmpty() ? QStringLiteral("Sans Serif") : font.face);
@@ -86,15 +79,13 @@ bool Player::textRecord(ParamReader& in, const Record& record) {
     pixels = std::clamp(pixels, 1.0, kMaxFontPixels);
     // Qt shapes and draws every character, visible or not: about a
     // microsecond each at 12 pixels, 15 at 2048 (drawn as outlines).
-    if (!spend(std::int64_t(length) * (kWorkPerCharacter + std::int64_t(pixels * pixels / 4))))
-        return false;
+    if (!spend(std::int64_t(length) * (kWorkPerCharacter + std::int64_t(pixels * pixels / 4)))) return false;
     qfont.setPixelSize(int(std::lround(pixels)));
     if (font.height > 0) {
         // A positive height is the character cell, leading included; Qt's
         // pixel size is the em, so shrink by the face's own proportion.
         const double cell = QFontMetricsF(qfont).height();
-        if (cell > 0)
-            qfont.setPixelSize(std::max(1, int(std::lround(pixels * pixels / cell))));
+        if (cell > 0) qfont.setPixelSize(std::max(1, int(std::lround(pixels * pixels / cell))));
     }
     qfont.setWeight(QFont::Weight(font.weight <= 0 ? 400 : std::min<int>(font.weight, 1000)));
     qfont.setItalic(font.italic);
@@ -104,8 +95,7 @@ bool Player::textRecord(ParamReader& in, const Record& record) {
 
     QString text;
     text.reserve(length);
-    for (int i = 0; i < length; ++i)
-        text.append(cp1252ToQChar(bytes[i]));
+    for (int i = 0; i < length; ++i) text.append(cp1252ToQChar(bytes[i]));
 
     // Character positions relative to the reference point, in pixels.
     std::vector<double> offsets(std::size_t(length), 0.0);
@@ -124,21 +114,30 @@ bool Player::textRecord(ParamReader& in, const Record& record) {
     const QPoint reference = updateCp ? toDevice(m_dc.position.x(), m_dc.position.y()) : toDevice(x, y);
     double left = 0;
     switch (m_dc.textAlign & AlignHorizontalMask) {
-    case AlignRight: left = -width; break;
-    case AlignCenter: left = -width / 2; break;
-    default: break;
+    case AlignRight:
+        left = -width;
+        break;
+    case AlignCenter:
+        left = -width / 2;
+        break;
+    default:
+        break;
     }
     double baseline = metrics.ascent();
     switch (m_dc.textAlign & AlignVerticalMask) {
-    case AlignBottom: baseline = -metrics.descent(); break;
-    case AlignBaseline: baseline = 0; break;
-    default: break;
+    case AlignBottom:
+        baseline = -metrics.descent();
+        break;
+    case AlignBaseline:
+        baseline = 0;
+        break;
+    default:
+        break;
     }
     if (updateCp) {
         const double logicalWidth = scale().x() == 0 ? 0 : width / scale().x();
         const int horizontal = m_dc.textAlign & AlignHorizontalMask;
-        if (horizontal != AlignCenter)
-            m_dc.position.rx() += horizontal == AlignRight ? -logicalWidth : logicalWidth;
+        if (horizontal != AlignCenter) m_dc.position.rx() += horizontal == AlignRight ? -logicalWidth : logicalWidth;
     }
 
     // The work is the visible part of the text's box, or of the circle it
@@ -148,15 +147,12 @@ bool Player::textRecord(ParamReader& in, const Record& record) {
         const double reach = std::hypot(box.width(), box.height());
         box = QRectF(reference.x() - reach, reference.y() - reach, 2 * reach, 2 * reach);
     }
-    if (!spendArea(box, 0))
-        return false;
+    if (!spendArea(box, 0)) return false;
 
     m_painter.save();
-    if (options & TextClipped)
-        m_painter.setClipRect(optionRect, m_dc.clip ? Qt::IntersectClip : Qt::ReplaceClip);
+    if (options & TextClipped) m_painter.setClipRect(optionRect, m_dc.clip ? Qt::IntersectClip : Qt::ReplaceClip);
     m_painter.translate(reference);
-    if (font.escapement != 0)
-        m_painter.rotate(-font.escapement / 10.0);
+    if (font.escapement != 0) m_painter.rotate(-font.escapement / 10.0);
     if (m_dc.backgroundMode == Opaque)
         m_painter.fillRect(QRectF(left, baseline - metrics.ascent(), width, metrics.height()),
                            color(m_dc.backgroundColor));
@@ -168,8 +164,7 @@ bool Player::textRecord(ParamReader& in, const Record& record) {
         for (int i = 0; i < length; ++i) {
             // Characters that land outside the picture are not shaped at all.
             const double at = reference.x() + left + offsets[i];
-            if (font.escapement == 0 && (at > m_image.width() || at < -pixels * 4))
-                continue;
+            if (font.escapement == 0 && (at > m_image.width() || at < -pixels * 4)) continue;
             m_painter.drawText(QPointF(left + offsets[i], baseline), QString(text[i]));
         }
     }
@@ -178,4 +173,4 @@ bool Player::textRecord(ParamReader& in, const Record& record) {
     return true;
 }
 
-}  // namespace toka::wmf
+} // namespace toka::wmf
