@@ -268,7 +268,13 @@ Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::strin
             return mergeCopy(srcDirFd, name, srcPath, destDirFd, destPath);
     }
     std::string temp;
-    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true, destPath, true, nullptr);
+    const CopyTarget target{.dirFd = destDirFd,
+                            .name = temp,
+                            .naming = CopyName::Temporary,
+                            .path = destPath,
+                            .flush = true,
+                            .copied = nullptr};
+    const Outcome outcome = createCopy({srcDirFd, name, srcPath, status}, target);
     if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
     const Outcome placed =
         place(destDirFd, temp, name, destPath, exists, S_ISDIR(status.st_mode), exists && S_ISDIR(existing.st_mode));
@@ -301,43 +307,37 @@ Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::stri
     return result;
 }
 
-Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                           int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath,
-                           bool flush, CopiedItems* copied) {
+Outcome Worker::createCopy(const CopySource& source, const CopyTarget& target) {
     if (checkpoint()) return Outcome::Cancelled;
-    m_progress.currentItem = srcPath;
-    if (S_ISREG(status.st_mode))
-        return copyFile(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath, flush, copied);
-    if (S_ISDIR(status.st_mode))
-        return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, destPath, flush, copied);
-    const Outcome outcome = S_ISLNK(status.st_mode) ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName,
-                                                                  pickTempName, destPath)
-                                                    : copyNode(status, destDirFd, newName, pickTempName, destPath);
-    if (outcome == Outcome::Done && copied) copied->emplace(idOf(status), stampOf(status));
+    m_progress.currentItem = source.path;
+    const struct stat& status = source.status;
+    if (S_ISREG(status.st_mode)) return copyFile(source, target);
+    if (S_ISDIR(status.st_mode)) return copyDirectory(source, target);
+    const Outcome outcome = S_ISLNK(status.st_mode) ? copySymlink(source, target) : copyNode(source, target);
+    if (outcome == Outcome::Done && target.copied) target.copied->emplace(idOf(status), stampOf(status));
     return outcome;
 }
 
-Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                         std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
-                         CopiedItems* copied) {
+Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
     // O_NONBLOCK: should a FIFO have taken the file's place, opening it must not hang.
-    UniqueFd in = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
-    if (!in.valid()) return failSource("open", srcPath, errno);
+    UniqueFd in =
+        m_system.own(m_system.openAt(source.dirFd, source.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    if (!in.valid()) return failSource("open", source.path, errno);
     struct stat status {};
-    if (m_system.fstat(in.get(), &status) < 0) return failSource("read", srcPath, errno);
-    if (!S_ISREG(status.st_mode)) return fail(FailureKind::Vanished, "copy", srcPath, ENOENT);
+    if (m_system.fstat(in.get(), &status) < 0) return failSource("read", source.path, errno);
+    if (!S_ISREG(status.st_mode)) return fail(FailureKind::Vanished, "copy", source.path, ENOENT);
 
     const auto create = [&](const std::string& candidate) {
-        return m_system.openAt(destDirFd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+        return m_system.openAt(target.dirFd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     };
-    UniqueFd out = m_system.own(pickTempName ? createUnderTempName(newName, create) : create(newName));
-    if (!out.valid()) return fail(FailureKind::SystemError, "create", destPath, errno);
+    UniqueFd out = m_system.own(createNamed(target, create));
+    if (!out.valid()) return fail(FailureKind::SystemError, "create", target.path, errno);
 
     // Every failure from here on removes the unfinished file before it is reported.
     const auto abandon = [&](const char* action, const std::string& path, int error) {
         out.reset();
-        if (m_system.unlinkAt(destDirFd, newName.c_str(), 0) < 0 && errno != ENOENT)
-            reportLeftOver(childPath(destPath.substr(0, destPath.rfind('/') + 1), newName), errno);
+        if (m_system.unlinkAt(target.dirFd, target.name.c_str(), 0) < 0 && errno != ENOENT)
+            reportLeftOver(childPath(target.path.substr(0, target.path.rfind('/') + 1), target.name), errno);
         if (action == nullptr) return Outcome::Cancelled;
         return fail(FailureKind::SystemError, action, path, error);
     };
@@ -354,9 +354,9 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
     case ContentCopyStatus::Cancelled:
         return abandon(nullptr, {}, 0);
     case ContentCopyStatus::ReadFailed:
-        return abandon("read", srcPath, contents.error);
+        return abandon("read", source.path, contents.error);
     case ContentCopyStatus::WriteFailed:
-        return abandon("write", destPath, contents.error);
+        return abandon("write", target.path, contents.error);
     }
 
     // The file system may not keep permissions or times (FAT): that does not
@@ -364,61 +364,58 @@ Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::strin
     m_system.fchmod(out.get(), status.st_mode & 01777);
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     m_system.futimens(out.get(), times);
-    if (flush && m_system.fsync(out.get()) < 0) return abandon("write", destPath, errno);
-    if (out.closeChecked() < 0) return abandon("write", destPath, errno);
+    if (target.flush && m_system.fsync(out.get()) < 0) return abandon("write", target.path, errno);
+    if (out.closeChecked() < 0) return abandon("write", target.path, errno);
     // The stamp from before the first read: a write since then keeps the source.
-    if (copied) copied->emplace(idOf(status), stampOf(status));
+    if (target.copied) target.copied->emplace(idOf(status), stampOf(status));
     return Outcome::Done;
 }
 
-Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
-                            const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
-                            const std::string& destPath) {
+Outcome Worker::copySymlink(const CopySource& source, const CopyTarget& target) {
+    const struct stat& status = source.status;
     // st_size is the target's length on most file systems but 0 on some; grow until it fits.
-    std::string target(std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 256), '\0');
+    std::string link(std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 256), '\0');
     for (;;) {
-        const ssize_t n = m_system.readlinkAt(srcDirFd, name.c_str(), target.data(), target.size());
-        if (n < 0) return failSource("read", srcPath, errno);
-        if (static_cast<std::size_t>(n) < target.size()) {
-            target.resize(static_cast<std::size_t>(n));
+        const ssize_t n = m_system.readlinkAt(source.dirFd, source.name.c_str(), link.data(), link.size());
+        if (n < 0) return failSource("read", source.path, errno);
+        if (static_cast<std::size_t>(n) < link.size()) {
+            link.resize(static_cast<std::size_t>(n));
             break;
         }
-        target.resize(target.size() * 2);
+        link.resize(link.size() * 2);
     }
     const auto create = [&](const std::string& candidate) {
-        return m_system.symlinkAt(target.c_str(), destDirFd, candidate.c_str());
+        return m_system.symlinkAt(link.c_str(), target.dirFd, candidate.c_str());
     };
-    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
-        return fail(FailureKind::SystemError, "create", destPath, errno);
+    if (createNamed(target, create) < 0) return fail(FailureKind::SystemError, "create", target.path, errno);
     // Times of the link itself (never of what it points to); the file system
     // may not keep them.
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.utimensAt(destDirFd, newName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    m_system.utimensAt(target.dirFd, target.name.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return Outcome::Done;
 }
 
-Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
-                         const std::string& destPath) {
+Outcome Worker::copyNode(const CopySource& source, const CopyTarget& target) {
+    const struct stat& status = source.status;
     // A FIFO or device is never opened (reading a FIFO would wait for a writer
     // for ever): a new node of the same kind is made.  Device nodes need
     // privileges; without them this fails and is reported.
     const auto create = [&](const std::string& candidate) {
-        return m_system.mknodAt(destDirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600), status.st_rdev);
+        return m_system.mknodAt(target.dirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600), status.st_rdev);
     };
-    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
-        return fail(FailureKind::SystemError, "create", destPath, errno);
+    if (createNamed(target, create) < 0) return fail(FailureKind::SystemError, "create", target.path, errno);
     // Mode and times go through a descriptor of the node itself, opened
     // without following a link: whoever may write into the destination could
     // have put a link to another file under the name by now, and a chmod by
     // name would give that file the source's mode.
-    UniqueFd node = m_system.own(m_system.openAt(destDirFd, newName.c_str(), O_PATH | O_NOFOLLOW));
+    UniqueFd node = m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_PATH | O_NOFOLLOW));
     struct stat made {};
     if (!node.valid() || m_system.fstat(node.get(), &made) < 0
         || (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
         const int error = !node.valid() || made.st_mode == 0 ? errno : S_ISLNK(made.st_mode) ? ELOOP : EEXIST;
         node.reset();
-        m_system.unlinkAt(destDirFd, newName.c_str(), 0); // whatever stands under our name
-        return fail(FailureKind::SystemError, "create", destPath, error);
+        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0); // whatever stands under our name
+        return fail(FailureKind::SystemError, "create", target.path, error);
     }
     m_system.fchmod(node.get(), status.st_mode & 01777);
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
@@ -514,7 +511,13 @@ Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::str
         return fail(FailureKind::IntoItself, "move", srcPath);
     CopiedItems copied;
     std::string temp;
-    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true, destPath, true, &copied);
+    const CopyTarget target{.dirFd = destDirFd,
+                            .name = temp,
+                            .naming = CopyName::Temporary,
+                            .path = destPath,
+                            .flush = true,
+                            .copied = &copied};
+    const Outcome outcome = createCopy({srcDirFd, name, srcPath, status}, target);
     if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
     const Outcome placed = place(destDirFd, temp, name, destPath, replace, S_ISDIR(status.st_mode), oldIsDirectory);
     if (placed != Outcome::Done) return placed;

@@ -51,6 +51,30 @@ enum class RemoveMode {
              ///< no questions, no cancel; the caller reports what is left over
 };
 
+/// The item a copy reads: the entry `name` of the directory dirFd.
+struct CopySource {
+    int dirFd;
+    const std::string& name;
+    const std::string& path;   ///< its full path, for progress and messages
+    const struct stat& status; ///< as looked at before the copy, a link not followed
+};
+
+/// The name a copy is created under.
+enum class CopyName {
+    Temporary, ///< a hidden temporary name picked for it: the copy of a list item, renamed into place once complete
+    Given,     ///< the target's name as it stands: an entry inside a folder copy that nobody sees yet
+};
+
+/// Where a copy goes and what it promises once done.
+struct CopyTarget {
+    int dirFd;
+    std::string& name; ///< the name given, or (Temporary) the name picked
+    CopyName naming;
+    const std::string& path; ///< its final path, for messages
+    bool flush;              ///< on disk before it counts as done: fsync for a file, syncfs for a folder tree
+    CopiedItems* copied;     ///< when set, gets every source entry copied, stamped as before its copy began
+};
+
 class Worker {
 public:
     Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind);
@@ -87,25 +111,23 @@ private:
                      const std::string& destDirPath);
     Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                       const std::string& destPath);
-    Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                       int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
-                       CopiedItems* copied);
-    Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                     std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
-                     CopiedItems* copied);
-    /// The copy of a folder tree (tree_walks.cpp), under a temporary name.
-    Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                          std::string& newName, const std::string& destPath, bool flush, CopiedItems* copied);
+    Outcome createCopy(const CopySource& source, const CopyTarget& target);
+    Outcome copyFile(const CopySource& source, const CopyTarget& target);
+    /// The copy of a folder tree (tree_walks.cpp).  The folder itself always
+    /// gets a temporary name: folders below it are entered by the walk.
+    Outcome copyDirectory(const CopySource& source, const CopyTarget& target);
     struct CopyLevel;
     /// Opens the source folder `name` below the deepest level of sources,
     /// creates its copy below the deepest level of targets and enters both;
     /// empty when entered, else what became of the folder.
     std::optional<Outcome> enterCopy(DirectoryChain& sources, DirectoryChain& targets, const std::string& name,
                                      const std::string& srcPath, const std::string& destPath, CopyLevel& level);
-    Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                        int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath);
-    Outcome copyNode(const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
-                     const std::string& destPath);
+    Outcome copySymlink(const CopySource& source, const CopyTarget& target);
+    Outcome copyNode(const CopySource& source, const CopyTarget& target);
+    /// Creates the target's item through create(name), under the name its
+    /// naming asks for; create's result, or -1 with errno.
+    template <class Create>
+    int createNamed(const CopyTarget& target, Create create);
     Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const std::string& destPath,
                   bool replace, bool newIsDirectory, bool oldIsDirectory);
 
@@ -183,6 +205,11 @@ int Worker::createUnderTempName(std::string& name, Create create) {
     }
     errno = EEXIST;
     return -1;
+}
+
+template <class Create>
+int Worker::createNamed(const CopyTarget& target, Create create) {
+    return target.naming == CopyName::Temporary ? createUnderTempName(target.name, create) : create(target.name);
 }
 
 } // namespace toka::fileops
