@@ -145,11 +145,17 @@ private:
     /// entries that may go.
     Outcome removeEntry(int parentFd, const std::string& name, const std::string& path, RemoveMode mode,
                         CopiedItems* only);
-    /// Removes one entry, or opens a folder and enters it into chain (then
-    /// empty, with names its listing).  device: of the folder holding it.
-    std::optional<Outcome> removeOrEnter(int parentFd, const std::string& name, const std::string& path, dev_t device,
-                                         RemoveMode mode, CopiedItems* only, DirectoryChain& chain,
-                                         std::vector<std::string>& names);
+    /// What every step of one removeEntry shares.
+    struct Removal {
+        RemoveMode mode;
+        CopiedItems* only;    ///< mode Copied: the entries that may go
+        dev_t device;         ///< of the folder holding the removed item: a folder on another is a mount point
+        DirectoryChain chain; ///< the folders entered
+    };
+    /// Removes one entry, or opens a folder and enters it into removal.chain
+    /// (then empty, with names its listing).
+    std::optional<Outcome> removeOrEnter(Removal& removal, int parentFd, const std::string& name,
+                                         const std::string& path, std::vector<std::string>& names);
     Outcome removalFailure(RemoveMode mode, FailureKind kind, const char* action, const std::string& path, int error);
     /// Removes the engine's own item `name` of dirFd (a temporary item, or the
     /// item the user chose to replace) without questions; what is left over is
