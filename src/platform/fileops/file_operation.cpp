@@ -183,8 +183,7 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
         const std::uint64_t before = m_progress.bytesDone;
         m_itemSurveyed = surveyed[i];
-        const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
-        const Outcome outcome = surveys[i].holdsDestination ? fail(FailureKind::IntoItself, verb, sources[i])
+        const Outcome outcome = surveys[i].holdsDestination ? fail(FailureKind::IntoItself, transferVerb(), sources[i])
                                                             : transferItem(sources[i], dest.get(), destPath);
         ++m_progress.itemsDone;
         // A skipped or failed item counts as passed over, so the bar keeps going.
@@ -197,8 +196,10 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     return m_result;
 }
 
+const char* Worker::transferVerb() const { return m_kind == FileOpKind::Move ? "move" : "copy"; }
+
 Outcome Worker::transferItem(const std::string& path, int destFd, const std::string& destPath) {
-    const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
+    const char* verb = transferVerb();
     const SourceName source = splitSource(path);
     if (!source.isValid()) return fail(FailureKind::InvalidSource, verb, path);
     UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
@@ -232,6 +233,41 @@ void Worker::collectDestinationAncestors(int destFd) {
     }
 }
 
+Worker::TransferCheck Worker::checkTransfer(int srcDirFd, const std::string& name, const std::string& srcPath,
+                                            int destDirFd, const std::string& destDirPath) {
+    TransferCheck check;
+    const char* verb = transferVerb();
+    if (checkpoint()) return check.endWith(Outcome::Cancelled);
+    m_progress.currentItem = srcPath;
+    if (m_system.fstatAt(srcDirFd, name.c_str(), &check.status, AT_SYMLINK_NOFOLLOW) < 0)
+        return check.endWith(failSource(verb, srcPath, errno));
+    check.destPath = childPath(destDirPath, name);
+    // A move within one file system is a rename, which cannot carry a folder
+    // through a mount into itself: a move surveys only once its rename
+    // answers EXDEV and it turns into a copy (moveAcross).
+    if (S_ISDIR(check.status.st_mode)
+        && (m_destinationAncestors.count(idOf(check.status))
+            || (m_kind == FileOpKind::Copy && !m_itemSurveyed && holdsDestination(srcDirFd, name))))
+        return check.endWith(fail(FailureKind::IntoItself, verb, srcPath));
+
+    struct stat existing {};
+    if (m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) < 0) {
+        if (errno != ENOENT) return check.endWith(fail(FailureKind::SystemError, "examine", check.destPath, errno));
+        return check;
+    }
+    if (idOf(existing) == idOf(check.status)) return check.endWith(fail(FailureKind::OntoItself, verb, srcPath));
+    switch (askExists(infoOf(srcPath, check.status), infoOf(check.destPath, existing))) {
+    case ExistsAction::Skip:
+        return check.endWith(Outcome::Skipped);
+    case ExistsAction::Cancel:
+        return check.endWith(Outcome::Cancelled);
+    case ExistsAction::Replace:
+        break;
+    }
+    check.existing = existing;
+    return check;
+}
+
 bool Worker::isRefusedDirectory(const FileId& id) const {
     return m_destinationAncestors.count(id) != 0 || m_createdDirectories.count(id) != 0
            || m_activeSources.count(id) != 0;
@@ -241,44 +277,10 @@ bool Worker::isRefusedDirectory(const FileId& id) const {
 
 Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                          const std::string& destDirPath) {
-    if (checkpoint()) return Outcome::Cancelled;
-    m_progress.currentItem = srcPath;
-    struct stat status {};
-    if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
-        return failSource("copy", srcPath, errno);
-    const std::string destPath = childPath(destDirPath, name);
-    if (S_ISDIR(status.st_mode)
-        && (m_destinationAncestors.count(idOf(status)) || (!m_itemSurveyed && holdsDestination(srcDirFd, name))))
-        return fail(FailureKind::IntoItself, "copy", srcPath);
-
-    struct stat existing {};
-    const bool exists = m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) return fail(FailureKind::SystemError, "examine", destPath, errno);
-    if (exists) {
-        if (idOf(existing) == idOf(status)) return fail(FailureKind::OntoItself, "copy", srcPath);
-        switch (askExists(infoOf(srcPath, status), infoOf(destPath, existing))) {
-        case ExistsAction::Skip:
-            return Outcome::Skipped;
-        case ExistsAction::Cancel:
-            return Outcome::Cancelled;
-        case ExistsAction::Replace:
-            break;
-        }
-        if (S_ISDIR(status.st_mode) && S_ISDIR(existing.st_mode))
-            return mergeCopy(srcDirFd, name, srcPath, destDirFd, destPath);
-    }
-    std::string temp;
-    const CopyTarget target{.dirFd = destDirFd,
-                            .name = temp,
-                            .naming = CopyName::Temporary,
-                            .path = destPath,
-                            .flush = true,
-                            .copied = nullptr};
-    const Outcome outcome = createCopy({srcDirFd, name, srcPath, status}, target);
-    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    const Outcome placed =
-        place(destDirFd, temp, name, destPath, exists, S_ISDIR(status.st_mode), exists && S_ISDIR(existing.st_mode));
-    return worse(outcome, placed);
+    const TransferCheck check = checkTransfer(srcDirFd, name, srcPath, destDirFd, destDirPath);
+    if (check.end) return *check.end;
+    if (check.mergesFolders()) return mergeCopy(srcDirFd, name, srcPath, destDirFd, check.destPath);
+    return copyAndPlace({srcDirFd, name, srcPath, check.status}, destDirFd, check, nullptr);
 }
 
 Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
@@ -423,11 +425,25 @@ Outcome Worker::copyNode(const CopySource& source, const CopyTarget& target) {
     return Outcome::Done;
 }
 
-Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName, const std::string& destPath,
-                      bool replace, bool newIsDirectory, bool oldIsDirectory) {
+Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied) {
+    std::string temp;
+    const CopyTarget target{.dirFd = destDirFd,
+                            .name = temp,
+                            .naming = CopyName::Temporary,
+                            .path = check.destPath,
+                            .flush = true,
+                            .copied = copied};
+    const Outcome outcome = createCopy(source, target);
+    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
+    return worse(outcome, place(destDirFd, temp, source.name, check));
+}
+
+Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName,
+                      const TransferCheck& check) {
+    const std::string& destPath = check.destPath;
     int result;
-    if (!replace) result = renameNoReplace(dirFd, tempName, dirFd, finalName);
-    else if (!newIsDirectory && !oldIsDirectory)
+    if (!check.existing) result = renameNoReplace(dirFd, tempName, dirFd, finalName);
+    else if (!S_ISDIR(check.status.st_mode) && !S_ISDIR(check.existing->st_mode))
         result = m_system.renameAt(dirFd, tempName.c_str(), dirFd, finalName.c_str(), 0);
     else result = renameReplacing(dirFd, tempName, destPath, dirFd, finalName, destPath);
     if (result < 0) {
@@ -445,41 +461,20 @@ Outcome Worker::place(int dirFd, const std::string& tempName, const std::string&
 
 Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                          const std::string& destDirPath) {
-    if (checkpoint()) return Outcome::Cancelled;
-    m_progress.currentItem = srcPath;
-    struct stat status {};
-    if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
-        return failSource("move", srcPath, errno);
-    const std::string destPath = childPath(destDirPath, name);
-    const bool isDirectory = S_ISDIR(status.st_mode);
-    if (isDirectory && m_destinationAncestors.count(idOf(status)))
-        return fail(FailureKind::IntoItself, "move", srcPath);
+    const TransferCheck check = checkTransfer(srcDirFd, name, srcPath, destDirFd, destDirPath);
+    if (check.end) return *check.end;
+    if (check.mergesFolders()) return mergeMove(srcDirFd, name, srcPath, destDirFd, check.destPath);
 
-    struct stat existing {};
-    const bool exists = m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) return fail(FailureKind::SystemError, "examine", destPath, errno);
-    const bool oldIsDirectory = exists && S_ISDIR(existing.st_mode);
-    if (exists) {
-        if (idOf(existing) == idOf(status)) return fail(FailureKind::OntoItself, "move", srcPath);
-        switch (askExists(infoOf(srcPath, status), infoOf(destPath, existing))) {
-        case ExistsAction::Skip:
-            return Outcome::Skipped;
-        case ExistsAction::Cancel:
-            return Outcome::Cancelled;
-        case ExistsAction::Replace:
-            break;
-        }
-        if (isDirectory && oldIsDirectory) return mergeMove(srcDirFd, name, srcPath, destDirFd, destPath);
-    }
-
+    const bool isDirectory = S_ISDIR(check.status.st_mode);
+    const bool oldIsDirectory = check.existing && S_ISDIR(check.existing->st_mode);
     int result;
-    if (!exists) result = renameNoReplace(srcDirFd, name, destDirFd, name);
+    if (!check.existing) result = renameNoReplace(srcDirFd, name, destDirFd, name);
     else if (!isDirectory && !oldIsDirectory)
         result = m_system.renameAt(srcDirFd, name.c_str(), destDirFd, name.c_str(), 0);
-    else result = renameReplacing(srcDirFd, name, srcPath, destDirFd, name, destPath);
+    else result = renameReplacing(srcDirFd, name, srcPath, destDirFd, name, check.destPath);
     if (result == 0) return Outcome::Done;
     if (errno != EXDEV) return failSource("move", srcPath, errno);
-    return moveAcross(srcDirFd, name, srcPath, status, destDirFd, destPath, exists, oldIsDirectory);
+    return moveAcross(srcDirFd, name, srcPath, destDirFd, check);
 }
 
 Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
@@ -505,28 +500,19 @@ Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::stri
     return result;
 }
 
-Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                           int destDirFd, const std::string& destPath, bool replace, bool oldIsDirectory) {
-    if (S_ISDIR(status.st_mode) && !m_itemSurveyed && holdsDestination(srcDirFd, name))
+Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                           const TransferCheck& check) {
+    if (S_ISDIR(check.status.st_mode) && !m_itemSurveyed && holdsDestination(srcDirFd, name))
         return fail(FailureKind::IntoItself, "move", srcPath);
     CopiedItems copied;
-    std::string temp;
-    const CopyTarget target{.dirFd = destDirFd,
-                            .name = temp,
-                            .naming = CopyName::Temporary,
-                            .path = destPath,
-                            .flush = true,
-                            .copied = &copied};
-    const Outcome outcome = createCopy({srcDirFd, name, srcPath, status}, target);
-    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    const Outcome placed = place(destDirFd, temp, name, destPath, replace, S_ISDIR(status.st_mode), oldIsDirectory);
-    if (placed != Outcome::Done) return placed;
+    const Outcome placed = copyAndPlace({srcDirFd, name, srcPath, check.status}, destDirFd, check, &copied);
+    if (placed != Outcome::Done && placed != Outcome::Partial) return placed;
     // The copy is complete, in place and on disk: only now does the source go,
     // entry by entry as far as it was copied and is unchanged since.  The
     // removal does not look at Cancel, so that a cancelled move leaves no
     // half-removed source behind a complete copy.
     const Outcome removed = removeEntry(srcDirFd, name, srcPath, RemoveMode::Copied, &copied);
-    return worse(outcome, removed);
+    return worse(placed, removed);
 }
 
 // ===================================================================== names and renames

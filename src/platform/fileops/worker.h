@@ -92,6 +92,27 @@ private:
     // ----- the list items -----
     Outcome transferItem(const std::string& path, int destFd, const std::string& destPath);
     Outcome deleteItem(const std::string& path);
+    /// "copy" or "move", as failures name the operation.
+    const char* transferVerb() const;
+    /// What the checks before the copy or move of one item found.
+    struct TransferCheck {
+        std::optional<Outcome> end;          ///< set when the item ends here: refused, vanished, skipped, cancelled
+        struct stat status {};               ///< the source item, a link not followed
+        std::string destPath;                ///< its path in the destination
+        std::optional<struct stat> existing; ///< what stands under its name there, which the user chose to replace
+        TransferCheck& endWith(Outcome outcome) {
+            end = outcome;
+            return *this;
+        }
+        bool mergesFolders() const { return existing && S_ISDIR(status.st_mode) && S_ISDIR(existing->st_mode); }
+    };
+    /// The checks every item to copy or move (the entry `name` of srcDirFd,
+    /// into the directory destDirFd) passes before anything is created, in
+    /// this order: Cancel; the source still there; no folder into itself;
+    /// what already stands under its name in the destination: the item
+    /// itself (refused), or the exists question (skip, cancel or replace).
+    TransferCheck checkTransfer(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                                const std::string& destDirPath);
 
     // ----- surveys (tree_walks.cpp) -----
     struct Survey {
@@ -128,16 +149,22 @@ private:
     /// naming asks for; create's result, or -1 with errno.
     template <class Create>
     int createNamed(const CopyTarget& target, Create create);
-    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const std::string& destPath,
-                  bool replace, bool newIsDirectory, bool oldIsDirectory);
+    /// Copies the item under a temporary name and places it under its own.
+    /// copied: as in CopyTarget.
+    Outcome copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied);
+    /// Renames the finished copy tempName of dirFd to finalName, replacing
+    /// what check found there; on failure the copy is removed.
+    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check);
 
     // ----- move -----
     Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                      const std::string& destDirPath);
     Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                       const std::string& destPath);
-    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                       int destDirFd, const std::string& destPath, bool replace, bool oldIsDirectory);
+    /// The move of an item to another file system: copied, placed, flushed,
+    /// and only then are the copied source entries removed.
+    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                       const TransferCheck& check);
 
     // ----- remove (removal.cpp) -----
     /// Removes the entry `name` of parentFd with everything below it, never
