@@ -1,8 +1,11 @@
 #pragma once
 // The worker behind FileOperation::run, one per run, private to the engine.
-// Its duties are spread over file_operation.cpp (the run, questions, copy,
-// move, names), tree_walks.cpp (the walks through whole folder trees:
-// surveying and copying them) and removal.cpp (removing trees).  Every walk
+// Its duties are spread over file_operation.cpp (the run, the questions and
+// the checks before each item), copy.cpp (the copy of one item and its
+// placing), move.cpp (renames, and moves across file systems), renames.cpp
+// (temporary names, renames that refuse or replace), tree_walks.cpp (the
+// walks through whole folder trees: surveying and copying them) and
+// removal.cpp (removing trees).  Every walk
 // through a tree is iterative and holds a bounded number of descriptors
 // (DirectoryChain), whatever the tree's depth.
 
@@ -89,9 +92,13 @@ private:
     ExistsAction askExists(const ItemInfo& source, const ItemInfo& existing);
     void reportLeftOver(const std::string& path, int error);
 
-    // ----- the list items -----
+    // ----- the list items and the checks before each -----
     Outcome transferItem(const std::string& path, int destFd, const std::string& destPath);
     Outcome deleteItem(const std::string& path);
+    void collectDestinationAncestors(int destFd);
+    bool isRefusedDirectory(const FileId& id) const;
+    /// A directory to write into, readable or not (then opened as O_PATH).
+    int openDirectory(int dirFd, const char* name, int extraFlags);
     /// "copy" or "move", as failures name the operation.
     const char* transferVerb() const;
     /// What the checks before the copy or move of one item found.
@@ -127,7 +134,7 @@ private:
     /// ".." chain of the destination does not pass.
     bool holdsDestination(int parentFd, const std::string& name);
 
-    // ----- copy -----
+    // ----- copy (copy.cpp) -----
     Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                      const std::string& destDirPath);
     Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
@@ -156,7 +163,7 @@ private:
     /// what check found there; on failure the copy is removed.
     Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check);
 
-    // ----- move -----
+    // ----- move (move.cpp) -----
     Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                      const std::string& destDirPath);
     Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
@@ -189,16 +196,13 @@ private:
     /// reported once, located by `sibling`, a path in the same directory.
     void discard(int dirFd, const std::string& name, const std::string& sibling);
 
-    // ----- renames and names -----
+    // ----- renames and names (renames.cpp) -----
     std::string randomTempName();
     template <class Create>
     int createUnderTempName(std::string& name, Create create);
     int renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd, const std::string& newName);
     int renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath, int newDirFd,
                         const std::string& newName, const std::string& newPath);
-    int openDirectory(int dirFd, const char* name, int extraFlags);
-    bool isRefusedDirectory(const FileId& id) const;
-    void collectDestinationAncestors(int destFd);
 
     FileOpQuestions& m_questions;
     SystemCalls& m_system;
