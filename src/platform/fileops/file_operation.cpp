@@ -1,18 +1,19 @@
+// The run of the file-operation engine: the list of items, the survey that
+// gives the progress its total, the checks every item passes before it is
+// copied or moved, and the questions to the user.
+
 #include "platform/fileops/file_operation.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <string_view>
 #include <utility>
 
-#include "platform/fileops/copy_contents.h"
 #include "platform/fileops/worker.h"
 
 namespace toka::fileops {
@@ -26,8 +27,6 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 // The window processes its events in progress(); 25 ms keeps a dialog fluid
 // without spending the copy's time on event processing.
 constexpr std::chrono::milliseconds kProgressInterval{25};
-
-constexpr char kTempPrefix[] = ".toka-";
 
 /// A source path split into its parent directory and its last component.
 struct SourceName {
@@ -183,8 +182,7 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     for (std::size_t i = 0; i < sources.size() && !m_cancelled; ++i) {
         const std::uint64_t before = m_progress.bytesDone;
         m_itemSurveyed = surveyed[i];
-        const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
-        const Outcome outcome = surveys[i].holdsDestination ? fail(FailureKind::IntoItself, verb, sources[i])
+        const Outcome outcome = surveys[i].holdsDestination ? fail(FailureKind::IntoItself, transferVerb(), sources[i])
                                                             : transferItem(sources[i], dest.get(), destPath);
         ++m_progress.itemsDone;
         // A skipped or failed item counts as passed over, so the bar keeps going.
@@ -197,8 +195,10 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     return m_result;
 }
 
+const char* Worker::transferVerb() const { return m_kind == FileOpKind::Move ? "move" : "copy"; }
+
 Outcome Worker::transferItem(const std::string& path, int destFd, const std::string& destPath) {
-    const char* verb = m_kind == FileOpKind::Move ? "move" : "copy";
+    const char* verb = transferVerb();
     const SourceName source = splitSource(path);
     if (!source.isValid()) return fail(FailureKind::InvalidSource, verb, path);
     UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
@@ -219,6 +219,8 @@ Outcome Worker::deleteItem(const std::string& path) {
     return outcome == Outcome::Partial ? Outcome::Skipped : outcome;
 }
 
+// ===================================================================== checks
+
 void Worker::collectDestinationAncestors(int destFd) {
     struct stat status {};
     if (m_system.fstat(destFd, &status) < 0) return;
@@ -232,357 +234,44 @@ void Worker::collectDestinationAncestors(int destFd) {
     }
 }
 
+Worker::TransferCheck Worker::checkTransfer(int srcDirFd, const std::string& name, const std::string& srcPath,
+                                            int destDirFd, const std::string& destDirPath) {
+    TransferCheck check;
+    const char* verb = transferVerb();
+    if (checkpoint()) return check.endWith(Outcome::Cancelled);
+    m_progress.currentItem = srcPath;
+    if (m_system.fstatAt(srcDirFd, name.c_str(), &check.status, AT_SYMLINK_NOFOLLOW) < 0)
+        return check.endWith(failSource(verb, srcPath, errno));
+    check.destPath = childPath(destDirPath, name);
+    // A move within one file system is a rename, which cannot carry a folder
+    // through a mount into itself: a move surveys only once its rename
+    // answers EXDEV and it turns into a copy (moveAcross).
+    if (S_ISDIR(check.status.st_mode)
+        && (m_destinationAncestors.count(idOf(check.status))
+            || (m_kind == FileOpKind::Copy && !m_itemSurveyed && holdsDestination(srcDirFd, name))))
+        return check.endWith(fail(FailureKind::IntoItself, verb, srcPath));
+
+    struct stat existing {};
+    if (m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) < 0) {
+        if (errno != ENOENT) return check.endWith(fail(FailureKind::SystemError, "examine", check.destPath, errno));
+        return check;
+    }
+    if (idOf(existing) == idOf(check.status)) return check.endWith(fail(FailureKind::OntoItself, verb, srcPath));
+    switch (askExists(infoOf(srcPath, check.status), infoOf(check.destPath, existing))) {
+    case ExistsAction::Skip:
+        return check.endWith(Outcome::Skipped);
+    case ExistsAction::Cancel:
+        return check.endWith(Outcome::Cancelled);
+    case ExistsAction::Replace:
+        break;
+    }
+    check.existing = existing;
+    return check;
+}
+
 bool Worker::isRefusedDirectory(const FileId& id) const {
     return m_destinationAncestors.count(id) != 0 || m_createdDirectories.count(id) != 0
            || m_activeSources.count(id) != 0;
-}
-
-// ===================================================================== copy
-
-Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                         const std::string& destDirPath) {
-    if (checkpoint()) return Outcome::Cancelled;
-    m_progress.currentItem = srcPath;
-    struct stat status {};
-    if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
-        return failSource("copy", srcPath, errno);
-    const std::string destPath = childPath(destDirPath, name);
-    if (S_ISDIR(status.st_mode)
-        && (m_destinationAncestors.count(idOf(status)) || (!m_itemSurveyed && holdsDestination(srcDirFd, name))))
-        return fail(FailureKind::IntoItself, "copy", srcPath);
-
-    struct stat existing {};
-    const bool exists = m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) return fail(FailureKind::SystemError, "examine", destPath, errno);
-    if (exists) {
-        if (idOf(existing) == idOf(status)) return fail(FailureKind::OntoItself, "copy", srcPath);
-        switch (askExists(infoOf(srcPath, status), infoOf(destPath, existing))) {
-        case ExistsAction::Skip:
-            return Outcome::Skipped;
-        case ExistsAction::Cancel:
-            return Outcome::Cancelled;
-        case ExistsAction::Replace:
-            break;
-        }
-        if (S_ISDIR(status.st_mode) && S_ISDIR(existing.st_mode))
-            return mergeCopy(srcDirFd, name, srcPath, destDirFd, destPath);
-    }
-    std::string temp;
-    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true, destPath, true, nullptr);
-    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    const Outcome placed =
-        place(destDirFd, temp, name, destPath, exists, S_ISDIR(status.st_mode), exists && S_ISDIR(existing.st_mode));
-    return worse(outcome, placed);
-}
-
-Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                          const std::string& destPath) {
-    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.valid()) return failSource("open", srcPath, errno);
-    struct stat status {};
-    if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
-    if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
-    UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
-    if (!dest.valid()) return fail(FailureKind::SystemError, "open", destPath, errno);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
-
-    m_activeSources.insert(idOf(status));
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const Outcome outcome = copyInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
-        if (outcome == Outcome::Cancelled) {
-            result = Outcome::Cancelled;
-            break;
-        }
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    m_activeSources.erase(idOf(status));
-    return result;
-}
-
-Outcome Worker::createCopy(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                           int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath,
-                           bool flush, CopiedItems* copied) {
-    if (checkpoint()) return Outcome::Cancelled;
-    m_progress.currentItem = srcPath;
-    if (S_ISREG(status.st_mode))
-        return copyFile(srcDirFd, name, srcPath, destDirFd, newName, pickTempName, destPath, flush, copied);
-    if (S_ISDIR(status.st_mode))
-        return copyDirectory(srcDirFd, name, srcPath, destDirFd, newName, destPath, flush, copied);
-    const Outcome outcome = S_ISLNK(status.st_mode) ? copySymlink(srcDirFd, name, srcPath, status, destDirFd, newName,
-                                                                  pickTempName, destPath)
-                                                    : copyNode(status, destDirFd, newName, pickTempName, destPath);
-    if (outcome == Outcome::Done && copied) copied->emplace(idOf(status), stampOf(status));
-    return outcome;
-}
-
-Outcome Worker::copyFile(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                         std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
-                         CopiedItems* copied) {
-    // O_NONBLOCK: should a FIFO have taken the file's place, opening it must not hang.
-    UniqueFd in = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
-    if (!in.valid()) return failSource("open", srcPath, errno);
-    struct stat status {};
-    if (m_system.fstat(in.get(), &status) < 0) return failSource("read", srcPath, errno);
-    if (!S_ISREG(status.st_mode)) return fail(FailureKind::Vanished, "copy", srcPath, ENOENT);
-
-    const auto create = [&](const std::string& candidate) {
-        return m_system.openAt(destDirFd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-    };
-    UniqueFd out = m_system.own(pickTempName ? createUnderTempName(newName, create) : create(newName));
-    if (!out.valid()) return fail(FailureKind::SystemError, "create", destPath, errno);
-
-    // Every failure from here on removes the unfinished file before it is reported.
-    const auto abandon = [&](const char* action, const std::string& path, int error) {
-        out.reset();
-        if (m_system.unlinkAt(destDirFd, newName.c_str(), 0) < 0 && errno != ENOENT)
-            reportLeftOver(childPath(destPath.substr(0, destPath.rfind('/') + 1), newName), errno);
-        if (action == nullptr) return Outcome::Cancelled;
-        return fail(FailureKind::SystemError, action, path, error);
-    };
-
-    const ContentCopyResult contents =
-        copyContents(m_system, in.get(), out.get(), status, m_buffer, [&](std::uint64_t bytes) {
-            m_progress.bytesDone += bytes;
-            m_result.bytesCopied += bytes;
-            return checkpoint();
-        });
-    switch (contents.status) {
-    case ContentCopyStatus::Done:
-        break;
-    case ContentCopyStatus::Cancelled:
-        return abandon(nullptr, {}, 0);
-    case ContentCopyStatus::ReadFailed:
-        return abandon("read", srcPath, contents.error);
-    case ContentCopyStatus::WriteFailed:
-        return abandon("write", destPath, contents.error);
-    }
-
-    // The file system may not keep permissions or times (FAT): that does not
-    // make the copy fail.
-    m_system.fchmod(out.get(), status.st_mode & 01777);
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.futimens(out.get(), times);
-    if (flush && m_system.fsync(out.get()) < 0) return abandon("write", destPath, errno);
-    if (out.closeChecked() < 0) return abandon("write", destPath, errno);
-    // The stamp from before the first read: a write since then keeps the source.
-    if (copied) copied->emplace(idOf(status), stampOf(status));
-    return Outcome::Done;
-}
-
-Outcome Worker::copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath,
-                            const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
-                            const std::string& destPath) {
-    // st_size is the target's length on most file systems but 0 on some; grow until it fits.
-    std::string target(std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 256), '\0');
-    for (;;) {
-        const ssize_t n = m_system.readlinkAt(srcDirFd, name.c_str(), target.data(), target.size());
-        if (n < 0) return failSource("read", srcPath, errno);
-        if (static_cast<std::size_t>(n) < target.size()) {
-            target.resize(static_cast<std::size_t>(n));
-            break;
-        }
-        target.resize(target.size() * 2);
-    }
-    const auto create = [&](const std::string& candidate) {
-        return m_system.symlinkAt(target.c_str(), destDirFd, candidate.c_str());
-    };
-    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
-        return fail(FailureKind::SystemError, "create", destPath, errno);
-    // Times of the link itself (never of what it points to); the file system
-    // may not keep them.
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.utimensAt(destDirFd, newName.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return Outcome::Done;
-}
-
-Outcome Worker::copyNode(const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
-                         const std::string& destPath) {
-    // A FIFO or device is never opened (reading a FIFO would wait for a writer
-    // for ever): a new node of the same kind is made.  Device nodes need
-    // privileges; without them this fails and is reported.
-    const auto create = [&](const std::string& candidate) {
-        return m_system.mknodAt(destDirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600), status.st_rdev);
-    };
-    if ((pickTempName ? createUnderTempName(newName, create) : create(newName)) < 0)
-        return fail(FailureKind::SystemError, "create", destPath, errno);
-    // Mode and times go through a descriptor of the node itself, opened
-    // without following a link: whoever may write into the destination could
-    // have put a link to another file under the name by now, and a chmod by
-    // name would give that file the source's mode.
-    UniqueFd node = m_system.own(m_system.openAt(destDirFd, newName.c_str(), O_PATH | O_NOFOLLOW));
-    struct stat made {};
-    if (!node.valid() || m_system.fstat(node.get(), &made) < 0
-        || (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
-        const int error = !node.valid() || made.st_mode == 0 ? errno : S_ISLNK(made.st_mode) ? ELOOP : EEXIST;
-        node.reset();
-        m_system.unlinkAt(destDirFd, newName.c_str(), 0); // whatever stands under our name
-        return fail(FailureKind::SystemError, "create", destPath, error);
-    }
-    m_system.fchmod(node.get(), status.st_mode & 01777);
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.futimens(node.get(), times);
-    return Outcome::Done;
-}
-
-Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName, const std::string& destPath,
-                      bool replace, bool newIsDirectory, bool oldIsDirectory) {
-    int result;
-    if (!replace) result = renameNoReplace(dirFd, tempName, dirFd, finalName);
-    else if (!newIsDirectory && !oldIsDirectory)
-        result = m_system.renameAt(dirFd, tempName.c_str(), dirFd, finalName.c_str(), 0);
-    else result = renameReplacing(dirFd, tempName, destPath, dirFd, finalName, destPath);
-    if (result < 0) {
-        const int error = errno;
-        discard(dirFd, tempName, destPath);
-        return fail(FailureKind::SystemError, "create", destPath, error);
-    }
-    // Make the new name durable before a move removes its source.  A directory
-    // opened without read permission cannot be synced; that is not a failure.
-    m_system.fsync(dirFd);
-    return Outcome::Done;
-}
-
-// ===================================================================== move
-
-Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                         const std::string& destDirPath) {
-    if (checkpoint()) return Outcome::Cancelled;
-    m_progress.currentItem = srcPath;
-    struct stat status {};
-    if (m_system.fstatAt(srcDirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0)
-        return failSource("move", srcPath, errno);
-    const std::string destPath = childPath(destDirPath, name);
-    const bool isDirectory = S_ISDIR(status.st_mode);
-    if (isDirectory && m_destinationAncestors.count(idOf(status)))
-        return fail(FailureKind::IntoItself, "move", srcPath);
-
-    struct stat existing {};
-    const bool exists = m_system.fstatAt(destDirFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) return fail(FailureKind::SystemError, "examine", destPath, errno);
-    const bool oldIsDirectory = exists && S_ISDIR(existing.st_mode);
-    if (exists) {
-        if (idOf(existing) == idOf(status)) return fail(FailureKind::OntoItself, "move", srcPath);
-        switch (askExists(infoOf(srcPath, status), infoOf(destPath, existing))) {
-        case ExistsAction::Skip:
-            return Outcome::Skipped;
-        case ExistsAction::Cancel:
-            return Outcome::Cancelled;
-        case ExistsAction::Replace:
-            break;
-        }
-        if (isDirectory && oldIsDirectory) return mergeMove(srcDirFd, name, srcPath, destDirFd, destPath);
-    }
-
-    int result;
-    if (!exists) result = renameNoReplace(srcDirFd, name, destDirFd, name);
-    else if (!isDirectory && !oldIsDirectory)
-        result = m_system.renameAt(srcDirFd, name.c_str(), destDirFd, name.c_str(), 0);
-    else result = renameReplacing(srcDirFd, name, srcPath, destDirFd, name, destPath);
-    if (result == 0) return Outcome::Done;
-    if (errno != EXDEV) return failSource("move", srcPath, errno);
-    return moveAcross(srcDirFd, name, srcPath, status, destDirFd, destPath, exists, oldIsDirectory);
-}
-
-Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                          const std::string& destPath) {
-    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.valid()) return failSource("open", srcPath, errno);
-    UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
-    if (!dest.valid()) return fail(FailureKind::SystemError, "open", destPath, errno);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
-
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const Outcome outcome = moveInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
-        if (outcome == Outcome::Cancelled) return Outcome::Cancelled;
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    src.reset();
-    // Everything moved out: the emptied source folder goes too.  Something
-    // skipped keeps it, with what was skipped inside.
-    if (result == Outcome::Done && m_system.unlinkAt(srcDirFd, name.c_str(), AT_REMOVEDIR) < 0)
-        return fail(FailureKind::SystemError, "remove", srcPath, errno);
-    return result;
-}
-
-Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                           int destDirFd, const std::string& destPath, bool replace, bool oldIsDirectory) {
-    if (S_ISDIR(status.st_mode) && !m_itemSurveyed && holdsDestination(srcDirFd, name))
-        return fail(FailureKind::IntoItself, "move", srcPath);
-    CopiedItems copied;
-    std::string temp;
-    const Outcome outcome = createCopy(srcDirFd, name, srcPath, status, destDirFd, temp, true, destPath, true, &copied);
-    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    const Outcome placed = place(destDirFd, temp, name, destPath, replace, S_ISDIR(status.st_mode), oldIsDirectory);
-    if (placed != Outcome::Done) return placed;
-    // The copy is complete, in place and on disk: only now does the source go,
-    // entry by entry as far as it was copied and is unchanged since.  The
-    // removal does not look at Cancel, so that a cancelled move leaves no
-    // half-removed source behind a complete copy.
-    const Outcome removed = removeEntry(srcDirFd, name, srcPath, RemoveMode::Copied, &copied);
-    return worse(outcome, removed);
-}
-
-// ===================================================================== names and renames
-
-std::string Worker::randomTempName() {
-    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
-    std::string name = kTempPrefix;
-    for (int i = 0; i < 6; ++i) name += kLetters[pick(m_random)];
-    return name;
-}
-
-int Worker::renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd, const std::string& newName) {
-    const int result = m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(), RENAME_NOREPLACE);
-    if (result == 0 || (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)) return result;
-    // The file system cannot refuse atomically (some network and FUSE file
-    // systems): look, then rename.  Only an item created under the same name
-    // in the same instant by another program could be replaced.
-    struct stat status {};
-    if (m_system.fstatAt(newDirFd, newName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    return m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(), 0);
-}
-
-int Worker::renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath, int newDirFd,
-                            const std::string& newName, const std::string& newPath) {
-    // A folder and a non-folder cannot replace each other in one plain rename.
-    // Within one directory (a finished copy under its temporary name) an
-    // atomic exchange puts the new item in place and the old one under the
-    // temporary name, from where it is removed; if the exchange fails, nothing
-    // has changed.  Between two directories (a move) an exchange would put
-    // the old item into the source directory under the moved item's name,
-    // for good should it not all go.
-    if (oldDirFd == newDirFd) {
-        if (m_system.renameAt(oldDirFd, oldName.c_str(), newDirFd, newName.c_str(), RENAME_EXCHANGE) == 0) {
-            discard(oldDirFd, oldName, oldPath);
-            return 0;
-        }
-        if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
-    }
-    // The existing item steps aside under a temporary name in its own
-    // directory, and goes only once the new one is in place.
-    std::string aside;
-    if (createUnderTempName(
-            aside,
-            [&](const std::string& candidate) { return renameNoReplace(newDirFd, newName, newDirFd, candidate); })
-        < 0)
-        return -1;
-    if (renameNoReplace(oldDirFd, oldName, newDirFd, newName) < 0) {
-        const int error = errno;
-        if (renameNoReplace(newDirFd, aside, newDirFd, newName) < 0)
-            reportLeftOver(newPath.substr(0, newPath.rfind('/') + 1) + aside, errno);
-        errno = error;
-        return -1;
-    }
-    discard(newDirFd, aside, newPath);
-    return 0;
 }
 
 int Worker::openDirectory(int dirFd, const char* name, int extraFlags) {

@@ -21,9 +21,10 @@ Outcome Worker::removalFailure(RemoveMode mode, FailureKind kind, const char* ac
     return Outcome::Skipped;
 }
 
-std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& name, const std::string& path,
-                                             dev_t device, RemoveMode mode, CopiedItems* only, DirectoryChain& chain,
-                                             std::vector<std::string>& names) {
+std::optional<Outcome> Worker::removeOrEnter(Removal& removal, int parentFd, const std::string& name,
+                                             const std::string& path, std::vector<std::string>& names) {
+    const RemoveMode mode = removal.mode;
+    CopiedItems* const only = removal.only;
     if (mode == RemoveMode::Delete) {
         if (checkpoint()) return Outcome::Cancelled;
         m_progress.currentItem = path;
@@ -75,13 +76,13 @@ std::optional<Outcome> Worker::removeOrEnter(int parentFd, const std::string& na
     struct stat opened {};
     if (m_system.fstat(dir.get(), &opened) < 0 || idOf(opened) != idOf(status))
         return removalFailure(mode, FailureKind::Vanished, "remove", path, ENOENT); // replaced since we looked
-    if (isMountPoint(m_system, dir.get(), opened, device))
+    if (isMountPoint(m_system, dir.get(), opened, removal.device))
         return removalFailure(mode, FailureKind::MountPoint, "remove", path, EBUSY);
     if (mode == RemoveMode::Discard && (opened.st_mode & 0700) != 0700) m_system.fchmod(dir.get(), 0700);
     if (m_system.listDirectory(dir.get(), names) < 0)
         return removalFailure(mode, FailureKind::SystemError, "read", path, errno);
-    if (chain.isEmpty()) chain.start(std::move(dir), idOf(opened));
-    else chain.enter(name, std::move(dir), idOf(opened));
+    if (removal.chain.isEmpty()) removal.chain.start(std::move(dir), idOf(opened));
+    else removal.chain.enter(name, std::move(dir), idOf(opened));
     return std::nullopt;
 }
 
@@ -99,12 +100,12 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
         Outcome result = Outcome::Done;
     };
     std::vector<Level> levels;
-    DirectoryChain chain(m_system);
+    Removal removal{mode, only, parent.st_dev, DirectoryChain(m_system)};
+    DirectoryChain& chain = removal.chain;
     std::string at = path;
 
     Level top;
-    if (const auto outcome = removeOrEnter(parentFd, name, at, parent.st_dev, mode, only, chain, top.names))
-        return *outcome;
+    if (const auto outcome = removeOrEnter(removal, parentFd, name, at, top.names)) return *outcome;
     top.pathLength = at.size();
     levels.push_back(std::move(top));
     while (!levels.empty()) {
@@ -112,7 +113,7 @@ Outcome Worker::removeEntry(int parentFd, const std::string& name, const std::st
             const std::string child = levels.back().names[levels.back().next++];
             setChildPath(at, levels.back().pathLength, child);
             Level level;
-            const auto outcome = removeOrEnter(chain.fd(), child, at, parent.st_dev, mode, only, chain, level.names);
+            const auto outcome = removeOrEnter(removal, chain.fd(), child, at, level.names);
             if (!outcome) {
                 level.pathLength = at.size();
                 levels.push_back(std::move(level));

@@ -113,34 +113,36 @@ std::optional<Outcome> Worker::enterCopy(DirectoryChain& sources, DirectoryChain
     return std::nullopt;
 }
 
-Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                              std::string& newName, const std::string& destPath, bool flush, CopiedItems* copied) {
+Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target) {
     // The top folder: its copy gets a temporary name in the destination
     // directory; everything below gets its final name at once.
     CopyLevel top;
-    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.valid()) return failSource("open", srcPath, errno);
-    if (m_system.fstat(src.get(), &top.source) < 0) return failSource("open", srcPath, errno);
-    if (isRefusedDirectory(idOf(top.source))) return fail(FailureKind::IntoItself, "copy", srcPath);
-    if (m_system.listDirectory(src.get(), top.names) < 0) return failSource("read", srcPath, errno);
+    UniqueFd src =
+        m_system.own(m_system.openAt(source.dirFd, source.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.valid()) return failSource("open", source.path, errno);
+    if (m_system.fstat(src.get(), &top.source) < 0) return failSource("open", source.path, errno);
+    if (isRefusedDirectory(idOf(top.source))) return fail(FailureKind::IntoItself, "copy", source.path);
+    if (m_system.listDirectory(src.get(), top.names) < 0) return failSource("read", source.path, errno);
     if (createUnderTempName(
-            newName, [&](const std::string& candidate) { return m_system.mkdirAt(destDirFd, candidate.c_str(), 0700); })
+            target.name,
+            [&](const std::string& candidate) { return m_system.mkdirAt(target.dirFd, candidate.c_str(), 0700); })
         < 0)
-        return fail(FailureKind::SystemError, "create", destPath, errno);
-    UniqueFd out = m_system.own(m_system.openAt(destDirFd, newName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        return fail(FailureKind::SystemError, "create", target.path, errno);
+    UniqueFd out =
+        m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     struct stat created {};
     if (!out.valid() || m_system.fstat(out.get(), &created) < 0) {
         const int error = errno;
         out.reset();
-        discard(destDirFd, newName, destPath);
-        return fail(FailureKind::SystemError, "create", destPath, error);
+        discard(target.dirFd, target.name, target.path);
+        return fail(FailureKind::SystemError, "create", target.path, error);
     }
     m_createdDirectories.insert(idOf(created));
     m_activeSources.insert(idOf(top.source));
     DirectoryChain sources(m_system), targets(m_system);
     sources.start(std::move(src), idOf(top.source));
     targets.start(std::move(out), idOf(created));
-    std::string from = srcPath, to = destPath;
+    std::string from = source.path, to = target.path;
     top.srcLength = from.size();
     top.destLength = to.size();
     std::vector<CopyLevel> levels;
@@ -169,8 +171,13 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
                 }
             } else {
                 std::string childName = child;
-                outcome =
-                    createCopy(sources.fd(), child, from, status, targets.fd(), childName, false, to, false, copied);
+                const CopyTarget entry{.dirFd = targets.fd(),
+                                       .name = childName,
+                                       .naming = CopyName::Given,
+                                       .path = to,
+                                       .flush = false,
+                                       .copied = target.copied};
+                outcome = createCopy({sources.fd(), child, from, status}, entry);
             }
             if (*outcome == Outcome::Cancelled) stop = Outcome::Cancelled;
             else if (*outcome != Outcome::Done) levels.back().result = Outcome::Partial;
@@ -187,12 +194,12 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
         if (stop) continue;
         // Mode and times last: adding the entries changed the modification
         // time, and a read-only mode would have kept them out.
-        if (levels.empty() && flush && m_system.syncFileSystem(finished.get()) < 0) flushError = errno;
+        if (levels.empty() && target.flush && m_system.syncFileSystem(finished.get()) < 0) flushError = errno;
         m_system.fchmod(finished.get(), level.source.st_mode & 01777);
         const struct timespec times[2] = {level.source.st_atim, level.source.st_mtim};
         m_system.futimens(finished.get(), times);
         finished.reset();
-        if (copied) copied->emplace(idOf(level.source), stampOf(level.source));
+        if (target.copied) target.copied->emplace(idOf(level.source), stampOf(level.source));
         if (levels.empty()) {
             result = level.result;
         } else if (sourceError || targetError) {
@@ -205,9 +212,9 @@ Outcome Worker::copyDirectory(int srcDirFd, const std::string& name, const std::
         }
     }
     if (stop || flushError) {
-        discard(destDirFd, newName, destPath);
+        discard(target.dirFd, target.name, target.path);
         if (stop) return *stop;
-        return fail(FailureKind::SystemError, "write", destPath, flushError);
+        return fail(FailureKind::SystemError, "write", target.path, flushError);
     }
     return result;
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The worker behind FileOperation::run, one per run, private to the engine.
-// Its duties are spread over file_operation.cpp (the run, questions, copy,
-// move, names), tree_walks.cpp (the walks through whole folder trees:
-// surveying and copying them) and removal.cpp (removing trees).  Every walk
+// Its duties are spread over file_operation.cpp (the run, the questions and
+// the checks before each item), copy.cpp (the copy of one item and its
+// placing), move.cpp (renames, and moves across file systems), renames.cpp
+// (temporary names, renames that refuse or replace), tree_walks.cpp (the
+// walks through whole folder trees: surveying and copying them) and
+// removal.cpp (removing trees).  Every walk
 // through a tree is iterative and holds a bounded number of descriptors
 // (DirectoryChain), whatever the tree's depth.
 
@@ -51,6 +54,30 @@ enum class RemoveMode {
              ///< no questions, no cancel; the caller reports what is left over
 };
 
+/// The item a copy reads: the entry `name` of the directory dirFd.
+struct CopySource {
+    int dirFd;
+    const std::string& name;
+    const std::string& path;   ///< its full path, for progress and messages
+    const struct stat& status; ///< as looked at before the copy, a link not followed
+};
+
+/// The name a copy is created under.
+enum class CopyName {
+    Temporary, ///< a hidden temporary name picked for it: the copy of a list item, renamed into place once complete
+    Given,     ///< the target's name as it stands: an entry inside a folder copy that nobody sees yet
+};
+
+/// Where a copy goes and what it promises once done.
+struct CopyTarget {
+    int dirFd;
+    std::string& name; ///< the name given, or (Temporary) the name picked
+    CopyName naming;
+    const std::string& path; ///< its final path, for messages
+    bool flush;              ///< on disk before it counts as done: fsync for a file, syncfs for a folder tree
+    CopiedItems* copied;     ///< when set, gets every source entry copied, stamped as before its copy began
+};
+
 class Worker {
 public:
     Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind);
@@ -65,9 +92,34 @@ private:
     ExistsAction askExists(const ItemInfo& source, const ItemInfo& existing);
     void reportLeftOver(const std::string& path, int error);
 
-    // ----- the list items -----
+    // ----- the list items and the checks before each -----
     Outcome transferItem(const std::string& path, int destFd, const std::string& destPath);
     Outcome deleteItem(const std::string& path);
+    void collectDestinationAncestors(int destFd);
+    bool isRefusedDirectory(const FileId& id) const;
+    /// A directory to write into, readable or not (then opened as O_PATH).
+    int openDirectory(int dirFd, const char* name, int extraFlags);
+    /// "copy" or "move", as failures name the operation.
+    const char* transferVerb() const;
+    /// What the checks before the copy or move of one item found.
+    struct TransferCheck {
+        std::optional<Outcome> end;          ///< set when the item ends here: refused, vanished, skipped, cancelled
+        struct stat status {};               ///< the source item, a link not followed
+        std::string destPath;                ///< its path in the destination
+        std::optional<struct stat> existing; ///< what stands under its name there, which the user chose to replace
+        TransferCheck& endWith(Outcome outcome) {
+            end = outcome;
+            return *this;
+        }
+        bool mergesFolders() const { return existing && S_ISDIR(status.st_mode) && S_ISDIR(existing->st_mode); }
+    };
+    /// The checks every item to copy or move (the entry `name` of srcDirFd,
+    /// into the directory destDirFd) passes before anything is created, in
+    /// this order: Cancel; the source still there; no folder into itself;
+    /// what already stands under its name in the destination: the item
+    /// itself (refused), or the exists question (skip, cancel or replace).
+    TransferCheck checkTransfer(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                                const std::string& destDirPath);
 
     // ----- surveys (tree_walks.cpp) -----
     struct Survey {
@@ -82,40 +134,44 @@ private:
     /// ".." chain of the destination does not pass.
     bool holdsDestination(int parentFd, const std::string& name);
 
-    // ----- copy -----
+    // ----- copy (copy.cpp) -----
     Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                      const std::string& destDirPath);
     Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                       const std::string& destPath);
-    Outcome createCopy(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                       int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
-                       CopiedItems* copied);
-    Outcome copyFile(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                     std::string& newName, bool pickTempName, const std::string& destPath, bool flush,
-                     CopiedItems* copied);
-    /// The copy of a folder tree (tree_walks.cpp), under a temporary name.
-    Outcome copyDirectory(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                          std::string& newName, const std::string& destPath, bool flush, CopiedItems* copied);
+    Outcome createCopy(const CopySource& source, const CopyTarget& target);
+    Outcome copyFile(const CopySource& source, const CopyTarget& target);
+    /// The copy of a folder tree (tree_walks.cpp).  The folder itself always
+    /// gets a temporary name: folders below it are entered by the walk.
+    Outcome copyDirectory(const CopySource& source, const CopyTarget& target);
     struct CopyLevel;
     /// Opens the source folder `name` below the deepest level of sources,
     /// creates its copy below the deepest level of targets and enters both;
     /// empty when entered, else what became of the folder.
     std::optional<Outcome> enterCopy(DirectoryChain& sources, DirectoryChain& targets, const std::string& name,
                                      const std::string& srcPath, const std::string& destPath, CopyLevel& level);
-    Outcome copySymlink(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                        int destDirFd, std::string& newName, bool pickTempName, const std::string& destPath);
-    Outcome copyNode(const struct stat& status, int destDirFd, std::string& newName, bool pickTempName,
-                     const std::string& destPath);
-    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const std::string& destPath,
-                  bool replace, bool newIsDirectory, bool oldIsDirectory);
+    Outcome copySymlink(const CopySource& source, const CopyTarget& target);
+    Outcome copyNode(const CopySource& source, const CopyTarget& target);
+    /// Creates the target's item through create(name), under the name its
+    /// naming asks for; create's result, or -1 with errno.
+    template <class Create>
+    int createNamed(const CopyTarget& target, Create create);
+    /// Copies the item under a temporary name and places it under its own.
+    /// copied: as in CopyTarget.
+    Outcome copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied);
+    /// Renames the finished copy tempName of dirFd to finalName, replacing
+    /// what check found there; on failure the copy is removed.
+    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check);
 
-    // ----- move -----
+    // ----- move (move.cpp) -----
     Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                      const std::string& destDirPath);
     Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                       const std::string& destPath);
-    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, const struct stat& status,
-                       int destDirFd, const std::string& destPath, bool replace, bool oldIsDirectory);
+    /// The move of an item to another file system: copied, placed, flushed,
+    /// and only then are the copied source entries removed.
+    Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                       const TransferCheck& check);
 
     // ----- remove (removal.cpp) -----
     /// Removes the entry `name` of parentFd with everything below it, never
@@ -123,27 +179,30 @@ private:
     /// entries that may go.
     Outcome removeEntry(int parentFd, const std::string& name, const std::string& path, RemoveMode mode,
                         CopiedItems* only);
-    /// Removes one entry, or opens a folder and enters it into chain (then
-    /// empty, with names its listing).  device: of the folder holding it.
-    std::optional<Outcome> removeOrEnter(int parentFd, const std::string& name, const std::string& path, dev_t device,
-                                         RemoveMode mode, CopiedItems* only, DirectoryChain& chain,
-                                         std::vector<std::string>& names);
+    /// What every step of one removeEntry shares.
+    struct Removal {
+        RemoveMode mode;
+        CopiedItems* only;    ///< mode Copied: the entries that may go
+        dev_t device;         ///< of the folder holding the removed item: a folder on another is a mount point
+        DirectoryChain chain; ///< the folders entered
+    };
+    /// Removes one entry, or opens a folder and enters it into removal.chain
+    /// (then empty, with names its listing).
+    std::optional<Outcome> removeOrEnter(Removal& removal, int parentFd, const std::string& name,
+                                         const std::string& path, std::vector<std::string>& names);
     Outcome removalFailure(RemoveMode mode, FailureKind kind, const char* action, const std::string& path, int error);
     /// Removes the engine's own item `name` of dirFd (a temporary item, or the
     /// item the user chose to replace) without questions; what is left over is
     /// reported once, located by `sibling`, a path in the same directory.
     void discard(int dirFd, const std::string& name, const std::string& sibling);
 
-    // ----- renames and names -----
+    // ----- renames and names (renames.cpp) -----
     std::string randomTempName();
     template <class Create>
     int createUnderTempName(std::string& name, Create create);
     int renameNoReplace(int oldDirFd, const std::string& oldName, int newDirFd, const std::string& newName);
     int renameReplacing(int oldDirFd, const std::string& oldName, const std::string& oldPath, int newDirFd,
                         const std::string& newName, const std::string& newPath);
-    int openDirectory(int dirFd, const char* name, int extraFlags);
-    bool isRefusedDirectory(const FileId& id) const;
-    void collectDestinationAncestors(int destFd);
 
     FileOpQuestions& m_questions;
     SystemCalls& m_system;
@@ -183,6 +242,11 @@ int Worker::createUnderTempName(std::string& name, Create create) {
     }
     errno = EEXIST;
     return -1;
+}
+
+template <class Create>
+int Worker::createNamed(const CopyTarget& target, Create create) {
+    return target.naming == CopyName::Temporary ? createUnderTempName(target.name, create) : create(target.name);
 }
 
 } // namespace toka::fileops

@@ -1,0 +1,201 @@
+// The copy of one item by the file-operation engine: a file, a link or a
+// node is written under a hidden temporary name (a folder tree through
+// copyDirectory, tree_walks.cpp) and renamed into place once complete and
+// flushed; a folder that meets a folder of the same name merges into it.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+#include "platform/fileops/copy_contents.h"
+#include "platform/fileops/worker.h"
+
+namespace toka::fileops {
+
+Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                         const std::string& destDirPath) {
+    const TransferCheck check = checkTransfer(srcDirFd, name, srcPath, destDirFd, destDirPath);
+    if (check.end) return *check.end;
+    if (check.mergesFolders()) return mergeCopy(srcDirFd, name, srcPath, destDirFd, check.destPath);
+    return copyAndPlace({srcDirFd, name, srcPath, check.status}, destDirFd, check, nullptr);
+}
+
+Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                          const std::string& destPath) {
+    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    if (!src.valid()) return failSource("open", srcPath, errno);
+    struct stat status {};
+    if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
+    if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
+    UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
+    if (!dest.valid()) return fail(FailureKind::SystemError, "open", destPath, errno);
+    std::vector<std::string> names;
+    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
+
+    m_activeSources.insert(idOf(status));
+    Outcome result = Outcome::Done;
+    for (const std::string& child : names) {
+        const Outcome outcome = copyInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
+        if (outcome == Outcome::Cancelled) {
+            result = Outcome::Cancelled;
+            break;
+        }
+        if (outcome != Outcome::Done) result = Outcome::Partial;
+    }
+    m_activeSources.erase(idOf(status));
+    return result;
+}
+
+Outcome Worker::createCopy(const CopySource& source, const CopyTarget& target) {
+    if (checkpoint()) return Outcome::Cancelled;
+    m_progress.currentItem = source.path;
+    const struct stat& status = source.status;
+    if (S_ISREG(status.st_mode)) return copyFile(source, target);
+    if (S_ISDIR(status.st_mode)) return copyDirectory(source, target);
+    const Outcome outcome = S_ISLNK(status.st_mode) ? copySymlink(source, target) : copyNode(source, target);
+    if (outcome == Outcome::Done && target.copied) target.copied->emplace(idOf(status), stampOf(status));
+    return outcome;
+}
+
+Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
+    // O_NONBLOCK: should a FIFO have taken the file's place, opening it must not hang.
+    UniqueFd in =
+        m_system.own(m_system.openAt(source.dirFd, source.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK));
+    if (!in.valid()) return failSource("open", source.path, errno);
+    struct stat status {};
+    if (m_system.fstat(in.get(), &status) < 0) return failSource("read", source.path, errno);
+    if (!S_ISREG(status.st_mode)) return fail(FailureKind::Vanished, "copy", source.path, ENOENT);
+
+    const auto create = [&](const std::string& candidate) {
+        return m_system.openAt(target.dirFd, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    };
+    UniqueFd out = m_system.own(createNamed(target, create));
+    if (!out.valid()) return fail(FailureKind::SystemError, "create", target.path, errno);
+
+    // Every failure from here on removes the unfinished file before it is reported.
+    const auto abandon = [&](const char* action, const std::string& path, int error) {
+        out.reset();
+        if (m_system.unlinkAt(target.dirFd, target.name.c_str(), 0) < 0 && errno != ENOENT)
+            reportLeftOver(childPath(target.path.substr(0, target.path.rfind('/') + 1), target.name), errno);
+        if (action == nullptr) return Outcome::Cancelled;
+        return fail(FailureKind::SystemError, action, path, error);
+    };
+
+    const ContentCopyResult contents =
+        copyContents(m_system, in.get(), out.get(), status, m_buffer, [&](std::uint64_t bytes) {
+            m_progress.bytesDone += bytes;
+            m_result.bytesCopied += bytes;
+            return checkpoint();
+        });
+    switch (contents.status) {
+    case ContentCopyStatus::Done:
+        break;
+    case ContentCopyStatus::Cancelled:
+        return abandon(nullptr, {}, 0);
+    case ContentCopyStatus::ReadFailed:
+        return abandon("read", source.path, contents.error);
+    case ContentCopyStatus::WriteFailed:
+        return abandon("write", target.path, contents.error);
+    }
+
+    // The file system may not keep permissions or times (FAT): that does not
+    // make the copy fail.
+    m_system.fchmod(out.get(), status.st_mode & 01777);
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    m_system.futimens(out.get(), times);
+    if (target.flush && m_system.fsync(out.get()) < 0) return abandon("write", target.path, errno);
+    if (out.closeChecked() < 0) return abandon("write", target.path, errno);
+    // The stamp from before the first read: a write since then keeps the source.
+    if (target.copied) target.copied->emplace(idOf(status), stampOf(status));
+    return Outcome::Done;
+}
+
+Outcome Worker::copySymlink(const CopySource& source, const CopyTarget& target) {
+    const struct stat& status = source.status;
+    // st_size is the target's length on most file systems but 0 on some; grow until it fits.
+    std::string link(std::max<std::size_t>(static_cast<std::size_t>(status.st_size) + 1, 256), '\0');
+    for (;;) {
+        const ssize_t n = m_system.readlinkAt(source.dirFd, source.name.c_str(), link.data(), link.size());
+        if (n < 0) return failSource("read", source.path, errno);
+        if (static_cast<std::size_t>(n) < link.size()) {
+            link.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        link.resize(link.size() * 2);
+    }
+    const auto create = [&](const std::string& candidate) {
+        return m_system.symlinkAt(link.c_str(), target.dirFd, candidate.c_str());
+    };
+    if (createNamed(target, create) < 0) return fail(FailureKind::SystemError, "create", target.path, errno);
+    // Times of the link itself (never of what it points to); the file system
+    // may not keep them.
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    m_system.utimensAt(target.dirFd, target.name.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return Outcome::Done;
+}
+
+Outcome Worker::copyNode(const CopySource& source, const CopyTarget& target) {
+    const struct stat& status = source.status;
+    // A FIFO or device is never opened (reading a FIFO would wait for a writer
+    // for ever): a new node of the same kind is made.  Device nodes need
+    // privileges; without them this fails and is reported.
+    const auto create = [&](const std::string& candidate) {
+        return m_system.mknodAt(target.dirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600), status.st_rdev);
+    };
+    if (createNamed(target, create) < 0) return fail(FailureKind::SystemError, "create", target.path, errno);
+    // Mode and times go through a descriptor of the node itself, opened
+    // without following a link: whoever may write into the destination could
+    // have put a link to another file under the name by now, and a chmod by
+    // name would give that file the source's mode.
+    UniqueFd node = m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_PATH | O_NOFOLLOW));
+    struct stat made {};
+    if (!node.valid() || m_system.fstat(node.get(), &made) < 0
+        || (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
+        const int error = !node.valid() || made.st_mode == 0 ? errno : S_ISLNK(made.st_mode) ? ELOOP : EEXIST;
+        node.reset();
+        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0); // whatever stands under our name
+        return fail(FailureKind::SystemError, "create", target.path, error);
+    }
+    m_system.fchmod(node.get(), status.st_mode & 01777);
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    m_system.futimens(node.get(), times);
+    return Outcome::Done;
+}
+
+Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied) {
+    std::string temp;
+    const CopyTarget target{.dirFd = destDirFd,
+                            .name = temp,
+                            .naming = CopyName::Temporary,
+                            .path = check.destPath,
+                            .flush = true,
+                            .copied = copied};
+    const Outcome outcome = createCopy(source, target);
+    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
+    return worse(outcome, place(destDirFd, temp, source.name, check));
+}
+
+Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName,
+                      const TransferCheck& check) {
+    const std::string& destPath = check.destPath;
+    int result;
+    if (!check.existing) result = renameNoReplace(dirFd, tempName, dirFd, finalName);
+    else if (!S_ISDIR(check.status.st_mode) && !S_ISDIR(check.existing->st_mode))
+        result = m_system.renameAt(dirFd, tempName.c_str(), dirFd, finalName.c_str(), 0);
+    else result = renameReplacing(dirFd, tempName, destPath, dirFd, finalName, destPath);
+    if (result < 0) {
+        const int error = errno;
+        discard(dirFd, tempName, destPath);
+        return fail(FailureKind::SystemError, "create", destPath, error);
+    }
+    // Make the new name durable before a move removes its source.  A directory
+    // opened without read permission cannot be synced; that is not a failure.
+    m_system.fsync(dirFd);
+    return Outcome::Done;
+}
+
+} // namespace toka::fileops
