@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "platform/listing/dir_listing.h"
-#include "platform/listing/directory_identity.h"
+#include "platform/core/directory_identity.h"
 #include "platform/listing/mount_table.h"
 #include "platform/core/paths.h"
 #include "similar/simlist.h"

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/listing/dir_listing.h"
-#include "platform/listing/directory_identity.h"
+#include "platform/core/directory_identity.h"
 #include "temp_tree.h"
 
 namespace toka::test {

@@ -16,6 +16,7 @@
 
 #include "platform/core/unique_fd.h"
 #include "platform/fileops/file_identity.h"
+#include "platform/fileops/system_calls.h"
 
 namespace toka {
 

@@ -1,6 +1,8 @@
 #include "platform/fileops/file_identity.h"
 
-#include <fcntl.h>
+#include <optional>
+
+#include "platform/core/directory_identity.h"
 
 namespace toka {
 
@@ -9,12 +11,10 @@ bool FileStamp::operator==(const FileStamp& other) const {
            && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
 }
 
-bool isMountPoint(SystemCalls& system, int fd, const struct stat& status, dev_t parentDevice) {
-    if (status.st_dev != parentDevice) return true;
-    struct statx extended {};
-    return system.statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_INO, &extended) == 0
-           && (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0
-           && (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+bool isMountPoint(int fd, const struct stat& status, dev_t parentDevice) {
+    if (status.st_dev != parentDevice) return true; // no second system call needed
+    const std::optional<DirectoryIdentity> id = directoryIdentity(fd);
+    return id && id->crossesMountFrom(parentDevice);
 }
 
 } // namespace toka

@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <map>
 
-#include "platform/fileops/system_calls.h"
-
 namespace toka {
 
 struct FileId {
@@ -40,6 +38,6 @@ using CopiedItems = std::map<FileId, FileStamp>;
 /// file system than its parent (device parentDevice) or is the root of a
 /// mount, bind mounts of the same file system included.  Kernels before 5.8
 /// do not tell the mount root; there only another device is seen.
-bool isMountPoint(SystemCalls& system, int fd, const struct stat& status, dev_t parentDevice);
+bool isMountPoint(int fd, const struct stat& status, dev_t parentDevice);
 
 } // namespace toka

@@ -76,7 +76,7 @@ std::optional<Outcome> Worker::removeOrEnter(Removal& removal, int parentFd, con
     struct stat opened {};
     if (m_system.fstat(dir.get(), &opened) < 0 || idOf(opened) != idOf(status))
         return removalFailure(mode, FailureKind::Vanished, "remove", path, ENOENT); // replaced since we looked
-    if (isMountPoint(m_system, dir.get(), opened, removal.device))
+    if (isMountPoint(dir.get(), opened, removal.device))
         return removalFailure(mode, FailureKind::MountPoint, "remove", path, EBUSY);
     if (mode == RemoveMode::Discard && (opened.st_mode & 0700) != 0700) m_system.fchmod(dir.get(), 0700);
     if (m_system.listDirectory(dir.get(), names) < 0)

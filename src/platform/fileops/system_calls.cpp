@@ -48,10 +48,6 @@ int SystemCalls::fstatAt(int dirFd, const char* name, struct stat* status, int f
     return ::fstatat(dirFd, name, status, flags);
 }
 
-int SystemCalls::statx(int dirFd, const char* name, int flags, unsigned mask, struct statx* status) {
-    return ::statx(dirFd, name, flags, mask, status);
-}
-
 int SystemCalls::mkdirAt(int dirFd, const char* name, mode_t mode) { return ::mkdirat(dirFd, name, mode); }
 
 int SystemCalls::mknodAt(int dirFd, const char* name, mode_t mode, dev_t device) {

@@ -35,9 +35,6 @@ public:
     virtual ssize_t write(int fd, const void* buffer, std::size_t size);
     virtual int fstat(int fd, struct stat* status);
     virtual int fstatAt(int dirFd, const char* name, struct stat* status, int flags);
-    /// statx(2), for what stat does not tell: whether a directory is the root
-    /// of a mount.
-    virtual int statx(int dirFd, const char* name, int flags, unsigned mask, struct statx* status);
     virtual int mkdirAt(int dirFd, const char* name, mode_t mode);
     virtual int mknodAt(int dirFd, const char* name, mode_t mode, dev_t device);
     virtual int symlinkAt(const char* target, int dirFd, const char* name);

@@ -22,9 +22,9 @@ struct DirectoryIdentity {
     /// has a device of its own without being a mount; a kernel before 5.8
     /// tells the device only, so a bind mount of the same file system goes
     /// unnoticed there).
-    bool crossesMountFrom(const DirectoryIdentity& parent) const {
-        return (mountRootKnown && mountRoot) || dev != parent.dev;
-    }
+    bool crossesMountFrom(const DirectoryIdentity& parent) const { return crossesMountFrom(parent.dev); }
+    /// The same, for a parent known by its device only.
+    bool crossesMountFrom(dev_t parentDevice) const { return (mountRootKnown && mountRoot) || dev != parentDevice; }
 };
 
 /// The identity of the directory open at fd (statx with AT_EMPTY_PATH);

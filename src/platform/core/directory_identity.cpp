@@ -1,4 +1,4 @@
-#include "platform/listing/directory_identity.h"
+#include "platform/core/directory_identity.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
