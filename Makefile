@@ -1,10 +1,12 @@
 # Front door: `make run` starts the program, `make test` runs every test.
 # Both install missing Debian packages first (scripts/install-deps).
+# `make install` and `make package` put the program on this machine or into
+# a Debian package.
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize format bench run fuzz clean
+.PHONY: all deps configure build test sanitize format bench run fuzz install package clean
 
 all: build
 
@@ -60,6 +62,21 @@ format:
 SECONDS ?= 300
 fuzz:
 	fuzz/run-fuzz $(SECONDS)
+
+# make install [PREFIX=/usr/local] [DESTDIR=/staging]: the program, tokafind
+# and wmf2png with the launcher, icon, AppStream data and manual pages.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# make package: $(BUILD)/tokasearch_<version>-1_<arch>.deb, installed under
+# /usr, its library dependencies computed by dpkg-shlibdeps; lintian must
+# find no error in it.
+package: build
+	@scripts/install-deps --package
+	rm -f $(BUILD)/tokasearch_*.deb
+	cd $(BUILD) && cpack
+	lintian --fail-on error $(BUILD)/tokasearch_*.deb
 
 clean:
 	rm -rf $(BUILD)
