@@ -48,7 +48,7 @@ struct RootState {
 
 // One directory to list.
 struct Task {
-    OrderKey key;  // the directory's place in the one-thread order
+    OrderKey key;     // the directory's place in the one-thread order
     std::string path; // ends in "/"
     std::shared_ptr<RootState> root;
     std::shared_ptr<const Ancestor> parent; // null for a root
@@ -112,7 +112,7 @@ struct ParallelWalk::Shared {
     void work(unsigned worker);
     // Lists one directory; returns its subdirectories as tasks, in order.
     std::vector<Task> listDirectory(const Task& task, std::vector<std::pair<OrderKey, Candidate>>& candidates,
-                           std::vector<char>& buffer);
+                                    std::vector<char>& buffer);
     std::optional<UniqueFd> enter(const Task& task, DirectoryIdentity& id);
     void mergeReadyLocked(bool all);
     void reportSkipped(std::string_view dir, int error);
@@ -256,8 +256,8 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryI
 }
 
 std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
-                                             std::vector<std::pair<OrderKey, Candidate>>& candidates,
-                                             std::vector<char>& buffer) {
+                                                      std::vector<std::pair<OrderKey, Candidate>>& candidates,
+                                                      std::vector<char>& buffer) {
     std::vector<Task> children;
     const bool isRoot = !task.parent;
     if (isRoot && task.path.empty()) {
@@ -269,6 +269,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         return children;
     }
     publishStatus(task.path);
+    if (hooks.listing) hooks.listing(task.path);
     DirectoryIdentity id;
     auto fd = enter(task, id);
     if (!fd) return children;
@@ -285,7 +286,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
     const bool recurse = options.recurseDirs;
     std::uint32_t index = 0;
     std::uint64_t counted = 0;
-    for (;;) {
+    while (!stop.load(std::memory_order_relaxed)) {
         long filled = readDirectoryChunk(listFd, buffer.data(), buffer.size());
         if (filled < 0) reportSkipped(task.path, errno); // the rest of the listing is lost
         if (filled <= 0) break;
@@ -306,8 +307,8 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         }
         scanned.fetch_add(counted, std::memory_order_relaxed);
         counted = 0;
-        if (stop.load(std::memory_order_relaxed)) return children;
     }
+    if (stop.load(std::memory_order_relaxed)) return children;
 
     auto ancestor = std::make_shared<const Ancestor>(Ancestor{id, task.parent});
     children.reserve(subdirs.size());
@@ -335,8 +336,9 @@ void ParallelWalk::Shared::work(unsigned worker) {
         } else {
             std::unique_lock lock(mutex);
             workAvailable.wait(lock, [&] {
-                return stop.load() || !queue.empty() ||
-                       std::none_of(inProgress.begin(), inProgress.end(), [](const auto& k) { return k.has_value(); });
+                return stop.load() || !queue.empty()
+                       || std::none_of(inProgress.begin(), inProgress.end(),
+                                       [](const auto& k) { return k.has_value(); });
             });
             if (stop.load() || queue.empty()) break;
             task = queue.top();

@@ -48,6 +48,10 @@ std::vector<WalkRoot> fixedVolumeRoots(const std::vector<Volume>& volumes);
 struct ParallelWalkHooks {
     /// As ScanHooks::skipped; called from the workers, one call at a time.
     std::function<void(std::string_view dir, int error)> skipped;
+    /// Called by a worker before it lists dir (several workers may call it
+    /// at once).  A caller that blocks here holds that worker, as a hung
+    /// network mount would.
+    std::function<void(std::string_view dir)> listing;
     /// Called once, from the last worker, after the final list is in place.
     std::function<void()> finished;
 };

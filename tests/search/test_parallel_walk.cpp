@@ -27,7 +27,8 @@ struct Outcome {
 
 void PrintTo(const Outcome& o, std::ostream* os) {
     *os << o.scanned << " scanned, " << o.skipped.size() << " skipped, root error " << o.rootError << ", ranks:";
-    for (const auto& [score, name, dir] : o.ranks) *os << "\n  " << int(score[0]) << "/" << int(score[1]) << " " << dir << name;
+    for (const auto& [score, name, dir] : o.ranks)
+        *os << "\n  " << int(score[0]) << "/" << int(score[1]) << " " << dir << name;
 }
 
 struct Search {
@@ -83,8 +84,8 @@ void expectSameAsOneThread(const std::vector<WalkRoot>& roots, const std::vector
         const Outcome expected = oneThread(roots, search);
         for (unsigned threads : {1u, 2u, 5u}) {
             EXPECT_EQ(parallel(roots, search, threads), expected)
-                << "\"" << search.text << "\" " << (search.fuzzy ? "fuzzy" : "similar") << " size "
-                << search.listSize << (search.recurse ? "" : " flat") << ", " << threads << " threads";
+                << "\"" << search.text << "\" " << (search.fuzzy ? "fuzzy" : "similar") << " size " << search.listSize
+                << (search.recurse ? "" : " flat") << ", " << threads << " threads";
         }
     }
 }
