@@ -64,10 +64,14 @@ long double SimList::Score(std::string_view name, bool fuzzy, Real48 cutOff, boo
                      : SimilarMeasure(query, candidate, queryWeight, m_weights[n], cutOff);
 }
 
-void SimList::RateFile(std::string_view name, std::string_view dir, bool fuzzy) {
+Real48 SimList::ScoreAgainst(std::string_view name, bool fuzzy, Real48 cutOff) const {
     // Most names of a long walk leave here, after one pass over their bytes.
-    if (m_filter.rejects(name, fuzzy, CutOff().value())) return;
-    const Real48 score = Real48::fromExtended(Score(name, fuzzy, CutOff()));
+    if (m_filter.rejects(name, fuzzy, cutOff.value())) return Real48();
+    return Real48::fromExtended(Score(name, fuzzy, cutOff));
+}
+
+void SimList::RateFile(std::string_view name, std::string_view dir, bool fuzzy) {
+    const Real48 score = ScoreAgainst(name, fuzzy, CutOff());
     if (score.value() > 0 && score > m_scores[m_listSize]) InsertRanked(name, dir, score);
 }
 

@@ -87,6 +87,17 @@ public:
     /// selects the literal measures (tests and benchmarks compare the two).
     long double Score(std::string_view name, bool fuzzy, Real48 cutOff, bool reference = false) const;
 
+    /// The score that RateFile admits an entry with against this cut-off:
+    /// the name's exact score whenever every early exit of the measure lets
+    /// it through, and 0 when the bigram filter or an early exit turns it
+    /// away.  The exits only compare with the cut-off, so a name that passes
+    /// against a cut-off passes against every lower one, with the same score.
+    /// Pure: several threads may call it on one list.
+    Real48 ScoreAgainst(std::string_view name, bool fuzzy, Real48 cutOff) const;
+
+    /// The score at the last rank (0 while the list is not full).
+    Real48 LastRankScore() const { return m_listSize == 0 ? Real48() : m_scores[m_listSize - 1u]; }
+
     /// Puts an entry with its score into the ranks: it settles directly
     /// below the last entry whose score is at least its own; the last rank
     /// moves into the overflow slot.  An entry that does not beat the last

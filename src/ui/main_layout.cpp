@@ -296,6 +296,7 @@ void TMainForm::createControls() {
 
     Timer = new QTimer(this);
     Timer->setInterval(1000);
+    m_statusTimer = new QTimer(this);
 
     createMenu();
 
@@ -364,6 +365,7 @@ void TMainForm::connectHandlers() {
     both(sbInvert, InvertSelection1, &TMainForm::sbInvertClick);
 
     connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
+    connect(m_statusTimer, &QTimer::timeout, this, &TMainForm::showWalkStatus);
     connect(seNumberofItems, &QSpinBox::valueChanged, this, &TMainForm::seNumberofItemsChange);
     connect(
         sgexResults, &TStringGridEx::DrawCell, this,

@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QSpinBox>
 
+#include "search/parallel_walk.h"
 #include "ui/mainform.h"
 #include "ui/result_table.h"
 #include "ui/strgrdex.h"
@@ -9,6 +10,8 @@
 namespace toka {
 
 void TMainForm::TimerTimer() {
+    // The walk's list is copied under its lock, never read half changed.
+    if (m_walk) m_walk->copyList(TheSimList());
     lFileScanned->setText(QString::number(scannedEntries()));
     GetSimList(m_resultCopy);
     fillResultTable(*sgexResults, TheSimList(), seNumberofItems->value(), m_locale);

@@ -1,19 +1,29 @@
-// Searching from the window: the controls a search locks, the walk with the
-// window's hooks, and the end of a search.
+// Searching from the window: the controls a search locks, the walk on worker
+// threads, and the end of a search.  The window's thread never lists a
+// directory: it starts the walk, refreshes from it, and ends the search when
+// the walk's last worker says it is done.
 #include <QAction>
-#include <QCoreApplication>
 #include <QLineEdit>
 #include <QTimer>
 #include <QToolButton>
 
-#include "search/scan.h"
+#include "search/parallel_walk.h"
 #include "ui/display_text.h"
 #include "ui/mainform.h"
 #include "ui/strgrdex.h"
 
 namespace toka {
 
-std::uint64_t TMainForm::scannedEntries() const { return m_scanner ? m_scanner->scannedEntries() : 0; }
+namespace {
+
+// The first refresh of a search comes this soon, so that the rows of the
+// last search never stand long under the new search text.
+constexpr int kFirstRefreshMs = 100;
+constexpr int kStatusRefreshMs = 100;
+
+} // namespace
+
+std::uint64_t TMainForm::scannedEntries() const { return m_walk ? m_walk->scannedEntries() : 0; }
 
 void TMainForm::setSearchControlsEnabled(bool idle) {
     for (QToolButton* button : {sbSearchDir, sbSearchHDs, sbRecurseDirs, sbCopy, sbMove, sbDelete, sbInvert,
@@ -33,20 +43,44 @@ void TMainForm::StartSearch() {
     m_stopRequest = false;
     setSearchControlsEnabled(false);
     InitSimList(eSearch->text().toStdString(), MaxListSize);
-
-    ScanHooks hooks;
-    hooks.status = [this](const std::string& text) { setStatusText(displayText(text)); };
-    hooks.processEvents = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
-    hooks.stopRequested = [this] { return m_stopRequest; };
-    // The options are fixed for the run: their controls stay disabled.
-    m_scanner = std::make_unique<Scanner>(ScanOptions{RecurseDirs, sbMeasure->isChecked()}, std::move(hooks));
+    m_walk.reset();
 
     Timer->start();
     sgexResults->setEnabled(true);
     for (int row = 1; row < sgexResults->RowCount(); ++row) sgexResults->SetRowMarked(row, false);
 }
 
+void TMainForm::startWalk(std::vector<WalkRoot> roots) {
+    ParallelWalkHooks hooks;
+    hooks.listing = m_walkObserver;
+    // The end reaches the window as a queued call; a window already gone
+    // drops it (the walk is stopped and joined before the window goes).
+    hooks.finished = [this] { QMetaObject::invokeMethod(this, &TMainForm::EndSearch, Qt::QueuedConnection); };
+    // The options are fixed for the run: their controls stay disabled.
+    m_walk = std::make_unique<ParallelWalk>(TheSimList(), ScanOptions{RecurseDirs, sbMeasure->isChecked()},
+                                            ParallelWalk::defaultThreads(), std::move(hooks));
+    m_walk->start(std::move(roots));
+    // The list of the last search is gone: the table shows the new one at
+    // once, from the top, and again as soon as the first entries are rated.
+    TimerTimer();
+    sgexResults->scrollToTop();
+    QTimer::singleShot(kFirstRefreshMs, this, [this] {
+        if (m_searching) TimerTimer();
+    });
+    m_statusTimer->start(kStatusRefreshMs);
+    showWalkStatus();
+}
+
+void TMainForm::showWalkStatus() {
+    if (!m_walk) return;
+    const std::string dir = m_walk->currentDirectory();
+    if (!dir.empty()) setStatusText(displayText(std::string(kScanStatusPrefix) + dir));
+}
+
 void TMainForm::EndSearch() {
+    if (!m_searching) return;
+    m_statusTimer->stop();
+    if (m_walk) m_walk->wait(); // its last worker is on its way out
     Timer->stop();
     TimerTimer();
     setSearchControlsEnabled(true);
@@ -66,18 +100,18 @@ void TMainForm::sbSearchClick() {
     StartSearch();
     // The root is read once: choosing another directory during the walk
     // changes the label, not the running search.
-    const std::string root = selectedDirectory();
-    m_scanner->ScanDirectory(root);
-    EndSearch();
+    startWalk({{selectedDirectory()}});
 }
 
 void TMainForm::sbSearchHDsClick() {
     if (m_searching) return;
     StartSearch();
-    m_scanner->ScanFixedVolumes(fixedVolumes());
-    EndSearch();
+    startWalk(fixedVolumeRoots(fixedVolumes()));
 }
 
-void TMainForm::sbStopClick() { m_stopRequest = true; }
+void TMainForm::sbStopClick() {
+    m_stopRequest = true;
+    if (m_walk) m_walk->requestStop();
+}
 
 } // namespace toka

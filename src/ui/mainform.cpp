@@ -6,7 +6,7 @@
 #include <QLocale>
 #include <QTreeWidget>
 
-#include "search/scan.h"
+#include "search/parallel_walk.h"
 #include "ui/explorer_tree.h"
 #include "ui/hint_switch.h"
 #include "ui/locale_format.h"
@@ -24,7 +24,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     connectFileActions();
 }
 
-TMainForm::~TMainForm() = default;
+// The walk goes first: its last worker must not post the end of the search
+// to a window that is half destroyed.
+TMainForm::~TMainForm() { m_walk.reset(); }
 
 std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
 

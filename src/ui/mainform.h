@@ -5,7 +5,7 @@
 //   main_layout.cpp   controls, menus, tool buttons, tab order
 //   main_options.cpp  FormShow, SyncOptions, the toggles, hints, closing
 //   mainform.cpp      construction, the directory tree (explorer_tree.cpp)
-//   main_search.cpp   searching: StartSearch, the walk, EndSearch, Stop
+//   main_search.cpp   searching: StartSearch, the walk on worker threads, EndSearch, Stop
 //   main_results.cpp  the result table: TimerTimer, drawing (result_table.cpp)
 //   main_viewer.cpp   the file viewer: sgexResultsMouseUp, ViewFile (text_memo.cpp)
 //   main_fileops.cpp  copy, move, delete, invert; open, trash, drag and drop (result_drag.cpp)
@@ -19,6 +19,7 @@
 
 #include "platform/fileops/file_op_questions.h"
 #include "platform/listing/volumes.h"
+#include "search/parallel_walk.h"
 #include "search/result_row.h"
 #include "similar/simlist.h"
 #include "ui/text_memo.h"
@@ -42,7 +43,7 @@ namespace toka {
 class ExplorerTree;
 class HintSwitch;
 class PathLabel;
-class Scanner;
+class ParallelWalk;
 class TStringGridEx;
 
 class TMainForm : public QMainWindow {
@@ -66,6 +67,9 @@ public:
     bool isSearching() const { return m_searching; }
     /// The scanned-entries counter of the current or last search.
     std::uint64_t scannedEntries() const;
+    /// Watches every directory the walk is about to list (called on a worker
+    /// thread; blocking in it holds that worker, as a hung mount would).
+    void setWalkObserver(std::function<void(std::string_view dir)> observer) { m_walkObserver = std::move(observer); }
     /// The ranks the table showed at its last refresh (slot r-1 = row r).
     const ListString& resultCopy() const { return m_resultCopy; }
     /// The selected directory: the path behind lCurrentDir ("" before any
@@ -231,7 +235,11 @@ private:
     void fitWindowToColumns();
 
     void StartSearch();
+    /// Starts the walk of roots on worker threads; EndSearch follows when
+    /// the last worker is done.
+    void startWalk(std::vector<WalkRoot> roots);
     void EndSearch();
+    void showWalkStatus();
     void setSearchControlsEnabled(bool idle);
 
     void connectFileActions();
@@ -246,11 +254,13 @@ private:
     QSplitter* m_viewerSplitter = nullptr;    ///< Panel3 above pFileViewer (handle: Splitter2)
     QLabel* m_statusLabel = nullptr;          ///< the text of StatusBar
 
-    bool m_shown = false;               ///< FormShow has run (on the first show only)
-    bool m_searching = false;           ///< see isSearching
-    bool m_stopRequest = false;         ///< Stop was pressed; the walk tests it after every entry
-    bool m_closeRequested = false;      ///< closing waits for the running search to end
-    std::unique_ptr<Scanner> m_scanner; ///< the walk of the current or last search
+    bool m_shown = false;                                 ///< FormShow has run (on the first show only)
+    bool m_searching = false;                             ///< see isSearching
+    bool m_stopRequest = false;                           ///< Stop was pressed during the current search
+    bool m_closeRequested = false;                        ///< closing waits for the running search to end
+    std::unique_ptr<ParallelWalk> m_walk;                 ///< the walk of the current or last search, on worker threads
+    QTimer* m_statusTimer = nullptr;                      ///< shows the directory being listed, several times a second
+    std::function<void(std::string_view)> m_walkObserver; ///< see setWalkObserver
     ListString m_resultCopy{};
     FileOperationRunner m_fileOperationRunner; ///< empty: the engine with its dialogs
     bool m_fileOperationRunning = false;       ///< one file operation at a time

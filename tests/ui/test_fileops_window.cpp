@@ -113,6 +113,7 @@ private slots:
         m_form->FillDrives(volumes);
         clickNode(0);
         QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
+        QTRY_VERIFY(!m_form->isSearching());
         QCOMPARE(grid()->RowCount(), kFiles + 1);
         clickNode(1);
         QCOMPARE(markedRows(), QList<int>{});
@@ -204,6 +205,7 @@ private slots:
         m_form->eSearch->selectAll();
         QTest::keyClicks(m_form->eSearch, "zzzzzz");
         QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
+        QTRY_VERIFY(!m_form->isSearching());
         QVERIFY(grid()->RowCount() == 2 && !m_form->resultCopy()[0].Name.empty());
         recordCalls();
         m_form->WarningSearchResultChanged1->trigger();

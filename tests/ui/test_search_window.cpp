@@ -1,6 +1,10 @@
 // Searching from the window on temporary trees: the ranks found, the table's
 // rows, the marks, Stop, the locked controls and closing during a search.
 #include <QAction>
+#include <QElapsedTimer>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -24,7 +28,7 @@ namespace toka::test {
 
 namespace {
 
-constexpr int kBigDirs = 600;
+constexpr int kBigDirs = 400;
 
 QStringList column(TStringGridEx* grid, int col) {
     QStringList texts;
@@ -75,27 +79,52 @@ private:
         return form;
     }
 
-    void search(TMainForm& form) { QTest::mouseClick(form.sbSearchDir, Qt::LeftButton); }
+    void search(TMainForm& form) {
+        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+    }
 
     void pressSpin(TMainForm& form, int steps) {
         for (int i = 0; i < std::abs(steps); ++i)
             QTest::keyClick(form.seNumberofItems, steps > 0 ? Qt::Key_Up : Qt::Key_Down);
     }
 
-    // Runs a search of the big tree and calls during() once from inside it.
-    void searchWithHook(TMainForm& form, const std::function<void()>& during) {
-        bool ran = false;
-        bool finished = false;
-        QTimer::singleShot(0, &form, [&] {
-            search(form);
-            finished = true;
+    // Runs a search of the big tree and calls during() once from inside it,
+    // while one worker is held before listing a directory, as a hung mount
+    // would hold it; returns how long the search took to end once the worker
+    // was let go.
+    std::chrono::milliseconds searchWithHook(TMainForm& form, const std::function<void()>& during) {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool held = false, released = false;
+        form.setWalkObserver([&](std::string_view dir) {
+            if (!dir.ends_with("/big/d300/")) return;
+            std::unique_lock lock(mutex);
+            held = true;
+            changed.wait(lock, [&] { return released; });
         });
-        QTimer::singleShot(0, &form, [&] {
-            ran = true;
-            during();
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(finished, 30000);
-        QVERIFY2(ran, "the walk never let events through");
+        auto release = [&] {
+            std::lock_guard lock(mutex);
+            released = true;
+            changed.notify_all();
+        };
+        auto isHeld = [&] {
+            std::lock_guard lock(mutex);
+            return held;
+        };
+        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        if (!QTest::qWaitFor(isHeld, 30000)) {
+            release();
+            return std::chrono::milliseconds::max();
+        }
+        during(); // the window handles events while the walk is held
+        QElapsedTimer ending;
+        ending.start();
+        release();
+        const bool ended = QTest::qWaitFor([&] { return !form.isSearching(); }, 30000);
+        const auto took = std::chrono::milliseconds(ending.elapsed());
+        form.setWalkObserver({});
+        return ended ? took : std::chrono::milliseconds::max();
     }
 
 private slots:
@@ -115,8 +144,8 @@ private slots:
         // bold: a directory and a file with names of the same length
         mkdirp(path("bold/TOKASearchD"));
         touch(path("bold/TOKASearchF"));
-        // big: enough entries for the walk to let events through many times
-        // (about 30 ms of walking; events go through at least every 5 ms)
+        // big: many directories, so that the other workers go on while one
+        // is held
         for (int d = 0; d < kBigDirs; ++d) {
             const QString dir = path(QString("big/d%1").arg(d));
             mkdirp(dir);
@@ -239,6 +268,7 @@ private slots:
     void returnInTheSearchBox_searches() {
         TMainForm& form = formOn("few");
         QTest::keyClick(form.eSearch, Qt::Key_Return);
+        QTRY_VERIFY(!form.isSearching());
         QCOMPARE(form.sgexResults->RowCount(), 13);
     }
 
@@ -321,9 +351,9 @@ private slots:
         QFETCH(bool, close);
         TMainForm& form = formOn("big", "file1");
         const QString root = path("big");
-        searchWithHook(form, [&] {
+        const auto ending = searchWithHook(form, [&] {
             QVERIFY(form.isSearching());
-            QVERIFY(form.statusText().startsWith("Suche in Verzeichnis: " + root + "/"));
+            QTRY_VERIFY(form.statusText().startsWith("Suche in Verzeichnis: " + root + "/"));
             for (QToolButton* b :
                  {form.sbSearchDir, form.sbSearchHDs, form.sbRecurseDirs, form.sbMeasure, form.sbSimilar, form.sbCopy,
                   form.sbMove, form.sbDelete, form.sbInvert, form.sbFileViewer})
@@ -348,6 +378,9 @@ private slots:
             if (stop) QTest::mouseClick(form.sbStop, Qt::LeftButton);
         });
         QVERIFY(!form.isSearching());
+        // Stop ends every worker within 50 ms of the held one going on.
+        if (stop) QVERIFY2(ending < std::chrono::milliseconds(50), qPrintable(QString::number(ending.count())));
+        else QVERIFY(ending != std::chrono::milliseconds::max());
         QCOMPARE(form.isVisible(), !close);
         const qulonglong scanned = form.lFileScanned->text().toULongLong();
         const qulonglong everything = 2 + kBigDirs + kBigDirs * (2 + 25); // the root's listing + each d*/
@@ -367,14 +400,16 @@ private slots:
 
     void viewMenu_worksDuringASearch() {
         TMainForm& form = formOn("big", "file1");
-        searchWithHook(form, [&] {
-            QTest::keyClick(&form, Qt::Key_V, Qt::AltModifier);
-            QVERIFY(QTest::qWaitFor([&] { return form.Options1->isVisible(); }, 2000));
-            QTest::keyClick(form.Options1, 't');
-            QVERIFY(!form.Toolbar1->isVisible());
-            QVERIFY(!form.ShowFileToolbar1->isChecked());
-            QVERIFY(form.isSearching());
-        });
+        QVERIFY(searchWithHook(form,
+                               [&] {
+                                   QTest::keyClick(&form, Qt::Key_V, Qt::AltModifier);
+                                   QVERIFY(QTest::qWaitFor([&] { return form.Options1->isVisible(); }, 2000));
+                                   QTest::keyClick(form.Options1, 't');
+                                   QVERIFY(!form.Toolbar1->isVisible());
+                                   QVERIFY(!form.ShowFileToolbar1->isChecked());
+                                   QVERIFY(form.isSearching());
+                               })
+                != std::chrono::milliseconds::max());
         QVERIFY(!form.Toolbar1->isVisible());
     }
 };

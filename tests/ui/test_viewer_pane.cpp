@@ -117,6 +117,7 @@ private:
         form.eSearch->selectAll();
         QTest::keyClicks(form.eSearch, searchText);
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return !form.isSearching(); }, 30000)) qWarning("the search did not end");
         return form;
     }
 

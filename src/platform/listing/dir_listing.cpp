@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -90,6 +92,54 @@ Result<UniqueFd> openSubdirectory(int parentFd, const char* name) {
     int fd = ::openat(parentFd, name, kListFlags | O_NOFOLLOW);
     if (fd < 0) return lastError("openat", name);
     return UniqueFd(fd);
+}
+
+namespace {
+
+// One openat2 without following any link; ENOSYS on kernels before 5.6.
+int openNoLinks(int baseFd, const char* path) {
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(kListFlags);
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    return static_cast<int>(::syscall(SYS_openat2, baseFd, path, &how, sizeof how));
+}
+
+} // namespace
+
+Result<UniqueFd> openDirectoryBelow(int baseFd, std::string_view relative) {
+    if (relative.empty()) return openSubdirectory(baseFd, ".");
+    UniqueFd current;
+    int base = baseFd;
+    std::size_t pos = 0;
+    bool haveOpenat2 = true;
+    while (pos < relative.size()) {
+        // A piece short enough for one call, ending at a separator; without
+        // openat2 every component is a piece of its own.
+        std::size_t end = relative.size();
+        if (!haveOpenat2) {
+            end = std::min(relative.find('/', pos), relative.size());
+        } else if (end - pos > kMaxPiece) {
+            std::size_t cut = relative.rfind('/', pos + kMaxPiece);
+            if (cut == std::string_view::npos || cut <= pos) {
+                return SysError{"openat2", std::string(relative), ENAMETOOLONG};
+            }
+            end = cut;
+        }
+        std::string piece(relative.substr(pos, end - pos));
+        int fd =
+            haveOpenat2 ? openNoLinks(base, piece.c_str()) : ::openat(base, piece.c_str(), kListFlags | O_NOFOLLOW);
+        if (fd < 0 && errno == ENOSYS && haveOpenat2) {
+            haveOpenat2 = false;
+            continue;
+        }
+        if (fd < 0) return lastError("openat2", std::string(relative));
+        current.reset(fd);
+        base = fd;
+        pos = end;
+        while (pos < relative.size() && relative[pos] == '/') ++pos;
+    }
+    if (!current.valid()) return SysError{"openat2", std::string(relative), ENOENT};
+    return current;
 }
 
 long readDirectoryChunk(int fd, char* buffer, std::size_t size) { return ::syscall(SYS_getdents64, fd, buffer, size); }

@@ -46,6 +46,13 @@ Result<UniqueFd> openDirectory(std::string_view path);
 /// following a symbolic link (O_NOFOLLOW): a link gives ELOOP or ENOTDIR.
 Result<UniqueFd> openSubdirectory(int parentFd, const char* name);
 
+/// Opens the directory at relative, a path below the open directory baseFd
+/// made of names as listed (no "." or ".." among them), for listing.  No
+/// symbolic link is followed on the way, in any component (openat2 with
+/// RESOLVE_NO_SYMLINKS; where the kernel lacks it, component by component
+/// with O_NOFOLLOW).  Any length.  "" opens baseFd's directory again.
+Result<UniqueFd> openDirectoryBelow(int baseFd, std::string_view relative);
+
 /// One entry of a listing.  name points into the listing's buffer and is
 /// valid until the buffer is refilled.
 struct DirEntry {

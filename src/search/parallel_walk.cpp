@@ -1,0 +1,380 @@
+#include "search/parallel_walk.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <map>
+#include <optional>
+#include <queue>
+#include <thread>
+
+#include "platform/core/directory_identity.h"
+#include "platform/core/paths.h"
+#include "platform/listing/dir_listing.h"
+#include "platform/listing/mount_table.h"
+#include "search/walk_order.h"
+
+namespace toka {
+
+namespace {
+
+constexpr std::size_t kChunkSize = 32 * 1024;
+// The live directory name is replaced at most this often.
+constexpr std::int64_t kStatusIntervalNs = 20'000'000;
+
+std::int64_t monotonicNs() {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+// The directories from a task's parent up to its root: a directory found
+// among them again is a loop (a bind mount showing an ancestor).
+struct Ancestor {
+    DirectoryIdentity id;
+    std::shared_ptr<const Ancestor> parent;
+};
+
+// A root's descriptor, shared by every task below it: the tasks open their
+// directories relative to it, so that a path never depends on a link.
+struct RootState {
+    WalkRoot root;
+    std::string path; // normalised, ends in "/"
+    UniqueFd fd;      // set by the root's own task before any task below it
+};
+
+// One directory to list.
+struct Task {
+    OrderKey key;     // the directory's place in the one-thread order
+    std::string path; // ends in "/"
+    std::shared_ptr<RootState> root;
+    std::shared_ptr<const Ancestor> parent; // null for a root
+    std::size_t rootIndex = 0;
+};
+
+struct TaskAfter {
+    bool operator()(const Task& a, const Task& b) const { return b.key < a.key; }
+};
+
+// A subdirectory found by a listing: entry index and name.
+struct Child {
+    std::uint32_t index;
+    std::string name;
+};
+
+// An entry that might enter the list, with its directory.
+struct Candidate {
+    std::string name;
+    std::shared_ptr<const std::string> dir;
+};
+
+} // namespace
+
+struct ParallelWalk::Shared {
+    const SimList& search;
+    ScanOptions options;
+    unsigned threadCount;
+    ParallelWalkHooks hooks;
+
+    // Bounds every entry still to be merged must beat to be kept: the
+    // merged list's cut-off and last rank, which only grow along the order.
+    std::atomic<Real48> cutOffBound{};
+    std::atomic<Real48> lastRankBound{};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> done{false};
+    std::atomic<std::uint64_t> scanned{0};
+    std::atomic<std::int64_t> lastStatusNs{0};
+
+    mutable std::mutex statusMutex;
+    std::string status;
+
+    // Everything below is guarded by mutex.
+    mutable std::mutex mutex;
+    std::condition_variable workAvailable;
+    std::priority_queue<Task, std::vector<Task>, TaskAfter> queue;
+    std::vector<std::optional<OrderKey>> inProgress; // per worker
+    unsigned running = 0;                            // workers not yet ended
+    std::map<OrderKey, Candidate> ready;             // listed, not yet merged
+    SimList list;
+    int rootError = 0;
+    std::mutex skippedMutex;
+    std::optional<MountTable> mountTable;
+    std::once_flag mountTableOnce;
+
+    std::vector<std::thread> threads;
+
+    Shared(const SimList& s, ScanOptions o, unsigned n, ParallelWalkHooks h)
+        : search(s), options(o), threadCount(std::max(1u, n)), hooks(std::move(h)), list(s) {}
+
+    void work(unsigned worker);
+    // Lists one directory; returns its subdirectories as tasks, in order.
+    std::vector<Task> listDirectory(const Task& task, std::vector<std::pair<OrderKey, Candidate>>& candidates,
+                                    std::vector<char>& buffer);
+    std::optional<UniqueFd> enter(const Task& task, DirectoryIdentity& id);
+    void mergeReadyLocked(bool all);
+    void reportSkipped(std::string_view dir, int error);
+    void publishStatus(const std::string& dir);
+    bool isPseudo(int fd, dev_t dev);
+};
+
+std::vector<WalkRoot> fixedVolumeRoots(const std::vector<Volume>& volumes) {
+    std::vector<WalkRoot> roots;
+    for (const Volume& volume : volumes)
+        if (volume.kind == VolumeKind::Fixed) roots.push_back({volume.path, true, true});
+    return roots;
+}
+
+ParallelWalk::ParallelWalk(const SimList& search, ScanOptions options, unsigned threads, ParallelWalkHooks hooks)
+    : m_shared(std::make_unique<Shared>(search, options, threads, std::move(hooks))) {}
+
+ParallelWalk::~ParallelWalk() {
+    requestStop();
+    wait();
+}
+
+unsigned ParallelWalk::defaultThreads() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+void ParallelWalk::start(std::vector<WalkRoot> roots) {
+    Shared& s = *m_shared;
+    {
+        std::lock_guard lock(s.mutex);
+        for (std::size_t i = 0; i < roots.size(); ++i) {
+            auto state = std::make_shared<RootState>();
+            state->path = normalizeDirectoryPath(roots[i].path);
+            state->root = std::move(roots[i]);
+            Task task;
+            task.key = OrderKey::root(static_cast<std::uint32_t>(i));
+            task.path = state->path;
+            task.root = std::move(state);
+            task.rootIndex = i;
+            s.queue.push(std::move(task));
+        }
+        s.inProgress.assign(s.threadCount, std::nullopt);
+        s.running = s.threadCount;
+    }
+    for (unsigned w = 0; w < s.threadCount; ++w) s.threads.emplace_back([&s, w] { s.work(w); });
+}
+
+void ParallelWalk::wait() {
+    for (std::thread& thread : m_shared->threads)
+        if (thread.joinable()) thread.join();
+}
+
+bool ParallelWalk::finished() const { return m_shared->done.load(); }
+
+void ParallelWalk::requestStop() {
+    m_shared->stop.store(true);
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->workAvailable.notify_all();
+}
+
+bool ParallelWalk::stopRequested() const { return m_shared->stop.load(); }
+
+std::uint64_t ParallelWalk::scannedEntries() const { return m_shared->scanned.load(std::memory_order_relaxed); }
+
+void ParallelWalk::copyList(SimList& dest) const {
+    std::lock_guard lock(m_shared->mutex);
+    dest = m_shared->list;
+}
+
+std::string ParallelWalk::currentDirectory() const {
+    std::lock_guard lock(m_shared->statusMutex);
+    return m_shared->status;
+}
+
+int ParallelWalk::rootError() const {
+    std::lock_guard lock(m_shared->mutex);
+    return m_shared->rootError;
+}
+
+void ParallelWalk::Shared::reportSkipped(std::string_view dir, int error) {
+    if (!hooks.skipped) return;
+    std::lock_guard lock(skippedMutex);
+    hooks.skipped(dir, error);
+}
+
+void ParallelWalk::Shared::publishStatus(const std::string& dir) {
+    const std::int64_t now = monotonicNs();
+    std::int64_t last = lastStatusNs.load(std::memory_order_relaxed);
+    if (now - last < kStatusIntervalNs || !lastStatusNs.compare_exchange_strong(last, now)) return;
+    std::lock_guard lock(statusMutex);
+    status = dir;
+}
+
+bool ParallelWalk::Shared::isPseudo(int fd, dev_t dev) {
+    std::call_once(mountTableOnce, [this] { mountTable = MountTable::current(); });
+    return mountTable->isPseudo(fd, dev);
+}
+
+void ParallelWalk::Shared::mergeReadyLocked(bool all) {
+    // Everything before the first directory still queued or being listed
+    // is listed: its candidates go into the list in order.
+    std::optional<OrderKey> frontier;
+    if (!all) {
+        if (!queue.empty()) frontier = queue.top().key;
+        for (const auto& key : inProgress)
+            if (key && (!frontier || *key < *frontier)) frontier = *key;
+    }
+    auto it = ready.begin();
+    for (; it != ready.end() && (!frontier || it->first < *frontier); ++it)
+        list.RateFile(it->second.name, *it->second.dir, options.fuzzy);
+    ready.erase(ready.begin(), it);
+    cutOffBound.store(list.CutOff(), std::memory_order_relaxed);
+    lastRankBound.store(list.LastRankScore(), std::memory_order_relaxed);
+}
+
+std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryIdentity& id) {
+    const RootState& root = *task.root;
+    const bool isRoot = !task.parent;
+    auto fd = isRoot ? openDirectory(root.path)
+                     : openDirectoryBelow(root.fd.get(), std::string_view(task.path).substr(root.path.size()));
+    int error = fd ? 0 : fd.error().code;
+    std::optional<DirectoryIdentity> identity;
+    if (error == 0 && !(identity = directoryIdentity(fd->get()))) error = errno;
+    if (error != 0) {
+        if (!isRoot || root.root.reportAsSkipped) {
+            reportSkipped(task.path, error);
+        } else if (task.rootIndex == 0) {
+            std::lock_guard lock(mutex);
+            rootError = error;
+        }
+        return std::nullopt;
+    }
+    id = *identity;
+    if (isRoot) {
+        if (isPseudo(fd->get(), id.dev)) return std::nullopt; // left out on purpose
+        return std::move(*fd);
+    }
+    for (const Ancestor* a = task.parent.get(); a; a = a->parent.get())
+        if (a->id.isSameDirectory(id)) return std::nullopt; // a loop
+    if (id.crossesMountFrom(task.parent->id) && (root.root.stayOnFileSystem || isPseudo(fd->get(), id.dev)))
+        return std::nullopt;
+    return std::move(*fd);
+}
+
+std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
+                                                      std::vector<std::pair<OrderKey, Candidate>>& candidates,
+                                                      std::vector<char>& buffer) {
+    std::vector<Task> children;
+    const bool isRoot = !task.parent;
+    if (isRoot && task.path.empty()) {
+        if (task.root->root.reportAsSkipped) reportSkipped(task.path, ENOENT);
+        else if (task.rootIndex == 0) {
+            std::lock_guard lock(mutex);
+            rootError = ENOENT;
+        }
+        return children;
+    }
+    publishStatus(task.path);
+    if (hooks.listing) hooks.listing(task.path);
+    DirectoryIdentity id;
+    auto fd = enter(task, id);
+    if (!fd) return children;
+    int listFd = fd->get();
+    if (isRoot) {
+        // The tasks below open their directories relative to the root's
+        // descriptor; none of them exists before this listing ends.
+        task.root->fd = std::move(*fd);
+        listFd = task.root->fd.get();
+    }
+
+    auto dir = std::make_shared<const std::string>(task.path);
+    std::vector<Child> subdirs;
+    const bool recurse = options.recurseDirs;
+    std::uint32_t index = 0;
+    std::uint64_t counted = 0;
+    while (!stop.load(std::memory_order_relaxed)) {
+        long filled = readDirectoryChunk(listFd, buffer.data(), buffer.size());
+        if (filled < 0) reportSkipped(task.path, errno); // the rest of the listing is lost
+        if (filled <= 0) break;
+        const Real48 cutOff = cutOffBound.load(std::memory_order_relaxed);
+        const Real48 lastRank = lastRankBound.load(std::memory_order_relaxed);
+        DirentCursor cursor(buffer.data(), buffer.data() + filled);
+        DirEntry entry;
+        while (cursor.next(entry)) {
+            ++counted;
+            if (recurse && !isDotOrDotDot(entry.name)) {
+                if (entry.type == EntryType::Unknown) entry.type = resolveType(listFd, entry.name.data());
+                if (entry.type == EntryType::Directory) subdirs.push_back({index, std::string(entry.name)});
+            }
+            const Real48 score = search.ScoreAgainst(entry.name, options.fuzzy, cutOff);
+            if (score.value() > 0 && score > lastRank)
+                candidates.emplace_back(task.key.entry(index), Candidate{std::string(entry.name), dir});
+            ++index;
+        }
+        scanned.fetch_add(counted, std::memory_order_relaxed);
+        counted = 0;
+    }
+    if (stop.load(std::memory_order_relaxed)) return children;
+
+    auto ancestor = std::make_shared<const Ancestor>(Ancestor{id, task.parent});
+    children.reserve(subdirs.size());
+    for (Child& child : subdirs) {
+        Task sub;
+        sub.key = task.key.subtree(child.index);
+        sub.path = task.path + child.name + '/';
+        sub.root = task.root;
+        sub.parent = ancestor;
+        sub.rootIndex = task.rootIndex;
+        children.push_back(std::move(sub));
+    }
+    return children;
+}
+
+void ParallelWalk::Shared::work(unsigned worker) {
+    std::vector<char> buffer(kChunkSize);
+    std::vector<std::pair<OrderKey, Candidate>> candidates;
+    std::optional<Task> next;
+    for (;;) {
+        Task task;
+        if (next) {
+            task = std::move(*next);
+            next.reset();
+        } else {
+            std::unique_lock lock(mutex);
+            workAvailable.wait(lock, [&] {
+                return stop.load() || !queue.empty()
+                       || std::none_of(inProgress.begin(), inProgress.end(),
+                                       [](const auto& k) { return k.has_value(); });
+            });
+            if (stop.load() || queue.empty()) break;
+            task = queue.top();
+            queue.pop();
+            inProgress[worker] = task.key;
+        }
+
+        std::vector<Task> children = listDirectory(task, candidates, buffer);
+
+        std::lock_guard lock(mutex);
+        for (auto& [key, candidate] : candidates) ready.emplace(std::move(key), std::move(candidate));
+        candidates.clear();
+        // The first subdirectory stays with this worker (its key comes
+        // first); the others are offered to every worker.
+        if (!children.empty() && !stop.load()) {
+            next = std::move(children.front());
+            inProgress[worker] = next->key;
+            for (std::size_t i = 1; i < children.size(); ++i) queue.push(std::move(children[i]));
+            if (children.size() > 1) workAvailable.notify_all();
+        } else {
+            inProgress[worker].reset();
+            if (queue.empty()) workAvailable.notify_all(); // perhaps the end
+        }
+        mergeReadyLocked(false);
+    }
+
+    std::lock_guard lock(mutex);
+    inProgress[worker].reset();
+    workAvailable.notify_all();
+    if (--running > 0) return;
+    // The last worker out: what is left of the order is complete (or the
+    // walk was stopped, and the list keeps what was found).
+    while (!queue.empty()) queue.pop();
+    mergeReadyLocked(true);
+    done.store(true);
+    if (hooks.finished) hooks.finished();
+}
+
+} // namespace toka

@@ -1,0 +1,98 @@
+#pragma once
+// The search walk on several threads, with the ranking of the one-thread
+// walk (scan.h).
+//
+// The one-thread walk rates entries in listing order, each directory's
+// contents before the directory itself, and the list's ties and cut-off
+// depend on that order.  Here every directory is a task: a worker lists it,
+// counts and scores its entries and hands its subdirectories back as new
+// tasks, and each entry carries its place in the one-thread order (an order
+// key).  The entries whose scores could let them into the list are kept as
+// candidates; once every entry before a point of that order is listed, the
+// candidates before it are rated into the one list in order.  The list thus
+// goes through exactly the states that the one-thread walk gives it, and its
+// cut-off and last rank so far are lower bounds for every entry still to
+// come: the workers keep as candidates only entries that beat them.
+//
+// The rules of the one-thread walk hold: no symbolic link followed, no
+// directory entered twice on one path, pseudo file systems never entered,
+// a fixed-disk root not crossing into other mounts, unreadable directories
+// skipped and reported.  Memory and descriptors stay bounded per thread: a
+// task holds a path, not a descriptor, and a worker holds at most three
+// descriptors at a time.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/listing/volumes.h"
+#include "search/scan.h"
+#include "similar/simlist.h"
+
+namespace toka {
+
+struct WalkRoot {
+    std::string path;              ///< any spelling; links in it are followed
+    bool stayOnFileSystem = false; ///< enter no other mount below it
+    /// A root that cannot be listed goes to the skipped hook (one disk of
+    /// all fixed disks) instead of rootError (the one root of a search).
+    bool reportAsSkipped = false;
+};
+
+/// The roots of the search of all fixed disks, in the one-thread walk's order.
+std::vector<WalkRoot> fixedVolumeRoots(const std::vector<Volume>& volumes);
+
+struct ParallelWalkHooks {
+    /// As ScanHooks::skipped; called from the workers, one call at a time.
+    std::function<void(std::string_view dir, int error)> skipped;
+    /// Called by a worker before it lists dir (several workers may call it
+    /// at once).  A caller that blocks here holds that worker, as a hung
+    /// network mount would.
+    std::function<void(std::string_view dir)> listing;
+    /// Called once, from the last worker, after the final list is in place.
+    std::function<void()> finished;
+};
+
+class ParallelWalk {
+public:
+    /// search: a list set up by InitSimList (text and size); its ranks are
+    /// the start of the walk's list.
+    ParallelWalk(const SimList& search, ScanOptions options, unsigned threads, ParallelWalkHooks hooks = {});
+    /// Stops the walk and waits for its workers.
+    ~ParallelWalk();
+    ParallelWalk(const ParallelWalk&) = delete;
+    ParallelWalk& operator=(const ParallelWalk&) = delete;
+
+    /// Starts the workers and returns; nothing of the tree is touched on the
+    /// caller's thread.  Once only.
+    void start(std::vector<WalkRoot> roots);
+    /// Waits until every worker has ended.
+    void wait();
+    bool finished() const;
+    /// The workers end within one listing chunk; the list keeps what was
+    /// rated up to then.
+    void requestStop();
+    bool stopRequested() const;
+
+    /// Entries counted so far by all workers.
+    std::uint64_t scannedEntries() const;
+    /// Copies the list as it stands: complete once the walk has finished.
+    void copyList(SimList& dest) const;
+    /// A directory being listed, or "" before the first.
+    std::string currentDirectory() const;
+    /// The errno that kept the first root from being listed (0: listed, or
+    /// left out on purpose).  Valid once the walk has finished.
+    int rootError() const;
+
+    /// The number of cores (at least 1).
+    static unsigned defaultThreads();
+
+private:
+    struct Shared;
+    std::unique_ptr<Shared> m_shared;
+};
+
+} // namespace toka
