@@ -1,11 +1,17 @@
-// The program entry: the application, its title, the one window, the loop.
-// No command-line argument is read.
+// The program entry: the command line (answered before any display is
+// needed), the application and its title, the one window with the
+// remembered choices, the loop.
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "similar/simlist.h"
+#include "ui/command_line.h"
 #include "ui/mainform.h"
+#include "ui/remembered_settings.h"
 
 namespace {
 
@@ -20,12 +26,29 @@ namespace {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    const toka::CommandLine line = toka::parseCommandLine(std::vector<std::string>(argv, argv + argc));
+    switch (line.outcome) {
+    case toka::CommandLine::Outcome::Help:
+        std::fputs(line.message.c_str(), stdout);
+        return EXIT_SUCCESS;
+    case toka::CommandLine::Outcome::Version:
+        std::puts("tokasearch " TOKA_VERSION);
+        return EXIT_SUCCESS;
+    case toka::CommandLine::Outcome::Error:
+        std::fprintf(stderr, "%s\n", line.message.c_str());
+        return 2;
+    case toka::CommandLine::Outcome::Start:
+        break;
+    }
+
     QApplication app(argc, argv);
     // Only the name: a display name would be appended to the caption of
     // every window ("... - TOKA Search"), and the caption is the design's own.
     QApplication::setApplicationName("TOKA Search");
     toka::SetFatalErrorHandler(showFatalError);
     toka::TMainForm MainForm;
+    MainForm.setSettingsFile(toka::settingsFilePath());
+    MainForm.setStartOptions(line.start);
     MainForm.show();
     return QApplication::exec();
 }

@@ -1,8 +1,11 @@
 #include "ui/explorer_tree.h"
 
+#include <QSignalBlocker>
 #include <QTreeWidget>
+#include <sys/stat.h>
 #include <vector>
 
+#include "platform/core/paths.h"
 #include "platform/listing/dir_listing.h"
 #include "ui/display_text.h"
 #include "ui/tool_icons.h"
@@ -63,11 +66,52 @@ void ExplorerTree::AddSubDirs(QTreeWidgetItem* node) {
     while (listing->next(entry)) {
         if (entry.type != EntryType::Directory || isDotOrDotDot(entry.name)) continue;
         if (entry.name.front() == '.') continue; // hidden
-        auto* child = new QTreeWidgetItem(node, QStringList{displayText(entry.name)});
-        child->setData(0, kNameRole, QByteArray(entry.name.data(), static_cast<qsizetype>(entry.name.size())));
-        setImage(child, ClosedFolderImage);
-        addPlaceholder(child);
+        addDirectoryNode(node, std::string(entry.name));
     }
+}
+
+QTreeWidgetItem* ExplorerTree::addDirectoryNode(QTreeWidgetItem* parent, const std::string& name) {
+    auto* child = new QTreeWidgetItem(parent, QStringList{displayText(name)});
+    child->setData(0, kNameRole, QByteArray::fromStdString(name));
+    setImage(child, ClosedFolderImage);
+    addPlaceholder(child);
+    return child;
+}
+
+QTreeWidgetItem* ExplorerTree::revealPath(const std::string& path) {
+    const std::string wanted = normalizeDirectoryPath(path);
+    QTreeWidgetItem* node = nullptr;
+    std::size_t longest = 0;
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* volume = m_tree->topLevelItem(i);
+        const std::string root = GetNodePath(volume);
+        if (root.size() > longest && wanted.compare(0, root.size(), root) == 0) {
+            node = volume;
+            longest = root.size();
+        }
+    }
+    if (!node) return nullptr;
+    for (std::size_t from = longest; from < wanted.size();) {
+        const std::size_t slash = wanted.find('/', from);
+        const std::string name = wanted.substr(from, slash - from);
+        from = slash + 1;
+        if (!node->isExpanded()) {
+            expanding(node);
+            // The children are read: no second reading through itemExpanded.
+            const QSignalBlocker quiet(m_tree);
+            node->setExpanded(true);
+        }
+        QTreeWidgetItem* child = nullptr;
+        for (int i = 0; i < node->childCount() && !child; ++i)
+            if (node->child(i)->data(0, kNameRole).toByteArray().toStdString() == name) child = node->child(i);
+        // Hidden, or in a directory that may be entered but not listed.
+        struct stat st {};
+        if (!child && lstat(wanted.substr(0, from).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            child = addDirectoryNode(node, name);
+        if (!child) return nullptr;
+        node = child;
+    }
+    return node;
 }
 
 void ExplorerTree::expanding(QTreeWidgetItem* node) {

@@ -58,8 +58,18 @@ public:
     /// After a node closed: a directory node gets the closed folder back.
     void collapsed(QTreeWidgetItem* node);
 
+    /// The node of the directory at path (absolute, without links; a "/" at
+    /// the end is allowed), opening every node above it as expanding does.
+    /// It hangs below the volume with the longest mount point that holds it;
+    /// a directory on the way that its parent's listing does not show (a
+    /// hidden one, or one in a folder that cannot be read) gets a node of its
+    /// own.  Null when no volume holds path or a directory on the way is
+    /// gone.
+    QTreeWidgetItem* revealPath(const std::string& path);
+
 private:
     void setImage(QTreeWidgetItem* node, int image);
+    QTreeWidgetItem* addDirectoryNode(QTreeWidgetItem* parent, const std::string& name);
     void addPlaceholder(QTreeWidgetItem* node);
 
     QTreeWidget* m_tree;

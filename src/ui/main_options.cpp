@@ -25,6 +25,7 @@ void TMainForm::showEvent(QShowEvent* event) {
         setGeometry(
             QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size().boundedTo(available.size()), available));
     }
+    applyStartState();
 }
 
 void TMainForm::FormShow() {
@@ -107,6 +108,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    saveSettings();
     QMainWindow::closeEvent(event);
 }
 

@@ -20,6 +20,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createControls();
     m_explorer = std::make_unique<ExplorerTree>(Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
+    connectSettings(); // before the search handlers: see there
     connectHandlers();
     connectFileActions();
 }

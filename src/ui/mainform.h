@@ -9,11 +9,14 @@
 //   main_results.cpp  the result table: TimerTimer, drawing (result_table.cpp)
 //   main_viewer.cpp   the file viewer: sgexResultsMouseUp, ViewFile (text_memo.cpp)
 //   main_fileops.cpp  copy, move, delete, invert; open, trash, drag and drop (result_drag.cpp)
+//   main_settings.cpp the remembered choices (remembered_settings.cpp) and the
+//                     command line's start options (command_line.cpp)
 
 #include <QMainWindow>
 #include <QPainter>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,7 @@
 #include "search/parallel_walk.h"
 #include "search/result_row.h"
 #include "similar/simlist.h"
+#include "ui/command_line.h"
 #include "ui/text_memo.h"
 
 class QAction;
@@ -33,6 +37,7 @@ class QSpinBox;
 class QSplitter;
 class QSplitterHandle;
 class QStatusBar;
+class QStringListModel;
 class QTimer;
 class QToolButton;
 class QTreeWidget;
@@ -114,6 +119,23 @@ public:
     /// mounted volumes).
     void FillDrives(const std::vector<Volume>& volumes);
     void FillDrives();
+
+    /// Remembers the user's choices in this INI file (see
+    /// remembered_settings.h): read when the window is first shown, over
+    /// FormShow's defaults, and written when it closes; the recent search
+    /// texts also when a search starts.  Without a file nothing is read or
+    /// written.  Call before the window is first shown.
+    void setSettingsFile(const QString& file);
+    /// What the command line asks for this run, applied when the window is
+    /// first shown, over the remembered choices: the measure and recursion
+    /// (remembered as they were unless the user changes them), DIR selected
+    /// in the tree, and the search text searched as soon as the window is up.
+    void setStartOptions(const StartOptions& options);
+    /// Selects the directory at path (absolute, without links) in the tree as
+    /// a click on its node does, opening the nodes above it and scrolling it
+    /// into view.  False, and nothing changes, when the tree has no node for
+    /// it (no volume holds it, or it is gone).
+    bool selectDirectory(const std::string& path);
 
     // --- controls ------------------------------------------------------------
     // The design's names; each comment gives the caption or the role.
@@ -248,6 +270,13 @@ private:
     void openResultRow(int row);
     void moveRowsToTrash(const std::vector<std::string>& paths);
 
+    void connectSettings();
+    /// After FormShow: the remembered choices, then the command line's.
+    void applyStartState();
+    void saveSettings();
+    /// The search text goes first in the recent texts (and into the file).
+    void rememberSearchText();
+
     std::unique_ptr<ExplorerTree> m_explorer; ///< fills and expands the nodes of Explorer
     std::unique_ptr<HintSwitch> m_hintSwitch; ///< turns every tooltip of the window on or off
     QSplitter* m_treeSplitter = nullptr;      ///< tree | table (handle: Splitter1)
@@ -265,6 +294,18 @@ private:
     FileOperationRunner m_fileOperationRunner; ///< empty: the engine with its dialogs
     bool m_fileOperationRunning = false;       ///< one file operation at a time
     LocaleFormat m_locale;                     ///< the desktop's date, time and number formats
+
+    QString m_settingsFile;                    ///< "" remembers nothing
+    StartOptions m_startOptions;               ///< the command line's wishes for this run
+    QStringListModel* m_recentTexts = nullptr; ///< the recent search texts, offered by eSearch's completer
+    /// An option the command line set for this run: the value remembered
+    /// before, which is written back unless the user changed the option.
+    struct RunOverride {
+        bool remembered;
+        bool given;
+    };
+    std::optional<RunOverride> m_fuzzyOverride;
+    std::optional<RunOverride> m_recurseOverride;
 };
 
 } // namespace toka

@@ -1,0 +1,113 @@
+#include "ui/command_line.h"
+
+#include <QByteArray>
+#include <QCommandLineParser>
+#include <QStringList>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace toka {
+
+namespace {
+
+constexpr int kMaxSearchText = 255; // what the search box takes
+
+// Each argument reaches the parser as Latin-1, one character per byte, so
+// that a DIR comes back byte for byte whatever its encoding; option names
+// are ASCII and read the same.
+QString asLatin1(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string bytesOf(const QString& latin1) { return latin1.toLatin1().toStdString(); }
+
+CommandLine failure(std::string message) {
+    CommandLine line;
+    line.outcome = CommandLine::Outcome::Error;
+    line.message = "tokasearch: " + std::move(message);
+    return line;
+}
+
+// A local file:// URL as file managers pass it ("file:///dir",
+// "file://localhost/dir") gives its path, percent-decoded as bytes; any
+// other argument is a path as it stands.  Another host: nullopt.
+std::optional<std::string> directoryArgument(const std::string& argument) {
+    const std::string scheme = "file://";
+    if (argument.compare(0, scheme.size(), scheme) != 0) return argument;
+    const std::string rest = argument.substr(scheme.size());
+    const std::size_t slash = rest.find('/');
+    const std::string host = rest.substr(0, slash);
+    if (slash == std::string::npos || (!host.empty() && host != "localhost")) return std::nullopt;
+    return QByteArray::fromPercentEncoding(QByteArray::fromStdString(rest.substr(slash))).toStdString();
+}
+
+} // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Finds files whose names are like the search text.");
+    const QCommandLineOption help(QStringList{"h", "help"}, "Shows this help and exits.");
+    const QCommandLineOption version("version", "Shows the version and exits.");
+    const QCommandLineOption fuzzy("fuzzy", "Length-independent measure (Fuzzy).");
+    const QCommandLineOption similar("similar", "Length-dependent measure (Similar).");
+    const QCommandLineOption noRecurse("no-recurse", "Searches DIR without its subdirectories.");
+    const QCommandLineOption search("search", "Puts TEXT into the search box and starts the search.", "TEXT");
+    const QCommandLineOption allFixedDisks("all-fixed-disks", "With --search: searches all fixed disks.");
+    parser.addOptions({help, version, fuzzy, similar, noRecurse, search, allFixedDisks});
+    parser.addPositionalArgument("DIR", "The directory to select (a path or a file:// URL).", "[DIR]");
+
+    QStringList list;
+    for (const std::string& argument : arguments) list << asLatin1(argument);
+    if (list.isEmpty()) list << "tokasearch";
+    if (!parser.parse(list)) return failure(bytesOf(parser.errorText()));
+
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(fuzzy) && parser.isSet(similar)) return failure("--fuzzy and --similar exclude each other");
+    if (positional.size() > 1) return failure("one directory at most, not " + std::to_string(positional.size()));
+    if (parser.isSet(allFixedDisks) && !parser.isSet(search)) return failure("--all-fixed-disks needs --search TEXT");
+
+    CommandLine line;
+    if (parser.isSet(help)) {
+        line.outcome = CommandLine::Outcome::Help;
+        // The program's name, not the path it was started by (or, without an
+        // application object, the parser's placeholder).
+        QString text = parser.helpText();
+        text.replace(0, text.indexOf(" [options]"), "Usage: tokasearch");
+        line.message = text.toStdString();
+        return line;
+    }
+    if (parser.isSet(version)) {
+        line.outcome = CommandLine::Outcome::Version;
+        return line;
+    }
+
+    StartOptions& start = line.start;
+    if (parser.isSet(fuzzy) || parser.isSet(similar)) start.fuzzySearch = parser.isSet(fuzzy);
+    start.noRecurse = parser.isSet(noRecurse);
+    start.allFixedDisks = parser.isSet(allFixedDisks);
+    if (parser.isSet(search)) {
+        const QString text = QString::fromUtf8(parser.value(search).toLatin1());
+        if (text.size() > kMaxSearchText)
+            return failure("the search text is longer than " + std::to_string(kMaxSearchText) + " characters");
+        start.searchText = text;
+    }
+    if (!positional.isEmpty()) {
+        const std::string argument = bytesOf(positional.first());
+        const std::optional<std::string> path = directoryArgument(argument);
+        if (!path || path->empty()) return failure(argument + ": not a local directory");
+        struct stat st {};
+        if (stat(path->c_str(), &st) != 0) return failure(*path + ": " + std::strerror(errno));
+        if (!S_ISDIR(st.st_mode)) return failure(*path + ": not a directory");
+        // The tree shows no links: the directory is selected by its real path.
+        char* real = realpath(path->c_str(), nullptr);
+        if (!real) return failure(*path + ": " + std::strerror(errno));
+        start.directory = real;
+        std::free(real);
+    }
+    return line;
+}
+
+} // namespace toka

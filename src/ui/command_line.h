@@ -1,0 +1,47 @@
+#pragma once
+// The program's command line:
+//   tokasearch [--fuzzy | --similar] [--no-recurse] [--search TEXT]
+//              [--all-fixed-disks] [DIR]
+// read before any window or display exists, so that --help, --version and
+// every mistake are answered on the terminal alone.
+
+#include <QString>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace toka {
+
+/// What the command line asks of the window for this run.  Every field left
+/// empty keeps the remembered (or the design's) value.
+struct StartOptions {
+    std::optional<bool> fuzzySearch; ///< --fuzzy: true, --similar: false
+    bool noRecurse = false;          ///< --no-recurse: "Recurse Subdirectories" off
+    std::string directory;           ///< DIR resolved (absolute, no links, no "/" at the end); "" for none
+    std::optional<QString> searchText; ///< --search TEXT: typed into the box and searched at once
+    bool allFixedDisks = false;      ///< with --search: search all fixed disks instead of the directory
+};
+
+struct CommandLine {
+    enum class Outcome {
+        Start,   ///< open the window with `start`
+        Help,    ///< print `message` on standard output, exit 0
+        Version, ///< print the version on standard output, exit 0
+        Error,   ///< print `message` on standard error, exit 2
+    };
+    Outcome outcome = Outcome::Start;
+    std::string message; ///< the help text, or the one-line error (bytes, with a path as given)
+    StartOptions start;
+};
+
+/// Reads arguments (arguments[0] is the program, each argument its bytes as
+/// the system passed them).  DIR may be a path, relative to the current
+/// directory, or a local file:// URL whose percent-encoded bytes are decoded
+/// as bytes; it must name an existing directory (a link to one counts).  A
+/// mistake (unknown option, a missing value, --fuzzy with --similar, more
+/// than one DIR, --all-fixed-disks without --search, a search text longer
+/// than the box takes, a DIR that is missing or no directory) gives Error
+/// with one line that names it; a mistake wins over --help and --version.
+CommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+} // namespace toka

@@ -1,0 +1,205 @@
+// The remembered choices: the first start, a restart, damaged files, and the
+// command line over what is remembered.  Each test has an XDG_CONFIG_HOME
+// of its own.
+#include <QCompleter>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStringListModel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "ui/explorer_tree.h"
+#include "ui/path_label.h"
+#include "ui/remembered_settings.h"
+#include "ui/strgrdex.h"
+#include "ui_test_support.h"
+
+namespace toka::test {
+
+namespace {
+
+QString joined(const QList<int>& numbers) {
+    QStringList texts;
+    for (int n : numbers) texts << QString::number(n);
+    return texts.join(',');
+}
+
+// Everything the window remembers, by name.
+QMap<QString, QString> stateOf(TMainForm& form) {
+    QList<int> columns;
+    for (int c = 0; c < form.sgexResults->columnCount(); ++c) columns << form.sgexResults->columnWidth(c);
+    const QRect g = form.normalGeometry();
+    const auto* recent = qobject_cast<QStringListModel*>(form.eSearch->completer()->model());
+    return {
+        {"recurse", QString::number(form.RecurseDirs)},
+        {"fuzzy", QString::number(form.FuzzySearch)},
+        {"warn", QString::number(form.WarnResultChanged)},
+        {"toolbar", QString::number(form.Toolbar1->isVisible())},
+        {"hints", QString::number(form.ShowHints)},
+        {"viewer", QString::number(form.pFileViewer->isVisible())},
+        {"items", QString::number(form.seNumberofItems->value())},
+        {"columns", joined(columns)},
+        {"tree", joined(form.Splitter1->splitter()->sizes())},
+        {"viewerSizes", joined(form.Splitter2->splitter()->sizes())},
+        {"geometry", joined({g.x(), g.y(), g.width(), g.height()})},
+        {"dir", QString::fromStdString(form.selectedDirectory())},
+        {"recent", recent ? recent->stringList().join('|') : "no completer"},
+    };
+}
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> m_config;
+    QTemporaryDir m_dir;
+    std::unique_ptr<TMainForm> m_form;
+
+    QString ini() const { return m_config->path() + "/tokasearch/tokasearch.ini"; }
+    std::string tree(const char* sub) const { return (m_dir.path() + sub).toStdString(); }
+
+    // The window as the program starts it: remembered choices, then these.
+    TMainForm& started(const StartOptions& options = {}) {
+        m_form.reset();
+        m_form = std::make_unique<TMainForm>();
+        m_form->setSettingsFile(settingsFilePath());
+        m_form->setStartOptions(options);
+        m_form->show();
+        if (!QTest::qWaitForWindowExposed(m_form.get())) QTest::qFail("not exposed", __FILE__, __LINE__);
+        return *m_form;
+    }
+
+    void writeIni(const QByteArray& text) {
+        QVERIFY(QDir().mkpath(m_config->path() + "/tokasearch"));
+        QFile file(ini());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+
+private slots:
+    void initTestCase() {
+        mkdirp(m_dir.path() + "/a/b");
+        mkdirp(m_dir.path() + "/c/.hidden");
+        touch(m_dir.path() + "/c/.hidden/needle.txt");
+    }
+    void init() {
+        m_config = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+        QCOMPARE(settingsFilePath(), ini());
+    }
+    void cleanup() { m_form.reset(); }
+
+    void firstStartAndDamagedFiles_data() {
+        QTest::addColumn<QByteArray>("file"); // null: none
+        QTest::addColumn<QString>("changed"); // what differs from the design's start
+        const QByteArray toolbarOff = "\n[options]\nshowToolbar=false\n";
+        QTest::newRow("no file") << QByteArray() << "";
+        QTest::newRow("one good value") << toolbarOff << "toolbar=0";
+        QTest::newRow("damaged: cut off in a section name") << toolbarOff + "[sea" << "";
+        QTest::newRow("items out of range") << "[search]\nnumberOfItems=110" + toolbarOff << "toolbar=0";
+        QTest::newRow("items no number") << "[search]\nnumberOfItems=thirty" + toolbarOff << "toolbar=0";
+        QTest::newRow("items in range") << "[search]\nnumberOfItems=70" + toolbarOff << "toolbar=0 items=70";
+        QTest::newRow("option no boolean") << "[options]\nshowViewer=maybe" + toolbarOff << "toolbar=0";
+        QTest::newRow("splitter size 0") << "[window]\ntreeSplitter=0, 500" + toolbarOff << "toolbar=0";
+        QTest::newRow("six column widths") << "[window]\nresultColumns=9,9,9,9,9,9" + toolbarOff << "toolbar=0";
+        QTest::newRow("geometry garbage") << "[window]\ngeometry=@ByteArray(garbage)" + toolbarOff << "toolbar=0";
+        QTest::newRow("geometry no bytes") << "[window]\ngeometry=0,0,10,10" + toolbarOff << "toolbar=0";
+        QTest::newRow("relative directory") << "[search]\nlastDirectory=tmp" + toolbarOff << "toolbar=0";
+        QTest::newRow("directory gone") << "[search]\nlastDirectory=/gone/for/good" + toolbarOff << "toolbar=0";
+        // An over-long text goes on its own; a repeated one counts once.
+        QTest::newRow("recent texts") << "[search]\nrecentTexts=a, b, a, " + QByteArray(256, 'x') + toolbarOff
+                                      << "toolbar=0 recent=a|b";
+    }
+
+    void firstStartAndDamagedFiles() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, changed);
+        // The design's start: a window that remembers nothing.
+        QMap<QString, QString> expected = stateOf(shownMainForm(m_form));
+        QCOMPARE(expected["recurse"] + expected["fuzzy"] + expected["warn"] + expected["toolbar"] + expected["hints"]
+                     + expected["viewer"] + expected["items"] + expected["dir"] + expected["recent"],
+                 QString("111110" "30"));
+        for (const QString& pair : changed.split(' ', Qt::SkipEmptyParts))
+            expected[pair.section('=', 0, 0)] = pair.section('=', 1);
+        if (!file.isNull()) writeIni(file);
+        QCOMPARE(stateOf(started()), expected);
+        m_form->close();
+        QVERIFY(QFile::exists(ini()));
+    }
+
+    void unreadableFile_givesTheDesignsStart() {
+        const QMap<QString, QString> expected = stateOf(shownMainForm(m_form));
+        QVERIFY(QDir().mkpath(ini())); // a folder where the file belongs
+        QCOMPARE(stateOf(started()), expected);
+        m_form->close();
+    }
+
+    void everyChoice_survivesARestart() {
+        TMainForm& form = started();
+        QVERIFY(form.selectDirectory(tree("/a/b")));
+        for (QToolButton* toggle : {form.sbSimilar, form.sbRecurseDirs, form.sbFileViewer})
+            QTest::mouseClick(toggle, Qt::LeftButton);
+        form.ShowFileToolbar1Click();
+        form.ShowFlybyHints1Click();
+        form.WarningSearchResultChanged1Click();
+        form.seNumberofItems->setValue(70);
+        form.setGeometry(40, 50, 900, 640);
+        form.sgexResults->setColumnWidth(1, 300);
+        form.Splitter1->splitter()->setSizes({300, 500});
+        form.Splitter2->splitter()->setSizes({300, 200});
+        QStringList texts;
+        for (int i = 1; i <= 20; ++i) texts << QString("t%1").arg(i);
+        texts << "x, \"y\"" << "t3";
+        for (const QString& text : texts) {
+            form.eSearch->setText(text);
+            QTest::keyClick(form.eSearch, Qt::Key_Return);
+            QTRY_VERIFY(!form.isSearching());
+        }
+        const QMap<QString, QString> before = stateOf(form);
+        QCOMPARE(before["recent"].split('|').size(), 20); // t1 is the oldest and went
+        QVERIFY(before["recent"].startsWith("t3|x, \"y\"|t20|"));
+        QCOMPARE(before["dir"], QString::fromStdString(tree("/a/b/")));
+        form.close();
+
+        QCOMPARE(stateOf(started()), before);
+    }
+
+    void commandLine_winsForThisRun() {
+        writeIni("[options]\nfuzzy=true\nrecurseSubdirectories=true\n[search]\nlastDirectory="
+                 + QFile::encodeName(m_dir.path()) + "/a\n");
+        StartOptions options;
+        options.fuzzySearch = false;
+        options.noRecurse = true;
+        options.directory = tree("/c/.hidden"); // not in the tree's listing: a node of its own
+        options.searchText = "needle";
+        TMainForm& form = started(options);
+        QVERIFY(form.sbSimilar->isChecked() && !form.sbMeasure->isChecked());
+        QVERIFY(!form.sbRecurseDirs->isChecked());
+        QCOMPARE(form.eSearch->text(), QString("needle"));
+        const std::string selected = tree("/c/.hidden/");
+        QCOMPARE(form.selectedDirectory(), selected);
+        QCOMPARE(form.lCurrentDir->text(), QString::fromStdString(selected));
+        QTreeWidgetItem* node = form.Explorer->currentItem();
+        QCOMPARE(GetNodePath(node), selected);
+        QTRY_VERIFY(form.Explorer->viewport()->rect().contains(form.Explorer->visualItemRect(node)));
+        QTRY_COMPARE(form.resultPath(1), tree("/c/.hidden/needle.txt"));
+        QTRY_VERIFY(!form.isSearching());
+        form.close();
+
+        // Measure and recursion were for this run; the directory and the text stay.
+        const RememberedSettings remembered = readSettings(ini());
+        QCOMPARE(remembered.fuzzySearch, std::optional<bool>(true));
+        QCOMPARE(remembered.recurseDirs, std::optional<bool>(true));
+        QCOMPARE(remembered.lastDirectory, selected);
+        QCOMPARE(remembered.recentTexts, QStringList{"needle"});
+    }
+};
+
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestSettings)
+#include "test_settings.moc"
