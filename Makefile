@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize format bench run fuzz install package clean
+.PHONY: all deps configure build test sanitize tsan format bench run fuzz install package clean
 
 all: build
 
@@ -41,6 +41,17 @@ sanitize: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# The walk's tests under ThreadSanitizer, in a folder of their own: the
+# workers, the ordered merge and the stop.  Only the walk and what it stands
+# on are built (Qt is not built for ThreadSanitizer).
+TSAN_BUILD ?= build-tsan
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS="-O1 -g -fsanitize=thread" \
+	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target test_search tokafind
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $(TSAN_BUILD)/tests/test_search
 
 bench: configure
 	@scripts/install-deps --bench
