@@ -37,10 +37,12 @@ void TMainForm::createShortcuts() {
     // before: it follows Directory1, which a running search disables.
     connect(Directory1, &QAction::enabledChanged, SearchAgain1,
             [this](bool enabled) { SearchAgain1->setEnabled(enabled && m_lastSearch); });
-    SearchText1 = command("Search &Text", {QKeyCombination(Qt::ControlModifier, Qt::Key_F), QKeyCombination(Qt::ControlModifier, Qt::Key_L)}, [this] {
-        eSearch->setFocus(Qt::ShortcutFocusReason);
-        eSearch->selectAll();
-    });
+    SearchText1 = command(
+        "Search &Text",
+        {QKeyCombination(Qt::ControlModifier, Qt::Key_F), QKeyCombination(Qt::ControlModifier, Qt::Key_L)}, [this] {
+            eSearch->setFocus(Qt::ShortcutFocusReason);
+            eSearch->selectAll();
+        });
     Search1->addSeparator();
     Search1->addAction(SearchText1);
 

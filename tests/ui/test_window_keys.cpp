@@ -115,42 +115,49 @@ private slots:
     // holds "before".
     void keys_data() {
         QTest::addColumn<QKeyCombination>("key");
-        QTest::addColumn<QString>("focus");        // "table", "search" or "tree": where the key is pressed
-        QTest::addColumn<QString>("focusAfter");   // the same names
-        QTest::addColumn<QList<int>>("marks");     // the marked rows afterwards
-        QTest::addColumn<QString>("text");         // the search box's text afterwards
-        QTest::addColumn<QString>("selected");     // and its selected text
-        QTest::addColumn<bool>("copied");          // the marked rows' paths are on the clipboard
-        QTest::addColumn<bool>("trashed");         // the marked files are in the trash
-        QTest::addColumn<QStringList>("boxes");    // the message boxes that came up
+        QTest::addColumn<QString>("focus");      // "table", "search" or "tree": where the key is pressed
+        QTest::addColumn<QString>("focusAfter"); // the same names
+        QTest::addColumn<QList<int>>("marks");   // the marked rows afterwards
+        QTest::addColumn<QString>("text");       // the search box's text afterwards
+        QTest::addColumn<QString>("selected");   // and its selected text
+        QTest::addColumn<bool>("copied");        // the marked rows' paths are on the clipboard
+        QTest::addColumn<bool>("trashed");       // the marked files are in the trash
+        QTest::addColumn<QStringList>("boxes");  // the message boxes that came up
         const QKeyCombination ctrlA(Qt::ControlModifier, Qt::Key_A), ctrlC(Qt::ControlModifier, Qt::Key_C),
             del(Qt::Key_Delete), shiftDel(Qt::ShiftModifier, Qt::Key_Delete);
         const QList<int> marks{1, 3};
         const QString text = "TOKASearch";
         QTest::newRow("Ctrl+A, table: marks every row")
-            << ctrlA << "table" << "table" << QList<int>{1, 2, 3} << text << "" << false << false << QStringList();
+            << ctrlA << "table"
+            << "table" << QList<int>{1, 2, 3} << text << "" << false << false << QStringList();
         QTest::newRow("Ctrl+A, search box: selects the text")
-            << ctrlA << "search" << "search" << marks << text << text << false << false << QStringList();
+            << ctrlA << "search"
+            << "search" << marks << text << text << false << false << QStringList();
         QTest::newRow("Ctrl+C, table: copies the marked paths")
-            << ctrlC << "table" << "table" << marks << text << "" << true << false << QStringList();
+            << ctrlC << "table"
+            << "table" << marks << text << "" << true << false << QStringList();
         // Nothing selected in the box: Qt copies nothing, the clipboard stays.
         QTest::newRow("Ctrl+C, search box: no paths")
-            << ctrlC << "search" << "search" << marks << text << "" << false << false << QStringList();
+            << ctrlC << "search"
+            << "search" << marks << text << "" << false << false << QStringList();
         QTest::newRow("Del, table: trash without a question")
-            << del << "table" << "table" << marks << text << "" << false << true << QStringList{kWarning};
-        QTest::newRow("Del, search box: edits the text, trashes nothing")
-            << del << "search" << "search" << marks << "OKASearch" << "" << false << false << QStringList();
-        QTest::newRow("Del, tree: nothing")
-            << del << "tree" << "tree" << marks << text << "" << false << false << QStringList();
-        QTest::newRow("Shift+Del, table: asks, escaped")
-            << shiftDel << "table" << "table" << marks << text << "" << false << false
-            << QStringList{"Delete|Permanently delete 2 items?", kWarning};
+            << del << "table"
+            << "table" << marks << text << "" << false << true << QStringList{kWarning};
+        QTest::newRow("Del, search box: edits the text, trashes nothing") << del << "search"
+                                                                          << "search" << marks << "OKASearch"
+                                                                          << "" << false << false << QStringList();
+        QTest::newRow("Del, tree: nothing") << del << "tree"
+                                            << "tree" << marks << text << "" << false << false << QStringList();
+        QTest::newRow("Shift+Del, table: asks, escaped") << shiftDel << "table"
+                                                         << "table" << marks << text << "" << false << false
+                                                         << QStringList{"Delete|Permanently delete 2 items?", kWarning};
         QTest::newRow("Shift+Del, search box: asks nothing")
-            << shiftDel << "search" << "search" << marks << text << "" << false << false << QStringList();
+            << shiftDel << "search"
+            << "search" << marks << text << "" << false << false << QStringList();
         for (Qt::Key letter : {Qt::Key_F, Qt::Key_L})
             QTest::addRow("Ctrl+%c, table: to the search box", char(letter))
-                << QKeyCombination(Qt::ControlModifier, letter) << "table" << "search" << marks << text << text
-                << false << false << QStringList();
+                << QKeyCombination(Qt::ControlModifier, letter) << "table"
+                << "search" << marks << text << text << false << false << QStringList();
     }
     void keys() {
         QFETCH(QKeyCombination, key);
