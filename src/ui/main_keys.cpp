@@ -67,6 +67,7 @@ void TMainForm::createShortcuts() {
 
 void TMainForm::searchAgain() {
     if (isSearching() || !m_lastSearch) return;
+    rememberSearchText();
     (this->*m_lastSearch)();
 }
 
