@@ -15,11 +15,11 @@ namespace toka {
 /// What the command line asks of the window for this run.  Every field left
 /// empty keeps the remembered (or the design's) value.
 struct StartOptions {
-    std::optional<bool> fuzzySearch; ///< --fuzzy: true, --similar: false
-    bool noRecurse = false;          ///< --no-recurse: "Recurse Subdirectories" off
-    std::string directory;           ///< DIR resolved (absolute, no links, no "/" at the end); "" for none
+    std::optional<bool> fuzzySearch;   ///< --fuzzy: true, --similar: false
+    bool noRecurse = false;            ///< --no-recurse: "Recurse Subdirectories" off
+    std::string directory;             ///< DIR resolved (absolute, no links, no "/" at the end); "" for none
     std::optional<QString> searchText; ///< --search TEXT: typed into the box and searched at once
-    bool allFixedDisks = false;      ///< with --search: search all fixed disks instead of the directory
+    bool allFixedDisks = false;        ///< with --search: search all fixed disks instead of the directory
 };
 
 struct CommandLine {

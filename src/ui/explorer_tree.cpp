@@ -1,5 +1,6 @@
 #include "ui/explorer_tree.h"
 
+#include <QHeaderView>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <sys/stat.h>
@@ -37,12 +38,23 @@ std::string GetNodePath(const QTreeWidgetItem* node) {
 
 int nodeImage(const QTreeWidgetItem* node) { return node ? node->data(0, kImageRole).toInt() : -1; }
 
-ExplorerTree::ExplorerTree(QTreeWidget* tree) : m_tree(tree), m_images(explorerImages()) {}
+ExplorerTree::ExplorerTree(QTreeWidget* tree) : m_tree(tree), m_images(explorerImages()) {
+    // Names are shown whole: the one column grows with the widest name in
+    // view, and the tree scrolls sideways when that is wider than the tree.
+    QHeaderView* header = tree->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    tree->setTextElideMode(Qt::ElideNone);
+    tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    tree->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
 
 void ExplorerTree::setImage(QTreeWidgetItem* node, int image) {
     node->setData(0, kImageRole, image);
     node->setIcon(0, m_images.value(image));
 }
+
+void ExplorerTree::setPathTip(QTreeWidgetItem* node) { node->setToolTip(0, displayText(GetNodePath(node))); }
 
 void ExplorerTree::addPlaceholder(QTreeWidgetItem* node) {
     new QTreeWidgetItem(node, QStringList{QString::fromLatin1(kPlaceholderText)});
@@ -54,6 +66,7 @@ void ExplorerTree::fillVolumes(const std::vector<Volume>& volumes) {
         auto* node = new QTreeWidgetItem(m_tree, QStringList{displayText(volume.mountPoint)});
         node->setData(0, kNameRole, QByteArray::fromStdString(volume.mountPoint));
         setImage(node, treeImageOf(volume.kind));
+        setPathTip(node);
         addPlaceholder(node);
     }
 }
@@ -74,6 +87,7 @@ QTreeWidgetItem* ExplorerTree::addDirectoryNode(QTreeWidgetItem* parent, const s
     auto* child = new QTreeWidgetItem(parent, QStringList{displayText(name)});
     child->setData(0, kNameRole, QByteArray::fromStdString(name));
     setImage(child, ClosedFolderImage);
+    setPathTip(child);
     addPlaceholder(child);
     return child;
 }

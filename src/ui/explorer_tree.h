@@ -41,6 +41,7 @@ int nodeImage(const QTreeWidgetItem* node);
 /// Builds the tree's nodes from files it reads; holds the image list.
 class ExplorerTree {
 public:
+    /// Sets the tree up to show names whole (scrolling sideways).
     explicit ExplorerTree(QTreeWidget* tree);
 
     /// Replaces every node by one node per volume, in the given order, each
@@ -70,6 +71,8 @@ public:
 private:
     void setImage(QTreeWidgetItem* node, int image);
     QTreeWidgetItem* addDirectoryNode(QTreeWidgetItem* parent, const std::string& name);
+    /// The node's tool tip: its whole path.
+    void setPathTip(QTreeWidgetItem* node);
     void addPlaceholder(QTreeWidgetItem* node);
 
     QTreeWidget* m_tree;

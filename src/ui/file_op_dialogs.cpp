@@ -4,15 +4,17 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDateTime>
 #include <QFontMetrics>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTextBoundaryFinder>
 
 #include "platform/fileops/file_operation.h"
+#include "search/result_row.h"
 #include "ui/display_text.h"
+#include "ui/locale_format.h"
 
 namespace toka {
 
@@ -37,22 +39,53 @@ struct NameAndFolder {
     QString folder;
 };
 
-NameAndFolder splitPath(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return {displayText(path), QString()};
-    return {displayText(std::string_view(path).substr(slash + 1)),
-            displayText(std::string_view(path).substr(0, slash == 0 ? 1 : slash))};
+// text for a message that wraps its lines: a line may break after a "/"
+// and nowhere else, so that "my-folder" or "two words" stay on one line.  A
+// word joiner (U+2060) goes where a line could break, a zero-width space
+// (U+200B) after every "/"; both are invisible.
+QString breakOnlyAtSlashes(const QString& text) {
+    constexpr QChar kWordJoiner(0x2060);
+    constexpr QChar kBreakHere(0x200B);
+    QString result;
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+    qsizetype from = 0;
+    for (qsizetype at = breaks.toNextBoundary(); at > 0 && at < text.size(); at = breaks.toNextBoundary()) {
+        result += QStringView(text).sliced(from, at - from);
+        if (text.at(at - 1) != u'/') result += kWordJoiner;
+        from = at;
+    }
+    result += QStringView(text).sliced(from);
+    // After the joiners: a break the line rules did not offer after "/"
+    // (before a digit, say) is offered now.
+    result.replace(u'/', QString(u'/') + kBreakHere);
+    return result;
 }
 
-// "file, 1.21 KiB, modified 07/12/2025 22:25" and the like.
+NameAndFolder splitPath(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {breakOnlyAtSlashes(displayText(path)), QString()};
+    return {breakOnlyAtSlashes(displayText(std::string_view(path).substr(slash + 1))),
+            breakOnlyAtSlashes(displayText(std::string_view(path).substr(0, slash == 0 ? 1 : slash)))};
+}
+
+// The time of a last change as the result table shows it: short date and
+// long time of the desktop's locale, in the same two-second steps.
+QString changeTimeText(std::int64_t seconds) {
+    const auto when = displayedChangeTime(seconds);
+    if (!when) return QStringLiteral("?");
+    const LocaleFormat format = localeFormatOf(QLocale::system());
+    return QString::fromStdString(formatDateTime(*when, format.shortDateFormat, format) + " "
+                                  + formatDateTime(*when, format.longTimeFormat, format));
+}
+
+// "file, 1.21 KiB, modified 2025-12-07 22:25:06" and the like.
 QString describeItem(const ItemInfo& item) {
     const QLocale locale;
     QString kind;
     if (item.isSymlink) kind = FileOpDialogs::tr("symbolic link");
     else if (item.isDirectory) kind = FileOpDialogs::tr("folder");
     else kind = FileOpDialogs::tr("file, %1").arg(locale.formattedDataSize(static_cast<qint64>(item.size)));
-    const QDateTime modified = QDateTime::fromSecsSinceEpoch(item.modifiedSeconds);
-    return FileOpDialogs::tr("%1, modified %2").arg(kind, locale.toString(modified, QLocale::ShortFormat));
+    return FileOpDialogs::tr("%1, modified %2").arg(kind, changeTimeText(item.modifiedSeconds));
 }
 
 QString verbOf(FileOpKind kind) {

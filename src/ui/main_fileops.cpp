@@ -128,16 +128,14 @@ void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
     menu.setObjectName("ResultMenu");
     QAction* open = menu.addAction(QStringLiteral("Open"));
     QAction* showFolder = menu.addAction(QStringLiteral("Open Containing Folder"));
-    QAction* copyPath = menu.addAction(QStringLiteral("Copy Path"));
+    menu.addAction(CopyPath1);
     menu.addSeparator();
-    QAction* trash = menu.addAction(QStringLiteral("Move to Trash"));
+    menu.addAction(MoveToTrash1);
     menu.addSeparator();
     menu.addActions({Copy1, Move1, Delete1});
     QAction* chosen = menu.exec(sgexResults->viewport()->mapToGlobal(pos));
     if (chosen == open) openResultRow(row);
     else if (chosen == showFolder) showInFileManager(path, this);
-    else if (chosen == copyPath) copyPathsToClipboard(markedPaths());
-    else if (chosen == trash) moveRowsToTrash(markedPaths());
 }
 
 void TMainForm::ExplorerDragOver(QTreeWidgetItem* node) {

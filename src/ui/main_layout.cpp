@@ -348,8 +348,15 @@ void TMainForm::connectHandlers() {
         if (button) connect(button, &QToolButton::clicked, this, handler);
         if (action) connect(action, &QAction::triggered, this, handler);
     };
-    both(sbSearchDir, Directory1, &TMainForm::sbSearchClick);
-    both(sbSearchHDs, AllFixedDisks1, &TMainForm::sbSearchHDsClick);
+    // A search command notes itself before it starts, for Search Again.
+    const auto search = [this, &both](QToolButton* button, QAction* action, void (TMainForm::*handler)()) {
+        const auto note = [this, handler] { m_lastSearch = handler; };
+        connect(button, &QToolButton::clicked, this, note);
+        connect(action, &QAction::triggered, this, note);
+        both(button, action, handler);
+    };
+    search(sbSearchDir, Directory1, &TMainForm::sbSearchClick);
+    search(sbSearchHDs, AllFixedDisks1, &TMainForm::sbSearchHDsClick);
     both(sbStop, Stop1, &TMainForm::sbStopClick);
     both(sbRecurseDirs, RecurseSubdirectories1, &TMainForm::sbRecurseDirsClick);
     both(sbMeasure, Searchlengthindependendfuzzy1, &TMainForm::sbMeasureClick);
@@ -381,7 +388,9 @@ void TMainForm::connectHandlers() {
     // Return in the search box starts a search of the selected directory,
     // as long as searching is possible (not during a search).
     connect(eSearch, &QLineEdit::returnPressed, this, [this] {
-        if (sbSearchDir->isEnabled()) sbSearchClick();
+        if (!sbSearchDir->isEnabled()) return;
+        m_lastSearch = &TMainForm::sbSearchClick;
+        sbSearchClick();
     });
 }
 

@@ -62,11 +62,15 @@ bool TMainForm::selectDirectory(const std::string& path) {
 }
 
 void TMainForm::applyStartState() {
-    const RememberedSettings remembered = m_settingsFile.isEmpty() ? RememberedSettings{} : readSettings(m_settingsFile);
+    const RememberedSettings remembered =
+        m_settingsFile.isEmpty() ? RememberedSettings{} : readSettings(m_settingsFile);
     const std::pair<const std::optional<bool>&, bool&> options[] = {
-        {remembered.recurseDirs, RecurseDirs},     {remembered.fuzzySearch, FuzzySearch},
-        {remembered.warnResultChanged, WarnResultChanged}, {remembered.showToolbar, ShowToolbar},
-        {remembered.showHints, ShowHints},         {remembered.showViewer, ShowViewer},
+        {remembered.recurseDirs, RecurseDirs},
+        {remembered.fuzzySearch, FuzzySearch},
+        {remembered.warnResultChanged, WarnResultChanged},
+        {remembered.showToolbar, ShowToolbar},
+        {remembered.showHints, ShowHints},
+        {remembered.showViewer, ShowViewer},
     };
     for (const auto& [value, field] : options)
         if (value) field = *value;
@@ -98,8 +102,8 @@ void TMainForm::applyStartState() {
         QTimer::singleShot(0, this, [this] {
             if (!sbSearchDir->isEnabled()) return;
             rememberSearchText();
-            if (m_startOptions.allFixedDisks) sbSearchHDsClick();
-            else sbSearchClick();
+            m_lastSearch = m_startOptions.allFixedDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
+            (this->*m_lastSearch)();
         });
     }
 }

@@ -23,6 +23,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     connectSettings(); // before the search handlers: see there
     connectHandlers();
     connectFileActions();
+    createShortcuts();
 }
 
 // The walk goes first: its last worker must not post the end of the search

@@ -11,6 +11,7 @@
 //   main_fileops.cpp  copy, move, delete, invert; open, trash, drag and drop (result_drag.cpp)
 //   main_settings.cpp the remembered choices (remembered_settings.cpp) and the
 //                     command line's start options (command_line.cpp)
+//   main_keys.cpp     keyboard shortcuts: search again, stop, the table's commands
 
 #include <QMainWindow>
 #include <QPainter>
@@ -197,6 +198,14 @@ public:
     TextMemo* mFileViewer = nullptr;      ///< the viewer's text, on top of the picture box
     QStatusBar* StatusBar = nullptr;      ///< the window's status bar ("Ready", the walk's directory)
 
+    // --- keyboard commands (main_keys.cpp); the table's act only while the
+    // focus is in the table, so the search box keeps its own editing keys.
+    QAction* SearchAgain1 = nullptr; ///< Search > "Search &Again" (F5): the last search started, current text
+    QAction* SearchText1 = nullptr;  ///< Search > "Search &Text" (Ctrl+F, Ctrl+L): focus to eSearch, all selected
+    QAction* SelectAll1 = nullptr;   ///< Edit > "Select &All" (Ctrl+A): marks every row that shows an entry
+    QAction* CopyPath1 = nullptr;    ///< Edit > "&Copy Path" (Ctrl+C): the marked rows' paths to the clipboard
+    QAction* MoveToTrash1 = nullptr; ///< File > "Move to &Trash" (Del): the marked rows, without a question
+
 public slots:
     void FormShow();
     void SyncOptions();
@@ -276,6 +285,13 @@ private:
     void saveSettings();
     /// The search text goes first in the recent texts (and into the file).
     void rememberSearchText();
+
+    void createShortcuts();
+    void searchAgain();
+    void selectAllRows();
+    /// The search command the user started last (F5 repeats it); null
+    /// before the first.
+    void (TMainForm::*m_lastSearch)() = nullptr;
 
     std::unique_ptr<ExplorerTree> m_explorer; ///< fills and expands the nodes of Explorer
     std::unique_ptr<HintSwitch> m_hintSwitch; ///< turns every tooltip of the window on or off

@@ -13,11 +13,11 @@ constexpr int kMaxSearchText = 255; // what the search box takes
 constexpr int kMaxPixels = 100000;  // no screen is wider; larger sizes are damage
 
 const char* const kOptionKeys[6] = {
-    "options/recurseSubdirectories", "options/fuzzy",    "options/warnSearchResultChanged",
+    "options/recurseSubdirectories", "options/fuzzy",     "options/warnSearchResultChanged",
     "options/showToolbar",           "options/showHints", "options/showViewer",
 };
 
-std::optional<bool> RememberedSettings::* const kOptionFields[6] = {
+std::optional<bool> RememberedSettings::*const kOptionFields[6] = {
     &RememberedSettings::recurseDirs, &RememberedSettings::fuzzySearch, &RememberedSettings::warnResultChanged,
     &RememberedSettings::showToolbar, &RememberedSettings::showHints,   &RememberedSettings::showViewer,
 };
@@ -77,7 +77,8 @@ RememberedSettings readSettings(const QString& file) {
 
     // Written as bytes; a path typed into the file by hand reads as UTF-8.
     const QVariant directory = ini.value("search/lastDirectory");
-    const QByteArray path = directory.typeId() == QMetaType::QString ? directory.toString().toUtf8() : bytesOf(directory);
+    const QByteArray path =
+        directory.typeId() == QMetaType::QString ? directory.toString().toUtf8() : bytesOf(directory);
     if (path.startsWith('/')) settings.lastDirectory = path.toStdString();
 
     const QVariant recent = ini.value("search/recentTexts");

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <algorithm>
 
 namespace toka {
@@ -46,6 +47,9 @@ bool isNavigationKey(int key) {
     }
 }
 
+// Where a cell's text goes: 2 pixels in from the left and the top.
+QRect cellTextRect(const QRect& cell) { return cell.adjusted(2, 2, -1, 0); }
+
 // Keypad arrows carry KeypadModifier; they are the same keys to the user.
 Qt::KeyboardModifiers exactModifiers(Qt::KeyboardModifiers modifiers) { return modifiers & ~Qt::KeypadModifier; }
 
@@ -54,9 +58,13 @@ Qt::KeyboardModifiers exactModifiers(Qt::KeyboardModifiers modifiers) { return m
 void TStringGridEx::drawCellText(QPainter* painter, const QRect& rect, const QString& text) {
     // A text wider than its cell ends in an ellipsis, so that a cut-off name
     // or path does not pass for the whole of it.
-    const QRect textRect = rect.adjusted(2, 2, -1, 0);
+    const QRect textRect = cellTextRect(rect);
     const QString shown = painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width());
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shown);
+}
+
+bool TStringGridEx::isCellTextCut(const QFontMetrics& metrics, const QRect& rect, const QString& text) {
+    return metrics.elidedText(text, Qt::ElideRight, cellTextRect(rect).width()) != text;
 }
 
 TStringGridEx::TStringGridEx(QWidget* parent) : QTableWidget(parent) {
@@ -295,6 +303,21 @@ bool TStringGridEx::eventFilter(QObject* watched, QEvent* event) {
     return QTableWidget::eventFilter(watched, event);
 }
 
+bool TStringGridEx::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        if (index.isValid() && m_cutCells.contains(QPoint(index.column(), index.row() + 1))) {
+            QToolTip::showText(help->globalPos(), Cells(index.column(), index.row() + 1), viewport(),
+                               visualRect(index));
+            return true;
+        }
+    }
+    // Elsewhere the item view shows no tip (its items carry none) and the
+    // request goes on to the grid, which shows its own.
+    return QTableWidget::viewportEvent(event);
+}
+
 void TStringGridEx::paintCell(QPainter* painter, int col, int row, const QRect& rect, DrawState state) {
     const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
     QColor background = palette().color(group, QPalette::Base);
@@ -314,6 +337,8 @@ void TStringGridEx::paintCell(QPainter* painter, int col, int row, const QRect& 
     painter->fillRect(rect, background);
     drawCellText(painter, rect, Cells(col, row));
     emit DrawCell(painter, col, row, rect, state);
+    if (isCellTextCut(painter->fontMetrics(), rect, Cells(col, row))) m_cutCells.insert(QPoint(col, row));
+    else m_cutCells.remove(QPoint(col, row));
     painter->restore();
 
     painter->save();

@@ -25,9 +25,14 @@
 // only) adds the rows from the anchor to the current row.
 //
 // MouseUp is emitted after the marks have been updated.
+//
+// Tool tips: a data cell whose text was last drawn cut (with an ellipsis)
+// shows its whole text; anywhere else the grid's own tool tip shows.
 
 #include <QColor>
 #include <QFlags>
+#include <QPoint>
+#include <QSet>
 #include <QTableWidget>
 #include <vector>
 
@@ -102,11 +107,15 @@ public:
     /// Draws text as a cell shows it: at rect.left+2, rect.top+2, in the
     /// painter's font and pen, clipped and elided to the cell.
     static void drawCellText(QPainter* painter, const QRect& rect, const QString& text);
+    /// True when drawCellText would cut text in rect with these metrics.
+    static bool isCellTextCut(const QFontMetrics& metrics, const QRect& rect, const QString& text);
 
 signals:
     /// Raised for every painted data cell after its own text; the painter
     /// holds the cell's font, text colour (pen) and background (brush), so a
-    /// handler may draw the text again in another style.  Connect directly.
+    /// handler may draw the text again in another style.  The font the
+    /// painter holds afterwards is taken as the one the text is shown in
+    /// (for the tool tip of a cut text).  Connect directly.
     void DrawCell(QPainter* canvas, int col, int row, const QRect& rect, TStringGridEx::DrawState state);
     /// Raised after every pointer release over the grid or its header,
     /// after the marks have been updated.
@@ -117,6 +126,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     /// Brings the marks to the row count; called by the model's row and
@@ -133,6 +143,8 @@ private:
     bool isOnHeaderGrip(const QPoint& pos) const;
 
     std::vector<bool> m_marks; ///< one entry per row, index = row number
+    /// The cells (column, row) whose text was cut when last painted.
+    QSet<QPoint> m_cutCells;
     int m_anchorRow = 1;
     int m_pressRow = 1;
     bool m_multiSelect = false;

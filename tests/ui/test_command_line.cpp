@@ -26,7 +26,8 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         m_root = QFile::encodeName(QDir(m_dir.path()).canonicalPath());
-        for (const char* dir : {"/a b/.hidden", "/x%41"}) QVERIFY(QDir().mkpath(QString::fromUtf8(rooted(QByteArray("@") + dir))));
+        for (const char* dir : {"/a b/.hidden", "/x%41"})
+            QVERIFY(QDir().mkpath(QString::fromUtf8(rooted(QByteArray("@") + dir))));
         QVERIFY(mkdir(rooted("@/caf\xe9").constData(), 0755) == 0); // Latin-1, not UTF-8
         touch(QString::fromUtf8(rooted("@/file.txt")));
         QVERIFY(symlink("a b", rooted("@/link").constData()) == 0);
@@ -42,26 +43,27 @@ private slots:
 
         QTest::newRow("nothing") << QByteArrayList{} << QByteArray("start") << QByteArray() << "";
         QTest::newRow("every option") << QByteArrayList{"--similar", "--no-recurse", "--search", "read me", "@/a b"}
-                                      << QByteArray("start") << QByteArray("@/a b") << "similar norecurse search=read me";
+                                      << QByteArray("start") << QByteArray("@/a b")
+                                      << "similar norecurse search=read me";
         QTest::newRow("all fixed disks") << QByteArrayList{"--search=x", "--fuzzy", "--all-fixed-disks"}
                                          << QByteArray("start") << QByteArray() << "fuzzy all search=x";
-        QTest::newRow("search text is UTF-8")
-            << QByteArrayList{"--search", "gr\xc3\xbc\xc3\x9f"
-                                          "e"}
-            << QByteArray("start") << QByteArray() << "search=grüße";
+        QTest::newRow("search text is UTF-8") << QByteArrayList{"--search", "gr\xc3\xbc\xc3\x9f"
+                                                                            "e"}
+                                              << QByteArray("start") << QByteArray() << "search=grüße";
         QTest::newRow("hidden directory, trailing slash")
             << QByteArrayList{"@/a b/.hidden/"} << QByteArray("start") << QByteArray("@/a b/.hidden") << "";
         // The tree has no links: the real directory is selected.
         QTest::newRow("link and ..") << QByteArrayList{"@/link/../link"} << QByteArray("start") << QByteArray("@/a b")
                                      << "";
-        QTest::newRow("file URL") << QByteArrayList{"file://@/a%20b"} << QByteArray("start") << QByteArray("@/a b") << "";
+        QTest::newRow("file URL") << QByteArrayList{"file://@/a%20b"} << QByteArray("start") << QByteArray("@/a b")
+                                  << "";
         QTest::newRow("file URL, localhost") << QByteArrayList{"file://localhost@/a%20b/%2Ehidden"}
                                              << QByteArray("start") << QByteArray("@/a b/.hidden") << "";
         // Percent-encoded bytes are bytes: %E9 alone is not UTF-8.
         QTest::newRow("file URL, Latin-1 byte")
             << QByteArrayList{"file://@/caf%E9"} << QByteArray("start") << QByteArray("@/caf\xe9") << "";
-        QTest::newRow("a plain path is not decoded") << QByteArrayList{"@/x%41"} << QByteArray("start")
-                                                     << QByteArray("@/x%41") << "";
+        QTest::newRow("a plain path is not decoded")
+            << QByteArrayList{"@/x%41"} << QByteArray("start") << QByteArray("@/x%41") << "";
         QTest::newRow("help") << QByteArrayList{"--search", "x", "-h"} << QByteArray("help") << QByteArray() << "";
         QTest::newRow("version") << QByteArrayList{"--version"} << QByteArray("version") << QByteArray() << "";
 
@@ -95,7 +97,8 @@ private slots:
             {"start", Outcome::Start}, {"help", Outcome::Help}, {"version", Outcome::Version}};
         QCOMPARE(parsed.outcome, named.count(outcome) ? named.at(outcome) : Outcome::Error);
         if (parsed.outcome == Outcome::Error) QCOMPARE(parsed.message, "tokasearch: " + rooted(outcome).toStdString());
-        if (parsed.outcome == Outcome::Help) QVERIFY2(parsed.message.starts_with("Usage: tokasearch [options] [DIR]\n"), parsed.message.c_str());
+        if (parsed.outcome == Outcome::Help)
+            QVERIFY2(parsed.message.starts_with("Usage: tokasearch [options] [DIR]\n"), parsed.message.c_str());
         if (parsed.outcome != Outcome::Start) return;
 
         const StartOptions& start = parsed.start;
@@ -115,8 +118,10 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
-        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: tokasearch [options] [DIR]\n" << "";
-        QTest::newRow("version") << QStringList{"--version"} << 0 << "tokasearch " TOKA_VERSION "\n" << "";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "Usage: tokasearch [options] [DIR]\n"
+                              << "";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "tokasearch " TOKA_VERSION "\n"
+                                 << "";
         QTest::newRow("mistake") << QStringList{"--fuzzy", "--similar"} << 2 << ""
                                  << "tokasearch: --fuzzy and --similar exclude each other\n";
     }

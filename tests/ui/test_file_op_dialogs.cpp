@@ -2,6 +2,7 @@
 // real buttons of the real message boxes while the engine works on real
 // temporary trees.
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,11 +14,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QTextBoundaryFinder>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,7 +50,8 @@ public:
         m_timer.start(5);
     }
 
-    QStringList texts;         ///< text and informative text of every box, in order
+    QStringList texts;         ///< text and informative text of every box, in order, as seen
+    QStringList rawTexts;      ///< the text of every box with its invisible line-break marks
     QStringList replaceLabels; ///< the caption of the "replace" button, where there was one
     QList<QMessageBox::Icon> icons;
     int unexpected = 0;
@@ -64,7 +68,10 @@ private:
         }
         auto* box = qobject_cast<QMessageBox*>(modal);
         if (!box || !box->isVisible()) return;
-        texts << box->text() + "\n" + box->informativeText();
+        rawTexts << box->text();
+        // The marks that steer line breaks in paths are not seen.
+        QString seen = box->text() + "\n" + box->informativeText();
+        texts << seen.remove(QChar(0x2060)).remove(QChar(0x200B));
         icons << box->icon();
         if (auto* replace = box->findChild<QAbstractButton*>(Button::Replace)) replaceLabels << replace->text();
         if (m_answers.isEmpty()) {
@@ -255,6 +262,36 @@ private slots:
         QCOMPARE(found, expected);
         QCOMPARE(namesIn(m_destination), (QStringList{"a", "b", "c"})); // no temporary left
         QCOMPARE(readFile(QFile::encodeName(m_source + "/b")), QByteArray("new-b"));
+    }
+
+    // The question shows the time as the result table does (even seconds)
+    // and breaks the names' lines only after a "/", never at "-" or " ".
+    void existsQuestionShowsTableTimeAndBreaksOnlyAtSlashes() {
+        const QString folder = m_destination + "/my-dest folder";
+        QVERIFY(QDir().mkpath(folder));
+        writeFile(QFile::encodeName(m_source + "/a-b c"), "new");
+        writeFile(QFile::encodeName(folder + "/a-b c"), "old");
+        const qint64 changed = QDateTime(QDate(2021, 3, 4), QTime(10, 6, 7)).toSecsSinceEpoch();
+        const timespec times[2] = {{changed, 0}, {changed, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(folder + "/a-b c").constData(), times, 0), 0);
+        DialogScript script({"skip"});
+        runFileOperation(nullptr, {bytes(m_source + "/a-b c")}, FileOpKind::Copy, bytes(folder + "/"));
+        QCOMPARE(script.texts.size(), 1);
+        const QString date = QLocale::system().toString(QDate(2021, 3, 4), QLocale::ShortFormat);
+        QVERIFY2(script.texts[0].contains("Existing: file, 3 bytes, modified " + date + " 10:06:06"),
+                 qPrintable(script.texts[0]));
+        QVERIFY2(script.texts[0].startsWith(QString("An item named \"a-b c\" already exists in \"%1\".").arg(folder)),
+                 qPrintable(script.texts[0]));
+        // Inside the quotes a line may break only right after a "/" (and
+        // the zero-width space that follows it).
+        const QString raw = script.rawTexts[0];
+        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, raw);
+        for (qsizetype open = raw.indexOf('"'); open >= 0; open = raw.indexOf('"', raw.indexOf('"', open + 1) + 1)) {
+            const qsizetype close = raw.indexOf('"', open + 1);
+            breaks.setPosition(open + 1);
+            for (qsizetype at = breaks.toNextBoundary(); at >= 0 && at < close; at = breaks.toNextBoundary())
+                QVERIFY2(raw[at - 1] == u'/' || raw[at - 1] == QChar(0x200B), qPrintable(raw.left(at) + "|"));
+        }
     }
 
     void replaceButtonSaysWhatHappens_data() {

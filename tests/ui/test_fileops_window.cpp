@@ -235,17 +235,6 @@ private slots:
         QVERIFY(!grid()->IsRowMarked(0));
     }
 
-    void deleteKeyRunsNothing() {
-        recordCalls();
-        markRows({2, 4});
-        BoxWatcher watcher;
-        grid()->setFocus();
-        QTest::keyClick(grid(), Qt::Key_Delete);
-        QTest::qWait(20);
-        QVERIFY(m_calls.empty() && watcher.boxes.isEmpty());
-        QCOMPARE(markedRows(), (QList<int>{2, 4}));
-    }
-
     // A press on a marked row that moves starts a drag and leaves the marks;
     // a press on an unmarked row that moves still marks the range.
     void dragStartsOnlyFromAMarkedRow_data() {
