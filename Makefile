@@ -6,7 +6,7 @@ BUILD ?= build
 JOBS  ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test sanitize tsan format bench run fuzz install package clean
+.PHONY: all deps configure build test sanitize tsan format bench run fuzz install package screenshots clean
 
 all: build
 
@@ -88,6 +88,15 @@ package: build
 	rm -f $(BUILD)/tokasearch_*.deb
 	cd $(BUILD) && cpack
 	lintian --fail-on error $(BUILD)/tokasearch_*.deb
+
+# make screenshots: docs/screenshot-marked.png and docs/screenshot-viewer.png,
+# taken on a virtual display from a demo home (scripts/make-demo-tree) in a
+# mount namespace of their own, so no file of this machine shows (needs root,
+# or sudo).
+screenshots: configure
+	@scripts/install-deps --screenshots
+	cmake --build $(BUILD) -j $(JOBS) --target tokasearch
+	scripts/make-screenshots $(BUILD) docs
 
 clean:
 	rm -rf $(BUILD)
