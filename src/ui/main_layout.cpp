@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 
 #include "ui/explorer_tree.h"
+#include "ui/filter_bar.h"
 #include "ui/mainform.h"
 #include "ui/path_label.h"
 #include "ui/tool_icons.h"
@@ -78,6 +79,7 @@ void TMainForm::createMenu() {
     ShowFileToolbar1 = item(Options1, "Show &Toolbar", true);
     ShowFlybyHints1 = item(Options1, "Show Flyby &Hints", true);
     ShowFileViewer1 = item(Options1, "Show File &Viewer", true);
+    ShowFilters1 = item(Options1, "Show &Filters", true);
     N3 = Options1->addSeparator();
     WarningSearchResultChanged1 = item(Options1, "&Warning \"Search Result Changed\"", true);
 
@@ -166,6 +168,13 @@ void TMainForm::createStatusPanel() {
     lCurrentDir->setToolTip("Selected Directory");
     lCurrentDir->setMinimumWidth(0);
     lCurrentDir->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lFiltered = new QLabel("Filtered", StatusPanel);
+    lFiltered->setObjectName("lFiltered");
+    QFont bold = lFiltered->font();
+    bold.setBold(true);
+    lFiltered->setFont(bold);
+    lFiltered->setContentsMargins(6, 0, 12, 0);
+    lFiltered->setVisible(false);
     Label2 = new QLabel("Files scanned:   ", StatusPanel);
     lFileScanned = new QLabel("0", StatusPanel);
     lFileScanned->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -174,6 +183,7 @@ void TMainForm::createStatusPanel() {
     Label3->setFixedWidth(20);
     for (QLabel* label : {Label2, Label3}) label->setToolTip("Number of Files Scanned during last Search");
     row->addWidget(lCurrentDir, 1);
+    row->addWidget(lFiltered);
     row->addWidget(Label2);
     row->addWidget(lFileScanned);
     row->addWidget(Label3);
@@ -225,6 +235,7 @@ void TMainForm::createControls() {
     searchRow->addWidget(seNumberofItems);
     searchRow->addStretch(1);
 
+    pFilters = new FilterBar(Panel3);
     createToolButtons();
     createStatusPanel();
 
@@ -248,6 +259,7 @@ void TMainForm::createControls() {
     Splitter1->setToolTip("Hold Mouse Button to move");
 
     column->addWidget(ToolBar0);
+    column->addWidget(pFilters);
     column->addWidget(Toolbar1);
     column->addWidget(StatusPanel);
     column->addWidget(m_treeSplitter, 1);
@@ -300,14 +312,20 @@ void TMainForm::createControls() {
 
     createMenu();
 
-    // Tab goes tree, grid, search text, item count, viewer memo, and round.
+    // Tab goes tree, grid, search text, item count, the filters (when
+    // shown), viewer memo, and round.
     for (QWidget* passive : {static_cast<QWidget*>(Splitter1), static_cast<QWidget*>(Splitter2),
                              static_cast<QWidget*>(mFileImageView), static_cast<QWidget*>(StatusBar)})
         passive->setFocusPolicy(Qt::NoFocus);
     setTabOrder(Explorer, sgexResults);
     setTabOrder(sgexResults, eSearch);
     setTabOrder(eSearch, seNumberofItems);
-    setTabOrder(seNumberofItems, mFileViewer);
+    QWidget* previous = seNumberofItems;
+    for (QWidget* filter : pFilters->controls()) {
+        setTabOrder(previous, filter);
+        previous = filter;
+    }
+    setTabOrder(previous, mFileViewer);
 }
 
 void TMainForm::setResultColumnWidths() {
@@ -365,6 +383,7 @@ void TMainForm::connectHandlers() {
     both(nullptr, ShowFlybyHints1, &TMainForm::ShowFlybyHints1Click);
     both(sbFileViewer, ShowFileViewer1, &TMainForm::sbFileViewerClick);
     both(nullptr, WarningSearchResultChanged1, &TMainForm::WarningSearchResultChanged1Click);
+    both(nullptr, ShowFilters1, &TMainForm::ShowFilters1Click);
     both(nullptr, E1, &TMainForm::E1Click);
     both(sbCopy, Copy1, &TMainForm::sbCopyClick);
     both(sbMove, Move1, &TMainForm::sbMoveClick);

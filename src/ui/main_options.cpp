@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "ui/filter_bar.h"
 #include "ui/hint_switch.h"
 #include "ui/mainform.h"
 #include "ui/result_table.h"
@@ -41,6 +42,7 @@ void TMainForm::FormShow() {
     ShowToolbar = true;
     ShowHints = true;
     ShowViewer = false;
+    ShowFilters = false;
     SyncOptions();
     Explorer->setFocus();
 }
@@ -59,6 +61,9 @@ void TMainForm::SyncOptions() {
     Splitter2->setVisible(ShowViewer);
 
     WarningSearchResultChanged1->setChecked(WarnResultChanged);
+
+    pFilters->setVisible(ShowFilters);
+    ShowFilters1->setChecked(ShowFilters);
 
     sbFileViewer->setChecked(ShowViewer);
     ShowFileViewer1->setChecked(ShowViewer);
@@ -95,6 +100,11 @@ void TMainForm::sbFileViewerClick() {
 
 void TMainForm::WarningSearchResultChanged1Click() {
     WarnResultChanged = !WarnResultChanged;
+    SyncOptions();
+}
+
+void TMainForm::ShowFilters1Click() {
+    ShowFilters = !ShowFilters;
     SyncOptions();
 }
 

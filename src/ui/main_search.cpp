@@ -3,12 +3,14 @@
 // directory: it starts the walk, refreshes from it, and ends the search when
 // the walk's last worker says it is done.
 #include <QAction>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QTimer>
 #include <QToolButton>
 
 #include "search/parallel_walk.h"
 #include "ui/display_text.h"
+#include "ui/filter_bar.h"
 #include "ui/mainform.h"
 #include "ui/strgrdex.h"
 
@@ -44,6 +46,9 @@ void TMainForm::StartSearch() {
     setSearchControlsEnabled(false);
     InitSimList(eSearch->text().toStdString(), MaxListSize);
     m_walk.reset();
+    // The filter is read once: the bar stays usable, for the next search.
+    m_filter = pFilters->filter(QDateTime::currentDateTime());
+    showFilterMark();
 
     Timer->start();
     sgexResults->setEnabled(true);
@@ -89,6 +94,7 @@ void TMainForm::EndSearch() {
     AllFixedDisks1->setEnabled(true);
     Directory1->setEnabled(true);
     m_searching = false;
+    showFilterMark();
     if (m_closeRequested) {
         m_closeRequested = false;
         close();

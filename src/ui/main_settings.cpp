@@ -13,6 +13,7 @@
 #include <QTreeWidget>
 
 #include "ui/explorer_tree.h"
+#include "ui/filter_bar.h"
 #include "ui/mainform.h"
 #include "ui/remembered_settings.h"
 #include "ui/strgrdex.h"
@@ -71,6 +72,7 @@ void TMainForm::applyStartState() {
         {remembered.showToolbar, ShowToolbar},
         {remembered.showHints, ShowHints},
         {remembered.showViewer, ShowViewer},
+        {remembered.showFilters, ShowFilters},
     };
     for (const auto& [value, field] : options)
         if (value) field = *value;
@@ -86,6 +88,7 @@ void TMainForm::applyStartState() {
     SyncOptions();
 
     if (remembered.numberOfItems) seNumberofItems->setValue(*remembered.numberOfItems);
+    if (remembered.filters) pFilters->setFilter(*remembered.filters);
     for (int c = 0; c < remembered.columnWidths.size(); ++c) sgexResults->setColumnWidth(c, remembered.columnWidths[c]);
     if (!remembered.geometry.isEmpty()) restoreGeometry(remembered.geometry);
     if (!remembered.windowState.isEmpty()) restoreState(remembered.windowState);
@@ -122,6 +125,8 @@ void TMainForm::saveSettings() {
     settings.showToolbar = ShowToolbar;
     settings.showHints = ShowHints;
     settings.showViewer = ShowViewer;
+    settings.showFilters = ShowFilters;
+    settings.filters = pFilters->choices();
     settings.numberOfItems = seNumberofItems->value();
     settings.geometry = saveGeometry();
     settings.windowState = saveState();

@@ -22,6 +22,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     m_hintSwitch = std::make_unique<HintSwitch>(this);
     connectSettings(); // before the search handlers: see there
     connectHandlers();
+    connectFilterBar();
     connectFileActions();
     createShortcuts();
 }

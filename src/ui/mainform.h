@@ -12,6 +12,8 @@
 //   main_settings.cpp the remembered choices (remembered_settings.cpp) and the
 //                     command line's start options (command_line.cpp)
 //   main_keys.cpp     keyboard shortcuts: search again, stop, the table's commands
+//   main_filters.cpp  the filter bar (filter_bar.cpp): the filter a search takes,
+//                     the "Filtered" mark
 
 #include <QMainWindow>
 #include <QPainter>
@@ -25,6 +27,7 @@
 #include "platform/listing/volumes.h"
 #include "search/parallel_walk.h"
 #include "search/result_row.h"
+#include "search/walk_filter.h"
 #include "similar/simlist.h"
 #include "ui/command_line.h"
 #include "ui/text_memo.h"
@@ -47,6 +50,7 @@ class QTreeWidgetItem;
 namespace toka {
 
 class ExplorerTree;
+class FilterBar;
 class HintSwitch;
 class PathLabel;
 class ParallelWalk;
@@ -68,6 +72,7 @@ public:
     bool ShowToolbar = true;
     bool ShowHints = true;
     bool ShowViewer = true;
+    bool ShowFilters = false; ///< the filter bar (not in the design: hidden at first)
 
     /// True from StartSearch to the end of EndSearch.
     bool isSearching() const { return m_searching; }
@@ -86,6 +91,10 @@ public:
     /// that shows none (the empty row of a search that found nothing, the
     /// rows before the first refresh, rows outside the table).
     std::string resultPath(int row) const;
+    /// The filter of the current or last search, as the filter bar gave it
+    /// when the search started (changing the bar during a search changes
+    /// the next one); the default filter before the first search.
+    const WalkFilter& currentFilter() const { return m_filter; }
 
     /// Loads one file into the viewer: a picture into mFileImageView (the
     /// memo is hidden), anything else as text into mFileViewer.  A picture
@@ -161,6 +170,7 @@ public:
     QAction* ShowFileViewer1 = nullptr;               ///< View > "Show File &Viewer" (checkable)
     QAction* N3 = nullptr;                            ///< View: separator before the warning option
     QAction* WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed"" (checkable)
+    QAction* ShowFilters1 = nullptr;                  ///< View > "Show &Filters": the filter bar (checkable)
 
     QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
     QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
@@ -170,6 +180,7 @@ public:
     QLineEdit* eSearch = nullptr;         ///< the search text (at most 255 characters)
     QLabel* Label1 = nullptr;             ///< caption "Items:"
     QSpinBox* seNumberofItems = nullptr;  ///< rows shown in the table, 10..100 in steps of 10
+    FilterBar* pFilters = nullptr;        ///< the filter bar under the search row ("Show Filters")
     QWidget* Toolbar1 = nullptr;          ///< the row of tool buttons ("Show Toolbar" hides it)
     QToolButton* sbSearchDir = nullptr;   ///< tool button "Search Selected Directory"
     QToolButton* sbSearchHDs = nullptr;   ///< tool button "Search all Hard Disks"
@@ -186,6 +197,7 @@ public:
     QToolButton* sbFileViewer = nullptr;  ///< toggle "Toggle File Viewer"
     QWidget* StatusPanel = nullptr;       ///< the status strip under the tool buttons
     PathLabel* lCurrentDir = nullptr;     ///< the selected directory (a drag's destination while it hovers)
+    QLabel* lFiltered = nullptr;          ///< "Filtered" left of Label2 while a filter is set; its hint lists them
     QLabel* Label2 = nullptr;             ///< caption "Files scanned:"
     QLabel* lFileScanned = nullptr;       ///< the number of entries scanned
     QLabel* Label3 = nullptr;             ///< blank margin right of the count
@@ -217,6 +229,7 @@ public slots:
     void ShowFlybyHints1Click();
     void sbFileViewerClick();
     void WarningSearchResultChanged1Click();
+    void ShowFilters1Click();
     void E1Click();
 
     // searching
@@ -286,6 +299,11 @@ private:
     /// The search text goes first in the recent texts (and into the file).
     void rememberSearchText();
 
+    void connectFilterBar();
+    /// lFiltered shows the running search's filter, or else the one the
+    /// next search would take.
+    void showFilterMark();
+
     void createShortcuts();
     void searchAgain();
     void selectAllRows();
@@ -302,6 +320,7 @@ private:
     bool m_shown = false;                                 ///< FormShow has run (on the first show only)
     bool m_searching = false;                             ///< see isSearching
     bool m_stopRequest = false;                           ///< Stop was pressed during the current search
+    WalkFilter m_filter;                                  ///< see currentFilter
     bool m_closeRequested = false;                        ///< closing waits for the running search to end
     std::unique_ptr<ParallelWalk> m_walk;                 ///< the walk of the current or last search, on worker threads
     QTimer* m_statusTimer = nullptr;                      ///< shows the directory being listed, several times a second

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -12,15 +13,25 @@ namespace {
 constexpr int kMaxSearchText = 255; // what the search box takes
 constexpr int kMaxPixels = 100000;  // no screen is wider; larger sizes are damage
 
-const char* const kOptionKeys[6] = {
+constexpr int kOptionCount = 7;
+
+const char* const kOptionKeys[kOptionCount] = {
     "options/recurseSubdirectories", "options/fuzzy",     "options/warnSearchResultChanged",
     "options/showToolbar",           "options/showHints", "options/showViewer",
+    "options/showFilters",
 };
 
-std::optional<bool> RememberedSettings::*const kOptionFields[6] = {
+std::optional<bool> RememberedSettings::*const kOptionFields[kOptionCount] = {
     &RememberedSettings::recurseDirs, &RememberedSettings::fuzzySearch, &RememberedSettings::warnResultChanged,
     &RememberedSettings::showToolbar, &RememberedSettings::showHints,   &RememberedSettings::showViewer,
+    &RememberedSettings::showFilters,
 };
+
+// The filters' values as the file spells them, in the order of their enums.
+const QStringList kKindNames = {"all", "files", "directories", "links", "special"};
+const QStringList kModifiedNames = {"any", "today", "7days", "30days", "365days", "between"};
+const QStringList kUnitNames = {"bytes", "KB", "MB", "GB"};
+constexpr int kMaxFilterText = 4096; // far more than the bar's line shows
 
 // An INI file holds text: "true" and "false" are the only booleans.
 std::optional<bool> boolOf(const QVariant& value) {
@@ -50,6 +61,71 @@ QByteArray bytesOf(const QVariant& value) {
     return value.typeId() == QMetaType::QByteArray ? value.toByteArray() : QByteArray{};
 }
 
+// A text as typed; a hand-written one with commas reads as a list.
+std::optional<QString> textOf(const QVariant& value) {
+    QString text;
+    if (value.typeId() == QMetaType::QString) text = value.toString();
+    else if (value.typeId() == QMetaType::QStringList) text = value.toStringList().join(',');
+    else return std::nullopt;
+    if (text.size() > kMaxFilterText) return std::nullopt;
+    return text;
+}
+
+// The position of the value's text in names, or -1.
+int nameOf(const QVariant& value, const QStringList& names) {
+    return value.typeId() == QMetaType::QString ? int(names.indexOf(value.toString())) : -1;
+}
+
+// "12 MB"
+std::optional<SizeBound> sizeOf(const QVariant& value) {
+    static const QRegularExpression pattern("^(\\d{1,6}) (\\w+)$");
+    const QRegularExpressionMatch match = pattern.match(value.typeId() == QMetaType::QString ? value.toString() : "");
+    const int unit = kUnitNames.indexOf(match.captured(2));
+    if (!match.hasMatch() || unit < 0) return std::nullopt;
+    return SizeBound{match.captured(1).toInt(), static_cast<SizeUnit>(unit)};
+}
+
+std::optional<QDate> dayOf(const QVariant& value) {
+    const QDate day = QDate::fromString(value.toString(), Qt::ISODate);
+    if (value.typeId() != QMetaType::QString || !day.isValid()) return std::nullopt;
+    return day;
+}
+
+FilterChoices filtersOf(const QSettings& ini) {
+    FilterChoices filters;
+    const auto value = [&](const char* key) { return ini.value(QString("filters/") + key); };
+    if (const auto text = textOf(value("exclude"))) filters.exclude = *text;
+    if (const auto text = textOf(value("extensions"))) filters.extensions = *text;
+    if (const auto on = boolOf(value("skipHidden"))) filters.skipHidden = *on;
+    if (const auto on = boolOf(value("oneFileSystem"))) filters.oneFileSystem = *on;
+    if (const int kind = nameOf(value("kind"), kKindNames); kind >= 0) filters.kind = static_cast<KindChoice>(kind);
+    if (const auto size = sizeOf(value("minSize"))) filters.minSize = *size;
+    if (const auto size = sizeOf(value("maxSize"))) filters.maxSize = *size;
+    if (const int range = nameOf(value("modified"), kModifiedNames); range >= 0)
+        filters.modified = static_cast<ModifiedChoice>(range);
+    if (const auto day = dayOf(value("from"))) filters.from = *day;
+    if (const auto day = dayOf(value("until"))) filters.until = *day;
+    return filters;
+}
+
+void writeFilters(QSettings& ini, const FilterChoices& filters) {
+    const auto size = [](const SizeBound& bound) {
+        return QString("%1 %2").arg(bound.value).arg(kUnitNames[static_cast<int>(bound.unit)]);
+    };
+    ini.beginGroup("filters");
+    ini.setValue("exclude", filters.exclude);
+    ini.setValue("extensions", filters.extensions);
+    ini.setValue("skipHidden", filters.skipHidden);
+    ini.setValue("oneFileSystem", filters.oneFileSystem);
+    ini.setValue("kind", kKindNames[static_cast<int>(filters.kind)]);
+    ini.setValue("minSize", size(filters.minSize));
+    ini.setValue("maxSize", size(filters.maxSize));
+    ini.setValue("modified", kModifiedNames[static_cast<int>(filters.modified)]);
+    for (const auto& [key, day] : {std::pair{"from", filters.from}, std::pair{"until", filters.until}})
+        if (day.isValid()) ini.setValue(key, day.toString(Qt::ISODate));
+    ini.endGroup();
+}
+
 QStringList textsOf(const QList<int>& sizes) {
     QStringList texts;
     for (int size : sizes) texts << QString::number(size);
@@ -67,7 +143,7 @@ RememberedSettings readSettings(const QString& file) {
     QSettings ini(file, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError) return settings;
 
-    for (int i = 0; i < 6; ++i) settings.*kOptionFields[i] = boolOf(ini.value(kOptionKeys[i]));
+    for (int i = 0; i < kOptionCount; ++i) settings.*kOptionFields[i] = boolOf(ini.value(kOptionKeys[i]));
     settings.numberOfItems = intOf(ini.value("search/numberOfItems"), 10, 100);
     settings.geometry = bytesOf(ini.value("window/geometry"));
     settings.windowState = bytesOf(ini.value("window/state"));
@@ -87,6 +163,7 @@ RememberedSettings readSettings(const QString& file) {
         for (auto it = texts.crbegin(); it != texts.crend(); ++it)
             if (it->size() <= kMaxSearchText) settings.recentTexts = withRecentText(settings.recentTexts, *it);
     }
+    if (ini.childGroups().contains("filters")) settings.filters = filtersOf(ini);
     return settings;
 }
 
@@ -95,7 +172,7 @@ void writeSettings(const QString& file, const RememberedSettings& settings) {
     QSettings ini(file, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError) ini.clear();
 
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < kOptionCount; ++i)
         if (const std::optional<bool>& option = settings.*kOptionFields[i]) ini.setValue(kOptionKeys[i], *option);
     if (settings.numberOfItems) ini.setValue("search/numberOfItems", *settings.numberOfItems);
     if (!settings.geometry.isEmpty()) ini.setValue("window/geometry", settings.geometry);
@@ -106,6 +183,7 @@ void writeSettings(const QString& file, const RememberedSettings& settings) {
     if (!settings.lastDirectory.empty())
         ini.setValue("search/lastDirectory", QByteArray::fromStdString(settings.lastDirectory));
     if (!settings.recentTexts.isEmpty()) ini.setValue("search/recentTexts", settings.recentTexts);
+    if (settings.filters) writeFilters(ini, *settings.filters);
     ini.sync();
 }
 

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "ui/filter_choices.h"
+
 namespace toka {
 
 /// How many search texts are remembered.
@@ -18,13 +20,14 @@ inline constexpr int kRecentTextCount = 20;
 
 /// Every field empty or nullopt: nothing (valid) is remembered for it.
 struct RememberedSettings {
-    // The six options of the View and Search menus.
+    // The options of the View and Search menus.
     std::optional<bool> recurseDirs;
     std::optional<bool> fuzzySearch;
     std::optional<bool> warnResultChanged;
     std::optional<bool> showToolbar;
     std::optional<bool> showHints;
     std::optional<bool> showViewer;
+    std::optional<bool> showFilters;
     std::optional<int> numberOfItems; ///< 10..100, the spin box's range
     QByteArray geometry;              ///< QWidget::saveGeometry
     QByteArray windowState;           ///< QMainWindow::saveState
@@ -33,6 +36,9 @@ struct RememberedSettings {
     QList<int> columnWidths;          ///< the result table's seven columns, or empty
     std::string lastDirectory;        ///< the selected directory (bytes); "" none
     QStringList recentTexts;          ///< most recent first, unique, at most kRecentTextCount
+    /// The filter bar, when the file has a [filters] group: each value that
+    /// is missing or not valid keeps the default (nothing filtered; a null day).
+    std::optional<FilterChoices> filters;
 };
 
 /// $XDG_CONFIG_HOME/tokasearch/tokasearch.ini (~/.config when the variable
