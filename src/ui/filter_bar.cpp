@@ -61,8 +61,8 @@ FilterBar::FilterBar(QWidget* parent) : QWidget(parent) {
     excludeEdit = line("Directories and files the search leaves out: name patterns (*, ?, [...]) separated by blanks "
                        "or \";\"; a pattern with \"/\" is matched against the whole path",
                        ".git node_modules *.tmp");
-    extensionsEdit = line("Rate only files with one of these extensions, separated by blanks (empty: any name)",
-                          "pdf odt docx");
+    extensionsEdit =
+        line("Rate only files with one of these extensions, separated by blanks (empty: any name)", "pdf odt docx");
     kindCombo = comboOf(kKindNames, "Rate only entries of this kind", this);
     minSizeSpin = size("Rate only entries at least this large (any: no lower bound; directories have no size)");
     minUnitCombo = comboOf(kUnitNames, "The unit of the lower size bound (1 KB = 1024 bytes)", this);
@@ -184,9 +184,8 @@ void FilterBar::setFilter(const FilterChoices& choices) {
 void FilterBar::reset() { setFilter(FilterChoices{}); }
 
 QList<QWidget*> FilterBar::controls() const {
-    return {excludeEdit, extensionsEdit, kindCombo,   minSizeSpin,        minUnitCombo,
-            maxSizeSpin, maxUnitCombo,   modifiedCombo, fromDate,         untilDate,
-            hiddenCheck, oneFileSystemCheck, resetButton};
+    return {excludeEdit,   extensionsEdit, kindCombo, minSizeSpin, minUnitCombo,       maxSizeSpin, maxUnitCombo,
+            modifiedCombo, fromDate,       untilDate, hiddenCheck, oneFileSystemCheck, resetButton};
 }
 
 void FilterBar::showDays() {

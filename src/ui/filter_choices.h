@@ -37,7 +37,7 @@ struct SizeBound {
 
 /// The default: nothing filtered.
 struct FilterChoices {
-    QString exclude;    ///< glob patterns separated by blanks or ";"
+    QString exclude; ///< glob patterns separated by blanks or ";"
     bool skipHidden = false;
     KindChoice kind = KindChoice::All;
     QString extensions; ///< separated by blanks, "," or ";"

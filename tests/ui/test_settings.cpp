@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 
 #include "ui/explorer_tree.h"
+#include "ui/filter_bar.h"
 #include "ui/path_label.h"
 #include "ui/remembered_settings.h"
 #include "ui/strgrdex.h"
@@ -25,6 +26,18 @@ QString joined(const QList<int>& numbers) {
     QStringList texts;
     for (int n : numbers) texts << QString::number(n);
     return texts.join(',');
+}
+
+// The filter bar's choices as one text; the days only where they count.
+QString filtersOf(const FilterChoices& f) {
+    const auto size = [](const SizeBound& b) { return QString("%1x%2").arg(b.value).arg(int(b.unit)); };
+    QString text = QString("%1|%2|%3|%4|%5|%6|%7|%8")
+                       .arg(f.exclude, f.extensions, QString::number(f.skipHidden), QString::number(int(f.kind)),
+                            size(f.minSize), size(f.maxSize), QString::number(int(f.modified)))
+                       .arg(f.oneFileSystem);
+    if (f.modified == ModifiedChoice::Between)
+        text += "|" + f.from.toString(Qt::ISODate) + "-" + f.until.toString(Qt::ISODate);
+    return text;
 }
 
 // Everything the window remembers, by name.
@@ -47,6 +60,9 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"geometry", joined({g.x(), g.y(), g.width(), g.height()})},
         {"dir", QString::fromStdString(form.selectedDirectory())},
         {"recent", recent ? recent->stringList().join('|') : "no completer"},
+        {"filterBar", QString::number(form.pFilters->isVisible())},
+        {"filters", filtersOf(form.pFilters->choices())},
+        {"mark", QString::number(form.lFiltered->isVisible())},
     };
 }
 
@@ -114,6 +130,18 @@ private slots:
         // An over-long text goes on its own; a repeated one counts once.
         QTest::newRow("recent texts") << "[search]\nrecentTexts=a, b, a, " + QByteArray(256, 'x') + toolbarOff
                                       << "toolbar=0 recent=a|b";
+        QTest::newRow("filter bar shown") << "[options]\nshowFilters=true\n"
+                                          << "filterBar=1";
+        // Each damaged filter goes on its own; a good one in the same group stays.
+        QTest::newRow("filters, one good value")
+            << "[filters]\nkind=files\nminSize=12 TB\nmaxSize=1234567 KB\nmodified=yesterday\nskipHidden=2\n"
+               "from=2026-02-30\noneFileSystem=yes\n"
+            << "filters=||0|1|0x2|0x2|0|0 mark=1";
+        QTest::newRow("filters, every value")
+            << "[filters]\nexclude=.git;node_modules\nextensions=\"pdf,odt\"\nskipHidden=true\nkind=special\n"
+               "minSize=0 bytes\nmaxSize=10 GB\nmodified=between\nfrom=2025-12-24\nuntil=2026-01-06\n"
+               "oneFileSystem=true\n"
+            << "filters=.git;node_modules|pdf,odt|1|4|0x0|10x3|5|1|2025-12-24-2026-01-06 mark=1";
     }
 
     void firstStartAndDamagedFiles() {
@@ -122,9 +150,11 @@ private slots:
         // The design's start: a window that remembers nothing.
         QMap<QString, QString> expected = stateOf(shownMainForm(m_form));
         QCOMPARE(expected["recurse"] + expected["fuzzy"] + expected["warn"] + expected["toolbar"] + expected["hints"]
-                     + expected["viewer"] + expected["items"] + expected["dir"] + expected["recent"],
+                     + expected["viewer"] + expected["items"] + expected["dir"] + expected["recent"]
+                     + expected["filterBar"] + expected["mark"],
                  QString("111110"
-                         "30"));
+                         "30"
+                         "00"));
         for (const QString& pair : changed.split(' ', Qt::SkipEmptyParts))
             expected[pair.section('=', 0, 0)] = pair.section('=', 1);
         if (!file.isNull()) writeIni(file);
@@ -148,6 +178,17 @@ private slots:
         form.ShowFileToolbar1Click();
         form.ShowFlybyHints1Click();
         form.WarningSearchResultChanged1Click();
+        form.ShowFilters1Click();
+        form.pFilters->setFilter({"*.tmp; build",
+                                  true,
+                                  KindChoice::SymbolicLinks,
+                                  ".pdf",
+                                  {3, SizeUnit::Bytes},
+                                  {2, SizeUnit::KB},
+                                  ModifiedChoice::Between,
+                                  QDate(2024, 2, 29),
+                                  QDate(2024, 3, 1),
+                                  true});
         form.seNumberofItems->setValue(70);
         form.setGeometry(40, 50, 900, 640);
         form.sgexResults->setColumnWidth(1, 300);

@@ -1,0 +1,354 @@
+// The filter bar: what each control makes of the walk's filter, Reset, the
+// View menu item, the "Filtered" mark, the access keys, the hints, and a
+// search that shows only the entries that pass.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QToolTip>
+#include <QTreeWidget>
+#include <functional>
+
+#include "ui/filter_bar.h"
+#include "ui/strgrdex.h"
+#include "ui_test_support.h"
+
+namespace toka::test {
+
+namespace {
+
+// Noon in local time: "today" began 12.5 hours before.
+const QDateTime kNow(QDate(2026, 3, 15), QTime(12, 30));
+
+std::int64_t localSeconds(QDate day, QTime time = QTime(0, 0)) { return QDateTime(day, time).toSecsSinceEpoch(); }
+
+void typeInto(QWidget* widget, const QString& text) {
+    widget->setFocus();
+    QTest::keyClick(widget, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(widget, text);
+}
+
+// Moves a combo box by steps items (up when negative) with the arrow keys.
+void stepCombo(QComboBox* combo, int steps) {
+    combo->setFocus();
+    for (int i = 0; i < std::abs(steps); ++i) QTest::keyClick(combo, steps > 0 ? Qt::Key_Down : Qt::Key_Up);
+}
+
+QString described(const WalkFilter& filter) {
+    QStringList lines;
+    for (const std::string& line : filter.describe()) lines << QString::fromStdString(line);
+    return lines.join(" / ");
+}
+
+bool tipShownFor(QWidget* widget) {
+    QToolTip::hideText();
+    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000)) return true; // fails the check
+    const QPoint pos = widget->rect().center();
+    QHelpEvent help(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
+    QApplication::sendEvent(widget, &help);
+    return QToolTip::isVisible();
+}
+
+} // namespace
+
+class TestFilterBar : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<TMainForm> m_form;
+    QTemporaryDir m_dir;
+
+    TMainForm& formWithFilters() {
+        TMainForm& form = shownMainForm(m_form);
+        form.activateWindow();
+        form.ShowFilters1Click();
+        return form;
+    }
+
+private slots:
+    void cleanup() { m_form.reset(); }
+
+    void eachControl_setsItsField() {
+        struct Case {
+            const char* name;
+            std::function<void(FilterBar&)> act;
+            std::function<void(WalkFilter&)> expect; // on the default filter
+        };
+        const QDate today = kNow.date();
+        const Case cases[] = {
+            // A trailing "/" means the directory; blanks and ";" both separate.
+            {"exclude", [](FilterBar& bar) { typeInto(bar.excludeEdit, ".git node_modules;*.tmp  build/"); },
+             [](WalkFilter& f) { f.exclude = {".git", "node_modules", "*.tmp", "build"}; }},
+            {"exclude a path", [](FilterBar& bar) { typeInto(bar.excludeEdit, "/home/*/cache"); },
+             [](WalkFilter& f) { f.exclude = {"/home/*/cache"}; }},
+            // The dot and "*." users type are dropped; case stays for the walk to fold.
+            {"extensions", [](FilterBar& bar) { typeInto(bar.extensionsEdit, "pdf, .ODT *.docx"); },
+             [](WalkFilter& f) { f.extensions = {"pdf", "ODT", "docx"}; }},
+            {"hidden", [](FilterBar& bar) { QTest::mouseClick(bar.hiddenCheck, Qt::LeftButton); },
+             [](WalkFilter& f) { f.skipHidden = true; }},
+            {"kind files", [](FilterBar& bar) { stepCombo(bar.kindCombo, 1); },
+             [](WalkFilter& f) { f.kinds = kKindFile; }},
+            {"kind directories", [](FilterBar& bar) { stepCombo(bar.kindCombo, 2); },
+             [](WalkFilter& f) { f.kinds = kKindDirectory; }},
+            {"kind links", [](FilterBar& bar) { stepCombo(bar.kindCombo, 3); },
+             [](WalkFilter& f) { f.kinds = kKindSymlink; }},
+            {"kind special", [](FilterBar& bar) { stepCombo(bar.kindCombo, 4); },
+             [](WalkFilter& f) { f.kinds = kKindSpecial; }},
+            {"at least 5 KB",
+             [](FilterBar& bar) {
+                 typeInto(bar.minSizeSpin, "5");
+                 stepCombo(bar.minUnitCombo, -1); // MB is the default unit
+             },
+             [](WalkFilter& f) { f.minSize = 5 * 1024; }},
+            {"at most 3 GB",
+             [](FilterBar& bar) {
+                 typeInto(bar.maxSizeSpin, "3");
+                 stepCombo(bar.maxUnitCombo, 1);
+             },
+             [](WalkFilter& f) { f.maxSize = 3ull << 30; }},
+            {"at most 700 bytes",
+             [](FilterBar& bar) {
+                 typeInto(bar.maxSizeSpin, "700");
+                 stepCombo(bar.maxUnitCombo, -2);
+             },
+             [](WalkFilter& f) { f.maxSize = 700; }},
+            // A unit without a number sets no bound.
+            {"unit alone", [](FilterBar& bar) { stepCombo(bar.minUnitCombo, 1); }, [](WalkFilter&) {}},
+            {"today", [](FilterBar& bar) { stepCombo(bar.modifiedCombo, 1); },
+             [&](WalkFilter& f) { f.modifiedFrom = localSeconds(today); }},
+            {"last 7 days", [](FilterBar& bar) { stepCombo(bar.modifiedCombo, 2); },
+             [&](WalkFilter& f) { f.modifiedFrom = localSeconds(QDate(2026, 3, 8), QTime(12, 30)); }},
+            {"last 365 days", [](FilterBar& bar) { stepCombo(bar.modifiedCombo, 4); },
+             [&](WalkFilter& f) { f.modifiedFrom = localSeconds(QDate(2025, 3, 15), QTime(12, 30)); }},
+            // From the start of the earlier day to the end of the later one.
+            {"between, days reversed",
+             [](FilterBar& bar) {
+                 stepCombo(bar.modifiedCombo, 5);
+                 bar.fromDate->setDate(QDate(2026, 3, 10));
+                 bar.untilDate->setDate(QDate(2026, 3, 1));
+             },
+             [](WalkFilter& f) {
+                 f.modifiedFrom = localSeconds(QDate(2026, 3, 1));
+                 f.modifiedUntil = localSeconds(QDate(2026, 3, 11));
+             }},
+            {"one file system", [](FilterBar& bar) { QTest::mouseClick(bar.oneFileSystemCheck, Qt::LeftButton); },
+             [](WalkFilter& f) { f.oneFileSystem = true; }},
+        };
+        for (const Case& c : cases) {
+            FilterBar bar;
+            bar.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&bar));
+            bar.activateWindow();
+            QCOMPARE(bar.filter(kNow), WalkFilter{});
+            QSignalSpy changed(&bar, &FilterBar::changed);
+            c.act(bar);
+            WalkFilter expected;
+            c.expect(expected);
+            const WalkFilter actual = bar.filter(kNow);
+            QVERIFY2(actual == expected, qPrintable(QString(c.name) + ": " + described(actual)));
+            QVERIFY2(changed.count() >= 1, c.name);
+            // The days are shown exactly for "between dates".
+            const bool between = bar.modifiedCombo->currentIndex() == int(ModifiedChoice::Between);
+            QCOMPARE(bar.fromDate->isVisible(), between);
+            QCOMPARE(bar.untilDate->isVisible(), between);
+        }
+    }
+
+    void reset_clearsEverything() {
+        FilterBar bar;
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        const FilterChoices everything{".git",
+                                       true,
+                                       KindChoice::Files,
+                                       "pdf",
+                                       {1, SizeUnit::KB},
+                                       {9, SizeUnit::GB},
+                                       ModifiedChoice::Between,
+                                       QDate(2025, 1, 1),
+                                       QDate(2025, 2, 1),
+                                       true};
+        bar.setFilter(everything);
+        QCOMPARE(bar.choices(), everything);
+        QSignalSpy changed(&bar, &FilterBar::changed);
+        QTest::mouseClick(bar.resetButton, Qt::LeftButton);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(bar.filter(kNow), WalkFilter{});
+        FilterChoices cleared;
+        cleared.from = everything.from; // the days stay for the next "between"
+        cleared.until = everything.until;
+        QCOMPARE(bar.choices(), cleared);
+        QVERIFY(!bar.fromDate->isVisible());
+    }
+
+    void viewMenu_showsAndHidesTheBar() {
+        TMainForm& form = shownMainForm(m_form);
+        form.activateWindow();
+        QVERIFY(!form.pFilters->isVisible()); // the window as designed
+        QVERIFY(!form.ShowFilters1->isChecked());
+        for (bool shown : {true, false}) {
+            QTest::keyClick(&form, Qt::Key_V, Qt::AltModifier);
+            QTRY_VERIFY(form.Options1->isVisible());
+            QTest::keyClick(form.Options1, 'f');
+            QTRY_VERIFY(!form.Options1->isVisible());
+            QCOMPARE(form.pFilters->isVisible(), shown);
+            QCOMPARE(form.ShowFilters1->isChecked(), shown);
+        }
+        // The bar lies between the search row and the tool buttons.
+        form.ShowFilters1Click();
+        QVERIFY(form.ToolBar0->geometry().bottom() < form.pFilters->geometry().top());
+        QVERIFY(form.pFilters->geometry().bottom() < form.Toolbar1->geometry().top());
+    }
+
+    void mark_followsTheFilter() {
+        TMainForm& form = formWithFilters();
+        QVERIFY(!form.lFiltered->isVisible());
+        typeInto(form.pFilters->extensionsEdit, "pdf");
+        QVERIFY(form.lFiltered->isVisible());
+        QVERIFY(form.lFiltered->geometry().right() <= form.Label2->geometry().left());
+        QStringList tip = form.lFiltered->toolTip().split('\n');
+        QCOMPARE(tip.size(), 2);
+        QCOMPARE(tip[1], QString::fromStdString(form.pFilters->filter(kNow).describe().at(0)));
+        QTest::mouseClick(form.pFilters->hiddenCheck, Qt::LeftButton);
+        QCOMPARE(form.lFiltered->toolTip().split('\n').size(), 3);
+        // Still there with the bar hidden: the next search is filtered all the same.
+        form.ShowFilters1Click();
+        QVERIFY(form.lFiltered->isVisible());
+        form.ShowFilters1Click();
+        QTest::mouseClick(form.pFilters->resetButton, Qt::LeftButton);
+        QVERIFY(!form.lFiltered->isVisible());
+    }
+
+    void accessKeys_data() {
+        QTest::addColumn<char>("key");
+        QTest::addColumn<QString>("control"); // object path inside the bar, by member name
+        for (const auto& [key, control] : std::initializer_list<std::pair<char, const char*>>{
+                 {'X', "exclude"},
+                 {'T', "extensions"},
+                 {'K', "kind"},
+                 {'L', "minSize"},
+                 {'O', "maxSize"},
+                 {'D', "modified"},
+                 {'M', "from"},
+                 {'U', "until"},
+                 {'H', "hidden"},
+                 {'N', "oneFileSystem"},
+                 {'R', "reset"},
+             })
+            QTest::newRow(control) << key << QString(control);
+    }
+
+    void accessKeys() {
+        QFETCH(char, key);
+        QFETCH(QString, control);
+        TMainForm& form = formWithFilters();
+        FilterBar* bar = form.pFilters;
+        const QMap<QString, QWidget*> controls = {
+            {"exclude", bar->excludeEdit},    {"extensions", bar->extensionsEdit},
+            {"kind", bar->kindCombo},         {"minSize", bar->minSizeSpin},
+            {"maxSize", bar->maxSizeSpin},    {"modified", bar->modifiedCombo},
+            {"from", bar->fromDate},          {"until", bar->untilDate},
+            {"hidden", bar->hiddenCheck},     {"oneFileSystem", bar->oneFileSystemCheck},
+            {"reset", bar->resetButton},
+        };
+        bar->modifiedCombo->setCurrentIndex(int(ModifiedChoice::Between)); // shows the days
+        form.Explorer->setFocus();
+        const Qt::Key letter = Qt::Key(Qt::Key_A + (key - 'A'));
+        QTest::keyClick(&form, letter, Qt::AltModifier);
+        QTRY_VERIFY2(controls[control]->hasFocus(), qPrintable(QApplication::focusWidget()->objectName()));
+        QVERIFY(!QApplication::activePopupWidget()); // no menu opened instead
+        if (control == "hidden") QVERIFY(bar->choices().skipHidden);
+        if (control == "reset") QCOMPARE(bar->choices().modified, ModifiedChoice::AnyTime);
+
+        // With the bar hidden the key reaches none of its controls.
+        form.ShowFilters1Click();
+        form.Explorer->setFocus();
+        QTest::keyClick(&form, letter, Qt::AltModifier);
+        QVERIFY(form.Explorer->hasFocus());
+    }
+
+    void tabOrder_runsThroughTheBar() {
+        TMainForm& form = formWithFilters();
+        form.seNumberofItems->setFocus();
+        QList<QWidget*> expected = form.pFilters->controls();
+        expected.removeAll(form.pFilters->fromDate); // hidden but for "between dates"
+        expected.removeAll(form.pFilters->untilDate);
+        expected << form.Explorer; // the viewer is hidden
+        for (QWidget* next : expected) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QVERIFY2(next->hasFocus(), qPrintable(QApplication::focusWidget()->metaObject()->className()));
+        }
+    }
+
+    void hints_followTheSwitch() {
+        TMainForm& form = formWithFilters();
+        typeInto(form.pFilters->extensionsEdit, "pdf"); // the mark shows
+        QList<QWidget*> controls = form.pFilters->controls();
+        controls.removeAll(form.pFilters->fromDate);
+        controls.removeAll(form.pFilters->untilDate);
+        controls << form.lFiltered;
+        for (bool on : {true, false}) {
+            if (!on) form.ShowFlybyHints1Click();
+            for (QWidget* control : controls) {
+                QVERIFY2(!control->toolTip().isEmpty(), control->metaObject()->className());
+                QVERIFY2(tipShownFor(control) == on, control->metaObject()->className());
+            }
+        }
+    }
+
+    void search_showsOnlyThePassingRows() {
+        const QString root = m_dir.path();
+        for (const char* file : {"report.pdf", "report.txt", "skip/report.pdf", "deep/er/report.PDF", "reports/x"}) {
+            mkdirp(QFileInfo(root + "/" + file).path());
+            touch(root + "/" + file);
+        }
+        TMainForm& form = formWithFilters();
+        form.FillDrives({volumeAt(root.toStdString())});
+        QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          form.Explorer->visualItemRect(form.Explorer->topLevelItem(0)).center());
+        form.eSearch->setText("report");
+        const auto rows = [&] {
+            QStringList paths;
+            for (int row = 1; row < form.sgexResults->RowCount(); ++row)
+                if (const std::string path = form.resultPath(row); !path.empty())
+                    paths << QString::fromStdString(path).mid(root.size());
+            paths.sort();
+            return paths;
+        };
+        const auto search = [&] {
+            QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+        };
+        search();
+        QCOMPARE(rows(), QStringList({"/deep/er/report.PDF", "/report.pdf", "/report.txt", "/reports",
+                                      "/skip/report.pdf"}));
+
+        typeInto(form.pFilters->extensionsEdit, "pdf");
+        typeInto(form.pFilters->excludeEdit, "skip");
+        const WalkFilter filter = form.pFilters->filter(QDateTime::currentDateTime());
+        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        // The bar stays usable during a search; the running one keeps its filter.
+        QVERIFY(form.isSearching());
+        QVERIFY(form.pFilters->extensionsEdit->isEnabled());
+        typeInto(form.pFilters->extensionsEdit, "txt");
+        QCOMPARE(form.currentFilter(), filter);
+        QVERIFY(form.lFiltered->toolTip().contains("pdf"));
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+        QCOMPARE(rows(), QStringList({"/deep/er/report.PDF", "/report.pdf"}));
+        search();
+        QCOMPARE(rows(), QStringList({"/report.txt"}));
+    }
+};
+
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestFilterBar)
+#include "test_filter_bar.moc"
