@@ -61,8 +61,9 @@ void TMainForm::startWalk(std::vector<WalkRoot> roots) {
     // The end reaches the window as a queued call; a window already gone
     // drops it (the walk is stopped and joined before the window goes).
     hooks.finished = [this] { QMetaObject::invokeMethod(this, &TMainForm::EndSearch, Qt::QueuedConnection); };
-    // The options are fixed for the run: their controls stay disabled.
-    m_walk = std::make_unique<ParallelWalk>(TheSimList(), ScanOptions{RecurseDirs, sbMeasure->isChecked()},
+    // The options are fixed for the run: their controls stay disabled; the
+    // filter was read by StartSearch, the bar stays usable for the next one.
+    m_walk = std::make_unique<ParallelWalk>(TheSimList(), ScanOptions{RecurseDirs, sbMeasure->isChecked(), m_filter},
                                             ParallelWalk::defaultThreads(), std::move(hooks));
     m_walk->start(std::move(roots));
     // The list of the last search is gone: the table shows the new one at

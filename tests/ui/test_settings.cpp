@@ -130,17 +130,17 @@ private slots:
         // An over-long text goes on its own; a repeated one counts once.
         QTest::newRow("recent texts") << "[search]\nrecentTexts=a, b, a, " + QByteArray(256, 'x') + toolbarOff
                                       << "toolbar=0 recent=a|b";
-        QTest::newRow("filter bar shown") << "[options]\nshowFilters=true\n"
-                                          << "filterBar=1";
+        QTest::newRow("filter bar shown") << QByteArray("[options]\nshowFilters=true\n") << "filterBar=1";
         // Each damaged filter goes on its own; a good one in the same group stays.
         QTest::newRow("filters, one good value")
-            << "[filters]\nkind=files\nminSize=12 TB\nmaxSize=1234567 KB\nmodified=yesterday\nskipHidden=2\n"
-               "from=2026-02-30\noneFileSystem=yes\n"
+            << QByteArray("[filters]\nkind=files\nminSize=12 TB\nmaxSize=1234567 KB\nmodified=yesterday\nskipHidden=2\n"
+                          "from=2026-02-30\noneFileSystem=yes\n")
             << "filters=||0|1|0x2|0x2|0|0 mark=1";
         QTest::newRow("filters, every value")
-            << "[filters]\nexclude=.git;node_modules\nextensions=\"pdf,odt\"\nskipHidden=true\nkind=special\n"
-               "minSize=0 bytes\nmaxSize=10 GB\nmodified=between\nfrom=2025-12-24\nuntil=2026-01-06\n"
-               "oneFileSystem=true\n"
+            << QByteArray(
+                   "[filters]\nexclude=\".git;node_modules\"\nextensions=\"pdf,odt\"\nskipHidden=true\nkind=special\n"
+                   "minSize=0 bytes\nmaxSize=10 GB\nmodified=between\nfrom=2025-12-24\nuntil=2026-01-06\n"
+                   "oneFileSystem=true\n")
             << "filters=.git;node_modules|pdf,odt|1|4|0x0|10x3|5|1|2025-12-24-2026-01-06 mark=1";
     }
 
