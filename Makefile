@@ -89,7 +89,8 @@ package: build
 	cd $(BUILD) && cpack
 	lintian --fail-on error $(BUILD)/tokasearch_*.deb
 
-# make screenshots: docs/screenshot-marked.png and docs/screenshot-viewer.png,
+# make screenshots: docs/screenshot-marked.png, docs/screenshot-viewer.png and
+# docs/screenshot-filters.png,
 # taken on a virtual display from a demo home (scripts/make-demo-tree) in a
 # mount namespace of their own, so no file of this machine shows (needs root,
 # or sudo).
