@@ -16,7 +16,7 @@ void TMainForm::connectFilterBar() {
 
 void TMainForm::showFilterMark() {
     const WalkFilter filter = m_searching ? m_filter : pFilters->filter(QDateTime::currentDateTime());
-    QStringList lines{"Only entries that pass these filters are searched:"};
+    QStringList lines{"The rows show only entries that pass these filters:"};
     for (const std::string& line : filter.describe()) lines << QString::fromStdString(line);
     lFiltered->setToolTip(lines.join('\n'));
     lFiltered->setVisible(filter.active());
