@@ -11,65 +11,68 @@
 
 namespace toka::tokafind {
 
-const char* const kUsage =
-    "Usage: tokafind [OPTION]... TEXT [DIR]\n"
-    "       tokafind [OPTION]... --all-fixed-disks TEXT\n"
-    "\n"
-    "Ranks the names of every entry below DIR (default: the current directory)\n"
-    "or on every fixed disk by their similarity to TEXT, and prints the best.\n"
-    "\n"
-    "  --similar          length-dependent measure (only an equal name scores\n"
-    "                     100); the default is the fuzzy measure, under which\n"
-    "                     every name that contains TEXT scores 100\n"
-    "  --no-recurse       rate the entries of DIR only, do not descend\n"
-    "  --rows N           print at most N ranks, 1 to 200 (default 30)\n"
-    "  --all-fixed-disks  search every fixed disk, each from its mount point\n"
-    "                     and without crossing into other mounts\n"
-    "  --show-errors      name each directory that cannot be read, and why, on\n"
-    "                     standard error as the search meets it\n"
-    "  -j, --threads N    walk with N threads, 1 to 256 (default: the number of\n"
-    "                     cores); the ranks are the same for every N\n"
-    "  -0, --print0       print only the full path of each rank, unescaped, each\n"
-    "                     ended by a NUL byte (for xargs -0)\n"
-    "  --help             show this text\n"
-    "\n"
-    "Filters (the ranks are those of the entries that pass every filter given):\n"
-    "  -E, --exclude GLOB neither rate nor enter entries that match GLOB (*, ?,\n"
-    "                     [...]); without a \"/\" GLOB is matched against the name,\n"
-    "                     with one against the whole path; repeatable\n"
-    "  --no-hidden        leave out names starting with \".\" and their contents\n"
-    "  -t, --type KIND    only entries of KIND: f file, d directory, l symbolic\n"
-    "                     link, s special (FIFO, socket, device); repeatable\n"
-    "  -e, --extension EXT  only names ending in \".EXT\" (any case); repeatable\n"
-    "  -S, --size +N|-N   at least (+) or at most (-) N bytes; N may end in k, m\n"
-    "                     or g (1024, 1024^2, 1024^3; kb and KiB too); a\n"
-    "                     directory passes no size; repeatable\n"
-    "  --changed-within WHEN  changed at or after WHEN\n"
-    "  --changed-before WHEN  changed before WHEN\n"
-    "                     WHEN: a duration back from now, as 2weeks, 3d, 12h,\n"
-    "                     30min, 10s, 1y (units s, min, h, d, w, y), or a date\n"
-    "                     YYYY-MM-DD (local midnight) or \"YYYY-MM-DD HH:MM:SS\"\n"
-    "  -d, --max-depth N  rate entries at most N levels below DIR (1: DIR's own)\n"
-    "  --one-file-system  do not cross into other mounted file systems\n"
-    "\n"
-    "Output: one line per rank, best first, with the tab-separated fields\n"
-    "measure, name, location, date, time, attributes, size (ISO date, 24-hour\n"
-    "time, \".\" as decimal separator).  In names and locations a backslash is\n"
-    "written \\\\ and a control character as \\t, \\n, \\r or \\xHH, so that each\n"
-    "rank stays one line; other bytes are written as they are.\n"
-    "\n"
-    "The last line, on standard error, counts the entries scanned and, when\n"
-    "there were any, the directories below DIR that could not be read and\n"
-    "were skipped.\n"
-    "\n"
-    "Examples:\n"
-    "  tokafind -0 -e pdf invoice ~ | xargs -0 ls -l\n"
-    "  tokafind -E node_modules -E .git -t f --changed-within 2weeks main src\n"
-    "\n"
-    "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
-    "130); a second Ctrl-C ends at once.  Exit status 2: a usage error, or DIR\n"
-    "is missing, is no directory or cannot be read (then nothing is printed\n"
-    "on standard output).\n";
+const char* const kUsage = "Usage: tokafind [OPTION]... TEXT [DIR]\n"
+                           "       tokafind [OPTION]... --all-fixed-disks TEXT\n"
+                           "\n"
+                           "Ranks the names of every entry below DIR (default: the current directory)\n"
+                           "or on every fixed disk by their similarity to TEXT, and prints the best.\n"
+                           "\n"
+                           "  --similar          length-dependent measure (only an equal name scores\n"
+                           "                     100); the default is the fuzzy measure, under which\n"
+                           "                     every name that contains TEXT scores 100\n"
+                           "  --no-recurse       rate the entries of DIR only, do not descend\n"
+                           "  --rows N           print at most N ranks, 1 to 200 (default 30)\n"
+                           "  --all-fixed-disks  search every fixed disk, each from its mount point\n"
+                           "                     and without crossing into other mounts\n"
+                           "  --show-errors      name each directory that cannot be read, and why, on\n"
+                           "                     standard error as the search meets it\n"
+                           "  -j, --threads N    walk with N threads, 1 to 256 (default: the number of\n"
+                           "                     cores); the ranks are the same for every N\n"
+                           "  -0, --print0       print only the full path of each rank, unescaped, each\n"
+                           "                     ended by a NUL byte (for xargs -0)\n"
+                           "  --help             show this text\n"
+                           "\n"
+                           "Filters (the ranks are those of the entries that pass every filter given):\n"
+                           "  -E, --exclude GLOB\n"
+                           "                     neither rate nor enter entries that match GLOB (*, ?,\n"
+                           "                     [...]); without a \"/\" GLOB is matched against the name,\n"
+                           "                     with one against the whole path; repeatable\n"
+                           "  --no-hidden        leave out names starting with \".\" and their contents\n"
+                           "  -t, --type KIND    only entries of KIND: f file, d directory, l symbolic\n"
+                           "                     link, s special (FIFO, socket, device); repeatable\n"
+                           "  -e, --extension EXT\n"
+                           "                     only names ending in \".EXT\" (any case); repeatable\n"
+                           "  -S, --size +N|-N   at least (+) or at most (-) N bytes; N may end in k, m\n"
+                           "                     or g (1024, 1024^2, 1024^3; kb and KiB too); a\n"
+                           "                     directory passes no size; repeatable\n"
+                           "  --changed-within WHEN\n"
+                           "                     changed at or after WHEN\n"
+                           "  --changed-before WHEN\n"
+                           "                     changed before WHEN\n"
+                           "                     WHEN: a duration back from now, as 2weeks, 3d, 12h,\n"
+                           "                     30min, 10s, 1y (units s, min, h, d, w, y), or a date\n"
+                           "                     YYYY-MM-DD (local midnight) or \"YYYY-MM-DD HH:MM:SS\"\n"
+                           "  -d, --max-depth N  rate entries at most N levels below DIR (1: DIR's own)\n"
+                           "  --one-file-system  do not cross into other mounted file systems\n"
+                           "\n"
+                           "Output: one line per rank, best first, with the tab-separated fields\n"
+                           "measure, name, location, date, time, attributes, size (ISO date, 24-hour\n"
+                           "time, \".\" as decimal separator).  In names and locations a backslash is\n"
+                           "written \\\\ and a control character as \\t, \\n, \\r or \\xHH, so that each\n"
+                           "rank stays one line; other bytes are written as they are.\n"
+                           "\n"
+                           "The last line, on standard error, counts the entries scanned and, when\n"
+                           "there were any, the directories below DIR that could not be read and\n"
+                           "were skipped.\n"
+                           "\n"
+                           "Examples:\n"
+                           "  tokafind -0 -e pdf invoice ~ | xargs -0 ls -l\n"
+                           "  tokafind -E node_modules -E .git -t f --changed-within 2weeks main src\n"
+                           "\n"
+                           "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
+                           "130); a second Ctrl-C ends at once.  Exit status 2: a usage error, or DIR\n"
+                           "is missing, is no directory or cannot be read (then nothing is printed\n"
+                           "on standard output).\n";
 
 namespace {
 
@@ -203,11 +206,13 @@ std::optional<std::int64_t> parseDuration(std::string_view text) {
         std::int64_t seconds;
     };
     static constexpr Unit kUnits[] = {
-        {"s", 1},           {"sec", 1},          {"secs", 1},          {"second", 1},        {"seconds", 1},
-        {"min", 60},        {"mins", 60},        {"minute", 60},       {"minutes", 60},      {"h", 3600},
-        {"hour", 3600},     {"hours", 3600},     {"d", 86400},         {"day", 86400},       {"days", 86400},
-        {"w", 604800},      {"week", 604800},    {"weeks", 604800},    {"y", 31'536'000},    {"year", 31'536'000},
-        {"years", 31'536'000},
+        {"s", 1},          {"sec", 1},           {"secs", 1},
+        {"second", 1},     {"seconds", 1},       {"min", 60},
+        {"mins", 60},      {"minute", 60},       {"minutes", 60},
+        {"h", 3600},       {"hour", 3600},       {"hours", 3600},
+        {"d", 86400},      {"day", 86400},       {"days", 86400},
+        {"w", 604800},     {"week", 604800},     {"weeks", 604800},
+        {"y", 31'536'000}, {"year", 31'536'000}, {"years", 31'536'000},
     };
     auto skipBlanks = [&text] {
         while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -306,9 +311,9 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
             filter.skipHidden = true;
         } else if (arg == "--one-file-system") {
             filter.oneFileSystem = true;
-        } else if (is("--rows") || is("--threads", "-j") || is("--exclude", "-E") || is("--type", "-t") ||
-                   is("--extension", "-e") || is("--size", "-S") || is("--changed-within") ||
-                   is("--changed-before") || is("--max-depth", "-d")) {
+        } else if (is("--rows") || is("--threads", "-j") || is("--exclude", "-E") || is("--type", "-t")
+                   || is("--extension", "-e") || is("--size", "-S") || is("--changed-within") || is("--changed-before")
+                   || is("--max-depth", "-d")) {
             if (!value) return std::string(option) + ": no value given";
             if (option == "--rows") {
                 auto rows = numberIn(*value, 1, MaxListSize);
@@ -323,7 +328,8 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
                 // without its trailing "/".
                 std::string pattern = *value;
                 while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
-                if (pattern.empty() || pattern == "/") return badValue(option, *value, "not a pattern like *.o or build");
+                if (pattern.empty() || pattern == "/")
+                    return badValue(option, *value, "not a pattern like *.o or build");
                 filter.exclude.push_back(pattern);
             } else if (option == "--type") {
                 auto bit = kindBit(*value);
@@ -342,12 +348,13 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
                 if (!bound) return badValue(option, *value, "not a size like +10k or -2M");
                 // Each bound given must hold: the tightest counts.
                 std::optional<std::uint64_t>& limit = bound->atLeast ? filter.minSize : filter.maxSize;
-                limit = !limit ? bound->bytes
+                limit = !limit           ? bound->bytes
                         : bound->atLeast ? std::max(*limit, bound->bytes)
                                          : std::min(*limit, bound->bytes);
             } else if (option == "--changed-within" || option == "--changed-before") {
                 auto time = parseTimePoint(*value, now);
-                if (!time) return badValue(option, *value, "neither a duration like 2weeks or 12h nor a date like 2024-05-31");
+                if (!time)
+                    return badValue(option, *value, "neither a duration like 2weeks or 12h nor a date like 2024-05-31");
                 if (option == "--changed-within") {
                     filter.modifiedFrom = std::max(filter.modifiedFrom.value_or(INT64_MIN), *time);
                 } else {
