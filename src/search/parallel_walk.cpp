@@ -53,6 +53,7 @@ struct Task {
     std::shared_ptr<RootState> root;
     std::shared_ptr<const Ancestor> parent; // null for a root
     std::size_t rootIndex = 0;
+    int depth = 0; // the root's is 0, its entries lie at depth 1
 };
 
 struct TaskAfter {
@@ -76,6 +77,7 @@ struct Candidate {
 struct ParallelWalk::Shared {
     const SimList& search;
     ScanOptions options;
+    FilterMatcher matcher;
     unsigned threadCount;
     ParallelWalkHooks hooks;
 
@@ -107,7 +109,7 @@ struct ParallelWalk::Shared {
     std::vector<std::thread> threads;
 
     Shared(const SimList& s, ScanOptions o, unsigned n, ParallelWalkHooks h)
-        : search(s), options(o), threadCount(std::max(1u, n)), hooks(std::move(h)), list(s) {}
+        : search(s), options(o), matcher(o.filter), threadCount(std::max(1u, n)), hooks(std::move(h)), list(s) {}
 
     void work(unsigned worker);
     // Lists one directory; returns its subdirectories as tasks, in order.
@@ -250,8 +252,8 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryI
     }
     for (const Ancestor* a = task.parent.get(); a; a = a->parent.get())
         if (a->id.isSameDirectory(id)) return std::nullopt; // a loop
-    if (id.crossesMountFrom(task.parent->id) && (root.root.stayOnFileSystem || isPseudo(fd->get(), id.dev)))
-        return std::nullopt;
+    const bool stay = root.root.stayOnFileSystem || options.filter.oneFileSystem;
+    if (id.crossesMountFrom(task.parent->id) && (stay || isPseudo(fd->get(), id.dev))) return std::nullopt;
     return std::move(*fd);
 }
 
@@ -284,6 +286,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
     auto dir = std::make_shared<const std::string>(task.path);
     std::vector<Child> subdirs;
     const bool recurse = options.recurseDirs;
+    const bool filtered = matcher.active();
     std::uint32_t index = 0;
     std::uint64_t counted = 0;
     while (!stop.load(std::memory_order_relaxed)) {
@@ -296,14 +299,23 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         DirEntry entry;
         while (cursor.next(entry)) {
             ++counted;
+            const std::uint32_t at = index++;
             if (recurse && !isDotOrDotDot(entry.name)) {
                 if (entry.type == EntryType::Unknown) entry.type = resolveType(listFd, entry.name.data());
-                if (entry.type == EntryType::Directory) subdirs.push_back({index, std::string(entry.name)});
+                if (entry.type == EntryType::Directory && matcher.mayEnter(task.path, entry.name, task.depth + 1))
+                    subdirs.push_back({at, std::string(entry.name)});
+            }
+            if (filtered) {
+                if (entry.type == EntryType::Unknown && matcher.needsType())
+                    entry.type = resolveType(listFd, entry.name.data());
+                if (!matcher.passesEarly(entry.name, entry.type)) continue;
             }
             const Real48 score = search.ScoreAgainst(entry.name, options.fuzzy, cutOff);
-            if (score.value() > 0 && score > lastRank)
-                candidates.emplace_back(task.key.entry(index), Candidate{std::string(entry.name), dir});
-            ++index;
+            if (score.value() <= 0 || score <= lastRank) continue;
+            // The metadata is read only for an entry that might enter the list.
+            if (filtered && matcher.needsLate() && !matcher.passesLate(listFd, task.path, entry.name, entry.type))
+                continue;
+            candidates.emplace_back(task.key.entry(at), Candidate{std::string(entry.name), dir});
         }
         scanned.fetch_add(counted, std::memory_order_relaxed);
         counted = 0;
@@ -319,6 +331,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         sub.root = task.root;
         sub.parent = ancestor;
         sub.rootIndex = task.rootIndex;
+        sub.depth = task.depth + 1;
         children.push_back(std::move(sub));
     }
     return children;

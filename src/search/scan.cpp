@@ -43,6 +43,7 @@ struct Scanner::Impl {
     };
 
     Scanner& owner;
+    FilterMatcher matcher;
     std::vector<Level> levels;
     std::size_t firstOpen = 0; // levels[firstOpen..top] hold open descriptors
     std::string path;          // the path of the deepest level entered
@@ -53,7 +54,7 @@ struct Scanner::Impl {
     // Read once per ScanDirectory, when the walk first asks.
     std::optional<MountTable> mountTable;
 
-    explicit Impl(Scanner& s) : owner(s) {}
+    explicit Impl(Scanner& s) : owner(s), matcher(s.m_options.filter) {}
 
     int run(std::string_view rootPath, bool stay);
     // False when there is nothing to walk; error is then the errno of the
@@ -71,11 +72,14 @@ struct Scanner::Impl {
     void showStatusIfDue();
     void maybeProcessEvents();
     bool stopRequested() { return owner.m_hooks.stopRequested && owner.m_hooks.stopRequested(); }
+    // Rates one entry of level, as the filters allow.
+    void rateFiltered(Level& level, std::string_view name, EntryType type);
 };
 
 Scanner::Scanner(ScanOptions options, ScanHooks hooks)
     : m_options(options), m_hooks(std::move(hooks)), m_impl(std::make_unique<Impl>(*this)) {
     if (!m_hooks.rate) {
+        m_defaultRate = true;
         bool fuzzy = m_options.fuzzy;
         m_hooks.rate = [fuzzy](std::string_view name, std::string_view dir) {
             TheSimList().RateFile(name, dir, fuzzy);
@@ -85,7 +89,9 @@ Scanner::Scanner(ScanOptions options, ScanHooks hooks)
 
 Scanner::~Scanner() = default;
 
-int Scanner::ScanDirectory(std::string_view path, bool stayOnFileSystem) { return m_impl->run(path, stayOnFileSystem); }
+int Scanner::ScanDirectory(std::string_view path, bool stayOnFileSystem) {
+    return m_impl->run(path, stayOnFileSystem || m_options.filter.oneFileSystem);
+}
 
 void Scanner::ScanFixedVolumes(const std::vector<Volume>& volumes) {
     // No stop test here: each walk tests it after its first entry.
@@ -251,6 +257,31 @@ bool Scanner::Impl::descend(std::size_t top) {
     return true;
 }
 
+void Scanner::Impl::rateFiltered(Level& level, std::string_view name, EntryType type) {
+    const std::string_view dir(path.data(), level.pathLen);
+    const int dirFd = level.fd.get();
+    if (type == EntryType::Unknown && matcher.needsType()) {
+        type = dirFd >= 0 ? resolveType(dirFd, std::string(name).c_str())
+                          : resolveType(AT_FDCWD, (std::string(dir) + std::string(name)).c_str());
+        slowStep = true;
+    }
+    if (!matcher.passesEarly(name, type)) return;
+    if (!matcher.needsLate()) {
+        owner.m_hooks.rate(name, dir);
+        return;
+    }
+    if (!owner.m_defaultRate) {
+        if (matcher.passesLate(dirFd, dir, name, type)) owner.m_hooks.rate(name, dir);
+        return;
+    }
+    // The metadata is read only for an entry that would enter the list.
+    SimList& list = TheSimList();
+    const Real48 score = list.ScoreAgainst(name, owner.m_options.fuzzy, list.CutOff());
+    if (score.value() <= 0 || score <= list.CutOff() || score <= list.LastRankScore()) return;
+    slowStep = true;
+    if (matcher.passesLate(dirFd, dir, name, type)) list.InsertRanked(name, dir, score);
+}
+
 int Scanner::Impl::run(std::string_view rootPath, bool stay) {
     path = normalizeDirectoryPath(rootPath);
     if (path.empty()) return ENOENT;
@@ -279,7 +310,6 @@ int Scanner::Impl::run(std::string_view rootPath, bool stay) {
             // The name of the directory just walked is in the path buffer.
             std::size_t childLen = levels[top + 1].pathLen;
             name = std::string_view(path).substr(level.pathLen, childLen - 1 - level.pathLen);
-            returning = false;
         } else {
             ++owner.m_scanned;
             DirEntry& entry = level.current;
@@ -288,14 +318,18 @@ int Scanner::Impl::run(std::string_view rootPath, bool stay) {
                     entry.type = resolveType(level.fd.get(), entry.name.data());
                     slowStep = true;
                 }
-                if (entry.type == EntryType::Directory && descend(top)) {
+                if (entry.type == EntryType::Directory
+                    && matcher.mayEnter(std::string_view(path.data(), level.pathLen), entry.name, int(top) + 1)
+                    && descend(top)) {
                     ++top;
                     continue;
                 }
             }
             name = entry.name;
         }
-        rate(name, std::string_view(path.data(), level.pathLen));
+        if (matcher.active()) rateFiltered(level, name, returning ? EntryType::Directory : level.current.type);
+        else rate(name, std::string_view(path.data(), level.pathLen));
+        returning = false;
         bool hasNext = fetchNext(level);
         maybeProcessEvents();
         if (hasNext && !stopRequested()) continue;

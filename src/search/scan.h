@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "platform/listing/volumes.h"
+#include "search/walk_filter.h"
 
 namespace toka {
 
@@ -75,6 +76,11 @@ struct ScanHooks {
 struct ScanOptions {
     bool recurseDirs = true; ///< descend into subdirectories
     bool fuzzy = true;       ///< the measure the default rate hook uses
+    /// Which directories are entered and which entries rated (walk_filter.h).
+    /// With the default rate hook the filters on metadata are read only for
+    /// an entry that would enter the list; a rate hook of the caller's hears
+    /// only of entries that pass every filter.
+    WalkFilter filter{};
 };
 
 class Scanner {
@@ -119,6 +125,7 @@ private:
     struct Impl;
     ScanOptions m_options;
     ScanHooks m_hooks;
+    bool m_defaultRate = false; // rating goes straight into TheSimList
     std::uint64_t m_scanned = 0;
     std::unique_ptr<Impl> m_impl;
 };

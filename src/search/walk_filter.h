@@ -42,22 +42,22 @@ struct WalkFilter {
     /// Glob patterns (fnmatch: *, ?, [...]).  Without "/" a pattern is
     /// matched against an entry's name; with "/" against its whole path
     /// (a directory's without the trailing "/"), "*" not crossing a "/".
-    std::vector<std::string> exclude;
+    std::vector<std::string> exclude{};
     /// Leave out names that start with ".", and do not enter such directories.
     bool skipHidden = false;
     /// KindBits; 0: every kind.
     unsigned kinds = 0;
     /// Extensions without the dot, matched case-insensitively (ASCII letters)
     /// against the part of the name after its last dot; empty: any name.
-    std::vector<std::string> extensions;
+    std::vector<std::string> extensions{};
     /// Size bounds in bytes, both inclusive; a directory has no size and
     /// does not pass a size bound.
-    std::optional<std::uint64_t> minSize;
-    std::optional<std::uint64_t> maxSize;
+    std::optional<std::uint64_t> minSize{};
+    std::optional<std::uint64_t> maxSize{};
     /// Modification time bounds in seconds since the epoch: at or after
     /// modifiedFrom, before modifiedUntil.
-    std::optional<std::int64_t> modifiedFrom;
-    std::optional<std::int64_t> modifiedUntil;
+    std::optional<std::int64_t> modifiedFrom{};
+    std::optional<std::int64_t> modifiedUntil{};
     /// A directory search does not cross into other mounts (the search of
     /// all fixed disks never does).
     bool oneFileSystem = false;
@@ -108,10 +108,10 @@ private:
     WalkFilter m_filter;
     bool m_active = false;
     bool m_needsLate = false;
-    std::vector<std::string> m_literalNames;    // patterns without any glob character
-    std::vector<std::string> m_suffixes;        // "*.ext" and the like: the part after "*"
-    std::vector<std::string> m_nameGlobs;       // the other name patterns
-    std::vector<std::string> m_pathGlobs;       // patterns with "/"
+    std::vector<std::string> m_literalNames; // patterns without any glob character
+    std::vector<std::string> m_suffixes;     // "*.ext" and the like: the part after "*"
+    std::vector<std::string> m_nameGlobs;    // the other name patterns
+    std::vector<std::string> m_pathGlobs;    // patterns with "/"
     std::vector<std::string> m_foldedExtensions;
 };
 
