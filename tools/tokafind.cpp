@@ -166,6 +166,7 @@ int main(int argc, char** argv) {
         live.clear();
         std::fprintf(stderr, "tokafind: skipped %s\n", unreadableText(dir, error).c_str());
     };
+    const toka::ScanOptions scanOptions{options.recurse, options.fuzzy, options.filter};
     std::uint64_t scanned = 0;
     int rootFailure = 0;
     if (options.threads == 1) {
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
         hooks.processEvents = [&live, &scannerRef] { live.maybeDraw(scannerRef->scannedEntries()); };
         hooks.stopRequested = [] { return g_stopRequested != 0; };
         hooks.skipped = reportSkipped;
-        toka::Scanner scanner({options.recurse, options.fuzzy}, hooks);
+        toka::Scanner scanner(scanOptions, hooks);
         scannerRef = &scanner;
         if (options.allFixedDisks) scanner.ScanFixedVolumes(toka::fixedVolumes());
         else rootFailure = scanner.ScanDirectory(root);
@@ -185,7 +186,7 @@ int main(int argc, char** argv) {
     } else {
         toka::ParallelWalkHooks hooks;
         hooks.skipped = reportSkipped; // one call at a time, from the workers
-        toka::ParallelWalk walk(toka::TheSimList(), {options.recurse, options.fuzzy}, options.threads, hooks);
+        toka::ParallelWalk walk(toka::TheSimList(), scanOptions, options.threads, hooks);
         walk.start(options.allFixedDisks ? toka::fixedVolumeRoots(toka::fixedVolumes())
                                          : std::vector<toka::WalkRoot>{{root}});
         while (!walk.finished()) {

@@ -258,6 +258,8 @@ TEST_F(TokafindFilterTree, FiltersChooseTheEntriesRanked) {
         {{"-E", "node_modules"}, allBut({"node_modules/.rep-hidden", "node_modules/.rep-hidden/rep-deep.txt"})},
         {{"--exclude=*.txt"},
          allBut({"rep-small.txt", odd, "node_modules/.rep-hidden/rep-deep.txt", ".rep-hid/rep-in-hidden.txt"})},
+        // With a "/", the whole path; the directory's trailing "/" is dropped.
+        {{"-E", tree.path() + "rep-dir/"}, allBut({"rep-dir", "rep-dir/rep-inner.pdf"})},
         {{"--no-hidden"},
          allBut({"node_modules/.rep-hidden", "node_modules/.rep-hidden/rep-deep.txt", ".rep-hid",
                  ".rep-hid/rep-in-hidden.txt"})},
