@@ -23,43 +23,9 @@
 #include "search/result_row.h"
 #include "search/scan.h"
 #include "similar/simlist.h"
-#include "similar/text.h"
+#include "tokafind_options.h"
 
 namespace {
-
-constexpr const char* kUsage = "Usage: tokafind [OPTION]... TEXT [DIR]\n"
-                               "       tokafind [OPTION]... --all-fixed-disks TEXT\n"
-                               "\n"
-                               "Ranks the names of every entry below DIR (default: the current directory)\n"
-                               "or on every fixed disk by their similarity to TEXT, and prints the best.\n"
-                               "\n"
-                               "  --similar          length-dependent measure (only an equal name scores\n"
-                               "                     100); the default is the fuzzy measure, under which\n"
-                               "                     every name that contains TEXT scores 100\n"
-                               "  --no-recurse       rate the entries of DIR only, do not descend\n"
-                               "  --rows N           print at most N ranks, 1 to 200 (default 30)\n"
-                               "  --all-fixed-disks  search every fixed disk, each from its mount point\n"
-                               "                     and without crossing into other mounts\n"
-                               "  --show-errors      name each directory that cannot be read, and why, on\n"
-                               "                     standard error as the search meets it\n"
-                               "  -j, --threads N    walk with N threads, 1 to 256 (default: the number of\n"
-                               "                     cores); the ranks are the same for every N\n"
-                               "  --help             show this text\n"
-                               "\n"
-                               "Output: one line per rank, best first, with the tab-separated fields\n"
-                               "measure, name, location, date, time, attributes, size (ISO date, 24-hour\n"
-                               "time, \".\" as decimal separator).  In names and locations a backslash is\n"
-                               "written \\\\ and a control character as \\t, \\n, \\r or \\xHH, so that each\n"
-                               "rank stays one line; other bytes are written as they are.\n"
-                               "\n"
-                               "The last line, on standard error, counts the entries scanned and, when\n"
-                               "there were any, the directories below DIR that could not be read and\n"
-                               "were skipped.\n"
-                               "\n"
-                               "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
-                               "130); a second Ctrl-C ends at once.  Exit status 2: a usage error, or DIR\n"
-                               "is missing, is no directory or cannot be read (then nothing is printed\n"
-                               "on standard output).\n";
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
@@ -158,102 +124,16 @@ private:
     std::string m_text;
 };
 
-struct Options {
-    bool fuzzy = true;
-    bool recurse = true;
-    bool allFixedDisks = false;
-    int rows = 30;
-    bool showErrors = false;
-    unsigned threads = toka::ParallelWalk::defaultThreads();
-    std::string text;
-    std::string dir;
-    bool help = false;
-};
-
-// The value of an option given as "--name VALUE", "--name=VALUE" or, for
-// its one-letter form, "-x VALUE" and "-xVALUE"; false when arg is not it.
-bool optionValue(int argc, char** argv, int& i, std::string_view longName, std::string_view shortName,
-                 std::optional<std::string>& value) {
-    std::string_view arg = argv[i];
-    auto take = [&](std::string_view attached) {
-        if (!attached.empty()) value = std::string(attached);
-        else if (i + 1 < argc) value = argv[++i];
-        else value = std::nullopt;
-        return true;
-    };
-    if (arg == longName || (!shortName.empty() && arg == shortName)) return take({});
-    if (arg.starts_with(std::string(longName) + "=")) {
-        value = std::string(arg.substr(longName.size() + 1));
-        return true;
-    }
-    if (!shortName.empty() && arg.starts_with(shortName)) return take(arg.substr(shortName.size()));
-    return false;
-}
-
-// A whole decimal number from low to high, or nullopt.
-std::optional<long> numberIn(const std::string& text, long low, long high) {
-    char* end = nullptr;
-    errno = 0;
-    long number = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno != 0 || number < low || number > high) return std::nullopt;
-    return number;
-}
-
-// Returns the exit status of a usage error, or 0.
-int parseArguments(int argc, char** argv, Options& options) {
-    std::vector<std::string> positional;
-    bool optionsDone = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (optionsDone || arg.size() < 2 || arg[0] != '-') {
-            positional.push_back(arg);
-        } else if (arg == "--") {
-            optionsDone = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--similar") {
-            options.fuzzy = false;
-        } else if (arg == "--no-recurse") {
-            options.recurse = false;
-        } else if (arg == "--all-fixed-disks") {
-            options.allFixedDisks = true;
-        } else if (arg == "--show-errors") {
-            options.showErrors = true;
-        } else if (std::optional<std::string> value; optionValue(argc, argv, i, "--rows", "", value)) {
-            auto rows = value ? numberIn(*value, 1, toka::MaxListSize) : std::nullopt;
-            if (!rows) return usageError("--rows takes a number from 1 to 200, not '" + value.value_or("") + "'");
-            options.rows = static_cast<int>(*rows);
-        } else if (optionValue(argc, argv, i, "--threads", "-j", value)) {
-            auto threads = value ? numberIn(*value, 1, 256) : std::nullopt;
-            if (!threads) return usageError("--threads takes a number from 1 to 256, not '" + value.value_or("") + "'");
-            options.threads = static_cast<unsigned>(*threads);
-        } else {
-            return usageError("unknown option '" + arg + "'");
-        }
-    }
-    if (options.help) return 0;
-    if (positional.empty()) return usageError("no search text");
-    options.text = positional[0];
-    if (toka::DecodeName(options.text).size() > 255) {
-        return usageError("the search text is longer than 255 characters");
-    }
-    if (options.allFixedDisks) {
-        if (positional.size() > 1) return usageError("--all-fixed-disks takes no directory");
-    } else {
-        if (positional.size() > 2) return usageError("unexpected argument '" + positional[2] + "'");
-        options.dir = positional.size() > 1 ? positional[1] : ".";
-        if (options.dir.empty()) return usageError("an empty directory name");
-    }
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    Options options;
-    if (int status = parseArguments(argc, argv, options); status != 0) return status;
+    // Durations count back from the start, the same instant for every one.
+    const std::int64_t now = std::time(nullptr);
+    toka::tokafind::Options options;
+    options.threads = toka::ParallelWalk::defaultThreads();
+    if (auto error = toka::tokafind::parseArguments({argv, argv + argc}, now, options)) return usageError(*error);
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(toka::tokafind::kUsage, stdout);
         return 0;
     }
 
@@ -286,6 +166,7 @@ int main(int argc, char** argv) {
         live.clear();
         std::fprintf(stderr, "tokafind: skipped %s\n", unreadableText(dir, error).c_str());
     };
+    const toka::ScanOptions scanOptions{options.recurse, options.fuzzy, options.filter};
     std::uint64_t scanned = 0;
     int rootFailure = 0;
     if (options.threads == 1) {
@@ -297,7 +178,7 @@ int main(int argc, char** argv) {
         hooks.processEvents = [&live, &scannerRef] { live.maybeDraw(scannerRef->scannedEntries()); };
         hooks.stopRequested = [] { return g_stopRequested != 0; };
         hooks.skipped = reportSkipped;
-        toka::Scanner scanner({options.recurse, options.fuzzy}, hooks);
+        toka::Scanner scanner(scanOptions, hooks);
         scannerRef = &scanner;
         if (options.allFixedDisks) scanner.ScanFixedVolumes(toka::fixedVolumes());
         else rootFailure = scanner.ScanDirectory(root);
@@ -305,7 +186,7 @@ int main(int argc, char** argv) {
     } else {
         toka::ParallelWalkHooks hooks;
         hooks.skipped = reportSkipped; // one call at a time, from the workers
-        toka::ParallelWalk walk(toka::TheSimList(), {options.recurse, options.fuzzy}, options.threads, hooks);
+        toka::ParallelWalk walk(toka::TheSimList(), scanOptions, options.threads, hooks);
         walk.start(options.allFixedDisks ? toka::fixedVolumeRoots(toka::fixedVolumes())
                                          : std::vector<toka::WalkRoot>{{root}});
         while (!walk.finished()) {
@@ -324,6 +205,13 @@ int main(int argc, char** argv) {
     if (rootFailure != 0) return rootError(rootFailure);
 
     for (const toka::ResultRow& row : toka::buildResultRows(toka::TheSimList(), options.rows, toka::cLocaleFormat())) {
+        if (options.print0) {
+            // The bytes of the path as they are: NUL is the one byte no
+            // path holds.
+            std::string path = row.location + row.name;
+            std::fwrite(path.data(), 1, path.size() + 1, stdout);
+            continue;
+        }
         std::string line = row.measure;
         for (const std::string* field : {&row.name, &row.location, &row.date, &row.time, &row.attributes, &row.size}) {
             line += '\t';

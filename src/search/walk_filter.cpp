@@ -16,9 +16,8 @@ bool hasGlobCharacter(std::string_view text) { return text.find_first_of("*?[\\"
 char foldAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool equalsFolded(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return foldAscii(x) == foldAscii(y);
-           });
+    return a.size() == b.size()
+           && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return foldAscii(x) == foldAscii(y); });
 }
 
 std::string sizeText(std::uint64_t bytes) {
@@ -35,9 +34,8 @@ std::string localTimeText(std::int64_t seconds) {
     std::tm local{};
     ::localtime_r(&time, &local);
     char text[32];
-    std::strftime(text, sizeof text, local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0 ? "%Y-%m-%d"
-                                                                                                   : "%Y-%m-%d %H:%M",
-                  &local);
+    std::strftime(text, sizeof text,
+                  local.tm_hour == 0 && local.tm_min == 0 && local.tm_sec == 0 ? "%Y-%m-%d" : "%Y-%m-%d %H:%M", &local);
     return text;
 }
 
@@ -80,8 +78,8 @@ std::vector<std::string> WalkFilter::describe() const {
 
 FilterMatcher::FilterMatcher(const WalkFilter& filter)
     : m_filter(filter), m_active(filter.active()),
-      m_needsLate(!filter.exclude.empty() || filter.minSize || filter.maxSize || filter.modifiedFrom ||
-                  filter.modifiedUntil) {
+      m_needsLate(!filter.exclude.empty() || filter.minSize || filter.maxSize || filter.modifiedFrom
+                  || filter.modifiedUntil) {
     for (std::string pattern : filter.exclude) {
         while (pattern.size() > 1 && pattern.back() == '/') pattern.pop_back();
         if (pattern.empty()) continue;
@@ -169,9 +167,9 @@ bool FilterMatcher::passesLate(int dirFd, std::string_view dirPath, std::string_
     if (bySize && type == EntryType::Directory) return false;
     struct stat status {};
     const std::string zname(name);
-    const int result = dirFd >= 0 ? ::fstatat(dirFd, zname.c_str(), &status, AT_SYMLINK_NOFOLLOW)
-                                  : ::fstatat(AT_FDCWD, (std::string(dirPath) + zname).c_str(), &status,
-                                              AT_SYMLINK_NOFOLLOW);
+    const int result = dirFd >= 0
+                           ? ::fstatat(dirFd, zname.c_str(), &status, AT_SYMLINK_NOFOLLOW)
+                           : ::fstatat(AT_FDCWD, (std::string(dirPath) + zname).c_str(), &status, AT_SYMLINK_NOFOLLOW);
     if (result != 0) return false;
     if (bySize) {
         if (S_ISDIR(status.st_mode)) return false;
@@ -181,8 +179,8 @@ bool FilterMatcher::passesLate(int dirFd, std::string_view dirPath, std::string_
     }
     if (byTime) {
         const std::int64_t modified = status.st_mtim.tv_sec;
-        if ((m_filter.modifiedFrom && modified < *m_filter.modifiedFrom) ||
-            (m_filter.modifiedUntil && modified >= *m_filter.modifiedUntil))
+        if ((m_filter.modifiedFrom && modified < *m_filter.modifiedFrom)
+            || (m_filter.modifiedUntil && modified >= *m_filter.modifiedUntil))
             return false;
     }
     return true;

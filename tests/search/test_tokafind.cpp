@@ -1,7 +1,9 @@
 // tokafind end to end on a small tree.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
@@ -175,6 +177,166 @@ TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
     ToolRun help = runTokafind({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: tokafind"), std::string::npos);
+}
+
+// A tree for the filters: every name holds "rep", so that each entry is
+// ranked unless a filter leaves it out.  Times are UTC; "old" is
+// 2020-01-01 12:00:00.
+class TokafindFilterTree : public ::testing::Test {
+protected:
+    static constexpr std::int64_t kOld = 1577880000;
+    static constexpr const char* kOddName = "rep-odd\xff\n.txt";
+
+    void SetUp() override {
+        tree.mkdirp("rep-dir");
+        tree.mkdirp("node_modules/.rep-hidden");
+        tree.mkdirp(".rep-hid");
+        tree.touch("rep-small.txt", 100);
+        tree.touch("rep-big.PDF", 5000);
+        tree.touch(kOddName, 2048);
+        tree.touch("rep-dir/rep-inner.pdf", 10);
+        tree.touch("node_modules/.rep-hidden/rep-deep.txt");
+        tree.touch(".rep-hid/rep-in-hidden.txt");
+        ASSERT_EQ(::symlink("rep-small.txt", (tree / "rep-link").c_str()), 0);
+        ASSERT_EQ(::mkfifo((tree / "rep-fifo").c_str(), 0644), 0);
+        // Contents first: making an entry changes its directory's time.
+        for (const char* old : {"node_modules/.rep-hidden/rep-deep.txt", ".rep-hid/rep-in-hidden.txt",
+                                "rep-dir/rep-inner.pdf", "node_modules/.rep-hidden", "node_modules", ".rep-hid",
+                                "rep-dir", "rep-small.txt", "rep-link", "rep-fifo"}) {
+            setTime(old, kOld);
+        }
+        setTime("rep-big.PDF", now - 3600);
+        setTime(kOddName, now - 10 * 86400);
+    }
+    void setTime(const std::string& relative, std::int64_t seconds) {
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (tree / relative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << relative;
+    }
+    // The paths printed with -0, relative to the tree.
+    std::set<std::string> printedPaths(const ToolRun& run) const {
+        std::set<std::string> paths;
+        EXPECT_TRUE(run.out.empty() || run.out.back() == '\0') << run.out;
+        for (std::size_t pos = 0, end; (end = run.out.find('\0', pos)) != std::string::npos; pos = end + 1) {
+            std::string path = run.out.substr(pos, end - pos);
+            EXPECT_TRUE(path.starts_with(tree.path())) << path;
+            paths.insert(path.substr(tree.path().size()));
+        }
+        return paths;
+    }
+
+    test::ScopedTimeZone utc{"UTC0"};
+    const std::int64_t now = std::time(nullptr);
+    TempTree tree;
+};
+
+TEST_F(TokafindFilterTree, FiltersChooseTheEntriesRanked) {
+    const std::string odd = kOddName;
+    const std::set<std::string> all = {"rep-small.txt",
+                                       "rep-big.PDF",
+                                       odd,
+                                       "rep-dir",
+                                       "rep-dir/rep-inner.pdf",
+                                       "node_modules/.rep-hidden",
+                                       "node_modules/.rep-hidden/rep-deep.txt",
+                                       ".rep-hid",
+                                       ".rep-hid/rep-in-hidden.txt",
+                                       "rep-link",
+                                       "rep-fifo"};
+    auto allBut = [&all](const std::set<std::string>& left) {
+        std::set<std::string> rest;
+        for (const std::string& path : all) {
+            if (!left.contains(path)) rest.insert(path);
+        }
+        return rest;
+    };
+    const struct {
+        std::vector<std::string> filter;
+        std::set<std::string> expected;
+    } cases[] = {
+        {{}, all},
+        // The hidden directory below the excluded one is never reached.
+        {{"-E", "node_modules"}, allBut({"node_modules/.rep-hidden", "node_modules/.rep-hidden/rep-deep.txt"})},
+        {{"--exclude=*.txt"},
+         allBut({"rep-small.txt", odd, "node_modules/.rep-hidden/rep-deep.txt", ".rep-hid/rep-in-hidden.txt"})},
+        // With a "/", the whole path; the directory's trailing "/" is dropped.
+        {{"-E", tree.path() + "rep-dir/"}, allBut({"rep-dir", "rep-dir/rep-inner.pdf"})},
+        {{"--no-hidden"},
+         allBut({"node_modules/.rep-hidden", "node_modules/.rep-hidden/rep-deep.txt", ".rep-hid",
+                 ".rep-hid/rep-in-hidden.txt"})},
+        {{"-t", "f"},
+         {"rep-small.txt", "rep-big.PDF", odd, "rep-dir/rep-inner.pdf", "node_modules/.rep-hidden/rep-deep.txt",
+          ".rep-hid/rep-in-hidden.txt"}},
+        {{"-tl", "--type", "s"}, {"rep-link", "rep-fifo"}},
+        {{"-t", "d"}, {"rep-dir", "node_modules/.rep-hidden", ".rep-hid"}},
+        {{"-e", "pdf"}, {"rep-big.PDF", "rep-dir/rep-inner.pdf"}},
+        {{"-e", ".txt", "-E", "node_modules", "--no-hidden"}, {"rep-small.txt", odd}},
+        // Both bounds inclusive: 2k is 2048, the odd file's size; the
+        // link's size is its target's length, 13.
+        {{"-S", "+2k"}, {"rep-big.PDF", odd}},
+        {{"-S", "+2k", "--size=-4K"}, {odd}},
+        {{"-S", "-2047"},
+         {"rep-small.txt", "rep-dir/rep-inner.pdf", "node_modules/.rep-hidden/rep-deep.txt",
+          ".rep-hid/rep-in-hidden.txt", "rep-link", "rep-fifo"}},
+        {{"--changed-within", "2d"}, {"rep-big.PDF"}},
+        {{"--changed-within", "2weeks"}, {"rep-big.PDF", odd}},
+        {{"--changed-before", "2d"}, allBut({"rep-big.PDF"})},
+        {{"--changed-within", "2020-01-01 12:00:01"}, {"rep-big.PDF", odd}},
+        {{"--changed-within", "2020-01-01", "--changed-before", "2020-01-02"}, allBut({"rep-big.PDF", odd})},
+        {{"-d", "1"}, {"rep-small.txt", "rep-big.PDF", odd, "rep-dir", ".rep-hid", "rep-link", "rep-fifo"}},
+        {{"--max-depth=2", "-t", "f", "--no-hidden"}, {"rep-small.txt", "rep-big.PDF", odd, "rep-dir/rep-inner.pdf"}},
+    };
+    for (const auto& c : cases) {
+        for (const char* threads : {"-j1", "-j2"}) {
+            std::vector<std::string> args = {threads, "-0", "--rows", "200"};
+            args.insert(args.end(), c.filter.begin(), c.filter.end());
+            args.insert(args.end(), {"rep", tree.path()});
+            ToolRun run = runTokafind(args);
+            std::string joined;
+            for (const auto& a : args) joined += a + " ";
+            EXPECT_EQ(run.status, 0) << joined << run.err;
+            EXPECT_EQ(printedPaths(run), c.expected) << joined;
+        }
+    }
+}
+
+// -0 prints the full paths only, bytes as they are, for xargs -0.
+TEST_F(TokafindFilterTree, Print0WritesRawPathsEndedByNul) {
+    ToolRun run = runTokafind({"-0", "--rows=1", "rep-odd", tree.path()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, tree.path() + kOddName + std::string(1, '\0'));
+    EXPECT_NE(run.err.find(" entries scanned\n"), std::string::npos) << "the count stays on standard error";
+}
+
+TEST_F(TokafindFilterTree, MalformedValuesNameTheirOption) {
+    const struct {
+        std::vector<std::string> args;
+        std::string message; // the start of the one line on standard error
+    } cases[] = {
+        {{"--size", "+5q"}, "--size: '+5q' is not a size like +10k or -2M\n"},
+        {{"-S", "10k"}, "--size: '10k' is not"},
+        {{"-S+99999999999999999999g"}, "--size: '+99999999999999999999g' is not"},
+        {{"--type=file"}, "--type: 'file' is not"},
+        {{"-t", "x"}, "--type: 'x' is not"},
+        {{"-e", "."}, "--extension: '.' is not"},
+        {{"--extension", "tar.gz"}, "--extension: 'tar.gz' is not"},
+        {{"-E", ""}, "--exclude: '' is not"},
+        {{"--changed-within", "yesterday"}, "--changed-within: 'yesterday' is neither"},
+        {{"--changed-within=30m"}, "--changed-within: '30m' is neither"},
+        {{"--changed-before", "2024-02-30"}, "--changed-before: '2024-02-30' is neither"},
+        {{"-d", "0"}, "--max-depth: '0' is not"},
+        {{"--max-depth=two"}, "--max-depth: 'two' is not"},
+        {{"-j0"}, "--threads takes a number"},
+        {{"rep", tree.path(), "--size"}, "--size: no value given"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        if (args.size() < 3) args.insert(args.end(), {"rep", tree.path()});
+        ToolRun run = runTokafind(args);
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_EQ(run.out, "") << c.message;
+        EXPECT_TRUE(run.err.starts_with("tokafind: " + c.message)) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << "one message and the hint, no walk";
+    }
 }
 
 // A root that cannot be read must not look like a search that found nothing.

@@ -61,9 +61,8 @@ void buildFilterTree(const TempTree& tree) {
     int n = 0;
     for (const std::string dir : {"", "docs/", "docs/2024/", "node_modules/pkg/", "node_modules/pkg/.cache/",
                                   ".hidden/", ".hidden/visible/", "a/", "a/b/deep/", "a/b/deep/x/", "music/"}) {
-        for (const std::string name :
-             {"report.pdf", "Report.PDF", "notes.txt", "report.tmp", ".report.rc", "report", "re\xffport.txt",
-              "rep\nort.pdf"}) {
+        for (const std::string name : {"report.pdf", "Report.PDF", "notes.txt", "report.tmp", ".report.rc", "report",
+                                       "re\xffport.txt", "rep\nort.pdf"}) {
             makeFile(tree, dir + name, (n * 997) % 9000, n % 40);
             ++n;
         }
@@ -88,14 +87,13 @@ std::vector<FilterCase> filterCases(const std::string& root) {
                      [](const std::string& rel, const std::string& name, const struct stat&) {
                          return !(rel == "a/b/" && name == "deep") && !(rel == "docs/2024/" && name == "report.pdf");
                      }});
-    cases.push_back({"hidden left out",
-                     {.skipHidden = true},
-                     [](const std::string& rel) {
-                         return !anyComponent(rel, [](const std::string& p) { return p.starts_with('.'); });
-                     },
-                     [](const std::string&, const std::string& name, const struct stat&) {
-                         return !name.starts_with('.');
-                     }});
+    cases.push_back(
+        {"hidden left out",
+         {.skipHidden = true},
+         [](const std::string& rel) {
+             return !anyComponent(rel, [](const std::string& p) { return p.starts_with('.'); });
+         },
+         [](const std::string&, const std::string& name, const struct stat&) { return !name.starts_with('.'); }});
     cases.push_back({"files and links",
                      {.kinds = kKindFile | kKindSymlink},
                      all,
@@ -126,17 +124,22 @@ std::vector<FilterCase> filterCases(const std::string& root) {
                      [](const std::string&, const std::string&, const struct stat& st) {
                          return st.st_mtim.tv_sec >= kNow - 20 * kDay && st.st_mtim.tv_sec < kNow - 5 * kDay;
                      }});
-    cases.push_back({"depth two", {.maxDepth = 2}, [](const std::string& rel) { return components(rel).size() < 2; },
+    cases.push_back({"depth two",
+                     {.maxDepth = 2},
+                     [](const std::string& rel) { return components(rel).size() < 2; },
                      [](const std::string&, const std::string&, const struct stat&) { return true; }});
     cases.push_back({"all together",
-                     {.exclude = {"deep"}, .skipHidden = true, .extensions = {"pdf"}, .minSize = 10,
+                     {.exclude = {"deep"},
+                      .skipHidden = true,
+                      .extensions = {"pdf"},
+                      .minSize = 10,
                       .modifiedFrom = kNow - 30 * kDay},
                      [](const std::string& rel) {
                          return !anyComponent(rel, [](const std::string& p) { return p == "deep" || p[0] == '.'; });
                      },
                      [](const std::string&, const std::string& name, const struct stat& st) {
-                         return name != "deep" && name[0] != '.' && extensionIn(name, {"pdf"}) &&
-                                !S_ISDIR(st.st_mode) && st.st_size >= 10 && st.st_mtim.tv_sec >= kNow - 30 * kDay;
+                         return name != "deep" && name[0] != '.' && extensionIn(name, {"pdf"}) && !S_ISDIR(st.st_mode)
+                                && st.st_size >= 10 && st.st_mtim.tv_sec >= kNow - 30 * kDay;
                      }});
     return cases;
 }
@@ -207,10 +210,10 @@ TEST(WalkFilters, DescribeNamesEveryActiveFilter) {
                             .oneFileSystem = true,
                             .maxDepth = 3};
     EXPECT_TRUE(filter.active());
-    EXPECT_EQ(filter.describe(), (std::vector<std::string>{"Excluded: .git *.o", "Hidden entries left out",
-                                                           "Kind: files, special files", "Extensions: pdf",
-                                                           "Size: from 1 MB to 1500 bytes", "Stays on one file system",
-                                                           "Depth: at most 3"}));
+    EXPECT_EQ(filter.describe(),
+              (std::vector<std::string>{"Excluded: .git *.o", "Hidden entries left out", "Kind: files, special files",
+                                        "Extensions: pdf", "Size: from 1 MB to 1500 bytes", "Stays on one file system",
+                                        "Depth: at most 3"}));
 }
 
 } // namespace

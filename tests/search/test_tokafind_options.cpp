@@ -1,0 +1,143 @@
+// tokafind's value parsers and how the filter options fill the filter.
+
+#include <gtest/gtest.h>
+
+#include "../platform/temp_tree.h"
+#include "tokafind_options.h"
+
+namespace toka::tokafind {
+namespace {
+
+TEST(TokafindValues, Sizes) {
+    const struct {
+        const char* text;
+        std::optional<SizeBound> expected;
+    } cases[] = {
+        {"+0", SizeBound{true, 0}},
+        {"-0", SizeBound{false, 0}},
+        {"+10", SizeBound{true, 10}},
+        {"+10b", SizeBound{true, 10}},
+        {"+1k", SizeBound{true, 1024}},
+        {"-2M", SizeBound{false, 2u << 20}},
+        {"+3GiB", SizeBound{true, 3ull << 30}},
+        {"+1kb", SizeBound{true, 1024}},
+        {"+18446744073709551615", SizeBound{true, UINT64_MAX}},
+        {"+17179869183g", SizeBound{true, 17179869183ull << 30}}, // the largest number of g that fits
+        {"+17179869184g", std::nullopt},
+        {"+99999999999999999999g", std::nullopt},
+        {"+18446744073709551616", std::nullopt},
+        {"10k", std::nullopt}, // the sign says which bound
+        {"+", std::nullopt},
+        {"+k", std::nullopt},
+        {"+5q", std::nullopt},
+        {"+5kk", std::nullopt},
+        {"+5t", std::nullopt},
+        {"+5 k", std::nullopt},
+        {"+-5", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseSize(c.text), c.expected) << c.text;
+}
+
+TEST(TokafindValues, DurationsAndDates) {
+    test::ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    const std::int64_t now = 2'000'000'000;
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> expected; // seconds before now, or a time
+    } durations[] = {
+        {"10s", 10},
+        {"30min", 1800},
+        {"12h", 43200},
+        {"3d", 259200},
+        {"2weeks", 1209600},
+        {"1y", 31536000},
+        {"1 Hour", 3600},
+        {"1h30min", 5400},
+        {"0s", 0},
+        {"30m", std::nullopt}, // minutes or months: neither
+        {"10", std::nullopt},
+        {"h", std::nullopt},
+        {"", std::nullopt},
+        {"-3d", std::nullopt},
+        {"99999999999999999999s", std::nullopt},
+        {"9999999999999y", std::nullopt},
+    };
+    for (const auto& c : durations) EXPECT_EQ(parseDuration(c.text), c.expected) << c.text;
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> expected;
+    } dates[] = {
+        {"2024-01-15", 1705273200},          // local midnight, an hour before UTC's
+        {"2024-07-01", 1719784800},          // summer time: two hours
+        {"2024-02-29", 1709161200},          // a leap day
+        {"2024-01-15 13:45:10", 1705322710}, //
+        {"2024-01-15T13:45:10", 1705322710},
+        {"2024-02-30", std::nullopt},
+        {"2023-02-29", std::nullopt},
+        {"1900-02-29", std::nullopt},
+        {"2024-13-01", std::nullopt},
+        {"2024-00-10", std::nullopt},
+        {"2024-1-15", std::nullopt},
+        {"2024-01-15 24:00:00", std::nullopt},
+        {"2024-01-15 12:60:00", std::nullopt},
+        {"2024-01-15 12:00", std::nullopt},
+    };
+    for (const auto& c : dates) {
+        EXPECT_EQ(parseDate(c.text), c.expected) << c.text;
+        EXPECT_EQ(parseTimePoint(c.text, now), c.expected) << c.text;
+    }
+    EXPECT_EQ(parseTimePoint("2weeks", now), now - 1209600);
+}
+
+// The options a filter is made of, and the bounds given more than once.
+TEST(TokafindValues, OptionsFillTheFilter) {
+    Options options;
+    ASSERT_EQ(parseArguments({"tokafind",
+                              "-E",
+                              "node_modules",
+                              "--exclude=build/",
+                              "-Ecache",
+                              "--no-hidden",
+                              "-t",
+                              "f",
+                              "--type=l",
+                              "-e",
+                              ".PDF",
+                              "-etxt",
+                              "-S",
+                              "+1k",
+                              "--size=+2k",
+                              "-S-1m",
+                              "-S",
+                              "-3m",
+                              "--changed-within",
+                              "3d",
+                              "--changed-within=1d",
+                              "--changed-before",
+                              "2024-01-15",
+                              "-d2",
+                              "--one-file-system",
+                              "-0",
+                              "text",
+                              "dir"},
+                             1'000'000'000, options),
+              std::nullopt);
+    WalkFilter expected;
+    expected.exclude = {"node_modules", "build", "cache"};
+    expected.skipHidden = true;
+    expected.kinds = kKindFile | kKindSymlink;
+    expected.extensions = {"PDF", "txt"};
+    expected.minSize = 2048;
+    expected.maxSize = 1u << 20;
+    expected.modifiedFrom = 1'000'000'000 - 86400;
+    expected.modifiedUntil = parseDate("2024-01-15");
+    expected.oneFileSystem = true;
+    expected.maxDepth = 2;
+    EXPECT_EQ(options.filter, expected);
+    EXPECT_TRUE(options.print0);
+    EXPECT_EQ(options.text, "text");
+    EXPECT_EQ(options.dir, "dir");
+}
+
+} // namespace
+} // namespace toka::tokafind
