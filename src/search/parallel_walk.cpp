@@ -137,7 +137,7 @@ ParallelWalk::~ParallelWalk() {
     wait();
 }
 
-unsigned ParallelWalk::defaultThreads() { return std::max(1u, std::thread::hardware_concurrency()); }
+unsigned ParallelWalk::defaultThreads() { return std::clamp(2 * std::thread::hardware_concurrency(), 2u, 64u); }
 
 void ParallelWalk::start(std::vector<WalkRoot> roots) {
     Shared& s = *m_shared;

@@ -87,7 +87,9 @@ public:
     /// left out on purpose).  Valid once the walk has finished.
     int rootError() const;
 
-    /// The number of cores (at least 1).
+    /// Twice the number of cores: a worker waiting for a directory to be read
+    /// from disk leaves its core to another (a cold walk gains about a fifth
+    /// over one worker per core; a warm one neither gains nor loses).
     static unsigned defaultThreads();
 
 private:
