@@ -185,7 +185,7 @@ c_find() { find "$1"; }
 c_bfs() { bfs "$1"; }
 c_fd() { "$fd" -u . "$1"; }
 contenders=(j1 jn bare find bfs fd)
-declare -A label=([j1]="tokafind -j1" [jn]="tokafind (-j$(nproc))" [bare]="bare walk (1 thread)"
+declare -A label=([j1]="tokafind -j1" [jn]="tokafind (default -j$((2 * $(nproc))))" [bare]="bare walk (1 thread)"
   [find]="find" [bfs]="bfs" [fd]="fd -u" [window]="window (offscreen)")
 
 # --- the ranking check --------------------------------------------------------
