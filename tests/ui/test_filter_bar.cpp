@@ -49,15 +49,6 @@ QString described(const WalkFilter& filter) {
     return lines.join(" / ");
 }
 
-bool tipShownFor(QWidget* widget) {
-    QToolTip::hideText();
-    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000)) return true; // fails the check
-    const QPoint pos = widget->rect().center();
-    QHelpEvent help(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
-    QApplication::sendEvent(widget, &help);
-    return QToolTip::isVisible();
-}
-
 } // namespace
 
 class TestFilterBar : public QObject {

@@ -71,15 +71,6 @@ private:
         else QFAIL(qPrintable("unknown action " + action));
     }
 
-    bool tipShownFor(QWidget* widget) {
-        QToolTip::hideText();
-        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000)) return true; // fails the check below
-        const QPoint pos = widget->rect().center();
-        QHelpEvent help(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
-        QApplication::sendEvent(widget, &help);
-        return QToolTip::isVisible();
-    }
-
 private slots:
     void cleanup() { m_form.reset(); }
 

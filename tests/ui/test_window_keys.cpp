@@ -48,13 +48,6 @@ struct BoxWatcher : QTimer {
     }
 };
 
-// Asks widget for its tool tip at pos, as hovering does.
-QString toolTipAt(QWidget* widget, const QPoint& pos) {
-    QHelpEvent help(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
-    QApplication::sendEvent(widget, &help);
-    return QToolTip::text();
-}
-
 } // namespace
 
 class TestWindowKeys : public QObject {

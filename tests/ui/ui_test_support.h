@@ -2,10 +2,13 @@
 // Small helpers shared by the window tests: the shown window, temporary
 // trees and volume entries for the directory tree.
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHelpEvent>
 #include <QString>
 #include <QTest>
+#include <QToolTip>
 
 #include <memory>
 #include <string>
@@ -25,6 +28,23 @@ inline TMainForm& shownMainForm(std::unique_ptr<TMainForm>& holder) {
     holder->show();
     if (!QTest::qWaitForWindowExposed(holder.get())) QTest::qFail("the window was not exposed", __FILE__, __LINE__);
     return *holder;
+}
+
+/// Asks widget for its tool tip at pos, as hovering does, and returns the
+/// text shown ("" when none is).
+inline QString toolTipAt(QWidget* widget, const QPoint& pos) {
+    QHelpEvent help(QEvent::ToolTip, pos, widget->mapToGlobal(pos));
+    QApplication::sendEvent(widget, &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+/// Whether hovering widget's middle shows a tool tip (the previous one is
+/// hidden first; one that will not go counts as shown, failing a check
+/// for none).
+inline bool tipShownFor(QWidget* widget) {
+    QToolTip::hideText();
+    if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 2000)) return true;
+    return !toolTipAt(widget, widget->rect().center()).isEmpty();
 }
 
 /// A volume node for the tree at mountPoint ("/" keeps its one slash).
