@@ -180,6 +180,11 @@ std::uint64_t ParallelWalk::scannedEntries() const { return m_shared->scanned.lo
 void ParallelWalk::copyList(SimList& dest) const {
     std::lock_guard lock(m_shared->mutex);
     dest = m_shared->list;
+    // What was found beyond the first directory still being listed goes in
+    // too, in order, so that a directory that takes long (a slow mount)
+    // does not hide the rest; the final list has no such part.
+    for (const auto& [key, candidate] : m_shared->ready)
+        dest.RateFile(candidate.name, *candidate.dir, m_shared->options.fuzzy);
 }
 
 std::string ParallelWalk::currentDirectory() const {

@@ -79,7 +79,9 @@ public:
 
     /// Entries counted so far by all workers.
     std::uint64_t scannedEntries() const;
-    /// Copies the list as it stands: complete once the walk has finished.
+    /// Copies the list as it stands: exactly the one-thread walk's once the
+    /// walk has finished; before, the entries rated so far, in order (those
+    /// beyond a directory still being listed provisionally).
     void copyList(SimList& dest) const;
     /// A directory being listed, or "" before the first.
     std::string currentDirectory() const;

@@ -3,6 +3,9 @@
 // same count and the same skipped directories, on trees built for ties and
 // for a cut-off that moves, and on a real tree.
 #include <chrono>
+#include <dirent.h>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <set>
 #include <sys/mount.h>
@@ -218,6 +221,50 @@ TEST(ParallelWalk, StopEndsEveryWorkerWithinFiftyMilliseconds) {
     walk.wait();
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::milliseconds(50));
     EXPECT_TRUE(walk.finished());
+}
+
+TEST(ParallelWalk, AHeldDirectoryDoesNotHideWhatWasFoundElsewhere) {
+    TempTree tree;
+    for (int d = 0; d < 6; ++d) {
+        tree.mkdirp("dir" + std::to_string(d));
+        tree.touch("dir" + std::to_string(d) + "/report-" + std::to_string(d));
+    }
+    // The first subdirectory in listing order: everything else comes after it.
+    std::string first;
+    DIR* listing = ::opendir(tree.path().c_str());
+    ASSERT_NE(listing, nullptr);
+    while (dirent* entry = ::readdir(listing))
+        if (first.empty() && std::string_view(entry->d_name).starts_with("dir")) first = tree / entry->d_name + "/";
+    ::closedir(listing);
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    ParallelWalkHooks hooks;
+    hooks.listing = [&](std::string_view dir) {
+        std::unique_lock lock(mutex);
+        if (dir == first) released.wait(lock, [&] { return release; });
+    };
+    SimList setup;
+    setup.InitSimList("report", MaxListSize);
+    ParallelWalk walk(setup, {true, true}, 2, hooks);
+    walk.start({{tree.path()}});
+    // The root and five directories of three entries: all but the held one.
+    const auto started = std::chrono::steady_clock::now();
+    while (walk.scannedEntries() < 2 + 6 + 5 * 3
+           && std::chrono::steady_clock::now() - started < std::chrono::seconds(5))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    SimList shown;
+    walk.copyList(shown);
+    EXPECT_EQ(shown.RankFile(5).Name.substr(0, 7), "report-");
+    EXPECT_TRUE(shown.RankFile(6).Name.empty());
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    walk.wait();
+    walk.copyList(shown);
+    EXPECT_EQ(shown.RankFile(6).Name.substr(0, 7), "report-");
 }
 
 // Mounts need a private mount namespace; without the right to make one
