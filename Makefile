@@ -69,10 +69,12 @@ run: build
 format:
 	scripts/check-format --fix
 
-# make fuzz SECONDS=1800 runs the metafile player's fuzzer for that long.
+# make fuzz SECONDS=1800 runs the metafile player's fuzzer for that long;
+# make fuzz FUZZER=record runs the recorded walk reader's fuzzer instead.
 SECONDS ?= 300
+FUZZER ?= metafile
 fuzz:
-	fuzz/run-fuzz $(SECONDS)
+	fuzz/run-fuzz $(SECONDS) $(FUZZER)
 
 # make install [PREFIX=/usr/local] [DESTDIR=/staging]: the program, tokafind
 # and wmf2png with the launcher, icon, AppStream data and manual pages.

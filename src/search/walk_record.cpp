@@ -1,0 +1,372 @@
+#include "search/walk_record.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "platform/core/unique_fd.h"
+
+namespace toka {
+namespace {
+
+constexpr std::string_view kMagic = "TOKAWALK";
+constexpr std::size_t kHeaderCrcOffset = kWalkRecordHeaderSize - 4;
+constexpr std::size_t kMaxNameLength = 255;
+
+std::uint32_t crc32Of(std::string_view bytes) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes a uInt length: feed large inputs in pieces.
+    while (!bytes.empty()) {
+        const std::size_t piece = std::min<std::size_t>(bytes.size(), std::size_t{1} << 30);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), uInt(piece));
+        bytes.remove_prefix(piece);
+    }
+    return std::uint32_t(crc);
+}
+
+void putFixed(std::string& out, std::uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += char((value >> (8 * i)) & 0xFF);
+}
+
+void putVarint(std::string& out, std::uint64_t value) {
+    while (value >= 0x80) {
+        out += char((value & 0x7F) | 0x80);
+        value >>= 7;
+    }
+    out += char(value);
+}
+
+bool storableName(std::string_view name) {
+    return !name.empty() && name.size() <= kMaxNameLength && name.find('/') == std::string_view::npos
+           && name.find('\0') == std::string_view::npos;
+}
+
+bool knownType(std::uint8_t type) { return type <= std::uint8_t(EntryType::Socket); }
+
+/// Reads little-endian integers and varints from bytes, failing (and
+/// staying failed) at the first read past the end.
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : m_bytes(bytes) {}
+
+    bool ok() const { return m_ok; }
+    std::size_t remaining() const { return m_bytes.size() - m_pos; }
+    std::size_t position() const { return m_pos; }
+
+    std::uint64_t fixed(int bytes) {
+        if (!need(std::size_t(bytes))) return 0;
+        std::uint64_t value = 0;
+        for (int i = 0; i < bytes; ++i) value |= std::uint64_t(std::uint8_t(m_bytes[m_pos + i])) << (8 * i);
+        m_pos += std::size_t(bytes);
+        return value;
+    }
+
+    /// An unsigned LEB128 of at most 64 bits in its shortest form.
+    std::uint64_t varint() {
+        std::uint64_t value = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (!need(1)) return 0;
+            const auto byte = std::uint8_t(m_bytes[m_pos++]);
+            if (shift == 63 && byte > 1) break;
+            value |= std::uint64_t(byte & 0x7F) << shift;
+            if (!(byte & 0x80)) {
+                if (byte == 0 && shift > 0) break; // not the shortest form
+                return value;
+            }
+        }
+        m_ok = false;
+        return 0;
+    }
+
+    std::string_view take(std::uint64_t length) {
+        if (!need(length)) return {};
+        const std::string_view piece = m_bytes.substr(m_pos, length);
+        m_pos += length;
+        return piece;
+    }
+
+private:
+    bool need(std::uint64_t length) {
+        if (m_ok && length <= remaining()) return true;
+        m_ok = false;
+        return false;
+    }
+
+    std::string_view m_bytes;
+    std::size_t m_pos = 0;
+    bool m_ok = true;
+};
+
+} // namespace
+
+WalkRecordWriter::WalkRecordWriter(std::string options, std::vector<std::string> roots, std::int64_t createdTime)
+    : m_options(std::move(options)), m_roots(std::move(roots)), m_createdTime(createdTime), m_firstEntry{0} {}
+
+std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, std::uint32_t indexInParent,
+                                         std::uint64_t listed, const Entries& entries) {
+    if (listed < entries.size()) throw std::invalid_argument("walk record: fewer listed than stored entries");
+    for (const auto& [name, type] : entries) {
+        if (!storableName(name) || !knownType(std::uint8_t(type)))
+            throw std::invalid_argument("walk record: entry cannot be stored");
+    }
+    const std::lock_guard lock(m_mutex);
+    const std::size_t id = m_firstEntry.size() - 1;
+    if (id >= 0xFFFFFFFFu) throw std::invalid_argument("walk record: too many blocks");
+    if (parent) {
+        if (*parent >= id) throw std::invalid_argument("walk record: unknown parent block");
+        const std::size_t first = m_firstEntry[*parent];
+        if (indexInParent >= m_firstEntry[*parent + 1] - first || !m_isDir[first + indexInParent])
+            throw std::invalid_argument("walk record: parent entry is not a directory");
+    } else if (indexInParent >= m_roots.size()) {
+        throw std::invalid_argument("walk record: root index out of range");
+    }
+    putVarint(m_blocks, parent ? std::uint64_t(*parent) + 1 : 0);
+    putVarint(m_blocks, indexInParent);
+    putVarint(m_blocks, listed);
+    putVarint(m_blocks, entries.size());
+    for (const auto& [name, type] : entries) {
+        m_blocks += char(type);
+        putVarint(m_blocks, name.size());
+        m_blocks += name;
+        m_isDir.push_back(type == EntryType::Directory);
+    }
+    m_firstEntry.push_back(m_isDir.size());
+    m_listed += listed;
+    return std::uint32_t(id);
+}
+
+std::string WalkRecordWriter::serialize() const {
+    const std::lock_guard lock(m_mutex);
+    std::string body = m_options;
+    for (const std::string& root : m_roots) {
+        putVarint(body, root.size());
+        body += root;
+    }
+    body += m_blocks;
+
+    std::string bytes(kMagic);
+    putFixed(bytes, kWalkRecordVersion, 4);
+    putFixed(bytes, 0, 4);
+    putFixed(bytes, std::uint64_t(m_createdTime), 8);
+    putFixed(bytes, m_listed, 8);
+    putFixed(bytes, m_roots.size(), 4);
+    putFixed(bytes, m_firstEntry.size() - 1, 4);
+    putFixed(bytes, m_options.size(), 4);
+    putFixed(bytes, body.size(), 8);
+    putFixed(bytes, crc32Of(body), 4);
+    putFixed(bytes, crc32Of(bytes), 4);
+    bytes += body;
+    return bytes;
+}
+
+namespace {
+
+/// Creates dir and its missing ancestors with mode 0700.
+std::optional<SysError> makeDirectories(const std::string& dir) {
+    struct stat info {};
+    if (dir.empty() || ::stat(dir.c_str(), &info) == 0) return std::nullopt;
+    const std::size_t slash = dir.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+        if (auto error = makeDirectories(dir.substr(0, slash))) return error;
+    }
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return lastError("mkdir", dir);
+    return std::nullopt;
+}
+
+std::optional<SysError> writeAll(int fd, std::string_view bytes, const std::string& path) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return lastError("write", path);
+        }
+        bytes.remove_prefix(std::size_t(written));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<SysError> WalkRecordWriter::save(const std::string& path) const {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.empty()) return SysError{"open", path, EISDIR};
+    if (auto error = makeDirectories(dir)) return error;
+
+    const std::string bytes = serialize();
+    static std::atomic<unsigned> counter{0};
+    std::string temporary;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
+        temporary = dir + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        fd = UniqueFd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (fd.get() < 0 && errno != EEXIST) return lastError("open", temporary);
+    }
+    if (fd.get() < 0) return lastError("open", temporary);
+
+    std::optional<SysError> error = writeAll(fd.get(), bytes, temporary);
+    if (!error && ::fsync(fd.get()) != 0) error = lastError("fsync", temporary);
+    if (!error && ::close(fd.release()) != 0) error = lastError("close", temporary);
+    if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = lastError("rename", path);
+    if (error) {
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    // The rename itself reaches the disk with the directory.
+    if (const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return std::nullopt;
+}
+
+std::optional<WalkRecord> WalkRecord::parse(std::string bytes) {
+    WalkRecord record;
+    record.m_bytes = std::make_unique<const std::string>(std::move(bytes));
+    const std::string_view all = *record.m_bytes;
+    if (all.size() < kWalkRecordHeaderSize || all.substr(0, kMagic.size()) != kMagic) return std::nullopt;
+
+    Reader header(all.substr(kMagic.size(), kWalkRecordHeaderSize - kMagic.size()));
+    const auto version = header.fixed(4);
+    const auto flags = header.fixed(4);
+    record.m_createdTime = std::int64_t(header.fixed(8));
+    record.m_listed = header.fixed(8);
+    const auto rootCount = header.fixed(4);
+    const auto blockCount = header.fixed(4);
+    const auto optionsLength = header.fixed(4);
+    const auto bodyLength = header.fixed(8);
+    const auto bodyCrc = header.fixed(4);
+    const auto headerCrc = header.fixed(4);
+    if (!header.ok() || version != kWalkRecordVersion || flags != 0) return std::nullopt;
+    const std::string_view body = all.substr(kWalkRecordHeaderSize);
+    if (bodyLength != body.size()) return std::nullopt;
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // The fuzzer's build skips the checksums, which it could not get right,
+    // to reach the structure checks behind them.
+    if (headerCrc != crc32Of(all.substr(0, kHeaderCrcOffset)) || bodyCrc != crc32Of(body)) return std::nullopt;
+#endif
+
+    Reader in(body);
+    record.m_options = in.take(optionsLength);
+    // Each root takes at least one byte and each block at least four: no
+    // count read from the file reserves more than the file could hold.
+    if (rootCount > in.remaining() || blockCount > in.remaining() / 4) return std::nullopt;
+    record.m_roots.reserve(rootCount);
+    for (std::uint64_t i = 0; i < rootCount && in.ok(); ++i) {
+        const std::string_view root = in.take(in.varint());
+        if (root.empty() || root.find('\0') != std::string_view::npos) return std::nullopt;
+        record.m_roots.emplace_back(root);
+    }
+    if (!in.ok()) return std::nullopt;
+
+    record.m_blocks.reserve(blockCount);
+    std::vector<bool> entered(rootCount, false);             // per root
+    std::vector<bool> entryEntered;                          // per stored entry
+    std::vector<std::size_t> childCounts(blockCount + 1, 0); // the last: roots
+    std::uint64_t listedSum = 0;
+    for (std::uint64_t id = 0; id < blockCount; ++id) {
+        Block block;
+        const std::uint64_t parentPlusOne = in.varint();
+        const std::uint64_t index = in.varint();
+        block.listed = in.varint();
+        const std::uint64_t stored = in.varint();
+        if (!in.ok() || parentPlusOne > id || index > 0xFFFFFFFFu || stored > block.listed) return std::nullopt;
+        block.index = std::uint32_t(index);
+        if (parentPlusOne == 0) {
+            if (index >= rootCount || entered[index]) return std::nullopt;
+            entered[index] = true;
+            ++childCounts[blockCount];
+        } else {
+            block.parent = std::uint32_t(parentPlusOne - 1);
+            const Block& parent = record.m_blocks[block.parent];
+            if (index >= parent.entryCount) return std::nullopt;
+            const std::size_t entry = parent.firstEntry + index;
+            if (record.m_entries[entry].type != EntryType::Directory || entryEntered[entry]) return std::nullopt;
+            entryEntered[entry] = true;
+            ++childCounts[block.parent];
+        }
+        if (block.listed > ~listedSum) return std::nullopt;
+        listedSum += block.listed;
+        // Each entry takes at least three bytes.
+        if (stored > in.remaining() / 3) return std::nullopt;
+        block.firstEntry = record.m_entries.size();
+        block.entryCount = std::size_t(stored);
+        for (std::uint64_t e = 0; e < stored; ++e) {
+            const auto type = std::uint8_t(in.fixed(1));
+            const std::string_view name = in.take(in.varint());
+            if (!in.ok() || !knownType(type) || !storableName(name)) return std::nullopt;
+            record.m_entries.push_back({name, EntryType(type)});
+            entryEntered.push_back(false);
+        }
+        record.m_blocks.push_back(block);
+    }
+    if (in.remaining() != 0 || listedSum != record.m_listed) return std::nullopt;
+
+    // Children in id order: a counting sort over the parents.
+    std::vector<std::size_t> next(blockCount + 1, 0);
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i <= blockCount; ++i) {
+        next[i] = offset;
+        offset += childCounts[i];
+        if (i < blockCount) {
+            record.m_blocks[i].firstChild = next[i];
+            record.m_blocks[i].childCount = childCounts[i];
+        }
+    }
+    record.m_rootChildrenFirst = next[blockCount];
+    record.m_rootChildrenCount = childCounts[blockCount];
+    record.m_children.resize(blockCount);
+    for (std::uint32_t id = 0; id < blockCount; ++id) {
+        const std::uint32_t parent = record.m_blocks[id].parent;
+        record.m_children[next[parent == kNoParent ? blockCount : parent]++] = id;
+    }
+    return record;
+}
+
+std::optional<WalkRecord> WalkRecord::load(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    if (std::uint64_t(info.st_size) > kWalkRecordMaxFileSize) return std::nullopt;
+    std::string bytes;
+    char buffer[1 << 16];
+    while (true) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        bytes.append(buffer, std::size_t(got));
+        // The file may grow while it is read.
+        if (bytes.size() > kWalkRecordMaxFileSize) return std::nullopt;
+    }
+    return parse(std::move(bytes));
+}
+
+std::optional<std::uint32_t> WalkRecord::parent(std::uint32_t block) const {
+    const std::uint32_t parent = m_blocks.at(block).parent;
+    if (parent == kNoParent) return std::nullopt;
+    return parent;
+}
+
+std::span<const RecordedEntry> WalkRecord::entries(std::uint32_t block) const {
+    const Block& b = m_blocks.at(block);
+    return {m_entries.data() + b.firstEntry, b.entryCount};
+}
+
+std::span<const std::uint32_t> WalkRecord::children(std::uint32_t block) const {
+    const Block& b = m_blocks.at(block);
+    return {m_children.data() + b.firstChild, b.childCount};
+}
+
+std::span<const std::uint32_t> WalkRecord::rootBlocks() const {
+    return {m_children.data() + m_rootChildrenFirst, m_rootChildrenCount};
+}
+
+} // namespace toka

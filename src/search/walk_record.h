@@ -1,0 +1,144 @@
+#pragma once
+// The recorded walk: what a directory walk listed, kept in one file so that
+// later searches can be answered by replaying it instead of walking again.
+//
+// The file is little-endian:
+//   header (60 bytes)
+//     "TOKAWALK", format version u32 (1), flags u32 (0), created time i64
+//     (unix seconds), listed entries u64 (the sum of the blocks' listed
+//     counts), root count u32, block count u32, options length u32, body
+//     length u64, CRC-32 of the body u32, CRC-32 of the 56 bytes before it u32
+//   body
+//     the options (opaque: the canonical text of the options that shaped
+//     the walk), each root (varint length, bytes), then the blocks in the
+//     order they were added.
+// A block is one directory the walk entered: its parent (varint: 0 for a
+// root, else the parent block's id + 1, always a smaller id than its own),
+// the index of the directory among the parent's entries (or of the root
+// among the roots), the listed count (what the listing returned, "." and
+// ".." included; at least the stored count since excluded names are not
+// kept), the stored count, and per stored entry its type (one byte), its
+// name's length (varint, 1..255) and the name (no '/', no NUL).
+//
+// The reader trusts nothing: every count and index is checked, and a file
+// that is truncated, damaged, foreign or of another version is refused.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/core/sys_error.h"
+#include "platform/listing/dir_listing.h"
+
+namespace toka {
+
+inline constexpr std::uint32_t kWalkRecordVersion = 1;
+inline constexpr std::size_t kWalkRecordHeaderSize = 60;
+/// load() refuses larger files.
+inline constexpr std::uint64_t kWalkRecordMaxFileSize = std::uint64_t{4} << 30;
+
+/// One stored entry of a recorded directory; name points into the record.
+struct RecordedEntry {
+    std::string_view name;
+    EntryType type = EntryType::Unknown;
+};
+
+/// Collects the blocks of a walk as workers finish directories, then writes
+/// the record.  addBlock may be called from several threads at once.
+class WalkRecordWriter {
+public:
+    using Entries = std::vector<std::pair<std::string, EntryType>>;
+
+    WalkRecordWriter(std::string options, std::vector<std::string> roots, std::int64_t createdTime);
+
+    /// Adds the directory the walk entered and returns its block id.
+    /// parent: std::nullopt for a root block, and then indexInParent is the
+    /// root's index.  Throws std::invalid_argument for what the reader would
+    /// refuse (an unknown parent, an index that is not a directory of it, a
+    /// name that cannot be stored, listed < entries.size()).
+    std::uint32_t addBlock(std::optional<std::uint32_t> parent, std::uint32_t indexInParent, std::uint64_t listed,
+                           const Entries& entries);
+
+    /// The record's bytes as they go into the file.
+    std::string serialize() const;
+
+    /// Writes the record to path: under a temporary name in the same
+    /// directory (created with mode 0700 when missing), mode 0600, flushed to
+    /// disk, then renamed into place.  std::nullopt on success.
+    std::optional<SysError> save(const std::string& path) const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::string m_options;
+    std::vector<std::string> m_roots;
+    std::int64_t m_createdTime;
+    std::string m_blocks;                  ///< the encoded blocks, in id order
+    std::uint64_t m_listed = 0;            ///< sum of the blocks' listed counts
+    std::vector<bool> m_isDir;             ///< per stored entry of all blocks
+    std::vector<std::size_t> m_firstEntry; ///< per block, into m_isDir; one extra at the end
+};
+
+/// A record read back: the roots, the options and the tree of blocks, with
+/// the entries' names as views into the record's own bytes.
+class WalkRecord {
+public:
+    /// The record in bytes, or std::nullopt when anything in it is wrong.
+    static std::optional<WalkRecord> parse(std::string bytes);
+    /// Reads the file at path (at most kWalkRecordMaxFileSize bytes) and
+    /// parses it; std::nullopt when it cannot be read or is not a record.
+    static std::optional<WalkRecord> load(const std::string& path);
+
+    WalkRecord(WalkRecord&&) noexcept = default;
+    WalkRecord& operator=(WalkRecord&&) noexcept = default;
+
+    std::string_view options() const { return m_options; }
+    const std::vector<std::string>& roots() const { return m_roots; }
+    std::int64_t createdTime() const { return m_createdTime; }
+    std::uint64_t listedEntries() const { return m_listed; }
+
+    std::size_t blockCount() const { return m_blocks.size(); }
+    /// The block's parent block, std::nullopt for a root block.
+    std::optional<std::uint32_t> parent(std::uint32_t block) const;
+    /// The directory's index among its parent's entries (a root's index).
+    std::uint32_t indexInParent(std::uint32_t block) const { return m_blocks.at(block).index; }
+    std::uint64_t listed(std::uint32_t block) const { return m_blocks.at(block).listed; }
+    std::span<const RecordedEntry> entries(std::uint32_t block) const;
+    /// The blocks whose parent is block, in id order.
+    std::span<const std::uint32_t> children(std::uint32_t block) const;
+    /// The root blocks, in id order.
+    std::span<const std::uint32_t> rootBlocks() const;
+
+private:
+    static constexpr std::uint32_t kNoParent = 0xFFFFFFFFu;
+    struct Block {
+        std::uint32_t parent = kNoParent;
+        std::uint32_t index = 0;
+        std::uint64_t listed = 0;
+        std::size_t firstEntry = 0;
+        std::size_t entryCount = 0;
+        std::size_t firstChild = 0; ///< into m_children; block count + 1 lists, the last the roots
+        std::size_t childCount = 0;
+    };
+
+    WalkRecord() = default;
+
+    std::unique_ptr<const std::string> m_bytes; ///< owned, so views stay valid when the record moves
+    std::string_view m_options;
+    std::vector<std::string> m_roots;
+    std::int64_t m_createdTime = 0;
+    std::uint64_t m_listed = 0;
+    std::vector<Block> m_blocks;
+    std::vector<RecordedEntry> m_entries;
+    std::vector<std::uint32_t> m_children;
+    std::size_t m_rootChildrenFirst = 0;
+    std::size_t m_rootChildrenCount = 0;
+};
+
+} // namespace toka

@@ -1,0 +1,211 @@
+// The recorded walk's file: what the writer stores comes back whole, and the
+// reader refuses every damaged, truncated or inconsistent record.
+
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include "../platform/temp_tree.h"
+#include "search/walk_record.h"
+
+namespace toka::test {
+namespace {
+
+using Entries = WalkRecordWriter::Entries;
+constexpr auto Dir = EntryType::Directory;
+constexpr auto File = EntryType::Regular;
+
+/// Two roots; the first has a subdirectory entered twice down, the second
+/// an empty listing.  Names with odd bytes, "." and "..".
+std::unique_ptr<WalkRecordWriter> sampleWriter() {
+    auto writer =
+        std::make_unique<WalkRecordWriter>("case=0\nhidden=1\n", std::vector<std::string>{"/r1", "/r 2"}, 1700000000);
+    const std::uint32_t top = writer->addBlock(std::nullopt, 0, 7,
+                                               {{".", Dir},
+                                                {"..", Dir},
+                                                {"a b\xff\x01\x7f", File},
+                                                {"sub", Dir},
+                                                {"link", EntryType::Symlink},
+                                                {std::string(255, 'n'), EntryType::Socket}});
+    const std::uint32_t sub = writer->addBlock(top, 3, 3, {{"x", File}, {"deep", Dir}});
+    writer->addBlock(std::nullopt, 1, 2, {});
+    writer->addBlock(sub, 1, 2, {});
+    return writer;
+}
+
+std::string varint(std::uint64_t value) {
+    std::string out;
+    for (; value >= 0x80; value >>= 7) out += char((value & 0x7F) | 0x80);
+    return out + char(value);
+}
+
+std::string fixed(std::uint64_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += char(value >> (8 * i));
+    return out;
+}
+
+std::uint32_t crc(const std::string& bytes) {
+    return std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size())));
+}
+
+/// A record of the given body with correct lengths and checksums.
+std::string craft(const std::string& body, std::uint32_t roots, std::uint32_t blocks, std::uint64_t total,
+                  std::uint32_t version = 1) {
+    std::string bytes = "TOKAWALK" + fixed(version, 4) + fixed(0, 4) + fixed(5, 8) + fixed(total, 8) + fixed(roots, 4)
+                        + fixed(blocks, 4) + fixed(0, 4) + fixed(body.size(), 8) + fixed(crc(body), 4);
+    bytes += fixed(crc(bytes), 4);
+    return bytes + body;
+}
+
+std::string entry(EntryType type, const std::string& name) { return char(type) + varint(name.size()) + name; }
+
+std::string block(std::uint64_t parentPlusOne, std::uint64_t index, std::uint64_t listed,
+                  std::vector<std::string> entries) {
+    std::string out = varint(parentPlusOne) + varint(index) + varint(listed) + varint(entries.size());
+    for (const auto& e : entries) out += e;
+    return out;
+}
+
+/// Root "/r" with a directory "d" and a file "f"; "d" entered.
+const std::string kRoot = varint(2) + "/r";
+const std::string kTop = block(0, 0, 3, {entry(Dir, "d"), entry(File, "f")});
+
+void touchAll(const WalkRecord& record) {
+    std::size_t sum = record.options().size() + record.roots().size() + record.rootBlocks().size();
+    for (std::uint32_t id = 0; id < record.blockCount(); ++id) {
+        for (const RecordedEntry& e : record.entries(id)) sum += e.name.size();
+        sum += record.children(id).size() + record.parent(id).value_or(0) + record.indexInParent(id);
+    }
+    EXPECT_GE(sum, record.blockCount());
+}
+
+TEST(WalkRecord, RoundTripThroughAFile) {
+    const TempTree tree;
+    const std::string path = tree.path() + "/new/dir/walk.rec";
+    ASSERT_FALSE(sampleWriter()->save(path).has_value());
+
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    ASSERT_EQ(::stat((tree.path() + "/new/dir").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    std::vector<std::string> names;
+    for (const auto& file : std::filesystem::directory_iterator(tree.path() + "/new/dir"))
+        names.push_back(file.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"walk.rec"});
+
+    const auto record = WalkRecord::load(path);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->options(), "case=0\nhidden=1\n");
+    EXPECT_EQ(record->roots(), (std::vector<std::string>{"/r1", "/r 2"}));
+    EXPECT_EQ(record->createdTime(), 1700000000);
+    EXPECT_EQ(record->listedEntries(), 14u);
+    ASSERT_EQ(record->blockCount(), 4u);
+
+    const auto names0 = record->entries(0);
+    ASSERT_EQ(names0.size(), 6u);
+    EXPECT_EQ(names0[0].name, ".");
+    EXPECT_EQ(names0[1].name, "..");
+    EXPECT_EQ(names0[2].name, "a b\xff\x01\x7f");
+    EXPECT_EQ(names0[4].type, EntryType::Symlink);
+    EXPECT_EQ(names0[5].name, std::string(255, 'n'));
+    EXPECT_EQ(names0[5].type, EntryType::Socket);
+
+    struct Expected {
+        std::optional<std::uint32_t> parent;
+        std::uint32_t index;
+        std::uint64_t listed;
+        std::size_t entries;
+        std::vector<std::uint32_t> children;
+    };
+    const std::vector<Expected> expected{
+        {std::nullopt, 0, 7, 6, {1}}, {0, 3, 3, 2, {3}}, {std::nullopt, 1, 2, 0, {}}, {1, 1, 2, 0, {}}};
+    for (std::uint32_t id = 0; id < expected.size(); ++id) {
+        EXPECT_EQ(record->parent(id), expected[id].parent) << id;
+        EXPECT_EQ(record->indexInParent(id), expected[id].index) << id;
+        EXPECT_EQ(record->listed(id), expected[id].listed) << id;
+        EXPECT_EQ(record->entries(id).size(), expected[id].entries) << id;
+        const auto children = record->children(id);
+        EXPECT_EQ(std::vector<std::uint32_t>(children.begin(), children.end()), expected[id].children) << id;
+    }
+    const auto roots = record->rootBlocks();
+    EXPECT_EQ(std::vector<std::uint32_t>(roots.begin(), roots.end()), (std::vector<std::uint32_t>{0, 2}));
+}
+
+TEST(WalkRecord, EveryTruncationAndEveryFlippedByteIsRefused) {
+    const std::string bytes = sampleWriter()->serialize();
+    ASSERT_TRUE(WalkRecord::parse(bytes).has_value());
+    for (std::size_t length = 0; length < bytes.size(); ++length)
+        EXPECT_FALSE(WalkRecord::parse(bytes.substr(0, length)).has_value()) << length;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        std::string damaged = bytes;
+        damaged[at] = char(damaged[at] ^ 0x5A);
+        EXPECT_FALSE(WalkRecord::parse(damaged).has_value()) << at;
+    }
+}
+
+TEST(WalkRecord, RefusesInconsistentRecordsWithValidChecksums) {
+    const std::string sub = block(1, 0, 0, {});
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool valid;
+    };
+    const std::vector<Case> cases{
+        {"consistent", craft(kRoot + kTop + sub, 1, 2, 3), true},
+        {"parent is the block itself", craft(kRoot + kTop + block(2, 0, 0, {}), 1, 2, 3), false},
+        {"index past the parent's entries", craft(kRoot + kTop + block(1, 2, 0, {}), 1, 2, 3), false},
+        {"index at a file", craft(kRoot + kTop + block(1, 1, 0, {}), 1, 2, 3), false},
+        {"directory entered twice", craft(kRoot + kTop + sub + sub, 1, 3, 3), false},
+        {"root index past the roots", craft(kRoot + block(0, 1, 0, {}), 1, 1, 0), false},
+        {"name with a slash", craft(kRoot + block(0, 0, 1, {entry(File, "a/b")}), 1, 1, 1), false},
+        {"name with a NUL", craft(kRoot + block(0, 0, 1, {entry(File, std::string("a\0b", 3))}), 1, 1, 1), false},
+        {"empty name", craft(kRoot + block(0, 0, 1, {entry(File, "")}), 1, 1, 1), false},
+        {"name of 256 bytes", craft(kRoot + block(0, 0, 1, {entry(File, std::string(256, 'a'))}), 1, 1, 1), false},
+        {"unknown type", craft(kRoot + block(0, 0, 1, {entry(EntryType(8), "a")}), 1, 1, 1), false},
+        {"more stored than listed", craft(kRoot + block(0, 0, 0, {entry(File, "a")}), 1, 1, 0), false},
+        {"total mismatch", craft(kRoot + kTop + sub, 1, 2, 4), false},
+        {"trailing byte", craft(kRoot + kTop + sub + '\0', 1, 2, 3), false},
+        {"block count too small", craft(kRoot + kTop + sub, 1, 1, 3), false},
+        {"block count too large", craft(kRoot + kTop + sub, 1, 3, 3), false},
+        {"huge block count", craft(kRoot, 1, 0xFFFFFFFFu, 0), false},
+        {"other version", craft(kRoot + kTop + sub, 1, 2, 3, 2), false},
+        {"overlong varint", craft(kRoot + "\x80\x00" + block(0, 0, 0, {}).substr(1), 1, 1, 0), false},
+    };
+    for (const Case& c : cases) {
+        const auto record = WalkRecord::parse(c.bytes);
+        EXPECT_EQ(record.has_value(), c.valid) << c.what;
+        if (record) touchAll(*record);
+    }
+}
+
+TEST(WalkRecord, WriterRefusesWhatTheReaderWouldRefuse) {
+    WalkRecordWriter writer("", {"/r"}, 0);
+    const std::uint32_t top = writer.addBlock(std::nullopt, 0, 2, {{"d", Dir}, {"f", File}});
+    EXPECT_THROW(writer.addBlock(top, 1, 0, {}), std::invalid_argument);            // a file
+    EXPECT_THROW(writer.addBlock(top + 1, 0, 0, {}), std::invalid_argument);        // no such block
+    EXPECT_THROW(writer.addBlock(std::nullopt, 1, 0, {}), std::invalid_argument);   // no such root
+    EXPECT_THROW(writer.addBlock(top, 0, 0, {{"a", File}}), std::invalid_argument); // listed < stored
+    EXPECT_THROW(writer.addBlock(top, 0, 1, {{"a/b", File}}), std::invalid_argument);
+    EXPECT_TRUE(WalkRecord::parse(writer.serialize()).has_value());
+}
+
+TEST(WalkRecord, FuzzCorpusParsesOrIsRefusedCleanly) {
+    const std::filesystem::path folder = TOKA_TEST_DATA "/../../fuzz/corpus-record";
+    std::size_t files = 0;
+    for (const auto& file : std::filesystem::directory_iterator(folder)) {
+        std::ifstream in(file.path(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (const auto record = WalkRecord::parse(bytes)) touchAll(*record);
+        ++files;
+    }
+    EXPECT_GE(files, 3u);
+}
+
+} // namespace
+} // namespace toka::test
