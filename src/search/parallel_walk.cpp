@@ -54,6 +54,10 @@ struct Task {
     std::shared_ptr<const Ancestor> parent; // null for a root
     std::size_t rootIndex = 0;
     int depth = 0; // the root's is 0, its entries lie at depth 1
+    // The parent's open descriptor, for the subdirectory a worker keeps for
+    // itself (-1 otherwise): a chain of directories is entered one openat at
+    // a time, however deep, instead of along its whole path each time.
+    int parentFd = -1;
 };
 
 struct TaskAfter {
@@ -112,9 +116,10 @@ struct ParallelWalk::Shared {
         : search(s), options(o), matcher(o.filter), threadCount(std::max(1u, n)), hooks(std::move(h)), list(s) {}
 
     void work(unsigned worker);
-    // Lists one directory; returns its subdirectories as tasks, in order.
+    // Lists one directory; returns its subdirectories as tasks, in order,
+    // and, when there are any, the directory's descriptor in listed.
     std::vector<Task> listDirectory(const Task& task, std::vector<std::pair<OrderKey, Candidate>>& candidates,
-                                    std::vector<char>& buffer);
+                                    std::vector<char>& buffer, UniqueFd& listed);
     std::optional<UniqueFd> enter(const Task& task, DirectoryIdentity& id);
     void mergeReadyLocked(bool all);
     void reportSkipped(std::string_view dir, int error);
@@ -236,8 +241,15 @@ void ParallelWalk::Shared::mergeReadyLocked(bool all) {
 std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryIdentity& id) {
     const RootState& root = *task.root;
     const bool isRoot = !task.parent;
-    auto fd = isRoot ? openDirectory(root.path)
-                     : openDirectoryBelow(root.fd.get(), std::string_view(task.path).substr(root.path.size()));
+    auto open = [&]() -> Result<UniqueFd> {
+        if (isRoot) return openDirectory(root.path);
+        if (task.parentFd >= 0) {
+            const std::size_t start = task.path.rfind('/', task.path.size() - 2) + 1;
+            return openSubdirectory(task.parentFd, task.path.substr(start, task.path.size() - 1 - start).c_str());
+        }
+        return openDirectoryBelow(root.fd.get(), std::string_view(task.path).substr(root.path.size()));
+    };
+    auto fd = open();
     int error = fd ? 0 : fd.error().code;
     std::optional<DirectoryIdentity> identity;
     if (error == 0 && !(identity = directoryIdentity(fd->get()))) error = errno;
@@ -264,7 +276,7 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryI
 
 std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
                                                       std::vector<std::pair<OrderKey, Candidate>>& candidates,
-                                                      std::vector<char>& buffer) {
+                                                      std::vector<char>& buffer, UniqueFd& listed) {
     std::vector<Task> children;
     const bool isRoot = !task.parent;
     if (isRoot && task.path.empty()) {
@@ -288,7 +300,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         listFd = task.root->fd.get();
     }
 
-    auto dir = std::make_shared<const std::string>(task.path);
+    std::shared_ptr<const std::string> dir; // made for the first candidate
     std::vector<Child> subdirs;
     const bool recurse = options.recurseDirs;
     const bool filtered = matcher.active();
@@ -320,6 +332,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
             // The metadata is read only for an entry that might enter the list.
             if (filtered && matcher.needsLate() && !matcher.passesLate(listFd, task.path, entry.name, entry.type))
                 continue;
+            if (!dir) dir = std::make_shared<const std::string>(task.path);
             candidates.emplace_back(task.key.entry(at), Candidate{std::string(entry.name), dir});
         }
         scanned.fetch_add(counted, std::memory_order_relaxed);
@@ -339,6 +352,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         sub.depth = task.depth + 1;
         children.push_back(std::move(sub));
     }
+    if (!isRoot && !children.empty()) listed = std::move(*fd);
     return children;
 }
 
@@ -346,6 +360,7 @@ void ParallelWalk::Shared::work(unsigned worker) {
     std::vector<char> buffer(kChunkSize);
     std::vector<std::pair<OrderKey, Candidate>> candidates;
     std::optional<Task> next;
+    UniqueFd heldParent; // the open parent of next
     for (;;) {
         Task task;
         if (next) {
@@ -364,7 +379,8 @@ void ParallelWalk::Shared::work(unsigned worker) {
             inProgress[worker] = task.key;
         }
 
-        std::vector<Task> children = listDirectory(task, candidates, buffer);
+        UniqueFd listed;
+        std::vector<Task> children = listDirectory(task, candidates, buffer, listed);
 
         std::lock_guard lock(mutex);
         for (auto& [key, candidate] : candidates) ready.emplace(std::move(key), std::move(candidate));
@@ -373,10 +389,14 @@ void ParallelWalk::Shared::work(unsigned worker) {
         // first); the others are offered to every worker.
         if (!children.empty() && !stop.load()) {
             next = std::move(children.front());
+            // The parent of this task is no longer needed; this one is.
+            heldParent = std::move(listed);
+            next->parentFd = heldParent.get();
             inProgress[worker] = next->key;
             for (std::size_t i = 1; i < children.size(); ++i) queue.push(std::move(children[i]));
             if (children.size() > 1) workAvailable.notify_all();
         } else {
+            heldParent.reset();
             inProgress[worker].reset();
             if (queue.empty()) workAvailable.notify_all(); // perhaps the end
         }
