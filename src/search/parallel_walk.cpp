@@ -123,6 +123,8 @@ struct ParallelWalk::Shared {
     std::optional<UniqueFd> enter(const Task& task, DirectoryIdentity& id);
     void mergeReadyLocked(bool all);
     void reportSkipped(std::string_view dir, int error);
+    // The task's directory could not be listed: skipped, or the root's error.
+    void cannotList(const Task& task, int error);
     void publishStatus(const std::string& dir);
     bool isPseudo(int fd, dev_t dev);
 };
@@ -208,6 +210,15 @@ void ParallelWalk::Shared::reportSkipped(std::string_view dir, int error) {
     hooks.skipped(dir, error);
 }
 
+void ParallelWalk::Shared::cannotList(const Task& task, int error) {
+    if (task.parent || task.root->root.reportAsSkipped) {
+        reportSkipped(task.path, error);
+    } else if (task.rootIndex == 0) {
+        std::lock_guard lock(mutex);
+        rootError = error;
+    }
+}
+
 void ParallelWalk::Shared::publishStatus(const std::string& dir) {
     const std::int64_t now = monotonicNs();
     std::int64_t last = lastStatusNs.load(std::memory_order_relaxed);
@@ -254,12 +265,7 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryI
     std::optional<DirectoryIdentity> identity;
     if (error == 0 && !(identity = directoryIdentity(fd->get()))) error = errno;
     if (error != 0) {
-        if (!isRoot || root.root.reportAsSkipped) {
-            reportSkipped(task.path, error);
-        } else if (task.rootIndex == 0) {
-            std::lock_guard lock(mutex);
-            rootError = error;
-        }
+        cannotList(task, error);
         return std::nullopt;
     }
     id = *identity;
@@ -280,11 +286,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
     std::vector<Task> children;
     const bool isRoot = !task.parent;
     if (isRoot && task.path.empty()) {
-        if (task.root->root.reportAsSkipped) reportSkipped(task.path, ENOENT);
-        else if (task.rootIndex == 0) {
-            std::lock_guard lock(mutex);
-            rootError = ENOENT;
-        }
+        cannotList(task, ENOENT);
         return children;
     }
     publishStatus(task.path);

@@ -277,7 +277,7 @@ void Scanner::Impl::rateFiltered(Level& level, std::string_view name, EntryType 
     // The metadata is read only for an entry that would enter the list.
     SimList& list = TheSimList();
     const Real48 score = list.ScoreAgainst(name, owner.m_options.fuzzy, list.CutOff());
-    if (score.value() <= 0 || score <= list.CutOff() || score <= list.LastRankScore()) return;
+    if (!list.Admits(score)) return;
     slowStep = true;
     if (matcher.passesLate(dirFd, dir, name, type)) list.InsertRanked(name, dir, score);
 }

@@ -95,6 +95,9 @@ public:
     /// Pure: several threads may call it on one list.
     Real48 ScoreAgainst(std::string_view name, bool fuzzy, Real48 cutOff) const;
 
+    /// Whether an entry with this score would enter the list now.
+    bool Admits(Real48 score) const { return score.value() > 0 && score > CutOff() && score > LastRankScore(); }
+
     /// The score at the last rank (0 while the list is not full).
     Real48 LastRankScore() const { return m_listSize == 0 ? Real48() : m_scores[m_listSize - 1u]; }
 
