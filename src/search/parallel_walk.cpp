@@ -54,6 +54,11 @@ struct Task {
     std::shared_ptr<const Ancestor> parent; // null for a root
     std::size_t rootIndex = 0;
     int depth = 0; // the root's is 0, its entries lie at depth 1
+    // Where the directory's block goes in the record: its parent's block
+    // (none for a root) and its index among the parent's stored entries (a
+    // root's index).
+    std::optional<std::uint32_t> recordParent;
+    std::uint32_t recordIndex = 0;
     // The parent's open descriptor, for the subdirectory a worker keeps for
     // itself (-1 otherwise): a chain of directories is entered one openat at
     // a time, however deep, instead of along its whole path each time.
@@ -67,6 +72,7 @@ struct TaskAfter {
 // A subdirectory found by a listing: entry index and name.
 struct Child {
     std::uint32_t index;
+    std::uint32_t storedIndex; // in the directory's record block
     std::string name;
 };
 
@@ -109,6 +115,9 @@ struct ParallelWalk::Shared {
     std::mutex skippedMutex;
     std::optional<MountTable> mountTable;
     std::once_flag mountTableOnce;
+    std::unique_ptr<WalkRecordWriter> recorder; // set before start, when recording
+    std::string recordOptions;
+    std::atomic<bool> recordFailed{false};
 
     std::vector<std::thread> threads;
 
@@ -119,7 +128,9 @@ struct ParallelWalk::Shared {
     // Lists one directory; returns its subdirectories as tasks, in order,
     // and, when there are any, the directory's descriptor in listed.
     std::vector<Task> listDirectory(const Task& task, std::vector<std::pair<OrderKey, Candidate>>& candidates,
-                                    std::vector<char>& buffer, UniqueFd& listed);
+                                    std::vector<char>& buffer, WalkRecordBlock& block, UniqueFd& listed);
+    // The listed directory's block; its id, or nothing when recording failed.
+    std::optional<std::uint32_t> recordBlock(const Task& task, std::uint64_t listed, const WalkRecordBlock& block);
     std::optional<UniqueFd> enter(const Task& task, DirectoryIdentity& id);
     void mergeReadyLocked(bool all);
     void reportSkipped(std::string_view dir, int error);
@@ -136,6 +147,12 @@ std::vector<WalkRoot> fixedVolumeRoots(const std::vector<Volume>& volumes) {
     return roots;
 }
 
+std::vector<std::string> walkRootPaths(const std::vector<WalkRoot>& roots) {
+    std::vector<std::string> paths;
+    for (const WalkRoot& root : roots) paths.push_back(normalizeDirectoryPath(root.path));
+    return paths;
+}
+
 ParallelWalk::ParallelWalk(const SimList& search, ScanOptions options, unsigned threads, ParallelWalkHooks hooks)
     : m_shared(std::make_unique<Shared>(search, options, threads, std::move(hooks))) {}
 
@@ -146,8 +163,23 @@ ParallelWalk::~ParallelWalk() {
 
 unsigned ParallelWalk::defaultThreads() { return std::clamp(2 * std::thread::hardware_concurrency(), 2u, 64u); }
 
+void ParallelWalk::record(std::string options) { m_shared->recordOptions = std::move(options); }
+
+std::unique_ptr<WalkRecordWriter> ParallelWalk::takeRecord() {
+    Shared& s = *m_shared;
+    std::lock_guard lock(s.mutex);
+    if (!s.done.load() || s.stop.load() || s.recordFailed.load() || s.rootError != 0) return nullptr;
+    return std::move(s.recorder);
+}
+
 void ParallelWalk::start(std::vector<WalkRoot> roots) {
     Shared& s = *m_shared;
+    if (!s.recordOptions.empty()) {
+        std::vector<std::string> paths = walkRootPaths(roots);
+        // A root without a path is never listed; a record cannot name it.
+        if (std::none_of(paths.begin(), paths.end(), [](const std::string& p) { return p.empty(); }))
+            s.recorder = std::make_unique<WalkRecordWriter>(s.recordOptions, std::move(paths), std::time(nullptr));
+    }
     {
         std::lock_guard lock(s.mutex);
         for (std::size_t i = 0; i < roots.size(); ++i) {
@@ -159,6 +191,7 @@ void ParallelWalk::start(std::vector<WalkRoot> roots) {
             task.path = state->path;
             task.root = std::move(state);
             task.rootIndex = i;
+            task.recordIndex = static_cast<std::uint32_t>(i);
             s.queue.push(std::move(task));
         }
         s.inProgress.assign(s.threadCount, std::nullopt);
@@ -280,9 +313,21 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryI
     return std::move(*fd);
 }
 
+std::optional<std::uint32_t> ParallelWalk::Shared::recordBlock(const Task& task, std::uint64_t listed,
+                                                              const WalkRecordBlock& block) {
+    try {
+        return recorder->addBlock(task.recordParent, task.recordIndex, listed, block);
+    } catch (const std::exception&) {
+        // Cannot happen for what getdents returns; the walk goes on unrecorded.
+        recordFailed.store(true);
+        return std::nullopt;
+    }
+}
+
 std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
                                                       std::vector<std::pair<OrderKey, Candidate>>& candidates,
-                                                      std::vector<char>& buffer, UniqueFd& listed) {
+                                                      std::vector<char>& buffer, WalkRecordBlock& block,
+                                                      UniqueFd& listed) {
     std::vector<Task> children;
     const bool isRoot = !task.parent;
     if (isRoot && task.path.empty()) {
@@ -306,6 +351,8 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
     std::vector<Child> subdirs;
     const bool recurse = options.recurseDirs;
     const bool filtered = matcher.active();
+    const bool recording = recorder && !recordFailed.load(std::memory_order_relaxed);
+    block.clear();
     std::uint32_t index = 0;
     std::uint64_t counted = 0;
     while (!stop.load(std::memory_order_relaxed)) {
@@ -322,8 +369,10 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
             if (recurse && !isDotOrDotDot(entry.name)) {
                 if (entry.type == EntryType::Unknown) entry.type = resolveType(listFd, entry.name.data());
                 if (entry.type == EntryType::Directory && matcher.mayEnter(task.path, entry.name, task.depth + 1))
-                    subdirs.push_back({at, std::string(entry.name)});
+                    subdirs.push_back({at, block.size(), std::string(entry.name)});
             }
+            // An entered directory is always kept, at the index noted above.
+            if (recording && matcher.keepsInRecord(task.path, entry.name)) block.add(entry.name, entry.type);
             if (filtered) {
                 if (entry.type == EntryType::Unknown && matcher.needsType())
                     entry.type = resolveType(listFd, entry.name.data());
@@ -341,6 +390,8 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         counted = 0;
     }
     if (stop.load(std::memory_order_relaxed)) return children;
+    std::optional<std::uint32_t> blockId;
+    if (recording) blockId = recordBlock(task, index, block);
 
     auto ancestor = std::make_shared<const Ancestor>(Ancestor{id, task.parent});
     children.reserve(subdirs.size());
@@ -352,6 +403,8 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         sub.parent = ancestor;
         sub.rootIndex = task.rootIndex;
         sub.depth = task.depth + 1;
+        sub.recordParent = blockId;
+        sub.recordIndex = child.storedIndex;
         children.push_back(std::move(sub));
     }
     if (!isRoot && !children.empty()) listed = std::move(*fd);
@@ -361,6 +414,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
 void ParallelWalk::Shared::work(unsigned worker) {
     std::vector<char> buffer(kChunkSize);
     std::vector<std::pair<OrderKey, Candidate>> candidates;
+    WalkRecordBlock block;
     std::optional<Task> next;
     UniqueFd heldParent; // the open parent of next
     for (;;) {
@@ -382,7 +436,7 @@ void ParallelWalk::Shared::work(unsigned worker) {
         }
 
         UniqueFd listed;
-        std::vector<Task> children = listDirectory(task, candidates, buffer, listed);
+        std::vector<Task> children = listDirectory(task, candidates, buffer, block, listed);
 
         std::lock_guard lock(mutex);
         for (auto& [key, candidate] : candidates) ready.emplace(std::move(key), std::move(candidate));

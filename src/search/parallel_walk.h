@@ -30,6 +30,7 @@
 
 #include "platform/listing/volumes.h"
 #include "search/scan.h"
+#include "search/walk_record.h"
 #include "similar/simlist.h"
 
 namespace toka {
@@ -44,6 +45,9 @@ struct WalkRoot {
 
 /// The roots of the search of all fixed disks, in the one-thread walk's order.
 std::vector<WalkRoot> fixedVolumeRoots(const std::vector<Volume>& volumes);
+/// The roots' paths as the walk lists them (normalised, ending in "/"): the
+/// roots of its record.
+std::vector<std::string> walkRootPaths(const std::vector<WalkRoot>& roots);
 
 struct ParallelWalkHooks {
     /// As ScanHooks::skipped; called from the workers, one call at a time.
@@ -65,6 +69,14 @@ public:
     ~ParallelWalk();
     ParallelWalk(const ParallelWalk&) = delete;
     ParallelWalk& operator=(const ParallelWalk&) = delete;
+
+    /// Records what the walk lists (walk_record.h), with options as the
+    /// record's options text.  Before start.
+    void record(std::string options);
+    /// The record of a walk that ran to its end and listed its first root;
+    /// null for a walk that was stopped, failed at its root, or was not
+    /// recorded.  Once the walk has finished; the walk gives it away.
+    std::unique_ptr<WalkRecordWriter> takeRecord();
 
     /// Starts the workers and returns; nothing of the tree is touched on the
     /// caller's thread.  Once only.

@@ -123,6 +123,12 @@ bool FilterMatcher::mayEnter(std::string_view dirPath, std::string_view name, in
     return !excludedByName(name) && !excludedByPath(dirPath, name);
 }
 
+bool FilterMatcher::keepsInRecord(std::string_view dirPath, std::string_view name) const {
+    if (!m_active) return true;
+    if (m_filter.skipHidden && name.starts_with('.')) return false;
+    return !excludedByName(name) && !excludedByPath(dirPath, name);
+}
+
 bool FilterMatcher::passesEarly(std::string_view name, EntryType type) const {
     if (m_filter.skipHidden && name.starts_with('.')) return false;
     if (m_filter.kinds != 0) {

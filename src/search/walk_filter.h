@@ -101,6 +101,11 @@ public:
     /// Whether passesLate checks anything.
     bool needsLate() const { return m_needsLate; }
 
+    /// Whether a recorded walk keeps the entry: not when it is excluded,
+    /// nor when it is hidden and hidden entries are left out, so that such
+    /// a name never reaches the disk.
+    bool keepsInRecord(std::string_view dirPath, std::string_view name) const;
+
 private:
     bool excludedByName(std::string_view name) const;
     bool excludedByPath(std::string_view dirPath, std::string_view name) const;

@@ -105,16 +105,35 @@ private:
 
 } // namespace
 
+void WalkRecordBlock::add(std::string_view name, EntryType type) {
+    if (!storableName(name) || !knownType(std::uint8_t(type)))
+        throw std::invalid_argument("walk record: entry cannot be stored");
+    if (type == EntryType::Directory) m_directories.push_back(m_count);
+    ++m_count;
+    m_bytes += char(type);
+    putVarint(m_bytes, name.size());
+    m_bytes += name;
+}
+
+void WalkRecordBlock::clear() {
+    m_bytes.clear();
+    m_directories.clear();
+    m_count = 0;
+}
+
 WalkRecordWriter::WalkRecordWriter(std::string options, std::vector<std::string> roots, std::int64_t createdTime)
     : m_options(std::move(options)), m_roots(std::move(roots)), m_createdTime(createdTime), m_firstEntry{0} {}
 
 std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, std::uint32_t indexInParent,
                                          std::uint64_t listed, const Entries& entries) {
-    if (listed < entries.size()) throw std::invalid_argument("walk record: fewer listed than stored entries");
-    for (const auto& [name, type] : entries) {
-        if (!storableName(name) || !knownType(std::uint8_t(type)))
-            throw std::invalid_argument("walk record: entry cannot be stored");
-    }
+    WalkRecordBlock block;
+    for (const auto& [name, type] : entries) block.add(name, type);
+    return addBlock(parent, indexInParent, listed, block);
+}
+
+std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, std::uint32_t indexInParent,
+                                         std::uint64_t listed, const WalkRecordBlock& block) {
+    if (listed < block.size()) throw std::invalid_argument("walk record: fewer listed than stored entries");
     const std::lock_guard lock(m_mutex);
     const std::size_t id = m_firstEntry.size() - 1;
     if (id >= 0xFFFFFFFFu) throw std::invalid_argument("walk record: too many blocks");
@@ -123,22 +142,33 @@ std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, st
         const std::size_t first = m_firstEntry[*parent];
         if (indexInParent >= m_firstEntry[*parent + 1] - first || !m_isDir[first + indexInParent])
             throw std::invalid_argument("walk record: parent entry is not a directory");
+        if (m_entered[first + indexInParent]) throw std::invalid_argument("walk record: directory entered twice");
+        m_entered[first + indexInParent] = true;
     } else if (indexInParent >= m_roots.size()) {
         throw std::invalid_argument("walk record: root index out of range");
     }
     putVarint(m_blocks, parent ? std::uint64_t(*parent) + 1 : 0);
     putVarint(m_blocks, indexInParent);
     putVarint(m_blocks, listed);
-    putVarint(m_blocks, entries.size());
-    for (const auto& [name, type] : entries) {
-        m_blocks += char(type);
-        putVarint(m_blocks, name.size());
-        m_blocks += name;
-        m_isDir.push_back(type == EntryType::Directory);
-    }
+    putVarint(m_blocks, block.size());
+    m_blocks += block.m_bytes;
+    const std::size_t first = m_isDir.size();
+    m_isDir.resize(first + block.size(), false);
+    m_entered.resize(first + block.size(), false);
+    for (const std::uint32_t dir : block.m_directories) m_isDir[first + dir] = true;
     m_firstEntry.push_back(m_isDir.size());
     m_listed += listed;
     return std::uint32_t(id);
+}
+
+std::uint64_t WalkRecordWriter::storedEntries() const {
+    const std::lock_guard lock(m_mutex);
+    return m_isDir.size();
+}
+
+std::uint64_t WalkRecordWriter::storedBytes() const {
+    const std::lock_guard lock(m_mutex);
+    return m_blocks.size();
 }
 
 std::string WalkRecordWriter::serialize() const {
@@ -267,9 +297,11 @@ std::optional<WalkRecord> WalkRecord::parse(std::string bytes) {
     if (!in.ok()) return std::nullopt;
 
     record.m_blocks.reserve(blockCount);
-    std::vector<bool> entered(rootCount, false);             // per root
-    std::vector<bool> entryEntered;                          // per stored entry
-    std::vector<std::size_t> childCounts(blockCount + 1, 0); // the last: roots
+    std::vector<std::size_t> firstEntryOf; // per block, into entryState
+    std::vector<bool> entered(rootCount, false); // per root
+    // Per stored entry: bit 0 a directory, bit 1 entered by a block.
+    std::vector<std::uint8_t> entryState;
+    std::vector<std::uint32_t> childCounts(blockCount + 1, 0); // the last: roots
     std::uint64_t listedSum = 0;
     for (std::uint64_t id = 0; id < blockCount; ++id) {
         Block block;
@@ -287,31 +319,31 @@ std::optional<WalkRecord> WalkRecord::parse(std::string bytes) {
             block.parent = std::uint32_t(parentPlusOne - 1);
             const Block& parent = record.m_blocks[block.parent];
             if (index >= parent.entryCount) return std::nullopt;
-            const std::size_t entry = parent.firstEntry + index;
-            if (record.m_entries[entry].type != EntryType::Directory || entryEntered[entry]) return std::nullopt;
-            entryEntered[entry] = true;
+            std::uint8_t& state = entryState[firstEntryOf[block.parent] + index];
+            if (state != 1) return std::nullopt; // a file, or a directory entered twice
+            state = 3;
             ++childCounts[block.parent];
         }
         if (block.listed > ~listedSum) return std::nullopt;
         listedSum += block.listed;
         // Each entry takes at least three bytes.
         if (stored > in.remaining() / 3) return std::nullopt;
-        block.firstEntry = record.m_entries.size();
-        block.entryCount = std::size_t(stored);
+        block.entriesAt = kWalkRecordHeaderSize + in.position();
+        block.entryCount = std::uint32_t(stored);
+        firstEntryOf.push_back(entryState.size());
         for (std::uint64_t e = 0; e < stored; ++e) {
             const auto type = std::uint8_t(in.fixed(1));
             const std::string_view name = in.take(in.varint());
             if (!in.ok() || !knownType(type) || !storableName(name)) return std::nullopt;
-            record.m_entries.push_back({name, EntryType(type)});
-            entryEntered.push_back(false);
+            entryState.push_back(type == std::uint8_t(EntryType::Directory) ? 1 : 0);
         }
         record.m_blocks.push_back(block);
     }
     if (in.remaining() != 0 || listedSum != record.m_listed) return std::nullopt;
 
     // Children in id order: a counting sort over the parents.
-    std::vector<std::size_t> next(blockCount + 1, 0);
-    std::size_t offset = 0;
+    std::vector<std::uint32_t> next(blockCount + 1, 0);
+    std::uint32_t offset = 0;
     for (std::size_t i = 0; i <= blockCount; ++i) {
         next[i] = offset;
         offset += childCounts[i];
@@ -355,9 +387,29 @@ std::optional<std::uint32_t> WalkRecord::parent(std::uint32_t block) const {
     return parent;
 }
 
-std::span<const RecordedEntry> WalkRecord::entries(std::uint32_t block) const {
+RecordedEntries WalkRecord::entries(std::uint32_t block) const {
     const Block& b = m_blocks.at(block);
-    return {m_entries.data() + b.firstEntry, b.entryCount};
+    return {m_bytes->data() + b.entriesAt, b.entryCount};
+}
+
+RecordedEntry RecordedEntries::iterator::operator*() const {
+    // The record was checked when parsed: a name is 1..255 bytes, so its
+    // length takes one or two varint bytes.
+    const auto* p = reinterpret_cast<const unsigned char*>(m_at);
+    std::size_t length = p[1];
+    std::size_t skip = 2;
+    if (length & 0x80) {
+        length = (length & 0x7F) | (std::size_t(p[2]) << 7);
+        skip = 3;
+    }
+    return {std::string_view(m_at + skip, length), EntryType(p[0])};
+}
+
+RecordedEntries::iterator& RecordedEntries::iterator::operator++() {
+    const RecordedEntry entry = **this;
+    m_at = entry.name.data() + entry.name.size();
+    --m_left;
+    return *this;
 }
 
 std::span<const std::uint32_t> WalkRecord::children(std::uint32_t block) const {

@@ -24,6 +24,7 @@
 // that is truncated, damaged, foreign or of another version is refused.
 
 #include <cstddef>
+#include <iterator>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,63 @@ struct RecordedEntry {
     EntryType type = EntryType::Unknown;
 };
 
+/// Stored entries of one block, decoded as they are read: a record keeps no
+/// table per entry, so that it costs little more memory than its file.
+class RecordedEntries {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = RecordedEntry;
+        using difference_type = std::ptrdiff_t;
+        using reference = RecordedEntry;
+        using pointer = void;
+        iterator() = default;
+        iterator(const char* at, std::uint32_t left) : m_at(at), m_left(left) {}
+        RecordedEntry operator*() const;
+        iterator& operator++();
+        iterator operator++(int) {
+            iterator before = *this;
+            ++*this;
+            return before;
+        }
+        friend bool operator==(const iterator& a, const iterator& b) { return a.m_left == b.m_left; }
+        /// Where the entry in hand is encoded (for a range that starts there).
+        const char* data() const { return m_at; }
+
+    private:
+        const char* m_at = nullptr;
+        std::uint32_t m_left = 0;
+    };
+
+    RecordedEntries() = default;
+    /// count entries encoded from at on, inside a record that parse accepted.
+    RecordedEntries(const char* at, std::uint32_t count) : m_at(at), m_count(count) {}
+    iterator begin() const { return {m_at, m_count}; }
+    iterator end() const { return {nullptr, 0}; }
+    std::uint32_t size() const { return m_count; }
+
+private:
+    const char* m_at = nullptr;
+    std::uint32_t m_count = 0;
+};
+
+/// One directory's stored entries, encoded as the walk lists them.
+class WalkRecordBlock {
+public:
+    /// Throws std::invalid_argument for a name the reader would refuse
+    /// (empty, over 255 bytes, with "/" or NUL) or an unknown type.
+    void add(std::string_view name, EntryType type);
+    std::uint32_t size() const { return m_count; }
+    void clear();
+
+private:
+    friend class WalkRecordWriter;
+    std::string m_bytes;
+    std::vector<std::uint32_t> m_directories; ///< indices of the directory entries
+    std::uint32_t m_count = 0;
+};
+
 /// Collects the blocks of a walk as workers finish directories, then writes
 /// the record.  addBlock may be called from several threads at once.
 class WalkRecordWriter {
@@ -64,7 +122,16 @@ public:
     /// refuse (an unknown parent, an index that is not a directory of it, a
     /// name that cannot be stored, listed < entries.size()).
     std::uint32_t addBlock(std::optional<std::uint32_t> parent, std::uint32_t indexInParent, std::uint64_t listed,
+                           const WalkRecordBlock& block);
+    std::uint32_t addBlock(std::optional<std::uint32_t> parent, std::uint32_t indexInParent, std::uint64_t listed,
                            const Entries& entries);
+
+    const std::string& options() const { return m_options; }
+    const std::vector<std::string>& roots() const { return m_roots; }
+
+    /// Entries stored so far, and the bytes they take.
+    std::uint64_t storedEntries() const;
+    std::uint64_t storedBytes() const;
 
     /// The record's bytes as they go into the file.
     std::string serialize() const;
@@ -83,6 +150,7 @@ private:
     std::uint64_t m_listed = 0;            ///< sum of the blocks' listed counts
     std::vector<bool> m_isDir;             ///< per stored entry of all blocks
     std::vector<std::size_t> m_firstEntry; ///< per block, into m_isDir; one extra at the end
+    std::vector<bool> m_entered;           ///< per stored entry: a block was added for it
 };
 
 /// A record read back: the roots, the options and the tree of blocks, with
@@ -109,7 +177,7 @@ public:
     /// The directory's index among its parent's entries (a root's index).
     std::uint32_t indexInParent(std::uint32_t block) const { return m_blocks.at(block).index; }
     std::uint64_t listed(std::uint32_t block) const { return m_blocks.at(block).listed; }
-    std::span<const RecordedEntry> entries(std::uint32_t block) const;
+    RecordedEntries entries(std::uint32_t block) const;
     /// The blocks whose parent is block, in id order.
     std::span<const std::uint32_t> children(std::uint32_t block) const;
     /// The root blocks, in id order.
@@ -118,13 +186,13 @@ public:
 private:
     static constexpr std::uint32_t kNoParent = 0xFFFFFFFFu;
     struct Block {
+        std::uint64_t listed = 0;
+        std::uint64_t entriesAt = 0; ///< offset of the first entry in the record's bytes
         std::uint32_t parent = kNoParent;
         std::uint32_t index = 0;
-        std::uint64_t listed = 0;
-        std::size_t firstEntry = 0;
-        std::size_t entryCount = 0;
-        std::size_t firstChild = 0; ///< into m_children; block count + 1 lists, the last the roots
-        std::size_t childCount = 0;
+        std::uint32_t entryCount = 0;
+        std::uint32_t firstChild = 0; ///< into m_children
+        std::uint32_t childCount = 0;
     };
 
     WalkRecord() = default;
@@ -135,7 +203,6 @@ private:
     std::int64_t m_createdTime = 0;
     std::uint64_t m_listed = 0;
     std::vector<Block> m_blocks;
-    std::vector<RecordedEntry> m_entries;
     std::vector<std::uint32_t> m_children;
     std::size_t m_rootChildrenFirst = 0;
     std::size_t m_rootChildrenCount = 0;

@@ -8,7 +8,8 @@
 #include <sys/stat.h>
 
 #include "search/parallel_walk.h"
-#include "walk_helpers.h"
+#include "search/record_replay.h"
+#include "walk_compare.h"
 
 namespace toka::test {
 namespace {
@@ -158,6 +159,16 @@ TEST(WalkFilters, RankTheEntriesThatPassInTheWalksOrder) {
     buildFilterTree(tree);
     const std::string root = tree.path();
     for (const FilterCase& c : filterCases(root)) {
+        // One record serves every filter that only decides which entries
+        // are rated: the record of a walk with just the filters that shape
+        // the listing, replayed with them all.
+        ScanOptions shaping;
+        shaping.filter = {.exclude = c.filter.exclude,
+                          .skipHidden = c.filter.skipHidden,
+                          .oneFileSystem = c.filter.oneFileSystem,
+                          .maxDepth = c.filter.maxDepth};
+        const auto record = recordWalk({{root}}, shaping);
+        ASSERT_TRUE(record);
         for (bool fuzzy : {true, false}) {
             for (int size : {200, 4}) {
                 SCOPED_TRACE(std::string(c.label) + (fuzzy ? " fuzzy " : " similar ") + std::to_string(size));
@@ -193,9 +204,39 @@ TEST(WalkFilters, RankTheEntriesThatPassInTheWalksOrder) {
                 walk.copyList(found);
                 EXPECT_EQ(ranksOf(found), ranksOf(expected)) << "three threads";
                 EXPECT_EQ(walk.scannedEntries(), expectedCount) << "three threads";
+
+                RecordReplay replay(record, setup, {true, fuzzy, c.filter});
+                replay.run(2);
+                EXPECT_EQ(ranksOf(replay.list()), ranksOf(expected)) << "replayed";
+                EXPECT_EQ(replay.scannedEntries(), expectedCount) << "replayed";
             }
         }
     }
+}
+
+TEST(WalkFilters, ExcludedAndHiddenNamesNeverEnterARecord) {
+    TempTree tree;
+    buildFilterTree(tree);
+    const std::string root = normalizeDirectoryPath(tree.path());
+    ScanOptions options;
+    options.filter = {.exclude = {"node_modules", "*.tmp", root + "docs/*/report.pdf"}, .skipHidden = true};
+    const auto record = recordWalk({{root}}, options);
+    ASSERT_TRUE(record);
+    SimList setup;
+    setup.InitSimList("x", 1);
+    RecordReplay replay(record, setup, options);
+    replay.run(1); // names the blocks
+    std::set<std::string> paths;
+    for (std::uint32_t block = 0; block < record->blockCount(); ++block)
+        for (const RecordedEntry entry : record->entries(block))
+            paths.insert(replay.directoryPath(block).substr(root.size()) + std::string(entry.name));
+    for (const std::string& path : paths) {
+        EXPECT_FALSE(path.find("node_modules") != std::string::npos || path.ends_with(".tmp")
+                     || path == "docs/2024/report.pdf" || path.starts_with('.') || path.find("/.") != std::string::npos)
+            << path;
+    }
+    for (const char* kept : {"docs/2024/notes.txt", "docs/report.pdf", "a/b/deep/x/report", "report-link"})
+        EXPECT_EQ(paths.count(kept), 1u) << kept;
 }
 
 TEST(WalkFilters, DescribeNamesEveryActiveFilter) {

@@ -32,8 +32,8 @@ std::unique_ptr<WalkRecordWriter> sampleWriter() {
                                                 {"link", EntryType::Symlink},
                                                 {std::string(255, 'n'), EntryType::Socket}});
     const std::uint32_t sub = writer->addBlock(top, 3, 3, {{"x", File}, {"deep", Dir}});
-    writer->addBlock(std::nullopt, 1, 2, {});
-    writer->addBlock(sub, 1, 2, {});
+    writer->addBlock(std::nullopt, 1, 2, Entries{});
+    writer->addBlock(sub, 1, 2, Entries{});
     return writer;
 }
 
@@ -107,7 +107,8 @@ TEST(WalkRecord, RoundTripThroughAFile) {
     EXPECT_EQ(record->listedEntries(), 14u);
     ASSERT_EQ(record->blockCount(), 4u);
 
-    const auto names0 = record->entries(0);
+    const auto stored = record->entries(0);
+    const std::vector<RecordedEntry> names0(stored.begin(), stored.end());
     ASSERT_EQ(names0.size(), 6u);
     EXPECT_EQ(names0[0].name, ".");
     EXPECT_EQ(names0[1].name, "..");
@@ -187,11 +188,13 @@ TEST(WalkRecord, RefusesInconsistentRecordsWithValidChecksums) {
 TEST(WalkRecord, WriterRefusesWhatTheReaderWouldRefuse) {
     WalkRecordWriter writer("", {"/r"}, 0);
     const std::uint32_t top = writer.addBlock(std::nullopt, 0, 2, {{"d", Dir}, {"f", File}});
-    EXPECT_THROW(writer.addBlock(top, 1, 0, {}), std::invalid_argument);            // a file
-    EXPECT_THROW(writer.addBlock(top + 1, 0, 0, {}), std::invalid_argument);        // no such block
-    EXPECT_THROW(writer.addBlock(std::nullopt, 1, 0, {}), std::invalid_argument);   // no such root
+    EXPECT_THROW(writer.addBlock(top, 1, 0, Entries{}), std::invalid_argument);            // a file
+    EXPECT_THROW(writer.addBlock(top + 1, 0, 0, Entries{}), std::invalid_argument);        // no such block
+    EXPECT_THROW(writer.addBlock(std::nullopt, 1, 0, Entries{}), std::invalid_argument);   // no such root
     EXPECT_THROW(writer.addBlock(top, 0, 0, {{"a", File}}), std::invalid_argument); // listed < stored
     EXPECT_THROW(writer.addBlock(top, 0, 1, {{"a/b", File}}), std::invalid_argument);
+    writer.addBlock(top, 0, 0, Entries{});
+    EXPECT_THROW(writer.addBlock(top, 0, 0, Entries{}), std::invalid_argument); // entered twice
     EXPECT_TRUE(WalkRecord::parse(writer.serialize()).has_value());
 }
 

@@ -1,0 +1,200 @@
+#include "search/record_replay.h"
+
+#include <algorithm>
+#include <atomic>
+#include <fcntl.h>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/listing/dir_listing.h"
+
+namespace toka {
+namespace {
+
+// Entries of one block that the walk rated one after the other.
+struct Segment {
+    std::uint32_t block;
+    std::uint32_t count;
+    const char* at;
+};
+
+struct Candidate {
+    std::uint32_t block;
+    std::string_view name;
+};
+
+// A segment never holds more than this, so that chunks can be cut evenly.
+constexpr std::uint32_t kMaxSegment = 4096;
+// The first chunks are small, so that the list's bounds rise before the
+// threads score much against the empty list's.
+constexpr std::size_t kFirstChunk = 1024;
+constexpr std::size_t kLargestChunk = 32768;
+
+void addSegment(std::vector<Segment>& segments, std::uint32_t block, const char* at, std::uint32_t count) {
+    while (count > kMaxSegment) {
+        segments.push_back({block, kMaxSegment, at});
+        RecordedEntries::iterator it(at, kMaxSegment + 1);
+        for (std::uint32_t i = 0; i < kMaxSegment; ++i) ++it;
+        at = it.data();
+        count -= kMaxSegment;
+    }
+    if (count > 0) segments.push_back({block, count, at});
+}
+
+// The record's entries in the walk's order: each directory's entries in
+// listing order, the contents of an entered subdirectory just before the
+// subdirectory's own entry, the roots in their order.  Also notes each
+// block's name in its parent.
+std::vector<Segment> planSegments(const WalkRecord& record, std::vector<std::string_view>& blockNames) {
+    std::vector<Segment> segments;
+    auto byIndex = [&](std::uint32_t a, std::uint32_t b) { return record.indexInParent(a) < record.indexInParent(b); };
+    struct Frame {
+        std::uint32_t block;
+        RecordedEntries::iterator it; // at entry pos
+        std::uint32_t pos = 0;
+        const char* segmentAt;
+        std::uint32_t segmentFrom = 0;
+        std::vector<std::uint32_t> children; // by index in this block
+        std::size_t nextChild = 0;
+    };
+    auto frameOf = [&](std::uint32_t block) {
+        const RecordedEntries entries = record.entries(block);
+        const auto children = record.children(block);
+        Frame frame{block, entries.begin(), 0, entries.begin().data(), 0, {children.begin(), children.end()}, 0};
+        std::sort(frame.children.begin(), frame.children.end(), byIndex);
+        return frame;
+    };
+    const auto rootSpan = record.rootBlocks();
+    std::vector<std::uint32_t> roots(rootSpan.begin(), rootSpan.end());
+    std::sort(roots.begin(), roots.end(), byIndex);
+    std::vector<Frame> stack;
+    for (const std::uint32_t root : roots) {
+        stack.push_back(frameOf(root));
+        while (!stack.empty()) {
+            Frame& frame = stack.back();
+            if (frame.nextChild == frame.children.size()) {
+                addSegment(segments, frame.block, frame.segmentAt,
+                           record.entries(frame.block).size() - frame.segmentFrom);
+                stack.pop_back();
+                continue;
+            }
+            const std::uint32_t child = frame.children[frame.nextChild++];
+            const std::uint32_t target = record.indexInParent(child);
+            for (; frame.pos < target; ++frame.pos) ++frame.it;
+            addSegment(segments, frame.block, frame.segmentAt, target - frame.segmentFrom);
+            blockNames[child] = (*frame.it).name;
+            // The subdirectory's own entry comes after its contents.
+            frame.segmentAt = frame.it.data();
+            frame.segmentFrom = target;
+            stack.push_back(frameOf(child));
+        }
+    }
+    return segments;
+}
+
+} // namespace
+
+RecordReplay::RecordReplay(std::shared_ptr<const WalkRecord> record, const SimList& search, ScanOptions options)
+    : m_record(std::move(record)), m_options(std::move(options)), m_scorer(search), m_list(search) {}
+
+std::string RecordReplay::directoryPath(std::uint32_t block) const {
+    std::vector<std::string_view> names;
+    std::uint32_t at = block;
+    while (const auto parent = m_record->parent(at)) {
+        names.push_back(m_blockNames[at]);
+        at = *parent;
+    }
+    std::string path = m_record->roots()[m_record->indexInParent(at)];
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        path += *it;
+        path += '/';
+    }
+    return path;
+}
+
+void RecordReplay::run(unsigned threads) {
+    m_blockNames.assign(m_record->blockCount(), {});
+    const std::vector<Segment> segments = planSegments(*m_record, m_blockNames);
+
+    // Chunks: runs of whole segments; chunk c is segments [starts[c], starts[c + 1]).
+    std::vector<std::size_t> starts{0};
+    std::size_t want = kFirstChunk;
+    std::size_t filled = 0;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        filled += segments[i].count;
+        if (filled >= want) {
+            starts.push_back(i + 1);
+            filled = 0;
+            want = std::min(want * 2, kLargestChunk);
+        }
+    }
+    if (starts.back() != segments.size()) starts.push_back(segments.size());
+    const std::size_t chunkCount = starts.size() - 1;
+
+    const FilterMatcher matcher(m_options.filter);
+    const bool filtered = matcher.active();
+    const bool fuzzy = m_options.fuzzy;
+    std::atomic<std::size_t> nextChunk{0};
+    std::atomic<Real48> cutOffBound{m_list.CutOff()};
+    std::atomic<Real48> lastRankBound{m_list.LastRankScore()};
+    std::mutex mutex; // guards what follows and m_list
+    std::vector<std::vector<Candidate>> results(chunkCount);
+    std::vector<char> ready(chunkCount, 0);
+    std::size_t merged = 0;
+    std::uint32_t pathBlock = 0xFFFFFFFFu;
+    std::string path;
+
+    auto work = [&] {
+        std::vector<Candidate> found;
+        std::string entryDir;
+        for (std::size_t c; (c = nextChunk.fetch_add(1)) < chunkCount;) {
+            const Real48 cutOff = cutOffBound.load(std::memory_order_relaxed);
+            const Real48 lastRank = lastRankBound.load(std::memory_order_relaxed);
+            for (std::size_t s = starts[c]; s < starts[c + 1]; ++s) {
+                const Segment& segment = segments[s];
+                for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
+                    EntryType type = entry.type;
+                    if (filtered) {
+                        if (type == EntryType::Unknown && matcher.needsType()) {
+                            const std::string full = directoryPath(segment.block) + std::string(entry.name);
+                            type = resolveType(AT_FDCWD, full.c_str());
+                        }
+                        if (!matcher.passesEarly(entry.name, type)) continue;
+                    }
+                    const Real48 score = m_scorer.ScoreAgainst(entry.name, fuzzy, cutOff);
+                    if (score.value() <= 0 || score <= lastRank) continue;
+                    if (filtered && matcher.needsLate()
+                        && !matcher.passesLate(-1, directoryPath(segment.block), entry.name, type))
+                        continue;
+                    found.push_back({segment.block, entry.name});
+                }
+            }
+            std::lock_guard lock(mutex);
+            results[c] = std::move(found);
+            found = {};
+            ready[c] = 1;
+            for (; merged < chunkCount && ready[merged]; ++merged) {
+                for (const Candidate& candidate : results[merged]) {
+                    if (candidate.block != pathBlock) {
+                        pathBlock = candidate.block;
+                        path = directoryPath(pathBlock);
+                    }
+                    m_list.RateFile(candidate.name, path, fuzzy);
+                }
+                results[merged] = {};
+            }
+            cutOffBound.store(m_list.CutOff(), std::memory_order_relaxed);
+            lastRankBound.store(m_list.LastRankScore(), std::memory_order_relaxed);
+        }
+    };
+
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    threads = unsigned(std::min<std::size_t>(threads, std::max<std::size_t>(chunkCount, 1)));
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers) helper.join();
+}
+
+} // namespace toka

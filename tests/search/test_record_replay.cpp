@@ -1,0 +1,222 @@
+// A recorded walk replayed through the engine against the live walk: the
+// same ranks (score bytes, ties, overflow slot) and count on every number
+// of threads; what a record keeps and leaves out; which record answers a
+// search.
+#include <fstream>
+#include <sys/stat.h>
+
+#include "search/record_replay.h"
+#include "search/walk_record_store.h"
+#include "walk_compare.h"
+
+namespace toka::test {
+namespace {
+
+Outcome replayed(const std::shared_ptr<const WalkRecord>& record, const Search& search, unsigned threads,
+                 const WalkFilter& filter = {}) {
+    SimList setup;
+    setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
+    RecordReplay replay(record, setup, {search.recurse, search.fuzzy, filter});
+    replay.run(threads);
+    Outcome out;
+    out.scanned = replay.scannedEntries();
+    takeRanks(replay.list(), out);
+    return out;
+}
+
+/// The one-thread walk's ranks and count (a replay knows nothing of what
+/// was skipped).
+Outcome liveRanks(const std::vector<WalkRoot>& roots, const Search& search) {
+    Outcome out = oneThread(roots, search);
+    out.skipped.clear();
+    out.rootError = 0;
+    return out;
+}
+
+void expectReplayAsLive(const std::vector<WalkRoot>& roots, const std::vector<Search>& searches) {
+    const auto recorded = recordWalk(roots, {true});
+    const auto flat = recordWalk(roots, {false});
+    ASSERT_TRUE(recorded && flat);
+    for (const Search& search : searches) {
+        const Outcome expected = liveRanks(roots, search);
+        for (unsigned threads : {1u, 2u, 5u}) {
+            EXPECT_EQ(replayed(search.recurse ? recorded : flat, search, threads), expected)
+                << "\"" << search.text << "\" " << (search.fuzzy ? "fuzzy" : "similar") << " size " << search.listSize
+                << (search.recurse ? "" : " flat") << ", " << threads << " threads";
+        }
+    }
+}
+
+TEST(RecordReplay, AnUnchangedTreeRanksAsTheLiveWalk) {
+    TempTree ties, random1, random2;
+    buildTieTree(ties);
+    buildRandomTree(random1, 1);
+    buildRandomTree(random2, 2);
+    ties.touch(std::string("odd-\xff\n-report"));
+    auto searches = bothMeasures({"report", "rep", "abcab", "dea"}, {200, 17, 1});
+    searches.push_back({"report", true, 200, false});
+    searches.push_back({"abcab", false, 9, false});
+    const std::vector<std::vector<WalkRoot>> rootSets = {
+        {{ties.path()}}, {{random1.path()}}, {{random2.path(), true, true}, {ties.path(), true, true}}};
+    for (const auto& roots : rootSets) expectReplayAsLive(roots, searches);
+}
+
+TEST(RecordReplay, RatesEachDirectoryAfterItsContentsWhateverOrderItsBlockCameIn) {
+    // The walk's threads add blocks as they finish: here the second
+    // subdirectory's block and the second root's come first.
+    constexpr auto Dir = EntryType::Directory;
+    constexpr auto File = EntryType::Regular;
+    WalkRecordWriter writer("", {"/r/", "/s/"}, 0);
+    writer.addBlock(std::nullopt, 1, 1, {{"report", File}});
+    const std::uint32_t top = writer.addBlock(
+        std::nullopt, 0, 6, {{".", Dir}, {"..", Dir}, {"report", Dir}, {"reports", Dir}, {"report", File}});
+    writer.addBlock(top, 3, 2, {{"report", File}, {"reports", File}});
+    writer.addBlock(top, 2, 1, {{"report", File}});
+    const auto record = std::make_shared<const WalkRecord>(*WalkRecord::parse(writer.serialize()));
+    const std::vector<std::pair<std::string, std::string>> walkOrder = {
+        {".", "/r/"},        {"..", "/r/"},           {"report", "/r/report/"}, {"report", "/r/"},
+        {"report", "/r/reports/"}, {"reports", "/r/reports/"}, {"reports", "/r/"}, {"report", "/r/"},
+        {"report", "/s/"}};
+    for (const Search& search : bothMeasures({"report"}, {1, 2, 3, 200})) {
+        SimList expected;
+        expected.InitSimList(search.text, std::uint16_t(search.listSize));
+        for (const auto& [name, dir] : walkOrder) expected.RateFile(name, dir, search.fuzzy);
+        Outcome want;
+        want.scanned = 10;
+        takeRanks(expected, want);
+        EXPECT_EQ(replayed(record, search, 1), want) << search.fuzzy << " " << search.listSize;
+    }
+}
+
+TEST(RecordReplay, ARealTreeRanksAsTheLiveWalk) {
+    if (::access("/usr/share", R_OK) != 0) GTEST_SKIP() << "no /usr/share";
+    const std::vector<WalkRoot> roots = {{"/usr/share/"}};
+    const auto record = recordWalk(roots, {true});
+    ASSERT_TRUE(record);
+    for (const Search& search : bothMeasures({"readme", "libc.so"}, {200}))
+        EXPECT_EQ(replayed(record, search, 2), liveRanks(roots, search)) << search.text << " " << search.fuzzy;
+}
+
+TEST(RecordReplay, OnlyAWalkThatRanToItsEndIsRecorded) {
+    TempTree tree;
+    buildRandomTree(tree, 3);
+    SimList setup;
+    setup.InitSimList("abc", 200);
+    struct Case {
+        const char* what;
+        std::string root;
+        bool record;
+        bool stop;
+        bool expected;
+    };
+    const std::vector<Case> cases = {{"whole walk", tree.path(), true, false, true},
+                                     {"not asked to record", tree.path(), false, false, false},
+                                     {"stopped", tree.path(), true, true, false},
+                                     {"missing root", tree / "missing", true, false, false},
+                                     {"empty root", "", true, false, false}};
+    for (const Case& c : cases) {
+        ParallelWalk walk(setup, {}, 2);
+        if (c.record) walk.record("options\n");
+        if (c.stop) walk.requestStop();
+        walk.start({{c.root}});
+        walk.wait();
+        const auto writer = walk.takeRecord();
+        EXPECT_EQ(writer != nullptr, c.expected) << c.what;
+        if (writer) {
+            EXPECT_EQ(writer->roots(), std::vector<std::string>{normalizeDirectoryPath(c.root)});
+            const auto record = WalkRecord::parse(writer->serialize());
+            ASSERT_TRUE(record) << c.what;
+            EXPECT_EQ(record->listedEntries(), walk.scannedEntries()) << c.what;
+        }
+    }
+}
+
+TEST(RecordReplay, OptionsThatShapeTheListingNameTheRecord) {
+    const ScanOptions plain{};
+    struct Case {
+        const char* what;
+        ScanOptions options;
+        bool allFixedDisks;
+        bool sameRecord;
+    };
+    const std::vector<Case> cases = {
+        {"other measure", {true, false}, false, true},
+        {"kinds", {.filter = {.kinds = kKindFile}}, false, true},
+        {"extensions", {.filter = {.extensions = {"pdf"}}}, false, true},
+        {"size and time", {.filter = {.minSize = 5, .modifiedFrom = 100}}, false, true},
+        {"flat", {false}, false, false},
+        {"all fixed disks", plain, true, false},
+        {"one file system", {.filter = {.oneFileSystem = true}}, false, false},
+        {"hidden left out", {.filter = {.skipHidden = true}}, false, false},
+        {"depth", {.filter = {.maxDepth = 3}}, false, false},
+        {"exclusion", {.filter = {.exclude = {"a"}}}, false, false},
+        {"exclusion with a line break", {.filter = {.exclude = {"a\nexclude=b"}}}, false, false},
+    };
+    const WalkRecordStore store("/cache");
+    const std::string base = recordedOptions(plain, false);
+    for (const Case& c : cases) {
+        const std::string options = recordedOptions(c.options, c.allFixedDisks);
+        EXPECT_EQ(options == base, c.sameRecord) << c.what;
+        EXPECT_EQ(store.pathFor({"/r/"}, options) == store.pathFor({"/r/"}, base), c.sameRecord) << c.what;
+    }
+    // The order of the exclusions does not matter; the roots do.
+    EXPECT_EQ(recordedOptions({.filter = {.exclude = {"a", "b"}}}, false),
+              recordedOptions({.filter = {.exclude = {"b", "a", "b"}}}, false));
+    EXPECT_NE(store.pathFor({"/r/"}, base), store.pathFor({"/s/"}, base));
+    EXPECT_NE(store.pathFor({"/a/", "/b/"}, base), store.pathFor({"/a/b/"}, base));
+    EXPECT_TRUE(store.pathFor({"/r/"}, base).starts_with("/cache/"));
+}
+
+TEST(RecordReplay, TheStoreUsesOnlyARecordOfTheSameRootsAndOptions) {
+    TempTree cache, a, b;
+    buildRandomTree(a, 4);
+    b.touch("single");
+    const WalkRecordStore store(cache / "walks");
+    EXPECT_EQ(store.find({a.path() + "/"}, "o\n"), nullptr); // no directory yet
+    auto save = [&](const TempTree& tree, const std::string& options) {
+        SimList setup;
+        setup.InitSimList("x", 1);
+        ParallelWalk walk(setup, {}, 2);
+        walk.record(options);
+        walk.start({{tree.path()}});
+        walk.wait();
+        const auto writer = walk.takeRecord();
+        ASSERT_TRUE(writer);
+        ASSERT_FALSE(store.save(*writer).has_value());
+    };
+    const std::vector<std::string> rootA = {normalizeDirectoryPath(a.path())};
+    const std::vector<std::string> rootB = {normalizeDirectoryPath(b.path())};
+    save(a, "o\n");
+    save(b, "o\n");
+    const auto found = store.find(rootA, "o\n");
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->roots(), rootA);
+    EXPECT_EQ(store.find(rootA, "p\n"), nullptr);
+    EXPECT_EQ(store.list().size(), 2u);
+
+    // b's record under a's name is not a's record; a damaged one is none.
+    std::filesystem::copy_file(store.pathFor(rootB, "o\n"), store.pathFor(rootA, "o\n"),
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_EQ(store.find(rootA, "o\n"), nullptr);
+    EXPECT_EQ(store.list().size(), 1u);
+    save(a, "o\n");
+    ASSERT_NE(store.find(rootA, "o\n"), nullptr);
+    {
+        std::fstream file(store.pathFor(rootA, "o\n"), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(70);
+        file.put('\x7f');
+    }
+    EXPECT_EQ(store.find(rootA, "o\n"), nullptr);
+
+    // Forgetting removes the records and a writer's leftovers, nothing else.
+    std::ofstream(store.directory() + "/.0123456789abcdef.walk.tmp-1-2") << "x";
+    std::ofstream(store.directory() + "/notes.txt") << "x";
+    std::size_t removed = 0;
+    EXPECT_FALSE(store.forgetAll(&removed).has_value());
+    EXPECT_EQ(removed, 3u);
+    EXPECT_TRUE(store.list().empty());
+    EXPECT_TRUE(std::filesystem::exists(store.directory() + "/notes.txt"));
+}
+
+} // namespace
+} // namespace toka::test
