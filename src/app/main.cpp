@@ -48,6 +48,7 @@ int main(int argc, char* argv[]) {
     toka::SetFatalErrorHandler(showFatalError);
     toka::TMainForm MainForm;
     MainForm.setSettingsFile(toka::settingsFilePath());
+    MainForm.setRecordDirectory(toka::defaultRecordDirectory());
     MainForm.setStartOptions(line.start);
     MainForm.show();
     return QApplication::exec();

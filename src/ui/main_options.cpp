@@ -65,6 +65,10 @@ void TMainForm::SyncOptions() {
     pFilters->setVisible(ShowFilters);
     ShowFilters1->setChecked(ShowFilters);
 
+    RecordWalks1->setChecked(RecordWalks);
+    SearchAsYouType1->setChecked(SearchAsYouType);
+    SearchAsYouType1->setEnabled(RecordWalks);
+
     sbFileViewer->setChecked(ShowViewer);
     ShowFileViewer1->setChecked(ShowViewer);
 

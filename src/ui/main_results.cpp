@@ -10,8 +10,9 @@
 namespace toka {
 
 void TMainForm::TimerTimer() {
-    // The walk's list is copied under its lock, never read half changed.
-    if (m_walk) m_walk->copyList(TheSimList());
+    // The walk's list is copied under its lock, never read half changed;
+    // a recorded answer stays until the walk has its own.
+    if (m_walk && !m_showingRecorded) m_walk->copyList(TheSimList());
     lFileScanned->setText(QString::number(scannedEntries()));
     GetSimList(m_resultCopy);
     fillResultTable(*sgexResults, TheSimList(), seNumberofItems->value(), m_locale);

@@ -4,6 +4,7 @@
 // the walk's last worker says it is done.
 #include <QAction>
 #include <QDateTime>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QToolButton>
@@ -25,7 +26,7 @@ constexpr int kStatusRefreshMs = 100;
 
 } // namespace
 
-std::uint64_t TMainForm::scannedEntries() const { return m_walk ? m_walk->scannedEntries() : 0; }
+std::uint64_t TMainForm::scannedEntries() const { return m_walk ? m_walk->scannedEntries() : m_recordedCount; }
 
 void TMainForm::setSearchControlsEnabled(bool idle) {
     for (QToolButton* button : {sbSearchDir, sbSearchHDs, sbRecurseDirs, sbCopy, sbMove, sbDelete, sbInvert,
@@ -46,6 +47,9 @@ void TMainForm::StartSearch() {
     setSearchControlsEnabled(false);
     InitSimList(eSearch->text().toStdString(), MaxListSize);
     m_walk.reset();
+    m_typingTimer->stop();
+    m_showingRecorded = false;
+    lRecorded->setVisible(false);
     // The filter is read once: the bar stays usable, for the next search.
     m_filter = pFilters->filter(QDateTime::currentDateTime());
     showFilterMark();
@@ -55,7 +59,7 @@ void TMainForm::StartSearch() {
     for (int row = 1; row < sgexResults->RowCount(); ++row) sgexResults->SetRowMarked(row, false);
 }
 
-void TMainForm::startWalk(std::vector<WalkRoot> roots) {
+void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
     ParallelWalkHooks hooks;
     hooks.listing = m_walkObserver;
     // The end reaches the window as a queued call; a window already gone
@@ -63,8 +67,12 @@ void TMainForm::startWalk(std::vector<WalkRoot> roots) {
     hooks.finished = [this] { QMetaObject::invokeMethod(this, &TMainForm::EndSearch, Qt::QueuedConnection); };
     // The options are fixed for the run: their controls stay disabled; the
     // filter was read by StartSearch, the bar stays usable for the next one.
-    m_walk = std::make_unique<ParallelWalk>(TheSimList(), ScanOptions{RecurseDirs, sbMeasure->isChecked(), m_filter},
-                                            ParallelWalk::defaultThreads(), std::move(hooks));
+    const ScanOptions options{RecurseDirs, sbMeasure->isChecked(), m_filter};
+    // A record's answer comes first, at once; the walk's replaces it.
+    showRecordedAnswer(roots, options, allFixedDisks);
+    m_walkSearch.InitSimList(eSearch->text().toStdString(), MaxListSize);
+    m_walk = std::make_unique<ParallelWalk>(m_walkSearch, options, ParallelWalk::defaultThreads(), std::move(hooks));
+    if (RecordWalks && m_records) m_walk->record(recordedOptions(options, allFixedDisks));
     m_walk->start(std::move(roots));
     // The list of the last search is gone: the table shows the new one at
     // once, from the top, and again as soon as the first entries are rated.
@@ -87,6 +95,12 @@ void TMainForm::EndSearch() {
     if (!m_searching) return;
     m_statusTimer->stop();
     if (m_walk) m_walk->wait(); // its last worker is on its way out
+    if (m_walk && !m_walk->stopRequested()) {
+        // The live answer replaces a recorded one, and is recorded itself.
+        m_showingRecorded = false;
+        lRecorded->setVisible(false);
+        if (RecordWalks) saveRecord(m_walk->takeRecord());
+    }
     Timer->stop();
     TimerTimer();
     setSearchControlsEnabled(true);
@@ -107,13 +121,13 @@ void TMainForm::sbSearchClick() {
     StartSearch();
     // The root is read once: choosing another directory during the walk
     // changes the label, not the running search.
-    startWalk({{selectedDirectory()}});
+    startWalk({{selectedDirectory()}}, false);
 }
 
 void TMainForm::sbSearchHDsClick() {
     if (m_searching) return;
     StartSearch();
-    startWalk(fixedVolumeRoots(fixedVolumes()));
+    startWalk(fixedVolumeRoots(fixedVolumes()), true);
 }
 
 void TMainForm::sbStopClick() {

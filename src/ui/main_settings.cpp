@@ -73,6 +73,8 @@ void TMainForm::applyStartState() {
         {remembered.showHints, ShowHints},
         {remembered.showViewer, ShowViewer},
         {remembered.showFilters, ShowFilters},
+        {remembered.recordWalks, RecordWalks},
+        {remembered.searchAsYouType, SearchAsYouType},
     };
     for (const auto& [value, field] : options)
         if (value) field = *value;
@@ -126,6 +128,8 @@ void TMainForm::saveSettings() {
     settings.showHints = ShowHints;
     settings.showViewer = ShowViewer;
     settings.showFilters = ShowFilters;
+    settings.recordWalks = RecordWalks;
+    settings.searchAsYouType = SearchAsYouType;
     settings.filters = pFilters->choices();
     settings.numberOfItems = seNumberofItems->value();
     settings.geometry = saveGeometry();

@@ -25,11 +25,15 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     connectFilterBar();
     connectFileActions();
     createShortcuts();
+    createRecordCommands();
 }
 
 // The walk goes first: its last worker must not post the end of the search
 // to a window that is half destroyed.
-TMainForm::~TMainForm() { m_walk.reset(); }
+TMainForm::~TMainForm() {
+    m_walk.reset();
+    waitForRecordSaved();
+}
 
 std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
 

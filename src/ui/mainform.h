@@ -14,6 +14,8 @@
 //   main_keys.cpp     keyboard shortcuts: search again, stop, the table's commands
 //   main_filters.cpp  the filter bar (filter_bar.cpp): the filter a search takes,
 //                     the "Filtered" mark
+//   main_records.cpp  recorded walks: the answer of the last walk shown at once,
+//                     search as you type, recording and forgetting walks
 
 #include <QMainWindow>
 #include <QPainter>
@@ -21,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fileops/file_op_questions.h"
@@ -28,6 +31,7 @@
 #include "search/parallel_walk.h"
 #include "search/result_row.h"
 #include "search/walk_filter.h"
+#include "search/walk_record_store.h"
 #include "similar/simlist.h"
 #include "ui/command_line.h"
 #include "ui/text_memo.h"
@@ -73,6 +77,8 @@ public:
     bool ShowHints = true;
     bool ShowViewer = true;
     bool ShowFilters = false; ///< the filter bar (not in the design: hidden at first)
+    bool RecordWalks = true;     ///< walks are recorded and their record answers at once
+    bool SearchAsYouType = true; ///< typing replays the record of the selected directory
 
     /// True from StartSearch to the end of EndSearch.
     bool isSearching() const { return m_searching; }
@@ -141,6 +147,16 @@ public:
     /// (remembered as they were unless the user changes them), DIR selected
     /// in the tree, and the search text searched as soon as the window is up.
     void setStartOptions(const StartOptions& options);
+    /// Records the walks that run to their end in this folder and answers
+    /// from them (walk_record_store.h); "" (the default) records nothing and
+    /// reads nothing.  Call before the first search.
+    void setRecordDirectory(const std::string& directory);
+    /// Whether the rows show an answer replayed from a recorded walk (the
+    /// mark beside the count tells from when) rather than the live walk's.
+    bool showsRecordedAnswer() const { return m_showingRecorded; }
+    /// Waits until the record of the last walk is written.
+    void waitForRecordSaved();
+
     /// Selects the directory at path (absolute, without links) in the tree as
     /// a click on its node does, opening the nodes above it and scrolling it
     /// into view.  False, and nothing changes, when the tree has no node for
@@ -171,6 +187,9 @@ public:
     QAction* N3 = nullptr;                            ///< View: separator before the warning option
     QAction* WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed"" (checkable)
     QAction* ShowFilters1 = nullptr;                  ///< View > "Show &Filters": the filter bar (checkable)
+    QAction* SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype" (checkable)
+    QAction* RecordWalks1 = nullptr;                  ///< Search > "Record &Walks" (checkable)
+    QAction* ForgetRecordedWalks1 = nullptr;          ///< Search > "Forget Recorded Wal&ks"
 
     QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
     QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
@@ -200,6 +219,7 @@ public:
     QLabel* lFiltered = nullptr;          ///< "Filtered" left of Label2 while a filter is set; its hint lists them
     QLabel* Label2 = nullptr;             ///< caption "Files scanned:"
     QLabel* lFileScanned = nullptr;       ///< the number of entries scanned
+    QLabel* lRecorded = nullptr;          ///< "from the walk of 8 Dec 14:02" while the rows are a recorded answer
     QLabel* Label3 = nullptr;             ///< blank margin right of the count
     QTreeWidget* Explorer = nullptr;      ///< the directory tree: volumes at the top level
     QSplitterHandle* Splitter1 = nullptr; ///< the handle between tree and table
@@ -281,7 +301,7 @@ private:
     void StartSearch();
     /// Starts the walk of roots on worker threads; EndSearch follows when
     /// the last worker is done.
-    void startWalk(std::vector<WalkRoot> roots);
+    void startWalk(std::vector<WalkRoot> roots, bool allFixedDisks);
     void EndSearch();
     void showWalkStatus();
     void setSearchControlsEnabled(bool idle);
@@ -304,6 +324,24 @@ private:
     /// next search would take.
     void showFilterMark();
 
+    void createRecordCommands();
+    /// The options the next search takes, from the controls.
+    ScanOptions nextScanOptions() const;
+    /// The record of these roots and options, when records are on and one
+    /// is there (kept after the first read while its file stays the same).
+    std::shared_ptr<const WalkRecord> recordFor(const std::vector<WalkRoot>& roots, const ScanOptions& options,
+                                                bool allFixedDisks);
+    /// Shows the record's answer to the search in TheSimList, in the table
+    /// and in the mark; false when there is no record.
+    bool showRecordedAnswer(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks);
+    /// The pause after a change of the search text is over.
+    void searchAsYouType();
+    /// The walk that just ended ran to its end: its record is written off
+    /// the window's thread.
+    void saveRecord(std::unique_ptr<WalkRecordWriter> record);
+    void forgetRecordedWalks();
+    void showRecordedMark(std::int64_t createdTime);
+
     void createShortcuts();
     void searchAgain();
     void selectAllRows();
@@ -322,6 +360,7 @@ private:
     bool m_stopRequest = false;                           ///< Stop was pressed during the current search
     WalkFilter m_filter;                                  ///< see currentFilter
     bool m_closeRequested = false;                        ///< closing waits for the running search to end
+    SimList m_walkSearch;                                 ///< the search m_walk scores against; it outlives the walk
     std::unique_ptr<ParallelWalk> m_walk;                 ///< the walk of the current or last search, on worker threads
     QTimer* m_statusTimer = nullptr;                      ///< shows the directory being listed, several times a second
     std::function<void(std::string_view)> m_walkObserver; ///< see setWalkObserver
@@ -341,6 +380,14 @@ private:
     };
     std::optional<RunOverride> m_fuzzyOverride;
     std::optional<RunOverride> m_recurseOverride;
+
+    std::unique_ptr<WalkRecordStore> m_records;    ///< null: nothing recorded or read
+    std::shared_ptr<const WalkRecord> m_record;    ///< the record read last ...
+    std::string m_recordStamp;                     ///< ... and its file's path, inode, size and time
+    bool m_showingRecorded = false;                ///< see showsRecordedAnswer
+    std::uint64_t m_recordedCount = 0;             ///< the count of the record the rows come from
+    QTimer* m_typingTimer = nullptr;               ///< the pause after the search text changed
+    std::thread m_recordSaver;                     ///< writes the last walk's record
 };
 
 } // namespace toka

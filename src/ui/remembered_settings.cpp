@@ -13,18 +13,18 @@ namespace {
 constexpr int kMaxSearchText = 255; // what the search box takes
 constexpr int kMaxPixels = 100000;  // no screen is wider; larger sizes are damage
 
-constexpr int kOptionCount = 7;
+constexpr int kOptionCount = 9;
 
 const char* const kOptionKeys[kOptionCount] = {
     "options/recurseSubdirectories", "options/fuzzy",     "options/warnSearchResultChanged",
     "options/showToolbar",           "options/showHints", "options/showViewer",
-    "options/showFilters",
+    "options/showFilters",           "options/recordWalks", "options/searchAsYouType",
 };
 
 std::optional<bool> RememberedSettings::*const kOptionFields[kOptionCount] = {
     &RememberedSettings::recurseDirs, &RememberedSettings::fuzzySearch, &RememberedSettings::warnResultChanged,
     &RememberedSettings::showToolbar, &RememberedSettings::showHints,   &RememberedSettings::showViewer,
-    &RememberedSettings::showFilters,
+    &RememberedSettings::showFilters, &RememberedSettings::recordWalks, &RememberedSettings::searchAsYouType,
 };
 
 // The filters' values as the file spells them, in the order of their enums.

@@ -28,6 +28,8 @@ struct RememberedSettings {
     std::optional<bool> showHints;
     std::optional<bool> showViewer;
     std::optional<bool> showFilters;
+    std::optional<bool> recordWalks;
+    std::optional<bool> searchAsYouType;
     std::optional<int> numberOfItems; ///< 10..100, the spin box's range
     QByteArray geometry;              ///< QWidget::saveGeometry
     QByteArray windowState;           ///< QMainWindow::saveState
