@@ -63,6 +63,8 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"filterBar", QString::number(form.pFilters->isVisible())},
         {"filters", filtersOf(form.pFilters->choices())},
         {"mark", QString::number(form.lFiltered->isVisible())},
+        {"records", QString("%1%2%3").arg(form.RecordWalks1->isChecked()).arg(form.SearchAsYouType1->isChecked())
+                        .arg(form.SearchAsYouType1->isEnabled())},
     };
 }
 
@@ -131,6 +133,8 @@ private slots:
         QTest::newRow("recent texts") << "[search]\nrecentTexts=a, b, a, " + QByteArray(256, 'x') + toolbarOff
                                       << "toolbar=0 recent=a|b";
         QTest::newRow("filter bar shown") << QByteArray("[options]\nshowFilters=true\n") << "filterBar=1";
+        QTest::newRow("records off") << QByteArray("[options]\nrecordWalks=false\n") << "records=010";
+        QTest::newRow("typing off") << QByteArray("[options]\nsearchAsYouType=false\n") << "records=101";
         // Each damaged filter goes on its own; a good one in the same group stays.
         QTest::newRow("filters, one good value")
             << QByteArray("[filters]\nkind=files\nminSize=12 TB\nmaxSize=1234567 KB\nmodified=yesterday\nskipHidden=2\n"
@@ -151,10 +155,11 @@ private slots:
         QMap<QString, QString> expected = stateOf(shownMainForm(m_form));
         QCOMPARE(expected["recurse"] + expected["fuzzy"] + expected["warn"] + expected["toolbar"] + expected["hints"]
                      + expected["viewer"] + expected["items"] + expected["dir"] + expected["recent"]
-                     + expected["filterBar"] + expected["mark"],
+                     + expected["filterBar"] + expected["mark"] + expected["records"],
                  QString("111110"
                          "30"
-                         "00"));
+                         "00"
+                         "111"));
         for (const QString& pair : changed.split(' ', Qt::SkipEmptyParts))
             expected[pair.section('=', 0, 0)] = pair.section('=', 1);
         if (!file.isNull()) writeIni(file);
@@ -179,6 +184,8 @@ private slots:
         form.ShowFlybyHints1Click();
         form.WarningSearchResultChanged1Click();
         form.ShowFilters1Click();
+        form.SearchAsYouType1->trigger();
+        form.RecordWalks1->trigger();
         form.pFilters->setFilter({"*.tmp; build",
                                   true,
                                   KindChoice::SymbolicLinks,

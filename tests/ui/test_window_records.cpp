@@ -1,0 +1,213 @@
+// Recorded walks in the window: a search shows the record's answer at once
+// and the live answer when the walk ends; Stop keeps what is shown; typing
+// answers from the record without a walk; records can be turned off and
+// forgotten.
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <condition_variable>
+#include <mutex>
+
+#include "ui/mainform.h"
+#include "ui/strgrdex.h"
+#include "ui_test_support.h"
+
+namespace toka::test {
+
+namespace {
+
+// The names the table shows, top down.
+QStringList rowNames(TStringGridEx* grid) {
+    QStringList names;
+    for (int r = 1; r < grid->RowCount(); ++r)
+        if (!grid->Cells(0, r).isEmpty()) names << grid->Cells(0, r);
+    return names;
+}
+
+// Holds the walk's workers before they list a directory, until the gate
+// goes; the workers share its state, so it may go while they wait.
+class WalkGate {
+public:
+    explicit WalkGate(TMainForm& form) : m_form(form) {
+        form.setWalkObserver([state = m_state](std::string_view) {
+            std::unique_lock lock(state->mutex);
+            state->changed.wait(lock, [&] { return state->open; });
+        });
+    }
+    ~WalkGate() {
+        m_form.setWalkObserver({});
+        std::lock_guard lock(m_state->mutex);
+        m_state->open = true;
+        m_state->changed.notify_all();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool open = false;
+    };
+    TMainForm& m_form;
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
+} // namespace
+
+class TestWindowRecords : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> m_tree;
+    std::unique_ptr<QTemporaryDir> m_cache;
+    std::unique_ptr<TMainForm> m_form;
+
+    QString records() const { return m_cache->path() + "/walks"; }
+    QStringList recordFiles() const { return QDir(records()).entryList({"*.walk"}, QDir::Files); }
+
+    TMainForm& form(const QString& text = "report") {
+        m_form.reset();
+        m_form = std::make_unique<TMainForm>();
+        m_form->setRecordDirectory(records().toStdString());
+        m_form->show();
+        if (!QTest::qWaitForWindowExposed(m_form.get())) QTest::qFail("not exposed", __FILE__, __LINE__);
+        m_form->FillDrives({volumeAt(m_tree->path().toStdString())});
+        m_form->Explorer->setCurrentItem(m_form->Explorer->topLevelItem(0));
+        m_form->eSearch->setText(text);
+        return *m_form;
+    }
+
+    static void search(TMainForm& form) {
+        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 20000);
+        form.waitForRecordSaved();
+    }
+
+private slots:
+    void init() {
+        m_tree = std::make_unique<QTemporaryDir>();
+        m_cache = std::make_unique<QTemporaryDir>();
+        for (const char* name : {"report.txt", "old-report.txt", "sub/report.pdf", "sub/notes"}) {
+            mkdirp(QFileInfo(m_tree->filePath(name)).path());
+            touch(m_tree->filePath(name));
+        }
+    }
+    void cleanup() { m_form.reset(); }
+
+    void recordedAnswerFirst_thenTheLiveOne() {
+        TMainForm& window = form();
+        search(window);
+        QVERIFY(!window.showsRecordedAnswer());
+        QCOMPARE(recordFiles().size(), 1);
+        QCOMPARE(int(QFile::permissions(records() + "/" + recordFiles()[0])), 0x6600); // rw for the owner only
+        const QStringList before = rowNames(window.sgexResults);
+        QVERIFY(before.contains("old-report.txt"));
+
+        QVERIFY(QFile::remove(m_tree->filePath("old-report.txt")));
+        touch(m_tree->filePath("sub/new-report.txt"));
+        {
+            WalkGate gate(window);
+            QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+            // The walk is held before its first directory: what the rows
+            // show is the record's answer.
+            QVERIFY(window.isSearching());
+            QVERIFY(window.showsRecordedAnswer());
+            QCOMPARE(rowNames(window.sgexResults), before);
+            QVERIFY(window.lRecorded->isVisible());
+            QVERIFY(window.lRecorded->text().startsWith("from the walk of "));
+            QTest::qWait(1200); // a refresh of the running search keeps it
+            QCOMPARE(rowNames(window.sgexResults), before);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
+        QVERIFY(!window.showsRecordedAnswer());
+        QVERIFY(!window.lRecorded->isVisible());
+        const QStringList after = rowNames(window.sgexResults);
+        QVERIFY(after.contains("new-report.txt") && !after.contains("old-report.txt"));
+    }
+
+    void stopKeepsTheRecordedAnswer_andRecordsNothing() {
+        TMainForm& window = form();
+        search(window);
+        const QStringList recorded = rowNames(window.sgexResults);
+        const QDateTime written = QFileInfo(records() + "/" + recordFiles()[0]).lastModified();
+        touch(m_tree->filePath("sub/late-report.txt"));
+        {
+            WalkGate gate(window);
+            QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+            QTest::mouseClick(window.sbStop, Qt::LeftButton);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
+        window.waitForRecordSaved();
+        QVERIFY(window.showsRecordedAnswer());
+        QVERIFY(window.lRecorded->isVisible());
+        QCOMPARE(rowNames(window.sgexResults), recorded);
+        QCOMPARE(QFileInfo(records() + "/" + recordFiles()[0]).lastModified(), written);
+    }
+
+    void typingAnswersFromTheRecord_withoutAWalk() {
+        TMainForm& window = form("zzz");
+        QTest::keyClicks(window.eSearch, "zzz");
+        QTest::qWait(200);
+        QVERIFY(!window.showsRecordedAnswer()); // no record yet
+        search(window);
+        struct Step {
+            const char* typed;
+            bool answers;
+        };
+        // Each text replaces the box's; two letters are too few.
+        const Step steps[] = {{"re", false}, {"report.p", true}, {"no", false}, {"notes", true}};
+        for (const Step& step : steps) {
+            const QStringList before = rowNames(window.sgexResults);
+            window.eSearch->selectAll();
+            QTest::keyClicks(window.eSearch, step.typed);
+            QTest::qWait(300);
+            QVERIFY(!window.isSearching());
+            if (!step.answers) {
+                QCOMPARE(rowNames(window.sgexResults), before);
+                continue;
+            }
+            QVERIFY(window.showsRecordedAnswer());
+            QCOMPARE(rowNames(window.sgexResults).value(0), QString(step.typed) == "notes" ? "notes" : "report.pdf");
+        }
+        // Turned off, typing changes nothing.
+        window.SearchAsYouType1->trigger();
+        window.eSearch->selectAll();
+        QTest::keyClicks(window.eSearch, "report.pdf");
+        QTest::qWait(300);
+        QCOMPARE(rowNames(window.sgexResults).value(0), QString("notes"));
+    }
+
+    void recordsOff_neitherWrittenNorRead_andForgotten() {
+        TMainForm& window = form();
+        search(window);
+        QCOMPARE(recordFiles().size(), 1);
+        window.RecordWalks1->trigger();
+        QVERIFY(!window.SearchAsYouType1->isEnabled());
+        {
+            WalkGate gate(window);
+            QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+            QVERIFY(!window.showsRecordedAnswer());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
+        window.eSearch->setText("other");
+        search(window);
+        QCOMPARE(recordFiles().size(), 1); // only the walk made while records were on
+
+        window.RecordWalks1->trigger();
+        window.ForgetRecordedWalks1->trigger();
+        QVERIFY(recordFiles().isEmpty());
+        QCOMPARE(window.statusText(), QString("1 recorded walk forgotten"));
+        WalkGate gate(window);
+        QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+        QVERIFY(!window.showsRecordedAnswer());
+    }
+};
+
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestWindowRecords)
+#include "test_window_records.moc"
