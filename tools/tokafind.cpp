@@ -1,7 +1,10 @@
 // tokafind: the search of the window in a terminal, for scripts and for
 // measuring the walk.  Same walk, same engine, same row texts; the C
 // locale's formats on standard output, a live status on standard error.
+// On request it records the walk, answers from a record instead of walking,
+// lists the records and forgets them; otherwise it touches none.
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -20,8 +24,10 @@
 #include "platform/core/paths.h"
 #include "platform/listing/volumes.h"
 #include "search/parallel_walk.h"
+#include "search/record_replay.h"
 #include "search/result_row.h"
 #include "search/scan.h"
+#include "search/walk_record_store.h"
 #include "similar/simlist.h"
 #include "tokafind_options.h"
 
@@ -124,87 +130,54 @@ private:
     std::string m_text;
 };
 
-} // namespace
+// "YYYY-MM-DD HH:MM[:SS]" in local time.
+std::string localTimeText(std::int64_t seconds, bool withSeconds) {
+    const std::time_t time = seconds;
+    std::tm local{};
+    ::localtime_r(&time, &local);
+    char text[64];
+    return std::string(text,
+                       std::strftime(text, sizeof text, withSeconds ? "%Y-%m-%d %H:%M:%S" : "%Y-%m-%d %H:%M", &local));
+}
 
-int main(int argc, char** argv) {
-    // Durations count back from the start, the same instant for every one.
-    const std::int64_t now = std::time(nullptr);
-    toka::tokafind::Options options;
-    options.threads = toka::ParallelWalk::defaultThreads();
-    if (auto error = toka::tokafind::parseArguments({argv, argv + argc}, now, options)) return usageError(*error);
-    if (options.help) {
-        std::fputs(toka::tokafind::kUsage, stdout);
-        return 0;
-    }
+// "40 s", "3 min", "2 h", "5 d": the largest unit of which there is one.
+std::string ageText(std::int64_t seconds) {
+    seconds = std::max<std::int64_t>(seconds, 0); // a record from a clock set back
+    if (seconds < 60) return std::to_string(seconds) + " s";
+    if (seconds < 3600) return std::to_string(seconds / 60) + " min";
+    if (seconds < 86400) return std::to_string(seconds / 3600) + " h";
+    return std::to_string(seconds / 86400) + " d";
+}
 
-    // A root that cannot be read is an error, not an empty result: a script
-    // must be able to tell "nothing found" from "nothing looked at".
-    auto rootError = [&options](int error) {
-        std::fprintf(stderr, "tokafind: cannot read %s\n", unreadableText(options.dir, error).c_str());
-        return 2;
-    };
-    std::string root;
-    if (!options.allFixedDisks) {
-        errno = 0;
-        root = toka::absoluteDirectoryPath(options.dir);
-        if (root.empty()) return rootError(errno != 0 ? errno : ENOENT);
-    }
-
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-
-    toka::InitSimList(options.text, toka::MaxListSize);
-
-    LiveStatus live;
-    std::uint64_t skipped = 0;
-    auto reportSkipped = [&live, &skipped, &options](std::string_view dir, int error) {
-        ++skipped;
-        if (!options.showErrors) return;
-        live.clear();
-        std::fprintf(stderr, "tokafind: skipped %s\n", unreadableText(dir, error).c_str());
-    };
-    const toka::ScanOptions scanOptions{options.recurse, options.fuzzy, options.filter};
-    std::uint64_t scanned = 0;
-    int rootFailure = 0;
-    if (options.threads == 1) {
-        // The one-thread walk, rating in listing order as the window's
-        // design describes it.
-        toka::Scanner* scannerRef = nullptr;
-        toka::ScanHooks hooks;
-        hooks.status = [&live](const std::string& text) { live.setText(text); };
-        hooks.processEvents = [&live, &scannerRef] { live.maybeDraw(scannerRef->scannedEntries()); };
-        hooks.stopRequested = [] { return g_stopRequested != 0; };
-        hooks.skipped = reportSkipped;
-        toka::Scanner scanner(scanOptions, hooks);
-        scannerRef = &scanner;
-        if (options.allFixedDisks) scanner.ScanFixedVolumes(toka::fixedVolumes());
-        else rootFailure = scanner.ScanDirectory(root);
-        scanned = scanner.scannedEntries();
-    } else {
-        toka::ParallelWalkHooks hooks;
-        hooks.skipped = reportSkipped; // one call at a time, from the workers
-        toka::ParallelWalk walk(toka::TheSimList(), scanOptions, options.threads, hooks);
-        walk.start(options.allFixedDisks ? toka::fixedVolumeRoots(toka::fixedVolumes())
-                                         : std::vector<toka::WalkRoot>{{root}});
-        while (!walk.finished()) {
-            if (g_stopRequested) walk.requestStop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            std::string dir = walk.currentDirectory();
-            if (!dir.empty()) live.setText(std::string(toka::kScanStatusPrefix) + dir);
-            live.maybeDraw(walk.scannedEntries());
+int listRecords(std::int64_t now) {
+    for (const toka::RecordSummary& record : toka::WalkRecordStore(toka::defaultRecordDirectory()).list()) {
+        std::string roots;
+        for (const std::string& root : record.roots) roots += (roots.empty() ? "" : " ") + escapeField(root);
+        std::string options = record.options;
+        if (options.ends_with('\n')) options.pop_back();
+        for (std::size_t at = 0; (at = options.find('\n', at)) != std::string::npos; at += 2) {
+            options.replace(at, 1, ", ");
         }
-        walk.wait();
-        walk.copyList(toka::TheSimList());
-        rootFailure = walk.rootError();
-        scanned = walk.scannedEntries();
+        const std::string line = localTimeText(record.createdTime, true) + '\t' + ageText(now - record.createdTime)
+                                 + '\t' + std::to_string(record.listedEntries) + '\t' + std::to_string(record.fileSize)
+                                 + '\t' + roots + '\t' + escapeField(options) + '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
     }
-    live.clear();
-    if (rootFailure != 0) return rootError(rootFailure);
+    return 0;
+}
 
-    for (const toka::ResultRow& row : toka::buildResultRows(toka::TheSimList(), options.rows, toka::cLocaleFormat())) {
+int forgetRecords() {
+    std::size_t removed = 0;
+    if (auto error = toka::WalkRecordStore(toka::defaultRecordDirectory()).forgetAll(&removed)) {
+        std::fprintf(stderr, "tokafind: cannot remove the records: %s\n", error->message().c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "tokafind: removed %zu %s\n", removed, removed == 1 ? "record" : "records");
+    return 0;
+}
+
+void printRows(const toka::SimList& list, const toka::tokafind::Options& options) {
+    for (const toka::ResultRow& row : toka::buildResultRows(list, options.rows, toka::cLocaleFormat())) {
         if (options.print0) {
             // The bytes of the path as they are: NUL is the one byte no
             // path holds.
@@ -221,11 +194,133 @@ int main(int argc, char** argv) {
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
     std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Durations count back from the start, the same instant for every one.
+    const std::int64_t now = std::time(nullptr);
+    toka::tokafind::Options options;
+    options.threads = toka::ParallelWalk::defaultThreads();
+    if (auto error = toka::tokafind::parseArguments({argv, argv + argc}, now, options)) return usageError(*error);
+    if (options.help) {
+        std::fputs(toka::tokafind::kUsage, stdout);
+        return 0;
+    }
+    using toka::tokafind::RecordUse;
+    if (options.records == RecordUse::list) return listRecords(now);
+    if (options.records == RecordUse::forget) return forgetRecords();
+
+    // A root that cannot be read is an error, not an empty result: a script
+    // must be able to tell "nothing found" from "nothing looked at".
+    auto rootError = [&options](int error) {
+        std::fprintf(stderr, "tokafind: cannot read %s\n", unreadableText(options.dir, error).c_str());
+        return 2;
+    };
+    std::string root;
+    if (!options.allFixedDisks) {
+        errno = 0;
+        root = toka::absoluteDirectoryPath(options.dir);
+        if (root.empty()) return rootError(errno != 0 ? errno : ENOENT);
+    }
+    auto walkRoots = [&options, &root] {
+        return options.allFixedDisks ? toka::fixedVolumeRoots(toka::fixedVolumes())
+                                     : std::vector<toka::WalkRoot>{{root}};
+    };
+    const toka::ScanOptions scanOptions{options.recurse, options.fuzzy, options.filter};
+    const bool recording = options.records == RecordUse::record;
+    toka::InitSimList(options.text, toka::MaxListSize);
+
+    if (options.records == RecordUse::fromRecord) {
+        const toka::WalkRecordStore store(toka::defaultRecordDirectory());
+        auto record =
+            store.find(toka::walkRootPaths(walkRoots()), toka::recordedOptions(scanOptions, options.allFixedDisks));
+        if (!record) {
+            const std::string what = options.allFixedDisks ? "all fixed disks" : "'" + escapeField(root) + "'";
+            std::fprintf(stderr, "tokafind: no recorded walk of %s with these options (record one with --record)\n",
+                         what.c_str());
+            return 3;
+        }
+        toka::RecordReplay replay(record, toka::TheSimList(), scanOptions);
+        replay.run(options.threads == 1 ? 1 : 0);
+        printRows(replay.list(), options);
+        std::fprintf(stderr, "%llu entries scanned (from the walk of %s)\n",
+                     static_cast<unsigned long long>(replay.scannedEntries()),
+                     localTimeText(record->createdTime(), false).c_str());
+        return 0;
+    }
+
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+
+    LiveStatus live;
+    std::uint64_t skipped = 0;
+    auto reportSkipped = [&live, &skipped, &options](std::string_view dir, int error) {
+        ++skipped;
+        if (!options.showErrors) return;
+        live.clear();
+        std::fprintf(stderr, "tokafind: skipped %s\n", unreadableText(dir, error).c_str());
+    };
+    std::uint64_t scanned = 0;
+    int rootFailure = 0;
+    std::unique_ptr<toka::WalkRecordWriter> record;
+    if (options.threads == 1 && !recording) {
+        // The one-thread walk, rating in listing order as the window's
+        // design describes it.
+        toka::Scanner* scannerRef = nullptr;
+        toka::ScanHooks hooks;
+        hooks.status = [&live](const std::string& text) { live.setText(text); };
+        hooks.processEvents = [&live, &scannerRef] { live.maybeDraw(scannerRef->scannedEntries()); };
+        hooks.stopRequested = [] { return g_stopRequested != 0; };
+        hooks.skipped = reportSkipped;
+        toka::Scanner scanner(scanOptions, hooks);
+        scannerRef = &scanner;
+        if (options.allFixedDisks) scanner.ScanFixedVolumes(toka::fixedVolumes());
+        else rootFailure = scanner.ScanDirectory(root);
+        scanned = scanner.scannedEntries();
+    } else {
+        // Only the threaded walk records; with -j1 it runs one worker,
+        // whose ranks are the one-thread walk's.
+        toka::ParallelWalkHooks hooks;
+        hooks.skipped = reportSkipped; // one call at a time, from the workers
+        toka::ParallelWalk walk(toka::TheSimList(), scanOptions, options.threads, hooks);
+        if (recording) walk.record(toka::recordedOptions(scanOptions, options.allFixedDisks));
+        walk.start(walkRoots());
+        while (!walk.finished()) {
+            if (g_stopRequested) walk.requestStop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::string dir = walk.currentDirectory();
+            if (!dir.empty()) live.setText(std::string(toka::kScanStatusPrefix) + dir);
+            live.maybeDraw(walk.scannedEntries());
+        }
+        walk.wait();
+        walk.copyList(toka::TheSimList());
+        rootFailure = walk.rootError();
+        scanned = walk.scannedEntries();
+        if (recording) record = walk.takeRecord();
+    }
+    live.clear();
+    if (rootFailure != 0) return rootError(rootFailure);
+
+    printRows(toka::TheSimList(), options);
     std::string summary = std::to_string(scanned) + " entries scanned";
     if (skipped != 0) {
         summary += ", " + std::to_string(skipped) + (skipped == 1 ? " directory" : " directories") + " skipped";
     }
     if (g_stopRequested) summary += " (stopped)";
     std::fprintf(stderr, "%s\n", summary.c_str());
-    return g_stopRequested ? 130 : 0;
+    // A stopped walk gives no record: it would answer later searches with
+    // part of the tree.
+    if (g_stopRequested) return 130;
+    if (record) {
+        if (auto error = toka::WalkRecordStore(toka::defaultRecordDirectory()).save(*record)) {
+            std::fprintf(stderr, "tokafind: cannot write the record: %s\n", error->message().c_str());
+            return 1;
+        }
+    }
+    return 0;
 }

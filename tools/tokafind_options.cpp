@@ -13,6 +13,7 @@ namespace toka::tokafind {
 
 const char* const kUsage = "Usage: tokafind [OPTION]... TEXT [DIR]\n"
                            "       tokafind [OPTION]... --all-fixed-disks TEXT\n"
+                           "       tokafind --list-records | --forget-records\n"
                            "\n"
                            "Ranks the names of every entry below DIR (default: the current directory)\n"
                            "or on every fixed disk by their similarity to TEXT, and prints the best.\n"
@@ -31,6 +32,19 @@ const char* const kUsage = "Usage: tokafind [OPTION]... TEXT [DIR]\n"
                            "  -0, --print0       print only the full path of each rank, unescaped, each\n"
                            "                     ended by a NUL byte (for xargs -0)\n"
                            "  --help             show this text\n"
+                           "\n"
+                           "Recorded walks (kept in $XDG_CACHE_HOME/tokasearch/walks, by default\n"
+                           "~/.cache/tokasearch/walks; without these options none is read or written):\n"
+                           "  --record           walk and record the walk, one record per DIR and set of\n"
+                           "                     --no-recurse, --all-fixed-disks, -E, --no-hidden, -d and\n"
+                           "                     --one-file-system (replacing an older one)\n"
+                           "  --from-record      answer from the record of the same DIR and those\n"
+                           "                     options, without walking: the ranks of a live search of\n"
+                           "                     the tree as it was then; the other filters and the\n"
+                           "                     measure may differ from the recorded walk's\n"
+                           "  --list-records     one line per record: created, age, entries, file size\n"
+                           "                     in bytes, roots, options\n"
+                           "  --forget-records   remove every record\n"
                            "\n"
                            "Filters (the ranks are those of the entries that pass every filter given):\n"
                            "  -E, --exclude GLOB\n"
@@ -70,9 +84,10 @@ const char* const kUsage = "Usage: tokafind [OPTION]... TEXT [DIR]\n"
                            "  tokafind -E node_modules -E .git -t f --changed-within 2weeks main src\n"
                            "\n"
                            "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
-                           "130); a second Ctrl-C ends at once.  Exit status 2: a usage error, or DIR\n"
-                           "is missing, is no directory or cannot be read (then nothing is printed\n"
-                           "on standard output).\n";
+                           "130); a second Ctrl-C ends at once.  Exit status 1: the record or the\n"
+                           "records could not be written or removed.  Exit status 2: a usage error, or\n"
+                           "DIR is missing, is no directory or cannot be read (then nothing is printed\n"
+                           "on standard output).  Exit status 3: --from-record found no record.\n";
 
 namespace {
 
@@ -175,6 +190,22 @@ private:
 // "--size: '+5q' is not a size like +10k or -2M"
 std::string badValue(std::string_view option, const std::string& value, std::string_view isNot) {
     return std::string(option) + ": '" + value + "' is " + std::string(isNot);
+}
+
+struct RecordOption {
+    std::string_view name;
+    RecordUse use;
+};
+constexpr RecordOption kRecordOptions[] = {{"--record", RecordUse::record},
+                                           {"--from-record", RecordUse::fromRecord},
+                                           {"--list-records", RecordUse::list},
+                                           {"--forget-records", RecordUse::forget}};
+
+std::string recordOptionName(RecordUse use) {
+    for (const RecordOption& option : kRecordOptions) {
+        if (option.use == use) return std::string(option.name);
+    }
+    return {};
 }
 
 } // namespace
@@ -307,6 +338,13 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
             options.showErrors = true;
         } else if (arg == "--print0" || arg == "-0") {
             options.print0 = true;
+        } else if (const RecordOption* record =
+                       std::find_if(std::begin(kRecordOptions), std::end(kRecordOptions),
+                                    [&arg](const RecordOption& candidate) { return candidate.name == arg; });
+                   record != std::end(kRecordOptions)) {
+            if (options.records != RecordUse::none && options.records != record->use)
+                return recordOptionName(options.records) + " and " + arg + " cannot be combined";
+            options.records = record->use;
         } else if (arg == "--no-hidden") {
             filter.skipHidden = true;
         } else if (arg == "--one-file-system") {
@@ -370,6 +408,10 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
         }
     }
     if (options.help) return std::nullopt;
+    if (options.records == RecordUse::list || options.records == RecordUse::forget) {
+        if (!positional.empty()) return recordOptionName(options.records) + " takes no TEXT or DIR";
+        return std::nullopt;
+    }
     if (positional.empty()) return "no search text";
     options.text = positional[0];
     if (DecodeName(options.text).size() > 255) return "the search text is longer than 255 characters";

@@ -24,6 +24,15 @@
 
 namespace toka::tokafind {
 
+/// What tokafind does with recorded walks (walk_record_store.h).
+enum class RecordUse {
+    none,       ///< walk live; read and write no record
+    record,     ///< walk live and record the walk
+    fromRecord, ///< replay the walk's record instead of walking
+    list,       ///< list the records; no search
+    forget,     ///< remove every record; no search
+};
+
 struct Options {
     bool fuzzy = true;
     bool recurse = true;
@@ -33,6 +42,7 @@ struct Options {
     unsigned threads = 1;
     /// The full paths only, each ended by a NUL byte.
     bool print0 = false;
+    RecordUse records = RecordUse::none;
     WalkFilter filter;
     std::string text;
     std::string dir;
@@ -63,6 +73,8 @@ std::optional<std::int64_t> parseTimePoint(std::string_view text, std::int64_t n
 /// threads field holds the default on entry; now is the time the durations
 /// count back from.  Returns the message of a usage error, naming the
 /// option ("--size: '+5q' is not a size like +10k or -2M"), or nullopt.
+/// --list-records and --forget-records take no TEXT or DIR; two different
+/// record options are a usage error.
 std::optional<std::string> parseArguments(const std::vector<std::string>& args, std::int64_t now, Options& options);
 
 } // namespace toka::tokafind

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "../platform/temp_tree.h"
+#include "tokafind_options.h"
 
 namespace toka::test {
 namespace {
@@ -36,7 +38,9 @@ std::string slurp(const std::string& path) {
 
 // asNobody: run as the user "nobody" (the caller checks that we are root),
 // for whom a directory of mode 0700 owned by root cannot be read.
-ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd = "", bool asNobody = false) {
+// cacheHome: XDG_CACHE_HOME for the run, where its records are kept.
+ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd = "", bool asNobody = false,
+                    const std::string& cacheHome = "") {
     const std::string tool = std::string(TOKA_TOOLS_DIR) + "/tokafind";
     EXPECT_EQ(::access(tool.c_str(), X_OK), 0) << "build the tokafind target first: " << tool;
     char outName[] = "/tmp/tokafind-out-XXXXXX";
@@ -48,6 +52,7 @@ ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd
         ::dup2(outFd, STDOUT_FILENO);
         ::dup2(errFd, STDERR_FILENO);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
+        if (!cacheHome.empty()) ::setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
         if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(97);
         std::vector<char*> argv = {const_cast<char*>(tool.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -99,7 +104,20 @@ protected:
         tree.touch("notes.md");
         tree.touch("report\nwith newline");
     }
+    // A run whose records, if any, go to the cache tree.
+    ToolRun runWithCache(const std::vector<std::string>& args) const {
+        return runTokafind(args, "", false, cache.path());
+    }
+    // The files below the cache tree.
+    std::vector<std::string> cacheFiles() const {
+        std::vector<std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(cache.path())) {
+            if (!entry.is_directory()) files.push_back(entry.path());
+        }
+        return files;
+    }
     TempTree tree;
+    TempTree cache;
 };
 
 TEST_F(TokafindTree, PrintsTheRanksAsTabSeparatedRows) {
@@ -165,9 +183,11 @@ TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
         {}, // no search text
         {"--all-fixed-disks", "report", tree.path()},
         {"report", tree.path(), "extra"},
+        {"--record", "report", "--from-record", tree.path()},
+        {"--forget-records", "report"},
     };
     for (const auto& args : cases) {
-        ToolRun run = runTokafind(args);
+        ToolRun run = runWithCache(args);
         std::string joined;
         for (const auto& a : args) joined += a + " ";
         EXPECT_EQ(run.status, 2) << joined;
@@ -177,6 +197,97 @@ TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
     ToolRun help = runTokafind({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: tokafind"), std::string::npos);
+}
+
+// A record answers exactly as the walk it recorded, whatever the measure and
+// the rating filters; the options that shape the listing need their own.
+TEST_F(TokafindTree, RecordedWalkAnswersAsTheLiveWalk) {
+    test::ScopedTimeZone utc{"UTC0"};
+    const std::vector<std::string> search = {"report", tree.path()};
+    auto with = [&search](std::vector<std::string> args) {
+        args.insert(args.end(), search.begin(), search.end());
+        return args;
+    };
+    const ToolRun live = runWithCache(search);
+    ASSERT_EQ(live.status, 0) << live.err;
+    EXPECT_EQ(cacheFiles(), std::vector<std::string>{}) << "a plain search writes no record";
+    const ToolRun none = runWithCache(with({"--from-record"}));
+    EXPECT_EQ(none.status, 3);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("no recorded walk of '" + tree.path() + "'"), std::string::npos) << none.err;
+
+    const std::int64_t before = std::time(nullptr);
+    const ToolRun recorded = runWithCache(with({"--record", "-j1"}));
+    EXPECT_EQ(recorded.status, 0) << recorded.err;
+    EXPECT_EQ(recorded.out, live.out);
+    ASSERT_EQ(cacheFiles().size(), 1u);
+    const std::string file = cacheFiles()[0];
+
+    const ToolRun listed = runWithCache({"--list-records"});
+    EXPECT_EQ(listed.status, 0);
+    ASSERT_EQ(listed.lines.size(), 1u) << listed.out;
+    const std::vector<std::string>& fields = listed.lines[0];
+    ASSERT_EQ(fields.size(), 6u) << listed.out;
+    const std::optional<std::int64_t> created = tokafind::parseDate(fields[0]);
+    ASSERT_TRUE(created) << fields[0];
+    EXPECT_GE(*created, before);
+    EXPECT_LE(*created, std::time(nullptr));
+    EXPECT_TRUE(fields[1].ends_with(" s") || fields[1] == "1 min") << fields[1];
+    EXPECT_EQ(fields[2] + " entries scanned\n", live.err) << "the count of the walk it recorded";
+    EXPECT_EQ(fields[3], std::to_string(std::filesystem::file_size(file)));
+    EXPECT_EQ(fields[4], tree.path());
+    EXPECT_TRUE(fields[5].starts_with("recurse=1, ")) << fields[5];
+
+    const std::vector<std::vector<std::string>> queries = {
+        {},
+        {"--similar"},
+        {"-t", "f"}, // a rating filter given at replay only
+        {"-j1", "--similar", "-e", "txt"},
+        {"-j2", "--rows", "2", "-0"},
+    };
+    for (const auto& query : queries) {
+        const ToolRun expected = runWithCache(with(query));
+        std::vector<std::string> args = with(query);
+        args.insert(args.begin(), "--from-record");
+        const ToolRun replayed = runWithCache(args);
+        EXPECT_EQ(replayed.status, 0) << replayed.err;
+        EXPECT_EQ(replayed.out, expected.out) << args[1];
+        EXPECT_EQ(replayed.err, fields[2] + " entries scanned (from the walk of " + fields[0].substr(0, 16) + ")\n");
+    }
+    const std::vector<std::vector<std::string>> otherWalks = {
+        {"--no-hidden"}, {"-E", "x"}, {"--no-recurse"}, {"-d", "2"}, {"--from-record", "report", tree / "docs"}};
+    for (std::vector<std::string> args : otherWalks) {
+        if (args[0] != "--from-record") args = with(args), args.insert(args.begin(), "--from-record");
+        const ToolRun other = runWithCache(args);
+        EXPECT_EQ(other.status, 3) << args[1];
+        EXPECT_EQ(other.out, "") << args[1];
+    }
+
+    const ToolRun forgotten = runWithCache({"--forget-records"});
+    EXPECT_EQ(forgotten.status, 0);
+    EXPECT_EQ(forgotten.err, "tokafind: removed 1 record\n");
+    EXPECT_EQ(runWithCache({"--list-records"}).out, "");
+    EXPECT_EQ(runWithCache(with({"--from-record"})).status, 3);
+
+    // A damaged record is no record.
+    ASSERT_EQ(runWithCache(with({"--record"})).status, 0);
+    ASSERT_EQ(cacheFiles().size(), 1u);
+    std::fstream damaged(cacheFiles()[0], std::ios::in | std::ios::out | std::ios::binary);
+    damaged.seekg(100);
+    const char byte = static_cast<char>(damaged.get());
+    damaged.seekp(100);
+    damaged.put(static_cast<char>(byte ^ 0x5A));
+    damaged.close();
+    EXPECT_EQ(runWithCache(with({"--from-record"})).status, 3);
+}
+
+// The ranks come first; a record that cannot be kept is then an error.
+TEST_F(TokafindTree, RecordThatCannotBeWrittenIsAnError) {
+    tree.touch("cache-file");
+    ToolRun failed = runTokafind({"--record", "report", tree.path()}, "", false, tree / "cache-file");
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, runWithCache({"report", tree.path()}).out);
+    EXPECT_NE(failed.err.find("tokafind: cannot write the record: "), std::string::npos) << failed.err;
 }
 
 // A tree for the filters: every name holds "rep", so that each entry is

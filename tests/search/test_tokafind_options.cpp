@@ -139,5 +139,34 @@ TEST(TokafindValues, OptionsFillTheFilter) {
     EXPECT_EQ(options.dir, "dir");
 }
 
+// One use of the records at a time; listing and forgetting search nothing.
+TEST(TokafindValues, RecordOptions) {
+    const struct {
+        std::vector<std::string> args;
+        RecordUse use;
+        std::optional<std::string> error;
+    } cases[] = {
+        {{"text"}, RecordUse::none, std::nullopt},
+        {{"--record", "-j1", "text", "dir"}, RecordUse::record, std::nullopt},
+        {{"--from-record", "text", "--from-record"}, RecordUse::fromRecord, std::nullopt},
+        {{"--list-records"}, RecordUse::list, std::nullopt},
+        {{"--forget-records"}, RecordUse::forget, std::nullopt},
+        {{"--record", "--from-record", "text"}, {}, "--record and --from-record cannot be combined"},
+        {{"--list-records", "--forget-records"}, {}, "--list-records and --forget-records cannot be combined"},
+        {{"--list-records", "text"}, {}, "--list-records takes no TEXT or DIR"},
+        {{"--forget-records", "--", "-x"}, {}, "--forget-records takes no TEXT or DIR"},
+        {{"--from-record"}, {}, "no search text"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"tokafind"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Options options;
+        EXPECT_EQ(parseArguments(args, 0, options), c.error) << c.args[0];
+        if (!c.error) {
+            EXPECT_EQ(options.records, c.use) << c.args[0];
+        }
+    }
+}
+
 } // namespace
 } // namespace toka::tokafind
