@@ -314,7 +314,7 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryI
 }
 
 std::optional<std::uint32_t> ParallelWalk::Shared::recordBlock(const Task& task, std::uint64_t listed,
-                                                              const WalkRecordBlock& block) {
+                                                               const WalkRecordBlock& block) {
     try {
         return recorder->addBlock(task.recordParent, task.recordIndex, listed, block);
     } catch (const std::exception&) {

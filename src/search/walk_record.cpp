@@ -297,7 +297,7 @@ std::optional<WalkRecord> WalkRecord::parse(std::string bytes) {
     if (!in.ok()) return std::nullopt;
 
     record.m_blocks.reserve(blockCount);
-    std::vector<std::size_t> firstEntryOf; // per block, into entryState
+    std::vector<std::size_t> firstEntryOf;       // per block, into entryState
     std::vector<bool> entered(rootCount, false); // per root
     // Per stored entry: bit 0 a directory, bit 1 entered by a block.
     std::vector<std::uint8_t> entryState;

@@ -65,7 +65,8 @@ void TMainForm::createRecordCommands() {
     lRecorded->setObjectName("lRecorded");
     lRecorded->setContentsMargins(6, 0, 0, 0);
     lRecorded->setVisible(false);
-    if (auto* row = qobject_cast<QBoxLayout*>(StatusPanel->layout())) row->insertWidget(row->indexOf(Label3), lRecorded);
+    if (auto* row = qobject_cast<QBoxLayout*>(StatusPanel->layout()))
+        row->insertWidget(row->indexOf(Label3), lRecorded);
 
     m_typingTimer = new QTimer(this);
     m_typingTimer->setSingleShot(true);
@@ -94,8 +95,7 @@ std::shared_ptr<const WalkRecord> TMainForm::recordFor(const std::vector<WalkRoo
     return m_record;
 }
 
-bool TMainForm::showRecordedAnswer(const std::vector<WalkRoot>& roots, const ScanOptions& options,
-                                   bool allFixedDisks) {
+bool TMainForm::showRecordedAnswer(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks) {
     const auto record = recordFor(roots, options, allFixedDisks);
     if (!record) return false;
     RecordReplay replay(record, TheSimList(), options);
@@ -112,8 +112,7 @@ void TMainForm::showRecordedMark(std::int64_t createdTime) {
     const QDateTime when = QDateTime::fromSecsSinceEpoch(createdTime);
     const bool thisYear = when.date().year() == QDate::currentDate().year();
     lRecorded->setText("from the walk of " + when.toString(thisYear ? "d MMM HH:mm" : "d MMM yyyy HH:mm"));
-    lRecorded->setToolTip("The rows are the answer of the walk recorded on "
-                          + when.toString("d MMM yyyy HH:mm:ss")
+    lRecorded->setToolTip("The rows are the answer of the walk recorded on " + when.toString("d MMM yyyy HH:mm:ss")
                           + ".\nA search walks the directory again and shows its own answer when the walk ends.");
     lRecorded->setVisible(true);
 }
@@ -151,8 +150,9 @@ void TMainForm::forgetRecordedWalks() {
     m_record.reset();
     m_recordStamp.clear();
     if (error) setStatusText(QString::fromStdString("Recorded walks not forgotten: " + error->message()));
-    else setStatusText(removed == 1 ? QString("1 recorded walk forgotten")
-                                    : QString("%1 recorded walks forgotten").arg(removed));
+    else
+        setStatusText(removed == 1 ? QString("1 recorded walk forgotten")
+                                   : QString("%1 recorded walks forgotten").arg(removed));
 }
 
 } // namespace toka

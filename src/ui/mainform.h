@@ -76,7 +76,7 @@ public:
     bool ShowToolbar = true;
     bool ShowHints = true;
     bool ShowViewer = true;
-    bool ShowFilters = false; ///< the filter bar (not in the design: hidden at first)
+    bool ShowFilters = false;    ///< the filter bar (not in the design: hidden at first)
     bool RecordWalks = true;     ///< walks are recorded and their record answers at once
     bool SearchAsYouType = true; ///< typing replays the record of the selected directory
 
@@ -381,13 +381,13 @@ private:
     std::optional<RunOverride> m_fuzzyOverride;
     std::optional<RunOverride> m_recurseOverride;
 
-    std::unique_ptr<WalkRecordStore> m_records;    ///< null: nothing recorded or read
-    std::shared_ptr<const WalkRecord> m_record;    ///< the record read last ...
-    std::string m_recordStamp;                     ///< ... and its file's path, inode, size and time
-    bool m_showingRecorded = false;                ///< see showsRecordedAnswer
-    std::uint64_t m_recordedCount = 0;             ///< the count of the record the rows come from
-    QTimer* m_typingTimer = nullptr;               ///< the pause after the search text changed
-    std::thread m_recordSaver;                     ///< writes the last walk's record
+    std::unique_ptr<WalkRecordStore> m_records; ///< null: nothing recorded or read
+    std::shared_ptr<const WalkRecord> m_record; ///< the record read last ...
+    std::string m_recordStamp;                  ///< ... and its file's path, inode, size and time
+    bool m_showingRecorded = false;             ///< see showsRecordedAnswer
+    std::uint64_t m_recordedCount = 0;          ///< the count of the record the rows come from
+    QTimer* m_typingTimer = nullptr;            ///< the pause after the search text changed
+    std::thread m_recordSaver;                  ///< writes the last walk's record
 };
 
 } // namespace toka

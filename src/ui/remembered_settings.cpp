@@ -16,8 +16,8 @@ constexpr int kMaxPixels = 100000;  // no screen is wider; larger sizes are dama
 constexpr int kOptionCount = 9;
 
 const char* const kOptionKeys[kOptionCount] = {
-    "options/recurseSubdirectories", "options/fuzzy",     "options/warnSearchResultChanged",
-    "options/showToolbar",           "options/showHints", "options/showViewer",
+    "options/recurseSubdirectories", "options/fuzzy",       "options/warnSearchResultChanged",
+    "options/showToolbar",           "options/showHints",   "options/showViewer",
     "options/showFilters",           "options/recordWalks", "options/searchAsYouType",
 };
 

@@ -73,10 +73,15 @@ TEST(RecordReplay, RatesEachDirectoryAfterItsContentsWhateverOrderItsBlockCameIn
     writer.addBlock(top, 3, 2, {{"report", File}, {"reports", File}});
     writer.addBlock(top, 2, 1, {{"report", File}});
     const auto record = std::make_shared<const WalkRecord>(*WalkRecord::parse(writer.serialize()));
-    const std::vector<std::pair<std::string, std::string>> walkOrder = {
-        {".", "/r/"},        {"..", "/r/"},           {"report", "/r/report/"}, {"report", "/r/"},
-        {"report", "/r/reports/"}, {"reports", "/r/reports/"}, {"reports", "/r/"}, {"report", "/r/"},
-        {"report", "/s/"}};
+    const std::vector<std::pair<std::string, std::string>> walkOrder = {{".", "/r/"},
+                                                                        {"..", "/r/"},
+                                                                        {"report", "/r/report/"},
+                                                                        {"report", "/r/"},
+                                                                        {"report", "/r/reports/"},
+                                                                        {"reports", "/r/reports/"},
+                                                                        {"reports", "/r/"},
+                                                                        {"report", "/r/"},
+                                                                        {"report", "/s/"}};
     for (const Search& search : bothMeasures({"report"}, {1, 2, 3, 200})) {
         SimList expected;
         expected.InitSimList(search.text, std::uint16_t(search.listSize));

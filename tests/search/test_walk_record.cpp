@@ -188,10 +188,10 @@ TEST(WalkRecord, RefusesInconsistentRecordsWithValidChecksums) {
 TEST(WalkRecord, WriterRefusesWhatTheReaderWouldRefuse) {
     WalkRecordWriter writer("", {"/r"}, 0);
     const std::uint32_t top = writer.addBlock(std::nullopt, 0, 2, {{"d", Dir}, {"f", File}});
-    EXPECT_THROW(writer.addBlock(top, 1, 0, Entries{}), std::invalid_argument);            // a file
-    EXPECT_THROW(writer.addBlock(top + 1, 0, 0, Entries{}), std::invalid_argument);        // no such block
-    EXPECT_THROW(writer.addBlock(std::nullopt, 1, 0, Entries{}), std::invalid_argument);   // no such root
-    EXPECT_THROW(writer.addBlock(top, 0, 0, {{"a", File}}), std::invalid_argument); // listed < stored
+    EXPECT_THROW(writer.addBlock(top, 1, 0, Entries{}), std::invalid_argument);          // a file
+    EXPECT_THROW(writer.addBlock(top + 1, 0, 0, Entries{}), std::invalid_argument);      // no such block
+    EXPECT_THROW(writer.addBlock(std::nullopt, 1, 0, Entries{}), std::invalid_argument); // no such root
+    EXPECT_THROW(writer.addBlock(top, 0, 0, {{"a", File}}), std::invalid_argument);      // listed < stored
     EXPECT_THROW(writer.addBlock(top, 0, 1, {{"a/b", File}}), std::invalid_argument);
     writer.addBlock(top, 0, 0, Entries{});
     EXPECT_THROW(writer.addBlock(top, 0, 0, Entries{}), std::invalid_argument); // entered twice

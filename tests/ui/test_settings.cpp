@@ -63,7 +63,9 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"filterBar", QString::number(form.pFilters->isVisible())},
         {"filters", filtersOf(form.pFilters->choices())},
         {"mark", QString::number(form.lFiltered->isVisible())},
-        {"records", QString("%1%2%3").arg(form.RecordWalks1->isChecked()).arg(form.SearchAsYouType1->isChecked())
+        {"records", QString("%1%2%3")
+                        .arg(form.RecordWalks1->isChecked())
+                        .arg(form.SearchAsYouType1->isChecked())
                         .arg(form.SearchAsYouType1->isEnabled())},
     };
 }
