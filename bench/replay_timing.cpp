@@ -5,6 +5,9 @@
 //   replay <text> <fuzzy|similar> <threads> <median ms> <count>
 // and, with --live, the warm live walk of the same search for the ratio:
 //   live <text> <fuzzy|similar> <median ms> <count>
+// With --signatures the replays use the entries' bigram signatures, as the
+// window's search as you type does, after
+//   signatures <ms to compute them>
 
 #include <algorithm>
 #include <chrono>
@@ -33,11 +36,13 @@ double median(std::vector<double> values) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     bool live = false;
+    bool withSignatures = false;
     int runs = 7;
     unsigned threads = 0;
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--live") live = true;
+        else if (args[i] == "--signatures") withSignatures = true;
         else if (args[i] == "--runs" && i + 1 < args.size()) runs = std::max(1, std::atoi(args[++i].c_str()));
         else if (args[i] == "--threads" && i + 1 < args.size()) threads = unsigned(std::atoi(args[++i].c_str()));
         else positional.push_back(args[i]);
@@ -69,6 +74,12 @@ int main(int argc, char** argv) {
     const auto record = std::make_shared<const toka::WalkRecord>(std::move(*parsed));
     std::printf("record %llu %zu %.2f %.1f\n", static_cast<unsigned long long>(record->listedEntries()), size,
                 double(size) / double(record->listedEntries()), parseMs);
+    std::vector<std::uint64_t> signatures;
+    if (withSignatures) {
+        const auto start = std::chrono::steady_clock::now();
+        signatures = toka::recordSignatures(*record, threads);
+        std::printf("signatures %.1f\n", msSince(start));
+    }
 
     for (std::size_t t = 1; t < positional.size(); ++t) {
         for (const bool fuzzy : {true, false}) {
@@ -79,7 +90,7 @@ int main(int argc, char** argv) {
             for (int r = 0; r < runs; ++r) {
                 const auto start = std::chrono::steady_clock::now();
                 toka::RecordReplay replay(record, search, {true, fuzzy});
-                replay.run(threads);
+                replay.run(threads, withSignatures ? &signatures : nullptr);
                 times.push_back(msSince(start));
                 count = replay.scannedEntries();
             }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/listing/dir_listing.h"
+#include "similar/bigram_filter.h"
 
 namespace toka {
 namespace {
@@ -17,6 +18,7 @@ struct Segment {
     std::uint32_t block;
     std::uint32_t count;
     const char* at;
+    std::uint64_t first; // the first entry's index in the record's order
 };
 
 struct Candidate {
@@ -31,15 +33,28 @@ constexpr std::uint32_t kMaxSegment = 4096;
 constexpr std::size_t kFirstChunk = 1024;
 constexpr std::size_t kLargestChunk = 32768;
 
-void addSegment(std::vector<Segment>& segments, std::uint32_t block, const char* at, std::uint32_t count) {
+void addSegment(std::vector<Segment>& segments, std::uint32_t block, const char* at, std::uint32_t count,
+                std::uint64_t first) {
     while (count > kMaxSegment) {
-        segments.push_back({block, kMaxSegment, at});
+        segments.push_back({block, kMaxSegment, at, first});
         RecordedEntries::iterator it(at, kMaxSegment + 1);
         for (std::uint32_t i = 0; i < kMaxSegment; ++i) ++it;
         at = it.data();
         count -= kMaxSegment;
+        first += kMaxSegment;
     }
-    if (count > 0) segments.push_back({block, count, at});
+    if (count > 0) segments.push_back({block, count, at, first});
+}
+
+// Where each block's entries start in the record's order.
+std::vector<std::uint64_t> blockStarts(const WalkRecord& record) {
+    std::vector<std::uint64_t> starts(record.blockCount() + 1, 0);
+    for (std::uint32_t b = 0; b < record.blockCount(); ++b) starts[b + 1] = starts[b] + record.entries(b).size();
+    return starts;
+}
+
+unsigned threadsFor(unsigned threads) {
+    return threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
 }
 
 // The record's entries in the walk's order: each directory's entries in
@@ -48,6 +63,7 @@ void addSegment(std::vector<Segment>& segments, std::uint32_t block, const char*
 // block's name in its parent.
 std::vector<Segment> planSegments(const WalkRecord& record, std::vector<std::string_view>& blockNames) {
     std::vector<Segment> segments;
+    const std::vector<std::uint64_t> starts = blockStarts(record);
     auto byIndex = [&](std::uint32_t a, std::uint32_t b) { return record.indexInParent(a) < record.indexInParent(b); };
     struct Frame {
         std::uint32_t block;
@@ -75,14 +91,16 @@ std::vector<Segment> planSegments(const WalkRecord& record, std::vector<std::str
             Frame& frame = stack.back();
             if (frame.nextChild == frame.children.size()) {
                 addSegment(segments, frame.block, frame.segmentAt,
-                           record.entries(frame.block).size() - frame.segmentFrom);
+                           record.entries(frame.block).size() - frame.segmentFrom,
+                           starts[frame.block] + frame.segmentFrom);
                 stack.pop_back();
                 continue;
             }
             const std::uint32_t child = frame.children[frame.nextChild++];
             const std::uint32_t target = record.indexInParent(child);
             for (; frame.pos < target; ++frame.pos) ++frame.it;
-            addSegment(segments, frame.block, frame.segmentAt, target - frame.segmentFrom);
+            addSegment(segments, frame.block, frame.segmentAt, target - frame.segmentFrom,
+                       starts[frame.block] + frame.segmentFrom);
             blockNames[child] = (*frame.it).name;
             // The subdirectory's own entry comes after its contents.
             frame.segmentAt = frame.it.data();
@@ -94,6 +112,28 @@ std::vector<Segment> planSegments(const WalkRecord& record, std::vector<std::str
 }
 
 } // namespace
+
+std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, unsigned threads) {
+    const std::vector<std::uint64_t> starts = blockStarts(record);
+    std::vector<std::uint64_t> signatures(starts.back());
+    constexpr std::uint32_t kBlocksPerTurn = 64;
+    std::atomic<std::uint32_t> nextBlock{0};
+    auto work = [&] {
+        for (std::uint32_t first; (first = nextBlock.fetch_add(kBlocksPerTurn)) < record.blockCount();) {
+            const std::uint32_t last = std::min<std::uint32_t>(first + kBlocksPerTurn, record.blockCount());
+            for (std::uint32_t b = first; b < last; ++b) {
+                std::uint64_t at = starts[b];
+                for (const RecordedEntry entry : record.entries(b))
+                    signatures[at++] = BigramFilter::signature(entry.name);
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threadsFor(threads); ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    return signatures;
+}
 
 RecordReplay::RecordReplay(std::shared_ptr<const WalkRecord> record, const SimList& search, ScanOptions options)
     : m_record(std::move(record)), m_options(std::move(options)), m_scorer(search), m_list(search) {}
@@ -113,8 +153,9 @@ std::string RecordReplay::directoryPath(std::uint32_t block) const {
     return path;
 }
 
-void RecordReplay::run(unsigned threads) {
+void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signatures) {
     m_blockNames.assign(m_record->blockCount(), {});
+    if (signatures && signatures->size() != blockStarts(*m_record).back()) signatures = nullptr; // another record's
     const std::vector<Segment> segments = planSegments(*m_record, m_blockNames);
 
     // Chunks: runs of whole segments; chunk c is segments [starts[c], starts[c + 1]).
@@ -153,7 +194,9 @@ void RecordReplay::run(unsigned threads) {
             const Real48 lastRank = lastRankBound.load(std::memory_order_relaxed);
             for (std::size_t s = starts[c]; s < starts[c + 1]; ++s) {
                 const Segment& segment = segments[s];
+                const std::uint64_t* signature = signatures ? signatures->data() + segment.first : nullptr;
                 for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
+                    const std::uint64_t entrySignature = signature ? *signature++ : 0;
                     EntryType type = entry.type;
                     if (filtered) {
                         if (type == EntryType::Unknown && matcher.needsType()) {
@@ -162,7 +205,8 @@ void RecordReplay::run(unsigned threads) {
                         }
                         if (!matcher.passesEarly(entry.name, type)) continue;
                     }
-                    const Real48 score = m_scorer.ScoreAgainst(entry.name, fuzzy, cutOff);
+                    const Real48 score = signature ? m_scorer.ScoreAgainst(entry.name, entrySignature, fuzzy, cutOff)
+                                                   : m_scorer.ScoreAgainst(entry.name, fuzzy, cutOff);
                     if (score.value() <= 0 || score <= lastRank) continue;
                     if (filtered && matcher.needsLate()
                         && !matcher.passesLate(-1, directoryPath(segment.block), entry.name, type))
@@ -189,7 +233,7 @@ void RecordReplay::run(unsigned threads) {
         }
     };
 
-    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    threads = threadsFor(threads);
     threads = unsigned(std::min<std::size_t>(threads, std::max<std::size_t>(chunkCount, 1)));
     std::vector<std::thread> helpers;
     for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);

@@ -14,12 +14,19 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "search/scan.h"
 #include "search/walk_record.h"
 #include "similar/simlist.h"
 
 namespace toka {
+
+/// Every recorded entry's BigramFilter::signature, blocks in id order and
+/// entries in their order within each: with them a replay turns most names
+/// away without reading them.  Worth it for a record replayed many times
+/// (as the user types); computing them costs about one replay.
+std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, unsigned threads = 0);
 
 class RecordReplay {
 public:
@@ -29,7 +36,8 @@ public:
 
     /// Rates every recorded entry; returns when the list is complete.  The
     /// calling thread takes part.  threads 0: one per core.
-    void run(unsigned threads = 0);
+    /// signatures: recordSignatures of the record, or null.
+    void run(unsigned threads = 0, const std::vector<std::uint64_t>* signatures = nullptr);
 
     /// The list after run.
     const SimList& list() const { return m_list; }

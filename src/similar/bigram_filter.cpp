@@ -8,6 +8,17 @@ namespace toka {
 
 using detail::PositionSet;
 
+namespace {
+
+constexpr int kSignatureBits = 56;
+
+std::uint64_t pairBit(char32_t a, char32_t b) {
+    const std::uint64_t mixed = ((std::uint64_t{a} << 32) | b) * 0x9E3779B97F4A7C15ull;
+    return std::uint64_t{1} << ((mixed >> 40) % kSignatureBits);
+}
+
+} // namespace
+
 void BigramFilter::prepare(std::u32string_view query, int fuzzyLength) {
     m_similarLength = static_cast<int>(std::min<std::size_t>(query.size(), kMaxLen));
     m_fuzzyLength = std::min(fuzzyLength, m_similarLength);
@@ -31,6 +42,44 @@ void BigramFilter::prepare(std::u32string_view query, int fuzzyLength) {
         m_inQuery[id].set(i);
     }
     for (char32_t c = 0; c < 256; ++c) m_foldedLatin[c] = letterOf(FoldChar(c));
+    for (int i = 0; i + 1 < m_similarLength; ++i)
+        m_pairBits[i] = pairBit(query[static_cast<std::size_t>(i)], query[static_cast<std::size_t>(i) + 1]);
+}
+
+std::uint64_t BigramFilter::signature(std::string_view name) {
+    const auto* p = reinterpret_cast<const unsigned char*>(name.data());
+    const std::size_t size = name.size();
+    std::uint64_t bits = 0;
+    char32_t previous = 0;
+    std::uint64_t n = 0;
+    for (std::size_t i = 0; i < size; ++n) {
+        if (n == kMaxLen) return 0; // left to the measure, as rejects leaves it
+        char32_t c;
+        if (p[i] < 0x80) c = p[i++];
+        else i += DecodeOne(p + i, size - i, c);
+        c = FoldChar(c);
+        if (n > 0) bits |= pairBit(previous, c);
+        previous = c;
+    }
+    return bits | (n << kSignatureBits);
+}
+
+bool BigramFilter::rejectsSignature(std::uint64_t signature, bool fuzzy, long double cutOff) const {
+    const int lc = static_cast<int>(signature >> kSignatureBits);
+    if (lc == 0) return false;
+    const int lq = fuzzy ? m_fuzzyLength : m_similarLength;
+    if (lq < 3 || lc < 3) return true;
+    if (!fuzzy && lq >= lc) return false;
+    // At most this many of the query's bigrams are in the name (a bit may
+    // be set by another pair that shares its hash).
+    int c1 = 0;
+    for (int i = 0; i + 1 < lq; ++i)
+        if (signature & m_pairBits[i]) ++c1;
+    if (c1 == 0) return true;
+    // The ratio grows with c1, so the bound's ratio bounds the name's.
+    const long double ratio = fuzzy ? static_cast<long double>(c1) / static_cast<long double>(lq - 1)
+                                    : static_cast<long double>(c1) / static_cast<long double>(lq + lc - c1 - 2);
+    return ratio < cutOff;
 }
 
 std::uint8_t BigramFilter::letterOf(char32_t c) const {

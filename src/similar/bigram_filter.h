@@ -28,6 +28,19 @@ public:
     /// names of more than 255 code points, which it leaves to the measure.
     bool rejects(std::string_view name, bool fuzzy, long double cutOff) const;
 
+    /// A name's bigrams in 64 bits, for names that are filtered again and
+    /// again (a recorded walk replayed as the user types): bits 0..55 are
+    /// set for a hash of each pair of adjacent folded code points, bits
+    /// 56..63 hold the name's length in code points (0 for a name of more
+    /// than 255, which its signature never rejects).
+    static std::uint64_t signature(std::string_view name);
+    /// True only when rejects(name, fuzzy, cutOff) is true for every name
+    /// with this signature: the query's bigrams that could be in the name
+    /// bound the presence ratio from above.  It decides nothing (false) when
+    /// the ratio counts the name's bigrams, as "Similar" does for a name no
+    /// longer than the query.
+    bool rejectsSignature(std::uint64_t signature, bool fuzzy, long double cutOff) const;
+
 private:
     static constexpr int kMaxLen = 255;
     static constexpr std::uint8_t kNone = 0xFF;
@@ -47,6 +60,7 @@ private:
     int m_wideCount = 0;
     std::uint8_t m_queryLetters[kMaxLen] = {};
     detail::PositionSet<4> m_inQuery[kMaxLen] = {};
+    std::uint64_t m_pairBits[kMaxLen] = {}; // the signature bit of each query bigram
 };
 
 } // namespace toka

@@ -94,6 +94,12 @@ public:
     /// against a cut-off passes against every lower one, with the same score.
     /// Pure: several threads may call it on one list.
     Real48 ScoreAgainst(std::string_view name, bool fuzzy, Real48 cutOff) const;
+    /// The same, for a name whose BigramFilter::signature is known: most
+    /// names are then turned away without a look at their bytes.
+    Real48 ScoreAgainst(std::string_view name, std::uint64_t signature, bool fuzzy, Real48 cutOff) const {
+        if (m_filter.rejectsSignature(signature, fuzzy, cutOff.value())) return Real48();
+        return ScoreAgainst(name, fuzzy, cutOff);
+    }
 
     /// Whether an entry with this score would enter the list now.
     bool Admits(Real48 score) const { return score.value() > 0 && score > CutOff() && score > LastRankScore(); }

@@ -43,6 +43,7 @@ void TMainForm::setRecordDirectory(const std::string& directory) {
     m_records = directory.empty() ? nullptr : std::make_unique<WalkRecordStore>(directory);
     m_record.reset();
     m_recordStamp.clear();
+    m_signatures = {};
 }
 
 void TMainForm::createRecordCommands() {
@@ -91,6 +92,12 @@ std::shared_ptr<const WalkRecord> TMainForm::recordFor(const std::vector<WalkRoo
     if (stamp != m_recordStamp) {
         m_record = m_records->find(paths, recorded);
         m_recordStamp = m_record ? stamp : std::string();
+        m_signatures = {};
+        if (m_record) {
+            m_signatures = std::async(std::launch::async, [record = m_record] {
+                               return std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*record));
+                           }).share();
+        }
     }
     return m_record;
 }
@@ -99,7 +106,9 @@ bool TMainForm::showRecordedAnswer(const std::vector<WalkRoot>& roots, const Sca
     const auto record = recordFor(roots, options, allFixedDisks);
     if (!record) return false;
     RecordReplay replay(record, TheSimList(), options);
-    replay.run();
+    const bool withSignatures =
+        m_signatures.valid() && m_signatures.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    replay.run(0, withSignatures ? m_signatures.get().get() : nullptr);
     TheSimList() = replay.list();
     m_recordedCount = replay.scannedEntries();
     m_showingRecorded = true;
@@ -149,6 +158,7 @@ void TMainForm::forgetRecordedWalks() {
     const auto error = m_records->forgetAll(&removed);
     m_record.reset();
     m_recordStamp.clear();
+    m_signatures = {};
     if (error) setStatusText(QString::fromStdString("Recorded walks not forgotten: " + error->message()));
     else
         setStatusText(removed == 1 ? QString("1 recorded walk forgotten")

@@ -20,6 +20,7 @@
 #include <QMainWindow>
 #include <QPainter>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -384,10 +385,13 @@ private:
     std::unique_ptr<WalkRecordStore> m_records; ///< null: nothing recorded or read
     std::shared_ptr<const WalkRecord> m_record; ///< the record read last ...
     std::string m_recordStamp;                  ///< ... and its file's path, inode, size and time
-    bool m_showingRecorded = false;             ///< see showsRecordedAnswer
-    std::uint64_t m_recordedCount = 0;          ///< the count of the record the rows come from
-    QTimer* m_typingTimer = nullptr;            ///< the pause after the search text changed
-    std::thread m_recordSaver;                  ///< writes the last walk's record
+    /// The bigram signatures of m_record's entries, computed off the
+    /// window's thread after it is read; replays use them once ready.
+    std::shared_future<std::shared_ptr<const std::vector<std::uint64_t>>> m_signatures;
+    bool m_showingRecorded = false;    ///< see showsRecordedAnswer
+    std::uint64_t m_recordedCount = 0; ///< the count of the record the rows come from
+    QTimer* m_typingTimer = nullptr;   ///< the pause after the search text changed
+    std::thread m_recordSaver;         ///< writes the last walk's record
 };
 
 } // namespace toka

@@ -13,11 +13,12 @@ namespace toka::test {
 namespace {
 
 Outcome replayed(const std::shared_ptr<const WalkRecord>& record, const Search& search, unsigned threads,
-                 const WalkFilter& filter = {}) {
+                 bool withSignatures = false) {
     SimList setup;
     setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
-    RecordReplay replay(record, setup, {search.recurse, search.fuzzy, filter});
-    replay.run(threads);
+    RecordReplay replay(record, setup, {search.recurse, search.fuzzy});
+    const std::vector<std::uint64_t> signatures = recordSignatures(*record, 2);
+    replay.run(threads, withSignatures ? &signatures : nullptr);
     Outcome out;
     out.scanned = replay.scannedEntries();
     takeRanks(replay.list(), out);
@@ -40,9 +41,11 @@ void expectReplayAsLive(const std::vector<WalkRoot>& roots, const std::vector<Se
     for (const Search& search : searches) {
         const Outcome expected = liveRanks(roots, search);
         for (unsigned threads : {1u, 2u, 5u}) {
-            EXPECT_EQ(replayed(search.recurse ? recorded : flat, search, threads), expected)
+            const bool withSignatures = threads != 1;
+            EXPECT_EQ(replayed(search.recurse ? recorded : flat, search, threads, withSignatures), expected)
                 << "\"" << search.text << "\" " << (search.fuzzy ? "fuzzy" : "similar") << " size " << search.listSize
-                << (search.recurse ? "" : " flat") << ", " << threads << " threads";
+                << (search.recurse ? "" : " flat") << ", " << threads << " threads"
+                << (withSignatures ? " with signatures" : "");
         }
     }
 }
@@ -99,7 +102,7 @@ TEST(RecordReplay, ARealTreeRanksAsTheLiveWalk) {
     const auto record = recordWalk(roots, {true});
     ASSERT_TRUE(record);
     for (const Search& search : bothMeasures({"readme", "libc.so"}, {200}))
-        EXPECT_EQ(replayed(record, search, 2), liveRanks(roots, search)) << search.text << " " << search.fuzzy;
+        EXPECT_EQ(replayed(record, search, 2, true), liveRanks(roots, search)) << search.text << " " << search.fuzzy;
 }
 
 TEST(RecordReplay, OnlyAWalkThatRanToItsEndIsRecorded) {

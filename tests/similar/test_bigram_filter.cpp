@@ -34,7 +34,7 @@ TEST(BigramFilter, RejectsOnlyWhatTheMeasureScoresZero) {
                              "bc\xe6\x97\xa5",
                              "gigigigig",
                              "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxcon"};
-    long rejected = 0, checked = 0;
+    long rejected = 0, checked = 0, bySignature = 0;
     for (const char* q : queries) {
         SimList list;
         list.InitSimList(q, 200);
@@ -44,8 +44,14 @@ TEST(BigramFilter, RejectsOnlyWhatTheMeasureScoresZero) {
             const std::string name = randomName(rng);
             const long double cutOff =
                 Real48::fromExtended(std::uniform_real_distribution<double>(0, 1)(rng) * (round % 2)).value();
+            const std::uint64_t signature = BigramFilter::signature(name);
             for (bool fuzzy : {true, false}) {
                 ++checked;
+                // The signature turns away only names the filter turns away.
+                if (filter.rejectsSignature(signature, fuzzy, cutOff)) {
+                    ++bySignature;
+                    ASSERT_TRUE(filter.rejects(name, fuzzy, cutOff)) << q << " / " << name << " fuzzy " << fuzzy;
+                }
                 if (!filter.rejects(name, fuzzy, cutOff)) continue;
                 ++rejected;
                 ASSERT_EQ(list.Score(name, fuzzy, Real48::fromExtended(cutOff)), 0.0L)
@@ -54,6 +60,36 @@ TEST(BigramFilter, RejectsOnlyWhatTheMeasureScoresZero) {
         }
     }
     EXPECT_GT(rejected, checked / 4) << "the filter does its work";
+    EXPECT_GT(bySignature, rejected / 2) << "so does the signature";
+}
+
+TEST(BigramFilter, SignatureDecidesOnlyWhereItBoundsTheRatio) {
+    struct Case {
+        const char* query;
+        std::string name;
+        bool fuzzy;
+        long double cutOff;
+        bool rejects; // what rejectsSignature must say
+    };
+    const std::vector<Case> cases = {
+        // "Similar" with a name no longer than the query counts the name's
+        // bigrams: "ab" twice here, which the query's side counts once.
+        {"abxyz", "ababa", false, 0.2L, false},
+        {"abxyz", "ababaxxx", false, 0.5L, true}, // longer: the query's side
+        {"abxyz", "ABXYZ", true, 1.0L, false},    // folded
+        {"abxyz", "qqqqqq", true, 0.0L, true},    // no bigram in common
+        {"abxyz", std::string(300, 'q'), true, 0.0L, false},
+        {"ab", "abab", true, 0.0L, true}, // too short to share a bigram with
+    };
+    for (const Case& c : cases) {
+        SimList list;
+        list.InitSimList(c.query, 200);
+        BigramFilter filter;
+        filter.prepare(list.SearchText(), list.SearchLen());
+        EXPECT_EQ(filter.rejectsSignature(BigramFilter::signature(c.name), c.fuzzy, c.cutOff), c.rejects)
+            << c.query << " / " << c.name;
+        if (c.rejects) EXPECT_TRUE(filter.rejects(c.name, c.fuzzy, c.cutOff)) << c.query << " / " << c.name;
+    }
 }
 
 TEST(BigramFilter, SearchTextLongerThan255UsesTheFuzzyLength) {
