@@ -1,6 +1,6 @@
-// Times the replay of a recorded walk (bench/replay.sh): walks ROOT once,
-// recording, then replays the record for each TEXT with both measures and
-// prints one line per run:
+// Times the replay of a recorded walk (bench/replay.sh): walks the roots
+// once (as the search of several disks does), recording, then replays the
+// record for each TEXT with both measures and prints one line per run:
 //   record <entries> <bytes> <bytes per entry> <parse ms>
 //   replay <text> <fuzzy|similar> <threads> <median ms> <count>
 // and, with --live, the warm live walk of the same search for the ratio:
@@ -40,18 +40,20 @@ int main(int argc, char** argv) {
     int runs = 7;
     unsigned threads = 0;
     std::vector<std::string> positional;
+    std::vector<toka::WalkRoot> roots;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--live") live = true;
         else if (args[i] == "--signatures") withSignatures = true;
         else if (args[i] == "--runs" && i + 1 < args.size()) runs = std::max(1, std::atoi(args[++i].c_str()));
         else if (args[i] == "--threads" && i + 1 < args.size()) threads = unsigned(std::atoi(args[++i].c_str()));
+        else if (args[i] == "--root" && i + 1 < args.size()) roots.push_back({args[++i]});
         else positional.push_back(args[i]);
     }
-    if (positional.size() < 2) {
-        std::fprintf(stderr, "usage: replay_timing [--live] [--runs N] [--threads N] ROOT TEXT...\n");
+    if (roots.empty() || positional.empty()) {
+        std::fprintf(stderr, "usage: replay_timing [--live] [--signatures] [--runs N] [--threads N] --root DIR "
+                             "[--root DIR]... TEXT...\n");
         return 2;
     }
-    const std::vector<toka::WalkRoot> roots = {{positional[0]}};
     const toka::ScanOptions options{};
 
     toka::SimList setup;
@@ -62,7 +64,7 @@ int main(int argc, char** argv) {
     walk.wait();
     const auto writer = walk.takeRecord();
     if (!writer) {
-        std::fprintf(stderr, "replay_timing: the walk of %s gave no record\n", positional[0].c_str());
+        std::fprintf(stderr, "replay_timing: the walk gave no record\n");
         return 1;
     }
     std::string bytes = writer->serialize();
@@ -81,7 +83,7 @@ int main(int argc, char** argv) {
         std::printf("signatures %.1f\n", msSince(start));
     }
 
-    for (std::size_t t = 1; t < positional.size(); ++t) {
+    for (std::size_t t = 0; t < positional.size(); ++t) {
         for (const bool fuzzy : {true, false}) {
             toka::SimList search;
             search.InitSimList(positional[t], toka::MaxListSize);

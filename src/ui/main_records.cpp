@@ -114,6 +114,7 @@ bool TMainForm::showRecordedAnswer(const std::vector<WalkRoot>& roots, const Sca
     m_showingRecorded = true;
     showRecordedMark(record->createdTime());
     TimerTimer();
+    emit recordedAnswerShown();
     return true;
 }
 

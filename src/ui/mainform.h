@@ -239,6 +239,10 @@ public:
     QAction* CopyPath1 = nullptr;    ///< Edit > "&Copy Path" (Ctrl+C): the marked rows' paths to the clipboard
     QAction* MoveToTrash1 = nullptr; ///< File > "Move to &Trash" (Del): the marked rows, without a question
 
+signals:
+    /// The rows now show a recorded walk's answer (the table is filled).
+    void recordedAnswerShown();
+
 public slots:
     void FormShow();
     void SyncOptions();
