@@ -368,6 +368,9 @@ std::optional<WalkRecord> WalkRecord::load(const std::string& path) {
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     if (std::uint64_t(info.st_size) > kWalkRecordMaxFileSize) return std::nullopt;
     std::string bytes;
+    // Read straight into one buffer of the file's size: a record may be
+    // large, and a growing string would hold two copies while it grows.
+    bytes.reserve(std::size_t(info.st_size));
     char buffer[1 << 16];
     while (true) {
         const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
