@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The recorded walk's benchmark: answering from a record against walking
 # live, on /usr and on the synthetic tree of 1,000,000 entries in large
-# directories (bench/trees.bash), and replaying 2.5 million entries (both
+# directories (bench/common.bash), and replaying 2.5 million entries (both
 # synthetic trees and /usr as the roots of one walk).  Usage:
 # bench/replay.sh [BUILD_DIR]
 #
@@ -42,27 +42,12 @@ done
 if ! command -v plocate >/dev/null || [ ! -x /usr/bin/time ]; then
   "$here/../scripts/install-deps" --bench
 fi
-. "$here/trees.bash"
+. "$here/common.bash"
 build_trees many-small few-large
 
 cache=$(mktemp -d)
 trap 'rm -rf "$cache"' EXIT
 export XDG_CACHE_HOME="$cache/cache"
-
-median() { sort -n | awk '{ a[NR] = $1 } END { if (NR == 0) print "-"; else print a[int((NR + 1) / 2)] }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "-"; else printf "%.2f", a / b }'; }
-run_ms() {
-  local start end
-  start=${EPOCHREALTIME/./}
-  "$@" >/dev/null 2>&1
-  end=${EPOCHREALTIME/./}
-  printf '%d.%d\n' $(((end - start) / 1000)) $(((end - start) % 1000 / 100))
-}
-drop_caches() {
-  sync
-  echo 3 >/proc/sys/vm/drop_caches
-}
-load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 echo "load average before: $(load)"
 printf '\n%-12s %-28s %10s %10s %7s\n' tree measure live replay ratio

@@ -56,7 +56,7 @@ fd=$(command -v fdfind) # Debian's name for fd
 
 # --- the synthetic trees ------------------------------------------------------
 
-. "$here/trees.bash"
+. "$here/common.bash"
 
 tree_dir() {
   case "$1" in
@@ -75,30 +75,11 @@ build_trees $trees
 
 # --- helpers ------------------------------------------------------------------
 
-median() { sort -n | awk '{ a[NR] = $1 } END { if (NR == 0) print "-"; else print a[int((NR + 1) / 2)] }'; }
-ratio() {
-  awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2f", a / b }'
-}
 # verdict RATIO LIMIT: "ok" when RATIO <= LIMIT, "MISSED" otherwise.
 verdict() {
   awk -v r="$1" -v l="$2" 'BEGIN { if (r == "-") print ""; else if (r <= l) print "ok"; else print "MISSED" }'
 }
 scanned_line() { "$@" 2>&1 >/dev/null | tail -1; }
-load() { cut -d' ' -f1-3 /proc/loadavg; }
-
-# run_ms COMMAND...: its wall time in milliseconds, output discarded.
-run_ms() {
-  local start end
-  start=${EPOCHREALTIME/./}
-  "$@" >/dev/null 2>&1
-  end=${EPOCHREALTIME/./}
-  printf '%d.%d\n' $(((end - start) / 1000)) $(((end - start) % 1000 / 100))
-}
-
-drop_caches() {
-  sync
-  echo 3 >/proc/sys/vm/drop_caches
-}
 
 c_j1() { "$tool" -j1 "$2" "$1"; }
 c_jn() { "$tool" "$2" "$1"; }

@@ -1,7 +1,27 @@
-# Sourced by the walk benchmarks: the two synthetic trees of about 1,000,000
-# entries each, built once under $base (each with a marker file) and reused.
-# build_trees NAME...: builds those of the named trees (many-small,
-# few-large) that are not there yet; other names are passed over.
+# Sourced by the walk benchmarks: timing helpers, and the two synthetic trees
+# of about 1,000,000 entries each, built once under $base (each with a marker
+# file) and reused.  build_trees NAME...: builds those of the named trees
+# (many-small, few-large) that are not there yet; other names are passed over.
+
+median() { sort -n | awk '{ a[NR] = $1 } END { if (NR == 0) print "-"; else print a[int((NR + 1) / 2)] }'; }
+ratio() {
+  awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-" || b == 0) print "-"; else printf "%.2f", a / b }'
+}
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# run_ms COMMAND...: its wall time in milliseconds, output discarded.
+run_ms() {
+  local start end
+  start=${EPOCHREALTIME/./}
+  "$@" >/dev/null 2>&1
+  end=${EPOCHREALTIME/./}
+  printf '%d.%d\n' $(((end - start) / 1000)) $(((end - start) % 1000 / 100))
+}
+
+drop_caches() {
+  sync
+  echo 3 >/proc/sys/vm/drop_caches
+}
 
 # build_tree SHAPE DIR: many-small is 100 folders of 100 folders of 10
 # folders of 10 files (each middle folder also holds the one file that its
