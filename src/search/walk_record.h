@@ -7,7 +7,8 @@
 //     "TOKAWALK", format version u32 (1), flags u32 (0), created time i64
 //     (unix seconds), listed entries u64 (the sum of the blocks' listed
 //     counts), root count u32, block count u32, options length u32, body
-//     length u64, CRC-32 of the body u32, CRC-32 of the 56 bytes before it u32
+//     length u64, checksum of the body u32, checksum of the 56 bytes before
+//     it u32 (each the low 32 bits of the bytes' XXH3-64)
 //   body
 //     the options (opaque: the canonical text of the options that shaped
 //     the walk), each root (varint length, bytes), then the blocks in the
@@ -197,7 +198,13 @@ private:
 
     WalkRecord() = default;
 
-    std::unique_ptr<const std::string> m_bytes; ///< owned, so views stay valid when the record moves
+    /// The record's bytes, owned apart from the record, so that views into
+    /// them stay valid when the record moves.
+    /// bodyChecksum: the body's checksum when the caller computed it already.
+    static std::optional<WalkRecord> parseOwned(std::shared_ptr<const char> owner, std::string_view bytes,
+                                                std::optional<std::uint32_t> bodyChecksum);
+    std::shared_ptr<const char> m_owner;
+    std::string_view m_bytes;
     std::string_view m_options;
     std::vector<std::string> m_roots;
     std::int64_t m_createdTime = 0;

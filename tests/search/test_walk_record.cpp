@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
-#include <zlib.h>
+#include <xxhash.h>
 
 #include <gtest/gtest.h>
 
@@ -49,16 +49,14 @@ std::string fixed(std::uint64_t value, int bytes) {
     return out;
 }
 
-std::uint32_t crc(const std::string& bytes) {
-    return std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), uInt(bytes.size())));
-}
+std::uint32_t checksum(const std::string& bytes) { return std::uint32_t(XXH3_64bits(bytes.data(), bytes.size())); }
 
 /// A record of the given body with correct lengths and checksums.
 std::string craft(const std::string& body, std::uint32_t roots, std::uint32_t blocks, std::uint64_t total,
                   std::uint32_t version = 1) {
     std::string bytes = "TOKAWALK" + fixed(version, 4) + fixed(0, 4) + fixed(5, 8) + fixed(total, 8) + fixed(roots, 4)
-                        + fixed(blocks, 4) + fixed(0, 4) + fixed(body.size(), 8) + fixed(crc(body), 4);
-    bytes += fixed(crc(bytes), 4);
+                        + fixed(blocks, 4) + fixed(0, 4) + fixed(body.size(), 8) + fixed(checksum(body), 4);
+    bytes += fixed(checksum(bytes), 4);
     return bytes + body;
 }
 
