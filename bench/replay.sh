@@ -102,10 +102,13 @@ for tree in usr few-large; do
     "$((bytes / 1048576))" "+$(((rss * 1024 - bytes) / 1048576))"
 
   declare -A replay_ms=()
-  while read -r kind t measure threads ms count; do
-    [ "$kind" = replay ] && replay_ms[$measure]=$ms
-    [ "$kind" = live ] && printf '%-12s %-28s %10s %10s %7s\n' "$tree" "in process, $measure (ms)" "$ms" \
-      "${replay_ms[$measure]}" "$(ratio "${replay_ms[$measure]}" "$ms")"
+  # "replay TEXT MEASURE THREADS MS COUNT", then "live TEXT MEASURE MS COUNT".
+  while read -r kind t measure a b rest; do
+    case "$kind" in
+    replay) replay_ms[$measure]=$b ;;
+    live) printf '%-12s %-28s %10s %10s %7s\n' "$tree" "in process, $measure (ms)" "$a" \
+      "${replay_ms[$measure]}" "$(ratio "${replay_ms[$measure]}" "$a")" ;;
+    esac
   done < <("$timing" --live --runs "$runs" --root "$dir" "$text")
   while read -r kind t measure threads ms count; do
     [ "$kind" = replay ] && printf '%-12s %-28s %10s %10s\n' "$tree" "  with signatures, $measure" "" "$ms"
