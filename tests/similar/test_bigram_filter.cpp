@@ -88,7 +88,9 @@ TEST(BigramFilter, SignatureDecidesOnlyWhereItBoundsTheRatio) {
         filter.prepare(list.SearchText(), list.SearchLen());
         EXPECT_EQ(filter.rejectsSignature(BigramFilter::signature(c.name), c.fuzzy, c.cutOff), c.rejects)
             << c.query << " / " << c.name;
-        if (c.rejects) EXPECT_TRUE(filter.rejects(c.name, c.fuzzy, c.cutOff)) << c.query << " / " << c.name;
+        if (c.rejects) {
+            EXPECT_TRUE(filter.rejects(c.name, c.fuzzy, c.cutOff)) << c.query << " / " << c.name;
+        }
     }
 }
 
