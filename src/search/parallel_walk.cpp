@@ -366,13 +366,15 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
         while (cursor.next(entry)) {
             ++counted;
             const std::uint32_t at = index++;
+            bool entered = false;
             if (recurse && !isDotOrDotDot(entry.name)) {
                 if (entry.type == EntryType::Unknown) entry.type = resolveType(listFd, entry.name.data());
-                if (entry.type == EntryType::Directory && matcher.mayEnter(task.path, entry.name, task.depth + 1))
-                    subdirs.push_back({at, block.size(), std::string(entry.name)});
+                entered = entry.type == EntryType::Directory && matcher.mayEnter(task.path, entry.name, task.depth + 1);
+                if (entered) subdirs.push_back({at, block.size(), std::string(entry.name)});
             }
-            // An entered directory is always kept, at the index noted above.
-            if (recording && matcher.keepsInRecord(task.path, entry.name)) block.add(entry.name, entry.type);
+            // What is entered is kept (at the index noted above); the rest as the filter says.
+            if (recording && (entered || matcher.keepsInRecord(task.path, entry.name)))
+                block.add(entry.name, entry.type);
             if (filtered) {
                 if (entry.type == EntryType::Unknown && matcher.needsType())
                     entry.type = resolveType(listFd, entry.name.data());

@@ -53,17 +53,23 @@ std::vector<std::uint64_t> blockStarts(const WalkRecord& record) {
     return starts;
 }
 
-unsigned threadsFor(unsigned threads) {
-    return threads != 0 ? threads : std::max(1u, std::thread::hardware_concurrency());
+// Runs work on threads threads (0: one per core), the caller's among them.
+template <class Work>
+void onThreads(unsigned threads, const Work& work) {
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers) helper.join();
 }
 
 // The record's entries in the walk's order: each directory's entries in
 // listing order, the contents of an entered subdirectory just before the
 // subdirectory's own entry, the roots in their order.  Also notes each
 // block's name in its parent.
-std::vector<Segment> planSegments(const WalkRecord& record, std::vector<std::string_view>& blockNames) {
+std::vector<Segment> planSegments(const WalkRecord& record, const std::vector<std::uint64_t>& starts,
+                                  std::vector<std::string_view>& blockNames) {
     std::vector<Segment> segments;
-    const std::vector<std::uint64_t> starts = blockStarts(record);
     auto byIndex = [&](std::uint32_t a, std::uint32_t b) { return record.indexInParent(a) < record.indexInParent(b); };
     struct Frame {
         std::uint32_t block;
@@ -128,10 +134,7 @@ std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, unsigned t
             }
         }
     };
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threadsFor(threads); ++t) helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers) helper.join();
+    onThreads(threads, work);
     return signatures;
 }
 
@@ -155,8 +158,9 @@ std::string RecordReplay::directoryPath(std::uint32_t block) const {
 
 void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signatures) {
     m_blockNames.assign(m_record->blockCount(), {});
-    if (signatures && signatures->size() != blockStarts(*m_record).back()) signatures = nullptr; // another record's
-    const std::vector<Segment> segments = planSegments(*m_record, m_blockNames);
+    const std::vector<std::uint64_t> blockStart = blockStarts(*m_record);
+    if (signatures && signatures->size() != blockStart.back()) signatures = nullptr; // another record's
+    const std::vector<Segment> segments = planSegments(*m_record, blockStart, m_blockNames);
 
     // Chunks: runs of whole segments; chunk c is segments [starts[c], starts[c + 1]).
     std::vector<std::size_t> starts{0};
@@ -188,7 +192,6 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
 
     auto work = [&] {
         std::vector<Candidate> found;
-        std::string entryDir;
         for (std::size_t c; (c = nextChunk.fetch_add(1)) < chunkCount;) {
             const Real48 cutOff = cutOffBound.load(std::memory_order_relaxed);
             const Real48 lastRank = lastRankBound.load(std::memory_order_relaxed);
@@ -233,12 +236,9 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
         }
     };
 
-    threads = threadsFor(threads);
-    threads = unsigned(std::min<std::size_t>(threads, std::max<std::size_t>(chunkCount, 1)));
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers) helper.join();
+    // More threads than chunks would find nothing to do.
+    if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+    onThreads(unsigned(std::min<std::size_t>(threads, std::max<std::size_t>(chunkCount, 1))), work);
 }
 
 } // namespace toka

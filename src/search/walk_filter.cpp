@@ -119,8 +119,7 @@ bool FilterMatcher::excludedByPath(std::string_view dirPath, std::string_view na
 bool FilterMatcher::mayEnter(std::string_view dirPath, std::string_view name, int depth) const {
     if (!m_active) return true;
     if (m_filter.maxDepth > 0 && depth >= m_filter.maxDepth) return false;
-    if (m_filter.skipHidden && name.starts_with('.')) return false;
-    return !excludedByName(name) && !excludedByPath(dirPath, name);
+    return keepsInRecord(dirPath, name);
 }
 
 bool FilterMatcher::keepsInRecord(std::string_view dirPath, std::string_view name) const {

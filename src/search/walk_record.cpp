@@ -411,26 +411,6 @@ RecordedEntries WalkRecord::entries(std::uint32_t block) const {
     return {m_bytes.data() + b.entriesAt, b.entryCount};
 }
 
-RecordedEntry RecordedEntries::iterator::operator*() const {
-    // The record was checked when parsed: a name is 1..255 bytes, so its
-    // length takes one or two varint bytes.
-    const auto* p = reinterpret_cast<const unsigned char*>(m_at);
-    std::size_t length = p[1];
-    std::size_t skip = 2;
-    if (length & 0x80) {
-        length = (length & 0x7F) | (std::size_t(p[2]) << 7);
-        skip = 3;
-    }
-    return {std::string_view(m_at + skip, length), EntryType(p[0])};
-}
-
-RecordedEntries::iterator& RecordedEntries::iterator::operator++() {
-    const RecordedEntry entry = **this;
-    m_at = entry.name.data() + entry.name.size();
-    --m_left;
-    return *this;
-}
-
 std::span<const std::uint32_t> WalkRecord::children(std::uint32_t block) const {
     const Block& b = m_blocks.at(block);
     return {m_children.data() + b.firstChild, b.childCount};

@@ -64,9 +64,14 @@ public:
         using reference = RecordedEntry;
         using pointer = void;
         iterator() = default;
-        iterator(const char* at, std::uint32_t left) : m_at(at), m_left(left) {}
-        RecordedEntry operator*() const;
-        iterator& operator++();
+        iterator(const char* at, std::uint32_t left) : m_at(at), m_left(left) { decode(); }
+        RecordedEntry operator*() const { return m_entry; }
+        iterator& operator++() {
+            m_at = m_entry.name.data() + m_entry.name.size();
+            --m_left;
+            decode();
+            return *this;
+        }
         iterator operator++(int) {
             iterator before = *this;
             ++*this;
@@ -77,8 +82,24 @@ public:
         const char* data() const { return m_at; }
 
     private:
+        // Each entry is decoded once, when the iterator reaches it.  The
+        // record was checked when parsed: a name is 1..255 bytes, so its
+        // length takes one or two varint bytes.
+        void decode() {
+            if (m_left == 0) return;
+            const auto* p = reinterpret_cast<const unsigned char*>(m_at);
+            std::size_t length = p[1];
+            std::size_t skip = 2;
+            if (length & 0x80) {
+                length = (length & 0x7F) | (std::size_t(p[2]) << 7);
+                skip = 3;
+            }
+            m_entry = {std::string_view(m_at + skip, length), EntryType(p[0])};
+        }
+
         const char* m_at = nullptr;
         std::uint32_t m_left = 0;
+        RecordedEntry m_entry;
     };
 
     RecordedEntries() = default;

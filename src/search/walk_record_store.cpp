@@ -6,19 +6,12 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 namespace toka {
 namespace {
 
 constexpr std::string_view kSuffix = ".walk";
-
-std::uint64_t fnv1a(std::string_view bytes, std::uint64_t hash = 0xcbf29ce484222325ull) {
-    for (const char c : bytes) {
-        hash ^= std::uint8_t(c);
-        hash *= 0x100000001b3ull;
-    }
-    return hash;
-}
 
 // A name and value per line; a value with a line break cannot occur (the
 // patterns are single lines), but is escaped all the same so that two
@@ -85,8 +78,10 @@ std::string defaultRecordDirectory() {
 WalkRecordStore::WalkRecordStore(std::string directory) : m_directory(std::move(directory)) {}
 
 std::string WalkRecordStore::pathFor(const std::vector<std::string>& roots, std::string_view options) const {
-    std::uint64_t hash = fnv1a(options);
-    for (const std::string& root : roots) hash = fnv1a(std::string_view("\0", 1), fnv1a(root, hash));
+    // NUL ends each part: no root holds one, so two key sets never run together.
+    std::string key(options);
+    for (const std::string& root : roots) (key += '\0') += root;
+    std::uint64_t hash = XXH3_64bits(key.data(), key.size());
     static constexpr char kHex[] = "0123456789abcdef";
     std::string name(16, '0');
     for (int i = 15; i >= 0; --i, hash >>= 4) name[std::size_t(i)] = kHex[hash & 0xF];

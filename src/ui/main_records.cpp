@@ -102,9 +102,7 @@ std::shared_ptr<const WalkRecord> TMainForm::recordFor(const std::vector<WalkRoo
     return m_record;
 }
 
-bool TMainForm::showRecordedAnswer(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks) {
-    const auto record = recordFor(roots, options, allFixedDisks);
-    if (!record) return false;
+void TMainForm::showRecordedAnswer(const std::shared_ptr<const WalkRecord>& record, const ScanOptions& options) {
     RecordReplay replay(record, TheSimList(), options);
     const bool withSignatures =
         m_signatures.valid() && m_signatures.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
@@ -115,7 +113,6 @@ bool TMainForm::showRecordedAnswer(const std::vector<WalkRoot>& roots, const Sca
     showRecordedMark(record->createdTime());
     TimerTimer();
     emit recordedAnswerShown();
-    return true;
 }
 
 void TMainForm::showRecordedMark(std::int64_t createdTime) {
@@ -132,13 +129,13 @@ void TMainForm::searchAsYouType() {
     const std::string text = eSearch->text().toStdString();
     if (DecodeName(text).size() < kTypingMinLength) return;
     const ScanOptions options = nextScanOptions();
-    const std::vector<WalkRoot> roots = {{selectedDirectory()}};
-    if (!recordFor(roots, options, false)) return;
+    const auto record = recordFor({{selectedDirectory()}}, options, false);
+    if (!record) return;
     InitSimList(text, MaxListSize);
     // The rows, the count and the mark now tell of the record, not of the
     // last walk.
     m_walk.reset();
-    showRecordedAnswer(roots, options, false);
+    showRecordedAnswer(record, options);
 }
 
 void TMainForm::saveRecord(std::unique_ptr<WalkRecordWriter> record) {

@@ -69,7 +69,7 @@ void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
     // filter was read by StartSearch, the bar stays usable for the next one.
     const ScanOptions options{RecurseDirs, sbMeasure->isChecked(), m_filter};
     // A record's answer comes first, at once; the walk's replaces it.
-    showRecordedAnswer(roots, options, allFixedDisks);
+    if (const auto record = recordFor(roots, options, allFixedDisks)) showRecordedAnswer(record, options);
     m_walkSearch.InitSimList(eSearch->text().toStdString(), MaxListSize);
     m_walk = std::make_unique<ParallelWalk>(m_walkSearch, options, ParallelWalk::defaultThreads(), std::move(hooks));
     if (RecordWalks && m_records) m_walk->record(recordedOptions(options, allFixedDisks));

@@ -336,9 +336,9 @@ private:
     /// is there (kept after the first read while its file stays the same).
     std::shared_ptr<const WalkRecord> recordFor(const std::vector<WalkRoot>& roots, const ScanOptions& options,
                                                 bool allFixedDisks);
-    /// Shows the record's answer to the search in TheSimList, in the table
-    /// and in the mark; false when there is no record.
-    bool showRecordedAnswer(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks);
+    /// Shows the record's answer to the search set up in TheSimList, in the
+    /// table and in the mark.
+    void showRecordedAnswer(const std::shared_ptr<const WalkRecord>& record, const ScanOptions& options);
     /// The pause after a change of the search text is over.
     void searchAsYouType();
     /// The walk that just ended ran to its end: its record is written off
