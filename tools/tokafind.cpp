@@ -149,8 +149,33 @@ std::string ageText(std::int64_t seconds) {
     return std::to_string(seconds / 86400) + " d";
 }
 
+// The store of the user's records; std::nullopt, told on standard error,
+// when there is no home to keep them in.
+std::optional<toka::WalkRecordStore> recordStore() {
+    std::string directory = toka::defaultRecordDirectory();
+    if (directory.empty()) {
+        std::fprintf(stderr, "tokafind: no home directory for the recorded walks (HOME is unset and the user has "
+                             "none)\n");
+        return std::nullopt;
+    }
+    return toka::WalkRecordStore(std::move(directory));
+}
+
+// One line for a folder or record of the store that is not used.
+void reportRefused(const toka::SysError& error) {
+    std::fprintf(stderr, "tokafind: recorded walks refused: %s\n", error.message().c_str());
+}
+
 int listRecords(std::int64_t now) {
-    for (const toka::RecordSummary& record : toka::WalkRecordStore(toka::defaultRecordDirectory()).list()) {
+    const auto store = recordStore();
+    if (!store) return 1;
+    std::optional<toka::SysError> refused;
+    const std::vector<toka::RecordSummary> records = store->list(&refused);
+    if (refused) {
+        reportRefused(*refused);
+        return 1;
+    }
+    for (const toka::RecordSummary& record : records) {
         std::string roots;
         for (const std::string& root : record.roots) roots += (roots.empty() ? "" : " ") + escapeField(root);
         std::string options = record.options;
@@ -167,13 +192,24 @@ int listRecords(std::int64_t now) {
 }
 
 int forgetRecords() {
+    const auto store = recordStore();
+    if (!store) return 1;
     std::size_t removed = 0;
-    if (auto error = toka::WalkRecordStore(toka::defaultRecordDirectory()).forgetAll(&removed)) {
+    if (auto error = store->forgetAll(&removed)) {
         std::fprintf(stderr, "tokafind: cannot remove the records: %s\n", error->message().c_str());
         return 1;
     }
     std::fprintf(stderr, "tokafind: removed %zu %s\n", removed, removed == 1 ? "record" : "records");
     return 0;
+}
+
+// "1200 entries scanned, 2 directories skipped".
+std::string scanSummary(std::uint64_t scanned, std::uint64_t skipped) {
+    std::string summary = std::to_string(scanned) + " entries scanned";
+    if (skipped != 0) {
+        summary += ", " + std::to_string(skipped) + (skipped == 1 ? " directory" : " directories") + " skipped";
+    }
+    return summary;
 }
 
 void printRows(const toka::SimList& list, const toka::tokafind::Options& options) {
@@ -233,9 +269,15 @@ int main(int argc, char** argv) {
     toka::InitSimList(options.text, toka::MaxListSize);
 
     if (options.records == RecordUse::fromRecord) {
-        const toka::WalkRecordStore store(toka::defaultRecordDirectory());
-        auto record =
-            store.find(toka::walkRootPaths(walkRoots()), toka::recordedOptions(scanOptions, options.allFixedDisks));
+        const auto store = recordStore();
+        if (!store) return 3;
+        std::optional<toka::SysError> refused;
+        auto record = store->find(toka::walkRootPaths(walkRoots()),
+                                  toka::recordedOptions(scanOptions, options.allFixedDisks), &refused);
+        if (refused) {
+            reportRefused(*refused);
+            return 3;
+        }
         if (!record) {
             const std::string what = options.allFixedDisks ? "all fixed disks" : "'" + escapeField(root) + "'";
             std::fprintf(stderr, "tokafind: no recorded walk of %s with these options (record one with --record)\n",
@@ -245,8 +287,8 @@ int main(int argc, char** argv) {
         toka::RecordReplay replay(record, toka::TheSimList(), scanOptions);
         replay.run(options.threads == 1 ? 1 : 0);
         printRows(replay.list(), options);
-        std::fprintf(stderr, "%llu entries scanned (from the walk of %s)\n",
-                     static_cast<unsigned long long>(replay.scannedEntries()),
+        std::fprintf(stderr, "%s (from the walk of %s)\n",
+                     scanSummary(replay.scannedEntries(), record->skippedDirectories()).c_str(),
                      localTimeText(record->createdTime(), false).c_str());
         return 0;
     }
@@ -307,17 +349,16 @@ int main(int argc, char** argv) {
     if (rootFailure != 0) return rootError(rootFailure);
 
     printRows(toka::TheSimList(), options);
-    std::string summary = std::to_string(scanned) + " entries scanned";
-    if (skipped != 0) {
-        summary += ", " + std::to_string(skipped) + (skipped == 1 ? " directory" : " directories") + " skipped";
-    }
+    std::string summary = scanSummary(scanned, skipped);
     if (g_stopRequested) summary += " (stopped)";
     std::fprintf(stderr, "%s\n", summary.c_str());
     // A stopped walk gives no record: it would answer later searches with
     // part of the tree.
     if (g_stopRequested) return 130;
     if (record) {
-        if (auto error = toka::WalkRecordStore(toka::defaultRecordDirectory()).save(*record)) {
+        const auto store = recordStore();
+        if (!store) return 1;
+        if (auto error = store->save(*record)) {
             std::fprintf(stderr, "tokafind: cannot write the record: %s\n", error->message().c_str());
             return 1;
         }

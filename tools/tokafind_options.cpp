@@ -85,9 +85,11 @@ const char* const kUsage = "Usage: tokafind [OPTION]... TEXT [DIR]\n"
                            "\n"
                            "Ctrl-C stops the search and prints the ranks found so far (exit status\n"
                            "130); a second Ctrl-C ends at once.  Exit status 1: the record or the\n"
-                           "records could not be written or removed.  Exit status 2: a usage error, or\n"
-                           "DIR is missing, is no directory or cannot be read (then nothing is printed\n"
-                           "on standard output).  Exit status 3: --from-record found no record.\n";
+                           "records could not be written, listed or removed.  Exit status 2: a usage\n"
+                           "error, or DIR is missing, is no directory or cannot be read (then nothing\n"
+                           "is printed on standard output).  Exit status 3: --from-record found no\n"
+                           "record it could use.  Records are kept only in a folder of the user's own\n"
+                           "that no one else may write to; another is refused, with the reason.\n";
 
 namespace {
 

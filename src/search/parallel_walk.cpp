@@ -98,6 +98,7 @@ struct ParallelWalk::Shared {
     std::atomic<bool> stop{false};
     std::atomic<bool> done{false};
     std::atomic<std::uint64_t> scanned{0};
+    std::atomic<std::uint64_t> skipped{0}; // directories that could not be listed
     std::atomic<std::int64_t> lastStatusNs{0};
 
     mutable std::mutex statusMutex;
@@ -169,6 +170,7 @@ std::unique_ptr<WalkRecordWriter> ParallelWalk::takeRecord() {
     Shared& s = *m_shared;
     std::lock_guard lock(s.mutex);
     if (!s.done.load() || s.stop.load() || s.recordFailed.load() || s.rootError != 0) return nullptr;
+    if (s.recorder) s.recorder->setSkippedDirectories(s.skipped.load());
     return std::move(s.recorder);
 }
 
@@ -217,6 +219,8 @@ bool ParallelWalk::stopRequested() const { return m_shared->stop.load(); }
 
 std::uint64_t ParallelWalk::scannedEntries() const { return m_shared->scanned.load(std::memory_order_relaxed); }
 
+std::uint64_t ParallelWalk::skippedDirectories() const { return m_shared->skipped.load(std::memory_order_relaxed); }
+
 void ParallelWalk::copyList(SimList& dest) const {
     std::lock_guard lock(m_shared->mutex);
     dest = m_shared->list;
@@ -238,6 +242,7 @@ int ParallelWalk::rootError() const {
 }
 
 void ParallelWalk::Shared::reportSkipped(std::string_view dir, int error) {
+    skipped.fetch_add(1, std::memory_order_relaxed);
     if (!hooks.skipped) return;
     std::lock_guard lock(skippedMutex);
     hooks.skipped(dir, error);
@@ -372,8 +377,9 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
                 entered = entry.type == EntryType::Directory && matcher.mayEnter(task.path, entry.name, task.depth + 1);
                 if (entered) subdirs.push_back({at, block.size(), std::string(entry.name)});
             }
-            // What is entered is kept (at the index noted above); the rest as the filter says.
-            if (recording && (entered || matcher.keepsInRecord(task.path, entry.name)))
+            // What is entered is kept (at the index noted above); the rest as
+            // the filter says.  "." and ".." never score and are never kept.
+            if (recording && (entered || (matcher.keepsInRecord(task.path, entry.name) && !isDotOrDotDot(entry.name))))
                 block.add(entry.name, entry.type);
             if (filtered) {
                 if (entry.type == EntryType::Unknown && matcher.needsType())

@@ -77,6 +77,8 @@ public:
     /// null for a walk that was stopped, failed at its root, or was not
     /// recorded.  Once the walk has finished; the walk gives it away.
     std::unique_ptr<WalkRecordWriter> takeRecord();
+    /// The directories that could not be listed (or only in part) so far.
+    std::uint64_t skippedDirectories() const;
 
     /// Starts the workers and returns; nothing of the tree is touched on the
     /// caller's thread.  Once only.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <xxhash.h>
 
+#include "platform/core/private_files.h"
 #include "platform/core/unique_fd.h"
 
 namespace toka {
@@ -36,9 +37,11 @@ void putVarint(std::string& out, std::uint64_t value) {
     out += char(value);
 }
 
+// A name a listing can hold below its directory: "." and ".." never are
+// (a record that had them entered would lead out of the walked tree).
 bool storableName(std::string_view name) {
-    return !name.empty() && name.size() <= kMaxNameLength && name.find('/') == std::string_view::npos
-           && name.find('\0') == std::string_view::npos;
+    return !name.empty() && name.size() <= kMaxNameLength && name != "." && name != ".."
+           && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
 }
 
 bool knownType(std::uint8_t type) { return type <= std::uint8_t(EntryType::Socket); }
@@ -96,6 +99,44 @@ private:
     std::size_t m_pos = 0;
     bool m_ok = true;
 };
+
+/// The fixed fields of a record's header.
+struct Header {
+    std::uint32_t skipped = 0;
+    std::int64_t createdTime = 0;
+    std::uint64_t listed = 0;
+    std::uint64_t rootCount = 0;
+    std::uint64_t blockCount = 0;
+    std::uint64_t optionsLength = 0;
+    std::uint64_t bodyLength = 0;
+    std::uint32_t bodyChecksum = 0;
+};
+
+/// The header at the start of bytes, or std::nullopt when it is not one of
+/// this version (its own checksum included, except in the fuzzer's build,
+/// which could not get it right and must reach the checks behind it).
+std::optional<Header> readHeader(std::string_view bytes) {
+    if (bytes.size() < kWalkRecordHeaderSize || bytes.substr(0, kMagic.size()) != kMagic) return std::nullopt;
+    Reader in(bytes.substr(kMagic.size(), kWalkRecordHeaderSize - kMagic.size()));
+    Header header;
+    const auto version = in.fixed(4);
+    header.skipped = std::uint32_t(in.fixed(4));
+    header.createdTime = std::int64_t(in.fixed(8));
+    header.listed = in.fixed(8);
+    header.rootCount = in.fixed(4);
+    header.blockCount = in.fixed(4);
+    header.optionsLength = in.fixed(4);
+    header.bodyLength = in.fixed(8);
+    header.bodyChecksum = std::uint32_t(in.fixed(4));
+    const auto headerChecksum = in.fixed(4);
+    if (!in.ok() || version != kWalkRecordVersion) return std::nullopt;
+#ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    if (headerChecksum != checksumOf(bytes.substr(0, kHeaderChecksumOffset))) return std::nullopt;
+#else
+    (void)headerChecksum;
+#endif
+    return header;
+}
 
 } // namespace
 
@@ -155,6 +196,11 @@ std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, st
     return std::uint32_t(id);
 }
 
+void WalkRecordWriter::setSkippedDirectories(std::uint64_t count) {
+    const std::lock_guard lock(m_mutex);
+    m_skipped = std::uint32_t(std::min<std::uint64_t>(count, 0xFFFFFFFFu));
+}
+
 std::uint64_t WalkRecordWriter::storedEntries() const {
     const std::lock_guard lock(m_mutex);
     return m_isDir.size();
@@ -176,7 +222,7 @@ std::string WalkRecordWriter::serialize() const {
 
     std::string bytes(kMagic);
     putFixed(bytes, kWalkRecordVersion, 4);
-    putFixed(bytes, 0, 4);
+    putFixed(bytes, m_skipped, 4);
     putFixed(bytes, std::uint64_t(m_createdTime), 8);
     putFixed(bytes, m_listed, 8);
     putFixed(bytes, m_roots.size(), 4);
@@ -190,18 +236,6 @@ std::string WalkRecordWriter::serialize() const {
 }
 
 namespace {
-
-/// Creates dir and its missing ancestors with mode 0700.
-std::optional<SysError> makeDirectories(const std::string& dir) {
-    struct stat info {};
-    if (dir.empty() || ::stat(dir.c_str(), &info) == 0) return std::nullopt;
-    const std::size_t slash = dir.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) {
-        if (auto error = makeDirectories(dir.substr(0, slash))) return error;
-    }
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return lastError("mkdir", dir);
-    return std::nullopt;
-}
 
 std::optional<SysError> writeAll(int fd, std::string_view bytes, const std::string& path) {
     while (!bytes.empty()) {
@@ -222,32 +256,35 @@ std::optional<SysError> WalkRecordWriter::save(const std::string& path) const {
     const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.empty()) return SysError{"open", path, EISDIR};
-    if (auto error = makeDirectories(dir)) return error;
+    if (auto error = makePrivateDirectories(dir)) return error;
+    const UniqueFd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd.valid()) return lastError("open", dir);
+    return saveAt(dirFd.get(), base, dir);
+}
 
+std::optional<SysError> WalkRecordWriter::saveAt(int dirFd, const std::string& name, const std::string& dirPath) const {
     const std::string bytes = serialize();
     static std::atomic<unsigned> counter{0};
     std::string temporary;
     UniqueFd fd;
     for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
-        temporary = dir + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        fd = UniqueFd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (fd.get() < 0 && errno != EEXIST) return lastError("open", temporary);
+        temporary = "." + name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        fd = UniqueFd(::openat(dirFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd.get() < 0 && errno != EEXIST) return lastError("open", dirPath + "/" + temporary);
     }
-    if (fd.get() < 0) return lastError("open", temporary);
+    if (fd.get() < 0) return lastError("open", dirPath + "/" + temporary);
 
-    std::optional<SysError> error = writeAll(fd.get(), bytes, temporary);
-    if (!error && ::fsync(fd.get()) != 0) error = lastError("fsync", temporary);
-    if (!error && ::close(fd.release()) != 0) error = lastError("close", temporary);
-    if (!error && ::rename(temporary.c_str(), path.c_str()) != 0) error = lastError("rename", path);
+    std::optional<SysError> error = writeAll(fd.get(), bytes, dirPath + "/" + temporary);
+    if (!error && ::fsync(fd.get()) != 0) error = lastError("fsync", dirPath + "/" + temporary);
+    if (!error && ::close(fd.release()) != 0) error = lastError("close", dirPath + "/" + temporary);
+    if (!error && ::renameat(dirFd, temporary.c_str(), dirFd, name.c_str()) != 0)
+        error = lastError("rename", dirPath + "/" + name);
     if (error) {
-        ::unlink(temporary.c_str());
+        ::unlinkat(dirFd, temporary.c_str(), 0);
         return error;
     }
     // The rename itself reaches the disk with the directory.
-    if (const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    ::fsync(dirFd);
     return std::nullopt;
 }
 
@@ -262,34 +299,23 @@ std::optional<WalkRecord> WalkRecord::parseOwned(std::shared_ptr<const char> own
     WalkRecord record;
     record.m_owner = std::move(owner);
     record.m_bytes = all;
-    if (all.size() < kWalkRecordHeaderSize || all.substr(0, kMagic.size()) != kMagic) return std::nullopt;
-
-    Reader header(all.substr(kMagic.size(), kWalkRecordHeaderSize - kMagic.size()));
-    const auto version = header.fixed(4);
-    const auto flags = header.fixed(4);
-    record.m_createdTime = std::int64_t(header.fixed(8));
-    record.m_listed = header.fixed(8);
-    const auto rootCount = header.fixed(4);
-    const auto blockCount = header.fixed(4);
-    const auto optionsLength = header.fixed(4);
-    const auto bodyLength = header.fixed(8);
-    const auto bodyChecksum = header.fixed(4);
-    const auto headerChecksum = header.fixed(4);
-    if (!header.ok() || version != kWalkRecordVersion || flags != 0) return std::nullopt;
+    const std::optional<Header> header = readHeader(all);
+    if (!header) return std::nullopt;
+    record.m_skipped = header->skipped;
+    record.m_createdTime = header->createdTime;
+    record.m_listed = header->listed;
+    const std::uint64_t rootCount = header->rootCount;
+    const std::uint64_t blockCount = header->blockCount;
     const std::string_view body = all.substr(kWalkRecordHeaderSize);
-    if (bodyLength != body.size()) return std::nullopt;
+    if (header->bodyLength != body.size()) return std::nullopt;
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-    // The fuzzer's build skips the checksums, which it could not get right,
-    // to reach the structure checks behind them.
-    if (headerChecksum != checksumOf(all.substr(0, kHeaderChecksumOffset))
-        || bodyChecksum != (knownBodyChecksum ? *knownBodyChecksum : checksumOf(body)))
-        return std::nullopt;
+    if (header->bodyChecksum != (knownBodyChecksum ? *knownBodyChecksum : checksumOf(body))) return std::nullopt;
 #else
     (void)knownBodyChecksum;
 #endif
 
     Reader in(body);
-    record.m_options = in.take(optionsLength);
+    record.m_options = in.take(header->optionsLength);
     // Each root takes at least one byte and each block at least four: no
     // count read from the file reserves more than the file could hold.
     if (rootCount > in.remaining() || blockCount > in.remaining() / 4) return std::nullopt;
@@ -367,35 +393,84 @@ std::optional<WalkRecord> WalkRecord::parseOwned(std::shared_ptr<const char> own
     return record;
 }
 
-std::optional<WalkRecord> WalkRecord::load(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+namespace {
+
+// Never through a link, never waiting: a FIFO put under a record's name
+// would otherwise hold the reader for good.
+constexpr int kRecordOpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+bool readFully(int fd, char* at, std::size_t size, off_t offset) {
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, at, size, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        at += got;
+        size -= std::size_t(got);
+        offset += got;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<WalkRecord> WalkRecord::load(const std::string& path, std::string* refusal) {
+    const UniqueFd fd(::open(path.c_str(), kRecordOpenFlags));
+    return loadOpened(fd.get(), errno, refusal);
+}
+
+std::optional<WalkRecord> WalkRecord::loadAt(int dirFd, const std::string& name, std::string* refusal) {
+    const UniqueFd fd(::openat(dirFd, name.c_str(), kRecordOpenFlags));
+    return loadOpened(fd.get(), errno, refusal);
+}
+
+std::optional<WalkRecord> WalkRecord::loadOpened(int fd, int openError, std::string* refusal) {
+    if (refusal) refusal->clear();
+    auto refuse = [refusal](std::string why) {
+        if (refusal) *refusal = std::move(why);
+        return std::nullopt;
+    };
+    if (fd < 0) {
+        if (openError == ELOOP) return refuse("it is a symbolic link");
+        return std::nullopt;
+    }
     struct stat info {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    const auto size = std::size_t(info.st_size);
-    if (size < kWalkRecordHeaderSize || std::uint64_t(size) > kWalkRecordMaxFileSize) return std::nullopt;
+    if (::fstat(fd, &info) != 0) return std::nullopt;
+    if (!S_ISREG(info.st_mode)) return refuse("it is not a regular file");
+    if (std::string why = notPrivateBecause(info); !why.empty()) return refuse(std::move(why));
+
+    // The header first: a file whose size is not the one it gives is
+    // refused before its body is read.
+    const auto size = std::uint64_t(info.st_size);
+    if (size < kWalkRecordHeaderSize || size > kWalkRecordMaxFileSize) return std::nullopt;
+    char headerBytes[kWalkRecordHeaderSize];
+    if (!readFully(fd, headerBytes, sizeof headerBytes, 0)) return std::nullopt;
+    const std::optional<Header> header = readHeader(std::string_view(headerBytes, sizeof headerBytes));
+    if (!header || header->bodyLength != size - kWalkRecordHeaderSize) return std::nullopt;
+
     // The file is read straight into memory of its size, mapped with its
     // pages in place: a record may be large, and page faults one at a time
     // would cost more than the reading.  (The file itself is not mapped: a
     // file cut short under a mapping would end the program.)
-    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    const auto length = std::size_t(size);
+    void* memory = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (memory == MAP_FAILED) return std::nullopt;
     const std::shared_ptr<const char> owner(static_cast<const char*>(memory),
-                                            [size](const char* p) { ::munmap(const_cast<char*>(p), size); });
+                                            [length](const char* p) { ::munmap(const_cast<char*>(p), length); });
     auto* at = static_cast<char*>(memory);
+    std::memcpy(at, headerBytes, sizeof headerBytes);
     // The body's checksum is taken piece by piece as it arrives, while the
     // piece is still in the processor's cache.
     const std::unique_ptr<XXH3_state_t, XXH_errorcode (*)(XXH3_state_t*)> state(XXH3_createState(), XXH3_freeState);
     if (!state || XXH3_64bits_reset(state.get()) != XXH_OK) return std::nullopt;
     constexpr std::size_t kPiece = std::size_t{1} << 18;
-    std::size_t filled = 0;
-    while (filled < size) {
-        const ssize_t got = ::read(fd.get(), at + filled, std::min(kPiece, size - filled));
+    std::size_t filled = kWalkRecordHeaderSize;
+    while (filled < length) {
+        const ssize_t got = ::pread(fd, at + filled, std::min(kPiece, length - filled), off_t(filled));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return std::nullopt;
         if (got == 0) break; // cut short since fstat: the checks refuse it
-        const std::size_t from = std::max(filled, kWalkRecordHeaderSize);
+        XXH3_64bits_update(state.get(), at + filled, std::size_t(got));
         filled += std::size_t(got);
-        if (filled > from) XXH3_64bits_update(state.get(), at + from, filled - from);
     }
     return parseOwned(owner, std::string_view(at, filled), std::uint32_t(XXH3_64bits_digest(state.get())));
 }

@@ -4,7 +4,8 @@
 //
 // The file is little-endian:
 //   header (60 bytes)
-//     "TOKAWALK", format version u32 (1), flags u32 (0), created time i64
+//     "TOKAWALK", format version u32 (2), skipped directories u32 (those
+//     the walk could not list, at most 2^32 - 1), created time i64
 //     (unix seconds), listed entries u64 (the sum of the blocks' listed
 //     counts), root count u32, block count u32, options length u32, body
 //     length u64, checksum of the body u32, checksum of the 56 bytes before
@@ -17,12 +18,18 @@
 // root, else the parent block's id + 1, always a smaller id than its own),
 // the index of the directory among the parent's entries (or of the root
 // among the roots), the listed count (what the listing returned, "." and
-// ".." included; at least the stored count since excluded names are not
-// kept), the stored count, and per stored entry its type (one byte), its
-// name's length (varint, 1..255) and the name (no '/', no NUL).
+// ".." included; at least the stored count since excluded names, "." and
+// ".." are not kept), the stored count, and per stored entry its type (one
+// byte), its name's length (varint, 1..255) and the name (no '/', no NUL,
+// never "." or "..": a name a listing could hold below its directory).
 //
 // The reader trusts nothing: every count and index is checked, and a file
-// that is truncated, damaged, foreign or of another version is refused.
+// that is truncated, damaged, foreign or of another version is refused.  A
+// file is read only when it is a regular file of the user's own that no one
+// else may write to, opened without following a link and without waiting
+// (a FIFO under a record's name is refused, not waited on); its header is
+// checked before the body is read, so a file whose size is not the one its
+// header gives is refused at once, however large.
 
 #include <cstddef>
 #include <iterator>
@@ -41,7 +48,7 @@
 
 namespace toka {
 
-inline constexpr std::uint32_t kWalkRecordVersion = 1;
+inline constexpr std::uint32_t kWalkRecordVersion = 2;
 inline constexpr std::size_t kWalkRecordHeaderSize = 60;
 /// load() refuses larger files.
 inline constexpr std::uint64_t kWalkRecordMaxFileSize = std::uint64_t{4} << 30;
@@ -150,6 +157,8 @@ public:
 
     const std::string& options() const { return m_options; }
     const std::vector<std::string>& roots() const { return m_roots; }
+    /// The directories the walk could not list, told again by a replay.
+    void setSkippedDirectories(std::uint64_t count);
 
     /// Entries stored so far, and the bytes they take.
     std::uint64_t storedEntries() const;
@@ -162,12 +171,17 @@ public:
     /// directory (created with mode 0700 when missing), mode 0600, flushed to
     /// disk, then renamed into place.  std::nullopt on success.
     std::optional<SysError> save(const std::string& path) const;
+    /// The same into the directory open as dirFd, whose path dirPath only
+    /// names it in errors: nothing is looked up by path, so a directory
+    /// checked once cannot be swapped for another meanwhile.
+    std::optional<SysError> saveAt(int dirFd, const std::string& name, const std::string& dirPath) const;
 
 private:
     mutable std::mutex m_mutex;
     std::string m_options;
     std::vector<std::string> m_roots;
     std::int64_t m_createdTime;
+    std::uint32_t m_skipped = 0;
     std::string m_blocks;                  ///< the encoded blocks, in id order
     std::uint64_t m_listed = 0;            ///< sum of the blocks' listed counts
     std::vector<bool> m_isDir;             ///< per stored entry of all blocks
@@ -183,7 +197,12 @@ public:
     static std::optional<WalkRecord> parse(std::string bytes);
     /// Reads the file at path (at most kWalkRecordMaxFileSize bytes) and
     /// parses it; std::nullopt when it cannot be read or is not a record.
-    static std::optional<WalkRecord> load(const std::string& path);
+    /// refusal, when given, is set to why a file there was not even read
+    /// (not a regular file, another user's, writable by others, a link),
+    /// and left empty for a file that is missing or damaged.
+    static std::optional<WalkRecord> load(const std::string& path, std::string* refusal = nullptr);
+    /// The same for the entry name of the directory open as dirFd.
+    static std::optional<WalkRecord> loadAt(int dirFd, const std::string& name, std::string* refusal = nullptr);
 
     WalkRecord(WalkRecord&&) noexcept = default;
     WalkRecord& operator=(WalkRecord&&) noexcept = default;
@@ -192,6 +211,8 @@ public:
     const std::vector<std::string>& roots() const { return m_roots; }
     std::int64_t createdTime() const { return m_createdTime; }
     std::uint64_t listedEntries() const { return m_listed; }
+    /// The directories the recorded walk could not list.
+    std::uint32_t skippedDirectories() const { return m_skipped; }
 
     std::size_t blockCount() const { return m_blocks.size(); }
     /// The block's parent block, std::nullopt for a root block.
@@ -224,12 +245,16 @@ private:
     /// bodyChecksum: the body's checksum when the caller computed it already.
     static std::optional<WalkRecord> parseOwned(std::shared_ptr<const char> owner, std::string_view bytes,
                                                 std::optional<std::uint32_t> bodyChecksum);
+    /// load on a descriptor opened without following a link (fd -1: the
+    /// open failed with openError).
+    static std::optional<WalkRecord> loadOpened(int fd, int openError, std::string* refusal);
     std::shared_ptr<const char> m_owner;
     std::string_view m_bytes;
     std::string_view m_options;
     std::vector<std::string> m_roots;
     std::int64_t m_createdTime = 0;
     std::uint64_t m_listed = 0;
+    std::uint32_t m_skipped = 0;
     std::vector<Block> m_blocks;
     std::vector<std::uint32_t> m_children;
     std::size_t m_rootChildrenFirst = 0;

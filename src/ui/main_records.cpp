@@ -90,7 +90,9 @@ std::shared_ptr<const WalkRecord> TMainForm::recordFor(const std::vector<WalkRoo
     const std::string stamp = fileStamp(m_records->pathFor(paths, recorded));
     if (stamp.empty()) return nullptr;
     if (stamp != m_recordStamp) {
-        m_record = m_records->find(paths, recorded);
+        std::optional<SysError> refused;
+        m_record = m_records->find(paths, recorded, &refused);
+        if (refused) showRecordsRefused(*refused);
         m_recordStamp = m_record ? stamp : std::string();
         m_signatures = {};
         if (m_record) {
@@ -121,6 +123,14 @@ void TMainForm::showRecordedMark(std::int64_t createdTime) {
     lRecorded->setText("from the walk of " + when.toString(thisYear ? "d MMM HH:mm" : "d MMM yyyy HH:mm"));
     lRecorded->setToolTip("The rows are the answer of the walk recorded on " + when.toString("d MMM yyyy HH:mm:ss")
                           + ".\nA search walks the directory again and shows its own answer when the walk ends.");
+    lRecorded->setVisible(true);
+}
+
+void TMainForm::showRecordsRefused(const SysError& error) {
+    lRecorded->setText("recorded walks refused");
+    lRecorded->setToolTip(QString::fromStdString("The recorded walks are neither read nor written: " + error.message()
+                                                 + ".\nThe folder and its records must be your own, and no one "
+                                                   "else may write to them."));
     lRecorded->setVisible(true);
 }
 

@@ -346,6 +346,8 @@ private:
     void saveRecord(std::unique_ptr<WalkRecordWriter> record);
     void forgetRecordedWalks();
     void showRecordedMark(std::int64_t createdTime);
+    /// Says beside the count that the folder or record of recorded walks was refused, and why.
+    void showRecordsRefused(const SysError& error);
 
     void createShortcuts();
     void searchAgain();

@@ -53,6 +53,7 @@ ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd
         ::dup2(errFd, STDERR_FILENO);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
         if (!cacheHome.empty()) ::setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
+        ::alarm(60); // a run that hangs ends, and its status says so
         if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(97);
         std::vector<char*> argv = {const_cast<char*>(tool.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -288,6 +289,66 @@ TEST_F(TokafindTree, RecordThatCannotBeWrittenIsAnError) {
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.out, runWithCache({"report", tree.path()}).out);
     EXPECT_NE(failed.err.find("tokafind: cannot write the record: "), std::string::npos) << failed.err;
+}
+
+// A folder or record of the user's cache that is not theirs alone is
+// refused with one line, and nothing waits on a FIFO put under a record's
+// name.
+TEST_F(TokafindTree, RecordsOutsideTheUsersOwnFolderAreRefused) {
+    const std::vector<std::string> search = {"report", tree.path()};
+    ASSERT_EQ(runWithCache({"--record", "report", tree.path()}).status, 0);
+    ASSERT_EQ(cacheFiles().size(), 1u);
+    const std::string record = cacheFiles()[0];
+    const std::string walks = std::filesystem::path(record).parent_path();
+
+    ASSERT_EQ(::unlink(record.c_str()), 0);
+    ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
+    const ToolRun fifo = runWithCache({"--from-record", "report", tree.path()});
+    EXPECT_EQ(fifo.status, 3) << fifo.err;
+    EXPECT_EQ(fifo.out, "");
+    EXPECT_EQ(fifo.err, "tokafind: recorded walks refused: use " + record + ": it is not a regular file\n");
+    EXPECT_EQ(runWithCache({"--list-records"}).status, 0) << "a FIFO is no record to list";
+
+    ASSERT_EQ(::chmod(walks.c_str(), 0777), 0);
+    const std::string refusal = "recorded walks refused: use " + walks + ": other users may write to it (mode 0777)\n";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {{"--from-record", "report", tree.path()}, 3, "tokafind: " + refusal},
+        {{"--list-records"}, 1, "tokafind: " + refusal},
+        {{"--forget-records"},
+         1,
+         "tokafind: cannot remove the records: use " + walks + ": other users may write to it (mode 0777)\n"},
+        {{"--record", "report", tree.path()},
+         1,
+         "16 entries scanned\ntokafind: cannot write the record: use " + walks
+             + ": other users may write to it (mode 0777)\n"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = runWithCache(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[0];
+        EXPECT_EQ(run.err, c.err) << c.args[0];
+    }
+    EXPECT_EQ(cacheFiles(), std::vector<std::string>{record}) << "nothing written into or removed from the folder";
+}
+
+// A replay says again how many directories its walk could not list.
+TEST_F(TokafindTree, ARecordTellsTheDirectoriesItsWalkSkipped) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run tokafind as a user who cannot read";
+    ASSERT_EQ(::chmod(tree.path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((tree / "reports").c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(cache.path().c_str(), 0755), 0);
+    cache.mkdirp("nobody");
+    ASSERT_EQ(::chown((cache / "nobody").c_str(), 65534, 65534), 0);
+    const ToolRun live = runTokafind({"--record", "report", tree.path()}, "", true, cache / "nobody");
+    ASSERT_EQ(live.status, 0) << live.err;
+    EXPECT_EQ(live.err, "14 entries scanned, 1 directory skipped\n");
+    const ToolRun replayed = runTokafind({"--from-record", "report", tree.path()}, "", true, cache / "nobody");
+    EXPECT_EQ(replayed.status, 0) << replayed.err;
+    EXPECT_EQ(replayed.out, live.out);
+    EXPECT_TRUE(replayed.err.starts_with("14 entries scanned, 1 directory skipped (from the walk of ")) << replayed.err;
 }
 
 // A tree for the filters: every name holds "rep", so that each entry is

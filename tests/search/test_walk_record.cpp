@@ -20,18 +20,17 @@ constexpr auto Dir = EntryType::Directory;
 constexpr auto File = EntryType::Regular;
 
 /// Two roots; the first has a subdirectory entered twice down, the second
-/// an empty listing.  Names with odd bytes, "." and "..".
+/// an empty listing.  Names with odd bytes; "." and ".." counted, not kept.
 std::unique_ptr<WalkRecordWriter> sampleWriter() {
     auto writer =
         std::make_unique<WalkRecordWriter>("case=0\nhidden=1\n", std::vector<std::string>{"/r1", "/r 2"}, 1700000000);
     const std::uint32_t top = writer->addBlock(std::nullopt, 0, 7,
-                                               {{".", Dir},
-                                                {"..", Dir},
+                                               {{"...", Dir},
                                                 {"a b\xff\x01\x7f", File},
                                                 {"sub", Dir},
                                                 {"link", EntryType::Symlink},
                                                 {std::string(255, 'n'), EntryType::Socket}});
-    const std::uint32_t sub = writer->addBlock(top, 3, 3, {{"x", File}, {"deep", Dir}});
+    const std::uint32_t sub = writer->addBlock(top, 2, 3, {{"x", File}, {"deep", Dir}});
     writer->addBlock(std::nullopt, 1, 2, Entries{});
     writer->addBlock(sub, 1, 2, Entries{});
     return writer;
@@ -53,7 +52,7 @@ std::uint32_t checksum(const std::string& bytes) { return std::uint32_t(XXH3_64b
 
 /// A record of the given body with correct lengths and checksums.
 std::string craft(const std::string& body, std::uint32_t roots, std::uint32_t blocks, std::uint64_t total,
-                  std::uint32_t version = 1) {
+                  std::uint32_t version = kWalkRecordVersion) {
     std::string bytes = "TOKAWALK" + fixed(version, 4) + fixed(0, 4) + fixed(5, 8) + fixed(total, 8) + fixed(roots, 4)
                         + fixed(blocks, 4) + fixed(0, 4) + fixed(body.size(), 8) + fixed(checksum(body), 4);
     bytes += fixed(checksum(bytes), 4);
@@ -107,13 +106,12 @@ TEST(WalkRecord, RoundTripThroughAFile) {
 
     const auto stored = record->entries(0);
     const std::vector<RecordedEntry> names0(stored.begin(), stored.end());
-    ASSERT_EQ(names0.size(), 6u);
-    EXPECT_EQ(names0[0].name, ".");
-    EXPECT_EQ(names0[1].name, "..");
-    EXPECT_EQ(names0[2].name, "a b\xff\x01\x7f");
-    EXPECT_EQ(names0[4].type, EntryType::Symlink);
-    EXPECT_EQ(names0[5].name, std::string(255, 'n'));
-    EXPECT_EQ(names0[5].type, EntryType::Socket);
+    ASSERT_EQ(names0.size(), 5u);
+    EXPECT_EQ(names0[0].name, "...");
+    EXPECT_EQ(names0[1].name, "a b\xff\x01\x7f");
+    EXPECT_EQ(names0[3].type, EntryType::Symlink);
+    EXPECT_EQ(names0[4].name, std::string(255, 'n'));
+    EXPECT_EQ(names0[4].type, EntryType::Socket);
 
     struct Expected {
         std::optional<std::uint32_t> parent;
@@ -123,7 +121,7 @@ TEST(WalkRecord, RoundTripThroughAFile) {
         std::vector<std::uint32_t> children;
     };
     const std::vector<Expected> expected{
-        {std::nullopt, 0, 7, 6, {1}}, {0, 3, 3, 2, {3}}, {std::nullopt, 1, 2, 0, {}}, {1, 1, 2, 0, {}}};
+        {std::nullopt, 0, 7, 5, {1}}, {0, 2, 3, 2, {3}}, {std::nullopt, 1, 2, 0, {}}, {1, 1, 2, 0, {}}};
     for (std::uint32_t id = 0; id < expected.size(); ++id) {
         EXPECT_EQ(record->parent(id), expected[id].parent) << id;
         EXPECT_EQ(record->indexInParent(id), expected[id].index) << id;
@@ -173,7 +171,13 @@ TEST(WalkRecord, RefusesInconsistentRecordsWithValidChecksums) {
         {"block count too small", craft(kRoot + kTop + sub, 1, 1, 3), false},
         {"block count too large", craft(kRoot + kTop + sub, 1, 3, 3), false},
         {"huge block count", craft(kRoot, 1, 0xFFFFFFFFu, 0), false},
-        {"other version", craft(kRoot + kTop + sub, 1, 2, 3, 2), false},
+        {"other version", craft(kRoot + kTop + sub, 1, 2, 3, kWalkRecordVersion - 1), false},
+        // A walk never lists "." or ".." below a directory: entered, they
+        // would lead out of the walked tree.
+        {"'..' entered",
+         craft(kRoot + block(0, 0, 1, {entry(Dir, "..")}) + block(1, 0, 1, {entry(File, "passwd")}), 1, 2, 2), false},
+        {"'.' kept", craft(kRoot + block(0, 0, 1, {entry(Dir, ".")}), 1, 1, 1), false},
+        {"'...' kept", craft(kRoot + block(0, 0, 1, {entry(Dir, "...")}), 1, 1, 1), true},
         {"overlong varint", craft(kRoot + "\x80\x00" + block(0, 0, 0, {}).substr(1), 1, 1, 0), false},
     };
     for (const Case& c : cases) {
@@ -191,6 +195,7 @@ TEST(WalkRecord, WriterRefusesWhatTheReaderWouldRefuse) {
     EXPECT_THROW(writer.addBlock(std::nullopt, 1, 0, Entries{}), std::invalid_argument); // no such root
     EXPECT_THROW(writer.addBlock(top, 0, 0, {{"a", File}}), std::invalid_argument);      // listed < stored
     EXPECT_THROW(writer.addBlock(top, 0, 1, {{"a/b", File}}), std::invalid_argument);
+    EXPECT_THROW(writer.addBlock(top, 0, 1, {{"..", Dir}}), std::invalid_argument);
     writer.addBlock(top, 0, 0, Entries{});
     EXPECT_THROW(writer.addBlock(top, 0, 0, Entries{}), std::invalid_argument); // entered twice
     EXPECT_TRUE(WalkRecord::parse(writer.serialize()).has_value());

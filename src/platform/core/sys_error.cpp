@@ -16,7 +16,7 @@ std::string SysError::message() const {
     return text;
 }
 
-std::string SysError::reason() const { return std::strerror(code); }
+std::string SysError::reason() const { return detail.empty() ? std::string(std::strerror(code)) : detail; }
 
 SysError lastError(std::string operation, std::string path) {
     return SysError{std::move(operation), std::move(path), errno};

@@ -11,13 +11,20 @@
 namespace toka {
 
 struct SysError {
+    SysError() = default;
+    SysError(std::string operation_, std::string path_, int code_, std::string detail_ = {})
+        : operation(std::move(operation_)), path(std::move(path_)), code(code_), detail(std::move(detail_)) {}
+
     std::string operation; ///< the failing call, e.g. "openat"
     std::string path;      ///< the path it worked on (may be empty)
     int code = 0;          ///< errno at the time of the failure
+    /// Said instead of the system's text for code when set: why the program
+    /// itself refused (a folder that belongs to another user, say).
+    std::string detail;
 
     /// "openat /home/anna/x: Permission denied"
     std::string message() const;
-    /// The system's text for code: "Permission denied".
+    /// detail, or the system's text for code: "Permission denied".
     std::string reason() const;
 };
 
