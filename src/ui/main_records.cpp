@@ -1,9 +1,10 @@
-// Recorded walks in the window.  Every walk that runs to its end is recorded
-// (off the window's thread); a search whose directory and options have a
-// record shows the record's answer at once, marked with the walk's time,
-// and the live walk's answer replaces it when the walk ends.  While the
-// user types, the record of the selected directory answers each text after
-// a short pause, without a walk.
+// Recorded walks in the window.  Every walk that runs to its end is recorded;
+// a search whose directory and options have a record shows the record's
+// answer as soon as it is read, marked with the walk's time, and the live
+// walk's answer replaces it when the walk ends.  While the user types, the
+// record of the selected directory answers each text after a short pause,
+// without a walk.  Records are looked up, read, written and forgotten by the
+// RecordKeeper's worker, never on the window's thread.
 #include <QAction>
 #include <QBoxLayout>
 #include <QDateTime>
@@ -12,12 +13,12 @@
 #include <QMenu>
 #include <QTimer>
 #include <QToolButton>
-#include <sys/stat.h>
 
 #include "search/record_replay.h"
 #include "similar/text.h"
 #include "ui/filter_bar.h"
 #include "ui/mainform.h"
+#include "ui/record_keeper.h"
 
 namespace toka {
 
@@ -28,22 +29,14 @@ constexpr int kTypingPauseMs = 50;
 // Shorter texts match too much to be worth an answer while typing.
 constexpr std::size_t kTypingMinLength = 3;
 
-// What tells that a record's file is still the one read: path, inode, size
-// and time of its last change.
-std::string fileStamp(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    return path + '\n' + std::to_string(info.st_ino) + ' ' + std::to_string(info.st_size) + ' '
-           + std::to_string(info.st_mtim.tv_sec) + '.' + std::to_string(info.st_mtim.tv_nsec);
-}
-
 } // namespace
 
 void TMainForm::setRecordDirectory(const std::string& directory) {
-    m_records = directory.empty() ? nullptr : std::make_unique<WalkRecordStore>(directory);
-    m_record.reset();
-    m_recordStamp.clear();
-    m_signatures = {};
+    m_recordKeeper = directory.empty() ? nullptr : std::make_unique<RecordKeeper>(directory);
+}
+
+void TMainForm::setRecordObserver(std::function<void(std::string_view directory)> observer) {
+    if (m_recordKeeper) m_recordKeeper->setObserver(std::move(observer));
 }
 
 void TMainForm::createRecordCommands() {
@@ -74,7 +67,7 @@ void TMainForm::createRecordCommands() {
     m_typingTimer->setInterval(kTypingPauseMs);
     connect(m_typingTimer, &QTimer::timeout, this, &TMainForm::searchAsYouType);
     connect(eSearch, &QLineEdit::textChanged, this, [this] {
-        if (SearchAsYouType && RecordWalks && m_records && !m_searching) m_typingTimer->start();
+        if (SearchAsYouType && RecordWalks && m_recordKeeper && !m_searching) m_typingTimer->start();
     });
 }
 
@@ -82,37 +75,27 @@ ScanOptions TMainForm::nextScanOptions() const {
     return {RecurseDirs, sbMeasure->isChecked(), pFilters->filter(QDateTime::currentDateTime())};
 }
 
-std::shared_ptr<const WalkRecord> TMainForm::recordFor(const std::vector<WalkRoot>& roots, const ScanOptions& options,
-                                                       bool allFixedDisks) {
-    if (!m_records || !RecordWalks) return nullptr;
-    const std::vector<std::string> paths = walkRootPaths(roots);
-    const std::string recorded = recordedOptions(options, allFixedDisks);
-    const std::string stamp = fileStamp(m_records->pathFor(paths, recorded));
-    if (stamp.empty()) return nullptr;
-    if (stamp != m_recordStamp) {
-        std::optional<SysError> refused;
-        m_record = m_records->find(paths, recorded, &refused);
-        if (refused) showRecordsRefused(*refused);
-        m_recordStamp = m_record ? stamp : std::string();
-        m_signatures = {};
-        if (m_record) {
-            m_signatures = std::async(std::launch::async, [record = m_record] {
-                               return std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*record));
-                           }).share();
-        }
-    }
-    return m_record;
+void TMainForm::lookUpRecord(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
+                             std::function<void(const RecordAnswer&)> show) {
+    if (!m_recordKeeper || !RecordWalks) return;
+    // Only the answer to the latest question is shown: a later search or
+    // text makes an earlier answer stale.
+    const std::uint64_t question = ++m_recordQuestion;
+    m_recordKeeper->lookup(walkRootPaths(roots), recordedOptions(options, allFixedDisks),
+                           [this, question, show = std::move(show)](const RecordAnswer& answer) {
+                               if (question != m_recordQuestion) return;
+                               if (answer.refused) showRecordsRefused(*answer.refused);
+                               if (answer.record) show(answer);
+                           });
 }
 
-void TMainForm::showRecordedAnswer(const std::shared_ptr<const WalkRecord>& record, const ScanOptions& options) {
-    RecordReplay replay(record, TheSimList(), options);
-    const bool withSignatures =
-        m_signatures.valid() && m_signatures.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
-    replay.run(0, withSignatures ? m_signatures.get().get() : nullptr);
+void TMainForm::showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options) {
+    RecordReplay replay(answer.record, search, options);
+    replay.run(0, answer.signatures.get());
     TheSimList() = replay.list();
     m_recordedCount = replay.scannedEntries();
     m_showingRecorded = true;
-    showRecordedMark(record->createdTime());
+    showRecordedMark(answer.record->createdTime());
     TimerTimer();
     emit recordedAnswerShown();
 }
@@ -139,38 +122,35 @@ void TMainForm::searchAsYouType() {
     const std::string text = eSearch->text().toStdString();
     if (DecodeName(text).size() < kTypingMinLength) return;
     const ScanOptions options = nextScanOptions();
-    const auto record = recordFor({{selectedDirectory()}}, options, false);
-    if (!record) return;
-    InitSimList(text, MaxListSize);
-    // The rows, the count and the mark now tell of the record, not of the
-    // last walk.
-    m_walk.reset();
-    showRecordedAnswer(record, options);
+    lookUpRecord({{selectedDirectory()}}, options, false, [this, text, options](const RecordAnswer& answer) {
+        if (m_searching) return;
+        InitSimList(text, MaxListSize);
+        // The rows, the count and the mark now tell of the record, not of
+        // the last walk.
+        m_walk.reset();
+        SimList search;
+        search.InitSimList(text, MaxListSize);
+        showRecordedAnswer(answer, search, options);
+    });
 }
 
 void TMainForm::saveRecord(std::unique_ptr<WalkRecordWriter> record) {
-    if (!m_records || !record) return;
-    waitForRecordSaved();
-    // A record that cannot be written is no loss: the next search walks.
-    m_recordSaver = std::thread([store = *m_records, record = std::move(record)] { store.save(*record); });
+    if (m_recordKeeper && record) m_recordKeeper->save(std::move(record));
 }
 
 void TMainForm::waitForRecordSaved() {
-    if (m_recordSaver.joinable()) m_recordSaver.join();
+    if (m_recordKeeper) m_recordKeeper->waitUntilIdle();
 }
 
 void TMainForm::forgetRecordedWalks() {
-    if (!m_records) return;
-    waitForRecordSaved();
-    std::size_t removed = 0;
-    const auto error = m_records->forgetAll(&removed);
-    m_record.reset();
-    m_recordStamp.clear();
-    m_signatures = {};
-    if (error) setStatusText(QString::fromStdString("Recorded walks not forgotten: " + error->message()));
-    else
-        setStatusText(removed == 1 ? QString("1 recorded walk forgotten")
-                                   : QString("%1 recorded walks forgotten").arg(removed));
+    if (!m_recordKeeper) return;
+    ++m_recordQuestion; // no answer of a forgotten record is shown
+    m_recordKeeper->forgetAll([this](std::optional<SysError> error, std::size_t removed) {
+        if (error) setStatusText(QString::fromStdString("Recorded walks not forgotten: " + error->message()));
+        else
+            setStatusText(removed == 1 ? QString("1 recorded walk forgotten")
+                                       : QString("%1 recorded walks forgotten").arg(removed));
+    });
 }
 
 } // namespace toka

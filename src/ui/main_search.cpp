@@ -13,6 +13,7 @@
 #include "ui/display_text.h"
 #include "ui/filter_bar.h"
 #include "ui/mainform.h"
+#include "ui/record_keeper.h"
 #include "ui/strgrdex.h"
 
 namespace toka {
@@ -68,11 +69,15 @@ void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
     // The options are fixed for the run: their controls stay disabled; the
     // filter was read by StartSearch, the bar stays usable for the next one.
     const ScanOptions options{RecurseDirs, sbMeasure->isChecked(), m_filter};
-    // A record's answer comes first, at once; the walk's replaces it.
-    if (const auto record = recordFor(roots, options, allFixedDisks)) showRecordedAnswer(record, options);
     m_walkSearch.InitSimList(eSearch->text().toStdString(), MaxListSize);
+    // A record's answer comes first, as soon as it is read; the walk's
+    // replaces it when the walk has run to its end.
+    m_liveAnswerShown = false;
+    lookUpRecord(roots, options, allFixedDisks, [this, options](const RecordAnswer& answer) {
+        if (!m_liveAnswerShown) showRecordedAnswer(answer, m_walkSearch, options);
+    });
     m_walk = std::make_unique<ParallelWalk>(m_walkSearch, options, ParallelWalk::defaultThreads(), std::move(hooks));
-    if (RecordWalks && m_records) m_walk->record(recordedOptions(options, allFixedDisks));
+    if (RecordWalks && m_recordKeeper) m_walk->record(recordedOptions(options, allFixedDisks));
     m_walk->start(std::move(roots));
     // The list of the last search is gone: the table shows the new one at
     // once, from the top, and again as soon as the first entries are rated.
@@ -97,6 +102,7 @@ void TMainForm::EndSearch() {
     if (m_walk) m_walk->wait(); // its last worker is on its way out
     if (m_walk && !m_walk->stopRequested()) {
         // The live answer replaces a recorded one, and is recorded itself.
+        m_liveAnswerShown = true;
         m_showingRecorded = false;
         lRecorded->setVisible(false);
         if (RecordWalks) saveRecord(m_walk->takeRecord());

@@ -11,6 +11,7 @@
 #include "ui/hint_switch.h"
 #include "ui/locale_format.h"
 #include "ui/path_label.h"
+#include "ui/record_keeper.h"
 #include "ui/strgrdex.h"
 
 namespace toka {
@@ -32,7 +33,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
 // to a window that is half destroyed.
 TMainForm::~TMainForm() {
     m_walk.reset();
-    waitForRecordSaved();
+    m_recordKeeper.reset(); // writes the record handed over last
 }
 
 std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }

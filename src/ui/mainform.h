@@ -20,11 +20,9 @@
 #include <QMainWindow>
 #include <QPainter>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/fileops/file_op_questions.h"
@@ -59,6 +57,8 @@ class FilterBar;
 class HintSwitch;
 class PathLabel;
 class ParallelWalk;
+class RecordKeeper;
+struct RecordAnswer;
 class TStringGridEx;
 
 class TMainForm : public QMainWindow {
@@ -155,8 +155,12 @@ public:
     /// Whether the rows show an answer replayed from a recorded walk (the
     /// mark beside the count tells from when) rather than the live walk's.
     bool showsRecordedAnswer() const { return m_showingRecorded; }
-    /// Waits until the record of the last walk is written.
+    /// Waits until the record of the last walk is written (and every
+    /// look-up asked for before is answered, through the event loop).
     void waitForRecordSaved();
+    /// Called on the records' worker before it touches their folder (a test
+    /// holds it there, as a hung mount would).  After setRecordDirectory.
+    void setRecordObserver(std::function<void(std::string_view directory)> observer);
 
     /// Selects the directory at path (absolute, without links) in the tree as
     /// a click on its node does, opening the nodes above it and scrolling it
@@ -332,17 +336,18 @@ private:
     void createRecordCommands();
     /// The options the next search takes, from the controls.
     ScanOptions nextScanOptions() const;
-    /// The record of these roots and options, when records are on and one
-    /// is there (kept after the first read while its file stays the same).
-    std::shared_ptr<const WalkRecord> recordFor(const std::vector<WalkRoot>& roots, const ScanOptions& options,
-                                                bool allFixedDisks);
-    /// Shows the record's answer to the search set up in TheSimList, in the
-    /// table and in the mark.
-    void showRecordedAnswer(const std::shared_ptr<const WalkRecord>& record, const ScanOptions& options);
+    /// Asks the records' worker for the record of these roots and options,
+    /// when records are on; show gets it on the window's thread, unless a
+    /// later question came first (a refusal is shown beside the count).
+    void lookUpRecord(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
+                      std::function<void(const RecordAnswer&)> show);
+    /// Shows the record's answer to search (a list set up by InitSimList),
+    /// in the table and in the mark.
+    void showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options);
     /// The pause after a change of the search text is over.
     void searchAsYouType();
-    /// The walk that just ended ran to its end: its record is written off
-    /// the window's thread.
+    /// The walk that just ended ran to its end: its record is written by the
+    /// records' worker.
     void saveRecord(std::unique_ptr<WalkRecordWriter> record);
     void forgetRecordedWalks();
     void showRecordedMark(std::int64_t createdTime);
@@ -388,16 +393,12 @@ private:
     std::optional<RunOverride> m_fuzzyOverride;
     std::optional<RunOverride> m_recurseOverride;
 
-    std::unique_ptr<WalkRecordStore> m_records; ///< null: nothing recorded or read
-    std::shared_ptr<const WalkRecord> m_record; ///< the record read last ...
-    std::string m_recordStamp;                  ///< ... and its file's path, inode, size and time
-    /// The bigram signatures of m_record's entries, computed off the
-    /// window's thread after it is read; replays use them once ready.
-    std::shared_future<std::shared_ptr<const std::vector<std::uint64_t>>> m_signatures;
-    bool m_showingRecorded = false;    ///< see showsRecordedAnswer
-    std::uint64_t m_recordedCount = 0; ///< the count of the record the rows come from
-    QTimer* m_typingTimer = nullptr;   ///< the pause after the search text changed
-    std::thread m_recordSaver;         ///< writes the last walk's record
+    std::unique_ptr<RecordKeeper> m_recordKeeper; ///< null: nothing recorded or read
+    std::uint64_t m_recordQuestion = 0;           ///< the latest look-up; earlier answers are stale
+    bool m_liveAnswerShown = false;               ///< the running search's walk ran to its end
+    bool m_showingRecorded = false;               ///< see showsRecordedAnswer
+    std::uint64_t m_recordedCount = 0;            ///< the count of the record the rows come from
+    QTimer* m_typingTimer = nullptr;              ///< the pause after the search text changed
 };
 
 } // namespace toka

@@ -91,9 +91,8 @@ TEST(RecordSafety, FoldersAndRecordsThatAreNotTheUsersOwnAreRefusedWithTheirReas
          "it is a symbolic link"},
         {"record a FIFO",
          [&](const StoreWithRecord& s) {
-             replaceBy(s.recordPath, [](const std::string&, const std::string& path) {
-                 ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-             });
+             replaceBy(s.recordPath,
+                       [](const std::string&, const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); });
          },
          "it is not a regular file"},
     };

@@ -39,8 +39,7 @@ std::string userHomeDirectory() {
     std::vector<char> buffer(size > 0 ? std::size_t(size) : 16384);
     struct passwd entry {};
     struct passwd* found = nullptr;
-    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
-        return {};
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) return {};
     if (found->pw_dir == nullptr || found->pw_dir[0] != '/') return {};
     return found->pw_dir;
 }
