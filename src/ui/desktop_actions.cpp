@@ -121,7 +121,11 @@ void copyPathsToClipboard(const std::vector<std::string>& paths) {
 }
 
 std::vector<std::string> moveToTrashReporting(QWidget* parent, const std::vector<std::string>& paths) {
-    const std::vector<TrashFailure> failures = moveAllToTrash(paths);
+    return reportTrashFailures(parent, paths, moveAllToTrash(paths));
+}
+
+std::vector<std::string> reportTrashFailures(QWidget* parent, const std::vector<std::string>& paths,
+                                             const std::vector<TrashFailure>& failures) {
     std::vector<TrashFailure> left, offered;
     for (const TrashFailure& failure : failures) (failure.noUsableTrash ? offered : left).push_back(failure);
 

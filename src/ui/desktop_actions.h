@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/fileops/trash.h"
+
 class QMimeData;
 class QWidget;
 
@@ -45,13 +47,17 @@ QMimeData* mimeDataForPaths(const std::vector<std::string>& paths);
 /// Puts mimeDataForPaths(paths) on the clipboard.
 void copyPathsToClipboard(const std::vector<std::string>& paths);
 
-/// Moves every item of paths to the trash of its volume (moveAllToTrash of
-/// the platform layer), then tells the user under parent about each item
-/// left where it was, by name and reason, in one warning box.  Items whose
-/// volume offers no usable trash are instead listed in one question that
-/// offers to delete them permanently (No is the default).  Returns the items
-/// the user chose to delete, for the window's delete with its confirmation;
-/// empty when none.
+/// Tells the user under parent about each item of paths that the trash left
+/// where it was (failures: what moveAllToTrash of the platform layer
+/// returned), by name and reason, in one warning box.  Items whose volume
+/// offers no usable trash are instead listed in one question that offers to
+/// delete them permanently (No is the default).  Returns the items the user
+/// chose to delete, for the window's delete with its confirmation; empty
+/// when none.
+std::vector<std::string> reportTrashFailures(QWidget* parent, const std::vector<std::string>& paths,
+                                             const std::vector<TrashFailure>& failures);
+/// moveAllToTrash, then reportTrashFailures, on the caller's thread (for
+/// tools and tests; the window trashes on a worker).
 std::vector<std::string> moveToTrashReporting(QWidget* parent, const std::vector<std::string>& paths);
 
 } // namespace toka

@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QTextBoundaryFinder>
 
-#include "platform/fileops/file_operation.h"
 #include "search/result_row.h"
 #include "ui/display_text.h"
 #include "ui/locale_format.h"
@@ -191,13 +190,9 @@ void FileOpDialogs::showError(const FileOpFailure& failure) {
 
 void FileOpDialogs::progress(const FileOpProgress& progress) {
     if (m_cancelRequested) return;
-    if (progress.elapsed < kProgressDelay && !m_progressDialog) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        return;
-    }
+    if (progress.elapsed < kProgressDelay && !m_progressDialog) return;
     if (!m_progressDialog) showProgressDialog();
     updateProgressDialog(progress);
-    QCoreApplication::processEvents();
 }
 
 bool FileOpDialogs::cancelRequested() { return m_cancelRequested; }
@@ -207,8 +202,8 @@ QProgressDialog* FileOpDialogs::progressDialog() const { return m_progressDialog
 void FileOpDialogs::showProgressDialog() {
     auto* dialog = new QProgressDialog(m_parent);
     dialog->setWindowTitle(titleOf(m_kind));
-    // Application-modal: events are processed during the work, and no other
-    // command of the window may start meanwhile.
+    // Application-modal: the window goes on drawing and refreshing while the
+    // work runs on its worker, but no other command may start meanwhile.
     dialog->setWindowModality(Qt::ApplicationModal);
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
@@ -246,15 +241,6 @@ void FileOpDialogs::updateProgressDialog(const FileOpProgress& progress) {
 void FileOpDialogs::finish() {
     delete m_progressDialog.data();
     m_progressDialog = nullptr;
-}
-
-FileOpResult runFileOperation(QWidget* parent, const std::vector<std::string>& paths, FileOpKind kind,
-                              const std::string& destination, SystemCalls& system) {
-    FileOpDialogs dialogs(parent, kind);
-    FileOperation operation(dialogs, system);
-    FileOpResult result = operation.run(paths, kind, destination);
-    dialogs.finish();
-    return result;
 }
 
 } // namespace toka

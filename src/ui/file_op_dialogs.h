@@ -1,6 +1,6 @@
 #pragma once
 // The dialogs of copy, move and delete: the window's answers to the questions
-// of the file-operation engine, and the one call the window makes to run it.
+// of the file-operation engine (which runs on a worker: file_op_job.h).
 //
 // Every question is a modal QMessageBox over the progress dialog when that is
 // shown, else over the parent.  Buttons and the "apply to all" check box
@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -49,14 +50,12 @@ public:
     FailureAction askFailure(const FileOpFailure& failure) override;
     void showError(const FileOpFailure& failure) override;
 
-    /// Below kProgressDelay of elapsed time only lets timers and other
-    /// non-input events run (a click on the window then waits, so that no
-    /// second operation can start inside this one).  From then on shows an
+    /// Nothing below kProgressDelay of elapsed time; from then on an
     /// application-modal progress dialog with the current item, the bytes
-    /// done (items done for a delete) and a Cancel button, and processes all
-    /// pending events.
+    /// done (items done for a delete) and a Cancel button.
     void progress(const FileOpProgress& progress) override;
-    /// True once Cancel of the progress dialog was pressed (or it was closed).
+    /// True once Cancel of the progress dialog was pressed (or it was
+    /// closed).  May be read from any thread.
     bool cancelRequested() override;
 
     /// The progress dialog, or null while it has not been shown.
@@ -76,18 +75,7 @@ private:
     QPointer<QWidget> m_parent;
     FileOpKind m_kind;
     QPointer<QProgressDialog> m_progressDialog;
-    bool m_cancelRequested = false;
+    std::atomic<bool> m_cancelRequested{false};
 };
-
-/// Runs the copy (code 0), move (1) or delete (2) of paths into destination
-/// on the caller's thread, answering the engine's questions with
-/// FileOpDialogs under parent, and returns when it is done or cancelled.
-/// paths: full paths as bytes, in the order to work on; destination: a
-/// directory path ending in "/" (not looked at for delete).  An empty list
-/// returns at once and asks nothing.
-/// The caller shows whatever follows (the window's "result may have changed"
-/// box).  system: the engine's system calls, replaced only in tests.
-FileOpResult runFileOperation(QWidget* parent, const std::vector<std::string>& paths, FileOpKind kind,
-                              const std::string& destination, SystemCalls& system = posixSystemCalls());
 
 } // namespace toka

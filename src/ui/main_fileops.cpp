@@ -13,10 +13,12 @@
 #include "ui/display_text.h"
 #include "ui/explorer_tree.h"
 #include "ui/file_op_dialogs.h"
+#include "ui/file_op_job.h"
 #include "ui/mainform.h"
 #include "ui/path_label.h"
 #include "ui/result_drag.h"
 #include "ui/strgrdex.h"
+#include "ui/worker_job.h"
 
 namespace toka {
 
@@ -38,6 +40,8 @@ private:
 
 void TMainForm::setFileOperationRunner(FileOperationRunner runner) { m_fileOperationRunner = std::move(runner); }
 
+void TMainForm::setFileSystemCalls(SystemCalls& system) { m_system = &system; }
+
 std::vector<std::string> TMainForm::markedPaths() const {
     std::vector<std::string> paths;
     for (int row = 1; row < sgexResults->RowCount(); ++row) {
@@ -56,23 +60,42 @@ void TMainForm::DoFileOperation(int code) {
 
 void TMainForm::performFileOperation(const std::vector<std::string>& paths, FileOpKind kind,
                                      const std::string& destination) {
-    // One operation at a time: the menu items stay usable during a search,
-    // and the engine's dialogs process events while it works, so a second
-    // command could otherwise start inside the first and work on the same
-    // files.
+    // One operation at a time: the menu items stay usable during a search
+    // and while an operation runs on its worker, and a second one must not
+    // work on the same files.
     if (m_fileOperationRunning) return;
-    FlagScope running(m_fileOperationRunning);
     // Copy and move need a directory chosen in the tree.  Until then the
     // label shows its placeholder and the destination is "": said as it is,
     // not as a folder "" that does not exist, and nothing is touched.
     if (kind != FileOpKind::Delete && destination.empty()) {
+        FlagScope running(m_fileOperationRunning);
         QMessageBox::warning(this, FileOpDialogs::titleOf(kind),
                              QStringLiteral("Select the destination folder in the directory tree first."));
         return;
     }
-    if (m_fileOperationRunner) m_fileOperationRunner(paths, kind, destination);
-    else runFileOperation(this, paths, kind, destination);
+    if (m_fileOperationRunner) {
+        {
+            FlagScope running(m_fileOperationRunning);
+            m_fileOperationRunner(paths, kind, destination);
+        }
+        endFileOperation();
+        return;
+    }
+    // The engine works on a worker; its questions come as the window's
+    // dialogs, and the end as a queued call.
+    m_fileOperationRunning = true;
+    auto* job = new FileOpJob(this, kind, *m_system);
+    connect(job, &FileOpJob::finished, this, [this, job] {
+        job->deleteLater();
+        m_fileOperationRunning = false;
+        endFileOperation();
+    });
+    job->start(paths, destination);
+}
+
+void TMainForm::endFileOperation() {
     showResultChangedWarning();
+    emit fileOperationFinished();
 }
 
 void TMainForm::showResultChangedWarning() {
@@ -101,15 +124,24 @@ void TMainForm::openResultRow(int row) {
 
 void TMainForm::moveRowsToTrash(const std::vector<std::string>& paths) {
     if (paths.empty() || m_fileOperationRunning) return;
-    std::vector<std::string> toDelete;
-    {
-        FlagScope running(m_fileOperationRunning);
-        toDelete = moveToTrashReporting(this, paths);
-    }
-    // What has no trash on its volume is deleted only through the window's
-    // delete, with its own confirmation and progress; it shows the warning.
-    if (!toDelete.empty()) performFileOperation(toDelete, FileOpKind::Delete, selectedDirectory());
-    else showResultChangedWarning();
+    m_fileOperationRunning = true;
+    auto failures = std::make_shared<std::vector<TrashFailure>>();
+    auto* job = new WorkerJob(this);
+    connect(job, &WorkerJob::finished, this, [this, job, paths, failures] {
+        job->deleteLater();
+        std::vector<std::string> toDelete;
+        {
+            FlagScope reporting(m_fileOperationRunning);
+            toDelete = reportTrashFailures(this, paths, *failures);
+        }
+        m_fileOperationRunning = false;
+        // What has no trash on its volume is deleted only through the
+        // window's delete, with its own confirmation and progress; it shows
+        // the warning.
+        if (!toDelete.empty()) performFileOperation(toDelete, FileOpKind::Delete, selectedDirectory());
+        else endFileOperation();
+    });
+    job->start([paths, failures, system = m_system] { *failures = moveAllToTrash(paths, *system); });
 }
 
 void TMainForm::sgexResultsContextMenu(const QPoint& pos) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/fileops/file_op_questions.h"
+#include "platform/fileops/system_calls.h"
 #include "platform/listing/volumes.h"
 #include "search/parallel_walk.h"
 #include "search/result_row.h"
@@ -115,7 +116,8 @@ public:
     /// call, even when there is none (the engine then asks nothing).  Then
     /// the "result may have changed" box when WarnResultChanged is on.
     /// Marks, rows and the result copy stay as they were.  Does nothing while
-    /// another file operation of the window runs.
+    /// another file operation of the window runs.  The operation runs on a
+    /// worker: this returns at once (fileOperationFinished tells the end).
     void DoFileOperation(int code);
     /// The paths (bytes) of the marked data rows that show a result entry,
     /// in row order.
@@ -125,8 +127,15 @@ public:
     using FileOperationRunner =
         std::function<void(const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination)>;
     /// Replaces the engine and its dialogs behind every file operation of
-    /// the window; an empty runner brings them back.
+    /// the window (the runner is called on the window's thread and the
+    /// operation is over when it returns); an empty runner brings them back.
     void setFileOperationRunner(FileOperationRunner runner);
+    /// The system calls behind the window's copy, move, delete and trash
+    /// (replaced only in tests, which hold a worker inside them).
+    void setFileSystemCalls(SystemCalls& system);
+    /// A copy, move, delete or trash of the window is at work (on its worker,
+    /// or asking its questions).
+    bool isFileOperationRunning() const { return m_fileOperationRunning; }
 
     /// The text of the status bar.
     QString statusText() const;
@@ -246,6 +255,8 @@ public:
 signals:
     /// The rows now show a recorded walk's answer (the table is filled).
     void recordedAnswerShown();
+    /// A copy, move, delete or trash is over (its warning box closed).
+    void fileOperationFinished();
 
 public slots:
     void FormShow();
@@ -318,6 +329,8 @@ private:
     void connectFileActions();
     void performFileOperation(const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination);
     void showResultChangedWarning();
+    /// After every file operation: the warning box, then fileOperationFinished.
+    void endFileOperation();
     void openResultRow(int row);
     void moveRowsToTrash(const std::vector<std::string>& paths);
 
@@ -377,9 +390,10 @@ private:
     QTimer* m_statusTimer = nullptr;                      ///< shows the directory being listed, several times a second
     std::function<void(std::string_view)> m_walkObserver; ///< see setWalkObserver
     ListString m_resultCopy{};
-    FileOperationRunner m_fileOperationRunner; ///< empty: the engine with its dialogs
-    bool m_fileOperationRunning = false;       ///< one file operation at a time
-    LocaleFormat m_locale;                     ///< the desktop's date, time and number formats
+    FileOperationRunner m_fileOperationRunner;   ///< empty: the engine with its dialogs
+    SystemCalls* m_system = &posixSystemCalls(); ///< see setFileSystemCalls
+    bool m_fileOperationRunning = false;         ///< one file operation at a time
+    LocaleFormat m_locale;                       ///< the desktop's date, time and number formats
 
     QString m_settingsFile;                    ///< "" remembers nothing
     StartOptions m_startOptions;               ///< the command line's wishes for this run

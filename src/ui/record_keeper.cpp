@@ -104,7 +104,8 @@ void RecordKeeper::lookup(std::vector<std::string> roots, std::string options,
             if (m_quit) return;
         }
         const Answer answer = find(roots, options);
-        QMetaObject::invokeMethod(this, [done, answer] { done(answer); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [done, answer] { done(answer); }, Qt::QueuedConnection);
         // The signatures pay for a record replayed again and again as the
         // user types: computed once the first answer is on its way.
         if (answer.record && !answer.signatures) {
@@ -130,7 +131,8 @@ void RecordKeeper::forgetAll(std::function<void(std::optional<SysError>, std::si
         m_record.reset();
         m_recordStamp.clear();
         m_signatures.reset();
-        QMetaObject::invokeMethod(this, [done, error, removed] { done(error, removed); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [done, error, removed] { done(error, removed); }, Qt::QueuedConnection);
     });
 }
 

@@ -27,6 +27,7 @@
 #include <QTimer>
 
 #include "ui/file_op_dialogs.h"
+#include "ui/file_op_job.h"
 
 namespace toka::test {
 

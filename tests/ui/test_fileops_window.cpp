@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,6 +15,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "ui/mainform.h"
 #include "ui/path_label.h"
@@ -50,6 +55,36 @@ struct BoxWatcher : QTimer {
 };
 
 const QString kWarning = "Information|The search result may have changed due to file operations.";
+
+// Holds the worker inside every rename and every write (the calls that a
+// trash and a copy cannot do without) until released, as a hung mount
+// would; after ten seconds it lets go by itself, so a test fails instead
+// of hanging.
+class HeldSystemCalls : public SystemCalls {
+public:
+    std::atomic<bool> held{true};
+    std::atomic<int> calls{0};
+    int renameAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName, unsigned flags) override {
+        hold();
+        return SystemCalls::renameAt(oldDirFd, oldName, newDirFd, newName, flags);
+    }
+    ssize_t write(int fd, const void* buffer, std::size_t size) override {
+        hold();
+        return SystemCalls::write(fd, buffer, size);
+    }
+    ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset, std::size_t size) override {
+        hold();
+        return SystemCalls::copyFileRange(inFd, inOffset, outFd, outOffset, size);
+    }
+    int cloneFile(int, int) override { return errno = EOPNOTSUPP, -1; }
+
+private:
+    void hold() {
+        ++calls;
+        for (int waited = 0; held.load() && waited < 10000; waited += 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+};
 
 } // namespace
 
@@ -224,6 +259,47 @@ private slots:
         clickRow(1);
         QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
         QCOMPARE(nested, 1);
+    }
+
+    // The work runs on a worker: while it is held inside a system call, the
+    // window's timers still fire on time and no second operation starts.
+    void theWindowNeverWaitsOnTheWork_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("move to trash") << "trash";
+        QTest::newRow("copy") << "copy";
+    }
+    void theWindowNeverWaitsOnTheWork() {
+        QFETCH(QString, how);
+        const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->path() + "/xdg"));
+        HeldSystemCalls system;
+        m_form->setFileSystemCalls(system);
+        m_form->WarningSearchResultChanged1->trigger();
+        markRows({2, 5});
+        const QStringList names{grid()->Cells(0, 2), grid()->Cells(0, 5)};
+        QElapsedTimer clock;
+        clock.start();
+        if (how == "trash") m_form->MoveToTrash1->trigger();
+        else QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
+        qint64 firedAfter = -1;
+        QTimer::singleShot(10, [&] { firedAfter = clock.elapsed(); });
+        QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
+        QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
+        QTRY_VERIFY(system.calls.load() > 0);
+        QVERIFY(m_form->isFileOperationRunning());
+        recordCalls();
+        QTest::mouseClick(m_form->sbDelete, Qt::LeftButton);
+        QCOMPARE(m_calls.size(), std::size_t(0));
+        m_form->setFileOperationRunner({});
+
+        system.held = false;
+        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isFileOperationRunning(), 10000);
+        for (const QString& name : names) {
+            QCOMPARE(QFile::exists(src() + name), how == "copy");
+            QCOMPARE(QFile::exists(how == "copy" ? dest() + name : m_dir->path() + "/xdg/Trash/files/" + name), true);
+        }
+        if (savedDataHome.isNull()) qunsetenv("XDG_DATA_HOME");
+        else qputenv("XDG_DATA_HOME", savedDataHome);
     }
 
     void invertTwiceRestores() {
