@@ -1,15 +1,15 @@
 // The file viewer: a mouse release over the result table loads every marked
 // file into the pane below it, pictures into the picture box, the rest as
-// text into the memo.
+// text into the memo.  The files are read on the viewer's worker
+// (viewer_loads.h) and shown as they arrive, in the order asked.
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 
-#include "platform/viewer/picture_loader.h"
-#include "platform/viewer/viewer_text.h"
+#include "platform/viewer/viewer_extension.h"
 #include "ui/mainform.h"
 #include "ui/strgrdex.h"
-#include "platform/viewer/viewer_extension.h"
+#include "ui/viewer_loads.h"
 
 namespace toka {
 
@@ -48,18 +48,27 @@ void TMainForm::sgexResultsMouseUp() {
 
 void TMainForm::ViewFile(const std::string& path) {
     if (isPicturePath(path)) {
-        mFileViewer->hide();
-        LoadResult<QImage> picture = loadPicture(path);
-        if (picture) mFileImageView->setPixmap(QPixmap::fromImage(std::move(picture).value()));
-        else showPictureError();
+        m_viewerLoads->loadPicture(
+            path, [this] { mFileViewer->hide(); },
+            [this](LoadResult<QImage>& picture) {
+                if (picture) mFileImageView->setPixmap(QPixmap::fromImage(std::move(picture).value()));
+                else showPictureError();
+            });
         return;
     }
-    mFileViewer->show();
-    // Cleared first, so that a large earlier text is freed before the next
-    // one is read.
-    mFileViewer->clear();
-    LoadResult<QString> text = loadViewerText(path);
-    mFileViewer->setPlainText(text ? std::move(text).value() : QStringLiteral("not available"));
+    m_viewerLoads->loadText(
+        path,
+        [this] {
+            mFileViewer->show();
+            // Cleared first, so that a large earlier text is freed before
+            // the next one is shown.
+            mFileViewer->clear();
+        },
+        [this](LoadResult<QString>& text) {
+            mFileViewer->setPlainText(text ? std::move(text).value() : QStringLiteral("not available"));
+        });
 }
+
+bool TMainForm::isViewerLoading() const { return m_viewerLoads->busy(); }
 
 } // namespace toka

@@ -12,6 +12,7 @@
 #include "ui/locale_format.h"
 #include "ui/path_label.h"
 #include "ui/record_keeper.h"
+#include "ui/viewer_loads.h"
 #include "ui/strgrdex.h"
 
 namespace toka {
@@ -21,6 +22,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createControls();
     m_explorer = std::make_unique<ExplorerTree>(Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
+    m_viewerLoads = std::make_unique<ViewerLoads>();
     connectSettings(); // before the search handlers: see there
     connectHandlers();
     connectFilterBar();
@@ -34,6 +36,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
 TMainForm::~TMainForm() {
     m_walk.reset();
     m_recordKeeper.reset(); // writes the record handed over last
+    m_viewerLoads.reset();
 }
 
 std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }

@@ -60,6 +60,7 @@ class PathLabel;
 class ParallelWalk;
 class RecordKeeper;
 struct RecordAnswer;
+class ViewerLoads;
 class TStringGridEx;
 
 class TMainForm : public QMainWindow {
@@ -105,10 +106,14 @@ public:
     const WalkFilter& currentFilter() const { return m_filter; }
 
     /// Loads one file into the viewer: a picture into mFileImageView (the
-    /// memo is hidden), anything else as text into mFileViewer.  A picture
-    /// that fails shows the "Grafik fehlerhaft" box and keeps the previous
-    /// picture; a text that fails reads "not available".
+    /// memo is hidden at once), anything else as text into mFileViewer
+    /// (shown and cleared at once).  A picture that fails shows the "Grafik
+    /// fehlerhaft" box and keeps the previous picture; a text that fails
+    /// reads "not available".  The file is read on the viewer's worker and
+    /// shown when it arrives, in the order asked.
     void ViewFile(const std::string& path);
+    /// Files asked for by ViewFile are still being read or shown.
+    bool isViewerLoading() const;
 
     /// Copies (code 0) or moves (1) the marked rows into the selected
     /// directory, or deletes them (2): the paths of the marked rows that show
@@ -407,6 +412,7 @@ private:
     std::optional<RunOverride> m_fuzzyOverride;
     std::optional<RunOverride> m_recurseOverride;
 
+    std::unique_ptr<ViewerLoads> m_viewerLoads;   ///< reads the viewer's files off the window's thread
     std::unique_ptr<RecordKeeper> m_recordKeeper; ///< null: nothing recorded or read
     std::uint64_t m_recordQuestion = 0;           ///< the latest look-up; earlier answers are stale
     bool m_liveAnswerShown = false;               ///< the running search's walk ran to its end

@@ -19,46 +19,11 @@ std::string fileStamp(const std::string& path) {
 
 } // namespace
 
-RecordKeeper::RecordKeeper(std::string directory, QObject* parent)
-    : QObject(parent), m_store(std::move(directory)), m_worker([this] { work(); }) {}
+RecordKeeper::RecordKeeper(std::string directory, QObject* parent) : QObject(parent), m_store(std::move(directory)) {}
 
-RecordKeeper::~RecordKeeper() {
-    {
-        // The worker finishes what is queued: a record handed over is still
-        // written (its walk ran to its end); look-ups end at once.
-        std::lock_guard lock(m_mutex);
-        m_quit = true;
-        m_changed.notify_all();
-    }
-    m_worker.join();
-}
+RecordKeeper::~RecordKeeper() = default;
 
-void RecordKeeper::post(std::function<void()> job) {
-    std::lock_guard lock(m_mutex);
-    m_jobs.push_back(std::move(job));
-    m_changed.notify_all();
-}
-
-void RecordKeeper::work() {
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [this] { return m_quit || !m_jobs.empty(); });
-        if (m_jobs.empty()) return; // quitting, nothing left
-        std::function<void()> job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-        m_busy = true;
-        lock.unlock();
-        job();
-        lock.lock();
-        m_busy = false;
-        m_changed.notify_all();
-    }
-}
-
-void RecordKeeper::waitUntilIdle() {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_jobs.empty() && !m_busy; });
-}
+void RecordKeeper::waitUntilIdle() { m_worker.waitUntilIdle(); }
 
 void RecordKeeper::setObserver(std::function<void(std::string_view)> observer) {
     std::lock_guard lock(m_mutex);
@@ -98,17 +63,14 @@ RecordKeeper::Answer RecordKeeper::find(const std::vector<std::string>& roots, c
 
 void RecordKeeper::lookup(std::vector<std::string> roots, std::string options,
                           std::function<void(const Answer&)> done) {
-    post([this, roots = std::move(roots), options = std::move(options), done = std::move(done)] {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_quit) return;
-        }
+    m_worker.post([this, roots = std::move(roots), options = std::move(options), done = std::move(done)] {
+        if (m_worker.stopping()) return;
         const Answer answer = find(roots, options);
         QMetaObject::invokeMethod(
             this, [done, answer] { done(answer); }, Qt::QueuedConnection);
         // The signatures pay for a record replayed again and again as the
         // user types: computed once the first answer is on its way.
-        if (answer.record && !answer.signatures) {
+        if (answer.record && !answer.signatures && !m_worker.stopping()) {
             m_signatures = std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*answer.record));
         }
     });
@@ -116,7 +78,7 @@ void RecordKeeper::lookup(std::vector<std::string> roots, std::string options,
 
 void RecordKeeper::save(std::unique_ptr<WalkRecordWriter> record) {
     if (!record) return;
-    post([this, record = std::shared_ptr<WalkRecordWriter>(std::move(record))] {
+    m_worker.post([this, record = std::shared_ptr<WalkRecordWriter>(std::move(record))] {
         observe();
         // A record that cannot be written is no loss: the next search walks.
         m_store.save(*record);
@@ -124,7 +86,7 @@ void RecordKeeper::save(std::unique_ptr<WalkRecordWriter> record) {
 }
 
 void RecordKeeper::forgetAll(std::function<void(std::optional<SysError>, std::size_t)> done) {
-    post([this, done = std::move(done)] {
+    m_worker.post([this, done = std::move(done)] {
         observe();
         std::size_t removed = 0;
         const std::optional<SysError> error = m_store.forgetAll(&removed);

@@ -7,19 +7,17 @@
 
 #include <QObject>
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "platform/core/sys_error.h"
 #include "search/walk_record_store.h"
+#include "ui/serial_worker.h"
 
 namespace toka {
 
@@ -38,8 +36,8 @@ public:
 
     /// Keeps the records in directory (walk_record_store.h).
     explicit RecordKeeper(std::string directory, QObject* parent = nullptr);
-    /// Waits for the job at hand (a record being written is finished), drops
-    /// the rest and their answers.
+    /// Waits for the queued work: a record handed over is still written;
+    /// look-ups not yet started are dropped, and no answer is told.
     ~RecordKeeper() override;
 
     /// Looks up the record of roots and options; done is called on the
@@ -59,18 +57,12 @@ public:
     void setObserver(std::function<void(std::string_view directory)> observer);
 
 private:
-    void post(std::function<void()> job);
-    void work();
     /// On the worker: the answer for roots and options.
     Answer find(const std::vector<std::string>& roots, const std::string& options);
     void observe();
 
     WalkRecordStore m_store;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<std::function<void()>> m_jobs;
-    bool m_busy = false;
-    bool m_quit = false;
+    std::mutex m_mutex; ///< guards m_observer
     std::function<void(std::string_view)> m_observer;
 
     // The worker's own: the record read last and what tells that its file
@@ -79,7 +71,7 @@ private:
     std::string m_recordStamp;
     std::shared_ptr<const std::vector<std::uint64_t>> m_signatures;
 
-    std::thread m_worker; // last: it starts when everything above is ready
+    SerialWorker m_worker; // last: joined before the rest goes
 };
 
 } // namespace toka

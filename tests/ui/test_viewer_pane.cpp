@@ -127,10 +127,12 @@ private:
         return -1;
     }
 
+    // A click, and the wait for what it loads into the viewer.
     static void clickRow(TMainForm& form, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         TStringGridEx* grid = form.sgexResults;
         const QRect cell = grid->visualRect(grid->model()->index(row - 1, 0));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, modifiers, cell.center());
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isViewerLoading(), 10000);
     }
 
     static void toggleViewer(TMainForm& form) { QTest::mouseClick(form.sbFileViewer, Qt::LeftButton); }
