@@ -69,9 +69,9 @@ protected:
 struct HomeCase {
     const char* label;
     std::string name;
-    char kind;            // 'f' file, 'd' folder with a file inside, 'l' dangling link
-    std::string occupied; // "info" or "files": the name is taken there already
-    std::string stem;     // expected in files/ and info/
+    char kind;              // 'f' file, 'd' folder with a file inside, 'l' dangling link
+    std::string occupied;   // "info" or "files": the name is taken there already
+    std::string stem;       // expected in files/ and info/
     std::string taken = {}; // the name taken there, when not the whole name
 };
 
@@ -246,8 +246,10 @@ TEST_F(TrashTest, ABatchFlushesItsInfoFilesOnceBeforeItsRenames) {
         // files/ and info/ are flushed once after the last rename.
         EXPECT_LE(flushes, 6);
         EXPECT_EQ(renames, 24);
-        for (const auto& [stem, item] : std::map<std::string, std::string>{
-                 {"file7", "items/file7"}, {"same", "items/a/same"}, {"same.2", "items/b/same"}, {"raced.2", "items/raced"}}) {
+        for (const auto& [stem, item] : std::map<std::string, std::string>{{"file7", "items/file7"},
+                                                                           {"same", "items/a/same"},
+                                                                           {"same.2", "items/b/same"},
+                                                                           {"raced.2", "items/raced"}}) {
             EXPECT_EQ(readFile(homeTrash() + "/files/" + stem), m_root / item) << stem;
             EXPECT_EQ(percentDecoded(infoValue(homeTrash() + "/info/" + stem + ".trashinfo", "Path")), m_root / item);
         }

@@ -187,8 +187,8 @@ Result<UniqueFd> openTrashFolder(SystemCalls& system, int dirFd, const std::stri
     if (fd < 0) {
         const int error = errno;
         struct stat status {};
-        if ((error == ENOTDIR || error == ELOOP) && system.fstatAt(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
-            && S_ISLNK(status.st_mode))
+        if ((error == ENOTDIR || error == ELOOP)
+            && system.fstatAt(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode))
             return SysError{"use a symbolic link as the trash folder", path, error};
         return SysError{"openat", path, error};
     }
@@ -250,7 +250,8 @@ std::string homeFolder() {
     std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
     passwd entry{};
     passwd* found = nullptr;
-    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
+    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE
+           && buffer.size() < (1u << 20))
         buffer.resize(buffer.size() * 2);
     if (found && found->pw_dir && found->pw_dir[0] == '/') return found->pw_dir;
     return {};
@@ -426,7 +427,8 @@ private:
             trashes = {joined(top, ".Trash/" + uid), joined(top, ".Trash-" + uid)};
         }
         for (const std::string& trash : trashes) {
-            if (isWithin(trash, realPath)) return SysError{"move the folder that holds the trash to the trash", path, EINVAL};
+            if (isWithin(trash, realPath))
+                return SysError{"move the folder that holds the trash to the trash", path, EINVAL};
             if (isWithin(realPath, trash)) return SysError{"move what is in the trash to the trash", path, EINVAL};
         }
         return std::nullopt;
@@ -583,10 +585,10 @@ private:
     }
 
     SystemCalls& m_system;
-    std::string m_homePath;               // empty: neither XDG_DATA_HOME nor a home
-    std::optional<dev_t> m_homeDevice;    // of m_homePath as far as it exists
-    std::string m_homeRealPath;           // m_homePath without links
-    std::optional<Result<Trash>> m_home;  // opened for the first item that needs it
+    std::string m_homePath;                         // empty: neither XDG_DATA_HOME nor a home
+    std::optional<dev_t> m_homeDevice;              // of m_homePath as far as it exists
+    std::string m_homeRealPath;                     // m_homePath without links
+    std::optional<Result<Trash>> m_home;            // opened for the first item that needs it
     std::map<std::string, Result<Trash>> m_volumes; // by top directory
     std::map<std::string, std::string> m_tops;      // folder -> its top directory
 };
