@@ -216,14 +216,14 @@ TEST_F(TrashTest, ABatchFlushesItsInfoFilesOnceBeforeItsRenames) {
         items.insert(items.end(), {m_root / "items/a/same", m_root / "items/b/same", m_root / "items/raced"});
         for (const std::string& item : items) writeFile(item, item);
         items.insert(items.begin() + 5, m_root / "items/gone");
-        int flushes = 0, unflushedInfos = 0, renames = 0;
+        int flushes = 0, unflushedInfos = 0, renames = 0, flushesSinceRename = 0;
         FaultySystem system;
         system.fault = [&](Call call, const std::string& name, const std::string&) {
             if (call == Call::Open && name.ends_with(".trashinfo")) ++unflushedInfos;
-            if (call == Call::Fsync || call == Call::SyncFs) ++flushes, unflushedInfos = 0;
+            if (call == Call::Fsync || call == Call::SyncFs) ++flushes, ++flushesSinceRename, unflushedInfos = 0;
             if (call == Call::SyncFs && flushFails) return EIO;
             if (call != Call::Rename) return 0;
-            ++renames;
+            ++renames, flushesSinceRename = 0;
             EXPECT_EQ(unflushedInfos, 0) << name << " renamed before its info file was flushed";
             if (name == m_root / "items/raced" && !exists(homeTrash() + "/files/raced"))
                 writeFile(homeTrash() + "/files/raced", "another");
@@ -245,6 +245,7 @@ TEST_F(TrashTest, ABatchFlushesItsInfoFilesOnceBeforeItsRenames) {
         // The raced item needed a second round, with a flush of its own; and
         // files/ and info/ are flushed once after the last rename.
         EXPECT_LE(flushes, 6);
+        EXPECT_GE(flushesSinceRename, 1);
         EXPECT_EQ(renames, 24);
         for (const auto& [stem, item] : std::map<std::string, std::string>{{"file7", "items/file7"},
                                                                            {"same", "items/a/same"},
