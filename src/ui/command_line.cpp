@@ -98,6 +98,13 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         const std::string argument = bytesOf(positional.first());
         const std::optional<std::string> path = directoryArgument(argument);
         if (!path || path->empty()) return failure(argument + ": not a local directory");
+        // The system reads a path up to its first NUL: "file:///%00x" would
+        // select "/".  Shown as %00, the argument stays on one line.
+        if (path->find('\0') != std::string::npos) {
+            std::string shown;
+            for (const char c : argument) shown += c == '\0' ? std::string("%00") : std::string(1, c);
+            return failure(shown + ": a path cannot hold a NUL byte");
+        }
         struct stat st {};
         if (stat(path->c_str(), &st) != 0) return failure(*path + ": " + std::strerror(errno));
         if (!S_ISDIR(st.st_mode)) return failure(*path + ": not a directory");

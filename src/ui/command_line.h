@@ -40,8 +40,9 @@ struct CommandLine {
 /// as bytes; it must name an existing directory (a link to one counts).  A
 /// mistake (unknown option, a missing value, --fuzzy with --similar, more
 /// than one DIR, --all-fixed-disks without --search, a search text longer
-/// than the box takes, a DIR that is missing or no directory) gives Error
-/// with one line that names it; a mistake wins over --help and --version.
+/// than the box takes, a DIR that holds a NUL byte, even percent-encoded, or
+/// that is missing or no directory) gives Error with one line that names it;
+/// a mistake wins over --help and --version.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
 } // namespace toka

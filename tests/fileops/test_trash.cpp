@@ -1,5 +1,7 @@
 // The trash on byte paths: the home trash below a temporary XDG_DATA_HOME,
 // and (as root) the trash of a volume mounted by the test.
+#include <grp.h>
+#include <pwd.h>
 #include <sched.h>
 #include <sys/mount.h>
 
@@ -16,6 +18,7 @@ namespace toka::test {
 namespace {
 
 const std::string kUid = std::to_string(::getuid());
+constexpr uid_t kOtherUser = 4003; // no one's: the tests make its files as root
 
 std::string percentDecoded(const std::string& text) {
     std::string bytes;
@@ -66,13 +69,21 @@ protected:
 struct HomeCase {
     const char* label;
     std::string name;
-    char kind;            // 'f' file, 'd' folder with a file inside, 'l' dangling link
-    std::string occupied; // "info" or "files": the name is taken there already
-    std::string stem;     // expected in files/ and info/
+    char kind;              // 'f' file, 'd' folder with a file inside, 'l' dangling link
+    std::string occupied;   // "info" or "files": the name is taken there already
+    std::string stem;       // expected in files/ and info/
+    std::string taken = {}; // the name taken there, when not the whole name
 };
 
 TEST_F(TrashTest, HomeTrashTakesAnyNameUnderAFreeStem) {
     const std::string longName(255, 'a');
+    // Bytes that are no UTF-8 character are cut anywhere, never to nothing.
+    const std::string odd(250, '\x80'), euros = [] {
+        std::string text;
+        for (int i = 0; i < 85; ++i) text += "\xe2\x82\xac";
+        return text;
+    }();
+    const std::string afterCharacter = std::string(243, 'a') + "\xc3\x80" + std::string(10, '\x80');
     const HomeCase cases[] = {
         {"plain", "report.txt", 'f', "", "report.txt"},
         // Not UTF-8, a line break that would end the Path= line, and "%".
@@ -84,6 +95,11 @@ TEST_F(TrashTest, HomeTrashTakesAnyNameUnderAFreeStem) {
         {"files taken", "report.txt", 'f', "files", "report.txt.2"},
         // STEM.trashinfo must fit in 255 bytes.
         {"longest name", longName, 'f', "", longName.substr(0, 245)},
+        {"continuation bytes after a letter", "a" + odd, 'f', "", ("a" + odd).substr(0, 245)},
+        {"continuation bytes only", odd, 'f', "", odd.substr(0, 245)},
+        {"continuation bytes, stem taken", odd, 'f', "info", odd.substr(0, 243) + ".2", odd.substr(0, 245)},
+        {"cut inside a character", euros, 'f', "", euros.substr(0, 243)},
+        {"cut after a character", afterCharacter, 'f', "", afterCharacter.substr(0, 245)},
     };
     for (const HomeCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -92,8 +108,9 @@ TEST_F(TrashTest, HomeTrashTakesAnyNameUnderAFreeStem) {
         if (c.kind == 'd') writeFile(item + "/inner", "inside");
         if (c.kind == 'f') writeFile(item, "content");
         if (c.kind == 'l') ::symlink("/no/such/target", item.c_str());
+        const std::string taken = c.taken.empty() ? c.name : c.taken;
         if (!c.occupied.empty())
-            writeFile(homeTrash() + "/" + c.occupied + "/" + c.name + (c.occupied == "info" ? ".trashinfo" : ""), "x");
+            writeFile(homeTrash() + "/" + c.occupied + "/" + taken + (c.occupied == "info" ? ".trashinfo" : ""), "x");
         const std::time_t before = std::time(nullptr);
 
         const Result<TrashedItem> trashed = moveToTrash(item + (c.kind == 'd' ? "/" : ""));
@@ -106,7 +123,7 @@ TEST_F(TrashTest, HomeTrashTakesAnyNameUnderAFreeStem) {
                                                                   : c.kind == 'l' ? S_IFLNK
                                                                                   : S_IFREG);
         if (c.occupied == "files") {
-            EXPECT_FALSE(exists(homeTrash() + "/info/" + c.name + ".trashinfo"));
+            EXPECT_FALSE(exists(homeTrash() + "/info/" + taken + ".trashinfo"));
         } else if (c.occupied.empty()) { // else the test made the folders
             for (const char* folder : {"", "/files", "/info"})
                 EXPECT_EQ(permissionsOf(homeTrash() + folder), 0700u) << folder;
@@ -145,6 +162,9 @@ TEST_F(TrashTest, AFailureLeavesTheItemAndNoInfoFile) {
         // The item's folder refuses: deleting it would fail as well.
         {"rename fails", EACCES, false},
         {"fsync fails", EIO, true},
+        // The item is there: the trash is what failed, not the item.
+        {"trash folder gone at the rename", ENOENT, true},
+        {"item gone at the rename", ENOENT, false},
     };
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.setup);
@@ -157,7 +177,10 @@ TEST_F(TrashTest, AFailureLeavesTheItemAndNoInfoFile) {
         FaultySystem system;
         system.fault = [&](Call call, const std::string& name, const std::string&) {
             if (call == Call::Fsync && setup == "fsync fails") return EIO;
-            if (call != Call::Rename || name != item || setup != "rename fails") return 0;
+            if (call != Call::Rename || name != item) return 0;
+            if (setup == "item gone at the rename") ::unlink(item.c_str());
+            if (setup == "trash folder gone at the rename") return ENOENT;
+            if (setup != "rename fails") return 0;
             infoAtRename = readFile(homeTrash() + "/info/report.txt.trashinfo");
             return EACCES;
         };
@@ -168,15 +191,189 @@ TEST_F(TrashTest, AFailureLeavesTheItemAndNoInfoFile) {
         EXPECT_EQ(failures[0].path, item);
         EXPECT_EQ(failures[0].error.code, c.code) << failures[0].error.message();
         EXPECT_EQ(failures[0].noUsableTrash, c.noUsableTrash) << failures[0].error.message();
-        EXPECT_EQ(exists(item), setup != "missing item");
+        EXPECT_EQ(exists(item), setup != "missing item" && setup != "item gone at the rename");
         if (setup == "rename fails") { // the info file stood complete before the rename
             ASSERT_TRUE(infoAtRename.has_value());
             EXPECT_NE(infoAtRename->find("\nPath=" + item + "\n"), std::string::npos) << *infoAtRename;
         }
-        if (setup == "rename fails" || setup == "fsync fails") {
+        if (setup != "missing item" && setup != "trash is a file") {
             EXPECT_EQ(snapshot(homeTrash()), (Tree{{"files", {'d', {}}}, {"info", {'d', {}}}}));
         }
     }
+}
+
+// The info files of a batch are made durable together before its first
+// rename, not one flush per item; a flush that fails leaves every item.
+TEST_F(TrashTest, ABatchFlushesItsInfoFilesOnceBeforeItsRenames) {
+    for (const bool flushFails : {false, true}) {
+        SCOPED_TRACE(flushFails ? "flush fails" : "flush works");
+        std::filesystem::remove_all(homeTrash());
+        std::filesystem::remove_all(m_root / "items");
+        std::vector<std::string> items;
+        for (int i = 0; i < 20; ++i) items.push_back(m_root / ("items/file" + std::to_string(i)));
+        // Two items of one name; one whose name an item without info file
+        // takes in files/ just before its rename; one missing.
+        items.insert(items.end(), {m_root / "items/a/same", m_root / "items/b/same", m_root / "items/raced"});
+        for (const std::string& item : items) writeFile(item, item);
+        items.insert(items.begin() + 5, m_root / "items/gone");
+        int flushes = 0, unflushedInfos = 0, renames = 0, flushesSinceRename = 0;
+        FaultySystem system;
+        system.fault = [&](Call call, const std::string& name, const std::string&) {
+            if (call == Call::Open && name.ends_with(".trashinfo")) ++unflushedInfos;
+            if (call == Call::Fsync || call == Call::SyncFs) ++flushes, ++flushesSinceRename, unflushedInfos = 0;
+            if (call == Call::SyncFs && flushFails) return EIO;
+            if (call != Call::Rename) return 0;
+            ++renames, flushesSinceRename = 0;
+            EXPECT_EQ(unflushedInfos, 0) << name << " renamed before its info file was flushed";
+            if (name == m_root / "items/raced" && !exists(homeTrash() + "/files/raced"))
+                writeFile(homeTrash() + "/files/raced", "another");
+            return 0;
+        };
+
+        const std::vector<TrashFailure> failures = moveAllToTrash(items, system);
+
+        ASSERT_EQ(failures.size(), flushFails ? items.size() : 1u);
+        EXPECT_EQ(failures[flushFails ? 5 : 0].path, m_root / "items/gone");
+        EXPECT_EQ(failures[flushFails ? 5 : 0].error.code, ENOENT);
+        if (flushFails) {
+            EXPECT_EQ(failures[0].error.code, EIO) << failures[0].error.message();
+            EXPECT_TRUE(failures[0].noUsableTrash);
+            EXPECT_EQ(snapshot(homeTrash() + "/info"), Tree{});
+            EXPECT_EQ(readFile(items[0]), items[0]);
+            continue;
+        }
+        // The raced item needed a second round, with a flush of its own; and
+        // files/ and info/ are flushed once after the last rename.
+        EXPECT_LE(flushes, 6);
+        EXPECT_GE(flushesSinceRename, 1);
+        EXPECT_EQ(renames, 24);
+        for (const auto& [stem, item] : std::map<std::string, std::string>{{"file7", "items/file7"},
+                                                                           {"same", "items/a/same"},
+                                                                           {"same.2", "items/b/same"},
+                                                                           {"raced.2", "items/raced"}}) {
+            EXPECT_EQ(readFile(homeTrash() + "/files/" + stem), m_root / item) << stem;
+            EXPECT_EQ(percentDecoded(infoValue(homeTrash() + "/info/" + stem + ".trashinfo", "Path")), m_root / item);
+        }
+        EXPECT_EQ(readFile(homeTrash() + "/files/raced"), "another");
+        EXPECT_FALSE(exists(homeTrash() + "/info/raced.trashinfo"));
+    }
+}
+
+struct RefusedTrashCase {
+    const char* label;
+    std::function<void(const std::string& trash)> prepare;
+    std::string refused; // below the home trash
+    std::string reason;  // in the error's message
+};
+
+// XDG_DATA_HOME in a shared place may hold a trash that another user made to
+// catch what this one trashes, or that others could reach into.
+TEST_F(TrashTest, AHomeTrashOthersCouldReachIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another user's trash needs root to make";
+    const auto folders = [](const std::string& trash, mode_t mode) {
+        for (const char* folder : {"", "/files", "/info"}) makeFolder(trash + folder, mode);
+    };
+    const RefusedTrashCase cases[] = {
+        {"another user's, open to all",
+         [&](auto& trash) {
+             folders(trash, 0777);
+             for (const char* folder : {"", "/files", "/info"})
+                 ASSERT_EQ(::chown((trash + folder).c_str(), kOtherUser, kOtherUser), 0);
+         },
+         "", "owned by user 4003"},
+        {"own, writable by others", [&](auto& trash) { folders(trash, 0757); }, "", "others may write to"},
+        {"own, writable by the group", [&](auto& trash) { folders(trash, 0770); }, "", "others may write to"},
+        {"a link to an own folder",
+         [&](auto& trash) {
+             folders(m_root / "elsewhere", 0700);
+             ASSERT_EQ(::symlink((m_root / "elsewhere").c_str(), trash.c_str()), 0);
+         },
+         "", "symbolic link"},
+        {"files/ of another user",
+         [&](auto& trash) {
+             folders(trash, 0700);
+             ASSERT_EQ(::chown((trash + "/files").c_str(), kOtherUser, kOtherUser), 0);
+         },
+         "/files", "owned by user 4003"},
+        {"info/ writable by others",
+         [&](auto& trash) {
+             folders(trash, 0700);
+             ::chmod((trash + "/info").c_str(), 0733);
+         },
+         "/info", "others may write to"},
+        {"info/ a link",
+         [&](auto& trash) {
+             for (const char* folder : {"", "/files", "/elsewhere"}) makeFolder(trash + folder, 0700);
+             ASSERT_EQ(::symlink("elsewhere", (trash + "/info").c_str()), 0);
+         },
+         "/info", "symbolic link"},
+    };
+    const std::string item = m_root / "private/report.txt";
+    writeFile(item, "secret");
+    ::chmod((m_root / "private").c_str(), 0700);
+    std::filesystem::create_directories(m_root / "data/share");
+    for (const RefusedTrashCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove_all(homeTrash());
+        std::filesystem::remove_all(m_root / "elsewhere");
+        c.prepare(homeTrash());
+        const Tree before = snapshot(m_root / "data");
+
+        const std::vector<TrashFailure> failures = moveAllToTrash({item});
+
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].error.path, homeTrash() + c.refused);
+        EXPECT_NE(failures[0].error.message().find(c.reason), std::string::npos) << failures[0].error.message();
+        EXPECT_TRUE(failures[0].noUsableTrash); // the window offers to delete it
+        EXPECT_EQ(readFile(item), "secret");
+        EXPECT_EQ(snapshot(m_root / "data"), before);
+    }
+}
+
+TEST_F(TrashTest, WithoutHomeTheHomeComesFromThePasswordDatabase) {
+    if (const std::string reason = TestMounts::unavailable(); !reason.empty()) GTEST_SKIP() << reason;
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_TRUE(user && user->pw_dir[0] == '/');
+    const std::string home = user->pw_dir;
+    // The user's home shows a folder of the test, in the test's own mounts.
+    writeFile(m_root / "home/report.txt", "content");
+    ASSERT_EQ(::mount((m_root / "home").c_str(), home.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+    ::unsetenv("XDG_DATA_HOME");
+    ::unsetenv("HOME");
+    const Result<TrashedItem> trashed = moveToTrash(home + "/report.txt");
+    ::umount2(home.c_str(), MNT_DETACH);
+    ASSERT_TRUE(trashed.ok()) << trashed.error().message();
+    EXPECT_EQ(trashed->pathInTrash, home + "/.local/share/Trash/files/report.txt");
+    EXPECT_EQ(readFile(m_root / "home/.local/share/Trash/files/report.txt"), "content");
+}
+
+// What rename(2) would refuse for its folder is refused before a trash is
+// made: another user runs the trash, as its folders do not let them.
+TEST_F(TrashTest, AnItemItsFolderKeepsIsRefusedBeforeAnyTrashIsMade) {
+    if (::geteuid() != 0) GTEST_SKIP() << "another user needs root";
+    ::chmod(m_root.path().c_str(), 0755);
+    makeFolder(m_root / "data", 0700);
+    ASSERT_EQ(::chown((m_root / "data").c_str(), kOtherUser, kOtherUser), 0);
+    makeFolder(m_root / "locked", 0755); // root's
+    writeFile(m_root / "locked/report.txt", "content", 0666);
+    ASSERT_EQ(::chown((m_root / "locked/report.txt").c_str(), kOtherUser, kOtherUser), 0);
+    makeFolder(m_root / "sticky", 01777);
+    writeFile(m_root / "sticky/report.txt", "content", 0666); // root's
+    makeFolder(m_root / "own", 0777);
+    makeFolder(m_root / "own/album", 0755); // root's: its ".." cannot change
+    const std::string problem = inChildProcess(1 << 20, [&]() -> std::string {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0)
+            return "setuid failed";
+        for (const auto& [item, code] : std::map<std::string, int>{
+                 {"locked/report.txt", EACCES}, {"sticky/report.txt", EPERM}, {"own/album", EACCES}}) {
+            const std::vector<TrashFailure> failures = moveAllToTrash({m_root / item});
+            if (failures.size() != 1 || failures[0].error.code != code || failures[0].noUsableTrash)
+                return item + ": " + (failures.empty() ? "trashed" : failures[0].error.message());
+            if (!exists(m_root / item) || exists(m_root / "data/share")) return item + ": the trash was made for it";
+        }
+        return "";
+    });
+    EXPECT_EQ(problem, "");
 }
 
 // A volume of its own, mounted in a mount namespace of the test process, so
@@ -264,6 +461,34 @@ TEST_F(VolumeTrashTest, ItemOnAnotherVolumeStaysOnIt) {
         // Path= is relative to the volume's top directory.
         EXPECT_EQ(infoValue(trash + "/info/a b\xff.trashinfo", "Path"), "sub/a%20b%FF");
         EXPECT_EQ(permissionsOf(trash), 0700u);
+    }
+}
+
+// An item that cannot go is refused before any trash folder is made for it:
+// nothing is left behind, on its volume or in the home.
+TEST_F(VolumeTrashTest, ARefusedItemMakesNoTrashFolder) {
+    const std::string inTrash = "volume/.Trash-" + kUid + "/files";
+    const std::pair<std::string, int> cases[] = {
+        {"items/gone", ENOENT},
+        {"items/mount point", EBUSY}, // on the home's volume
+        {"volume/mount point", EBUSY},
+        {"data", EINVAL}, // holds the home trash
+        {inTrash, EINVAL},
+    };
+    writeFile(m_root / "data/keep", "keep");
+    for (const std::string& folder : {std::string("items/mount point"), std::string("volume/mount point"), inTrash})
+        std::filesystem::create_directories(m_root / folder);
+    TestMounts mounts(m_root.path());
+    mounts.bind(m_root / "data", m_root / "items/mount point");
+    mounts.tmpfs(m_root / "volume/mount point");
+    const Tree before = snapshot(m_root.path());
+    for (const auto& [item, code] : cases) {
+        SCOPED_TRACE(item);
+        const std::vector<TrashFailure> failures = moveAllToTrash({m_root / item});
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].error.code, code) << failures[0].error.message();
+        EXPECT_FALSE(failures[0].noUsableTrash);
+        EXPECT_EQ(snapshot(m_root.path()), before);
     }
 }
 

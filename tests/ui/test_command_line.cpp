@@ -80,6 +80,10 @@ private slots:
         error("missing encoded directory", {"file://@/gone%21"}, "@/gone!: No such file or directory");
         error("a file", {"@/file.txt"}, "@/file.txt: not a directory");
         error("another host", {"file://elsewhere@"}, "file://elsewhere@: not a local directory");
+        // The system would read each path only up to the NUL: "/" here.
+        error("NUL in a file URL", {"file:///%00"}, "file:///%00: a path cannot hold a NUL byte");
+        error("NUL inside a file URL", {"file://@/a%20b%00/x"}, "file://@/a%20b%00/x: a path cannot hold a NUL byte");
+        error("NUL in a path", {QByteArray("@/a b\0x", 7)}, "@/a b%00x: a path cannot hold a NUL byte");
         error("text too long", {"--search", QByteArray(256, 'a')}, "the search text is longer than 255 characters");
     }
 
@@ -124,6 +128,8 @@ private slots:
                                  << "";
         QTest::newRow("mistake") << QStringList{"--fuzzy", "--similar"} << 2 << ""
                                  << "tokasearch: --fuzzy and --similar exclude each other\n";
+        QTest::newRow("NUL in a file URL") << QStringList{"file:///%00"} << 2 << ""
+                                           << "tokasearch: file:///%00: a path cannot hold a NUL byte\n";
     }
 
     void withoutDisplay() {
