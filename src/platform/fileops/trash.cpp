@@ -1,7 +1,6 @@
 #include "platform/fileops/trash.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/core/private_files.h"
 #include "platform/core/unique_fd.h"
 
 namespace toka {
@@ -241,28 +241,12 @@ Result<Trash> openVolumeTrash(SystemCalls& system, const std::string& topDirecto
     return openTrash(system, std::move(*folder), path, topDirectory);
 }
 
-// The user's home: $HOME, else the password database's.  Empty when neither
-// gives an absolute path.
-std::string homeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/') return home;
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
-    passwd entry{};
-    passwd* found = nullptr;
-    while (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE
-           && buffer.size() < (1u << 20))
-        buffer.resize(buffer.size() * 2);
-    if (found && found->pw_dir && found->pw_dir[0] == '/') return found->pw_dir;
-    return {};
-}
-
 // $XDG_DATA_HOME/Trash, or HOME/.local/share/Trash; empty when neither is
 // an absolute path.
 std::string homeTrashPath() {
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     if (dataHome && dataHome[0] == '/') return withoutTrailingSlashes(dataHome) + "/Trash";
-    const std::string home = homeFolder();
+    const std::string home = userHomeDirectory();
     if (!home.empty()) return joined(withoutTrailingSlashes(home), ".local/share/Trash");
     return {};
 }
