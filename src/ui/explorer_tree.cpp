@@ -8,6 +8,7 @@
 
 #include "platform/core/paths.h"
 #include "platform/listing/dir_listing.h"
+#include "ui/bounded_call.h"
 #include "ui/display_text.h"
 #include "ui/tool_icons.h"
 
@@ -15,8 +16,35 @@ namespace toka {
 
 namespace {
 
-constexpr int kNameRole = Qt::UserRole;      // QByteArray: the name as listed
-constexpr int kImageRole = Qt::UserRole + 1; // int: index into the image list
+constexpr int kNameRole = Qt::UserRole;        // QByteArray: the name as listed
+constexpr int kImageRole = Qt::UserRole + 1;   // int: index into the image list
+constexpr int kPendingRole = Qt::UserRole + 2; // qulonglong: the listing the node waits for
+
+// How long the window waits for a listing before it goes on without it: a
+// local directory is listed well within it, a hung mount never.
+constexpr std::chrono::milliseconds kListingBudget{50};
+
+// The names of the visible subdirectories of path: real directories only (no
+// links), no "." or "..", no hidden ones; std::nullopt when it cannot be
+// listed.  Runs on a thread of its own.
+using Names = std::optional<std::vector<std::string>>;
+Names subdirectoryNames(const std::string& path) {
+    auto listing = DirListing::open(path);
+    if (!listing) return std::nullopt;
+    std::vector<std::string> names;
+    DirEntry entry;
+    while (listing->next(entry)) {
+        if (entry.type != EntryType::Directory || isDotOrDotDot(entry.name)) continue;
+        if (entry.name.front() == '.') continue; // hidden
+        names.emplace_back(entry.name);
+    }
+    return names;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 } // namespace
 
@@ -73,14 +101,58 @@ void ExplorerTree::fillVolumes(const std::vector<Volume>& volumes) {
 
 void ExplorerTree::AddSubDirs(QTreeWidgetItem* node) {
     if (!node) return;
-    auto listing = DirListing::open(GetNodePath(node));
-    if (!listing) return; // no access, gone, no medium: no children, no message
-    DirEntry entry;
-    while (listing->next(entry)) {
-        if (entry.type != EntryType::Directory || isDotOrDotDot(entry.name)) continue;
-        if (entry.name.front() == '.') continue; // hidden
-        addDirectoryNode(node, std::string(entry.name));
+    const std::string path = GetNodePath(node);
+    const qulonglong listing = ++m_lastListing;
+    const std::optional<Names> names = callWithin<Names>(
+        kListingBudget,
+        [path, observer = m_listingObserver] {
+            if (observer) observer(path);
+            return subdirectoryNames(path);
+        },
+        m_alive, [this, path, listing](Names late) { addLateSubDirs(path, listing, late); });
+    if (names) {
+        addSubDirNodes(node, *names);
+        return;
     }
+    // A slow mount: the node keeps an expand button and waits; the names
+    // come when the listing answers.
+    node->setData(0, kPendingRole, listing);
+    addPlaceholder(node);
+}
+
+void ExplorerTree::addSubDirNodes(QTreeWidgetItem* node, const Names& names) {
+    if (!names) return; // no access, gone, no medium: no children, no message
+    for (const std::string& name : *names) addDirectoryNode(node, name);
+}
+
+void ExplorerTree::addLateSubDirs(const std::string& path, qulonglong listing, const Names& names) {
+    QTreeWidgetItem* node = findNode(path);
+    if (!node || node->data(0, kPendingRole).toULongLong() != listing) return; // gone, or read again since
+    node->setData(0, kPendingRole, QVariant());
+    m_tree->setUpdatesEnabled(false);
+    qDeleteAll(node->takeChildren());
+    addSubDirNodes(node, names);
+    m_tree->setUpdatesEnabled(true);
+}
+
+QTreeWidgetItem* ExplorerTree::findNode(const std::string& path) const {
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* volume = m_tree->topLevelItem(i);
+        const std::string root = GetNodePath(volume);
+        if (path.compare(0, root.size(), root) != 0) continue;
+        QTreeWidgetItem* node = volume;
+        for (std::size_t from = root.size(); node && from < path.size();) {
+            const std::size_t slash = path.find('/', from);
+            const std::string name = path.substr(from, slash - from);
+            from = slash + 1;
+            QTreeWidgetItem* child = nullptr;
+            for (int c = 0; c < node->childCount() && !child; ++c)
+                if (node->child(c)->data(0, kNameRole).toByteArray().toStdString() == name) child = node->child(c);
+            node = child;
+        }
+        if (node) return node;
+    }
+    return nullptr;
 }
 
 QTreeWidgetItem* ExplorerTree::addDirectoryNode(QTreeWidgetItem* parent, const std::string& name) {
@@ -119,16 +191,24 @@ QTreeWidgetItem* ExplorerTree::revealPath(const std::string& path) {
         for (int i = 0; i < node->childCount() && !child; ++i)
             if (node->child(i)->data(0, kNameRole).toByteArray().toStdString() == name) child = node->child(i);
         // Hidden, or in a directory that may be entered but not listed.
-        struct stat st {};
-        if (!child && lstat(wanted.substr(0, from).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            child = addDirectoryNode(node, name);
+        if (!child) {
+            const std::string here = wanted.substr(0, from);
+            const std::optional<bool> directory = callWithin<bool>(
+                kListingBudget, [here] { return isDirectory(here); }, m_alive, [](bool) {});
+            if (directory.value_or(false)) child = addDirectoryNode(node, name);
+        }
         if (!child) return nullptr;
         node = child;
     }
     return node;
 }
 
+void ExplorerTree::setListingObserver(std::function<void(const std::string&)> observer) {
+    m_listingObserver = std::move(observer);
+}
+
 void ExplorerTree::expanding(QTreeWidgetItem* node) {
+    node->setData(0, kPendingRole, QVariant());
     m_tree->setUpdatesEnabled(false);
     qDeleteAll(node->takeChildren());
     AddSubDirs(node);

@@ -4,8 +4,11 @@
 // the bytes the listing returned (file names need not be valid UTF-8); the
 // text shown is their decoded form.
 
-#include <QList>
 #include <QIcon>
+#include <QList>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,7 +53,10 @@ public:
 
     /// Appends one node per visible subdirectory of node, in listing order:
     /// real directories only (no links), no "." or "..", no hidden ones.
-    /// A directory that cannot be listed adds nothing.
+    /// A directory that cannot be listed adds nothing.  The listing runs off
+    /// the window's thread; one that does not answer at once (a slow mount)
+    /// leaves the node with its expand button, and its nodes come when it
+    /// answers.
     void AddSubDirs(QTreeWidgetItem* node);
 
     /// Before a node opens: drops its children and reads them afresh; a
@@ -68,7 +74,18 @@ public:
     /// gone.
     QTreeWidgetItem* revealPath(const std::string& path);
 
+    /// Called on the listing's own thread before each directory is listed
+    /// (a test holds it there, as a hung mount would).
+    void setListingObserver(std::function<void(const std::string& path)> observer);
+
 private:
+    using Names = std::optional<std::vector<std::string>>;
+    void addSubDirNodes(QTreeWidgetItem* node, const Names& names);
+    /// A listing that came late: its node gets its children, unless the
+    /// node is gone or was read again since.
+    void addLateSubDirs(const std::string& path, unsigned long long listing, const Names& names);
+    /// The node whose path is path, among the nodes there are now.
+    QTreeWidgetItem* findNode(const std::string& path) const;
     void setImage(QTreeWidgetItem* node, int image);
     QTreeWidgetItem* addDirectoryNode(QTreeWidgetItem* parent, const std::string& name);
     /// The node's tool tip: its whole path.
@@ -77,6 +94,10 @@ private:
 
     QTreeWidget* m_tree;
     QList<QIcon> m_images;
+    unsigned long long m_lastListing = 0;
+    std::function<void(const std::string&)> m_listingObserver;
+    /// Late listings are dropped once the tree is gone.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace toka

@@ -51,6 +51,10 @@ void TMainForm::FillDrives() { FillDrives(mountedVolumes()); }
 
 void TMainForm::ExplorerExpanding(QTreeWidgetItem* node) { m_explorer->expanding(node); }
 
+void TMainForm::setTreeListingObserver(std::function<void(const std::string&)> observer) {
+    m_explorer->setListingObserver(std::move(observer));
+}
+
 void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) { m_explorer->collapsed(node); }
 
 void TMainForm::ExplorerChange(QTreeWidgetItem* node) { lCurrentDir->setPath(GetNodePath(node)); }

@@ -169,6 +169,9 @@ public:
     /// Whether the rows show an answer replayed from a recorded walk (the
     /// mark beside the count tells from when) rather than the live walk's.
     bool showsRecordedAnswer() const { return m_showingRecorded; }
+    /// Called on a listing's own thread before the directory tree lists a
+    /// directory (a test holds it there, as a hung mount would).
+    void setTreeListingObserver(std::function<void(const std::string& path)> observer);
     /// Waits until the record of the last walk is written (and every
     /// look-up asked for before is answered, through the event loop).
     void waitForRecordSaved();

@@ -5,6 +5,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +88,30 @@ private slots:
     void cleanupTestCase() {
         // QDir cannot name the Latin-1 directory; remove it by its bytes.
         QVERIFY(rmdir((QFile::encodeName(m_root) + "/caf\xe9").constData()) == 0);
+    }
+
+    // A directory that does not answer (a hung mount) holds its listing's
+    // thread, not the window: timers fire on time, the node keeps its
+    // expand button, and its children come when the listing answers.
+    void aListingThatBlocksNeverHoldsTheWindow() {
+        TMainForm& form = formOnTree();
+        QTreeWidgetItem* root = form.Explorer->topLevelItem(0);
+        auto held = std::make_shared<std::atomic<bool>>(true);
+        form.setTreeListingObserver([held](const std::string&) {
+            for (int waited = 0; held->load() && waited < 10000; waited += 5)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+        QElapsedTimer clock;
+        clock.start();
+        expand(root);
+        qint64 firedAfter = -1;
+        QTimer::singleShot(10, [&] { firedAfter = clock.elapsed(); });
+        QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
+        QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
+        QCOMPARE(root->childCount(), 1); // the expand button, while the listing waits
+        held->store(false);
+        QTRY_COMPARE(childTexts(root), (QStringList{"alpha", "beta", "café"}));
+        form.setTreeListingObserver({});
     }
 
     void volumes_data() {
