@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "platform/viewer/viewer_text.h"
+#include "viewer/viewer_text.h"
 
 namespace {
 

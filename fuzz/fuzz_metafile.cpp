@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/viewer/wmf_player.h"
+#include "viewer/wmf_player.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/viewer/picture_loader.h"
+#include "viewer/picture_loader.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 
-#include "platform/viewer/viewer_extension.h"
+#include "viewer/viewer_extension.h"
 #include "ui/mainform.h"
 #include "ui/strgrdex.h"
 #include "ui/viewer_loads.h"

@@ -1,7 +1,7 @@
 #include "ui/viewer_loads.h"
 
-#include "platform/viewer/picture_loader.h"
-#include "platform/viewer/viewer_text.h"
+#include "viewer/picture_loader.h"
+#include "viewer/viewer_text.h"
 
 namespace toka {
 

@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/viewer/load_result.h"
+#include "viewer/load_result.h"
 #include "ui/serial_worker.h"
 
 namespace toka {

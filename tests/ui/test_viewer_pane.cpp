@@ -24,7 +24,7 @@
 #include "ui/mainform.h"
 #include "ui_test_support.h"
 #include "ui/strgrdex.h"
-#include "platform/viewer/viewer_extension.h"
+#include "viewer/viewer_extension.h"
 
 namespace toka::test {
 

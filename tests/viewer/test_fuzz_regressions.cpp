@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/viewer/wmf_player.h"
+#include "viewer/wmf_player.h"
 
 namespace toka::test {
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "metafile_writer.h"
-#include "platform/viewer/picture_loader.h"
+#include "viewer/picture_loader.h"
 
 namespace toka::test {
 namespace {

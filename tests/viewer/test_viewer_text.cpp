@@ -15,7 +15,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/viewer/viewer_text.h"
+#include "viewer/viewer_text.h"
 
 namespace toka::test {
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "metafile_writer.h"
-#include "platform/viewer/wmf_player.h"
-#include "platform/viewer/wmf_reader.h"
+#include "viewer/wmf_player.h"
+#include "viewer/wmf_reader.h"
 
 namespace toka::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/viewer/wmf_playback.h"
+#include "viewer/wmf_playback.h"
 
 namespace toka::wmf {
 

@@ -1,4 +1,4 @@
-#include "platform/viewer/wmf_reader.h"
+#include "viewer/wmf_reader.h"
 
 namespace toka::wmf {
 

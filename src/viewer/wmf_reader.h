@@ -23,7 +23,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/viewer/load_result.h"
+#include "viewer/load_result.h"
 
 namespace toka::wmf {
 

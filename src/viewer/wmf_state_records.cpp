@@ -8,8 +8,8 @@
 #include <memory>
 #include <variant>
 
-#include "platform/viewer/cp1252.h"
-#include "platform/viewer/wmf_playback.h"
+#include "viewer/cp1252.h"
+#include "viewer/wmf_playback.h"
 
 namespace toka::wmf {
 

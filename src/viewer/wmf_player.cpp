@@ -1,4 +1,4 @@
-#include "platform/viewer/wmf_player.h"
+#include "viewer/wmf_player.h"
 
 #include <QGuiApplication>
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "platform/viewer/wmf_playback.h"
+#include "viewer/wmf_playback.h"
 
 namespace toka::wmf {
 

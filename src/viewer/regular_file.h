@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/core/unique_fd.h"
-#include "platform/viewer/load_result.h"
+#include "viewer/load_result.h"
 
 namespace toka {
 

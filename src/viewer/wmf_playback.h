@@ -19,11 +19,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/viewer/dib.h"
-#include "platform/viewer/load_result.h"
-#include "platform/viewer/wmf_device_context.h"
-#include "platform/viewer/wmf_player.h"
-#include "platform/viewer/wmf_reader.h"
+#include "viewer/dib.h"
+#include "viewer/load_result.h"
+#include "viewer/wmf_device_context.h"
+#include "viewer/wmf_player.h"
+#include "viewer/wmf_reader.h"
 
 namespace toka::wmf {
 

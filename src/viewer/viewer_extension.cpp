@@ -1,4 +1,4 @@
-#include "platform/viewer/viewer_extension.h"
+#include "viewer/viewer_extension.h"
 
 namespace toka {
 

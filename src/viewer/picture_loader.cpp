@@ -1,11 +1,11 @@
-#include "platform/viewer/picture_loader.h"
+#include "viewer/picture_loader.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QImageReader>
 
-#include "platform/viewer/regular_file.h"
-#include "platform/viewer/wmf_player.h"
+#include "viewer/regular_file.h"
+#include "viewer/wmf_player.h"
 
 namespace toka {
 

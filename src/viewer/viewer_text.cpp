@@ -1,10 +1,10 @@
-#include "platform/viewer/viewer_text.h"
+#include "viewer/viewer_text.h"
 
 #include <cstdint>
 #include <cstring>
 
-#include "platform/viewer/cp1252.h"
-#include "platform/viewer/regular_file.h"
+#include "viewer/cp1252.h"
+#include "viewer/regular_file.h"
 
 namespace toka {
 

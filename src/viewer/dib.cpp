@@ -1,10 +1,10 @@
-#include "platform/viewer/dib.h"
+#include "viewer/dib.h"
 
 #include <QByteArray>
 
 #include <cstdlib>
 
-#include "platform/viewer/wmf_reader.h"
+#include "viewer/wmf_reader.h"
 
 namespace toka {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "platform/viewer/load_result.h"
+#include "viewer/load_result.h"
 
 namespace toka {
 

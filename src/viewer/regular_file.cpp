@@ -1,4 +1,4 @@
-#include "platform/viewer/regular_file.h"
+#include "viewer/regular_file.h"
 
 #include "platform/core/sys_error.h"
 

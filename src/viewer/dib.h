@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/viewer/load_result.h"
+#include "viewer/load_result.h"
 
 namespace toka {
 

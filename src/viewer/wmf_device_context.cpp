@@ -1,4 +1,4 @@
-#include "platform/viewer/wmf_device_context.h"
+#include "viewer/wmf_device_context.h"
 
 #include <algorithm>
 #include <cmath>

@@ -35,7 +35,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/viewer/load_result.h"
+#include "viewer/load_result.h"
 
 namespace toka {
 

@@ -1,4 +1,4 @@
-#include "platform/viewer/cp1252.h"
+#include "viewer/cp1252.h"
 
 namespace toka {
 

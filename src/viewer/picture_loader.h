@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/viewer/load_result.h"
+#include "viewer/load_result.h"
 
 namespace toka {
 

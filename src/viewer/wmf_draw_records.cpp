@@ -8,7 +8,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "platform/viewer/wmf_playback.h"
+#include "viewer/wmf_playback.h"
 
 namespace toka::wmf {
 
