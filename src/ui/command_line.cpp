@@ -44,6 +44,37 @@ std::optional<std::string> directoryArgument(const std::string& argument) {
     return QByteArray::fromPercentEncoding(QByteArray::fromStdString(rest.substr(slash))).toStdString();
 }
 
+// The options every Qt program takes, which QApplication reads and removes
+// itself: those that take a value (as "-style Fusion" or "-style=Fusion")
+// and those that do not.  Either with one dash or two.
+const QStringList kQtValueOptions = {
+    "platform",    "platformpluginpath", "platformtheme", "plugin",  "qmljsdebugger", "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",      "title",
+    "style",       "stylesheet",         "name",          "visual"};
+const QStringList kQtFlagOptions = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+
+// The arguments without Qt's own options, which are left to QApplication.
+QStringList withoutQtOptions(const QStringList& arguments) {
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (i == 0 || !argument.startsWith('-') || argument == "-" || argument == "--") {
+            kept << argument;
+            continue;
+        }
+        QString name = argument.mid(argument.startsWith("--") ? 2 : 1);
+        const bool joined = name.contains('=');
+        name = name.section('=', 0, 0);
+        if (kQtValueOptions.contains(name)) {
+            if (!joined) ++i; // its value follows
+            continue;
+        }
+        if (kQtFlagOptions.contains(name) && !joined) continue;
+        kept << argument;
+    }
+    return kept;
+}
+
 } // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
@@ -55,19 +86,20 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     const QCommandLineOption similar("similar", "Length-dependent measure (Similar).");
     const QCommandLineOption noRecurse("no-recurse", "Searches DIR without its subdirectories.");
     const QCommandLineOption search("search", "Puts TEXT into the search box and starts the search.", "TEXT");
-    const QCommandLineOption allFixedDisks("all-fixed-disks", "With --search: searches all fixed disks.");
+    const QCommandLineOption allFixedDisks("all-fixed-disks",
+                                           "Searches all fixed disks: at once with --search, else when Enter is "
+                                           "pressed in the search box.");
     parser.addOptions({help, version, fuzzy, similar, noRecurse, search, allFixedDisks});
     parser.addPositionalArgument("DIR", "The directory to select (a path or a file:// URL).", "[DIR]");
 
     QStringList list;
     for (const std::string& argument : arguments) list << asLatin1(argument);
     if (list.isEmpty()) list << "tokasearch";
-    if (!parser.parse(list)) return failure(bytesOf(parser.errorText()));
+    if (!parser.parse(withoutQtOptions(list))) return failure(bytesOf(parser.errorText()));
 
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(fuzzy) && parser.isSet(similar)) return failure("--fuzzy and --similar exclude each other");
     if (positional.size() > 1) return failure("one directory at most, not " + std::to_string(positional.size()));
-    if (parser.isSet(allFixedDisks) && !parser.isSet(search)) return failure("--all-fixed-disks needs --search TEXT");
 
     CommandLine line;
     if (parser.isSet(help)) {

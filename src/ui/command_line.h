@@ -19,7 +19,10 @@ struct StartOptions {
     bool noRecurse = false;            ///< --no-recurse: "Recurse Subdirectories" off
     std::string directory;             ///< DIR resolved (absolute, no links, no "/" at the end); "" for none
     std::optional<QString> searchText; ///< --search TEXT: typed into the box and searched at once
-    bool allFixedDisks = false;        ///< with --search: search all fixed disks instead of the directory
+    /// --all-fixed-disks: all fixed disks instead of the directory, searched
+    /// at once with --search, else by Enter in the search box (focused)
+    /// until a directory is chosen in the tree.
+    bool allFixedDisks = false;
 };
 
 struct CommandLine {
@@ -39,10 +42,12 @@ struct CommandLine {
 /// directory, or a local file:// URL whose percent-encoded bytes are decoded
 /// as bytes; it must name an existing directory (a link to one counts).  A
 /// mistake (unknown option, a missing value, --fuzzy with --similar, more
-/// than one DIR, --all-fixed-disks without --search, a search text longer
+/// than one DIR, a search text longer
 /// than the box takes, a DIR that holds a NUL byte, even percent-encoded, or
 /// that is missing or no directory) gives Error with one line that names it;
-/// a mistake wins over --help and --version.
+/// a mistake wins over --help and --version.  Qt's own options ("-style
+/// Fusion", "-platform xcb", "-reverse", ...) are passed over: QApplication
+/// takes them.
 CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
 } // namespace toka

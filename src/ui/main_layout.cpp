@@ -405,11 +405,13 @@ void TMainForm::connectHandlers() {
     connect(Explorer, &QTreeWidget::itemSelectionChanged, this,
             [this] { ExplorerChange(Explorer->selectedItems().value(0)); });
     // Return in the search box starts a search of the selected directory,
-    // as long as searching is possible (not during a search).
+    // as long as searching is possible (not during a search); of all fixed
+    // disks when the command line asked for that and no directory has been
+    // chosen since.
     connect(eSearch, &QLineEdit::returnPressed, this, [this] {
         if (!sbSearchDir->isEnabled()) return;
-        m_lastSearch = &TMainForm::sbSearchClick;
-        sbSearchClick();
+        m_lastSearch = m_enterSearchesAllDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
+        (this->*m_lastSearch)();
     });
 }
 

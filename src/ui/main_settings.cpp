@@ -101,6 +101,12 @@ void TMainForm::applyStartState() {
     // A remembered directory that is gone is passed over.
     if (start.directory.empty() || !selectDirectory(start.directory)) selectDirectory(remembered.lastDirectory);
 
+    if (start.allFixedDisks && !start.searchText) {
+        // Ready to search every fixed disk: the text is typed, Enter searches.
+        m_enterSearchesAllDisks = true;
+        eSearch->setPlaceholderText(QStringLiteral("Search all fixed disks"));
+        eSearch->setFocus();
+    }
     if (start.searchText) {
         eSearch->setText(*start.searchText);
         // Queued: the window is up before the search begins.

@@ -3,6 +3,7 @@
 #include "ui/mainform.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QTreeWidget>
 
@@ -57,6 +58,13 @@ void TMainForm::setTreeListingObserver(std::function<void(const std::string&)> o
 
 void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) { m_explorer->collapsed(node); }
 
-void TMainForm::ExplorerChange(QTreeWidgetItem* node) { lCurrentDir->setPath(GetNodePath(node)); }
+void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
+    lCurrentDir->setPath(GetNodePath(node));
+    // A directory chosen: Enter searches it again, as designed.
+    if (m_enterSearchesAllDisks) {
+        m_enterSearchesAllDisks = false;
+        eSearch->setPlaceholderText({});
+    }
+}
 
 } // namespace toka

@@ -405,6 +405,7 @@ private:
 
     QString m_settingsFile;                    ///< "" remembers nothing
     StartOptions m_startOptions;               ///< the command line's wishes for this run
+    bool m_enterSearchesAllDisks = false;      ///< --all-fixed-disks without a text, until a directory is chosen
     QStringListModel* m_recentTexts = nullptr; ///< the recent search texts, offered by eSearch's completer
     /// An option the command line set for this run: the value remembered
     /// before, which is written back unless the user changed the option.

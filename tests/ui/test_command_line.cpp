@@ -47,6 +47,14 @@ private slots:
                                       << "similar norecurse search=read me";
         QTest::newRow("all fixed disks") << QByteArrayList{"--search=x", "--fuzzy", "--all-fixed-disks"}
                                          << QByteArray("start") << QByteArray() << "fuzzy all search=x";
+        // The launcher's action: the window ready to search every fixed disk.
+        QTest::newRow("all fixed disks, no text")
+            << QByteArrayList{"--all-fixed-disks"} << QByteArray("start") << QByteArray() << "all";
+        // Qt's own options are QApplication's, in each of their spellings.
+        QTest::newRow("Qt's options") << QByteArrayList{"-style",   "Fusion",      "--platform=offscreen",
+                                                        "-reverse", "-stylesheet", "@/file.txt",
+                                                        "--fuzzy",  "@/a b"}
+                                      << QByteArray("start") << QByteArray("@/a b") << "fuzzy";
         QTest::newRow("search text is UTF-8") << QByteArrayList{"--search", "gr\xc3\xbc\xc3\x9f"
                                                                             "e"}
                                               << QByteArray("start") << QByteArray() << "search=grüße";
@@ -75,7 +83,6 @@ private slots:
         error("no search text", {"--search"}, "Missing value after '--search'.");
         error("both measures", {"--fuzzy", "--similar"}, "--fuzzy and --similar exclude each other");
         error("two directories", {"@", "@/a b"}, "one directory at most, not 2");
-        error("all fixed disks without a text", {"--all-fixed-disks"}, "--all-fixed-disks needs --search TEXT");
         error("missing directory", {"@/gone"}, "@/gone: No such file or directory");
         error("missing encoded directory", {"file://@/gone%21"}, "@/gone!: No such file or directory");
         error("a file", {"@/file.txt"}, "@/file.txt: not a directory");
@@ -128,6 +135,9 @@ private slots:
                                  << "";
         QTest::newRow("mistake") << QStringList{"--fuzzy", "--similar"} << 2 << ""
                                  << "tokasearch: --fuzzy and --similar exclude each other\n";
+        QTest::newRow("Qt's options with --version")
+            << QStringList{"-style", "Fusion", "--version"} << 0 << "tokasearch " TOKA_VERSION "\n"
+            << "";
         QTest::newRow("NUL in a file URL") << QStringList{"file:///%00"} << 2 << ""
                                            << "tokasearch: file:///%00: a path cannot hold a NUL byte\n";
     }

@@ -8,6 +8,8 @@
 #include <QStringListModel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <mutex>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -219,6 +221,45 @@ private slots:
         form.close();
 
         QCOMPARE(stateOf(started()), before);
+    }
+
+    // The launcher's "Search All Hard Disks": the search box has the focus
+    // and Enter searches every fixed disk, until a directory is chosen.
+    void allFixedDisksWithoutText_enterSearchesThem() {
+        StartOptions options;
+        options.allFixedDisks = true;
+        TMainForm& form = started(options);
+        QTRY_VERIFY(form.eSearch->hasFocus());
+        std::mutex mutex;
+        std::vector<std::string> listed;
+        form.setWalkObserver([&](std::string_view dir) {
+            std::lock_guard lock(mutex);
+            listed.emplace_back(dir);
+        });
+        const auto firstListed = [&] {
+            std::lock_guard lock(mutex);
+            return listed.empty() ? std::string() : listed.front();
+        };
+        const auto searchWithEnter = [&] {
+            {
+                std::lock_guard lock(mutex);
+                listed.clear();
+            }
+            form.eSearch->setText("needle");
+            QTest::keyClick(form.eSearch, Qt::Key_Return);
+            QTRY_VERIFY(!firstListed().empty());
+            QTest::mouseClick(form.sbStop, Qt::LeftButton);
+            QTRY_VERIFY(!form.isSearching());
+        };
+        searchWithEnter();
+        std::vector<std::string> disks;
+        for (const WalkRoot& root : fixedVolumeRoots(fixedVolumes())) disks.push_back(root.path);
+        QVERIFY2(std::find(disks.begin(), disks.end(), firstListed()) != disks.end(), firstListed().c_str());
+
+        QVERIFY(form.selectDirectory(tree("/a")));
+        searchWithEnter();
+        QCOMPARE(firstListed(), tree("/a/"));
+        form.setWalkObserver({});
     }
 
     void commandLine_winsForThisRun() {
