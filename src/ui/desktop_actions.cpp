@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QProcess>
 #include <QStringList>
 
 #ifdef TOKA_HAVE_DBUS
@@ -39,12 +40,35 @@ std::string folderOf(const std::string& path) {
     return path.substr(0, slash + 1);
 }
 
-// Opens folder with the default application; when nothing can, says so
-// under parent, as "Open" does for a file.
-void openFolderOrTell(const QUrl& folder, const std::string& folderPath, QWidget* parent) {
-    if (QDesktopServices::openUrl(folder)) return;
+// The launcher of this program: never the one to open a folder.
+constexpr const char* kOwnDesktopEntry = "io.github.tokasearch.TokaSearch.desktop";
+
+void tellNoFileManager(const std::string& folderPath, QWidget* parent) {
     QMessageBox::warning(parent, tr("Open Containing Folder"),
                          tr("No file manager could be started for \"%1\".").arg(displayText(folderPath)));
+}
+
+// Opens folder with the desktop's folder opener; when nothing can, or when
+// that opener is this program (a desktop that made it the default for
+// folders), says so under parent, as "Open" does for a file.  The opener is
+// asked of xdg-mime without waiting for it; without xdg-mime the folder is
+// opened as Qt opens it.
+void openFolderOrTell(const QUrl& folder, const std::string& folderPath, QWidget* parent) {
+    auto* query = new QProcess(QCoreApplication::instance());
+    const QPointer<QWidget> owner(parent);
+    const auto open = [folder, folderPath, owner](bool opensItself) {
+        if (opensItself || !QDesktopServices::openUrl(folder)) tellNoFileManager(folderPath, owner);
+    };
+    QObject::connect(query, &QProcess::finished, query, [query, open] {
+        query->deleteLater();
+        open(query->readAllStandardOutput().trimmed() == kOwnDesktopEntry);
+    });
+    QObject::connect(query, &QProcess::errorOccurred, query, [query, open](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart) return;
+        query->deleteLater();
+        open(false);
+    });
+    query->start(QStringLiteral("xdg-mime"), {"query", "default", "inode/directory"});
 }
 
 QString itemCount(std::size_t count) {

@@ -245,6 +245,11 @@ private slots:
         QTest::newRow("nothing answers") << QByteArray("/data/a.txt") << "none, no opener" << QByteArray()
                                          << QByteArray()
                                          << "Open Containing Folder|No file manager could be started for \"/data/\".";
+        // The desktop made this program the opener of folders: it is not
+        // started for them.
+        QTest::newRow("this program opens folders")
+            << QByteArray("/data/a.txt") << "none, opener is this program" << QByteArray() << QByteArray()
+            << "Open Containing Folder|No file manager could be started for \"/data/\".";
     }
     void showInFileManager() {
 #ifndef TOKA_TEST_DBUS
@@ -267,6 +272,18 @@ private slots:
             QDesktopServices::unsetUrlHandler("file");
         }
         auto restore = qScopeGuard([&] { QDesktopServices::setUrlHandler("file", &m_catcher, "open"); });
+        // A stand-in for xdg-mime that names this program as the opener.
+        QTemporaryDir fakeTools;
+        const QByteArray savedPath = qgetenv("PATH");
+        auto restorePath = qScopeGuard([&] { qputenv("PATH", savedPath); });
+        if (fileManager == "none, opener is this program") {
+            QFile tool(fakeTools.filePath("xdg-mime"));
+            QVERIFY(tool.open(QIODevice::WriteOnly));
+            tool.write("#!/bin/sh\necho io.github.tokasearch.TokaSearch.desktop\n");
+            tool.close();
+            QVERIFY(tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            qputenv("PATH", QFile::encodeName(fakeTools.path()) + ":" + savedPath);
+        }
         BoxAnswerer boxes;
 
         toka::showInFileManager(path.toStdString(), nullptr);
