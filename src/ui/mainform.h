@@ -6,7 +6,8 @@
 //   main_options.cpp  FormShow, SyncOptions, the toggles, hints, closing
 //   mainform.cpp      construction, the directory tree (explorer_tree.cpp)
 //   main_search.cpp   searching: StartSearch, the walk on worker threads, EndSearch, Stop
-//   main_results.cpp  the result table: TimerTimer, drawing (result_table.cpp)
+//   main_results.cpp  the result table: TimerTimer, drawing, sorting (result_table.cpp,
+//                     result_model.cpp; the rows' details read by entry_details_reader.cpp)
 //   main_viewer.cpp   the file viewer: sgexResultsMouseUp, ViewFile (text_memo.cpp)
 //   main_fileops.cpp  copy, move, delete, invert; open, trash, drag and drop (result_drag.cpp)
 //   main_settings.cpp the remembered choices (remembered_settings.cpp) and the
@@ -60,6 +61,8 @@ class PathLabel;
 class ParallelWalk;
 class RecordKeeper;
 struct RecordAnswer;
+class EntryDetailsReader;
+class ResultModel;
 class TStringGridEx;
 
 class TMainForm : public QMainWindow {
@@ -81,6 +84,7 @@ public:
     bool ShowFilters = false;    ///< the filter bar (not in the design: hidden at first)
     bool RecordWalks = true;     ///< walks are recorded and their record answers at once
     bool SearchAsYouType = true; ///< typing replays the record of the selected directory
+    bool SortByHeaderClick = false; ///< a click on a column header sorts the table by that column
 
     /// True from StartSearch to the end of EndSearch.
     bool isSearching() const { return m_searching; }
@@ -89,8 +93,20 @@ public:
     /// Watches every directory the walk is about to list (called on a worker
     /// thread; blocking in it holds that worker, as a hung mount would).
     void setWalkObserver(std::function<void(std::string_view dir)> observer) { m_walkObserver = std::move(observer); }
-    /// The ranks the table showed at its last refresh (slot r-1 = row r).
+    /// The ranks the table showed at its last refresh (slot r-1 = rank r,
+    /// which is row r while the table is in rank order).
     const ListString& resultCopy() const { return m_resultCopy; }
+    /// Whether the details (date, time, attributes, size) of the rows the
+    /// last refresh showed are all read.  resultRowsRead tells when.
+    bool resultRowsComplete() const;
+    /// Called on the worker that reads the rows' details, before each entry
+    /// is examined, with its path (a test holds it there, as a hung mount
+    /// would hold it).
+    void setResultRowObserver(std::function<void(std::string_view path)> observer);
+    /// Orders the table by a column of the result model, rising or falling,
+    /// or by rank (ResultModel::kRankOrder); the order holds through the
+    /// refreshes until the next search, which shows the ranks' order.
+    void setResultOrder(int column, Qt::SortOrder order = Qt::AscendingOrder);
     /// The selected directory: the path behind lCurrentDir ("" before any
     /// node is selected).
     std::string selectedDirectory() const;
@@ -204,6 +220,11 @@ public:
     QAction* SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype" (checkable)
     QAction* RecordWalks1 = nullptr;                  ///< Search > "Record &Walks" (checkable)
     QAction* ForgetRecordedWalks1 = nullptr;          ///< Search > "Forget Recorded Wal&ks"
+    QMenu* SortBy1 = nullptr;                         ///< View > "&Sort By": the table's order
+    QAction* SortByRank1 = nullptr;                   ///< Sort By > "&Rank": the ranks' order (the default)
+    QAction* SortByColumn1[7] = {};                   ///< Sort By > one item per column, in column order
+    QAction* SortDescending1 = nullptr;               ///< Sort By > "D&escending" (checkable; not for Rank)
+    QAction* SortByHeaderClick1 = nullptr;            ///< View > "Sort by &Clicking Column Headers" (checkable)
 
     QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
     QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
@@ -257,6 +278,8 @@ signals:
     void recordedAnswerShown();
     /// A copy, move, delete or trash is over (its warning box closed).
     void fileOperationFinished();
+    /// The details of every row the last refresh showed are in.
+    void resultRowsRead();
 
 public slots:
     void FormShow();
@@ -281,6 +304,7 @@ public slots:
     void TimerTimer();
     void seNumberofItemsChange();
     void sgexResultsDrawCell(QPainter* canvas, int col, int row, const QRect& rect);
+    void sgexResultsHeaderClick(int col, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
 
     // the directory tree
     void ExplorerExpanding(QTreeWidgetItem* node);
@@ -313,10 +337,15 @@ private:
     void createToolButtons();
     void createStatusPanel();
     void connectHandlers();
-    void setResultColumnWidths();
+    /// Returns the sum of the widths set.
+    int setResultColumnWidths();
     /// Widens the window by what the table's columns need beyond the
     /// designed width, so that no column starts hidden.
-    void fitWindowToColumns();
+    void fitWindowToColumns(int columns);
+    /// The Sort By items and the header's indicator show the table's order.
+    void syncSortCommands();
+    /// The details read for the rows of a refresh.
+    void showResultDetails(std::uint64_t generation, std::vector<std::pair<std::string, EntryDetails>> details);
 
     void StartSearch();
     /// Starts the walk of roots on worker threads; EndSearch follows when
@@ -394,6 +423,8 @@ private:
     SystemCalls* m_system = &posixSystemCalls(); ///< see setFileSystemCalls
     bool m_fileOperationRunning = false;         ///< one file operation at a time
     LocaleFormat m_locale;                       ///< the desktop's date, time and number formats
+    ResultModel* m_resultModel = nullptr;        ///< the rows sgexResults shows
+    std::unique_ptr<EntryDetailsReader> m_detailsReader; ///< reads the rows' details off the window's thread
 
     QString m_settingsFile;                    ///< "" remembers nothing
     StartOptions m_startOptions;               ///< the command line's wishes for this run

@@ -21,6 +21,7 @@
 #include "similar/simlist.h"
 #include "ui/mainform.h"
 #include "ui_test_support.h"
+#include "ui/result_model.h"
 #include "ui/result_table.h"
 #include "ui/strgrdex.h"
 
@@ -82,6 +83,7 @@ private:
     void search(TMainForm& form) {
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+        QVERIFY(waitForResultRows(form));
     }
 
     void pressSpin(TMainForm& form, int steps) {
@@ -241,11 +243,15 @@ private slots:
         const std::vector<std::string> names = {"caf\xe9.txt", "caf\xc3\xa9.txt", "other.txt"};
         auto list = std::make_unique<SimList>();
         TStringGridEx grid;
+        ResultModel model;
+        grid.setModel(&model);
         const auto refill = [&](std::size_t count) {
             list->InitSimList("cafe", 10);
             for (std::size_t i = 0; i < count; ++i)
                 list->InsertRanked(names[i], "/gone/", Real48::fromExtended(1.0L - 0.1L * i));
-            return fillResultTable(grid, *list, 10, cLocaleFormat());
+            const std::vector<RankedEntry> entries = rankedEntries(*list, 10, cLocaleFormat());
+            model.setEntries(entries);
+            return static_cast<int>(entries.size());
         };
         QCOMPARE(refill(2), 2);
         QCOMPARE(grid.Cells(0, 1), grid.Cells(0, 2));

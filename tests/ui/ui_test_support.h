@@ -30,6 +30,13 @@ inline TMainForm& shownMainForm(std::unique_ptr<TMainForm>& holder) {
     return *holder;
 }
 
+/// Waits until the details of the rows the window's table shows (date,
+/// time, attributes, size; the bold of a directory) are read; they come
+/// from a worker after each refresh.  False when they are not in by timeout.
+inline bool waitForResultRows(TMainForm& form, int timeout = 10000) {
+    return QTest::qWaitFor([&form] { return form.resultRowsComplete(); }, timeout);
+}
+
 /// Asks widget for its tool tip at pos, as hovering does, and returns the
 /// text shown ("" when none is).
 inline QString toolTipAt(QWidget* widget, const QPoint& pos) {
