@@ -28,8 +28,7 @@ void TMainForm::TimerTimer() {
     m_detailsReader->read(generation, std::move(entries));
 }
 
-void TMainForm::showResultDetails(std::uint64_t generation,
-                                  std::vector<std::pair<std::string, EntryDetails>> details) {
+void TMainForm::showResultDetails(std::uint64_t generation, std::vector<std::pair<std::string, EntryDetails>> details) {
     m_resultModel->setDetails(generation, details);
     if (generation == m_resultModel->generation() && m_resultModel->detailsComplete()) emit resultRowsRead();
 }
@@ -72,8 +71,7 @@ void TMainForm::sgexResultsHeaderClick(int col, Qt::MouseButton button, Qt::Keyb
     // The release has cleared the marks already, as every plain click on
     // the header does.  A first click sorts rising, the next falling, the
     // third goes back to the ranks.
-    if (!SortByHeaderClick || button != Qt::LeftButton || (modifiers & ~Qt::KeypadModifier) != Qt::NoModifier)
-        return;
+    if (!SortByHeaderClick || button != Qt::LeftButton || (modifiers & ~Qt::KeypadModifier) != Qt::NoModifier) return;
     if (m_resultModel->sortColumn() != col) setResultOrder(col, Qt::AscendingOrder);
     else if (m_resultModel->sortOrder() == Qt::AscendingOrder) setResultOrder(col, Qt::DescendingOrder);
     else setResultOrder(ResultModel::kRankOrder);

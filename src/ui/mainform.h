@@ -84,7 +84,9 @@ public:
     bool ShowFilters = false;    ///< the filter bar (not in the design: hidden at first)
     bool RecordWalks = true;     ///< walks are recorded and their record answers at once
     bool SearchAsYouType = true; ///< typing replays the record of the selected directory
-    bool SortByHeaderClick = false; ///< a click on a column header sorts the table by that column
+
+    /// A click on a column header sorts the table by that column.
+    bool SortByHeaderClick = false;
 
     /// True from StartSearch to the end of EndSearch.
     bool isSearching() const { return m_searching; }
@@ -423,8 +425,11 @@ private:
     SystemCalls* m_system = &posixSystemCalls(); ///< see setFileSystemCalls
     bool m_fileOperationRunning = false;         ///< one file operation at a time
     LocaleFormat m_locale;                       ///< the desktop's date, time and number formats
-    ResultModel* m_resultModel = nullptr;        ///< the rows sgexResults shows
-    std::unique_ptr<EntryDetailsReader> m_detailsReader; ///< reads the rows' details off the window's thread
+
+    /// The rows sgexResults shows, and the reader of their details off the
+    /// window's thread.
+    ResultModel* m_resultModel = nullptr;
+    std::unique_ptr<EntryDetailsReader> m_detailsReader;
 
     QString m_settingsFile;                    ///< "" remembers nothing
     StartOptions m_startOptions;               ///< the command line's wishes for this run

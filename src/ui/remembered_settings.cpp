@@ -23,9 +23,9 @@ const char* const kOptionKeys[kOptionCount] = {
 };
 
 std::optional<bool> RememberedSettings::*const kOptionFields[kOptionCount] = {
-    &RememberedSettings::recurseDirs, &RememberedSettings::fuzzySearch, &RememberedSettings::warnResultChanged,
-    &RememberedSettings::showToolbar, &RememberedSettings::showHints,   &RememberedSettings::showViewer,
-    &RememberedSettings::showFilters, &RememberedSettings::recordWalks, &RememberedSettings::searchAsYouType,
+    &RememberedSettings::recurseDirs,       &RememberedSettings::fuzzySearch, &RememberedSettings::warnResultChanged,
+    &RememberedSettings::showToolbar,       &RememberedSettings::showHints,   &RememberedSettings::showViewer,
+    &RememberedSettings::showFilters,       &RememberedSettings::recordWalks, &RememberedSettings::searchAsYouType,
     &RememberedSettings::sortByHeaderClick,
 };
 

@@ -176,9 +176,7 @@ void ResultModel::reorder() {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void ResultModel::emitAllChanged() {
-    emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1));
-}
+void ResultModel::emitAllChanged() { emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1)); }
 
 void ResultModel::sort(int column, Qt::SortOrder order) {
     if (column < kRankOrder || column >= kColumnCount) return;

@@ -138,7 +138,9 @@ public:
     }
 
 private:
-    QString& cell(int row, int column) { return m_cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)]; }
+    QString& cell(int row, int column) {
+        return m_cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    }
     const QString& cell(int row, int column) const {
         return m_cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
     }

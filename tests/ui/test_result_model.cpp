@@ -64,9 +64,9 @@ EntryDetails directoryDetails() {
 // size and date; "10 KB" sorts before "9999" as a text, 31.12.2023 after
 // 02.01.2024; gamma is gone, delta not read yet.
 void fillSample(ResultModel& model) {
-    const std::uint64_t generation = model.setEntries({entry("beta.txt", 0.9), entry("Alpha.txt", 0.9),
-                                                       entry("dir", 0.8), entry("gamma.txt", 0.7),
-                                                       entry("alpha.txt", 0.6), entry("delta.txt", 0.5)});
+    const std::uint64_t generation =
+        model.setEntries({entry("beta.txt", 0.9), entry("Alpha.txt", 0.9), entry("dir", 0.8), entry("gamma.txt", 0.7),
+                          entry("alpha.txt", 0.6), entry("delta.txt", 0.5)});
     const std::time_t newYear = localTime(2024, 1, 2);
     model.setDetails(generation, {{"/data/beta.txt", fileDetails(9999, newYear)},
                                   {"/data/Alpha.txt", fileDetails(10240, localTime(2023, 12, 31))},
@@ -95,8 +95,8 @@ private slots:
         QTest::newRow("rank ignores falling") << int(ResultModel::kRankOrder) << true << ranks;
         QTest::newRow("file, case folded")
             << int(ResultModel::FileColumn) << false << "Alpha.txt alpha.txt beta.txt delta.txt dir gamma.txt";
-        QTest::newRow("file falling")
-            << int(ResultModel::FileColumn) << true << "gamma.txt dir delta.txt beta.txt alpha.txt Alpha.txt";
+        QTest::newRow("file falling") << int(ResultModel::FileColumn) << true
+                                      << "gamma.txt dir delta.txt beta.txt alpha.txt Alpha.txt";
         // Bytes, not texts; the ties in rank order; nothing to sort by last.
         QTest::newRow("size") << int(ResultModel::SizeColumn) << false
                               << "beta.txt alpha.txt Alpha.txt dir gamma.txt delta.txt";
@@ -110,8 +110,8 @@ private slots:
             << int(ResultModel::TimeColumn) << false << "Alpha.txt beta.txt alpha.txt dir gamma.txt delta.txt";
         QTest::newRow("attribs") << int(ResultModel::AttribsColumn) << false
                                  << "dir beta.txt Alpha.txt alpha.txt gamma.txt delta.txt";
-        QTest::newRow("measure rising")
-            << int(ResultModel::MeasureColumn) << false << "delta.txt alpha.txt gamma.txt dir beta.txt Alpha.txt";
+        QTest::newRow("measure rising") << int(ResultModel::MeasureColumn) << false
+                                        << "delta.txt alpha.txt gamma.txt dir beta.txt Alpha.txt";
         QTest::newRow("measure falling keeps tied ranks") << int(ResultModel::MeasureColumn) << true << ranks;
     }
 
@@ -141,7 +141,7 @@ private slots:
         QCOMPARE(at(2, 0, ResultModel::PathRole).toByteArray(), QByteArray("/data/Alpha.txt"));
         QVERIFY(at(3, 0, ResultModel::DirectoryRole).toBool());
         QVERIFY(!at(2, 0, ResultModel::DirectoryRole).toBool());
-        QCOMPARE(at(3, ResultModel::SizeColumn, Qt::DisplayRole).toString(), QString()); // a directory's
+        QCOMPARE(at(3, ResultModel::SizeColumn, Qt::DisplayRole).toString(), QString());    // a directory's
         QCOMPARE(at(4, ResultModel::SizeColumn, Qt::DisplayRole).toString(), QString("?")); // gone
         QCOMPARE(at(4, ResultModel::AttribsColumn, Qt::DisplayRole).toString(), QString());
         QCOMPARE(at(6, ResultModel::MeasureColumn, Qt::DisplayRole).toString(), QString("50"));
@@ -178,8 +178,9 @@ private slots:
         ResultModel model;
         model.setEntries(entries(before));
         QStringList seen;
-        connect(&model, &QAbstractItemModel::rowsRemoved, this,
-                [&](const QModelIndex&, int first, int last) { seen << QString("removed %1..%2").arg(first).arg(last); });
+        connect(&model, &QAbstractItemModel::rowsRemoved, this, [&](const QModelIndex&, int first, int last) {
+            seen << QString("removed %1..%2").arg(first).arg(last);
+        });
         connect(&model, &QAbstractItemModel::rowsInserted, this, [&](const QModelIndex&, int first, int last) {
             seen << QString("inserted %1..%2").arg(first).arg(last);
         });

@@ -412,11 +412,16 @@ private slots:
     void headerClick_data() {
         QTest::addColumn<QString>("gesture");
         QTest::addColumn<QString>("clicks"); // "column button" per signal
-        QTest::newRow("left click on column 1") << "click 1" << "1 left";
-        QTest::newRow("right click on column 2") << "right 2" << "2 right";
-        QTest::newRow("pressed on 0, released on 2") << "slide 0 2" << "";
-        QTest::newRow("column 0 resized") << "resize 0" << "";
-        QTest::newRow("right of the last column") << "beyond" << "";
+        QTest::newRow("left click on column 1") << "click 1"
+                                                << "1 left";
+        QTest::newRow("right click on column 2") << "right 2"
+                                                 << "2 right";
+        QTest::newRow("pressed on 0, released on 2") << "slide 0 2"
+                                                     << "";
+        QTest::newRow("column 0 resized") << "resize 0"
+                                          << "";
+        QTest::newRow("right of the last column") << "beyond"
+                                                  << "";
     }
 
     void headerClick() {

@@ -133,27 +133,40 @@ private slots:
         QStringList items;
         for (QAction* action : m_form->SortBy1->actions())
             if (!action->isSeparator()) items << action->text().remove('&');
-        QCOMPARE(items, (QStringList{"Rank", "File", "Location", "Date", "Time", "Attribs", "Size", "Measure",
-                                     "Descending"}));
+        QCOMPARE(items,
+                 (QStringList{"Rank", "File", "Location", "Date", "Time", "Attribs", "Size", "Measure", "Descending"}));
     }
 
     void sortByMenu_data() {
-        QTest::addColumn<QStringList>("items");  // Sort By items triggered, in turn
-        QTest::addColumn<QString>("order");      // the rows' letters; "ranks": as the search gave them
+        QTest::addColumn<QStringList>("items"); // Sort By items triggered, in turn
+        QTest::addColumn<QString>("order");     // the rows' letters; "ranks": as the search gave them
         QTest::addColumn<QString>("indicator");
         QTest::addColumn<QString>("checked");
-        QTest::newRow("size: bytes, not texts; the directory last")
-            << QStringList{"Size"} << "cbad" << "5 up" << "Size";
-        QTest::newRow("size falling") << QStringList{"Size", "Descending"} << "abcd" << "5 down" << "Size,Descending";
+        QTest::newRow("size: bytes, not texts; the directory last") << QStringList{"Size"} << "cbad"
+                                                                    << "5 up"
+                                                                    << "Size";
+        QTest::newRow("size falling") << QStringList{"Size", "Descending"} << "abcd"
+                                      << "5 down"
+                                      << "Size,Descending";
         // Under Rank, Descending cannot be chosen.
-        QTest::newRow("descending first does nothing")
-            << QStringList{"Descending", "Size"} << "cbad" << "5 up" << "Size";
-        QTest::newRow("date: times, not texts") << QStringList{"Date"} << "acbd" << "2 up" << "Date";
-        QTest::newRow("falling stays for the next column")
-            << QStringList{"Size", "Descending", "Date"} << "bcad" << "2 down" << "Date,Descending";
-        QTest::newRow("time as date") << QStringList{"Time"} << "acbd" << "3 up" << "Time";
-        QTest::newRow("file falling") << QStringList{"File", "Descending"} << "dcba" << "0 down" << "File,Descending";
-        QTest::newRow("back to rank") << QStringList{"Size", "Descending", "Rank"} << "ranks" << "none" << "Rank";
+        QTest::newRow("descending first does nothing") << QStringList{"Descending", "Size"} << "cbad"
+                                                       << "5 up"
+                                                       << "Size";
+        QTest::newRow("date: times, not texts") << QStringList{"Date"} << "acbd"
+                                                << "2 up"
+                                                << "Date";
+        QTest::newRow("falling stays for the next column") << QStringList{"Size", "Descending", "Date"} << "bcad"
+                                                           << "2 down"
+                                                           << "Date,Descending";
+        QTest::newRow("time as date") << QStringList{"Time"} << "acbd"
+                                      << "3 up"
+                                      << "Time";
+        QTest::newRow("file falling") << QStringList{"File", "Descending"} << "dcba"
+                                      << "0 down"
+                                      << "File,Descending";
+        QTest::newRow("back to rank") << QStringList{"Size", "Descending", "Rank"} << "ranks"
+                                      << "none"
+                                      << "Rank";
     }
 
     void sortByMenu() {
@@ -195,13 +208,27 @@ private slots:
         QTest::addColumn<QString>("clicks"); // column[:right|:ctrl] per click
         QTest::addColumn<QString>("order");
         QTest::addColumn<QString>("indicator");
-        QTest::newRow("option off: no order") << false << "5" << "ranks" << "none";
-        QTest::newRow("first click rising") << true << "5" << "cbad" << "5 up";
-        QTest::newRow("second click falling") << true << "5 5" << "abcd" << "5 down";
-        QTest::newRow("third click back to rank") << true << "5 5 5" << "ranks" << "none";
-        QTest::newRow("another column starts rising") << true << "5 5 2" << "acbd" << "2 up";
-        QTest::newRow("right button does not sort") << true << "5:right" << "ranks" << "none";
-        QTest::newRow("ctrl-click does not sort") << true << "5:ctrl" << "ranks" << "none";
+        QTest::newRow("option off: no order") << false << "5"
+                                              << "ranks"
+                                              << "none";
+        QTest::newRow("first click rising") << true << "5"
+                                            << "cbad"
+                                            << "5 up";
+        QTest::newRow("second click falling") << true << "5 5"
+                                              << "abcd"
+                                              << "5 down";
+        QTest::newRow("third click back to rank") << true << "5 5 5"
+                                                  << "ranks"
+                                                  << "none";
+        QTest::newRow("another column starts rising") << true << "5 5 2"
+                                                      << "acbd"
+                                                      << "2 up";
+        QTest::newRow("right button does not sort") << true << "5:right"
+                                                    << "ranks"
+                                                    << "none";
+        QTest::newRow("ctrl-click does not sort") << true << "5:ctrl"
+                                                  << "ranks"
+                                                  << "none";
     }
 
     void headerClicks() {
