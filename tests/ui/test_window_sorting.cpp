@@ -1,94 +1,52 @@
-// The table's order in the window: View > Sort By, the header's indicator,
-// a click on a column header when View > Sort by Clicking Column Headers is
-// on, the order kept through the refreshes and given up by a new search,
-// and the marks going with their rows.  The window has searched a temporary
-// folder with three files of different sizes and dates and one directory.
+// The table's order in the window, after a search of a folder with three
+// files of different sizes and dates and one directory: View > Sort By, the
+// header's indicator, clicks on the header, the marks going with their rows.
 #include <QAction>
 #include <QDateTime>
-#include <QFile>
 #include <QHeaderView>
 #include <QMenu>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "ui/mainform.h"
-#include "ui/result_model.h"
 #include "ui/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {
-
-namespace {
-
-// name, size, last change; the directory has neither.
-struct SampleFile {
-    const char* name;
-    int size;
-    QDate changed;
-};
-const SampleFile kFiles[] = {
-    {"TOKASearch_a", 20000, QDate(2021, 3, 1)}, // "19 KB": before "9000" as a text
-    {"TOKASearch_b", 9000, QDate(2023, 3, 1)},
-    {"TOKASearch_c", 100, QDate(2022, 3, 1)},
-};
-const char* const kDirectory = "TOKASearch_d";
-
-} // namespace
 
 class TestWindowSorting : public QObject {
     Q_OBJECT
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<TMainForm> m_form;
-    QString m_ranks; ///< the letters of the rows in rank order
+    QString m_ranks; ///< the rows' letters in rank order
 
     TStringGridEx* grid() const { return m_form->sgexResults; }
-
-    // The last letters of the names, top down: "cbad".
-    QString letters() const {
-        QString text;
-        for (int r = 1; r < grid()->RowCount(); ++r) text += grid()->Cells(0, r).right(1);
-        return text;
-    }
-    QString markedLetters() const {
+    // The last letters of the names, top down ("cbad"), or of the marked rows.
+    QString letters(bool markedOnly = false) const {
         QString text;
         for (int r = 1; r < grid()->RowCount(); ++r)
-            if (grid()->IsRowMarked(r)) text += grid()->Cells(0, r).right(1);
+            if (!markedOnly || grid()->IsRowMarked(r)) text += grid()->Cells(0, r).right(1);
         return text;
     }
-    int rowOf(QChar letter) const { return letters().indexOf(letter) + 1; }
     void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
         QTest::mouseClick(grid()->viewport(), Qt::LeftButton, modifiers,
                           grid()->visualRect(grid()->model()->index(row - 1, 0)).center());
     }
-    void clickHeader(int column, Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = {}) {
-        QHeaderView* header = grid()->horizontalHeader();
-        grid()->scrollTo(grid()->model()->index(0, column));
-        const QPoint pos(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
-                         header->height() / 2);
-        QTest::mouseClick(header->viewport(), button, modifiers, pos);
-    }
-    // The header's indicator: "5 up", "2 down", or "none".
-    QString indicator() const {
+    // "5 up", "2 down" or "none", and the Sort By items checked.
+    QString shownOrder() const {
         const QHeaderView* header = grid()->horizontalHeader();
-        if (!header->isSortIndicatorShown() || header->sortIndicatorSection() < 0) return "none";
-        return QString("%1 %2")
-            .arg(header->sortIndicatorSection())
-            .arg(header->sortIndicatorOrder() == Qt::AscendingOrder ? "up" : "down");
-    }
-    // The Sort By items checked, by their text without "&".
-    QString checkedItems() const {
-        QStringList texts;
+        QString text =
+            header->isSortIndicatorShown()
+                ? QString("%1 %2").arg(header->sortIndicatorSection()).arg(header->sortIndicatorOrder() ? "down" : "up")
+                : "none";
         for (QAction* action : m_form->SortBy1->actions())
-            if (action->isChecked()) texts << action->text().remove('&');
-        return texts.join(',');
+            if (action->isChecked()) text += "," + action->text().remove('&');
+        return text;
     }
-    QAction* itemNamed(const QString& text) const {
+    void choose(const QString& item) {
         for (QAction* action : m_form->SortBy1->actions())
-            if (action->text().remove('&') == text) return action;
-        return nullptr;
+            if (action->text().remove('&') == item) action->trigger();
     }
     void search() {
         QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
@@ -98,186 +56,124 @@ private:
 
 private slots:
     void initTestCase() {
-        QVERIFY(m_dir.isValid());
-        for (const SampleFile& sample : kFiles) {
-            QFile file(m_dir.filePath(sample.name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            QCOMPARE(file.write(QByteArray(sample.size, 'x')), qint64(sample.size));
-            QVERIFY(file.flush()); // a write at closing would change the time again
-            QVERIFY(file.setFileTime(QDateTime(sample.changed, QTime(12, 0)), QFileDevice::FileModificationTime));
+        // As texts "19 KB" comes before "9000", and the dates are not in
+        // the order of the sizes.
+        const std::tuple<const char*, int, QDate> files[] = {{"TOKASearch_a", 20000, QDate(2021, 3, 1)},
+                                                             {"TOKASearch_b", 9000, QDate(2023, 3, 1)},
+                                                             {"TOKASearch_c", 100, QDate(2022, 3, 1)}};
+        for (const auto& [name, size, day] : files) {
+            QFile file(m_dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'x')) == size && file.flush());
+            QVERIFY(file.setFileTime(QDateTime(day, QTime(12, 0)), QFileDevice::FileModificationTime));
         }
-        mkdirp(m_dir.filePath(kDirectory));
+        mkdirp(m_dir.filePath("TOKASearch_d"));
     }
-
-    // A window that searched the folder, no row marked.
     void init() {
         TMainForm& form = shownMainForm(m_form);
         form.FillDrives({volumeAt(m_dir.path().toStdString())});
         form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
-        form.resize(1200, form.height()); // every column in view
         search();
-        QCOMPARE(grid()->RowCount(), 5);
         m_ranks = letters();
-        QString sorted = m_ranks;
-        std::sort(sorted.begin(), sorted.end());
-        QCOMPARE(sorted, QString("abcd"));
-        grid()->ClearMarks();
+        QCOMPARE(shownOrder(), QString("none,Rank"));
+        QVERIFY(!form.SortDescending1->isEnabled() && !form.SortByHeaderClick1->isChecked());
     }
     void cleanup() { m_form.reset(); }
 
-    void theDesignedStart() {
-        QCOMPARE(checkedItems(), QString("Rank"));
-        QVERIFY(!m_form->SortDescending1->isEnabled());
-        QVERIFY(!m_form->SortByHeaderClick1->isChecked());
-        QCOMPARE(indicator(), QString("none"));
-        QStringList items;
-        for (QAction* action : m_form->SortBy1->actions())
-            if (!action->isSeparator()) items << action->text().remove('&');
-        QCOMPARE(items,
-                 (QStringList{"Rank", "File", "Location", "Date", "Time", "Attribs", "Size", "Measure", "Descending"}));
-    }
-
     void sortByMenu_data() {
-        QTest::addColumn<QStringList>("items"); // Sort By items triggered, in turn
-        QTest::addColumn<QString>("order");     // the rows' letters; "ranks": as the search gave them
-        QTest::addColumn<QString>("indicator");
-        QTest::addColumn<QString>("checked");
-        QTest::newRow("size: bytes, not texts; the directory last") << QStringList{"Size"} << "cbad"
-                                                                    << "5 up"
-                                                                    << "Size";
-        QTest::newRow("size falling") << QStringList{"Size", "Descending"} << "abcd"
-                                      << "5 down"
-                                      << "Size,Descending";
-        // Under Rank, Descending cannot be chosen.
-        QTest::newRow("descending first does nothing") << QStringList{"Descending", "Size"} << "cbad"
-                                                       << "5 up"
-                                                       << "Size";
-        QTest::newRow("date: times, not texts") << QStringList{"Date"} << "acbd"
-                                                << "2 up"
-                                                << "Date";
-        QTest::newRow("falling stays for the next column") << QStringList{"Size", "Descending", "Date"} << "bcad"
-                                                           << "2 down"
-                                                           << "Date,Descending";
-        QTest::newRow("time as date") << QStringList{"Time"} << "acbd"
-                                      << "3 up"
-                                      << "Time";
-        QTest::newRow("file falling") << QStringList{"File", "Descending"} << "dcba"
-                                      << "0 down"
-                                      << "File,Descending";
-        QTest::newRow("back to rank") << QStringList{"Size", "Descending", "Rank"} << "ranks"
-                                      << "none"
-                                      << "Rank";
+        QTest::addColumn<QString>("items"); // Sort By items triggered in turn
+        QTest::addColumn<QString>("order"); // "ranks": as the search gave them
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("size: bytes; the directory last") << "Size"
+                                                         << "cbad"
+                                                         << "5 up,Size";
+        QTest::newRow("size falling") << "Size Descending"
+                                      << "abcd"
+                                      << "5 down,Size,Descending";
+        QTest::newRow("descending first does nothing") << "Descending Size"
+                                                       << "cbad"
+                                                       << "5 up,Size";
+        QTest::newRow("falling stays for the next column") << "Size Descending Time"
+                                                           << "bcad"
+                                                           << "3 down,Time,Descending";
+        QTest::newRow("back to rank") << "Size Descending Rank"
+                                      << "ranks"
+                                      << "none,Rank";
     }
 
     void sortByMenu() {
-        QFETCH(QStringList, items);
+        QFETCH(QString, items);
         QFETCH(QString, order);
-        QFETCH(QString, indicator);
-        QFETCH(QString, checked);
+        QFETCH(QString, shown);
         if (order == "ranks") order = m_ranks;
-        for (const QString& item : items) {
-            QAction* action = itemNamed(item);
-            QVERIFY2(action, qPrintable(item));
-            action->trigger();
-        }
+        for (const QString& item : items.split(' ')) choose(item);
         QCOMPARE(letters(), order);
-        QCOMPARE(this->indicator(), indicator);
-        QCOMPARE(checkedItems(), checked);
-        // The order holds through the refreshes.
-        m_form->TimerTimer();
+        QCOMPARE(shownOrder(), shown);
+        m_form->TimerTimer(); // the order holds through the refreshes
         QVERIFY(waitForResultRows(*m_form));
         QCOMPARE(letters(), order);
-        // A new search shows the ranks' order.
-        search();
-        QCOMPARE(letters(), m_ranks);
-        QCOMPARE(this->indicator(), QString("none"));
-        QCOMPARE(checkedItems(), QString("Rank"));
-    }
-
-    void sortByKeys() {
-        QTest::keyClick(m_form.get(), Qt::Key_V, Qt::AltModifier);
-        QTRY_VERIFY(m_form->Options1->isVisible());
-        QTest::keyClick(m_form->Options1, Qt::Key_S);
-        QTRY_VERIFY(m_form->SortBy1->isVisible());
-        QTest::keyClick(m_form->SortBy1, Qt::Key_Z);
-        QTRY_COMPARE(letters(), QString("cbad"));
+        search(); // and a new search shows the ranks'
+        QCOMPARE(letters() + shownOrder(), m_ranks + "none,Rank");
     }
 
     void headerClicks_data() {
         QTest::addColumn<bool>("option");
-        QTest::addColumn<QString>("clicks"); // column[:right|:ctrl] per click
+        QTest::addColumn<QString>("clicks"); // column[:ctrl] per click
         QTest::addColumn<QString>("order");
-        QTest::addColumn<QString>("indicator");
-        QTest::newRow("option off: no order") << false << "5"
-                                              << "ranks"
-                                              << "none";
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("option off") << false << "5"
+                                    << "ranks"
+                                    << "none,Rank";
         QTest::newRow("first click rising") << true << "5"
                                             << "cbad"
-                                            << "5 up";
-        QTest::newRow("second click falling") << true << "5 5"
-                                              << "abcd"
-                                              << "5 down";
-        QTest::newRow("third click back to rank") << true << "5 5 5"
-                                                  << "ranks"
-                                                  << "none";
-        QTest::newRow("another column starts rising") << true << "5 5 2"
-                                                      << "acbd"
-                                                      << "2 up";
-        QTest::newRow("right button does not sort") << true << "5:right"
-                                                    << "ranks"
-                                                    << "none";
-        QTest::newRow("ctrl-click does not sort") << true << "5:ctrl"
-                                                  << "ranks"
-                                                  << "none";
+                                            << "5 up,Size";
+        QTest::newRow("second falling") << true << "5 5"
+                                        << "abcd"
+                                        << "5 down,Size,Descending";
+        QTest::newRow("third back to rank") << true << "5 5 5"
+                                            << "ranks"
+                                            << "none,Rank";
+        QTest::newRow("another column rising") << true << "5 5 2"
+                                               << "acbd"
+                                               << "2 up,Date";
+        QTest::newRow("ctrl-click no sort") << true << "5:ctrl"
+                                            << "ranks"
+                                            << "none,Rank";
     }
 
     void headerClicks() {
         QFETCH(bool, option);
         QFETCH(QString, clicks);
         QFETCH(QString, order);
-        QFETCH(QString, indicator);
-        if (order == "ranks") order = m_ranks;
+        QFETCH(QString, shown);
         if (option) m_form->SortByHeaderClick1->trigger();
-        QCOMPARE(m_form->SortByHeaderClick, option);
+        QHeaderView* header = grid()->horizontalHeader();
         for (const QString& click : clicks.split(' ')) {
             clickRow(1);
             clickRow(3, Qt::ControlModifier);
+            const int col = click.section(':', 0, 0).toInt();
             const QString how = click.section(':', 1);
-            clickHeader(click.section(':', 0, 0).toInt(), how == "right" ? Qt::RightButton : Qt::LeftButton,
-                        how == "ctrl" ? Qt::ControlModifier : Qt::NoModifier);
-            // A plain click on the header clears the marks, as it always did.
-            if (how != "ctrl") QCOMPARE(markedLetters(), QString());
+            grid()->scrollTo(grid()->model()->index(0, col));
+            QTest::mouseClick(
+                header->viewport(), Qt::LeftButton, how == "ctrl" ? Qt::ControlModifier : Qt::NoModifier,
+                QPoint(header->sectionViewportPosition(col) + header->sectionSize(col) / 2, header->height() / 2));
+            if (how != "ctrl") QCOMPARE(letters(true), QString()); // a click on the header clears the marks
         }
-        QCOMPARE(letters(), order);
-        QCOMPARE(this->indicator(), indicator);
-        QCOMPARE(m_form->SortByColumn1[ResultModel::SizeColumn]->isChecked(), indicator.startsWith("5 "));
+        QCOMPARE(letters(), order == "ranks" ? m_ranks : order);
+        QCOMPARE(shownOrder(), shown);
     }
 
-    // Marked rows stay marked where the new order puts them.
+    // Marked rows stay marked where the new order puts them; the last column
+    // reaches the table's edge.
     void marksGoWithTheirRows() {
-        clickRow(rowOf('a'));
-        clickRow(rowOf('c'), Qt::ControlModifier);
-        QCOMPARE(markedLetters().size(), 2);
-        itemNamed("Size")->trigger();
-        QCOMPARE(letters(), QString("cbad"));
-        QCOMPARE(markedLetters(), QString("ca"));
-        itemNamed("Descending")->trigger();
-        QCOMPARE(markedLetters(), QString("ac"));
-        itemNamed("Rank")->trigger();
-        QCOMPARE(markedLetters().size(), 2);
-        QVERIFY(grid()->IsRowMarked(rowOf('a')) && grid()->IsRowMarked(rowOf('c')));
-        // The paths a file operation takes are the marked rows' own.
-        const std::vector<std::string> paths = m_form->markedPaths();
-        QCOMPARE(paths.size(), std::size_t(2));
-        for (const std::string& path : paths) QVERIFY(path.ends_with("_a") || path.ends_with("_c"));
-    }
-
-    // The last column takes the width the others leave, as the window grows.
-    void lastColumnStretches() {
-        for (int width : {1200, 1500}) {
-            m_form->resize(width, m_form->height());
-            QTRY_COMPARE(grid()->columnViewportPosition(6) + grid()->columnWidth(6), grid()->viewport()->width());
-        }
+        clickRow(letters().indexOf('a') + 1);
+        clickRow(letters().indexOf('c') + 1, Qt::ControlModifier);
+        choose("Size");
+        QCOMPARE(letters() + " " + letters(true), QString("cbad ca"));
+        choose("Descending");
+        QCOMPARE(letters() + " " + letters(true), QString("abcd ac"));
+        for (const std::string& path : m_form->markedPaths()) QVERIFY(path.ends_with("_a") || path.ends_with("_c"));
+        m_form->resize(1400, m_form->height());
+        QTRY_COMPARE(grid()->columnViewportPosition(6) + grid()->columnWidth(6), grid()->viewport()->width());
     }
 };
 
