@@ -79,87 +79,57 @@ private slots:
     }
     void cleanup() { m_form.reset(); }
 
-    void sortByMenu_data() {
-        QTest::addColumn<QString>("items"); // Sort By items triggered in turn
-        QTest::addColumn<QString>("order"); // "ranks": as the search gave them
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("size: bytes; the directory last") << "Size"
-                                                         << "cbad"
-                                                         << "5 up,Size";
-        QTest::newRow("size falling") << "Size Descending"
-                                      << "abcd"
-                                      << "5 down,Size,Descending";
-        QTest::newRow("descending first does nothing") << "Descending Size"
-                                                       << "cbad"
-                                                       << "5 up,Size";
-        QTest::newRow("falling stays for the next column") << "Size Descending Time"
-                                                           << "bcad"
-                                                           << "3 down,Time,Descending";
-        QTest::newRow("back to rank") << "Size Descending Rank"
-                                      << "ranks"
-                                      << "none,Rank";
+    // Each row: the steps (a Sort By item; "h5" a click on header 5, "^h5"
+    // with Ctrl; "option": Sort by Clicking Column Headers on), then the
+    // rows' letters ("ranks": as the search gave them), then what the header
+    // and the Sort By items show.
+    void order_data() {
+        QTest::addColumn<QString>("row");
+        const char* const rows[][2] = {
+            {"size: bytes; the directory last", "Size | cbad | 5 up,Size"},
+            {"size falling", "Size Descending | abcd | 5 down,Size,Descending"},
+            {"descending first does nothing", "Descending Size | cbad | 5 up,Size"},
+            {"falling stays for the next column", "Size Descending Time | bcad | 3 down,Time,Descending"},
+            {"back to rank", "Size Descending Rank | ranks | none,Rank"},
+            {"header click, option off", "h5 | ranks | none,Rank"},
+            {"first click rising", "option h5 | cbad | 5 up,Size"},
+            {"second falling", "option h5 h5 | abcd | 5 down,Size,Descending"},
+            {"third back to rank", "option h5 h5 h5 | ranks | none,Rank"},
+            {"another column rising", "option h5 h5 h2 | acbd | 2 up,Date"},
+            {"ctrl-click does not sort", "option ^h5 | ranks | none,Rank"},
+        };
+        for (const auto& [name, row] : rows) QTest::newRow(name) << QString(row);
     }
 
-    void sortByMenu() {
-        QFETCH(QString, items);
-        QFETCH(QString, order);
-        QFETCH(QString, shown);
-        if (order == "ranks") order = m_ranks;
-        for (const QString& item : items.split(' ')) choose(item);
+    void order() {
+        QFETCH(QString, row);
+        const QStringList parts = row.split(" | ");
+        const QString order = parts[1] == "ranks" ? m_ranks : parts[1];
+        QHeaderView* header = grid()->horizontalHeader();
+        for (const QString& step : parts[0].split(' ')) {
+            if (step == "option") {
+                m_form->SortByHeaderClick1->trigger();
+            } else if (step.contains('h')) {
+                clickRow(1);
+                clickRow(3, Qt::ControlModifier);
+                const int col = step.back().digitValue();
+                grid()->scrollTo(grid()->model()->index(0, col));
+                const QPoint pos(header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
+                                 header->height() / 2);
+                const bool ctrl = step.startsWith('^');
+                QTest::mouseClick(header->viewport(), Qt::LeftButton, ctrl ? Qt::ControlModifier : Qt::NoModifier, pos);
+                if (!ctrl) QCOMPARE(letters(true), QString()); // a click on the header clears the marks
+            } else {
+                choose(step);
+            }
+        }
         QCOMPARE(letters(), order);
-        QCOMPARE(shownOrder(), shown);
+        QCOMPARE(shownOrder(), parts[2]);
         m_form->TimerTimer(); // the order holds through the refreshes
         QVERIFY(waitForResultRows(*m_form));
         QCOMPARE(letters(), order);
         search(); // and a new search shows the ranks'
         QCOMPARE(letters() + shownOrder(), m_ranks + "none,Rank");
-    }
-
-    void headerClicks_data() {
-        QTest::addColumn<bool>("option");
-        QTest::addColumn<QString>("clicks"); // column[:ctrl] per click
-        QTest::addColumn<QString>("order");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("option off") << false << "5"
-                                    << "ranks"
-                                    << "none,Rank";
-        QTest::newRow("first click rising") << true << "5"
-                                            << "cbad"
-                                            << "5 up,Size";
-        QTest::newRow("second falling") << true << "5 5"
-                                        << "abcd"
-                                        << "5 down,Size,Descending";
-        QTest::newRow("third back to rank") << true << "5 5 5"
-                                            << "ranks"
-                                            << "none,Rank";
-        QTest::newRow("another column rising") << true << "5 5 2"
-                                               << "acbd"
-                                               << "2 up,Date";
-        QTest::newRow("ctrl-click no sort") << true << "5:ctrl"
-                                            << "ranks"
-                                            << "none,Rank";
-    }
-
-    void headerClicks() {
-        QFETCH(bool, option);
-        QFETCH(QString, clicks);
-        QFETCH(QString, order);
-        QFETCH(QString, shown);
-        if (option) m_form->SortByHeaderClick1->trigger();
-        QHeaderView* header = grid()->horizontalHeader();
-        for (const QString& click : clicks.split(' ')) {
-            clickRow(1);
-            clickRow(3, Qt::ControlModifier);
-            const int col = click.section(':', 0, 0).toInt();
-            const QString how = click.section(':', 1);
-            grid()->scrollTo(grid()->model()->index(0, col));
-            QTest::mouseClick(
-                header->viewport(), Qt::LeftButton, how == "ctrl" ? Qt::ControlModifier : Qt::NoModifier,
-                QPoint(header->sectionViewportPosition(col) + header->sectionSize(col) / 2, header->height() / 2));
-            if (how != "ctrl") QCOMPARE(letters(true), QString()); // a click on the header clears the marks
-        }
-        QCOMPARE(letters(), order == "ranks" ? m_ranks : order);
-        QCOMPARE(shownOrder(), shown);
     }
 
     // Marked rows stay marked where the new order puts them; the last column
