@@ -167,34 +167,61 @@ std::string sizeText(std::int64_t bytes) {
     return std::to_string(bytes / 1048576) + " MB";
 }
 
+std::vector<RankedEntry> rankedEntries(const SimList& list, int maxRows, const LocaleFormat& locale) {
+    std::vector<RankedEntry> entries;
+    const int last = std::min<int>(maxRows, list.ListSize());
+    for (int r = 1; r <= last; ++r) {
+        const Real48 score = list.RankScore(r);
+        if (!(score.value() > 0)) break;
+        const rFileRec& entry = list.RankFile(r);
+        entries.push_back({entry.Name, entry.Dir, score, measureText(score, locale)});
+    }
+    return entries;
+}
+
+EntryDetails entryDetails(const FileInfo* info, const LocaleFormat& locale) {
+    EntryDetails details;
+    if (!info) {
+        details.size = std::string(kUnknownSizeText);
+        return details;
+    }
+    details.attributes = attributeText(info->attributes);
+    if (info->attributes & AttrDirectory) {
+        details.directory = true;
+        return details;
+    }
+    if (auto when = displayedChangeTime(info->mtime)) {
+        details.date = formatDateTime(*when, locale.shortDateFormat, locale);
+        details.time = formatDateTime(*when, locale.longTimeFormat, locale);
+        details.changed = info->mtime;
+    }
+    details.size = sizeText(info->size);
+    details.bytes = info->size;
+    return details;
+}
+
+EntryDetails readEntryDetails(std::string_view directory, std::string_view name, const LocaleFormat& locale) {
+    const auto info = examineEntry(directory, name);
+    return entryDetails(info ? &info.value() : nullptr, locale);
+}
+
 ResultRow buildResultRow(const rFileRec& entry, Real48 score, const LocaleFormat& locale) {
+    EntryDetails details = readEntryDetails(entry.Dir, entry.Name, locale);
     ResultRow row;
     row.name = entry.Name;
     row.location = entry.Dir;
+    row.date = std::move(details.date);
+    row.time = std::move(details.time);
+    row.attributes = std::move(details.attributes);
+    row.size = std::move(details.size);
     row.measure = measureText(score, locale);
-    auto info = examineEntry(entry.Dir, entry.Name);
-    if (!info) {
-        row.size = std::string(kUnknownSizeText);
-        return row;
-    }
-    row.attributes = attributeText(info->attributes);
-    if (info->attributes & AttrDirectory) return row;
-    if (auto when = displayedChangeTime(info->mtime)) {
-        row.date = formatDateTime(*when, locale.shortDateFormat, locale);
-        row.time = formatDateTime(*when, locale.longTimeFormat, locale);
-    }
-    row.size = sizeText(info->size);
     return row;
 }
 
 std::vector<ResultRow> buildResultRows(const SimList& list, int maxRows, const LocaleFormat& locale) {
     std::vector<ResultRow> rows;
-    int last = std::min<int>(maxRows, list.ListSize());
-    for (int r = 1; r <= last; ++r) {
-        Real48 score = list.RankScore(r);
-        if (!(score.value() > 0)) break;
-        rows.push_back(buildResultRow(list.RankFile(r), score, locale));
-    }
+    for (const RankedEntry& entry : rankedEntries(list, maxRows, locale))
+        rows.push_back(buildResultRow({entry.name, entry.location}, entry.score, locale));
     return rows;
 }
 

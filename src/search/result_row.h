@@ -19,6 +19,8 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +91,44 @@ struct ResultRow {
     /// A directory's row is drawn in bold: its attribute text ends in "D".
     bool isDirectory() const { return attributes.size() == 5 && attributes[4] == 'D'; }
 };
+
+/// One rank of the list as the table shows it before anything is read from
+/// the file system: the entry, its score and the measure text.
+struct RankedEntry {
+    std::string name;     ///< bytes, as listed
+    std::string location; ///< the directory, with its trailing "/"
+    Real48 score;
+    std::string measure;
+    /// The full path: the location ends in "/", so this is one separator.
+    std::string path() const { return location + name; }
+};
+
+/// Ranks 1, 2, ... while the rank holds an entry (its score is above 0) and
+/// the rank is at most maxRows.  No file-system call: the list is only read.
+std::vector<RankedEntry> rankedEntries(const SimList& list, int maxRows, const LocaleFormat& locale);
+
+/// What lstat tells of an entry, as the Date, Time, Attribs and Size cells
+/// show it, with the values the table sorts these columns by.
+struct EntryDetails {
+    std::string date;
+    std::string time;
+    std::string attributes;
+    std::string size;
+    bool directory = false;
+    /// The size in bytes of an entry that shows one (not a directory, not
+    /// an entry that is gone).
+    std::optional<std::int64_t> bytes;
+    /// The last change of an entry that shows a date.
+    std::optional<std::time_t> changed;
+};
+
+/// The details of an entry that lstat described as info; null info is an
+/// entry that is gone or cannot be examined: no date, time or attributes,
+/// size "?".  No file-system call.
+EntryDetails entryDetails(const FileInfo* info, const LocaleFormat& locale);
+
+/// The details of directory + name, read with lstat now.
+EntryDetails readEntryDetails(std::string_view directory, std::string_view name, const LocaleFormat& locale);
 
 /// The row of one entry with its score; reads the file system afresh.
 /// An entry that no longer exists (or cannot be examined) gives empty

@@ -1,6 +1,7 @@
 // The window's controls: what they are, where they stand, their captions and
 // hints, and which handler each one runs.
 #include <QAction>
+#include <QActionGroup>
 #include <QBoxLayout>
 #include <QFrame>
 #include <QHeaderView>
@@ -15,11 +16,13 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "ui/entry_details_reader.h"
 #include "ui/explorer_tree.h"
 #include "ui/filter_bar.h"
 #include "ui/mainform.h"
 #include "ui/path_label.h"
 #include "ui/tool_icons.h"
+#include "ui/result_model.h"
 #include "ui/result_table.h"
 #include "ui/strgrdex.h"
 
@@ -82,6 +85,20 @@ void TMainForm::createMenu() {
     ShowFilters1 = item(Options1, "Show &Filters", true);
     N3 = Options1->addSeparator();
     WarningSearchResultChanged1 = item(Options1, "&Warning \"Search Result Changed\"", true);
+
+    // The table's order: by rank (the list's own) or by one column.
+    Options1->addSeparator();
+    SortBy1 = Options1->addMenu("&Sort By");
+    SortByRank1 = item(SortBy1, "&Rank", true);
+    SortBy1->addSeparator();
+    const char* const columnItems[7] = {"&File", "&Location", "&Date", "T&ime", "&Attribs", "Si&ze", "&Measure"};
+    auto* order = new QActionGroup(SortBy1);
+    order->addAction(SortByRank1);
+    for (int c = 0; c < 7; ++c) SortByColumn1[c] = order->addAction(item(SortBy1, columnItems[c], true));
+    SortBy1->addSeparator();
+    SortDescending1 = item(SortBy1, "D&escending", true);
+    SortByHeaderClick1 = item(Options1, "Sort by &Clicking Column Headers", true);
+    syncSortCommands();
 
     // The designed states; FormShow and SyncOptions set them from the fields.
     for (QAction* checked : {RecurseSubdirectories1, Searchlengthindependendfuzzy1, ShowFileToolbar1, ShowFlybyHints1,
@@ -264,10 +281,17 @@ void TMainForm::createControls() {
     column->addWidget(StatusPanel);
     column->addWidget(m_treeSplitter, 1);
 
-    // The result grid.
+    // The result grid, over the rows of the result model: the header and one
+    // empty row until the first search.  The last column takes the width
+    // the others leave.
     sgexResults->setToolTip("use left mouse key to mark files");
-    sgexResults->setColumnCount(7);
-    sgexResults->SetRowCount(2);
+    m_resultModel = new ResultModel(this);
+    sgexResults->setModel(m_resultModel);
+    sgexResults->horizontalHeader()->setStretchLastSection(true);
+    m_detailsReader = std::make_unique<EntryDetailsReader>(
+        m_locale, [this](std::uint64_t generation, EntryDetailsReader::Details details) {
+            showResultDetails(generation, std::move(details));
+        });
     sgexResults->verticalHeader()->setDefaultSectionSize(atLeast(18, sgexResults->fontMetrics().height() + 4));
     sgexResults->verticalHeader()->setMinimumSectionSize(1);
     sgexResults->SetOptions(TStringGridEx::VertLine | TStringGridEx::ColSizing | TStringGridEx::ThumbTracking);
@@ -328,7 +352,7 @@ void TMainForm::createControls() {
     setTabOrder(previous, mFileViewer);
 }
 
-void TMainForm::setResultColumnWidths() {
+int TMainForm::setResultColumnWidths() {
     // The designed widths, widened where this desktop's font needs more for
     // a header or for the longest text the column can hold.
     const LocalDateTime sample{2000, 12, 28, 23, 59, 58, 4};
@@ -346,16 +370,20 @@ void TMainForm::setResultColumnWidths() {
     bold.setBold(true);
     const QFontMetrics cellMetrics(bold); // directory rows are bold
     const QFontMetrics headerMetrics(sgexResults->horizontalHeader()->font());
+    int columns = 0;
     for (int c = 0; c < 7; ++c) {
         const int cell = cellMetrics.horizontalAdvance(widest[c]) + 8;
         const int header = headerMetrics.horizontalAdvance(headers[c]) + 12;
-        sgexResults->setColumnWidth(c, atLeast(kResultColumnWidths[c], std::max(cell, header)));
+        const int width = atLeast(kResultColumnWidths[c], std::max(cell, header));
+        sgexResults->setColumnWidth(c, width);
+        columns += width;
     }
+    return columns;
 }
 
-void TMainForm::fitWindowToColumns() {
-    int columns = 0;
-    for (int c = 0; c < sgexResults->columnCount(); ++c) columns += sgexResults->columnWidth(c);
+void TMainForm::fitWindowToColumns(int columns) {
+    // The widths asked for, not the ones shown: the last column stretches
+    // to the table's edge.
     int designed = 0;
     for (int width : kResultColumnWidths) designed += width;
     if (columns > designed) resize(width() + columns - designed, height());
@@ -398,6 +426,19 @@ void TMainForm::connectHandlers() {
         [this](QPainter* canvas, int col, int row, const QRect& rect) { sgexResultsDrawCell(canvas, col, row, rect); },
         Qt::DirectConnection);
     connect(sgexResults, &TStringGridEx::MouseUp, this, &TMainForm::sgexResultsMouseUp);
+    connect(sgexResults, &TStringGridEx::HeaderClick, this, &TMainForm::sgexResultsHeaderClick);
+    connect(SortByRank1, &QAction::triggered, this, [this] { setResultOrder(ResultModel::kRankOrder); });
+    for (int c = 0; c < 7; ++c)
+        connect(SortByColumn1[c], &QAction::triggered, this, [this, c] {
+            setResultOrder(c, SortDescending1->isChecked() ? Qt::DescendingOrder : Qt::AscendingOrder);
+        });
+    connect(SortDescending1, &QAction::triggered, this, [this](bool falling) {
+        setResultOrder(m_resultModel->sortColumn(), falling ? Qt::DescendingOrder : Qt::AscendingOrder);
+    });
+    connect(SortByHeaderClick1, &QAction::triggered, this, [this](bool on) {
+        SortByHeaderClick = on;
+        SyncOptions();
+    });
     connect(Explorer, &QTreeWidget::itemExpanded, this, &TMainForm::ExplorerExpanding);
     connect(Explorer, &QTreeWidget::itemCollapsed, this, &TMainForm::ExplorerCollapsed);
     // The selection, not the current item: Qt makes the first node current

@@ -37,8 +37,7 @@ void TMainForm::FormShow() {
     FillDrives();
     const QStringList headers = resultColumnHeaders();
     for (int c = 0; c < headers.size(); ++c) sgexResults->SetCells(c, 0, headers[c]);
-    setResultColumnWidths();
-    fitWindowToColumns();
+    fitWindowToColumns(setResultColumnWidths());
     ShowToolbar = true;
     ShowHints = true;
     ShowViewer = false;
@@ -64,6 +63,8 @@ void TMainForm::SyncOptions() {
 
     pFilters->setVisible(ShowFilters);
     ShowFilters1->setChecked(ShowFilters);
+
+    SortByHeaderClick1->setChecked(SortByHeaderClick);
 
     RecordWalks1->setChecked(RecordWalks);
     SearchAsYouType1->setChecked(SearchAsYouType);

@@ -19,6 +19,7 @@
 #include "ui/filter_bar.h"
 #include "ui/mainform.h"
 #include "ui/record_keeper.h"
+#include "ui/result_model.h"
 
 namespace toka {
 
@@ -130,6 +131,7 @@ void TMainForm::searchAsYouType() {
         m_walk.reset();
         SimList search;
         search.InitSimList(text, MaxListSize);
+        setResultOrder(ResultModel::kRankOrder); // a new text shows the ranks' order
         showRecordedAnswer(answer, search, options);
     });
 }

@@ -14,6 +14,7 @@
 #include "ui/filter_bar.h"
 #include "ui/mainform.h"
 #include "ui/record_keeper.h"
+#include "ui/result_model.h"
 #include "ui/strgrdex.h"
 
 namespace toka {
@@ -47,6 +48,7 @@ void TMainForm::StartSearch() {
     m_stopRequest = false;
     setSearchControlsEnabled(false);
     InitSimList(eSearch->text().toStdString(), MaxListSize);
+    setResultOrder(ResultModel::kRankOrder); // a new search shows the ranks' order
     m_walk.reset();
     m_typingTimer->stop();
     m_showingRecorded = false;

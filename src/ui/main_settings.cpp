@@ -75,6 +75,7 @@ void TMainForm::applyStartState() {
         {remembered.showFilters, ShowFilters},
         {remembered.recordWalks, RecordWalks},
         {remembered.searchAsYouType, SearchAsYouType},
+        {remembered.sortByHeaderClick, SortByHeaderClick},
     };
     for (const auto& [value, field] : options)
         if (value) field = *value;
@@ -136,6 +137,7 @@ void TMainForm::saveSettings() {
     settings.showFilters = ShowFilters;
     settings.recordWalks = RecordWalks;
     settings.searchAsYouType = SearchAsYouType;
+    settings.sortByHeaderClick = SortByHeaderClick;
     settings.filters = pFilters->choices();
     settings.numberOfItems = seNumberofItems->value();
     settings.geometry = saveGeometry();

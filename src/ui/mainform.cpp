@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 
 #include "search/parallel_walk.h"
+#include "ui/entry_details_reader.h"
 #include "ui/explorer_tree.h"
 #include "ui/hint_switch.h"
 #include "ui/locale_format.h"

@@ -6,7 +6,8 @@
 //   main_options.cpp  FormShow, SyncOptions, the toggles, hints, closing
 //   mainform.cpp      construction, the directory tree (explorer_tree.cpp)
 //   main_search.cpp   searching: StartSearch, the walk on worker threads, EndSearch, Stop
-//   main_results.cpp  the result table: TimerTimer, drawing (result_table.cpp)
+//   main_results.cpp  the result table: TimerTimer, drawing, sorting (result_table.cpp,
+//                     result_model.cpp; the rows' details read by entry_details_reader.cpp)
 //   main_viewer.cpp   the file viewer: sgexResultsMouseUp, ViewFile (text_memo.cpp)
 //   main_fileops.cpp  copy, move, delete, invert; open, trash, drag and drop (result_drag.cpp)
 //   main_settings.cpp the remembered choices (remembered_settings.cpp) and the
@@ -61,6 +62,8 @@ class ParallelWalk;
 class RecordKeeper;
 struct RecordAnswer;
 class ViewerLoads;
+class EntryDetailsReader;
+class ResultModel;
 class TStringGridEx;
 
 class TMainForm : public QMainWindow {
@@ -83,6 +86,9 @@ public:
     bool RecordWalks = true;     ///< walks are recorded and their record answers at once
     bool SearchAsYouType = true; ///< typing replays the record of the selected directory
 
+    /// A click on a column header sorts the table by that column.
+    bool SortByHeaderClick = false;
+
     /// True from StartSearch to the end of EndSearch.
     bool isSearching() const { return m_searching; }
     /// The scanned-entries counter of the current or last search.
@@ -90,8 +96,20 @@ public:
     /// Watches every directory the walk is about to list (called on a worker
     /// thread; blocking in it holds that worker, as a hung mount would).
     void setWalkObserver(std::function<void(std::string_view dir)> observer) { m_walkObserver = std::move(observer); }
-    /// The ranks the table showed at its last refresh (slot r-1 = row r).
+    /// The ranks the table showed at its last refresh (slot r-1 = rank r,
+    /// which is row r while the table is in rank order).
     const ListString& resultCopy() const { return m_resultCopy; }
+    /// Whether the details (date, time, attributes, size) of the rows the
+    /// last refresh showed are all read.  resultRowsRead tells when.
+    bool resultRowsComplete() const;
+    /// Called on the worker that reads the rows' details, before each entry
+    /// is examined, with its path (a test holds it there, as a hung mount
+    /// would hold it).
+    void setResultRowObserver(std::function<void(std::string_view path)> observer);
+    /// Orders the table by a column of the result model, rising or falling,
+    /// or by rank (ResultModel::kRankOrder); the order holds through the
+    /// refreshes until the next search, which shows the ranks' order.
+    void setResultOrder(int column, Qt::SortOrder order = Qt::AscendingOrder);
     /// The selected directory: the path behind lCurrentDir ("" before any
     /// node is selected).
     std::string selectedDirectory() const;
@@ -212,6 +230,11 @@ public:
     QAction* SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype" (checkable)
     QAction* RecordWalks1 = nullptr;                  ///< Search > "Record &Walks" (checkable)
     QAction* ForgetRecordedWalks1 = nullptr;          ///< Search > "Forget Recorded Wal&ks"
+    QMenu* SortBy1 = nullptr;                         ///< View > "&Sort By": the table's order
+    QAction* SortByRank1 = nullptr;                   ///< Sort By > "&Rank": the ranks' order (the default)
+    QAction* SortByColumn1[7] = {};                   ///< Sort By > one item per column, in column order
+    QAction* SortDescending1 = nullptr;               ///< Sort By > "D&escending" (checkable; not for Rank)
+    QAction* SortByHeaderClick1 = nullptr;            ///< View > "Sort by &Clicking Column Headers" (checkable)
 
     QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
     QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
@@ -265,6 +288,8 @@ signals:
     void recordedAnswerShown();
     /// A copy, move, delete or trash is over (its warning box closed).
     void fileOperationFinished();
+    /// The details of every row the last refresh showed are in.
+    void resultRowsRead();
 
 public slots:
     void FormShow();
@@ -289,6 +314,7 @@ public slots:
     void TimerTimer();
     void seNumberofItemsChange();
     void sgexResultsDrawCell(QPainter* canvas, int col, int row, const QRect& rect);
+    void sgexResultsHeaderClick(int col, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
 
     // the directory tree
     void ExplorerExpanding(QTreeWidgetItem* node);
@@ -321,10 +347,15 @@ private:
     void createToolButtons();
     void createStatusPanel();
     void connectHandlers();
-    void setResultColumnWidths();
+    /// Returns the sum of the widths set.
+    int setResultColumnWidths();
     /// Widens the window by what the table's columns need beyond the
     /// designed width, so that no column starts hidden.
-    void fitWindowToColumns();
+    void fitWindowToColumns(int columns);
+    /// The Sort By items and the header's indicator show the table's order.
+    void syncSortCommands();
+    /// The details read for the rows of a refresh.
+    void showResultDetails(std::uint64_t generation, std::vector<std::pair<std::string, EntryDetails>> details);
 
     void StartSearch();
     /// Starts the walk of roots on worker threads; EndSearch follows when
@@ -402,6 +433,11 @@ private:
     SystemCalls* m_system = &posixSystemCalls(); ///< see setFileSystemCalls
     bool m_fileOperationRunning = false;         ///< one file operation at a time
     LocaleFormat m_locale;                       ///< the desktop's date, time and number formats
+
+    /// The rows sgexResults shows, and the reader of their details off the
+    /// window's thread.
+    ResultModel* m_resultModel = nullptr;
+    std::unique_ptr<EntryDetailsReader> m_detailsReader;
 
     QString m_settingsFile;                    ///< "" remembers nothing
     StartOptions m_startOptions;               ///< the command line's wishes for this run

@@ -55,6 +55,100 @@ Qt::KeyboardModifiers exactModifiers(Qt::KeyboardModifiers modifiers) { return m
 
 } // namespace
 
+// The grid's own table of strings: rows x columns of texts and one header
+// text per column, all empty at first.
+class GridCells : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(m_cells.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!checkIndex(index, CheckIndexOption::IndexIsValid) || (role != Qt::DisplayRole && role != Qt::EditRole))
+            return {};
+        return cell(index.row(), index.column());
+    }
+
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        if (!checkIndex(index, CheckIndexOption::IndexIsValid) || (role != Qt::DisplayRole && role != Qt::EditRole))
+            return false;
+        QString& text = cell(index.row(), index.column());
+        if (text != value.toString()) {
+            text = value.toString();
+            emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+        }
+        return true;
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()
+            || (role != Qt::DisplayRole && role != Qt::EditRole))
+            return {};
+        return m_headers[static_cast<std::size_t>(section)];
+    }
+
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role) override {
+        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()
+            || (role != Qt::DisplayRole && role != Qt::EditRole))
+            return false;
+        m_headers[static_cast<std::size_t>(section)] = value.toString();
+        emit headerDataChanged(orientation, section, section);
+        return true;
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    void setRowCount(int rows) {
+        const int before = rowCount();
+        rows = std::max(rows, 0);
+        if (rows < before) {
+            beginRemoveRows({}, rows, before - 1);
+            m_cells.resize(static_cast<std::size_t>(rows));
+            endRemoveRows();
+        } else if (rows > before) {
+            beginInsertRows({}, before, rows - 1);
+            m_cells.resize(static_cast<std::size_t>(rows), std::vector<QString>(m_headers.size()));
+            endInsertRows();
+        }
+    }
+
+    void setColumnCount(int columns) {
+        const int before = columnCount();
+        columns = std::max(columns, 0);
+        const auto resize = [this, columns] {
+            m_headers.resize(static_cast<std::size_t>(columns));
+            for (std::vector<QString>& row : m_cells) row.resize(static_cast<std::size_t>(columns));
+        };
+        if (columns < before) {
+            beginRemoveColumns({}, columns, before - 1);
+            resize();
+            endRemoveColumns();
+        } else if (columns > before) {
+            beginInsertColumns({}, before, columns - 1);
+            resize();
+            endInsertColumns();
+        }
+    }
+
+private:
+    QString& cell(int row, int column) {
+        return m_cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    }
+    const QString& cell(int row, int column) const {
+        return m_cells[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+    }
+
+    std::vector<std::vector<QString>> m_cells; ///< one vector of columnCount() texts per row
+    std::vector<QString> m_headers;
+};
+
 void TStringGridEx::drawCellText(QPainter* painter, const QRect& rect, const QString& text) {
     // A text wider than its cell ends in an ellipsis, so that a cut-off name
     // or path does not pass for the whole of it.
@@ -67,7 +161,8 @@ bool TStringGridEx::isCellTextCut(const QFontMetrics& metrics, const QRect& rect
     return metrics.elidedText(text, Qt::ElideRight, cellTextRect(rect).width()) != text;
 }
 
-TStringGridEx::TStringGridEx(QWidget* parent) : QTableWidget(parent) {
+TStringGridEx::TStringGridEx(QWidget* parent) : QTableView(parent), m_cells(new GridCells(this)) {
+    setModel(m_cells);
     setItemDelegate(new MarkingDelegate(this));
     setShowGrid(false); // the lines are drawn per cell, following Options()
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -84,13 +179,6 @@ TStringGridEx::TStringGridEx(QWidget* parent) : QTableWidget(parent) {
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->viewport()->installEventFilter(this);
 
-    // Every change of the row count brings the mark list along at once (a
-    // loss of rows drops every mark), so no later action can see marks of a
-    // row count that is no longer there.
-    connect(model(), &QAbstractItemModel::rowsInserted, this, [this] { synchronise(); });
-    connect(model(), &QAbstractItemModel::rowsRemoved, this, [this] { synchronise(); });
-    connect(model(), &QAbstractItemModel::modelReset, this, [this] { synchronise(); });
-
     SetOptions(VertLine | HorzLine | ColSizing | ThumbTracking);
     m_multiSelect = false;
     setColumnCount(5);
@@ -105,32 +193,53 @@ TStringGridEx::TStringGridEx(QWidget* parent) : QTableWidget(parent) {
 }
 
 TStringGridEx::~TStringGridEx() {
-    // The table's model is a child that ~QWidget deletes, and clearing it on
-    // the way out raises rowsRemoved; by then this grid's own members are
-    // gone, so the handlers must be cut off while they still can be.
-    disconnect(model(), nullptr, this, nullptr);
+    // A model given from outside may outlive the grid, and the own cells go
+    // after this body: neither may reach the members once they are gone.
+    for (const QMetaObject::Connection& connection : std::as_const(m_modelConnections)) disconnect(connection);
 }
+
+void TStringGridEx::setModel(QAbstractItemModel* model) {
+    if (!model) model = m_cells;
+    for (const QMetaObject::Connection& connection : std::as_const(m_modelConnections)) disconnect(connection);
+    m_modelConnections.clear();
+    m_movingMarks.clear();
+    // Every change of the row count brings the mark list along at once (a
+    // loss of rows drops every mark), so no later action can see marks of a
+    // row count that is no longer there.
+    const auto sync = [this] { synchronise(); };
+    m_modelConnections << connect(model, &QAbstractItemModel::rowsInserted, this, sync)
+                       << connect(model, &QAbstractItemModel::rowsRemoved, this, sync)
+                       << connect(model, &QAbstractItemModel::modelReset, this, sync)
+                       << connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this,
+                                  [this] { noteMarkedRows(); })
+                       << connect(model, &QAbstractItemModel::layoutChanged, this, [this] { remarkMovedRows(); });
+    QTableView::setModel(model);
+    synchronise();
+    viewport()->update();
+}
+
+int TStringGridEx::rowCount() const { return model()->rowCount(); }
+
+int TStringGridEx::columnCount() const { return model()->columnCount(); }
+
+void TStringGridEx::setRowCount(int rows) { m_cells->setRowCount(rows); }
+
+void TStringGridEx::setColumnCount(int columns) { m_cells->setColumnCount(columns); }
+
+void TStringGridEx::setCurrentCell(int row, int column) { setCurrentIndex(model()->index(row, column)); }
 
 void TStringGridEx::SetRowCount(int n) { setRowCount(std::max(n, 1) - 1); }
 
 QString TStringGridEx::Cells(int col, int row) const {
     if (col < 0 || col >= columnCount() || row < 0 || row >= RowCount()) return {};
-    const QTableWidgetItem* cell = row == 0 ? horizontalHeaderItem(col) : item(row - 1, col);
-    return cell ? cell->text() : QString();
+    if (row == 0) return model()->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
+    return model()->index(row - 1, col).data(Qt::DisplayRole).toString();
 }
 
 void TStringGridEx::SetCells(int col, int row, const QString& text) {
     if (col < 0 || col >= columnCount() || row < 0 || row >= RowCount()) return;
-    if (row == 0) {
-        if (QTableWidgetItem* cell = horizontalHeaderItem(col)) cell->setText(text);
-        else setHorizontalHeaderItem(col, new QTableWidgetItem(text));
-        return;
-    }
-    if (QTableWidgetItem* cell = item(row - 1, col)) {
-        if (cell->text() != text) cell->setText(text);
-    } else if (!text.isEmpty()) {
-        setItem(row - 1, col, new QTableWidgetItem(text));
-    }
+    if (row == 0) model()->setHeaderData(col, Qt::Horizontal, text, Qt::DisplayRole);
+    else model()->setData(model()->index(row - 1, col), text, Qt::DisplayRole);
 }
 
 int TStringGridEx::Row() const {
@@ -150,6 +259,23 @@ void TStringGridEx::synchronise() {
     const auto rows = static_cast<std::size_t>(RowCount());
     if (m_marks.size() > rows) m_marks.assign(rows, false);
     else if (rows > m_marks.size()) m_marks.resize(rows, false);
+}
+
+void TStringGridEx::noteMarkedRows() {
+    m_movingMarks.clear();
+    for (int row = FixedRows(); row < static_cast<int>(m_marks.size()); ++row)
+        if (m_marks[static_cast<std::size_t>(row)]) m_movingMarks << QPersistentModelIndex(model()->index(row - 1, 0));
+}
+
+void TStringGridEx::remarkMovedRows() {
+    // The header row keeps its mark; a data row is marked where its row went.
+    const bool header = !m_marks.empty() && m_marks[0];
+    m_marks.assign(static_cast<std::size_t>(RowCount()), false);
+    if (!m_marks.empty()) m_marks[0] = header;
+    for (const QPersistentModelIndex& index : std::as_const(m_movingMarks))
+        if (index.isValid() && index.row() + 1 < RowCount()) m_marks[static_cast<std::size_t>(index.row() + 1)] = true;
+    m_movingMarks.clear();
+    viewport()->update();
 }
 
 bool TStringGridEx::IsRowMarked(int row) const {
@@ -255,13 +381,13 @@ void TStringGridEx::handleRelease(int row, Qt::MouseButtons stillHeld, Qt::Keybo
 
 void TStringGridEx::mousePressEvent(QMouseEvent* event) {
     handlePress(rowAtViewport(event->position().toPoint()));
-    QTableWidget::mousePressEvent(event);
+    QTableView::mousePressEvent(event);
 }
 
 void TStringGridEx::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     handleRelease(rowAtViewport(pos), event->buttons(), event->modifiers());
-    QTableWidget::mouseReleaseEvent(event);
+    QTableView::mouseReleaseEvent(event);
     emit MouseUp(event->button(), event->modifiers(), pos);
 }
 
@@ -280,15 +406,17 @@ void TStringGridEx::keyReleaseEvent(QKeyEvent* event) {
             viewport()->update();
         }
     }
-    QTableWidget::keyReleaseEvent(event);
+    QTableView::keyReleaseEvent(event);
 }
 
 bool TStringGridEx::eventFilter(QObject* watched, QEvent* event) {
     if (watched == horizontalHeader()->viewport()) {
         if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
-            m_headerResizing = isOnHeaderGrip(mouse->position().toPoint());
-            if (!m_headerResizing) handlePress(rowAtHeader(mouse->position().toPoint()));
+            const QPoint pos = mouse->position().toPoint();
+            m_headerResizing = isOnHeaderGrip(pos);
+            m_headerPressColumn = m_headerResizing ? -1 : horizontalHeader()->logicalIndexAt(pos.x());
+            if (!m_headerResizing) handlePress(rowAtHeader(pos));
         } else if (event->type() == QEvent::MouseButtonRelease) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             const QPoint pos = mouse->position().toPoint();
@@ -296,11 +424,17 @@ bool TStringGridEx::eventFilter(QObject* watched, QEvent* event) {
                 m_headerResizing = mouse->buttons() != Qt::NoButton;
             } else {
                 handleRelease(rowAtHeader(pos), mouse->buttons(), mouse->modifiers());
+                // The handlers may change the grid and its model: the
+                // column is taken before.
+                const int column = horizontalHeader()->logicalIndexAt(pos.x());
+                const bool click = column >= 0 && column == m_headerPressColumn;
+                m_headerPressColumn = -1;
                 emit MouseUp(mouse->button(), mouse->modifiers(), pos);
+                if (click) emit HeaderClick(column, mouse->button(), mouse->modifiers());
             }
         }
     }
-    return QTableWidget::eventFilter(watched, event);
+    return QTableView::eventFilter(watched, event);
 }
 
 bool TStringGridEx::viewportEvent(QEvent* event) {
@@ -315,7 +449,7 @@ bool TStringGridEx::viewportEvent(QEvent* event) {
     }
     // Elsewhere the item view shows no tip (its items carry none) and the
     // request goes on to the grid, which shows its own.
-    return QTableWidget::viewportEvent(event);
+    return QTableView::viewportEvent(event);
 }
 
 void TStringGridEx::paintCell(QPainter* painter, int col, int row, const QRect& rect, DrawState state) {

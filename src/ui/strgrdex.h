@@ -9,8 +9,16 @@
 // Row numbers are those of a classic string grid: row 0 is the fixed header
 // row (shown by the horizontal header, so it never scrolls away) and rows
 // 1..RowCount()-1 are the data rows, which are the rows 0..rowCount()-1 of the
-// underlying QTableWidget.  Use RowCount/SetRowCount/Cells/SetCells/Row for
-// grid numbering; the inherited lower-case Qt API keeps Qt's numbering.
+// model.  Use RowCount/SetRowCount/Cells/SetCells/Row for grid numbering; the
+// lower-case Qt API (rowCount, setCurrentCell, the model's indexes) keeps
+// Qt's numbering.
+//
+// The cells: the grid keeps a table of strings of its own, sized with
+// SetRowCount and setColumnCount.  A model given with setModel takes its
+// place: the grid then shows and reads that model's display texts (row 0:
+// its horizontal header), and its rows come and go with the model.  The
+// marks go with the row count as below; a model that re-orders its rows
+// (layoutChanged, as a sort does) carries every mark along with its row.
 //
 // Pointer rules (MultiSelect true), decided on the release:
 //   no modifier  - press row == release row: only that row, which becomes the
@@ -24,7 +32,8 @@
 // modifiers marks only the current row; Shift + navigation key (MultiSelect
 // only) adds the rows from the anchor to the current row.
 //
-// MouseUp is emitted after the marks have been updated.
+// MouseUp is emitted after the marks have been updated; HeaderClick follows
+// it for a release over the header section that the press was on.
 //
 // Tool tips: a data cell whose text was last drawn cut (with an ellipsis)
 // shows its whole text; anywhere else the grid's own tool tip shows.
@@ -33,14 +42,16 @@
 #include <QFlags>
 #include <QPoint>
 #include <QSet>
-#include <QTableWidget>
+#include <QTableView>
 #include <vector>
 
 #include <QPainter>
 
 namespace toka {
 
-class TStringGridEx : public QTableWidget {
+class GridCells;
+
+class TStringGridEx : public QTableView {
     Q_OBJECT
 public:
     /// Grid options in the classic string-grid sense.  VertLine/HorzLine are
@@ -65,14 +76,30 @@ public:
     explicit TStringGridEx(QWidget* parent = nullptr);
     ~TStringGridEx() override;
 
+    // --- the model, in Qt's numbering -----------------------------------------
+    /// Shows model instead of the grid's own cells (null: the own cells
+    /// again, as they were).  The grid does not own model.
+    void setModel(QAbstractItemModel* model) override;
+    /// Data rows and columns of the model shown.
+    int rowCount() const;
+    int columnCount() const;
+    /// Sizes the grid's own cells (not a model given with setModel); cells
+    /// beyond the new size are dropped.
+    void setRowCount(int rows);
+    void setColumnCount(int columns);
+    /// Makes cell (row, column) the current one; outside the model: none.
+    void setCurrentCell(int row, int column);
+
     // --- the grid in classic numbering --------------------------------------
     int RowCount() const { return rowCount() + 1; }
-    /// n includes the header row; values below 1 are taken as 1.
+    /// n includes the header row; values below 1 are taken as 1.  Sizes the
+    /// grid's own cells only.
     void SetRowCount(int n);
     static constexpr int FixedRows() { return 1; }
     /// Text of cell (col, row); row 0 is the header.  Empty outside the grid.
     QString Cells(int col, int row) const;
-    /// Sets the text of cell (col, row); ignored outside the grid.
+    /// Sets the text of cell (col, row); ignored outside the grid and where
+    /// the model keeps its texts to itself.
     void SetCells(int col, int row, const QString& text);
     /// The current (focus) row, at least FixedRows() (also when Qt has no
     /// current cell yet), at most RowCount()-1.
@@ -120,6 +147,9 @@ signals:
     /// Raised after every pointer release over the grid or its header,
     /// after the marks have been updated.
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, const QPoint& pos);
+    /// Raised after MouseUp for a release over the header section the press
+    /// was on (not the end of a column resize), with that section's column.
+    void HeaderClick(int col, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -132,6 +162,10 @@ private:
     /// Brings the marks to the row count; called by the model's row and
     /// reset signals only.
     void synchronise();
+    /// Around a re-ordering of the model's rows: the marked rows are noted
+    /// as persistent indexes and marked again where they went.
+    void noteMarkedRows();
+    void remarkMovedRows();
     /// Row under a viewport position; the last row when it is over no cell.
     int rowAtViewport(const QPoint& pos) const;
     /// Row under a header position: 0 over a section, else the last row.
@@ -142,7 +176,13 @@ private:
     void handleRelease(int row, Qt::MouseButtons stillHeld, Qt::KeyboardModifiers modifiers);
     bool isOnHeaderGrip(const QPoint& pos) const;
 
+    GridCells* m_cells = nullptr; ///< the grid's own cells, shown when no other model is
+    QList<QMetaObject::Connection> m_modelConnections;
     std::vector<bool> m_marks; ///< one entry per row, index = row number
+    /// The marked data rows while the model re-orders them.
+    QList<QPersistentModelIndex> m_movingMarks;
+    /// The header section a press on the header was on (-1: none).
+    int m_headerPressColumn = -1;
     /// The cells (column, row) whose text was cut when last painted.
     QSet<QPoint> m_cutCells;
     int m_anchorRow = 1;

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +22,7 @@
 #include "similar/simlist.h"
 #include "ui/mainform.h"
 #include "ui_test_support.h"
+#include "ui/result_model.h"
 #include "ui/result_table.h"
 #include "ui/strgrdex.h"
 
@@ -82,6 +84,7 @@ private:
     void search(TMainForm& form) {
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+        QVERIFY(waitForResultRows(form));
     }
 
     void pressSpin(TMainForm& form, int steps) {
@@ -241,11 +244,15 @@ private slots:
         const std::vector<std::string> names = {"caf\xe9.txt", "caf\xc3\xa9.txt", "other.txt"};
         auto list = std::make_unique<SimList>();
         TStringGridEx grid;
+        ResultModel model;
+        grid.setModel(&model);
         const auto refill = [&](std::size_t count) {
             list->InitSimList("cafe", 10);
             for (std::size_t i = 0; i < count; ++i)
                 list->InsertRanked(names[i], "/gone/", Real48::fromExtended(1.0L - 0.1L * i));
-            return fillResultTable(grid, *list, 10, cLocaleFormat());
+            const std::vector<RankedEntry> entries = rankedEntries(*list, 10, cLocaleFormat());
+            model.setEntries(entries);
+            return static_cast<int>(entries.size());
         };
         QCOMPARE(refill(2), 2);
         QCOMPARE(grid.Cells(0, 1), grid.Cells(0, 2));
@@ -335,6 +342,34 @@ private slots:
         grid->scrollTo(grid->model()->index(dirRow - 1, 6));
         image = grid->viewport()->grab().toImage();
         QVERIFY2(ink(dirRow, 6) > ink(fileRow, 6) * 1.1, "Measure");
+    }
+
+    // The rows' details are read on a worker: while it is held inside its
+    // first lstat, as a hung mount would hold it, the search ends, a refresh
+    // returns at once, the window's timers fire on time and the rows show
+    // their names and measures; the details follow when the worker goes on.
+    void heldRowDetails_neverHoldTheWindow() {
+        TMainForm& form = formOn("few");
+        WorkerGate gate; // only the first entry is held
+        form.setResultRowObserver(gate.observer(1));
+        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+        QElapsedTimer clock;
+        clock.start();
+        form.TimerTimer();
+        qint64 firedAfter = -1;
+        QTimer::singleShot(10, [&] { firedAfter = clock.elapsed(); });
+        QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
+        QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
+        QCOMPARE(column(form.sgexResults, 6), QStringList(12, "100"));
+        QVERIFY(column(form.sgexResults, 0).filter("TOKASearch_").size() == 12);
+        QCOMPARE(column(form.sgexResults, 4) + column(form.sgexResults, 5), QStringList(24, QString()));
+        QVERIFY(!form.resultRowsComplete());
+        QSignalSpy read(&form, &TMainForm::resultRowsRead);
+        gate.setOpen(true);
+        QVERIFY(read.wait(10000));
+        QCOMPARE(column(form.sgexResults, 4) + column(form.sgexResults, 5),
+                 QStringList(12, "-A---") + QStringList(12, "0"));
     }
 
     void duringASearch_data() {

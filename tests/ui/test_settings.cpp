@@ -65,6 +65,7 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"filterBar", QString::number(form.pFilters->isVisible())},
         {"filters", filtersOf(form.pFilters->choices())},
         {"mark", QString::number(form.lFiltered->isVisible())},
+        {"headerSort", QString("%1%2").arg(form.SortByHeaderClick).arg(form.SortByHeaderClick1->isChecked())},
         {"records", QString("%1%2%3")
                         .arg(form.RecordWalks1->isChecked())
                         .arg(form.SearchAsYouType1->isChecked())
@@ -139,6 +140,9 @@ private slots:
         QTest::newRow("filter bar shown") << QByteArray("[options]\nshowFilters=true\n") << "filterBar=1";
         QTest::newRow("records off") << QByteArray("[options]\nrecordWalks=false\n") << "records=010";
         QTest::newRow("typing off") << QByteArray("[options]\nsearchAsYouType=false\n") << "records=101";
+        QTest::newRow("header sorting on") << QByteArray("[options]\nsortByHeaderClick=true\n") << "headerSort=11";
+        QTest::newRow("header sorting no boolean")
+            << QByteArray("[options]\nsortByHeaderClick=1\n") + toolbarOff << "toolbar=0";
         // Each damaged filter goes on its own; a good one in the same group stays.
         QTest::newRow("filters, one good value")
             << QByteArray("[filters]\nkind=files\nminSize=12 TB\nmaxSize=1234567 KB\nmodified=yesterday\nskipHidden=2\n"
@@ -159,11 +163,12 @@ private slots:
         QMap<QString, QString> expected = stateOf(shownMainForm(m_form));
         QCOMPARE(expected["recurse"] + expected["fuzzy"] + expected["warn"] + expected["toolbar"] + expected["hints"]
                      + expected["viewer"] + expected["items"] + expected["dir"] + expected["recent"]
-                     + expected["filterBar"] + expected["mark"] + expected["records"],
+                     + expected["filterBar"] + expected["mark"] + expected["records"] + expected["headerSort"],
                  QString("111110"
                          "30"
                          "00"
-                         "111"));
+                         "111"
+                         "00"));
         for (const QString& pair : changed.split(' ', Qt::SkipEmptyParts))
             expected[pair.section('=', 0, 0)] = pair.section('=', 1);
         if (!file.isNull()) writeIni(file);
@@ -190,6 +195,7 @@ private slots:
         form.ShowFilters1Click();
         form.SearchAsYouType1->trigger();
         form.RecordWalks1->trigger();
+        form.SortByHeaderClick1->trigger();
         form.pFilters->setFilter({"*.tmp; build",
                                   true,
                                   KindChoice::SymbolicLinks,
@@ -218,6 +224,7 @@ private slots:
         QCOMPARE(before["recent"].split('|').size(), 20); // t1 is the oldest and went
         QVERIFY(before["recent"].startsWith("t3|x, \"y\"|t20|"));
         QCOMPARE(before["dir"], QString::fromStdString(tree("/a/b/")));
+        QCOMPARE(before["headerSort"], QString("11"));
         form.close();
 
         QCOMPARE(stateOf(started()), before);

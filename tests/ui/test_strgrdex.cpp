@@ -1,6 +1,7 @@
 // The marking grid driven by real pointer and key events.
 #include <QHeaderView>
 #include <QPainter>
+#include <QStandardItemModel>
 #include <QTest>
 
 #include "ui/strgrdex.h"
@@ -355,6 +356,86 @@ private slots:
         QCOMPARE(markedRows(grid), QList<int>{20});
         grid.ClearMarks();
         QCOMPARE(markedRows(grid), QList<int>{});
+    }
+
+    // A model given to the grid: its texts are the cells, a re-ordering of
+    // its rows carries the marks along, rows coming and going follow the
+    // row-count rules, and the grid's own cells come back as they were.
+    void foreignModel_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QList<int>>("marks");
+        QTest::addColumn<QList<int>>("expected");
+        // Rows 1..8 hold e b h a g c f d; e h a go to 5 8 1 when sorted.
+        QTest::newRow("sorted rising") << "rising" << QList<int>{1, 3, 4} << QList<int>{1, 5, 8};
+        QTest::newRow("sorted falling") << "falling" << QList<int>{1, 3, 4} << QList<int>{1, 4, 8};
+        QTest::newRow("the header mark stays") << "rising" << QList<int>{0, 3} << QList<int>{0, 8};
+        QTest::newRow("rows removed drop every mark") << "remove" << QList<int>{1, 2} << QList<int>{};
+        QTest::newRow("rows added keep the marks") << "append" << QList<int>{1, 8} << QList<int>{1, 8};
+    }
+
+    void foreignModel() {
+        QFETCH(QString, change);
+        QFETCH(QList<int>, marks);
+        QFETCH(QList<int>, expected);
+        TStringGridEx grid;
+        grid.SetCells(0, 1, "own");
+        QStandardItemModel model;
+        for (const char* text : {"e", "b", "h", "a", "g", "c", "f", "d"}) model.appendRow(new QStandardItem(text));
+        model.setHorizontalHeaderLabels({"Name"});
+        grid.setModel(&model);
+        QCOMPARE(grid.Cells(0, 0) + grid.Cells(0, 4) + QString::number(grid.RowCount()), QString("Namea9"));
+        grid.ClearMarks();
+        for (int r : marks) grid.SetRowMarked(r, true);
+        if (change == "rising" || change == "falling")
+            model.sort(0, change == "rising" ? Qt::AscendingOrder : Qt::DescendingOrder);
+        else if (change == "remove") model.removeRows(5, 3);
+        else model.appendRow(new QStandardItem("x"));
+        QCOMPARE(markedRows(grid), expected);
+        grid.setModel(nullptr);
+        QCOMPARE(grid.Cells(0, 1) + QString::number(grid.RowCount()), QString("own5"));
+    }
+
+    // HeaderClick follows MouseUp, for a release over the section pressed.
+    void headerClick_data() {
+        QTest::addColumn<QString>("gesture");
+        QTest::addColumn<QString>("clicks");
+        QTest::newRow("left click on column 1") << "click 1"
+                                                << "1 left";
+        QTest::newRow("right click on column 2") << "right 2"
+                                                 << "2 right";
+        QTest::newRow("pressed on 0, released on 2") << "slide 0"
+                                                     << "";
+        QTest::newRow("column 0 resized") << "resize 0"
+                                          << "";
+    }
+
+    void headerClick() {
+        QFETCH(QString, gesture);
+        QFETCH(QString, clicks);
+        TStringGridEx& grid = makeGrid(true);
+        QStringList seen;
+        int mouseUps = 0;
+        connect(&grid, &TStringGridEx::MouseUp, this, [&] { ++mouseUps; });
+        connect(&grid, &TStringGridEx::HeaderClick, this, [&](int col, Qt::MouseButton button) {
+            seen << QString("%1 %2 after %3").arg(col).arg(button == Qt::LeftButton ? "left" : "right").arg(mouseUps);
+        });
+        QHeaderView* header = grid.horizontalHeader();
+        QWidget* target = header->viewport();
+        const QString verb = gesture.section(' ', 0, 0);
+        const int col = gesture.section(' ', 1).toInt();
+        const int y = header->height() / 2;
+        const int centre = header->sectionViewportPosition(col) + header->sectionSize(col) / 2;
+        const int edge = header->sectionViewportPosition(col) + header->sectionSize(col) - 1;
+        if (verb == "click" || verb == "right") {
+            QTest::mouseClick(target, verb == "click" ? Qt::LeftButton : Qt::RightButton, {}, QPoint(centre, y));
+        } else {
+            const int from = verb == "slide" ? centre : edge;
+            const int to = verb == "slide" ? header->sectionViewportPosition(2) + 5 : edge + 20;
+            press(target, Qt::LeftButton, {}, QPoint(from, y));
+            QTest::mouseMove(target, QPoint(to, y));
+            release(target, Qt::LeftButton, {}, QPoint(to, y));
+        }
+        QCOMPARE(seen.join(','), clicks.isEmpty() ? clicks : clicks + " after 1");
     }
 
     void cellTextChanges_keepTheMarks() {

@@ -10,8 +10,13 @@
 #include <QTest>
 #include <QToolTip>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/listing/volumes.h"
 #include "ui/mainform.h"
@@ -29,6 +34,47 @@ inline TMainForm& shownMainForm(std::unique_ptr<TMainForm>& holder) {
     if (!QTest::qWaitForWindowExposed(holder.get())) QTest::qFail("the window was not exposed", __FILE__, __LINE__);
     return *holder;
 }
+
+/// Waits until the details of the rows the window's table shows (date,
+/// time, attributes, size; the bold of a directory) are read; they come
+/// from a worker after each refresh.  False when they are not in by timeout.
+inline bool waitForResultRows(TMainForm& form, int timeout = 10000) {
+    return QTest::qWaitFor([&form] { return form.resultRowsComplete(); }, timeout);
+}
+
+/// Holds a worker inside the observer it hands out until opened, as a hung
+/// mount would hold it: the first `held` calls wait, each ten seconds at
+/// most, so that a test fails rather than hangs.  Opened when it goes.
+class WorkerGate {
+public:
+    ~WorkerGate() { setOpen(true); }
+    std::function<void(std::string_view)> observer(int held = 1 << 30) {
+        return [state = m_state, held](std::string_view) {
+            std::unique_lock lock(state->mutex);
+            if (++state->calls <= held)
+                state->changed.wait_for(lock, std::chrono::seconds(10), [&] { return state->open; });
+        };
+    }
+    void setOpen(bool open) {
+        std::lock_guard lock(m_state->mutex);
+        m_state->open = open;
+        m_state->changed.notify_all();
+    }
+    /// The observer's calls so far.
+    int calls() const {
+        std::lock_guard lock(m_state->mutex);
+        return m_state->calls;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool open = false;
+        int calls = 0;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
 
 /// Asks widget for its tool tip at pos, as hovering does, and returns the
 /// text shown ("" when none is).
