@@ -25,7 +25,7 @@
 #include <string>
 
 #include "platform/listing/volumes.h"
-#include "ui/mainform.h"
+#include "ui/window/mainform.h"
 
 namespace {
 

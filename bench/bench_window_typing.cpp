@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/listing/volumes.h"
-#include "ui/mainform.h"
+#include "ui/window/mainform.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "similar/simlist.h"
-#include "ui/command_line.h"
-#include "ui/mainform.h"
-#include "ui/remembered_settings.h"
+#include "ui/logic/command_line.h"
+#include "ui/window/mainform.h"
+#include "ui/logic/remembered_settings.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ui/command_line.h"
+#include "ui/logic/command_line.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

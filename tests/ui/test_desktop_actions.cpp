@@ -34,8 +34,8 @@
 #define TOKA_TEST_DBUS 1
 #endif
 
-#include "ui/desktop_actions.h"
-#include "ui/display_text.h"
+#include "ui/dialogs/desktop_actions.h"
+#include "ui/logic/display_text.h"
 
 namespace toka::test {
 

@@ -13,10 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ui/explorer_tree.h"
-#include "ui/mainform.h"
+#include "ui/widgets/explorer_tree.h"
+#include "ui/window/mainform.h"
 #include "ui_test_support.h"
-#include "ui/path_label.h"
+#include "ui/widgets/path_label.h"
 
 namespace toka::test {
 

@@ -26,8 +26,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "ui/file_op_dialogs.h"
-#include "ui/file_op_job.h"
+#include "ui/dialogs/file_op_dialogs.h"
+#include "ui/dialogs/file_op_job.h"
 
 namespace toka::test {
 

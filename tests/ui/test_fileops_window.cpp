@@ -20,10 +20,10 @@
 #include <chrono>
 #include <thread>
 
-#include "ui/mainform.h"
-#include "ui/path_label.h"
-#include "ui/result_drag.h"
-#include "ui/strgrdex.h"
+#include "ui/window/mainform.h"
+#include "ui/widgets/path_label.h"
+#include "ui/window/result_drag.h"
+#include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

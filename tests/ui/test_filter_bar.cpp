@@ -18,8 +18,8 @@
 #include <QTreeWidget>
 #include <functional>
 
-#include "ui/filter_bar.h"
-#include "ui/strgrdex.h"
+#include "ui/widgets/filter_bar.h"
+#include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

@@ -17,9 +17,9 @@
 #include <QToolTip>
 #include <QTreeWidget>
 
-#include "ui/mainform.h"
-#include "ui/path_label.h"
-#include "ui/strgrdex.h"
+#include "ui/window/mainform.h"
+#include "ui/widgets/path_label.h"
+#include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

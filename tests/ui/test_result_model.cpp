@@ -6,8 +6,8 @@
 
 #include <ctime>
 
-#include "ui/entry_details_reader.h"
-#include "ui/result_model.h"
+#include "ui/logic/entry_details_reader.h"
+#include "ui/logic/result_model.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

@@ -20,11 +20,11 @@
 
 #include "search/result_row.h"
 #include "similar/simlist.h"
-#include "ui/mainform.h"
+#include "ui/window/mainform.h"
 #include "ui_test_support.h"
-#include "ui/result_model.h"
-#include "ui/result_table.h"
-#include "ui/strgrdex.h"
+#include "ui/logic/result_model.h"
+#include "ui/window/result_table.h"
+#include "ui/widgets/strgrdex.h"
 
 namespace toka::test {
 

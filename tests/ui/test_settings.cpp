@@ -13,11 +13,11 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "ui/explorer_tree.h"
-#include "ui/filter_bar.h"
-#include "ui/path_label.h"
-#include "ui/remembered_settings.h"
-#include "ui/strgrdex.h"
+#include "ui/widgets/explorer_tree.h"
+#include "ui/widgets/filter_bar.h"
+#include "ui/widgets/path_label.h"
+#include "ui/logic/remembered_settings.h"
+#include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

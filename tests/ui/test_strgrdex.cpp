@@ -4,7 +4,7 @@
 #include <QStandardItemModel>
 #include <QTest>
 
-#include "ui/strgrdex.h"
+#include "ui/widgets/strgrdex.h"
 
 namespace toka::test {
 

@@ -21,9 +21,9 @@
 #include <sys/stat.h>
 
 #include "../viewer/metafile_writer.h"
-#include "ui/mainform.h"
+#include "ui/window/mainform.h"
 #include "ui_test_support.h"
-#include "ui/strgrdex.h"
+#include "ui/widgets/strgrdex.h"
 #include "viewer/viewer_extension.h"
 
 namespace toka::test {

@@ -22,8 +22,8 @@
 #include <QToolTip>
 #include <QTreeWidget>
 
-#include "ui/mainform.h"
-#include "ui/strgrdex.h"
+#include "ui/window/mainform.h"
+#include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

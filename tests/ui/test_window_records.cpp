@@ -19,8 +19,8 @@
 #include <thread>
 #include <mutex>
 
-#include "ui/mainform.h"
-#include "ui/strgrdex.h"
+#include "ui/window/mainform.h"
+#include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

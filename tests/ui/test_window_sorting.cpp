@@ -9,7 +9,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "ui/strgrdex.h"
+#include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {

@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "platform/listing/volumes.h"
-#include "ui/mainform.h"
+#include "ui/window/mainform.h"
 
 namespace toka::test {
 

@@ -1,0 +1,71 @@
+// TMainForm's construction and its small handlers: the directory tree, the
+// selected directory, the status text.
+#include "ui/window/mainform.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QTreeWidget>
+
+#include "search/parallel_walk.h"
+#include "ui/logic/entry_details_reader.h"
+#include "ui/widgets/explorer_tree.h"
+#include "ui/widgets/hint_switch.h"
+#include "ui/logic/locale_format.h"
+#include "ui/widgets/path_label.h"
+#include "ui/logic/record_keeper.h"
+#include "ui/logic/viewer_loads.h"
+#include "ui/widgets/strgrdex.h"
+
+namespace toka {
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeFormatOf(QLocale::system())) {
+    setObjectName("MainForm");
+    createControls();
+    m_explorer = std::make_unique<ExplorerTree>(Explorer);
+    m_hintSwitch = std::make_unique<HintSwitch>(this);
+    m_viewerLoads = std::make_unique<ViewerLoads>();
+    connectSettings(); // before the search handlers: see there
+    connectHandlers();
+    connectFilterBar();
+    connectFileActions();
+    createShortcuts();
+    createRecordCommands();
+}
+
+// The walk goes first: its last worker must not post the end of the search
+// to a window that is half destroyed.
+TMainForm::~TMainForm() {
+    m_walk.reset();
+    m_recordKeeper.reset(); // writes the record handed over last
+    m_viewerLoads.reset();
+}
+
+std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
+
+QString TMainForm::statusText() const { return m_statusLabel->text(); }
+
+void TMainForm::setStatusText(const QString& text) { m_statusLabel->setText(text); }
+
+void TMainForm::FillDrives(const std::vector<Volume>& volumes) { m_explorer->fillVolumes(volumes); }
+
+void TMainForm::FillDrives() { FillDrives(mountedVolumes()); }
+
+void TMainForm::ExplorerExpanding(QTreeWidgetItem* node) { m_explorer->expanding(node); }
+
+void TMainForm::setTreeListingObserver(std::function<void(const std::string&)> observer) {
+    m_explorer->setListingObserver(std::move(observer));
+}
+
+void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) { m_explorer->collapsed(node); }
+
+void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
+    lCurrentDir->setPath(GetNodePath(node));
+    // A directory chosen: Enter searches it again, as designed.
+    if (m_enterSearchesAllDisks) {
+        m_enterSearchesAllDisks = false;
+        eSearch->setPlaceholderText({});
+    }
+}
+
+} // namespace toka

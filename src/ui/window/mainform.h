@@ -1,0 +1,464 @@
+#pragma once
+// TMainForm: the program's one window.  It owns every control, the six option
+// fields, the stop request, the walk of the running search and the result
+// copy.  The duties live in their own files:
+//   main_layout.cpp   controls, menus, tool buttons, tab order
+//   main_options.cpp  FormShow, SyncOptions, the toggles, hints, closing
+//   mainform.cpp      construction, the directory tree (explorer_tree.cpp)
+//   main_search.cpp   searching: StartSearch, the walk on worker threads, EndSearch, Stop
+//   main_results.cpp  the result table: TimerTimer, drawing, sorting (result_table.cpp,
+//                     result_model.cpp; the rows' details read by entry_details_reader.cpp)
+//   main_viewer.cpp   the file viewer: sgexResultsMouseUp, ViewFile (text_memo.cpp)
+//   main_fileops.cpp  copy, move, delete, invert; open, trash, drag and drop (result_drag.cpp)
+//   main_settings.cpp the remembered choices (remembered_settings.cpp) and the
+//                     command line's start options (command_line.cpp)
+//   main_keys.cpp     keyboard shortcuts: search again, stop, the table's commands
+//   main_filters.cpp  the filter bar (filter_bar.cpp): the filter a search takes,
+//                     the "Filtered" mark
+//   main_records.cpp  recorded walks: the answer of the last walk shown at once,
+//                     search as you type, recording and forgetting walks
+
+#include <QMainWindow>
+#include <QPainter>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/fileops/file_op_questions.h"
+#include "platform/fileops/system_calls.h"
+#include "platform/listing/volumes.h"
+#include "search/parallel_walk.h"
+#include "search/result_row.h"
+#include "search/walk_filter.h"
+#include "search/walk_record_store.h"
+#include "similar/simlist.h"
+#include "ui/logic/command_line.h"
+#include "ui/widgets/text_memo.h"
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSpinBox;
+class QSplitter;
+class QSplitterHandle;
+class QStatusBar;
+class QStringListModel;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace toka {
+
+class ExplorerTree;
+class FilterBar;
+class HintSwitch;
+class PathLabel;
+class ParallelWalk;
+class RecordKeeper;
+struct RecordAnswer;
+class ViewerLoads;
+class EntryDetailsReader;
+class ResultModel;
+class TStringGridEx;
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    /// The window's caption, exactly.
+    static constexpr const char* kCaption = "TOKA Search  - The Nufa File Finder ";
+
+    // --- option fields (set by FormShow, changed only by the toggles) -------
+    bool RecurseDirs = true;
+    bool FuzzySearch = true;
+    bool WarnResultChanged = true;
+    bool ShowToolbar = true;
+    bool ShowHints = true;
+    bool ShowViewer = true;
+    bool ShowFilters = false;    ///< the filter bar (not in the design: hidden at first)
+    bool RecordWalks = true;     ///< walks are recorded and their record answers at once
+    bool SearchAsYouType = true; ///< typing replays the record of the selected directory
+
+    /// A click on a column header sorts the table by that column.
+    bool SortByHeaderClick = false;
+
+    /// True from StartSearch to the end of EndSearch.
+    bool isSearching() const { return m_searching; }
+    /// The scanned-entries counter of the current or last search.
+    std::uint64_t scannedEntries() const;
+    /// Watches every directory the walk is about to list (called on a worker
+    /// thread; blocking in it holds that worker, as a hung mount would).
+    void setWalkObserver(std::function<void(std::string_view dir)> observer) { m_walkObserver = std::move(observer); }
+    /// The ranks the table showed at its last refresh (slot r-1 = rank r,
+    /// which is row r while the table is in rank order).
+    const ListString& resultCopy() const { return m_resultCopy; }
+    /// Whether the details (date, time, attributes, size) of the rows the
+    /// last refresh showed are all read.  resultRowsRead tells when.
+    bool resultRowsComplete() const;
+    /// Called on the worker that reads the rows' details, before each entry
+    /// is examined, with its path (a test holds it there, as a hung mount
+    /// would hold it).
+    void setResultRowObserver(std::function<void(std::string_view path)> observer);
+    /// Orders the table by a column of the result model, rising or falling,
+    /// or by rank (ResultModel::kRankOrder); the order holds through the
+    /// refreshes until the next search, which shows the ranks' order.
+    void setResultOrder(int column, Qt::SortOrder order = Qt::AscendingOrder);
+    /// The selected directory: the path behind lCurrentDir ("" before any
+    /// node is selected).
+    std::string selectedDirectory() const;
+    /// The full path (bytes) of the entry that data row `row` of the result
+    /// table shows, as the last refresh wrote it into the row; "" for a row
+    /// that shows none (the empty row of a search that found nothing, the
+    /// rows before the first refresh, rows outside the table).
+    std::string resultPath(int row) const;
+    /// The filter of the current or last search, as the filter bar gave it
+    /// when the search started (changing the bar during a search changes
+    /// the next one); the default filter before the first search.
+    const WalkFilter& currentFilter() const { return m_filter; }
+
+    /// Loads one file into the viewer: a picture into mFileImageView (the
+    /// memo is hidden at once), anything else as text into mFileViewer
+    /// (shown and cleared at once).  A picture that fails shows the "Grafik
+    /// fehlerhaft" box and keeps the previous picture; a text that fails
+    /// reads "not available".  The file is read on the viewer's worker and
+    /// shown when it arrives, in the order asked.
+    void ViewFile(const std::string& path);
+    /// Files asked for by ViewFile are still being read or shown.
+    bool isViewerLoading() const;
+
+    /// Copies (code 0) or moves (1) the marked rows into the selected
+    /// directory, or deletes them (2): the paths of the marked rows that show
+    /// a result entry, in row order, go to the file-operation engine in one
+    /// call, even when there is none (the engine then asks nothing).  Then
+    /// the "result may have changed" box when WarnResultChanged is on.
+    /// Marks, rows and the result copy stay as they were.  Does nothing while
+    /// another file operation of the window runs.  The operation runs on a
+    /// worker: this returns at once (fileOperationFinished tells the end).
+    void DoFileOperation(int code);
+    /// The paths (bytes) of the marked data rows that show a result entry,
+    /// in row order.
+    std::vector<std::string> markedPaths() const;
+
+    /// Runs one copy (0), move (1) or delete (2) of paths into destination.
+    using FileOperationRunner =
+        std::function<void(const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination)>;
+    /// Replaces the engine and its dialogs behind every file operation of
+    /// the window (the runner is called on the window's thread and the
+    /// operation is over when it returns); an empty runner brings them back.
+    void setFileOperationRunner(FileOperationRunner runner);
+    /// The system calls behind the window's copy, move, delete and trash
+    /// (replaced only in tests, which hold a worker inside them).
+    void setFileSystemCalls(SystemCalls& system);
+    /// A copy, move, delete or trash of the window is at work (on its worker,
+    /// or asking its questions).
+    bool isFileOperationRunning() const { return m_fileOperationRunning; }
+
+    /// The text of the status bar.
+    QString statusText() const;
+    void setStatusText(const QString& text);
+
+    /// Replaces the tree's top level by these volumes (FormShow passes the
+    /// mounted volumes).
+    void FillDrives(const std::vector<Volume>& volumes);
+    void FillDrives();
+
+    /// Remembers the user's choices in this INI file (see
+    /// remembered_settings.h): read when the window is first shown, over
+    /// FormShow's defaults, and written when it closes; the recent search
+    /// texts also when a search starts.  Without a file nothing is read or
+    /// written.  Call before the window is first shown.
+    void setSettingsFile(const QString& file);
+    /// What the command line asks for this run, applied when the window is
+    /// first shown, over the remembered choices: the measure and recursion
+    /// (remembered as they were unless the user changes them), DIR selected
+    /// in the tree, and the search text searched as soon as the window is up.
+    void setStartOptions(const StartOptions& options);
+    /// Records the walks that run to their end in this folder and answers
+    /// from them (walk_record_store.h); "" (the default) records nothing and
+    /// reads nothing.  Call before the first search.
+    void setRecordDirectory(const std::string& directory);
+    /// Whether the rows show an answer replayed from a recorded walk (the
+    /// mark beside the count tells from when) rather than the live walk's.
+    bool showsRecordedAnswer() const { return m_showingRecorded; }
+    /// Called on a listing's own thread before the directory tree lists a
+    /// directory (a test holds it there, as a hung mount would).
+    void setTreeListingObserver(std::function<void(const std::string& path)> observer);
+    /// Waits until the record of the last walk is written (and every
+    /// look-up asked for before is answered, through the event loop).
+    void waitForRecordSaved();
+    /// Called on the records' worker before it touches their folder (a test
+    /// holds it there, as a hung mount would).  After setRecordDirectory.
+    void setRecordObserver(std::function<void(std::string_view directory)> observer);
+
+    /// Selects the directory at path (absolute, without links) in the tree as
+    /// a click on its node does, opening the nodes above it and scrolling it
+    /// into view.  False, and nothing changes, when the tree has no node for
+    /// it (no volume holds it, or it is gone).
+    bool selectDirectory(const std::string& path);
+
+    // --- controls ------------------------------------------------------------
+    // The design's names; each comment gives the caption or the role.
+    QMenu* Fie1 = nullptr;                            ///< menu "&File"
+    QAction* Copy1 = nullptr;                         ///< File > "&Copy...": marked rows into the selected directory
+    QAction* Move1 = nullptr;                         ///< File > "&Move..."
+    QAction* Delete1 = nullptr;                       ///< File > "&Delete..."
+    QAction* N1 = nullptr;                            ///< File: separator before Exit
+    QAction* E1 = nullptr;                            ///< File > "&Exit...": closes the window
+    QMenu* Edit1 = nullptr;                           ///< menu "&Edit"
+    QAction* InvertSelection1 = nullptr;              ///< Edit > "&Invert Selection...": inverts the row marks
+    QMenu* Search1 = nullptr;                         ///< menu "&Search"
+    QAction* RecurseSubdirectories1 = nullptr;        ///< Search > "&Recurse Subdirectories" (checkable)
+    QAction* Searchlengthindependendfuzzy1 = nullptr; ///< Search > "Search length &independend (fuzzy)" (checkable)
+    QAction* N2 = nullptr;                            ///< Search: separator before the search commands
+    QAction* Directory1 = nullptr;                    ///< Search > "&Directory...": searches the selected directory
+    QAction* AllFixedDisks1 = nullptr;                ///< Search > "All &Fixed Disks..."
+    QAction* Stop1 = nullptr;                         ///< Search > "Stop...": enabled during a search
+    QMenu* Options1 = nullptr;                        ///< menu "&View"
+    QAction* ShowFileToolbar1 = nullptr;              ///< View > "Show &Toolbar" (checkable)
+    QAction* ShowFlybyHints1 = nullptr;               ///< View > "Show Flyby &Hints": tooltips on or off
+    QAction* ShowFileViewer1 = nullptr;               ///< View > "Show File &Viewer" (checkable)
+    QAction* N3 = nullptr;                            ///< View: separator before the warning option
+    QAction* WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed"" (checkable)
+    QAction* ShowFilters1 = nullptr;                  ///< View > "Show &Filters": the filter bar (checkable)
+    QAction* SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype" (checkable)
+    QAction* RecordWalks1 = nullptr;                  ///< Search > "Record &Walks" (checkable)
+    QAction* ForgetRecordedWalks1 = nullptr;          ///< Search > "Forget Recorded Wal&ks"
+    QMenu* SortBy1 = nullptr;                         ///< View > "&Sort By": the table's order
+    QAction* SortByRank1 = nullptr;                   ///< Sort By > "&Rank": the ranks' order (the default)
+    QAction* SortByColumn1[7] = {};                   ///< Sort By > one item per column, in column order
+    QAction* SortDescending1 = nullptr;               ///< Sort By > "D&escending" (checkable; not for Rank)
+    QAction* SortByHeaderClick1 = nullptr;            ///< View > "Sort by &Clicking Column Headers" (checkable)
+
+    QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
+    QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
+    QFrame* ToolBar0 = nullptr;           ///< raised frame around the search row
+    QWidget* Panel1 = nullptr;            ///< the search row inside ToolBar0
+    QLabel* Label4 = nullptr;             ///< caption "Search for:"
+    QLineEdit* eSearch = nullptr;         ///< the search text (at most 255 characters)
+    QLabel* Label1 = nullptr;             ///< caption "Items:"
+    QSpinBox* seNumberofItems = nullptr;  ///< rows shown in the table, 10..100 in steps of 10
+    FilterBar* pFilters = nullptr;        ///< the filter bar under the search row ("Show Filters")
+    QWidget* Toolbar1 = nullptr;          ///< the row of tool buttons ("Show Toolbar" hides it)
+    QToolButton* sbSearchDir = nullptr;   ///< tool button "Search Selected Directory"
+    QToolButton* sbSearchHDs = nullptr;   ///< tool button "Search all Hard Disks"
+    QToolButton* sbStop = nullptr;        ///< tool button "Stop current Search"
+    QToolButton* sbRecurseDirs = nullptr; ///< toggle "Recurse Subdirectories while searching"
+    QToolButton* sbMeasure = nullptr;     ///< toggle "Fuzzy": the length-independent measure
+    QToolButton* sbSimilar = nullptr;     ///< toggle "Similar": the length-dependent measure
+    QFrame* Bevel1 = nullptr;             ///< separator line between the search and the file buttons
+    QToolButton* sbCopy = nullptr;        ///< tool button "Copy selected Files to highlighted Directory"
+    QToolButton* sbMove = nullptr;        ///< tool button "Move selected Files to highlighted Directory"
+    QToolButton* sbDelete = nullptr;      ///< tool button "Delete selected Files"
+    QToolButton* sbInvert = nullptr;      ///< tool button "Invert selected Files" (the marks)
+    QFrame* Bevel2 = nullptr;             ///< separator line before the viewer button
+    QToolButton* sbFileViewer = nullptr;  ///< toggle "Toggle File Viewer"
+    QWidget* StatusPanel = nullptr;       ///< the status strip under the tool buttons
+    PathLabel* lCurrentDir = nullptr;     ///< the selected directory (a drag's destination while it hovers)
+    QLabel* lFiltered = nullptr;          ///< "Filtered" left of Label2 while a filter is set; its hint lists them
+    QLabel* Label2 = nullptr;             ///< caption "Files scanned:"
+    QLabel* lFileScanned = nullptr;       ///< the number of entries scanned
+    QLabel* lRecorded = nullptr;          ///< "from the walk of 8 Dec 14:02" while the rows are a recorded answer
+    QLabel* Label3 = nullptr;             ///< blank margin right of the count
+    QTreeWidget* Explorer = nullptr;      ///< the directory tree: volumes at the top level
+    QSplitterHandle* Splitter1 = nullptr; ///< the handle between tree and table
+    TStringGridEx* sgexResults = nullptr; ///< the result table: header row, one row per rank
+    QSplitterHandle* Splitter2 = nullptr; ///< the handle above the viewer pane
+    QWidget* pFileViewer = nullptr;       ///< the viewer pane below everything
+    QLabel* mFileImageView = nullptr;     ///< the viewer's picture box (.bmp, .ico, .wmf)
+    TextMemo* mFileViewer = nullptr;      ///< the viewer's text, on top of the picture box
+    QStatusBar* StatusBar = nullptr;      ///< the window's status bar ("Ready", the walk's directory)
+
+    // --- keyboard commands (main_keys.cpp); the table's act only while the
+    // focus is in the table, so the search box keeps its own editing keys.
+    QAction* SearchAgain1 = nullptr; ///< Search > "Search &Again" (F5): the last search started, current text
+    QAction* SearchText1 = nullptr;  ///< Search > "Search &Text" (Ctrl+F, Ctrl+L): focus to eSearch, all selected
+    QAction* SelectAll1 = nullptr;   ///< Edit > "Select &All" (Ctrl+A): marks every row that shows an entry
+    QAction* CopyPath1 = nullptr;    ///< Edit > "&Copy Path" (Ctrl+C): the marked rows' paths to the clipboard
+    QAction* MoveToTrash1 = nullptr; ///< File > "Move to &Trash" (Del): the marked rows, without a question
+
+signals:
+    /// The rows now show a recorded walk's answer (the table is filled).
+    void recordedAnswerShown();
+    /// A copy, move, delete or trash is over (its warning box closed).
+    void fileOperationFinished();
+    /// The details of every row the last refresh showed are in.
+    void resultRowsRead();
+
+public slots:
+    void FormShow();
+    void SyncOptions();
+
+    // toggles
+    void sbRecurseDirsClick();
+    void sbMeasureClick();
+    void ShowFileToolbar1Click();
+    void ShowFlybyHints1Click();
+    void sbFileViewerClick();
+    void WarningSearchResultChanged1Click();
+    void ShowFilters1Click();
+    void E1Click();
+
+    // searching
+    void sbSearchClick();
+    void sbSearchHDsClick();
+    void sbStopClick();
+
+    // the result table
+    void TimerTimer();
+    void seNumberofItemsChange();
+    void sgexResultsDrawCell(QPainter* canvas, int col, int row, const QRect& rect);
+    void sgexResultsHeaderClick(int col, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
+
+    // the directory tree
+    void ExplorerExpanding(QTreeWidgetItem* node);
+    void ExplorerCollapsed(QTreeWidgetItem* node);
+    void ExplorerChange(QTreeWidgetItem* node);
+
+    // file operations on the marked rows
+    void sbCopyClick();
+    void sbMoveClick();
+    void sbDeleteClick();
+    void sbInvertClick();
+    void sgexResultsContextMenu(const QPoint& pos);
+    /// A drag of result rows passes over node (null: over no node).
+    void ExplorerDragOver(QTreeWidgetItem* node);
+    /// The drag left the tree or ended: the label shows the selected node.
+    void ExplorerDragLeave();
+    /// Result rows dropped on node: copied there, moved with Shift.
+    void ExplorerDragDrop(QTreeWidgetItem* node, bool move);
+
+    // the file viewer
+    void sgexResultsMouseUp();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void createMenu();
+    void createToolButtons();
+    void createStatusPanel();
+    void connectHandlers();
+    /// Returns the sum of the widths set.
+    int setResultColumnWidths();
+    /// Widens the window by what the table's columns need beyond the
+    /// designed width, so that no column starts hidden.
+    void fitWindowToColumns(int columns);
+    /// The Sort By items and the header's indicator show the table's order.
+    void syncSortCommands();
+    /// The details read for the rows of a refresh.
+    void showResultDetails(std::uint64_t generation, std::vector<std::pair<std::string, EntryDetails>> details);
+
+    void StartSearch();
+    /// Starts the walk of roots on worker threads; EndSearch follows when
+    /// the last worker is done.
+    void startWalk(std::vector<WalkRoot> roots, bool allFixedDisks);
+    void EndSearch();
+    void showWalkStatus();
+    void setSearchControlsEnabled(bool idle);
+
+    void connectFileActions();
+    void performFileOperation(const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination);
+    void showResultChangedWarning();
+    /// After every file operation: the warning box, then fileOperationFinished.
+    void endFileOperation();
+    void openResultRow(int row);
+    void moveRowsToTrash(const std::vector<std::string>& paths);
+
+    void connectSettings();
+    /// After FormShow: the remembered choices, then the command line's.
+    void applyStartState();
+    void saveSettings();
+    /// The search text goes first in the recent texts (and into the file).
+    void rememberSearchText();
+
+    void connectFilterBar();
+    /// lFiltered shows the running search's filter, or else the one the
+    /// next search would take.
+    void showFilterMark();
+
+    void createRecordCommands();
+    /// The options the next search takes, from the controls.
+    ScanOptions nextScanOptions() const;
+    /// Asks the records' worker for the record of these roots and options,
+    /// when records are on; show gets it on the window's thread, unless a
+    /// later question came first (a refusal is shown beside the count).
+    void lookUpRecord(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
+                      std::function<void(const RecordAnswer&)> show);
+    /// Shows the record's answer to search (a list set up by InitSimList),
+    /// in the table and in the mark.
+    void showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options);
+    /// The pause after a change of the search text is over.
+    void searchAsYouType();
+    /// The walk that just ended ran to its end: its record is written by the
+    /// records' worker.
+    void saveRecord(std::unique_ptr<WalkRecordWriter> record);
+    void forgetRecordedWalks();
+    void showRecordedMark(std::int64_t createdTime);
+    /// Says beside the count that the folder or record of recorded walks was refused, and why.
+    void showRecordsRefused(const SysError& error);
+
+    void createShortcuts();
+    void searchAgain();
+    void selectAllRows();
+    /// The search command the user started last (F5 repeats it); null
+    /// before the first.
+    void (TMainForm::*m_lastSearch)() = nullptr;
+
+    std::unique_ptr<ExplorerTree> m_explorer; ///< fills and expands the nodes of Explorer
+    std::unique_ptr<HintSwitch> m_hintSwitch; ///< turns every tooltip of the window on or off
+    QSplitter* m_treeSplitter = nullptr;      ///< tree | table (handle: Splitter1)
+    QSplitter* m_viewerSplitter = nullptr;    ///< Panel3 above pFileViewer (handle: Splitter2)
+    QLabel* m_statusLabel = nullptr;          ///< the text of StatusBar
+
+    bool m_shown = false;                                 ///< FormShow has run (on the first show only)
+    bool m_searching = false;                             ///< see isSearching
+    bool m_stopRequest = false;                           ///< Stop was pressed during the current search
+    WalkFilter m_filter;                                  ///< see currentFilter
+    bool m_closeRequested = false;                        ///< closing waits for the running search to end
+    SimList m_walkSearch;                                 ///< the search m_walk scores against; it outlives the walk
+    std::unique_ptr<ParallelWalk> m_walk;                 ///< the walk of the current or last search, on worker threads
+    QTimer* m_statusTimer = nullptr;                      ///< shows the directory being listed, several times a second
+    std::function<void(std::string_view)> m_walkObserver; ///< see setWalkObserver
+    ListString m_resultCopy{};
+    FileOperationRunner m_fileOperationRunner;   ///< empty: the engine with its dialogs
+    SystemCalls* m_system = &posixSystemCalls(); ///< see setFileSystemCalls
+    bool m_fileOperationRunning = false;         ///< one file operation at a time
+    LocaleFormat m_locale;                       ///< the desktop's date, time and number formats
+
+    /// The rows sgexResults shows, and the reader of their details off the
+    /// window's thread.
+    ResultModel* m_resultModel = nullptr;
+    std::unique_ptr<EntryDetailsReader> m_detailsReader;
+
+    QString m_settingsFile;                    ///< "" remembers nothing
+    StartOptions m_startOptions;               ///< the command line's wishes for this run
+    bool m_enterSearchesAllDisks = false;      ///< --all-fixed-disks without a text, until a directory is chosen
+    QStringListModel* m_recentTexts = nullptr; ///< the recent search texts, offered by eSearch's completer
+    /// An option the command line set for this run: the value remembered
+    /// before, which is written back unless the user changed the option.
+    struct RunOverride {
+        bool remembered;
+        bool given;
+    };
+    std::optional<RunOverride> m_fuzzyOverride;
+    std::optional<RunOverride> m_recurseOverride;
+
+    std::unique_ptr<ViewerLoads> m_viewerLoads;   ///< reads the viewer's files off the window's thread
+    std::unique_ptr<RecordKeeper> m_recordKeeper; ///< null: nothing recorded or read
+    std::uint64_t m_recordQuestion = 0;           ///< the latest look-up; earlier answers are stale
+    bool m_liveAnswerShown = false;               ///< the running search's walk ran to its end
+    bool m_showingRecorded = false;               ///< see showsRecordedAnswer
+    std::uint64_t m_recordedCount = 0;            ///< the count of the record the rows come from
+    QTimer* m_typingTimer = nullptr;              ///< the pause after the search text changed
+};
+
+} // namespace toka
