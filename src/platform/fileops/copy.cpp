@@ -1,7 +1,7 @@
 // The copy of one item by the file-operation engine: a file, a link or a
 // node is written under a hidden temporary name (a folder tree through
 // copyDirectory, tree_walks.cpp) and renamed into place once complete and
-// flushed; a folder that meets a folder of the same name merges into it.
+// flushed where it must be (see copyAndPlace).
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,40 +15,6 @@
 #include "platform/fileops/worker.h"
 
 namespace toka::fileops {
-
-Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                         const std::string& destDirPath) {
-    const TransferCheck check = checkTransfer(srcDirFd, name, srcPath, destDirFd, destDirPath);
-    if (check.end) return *check.end;
-    if (check.mergesFolders()) return mergeCopy(srcDirFd, name, srcPath, destDirFd, check.destPath);
-    return copyAndPlace({srcDirFd, name, srcPath, check.status}, destDirFd, check, nullptr);
-}
-
-Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                          const std::string& destPath) {
-    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.valid()) return failSource("open", srcPath, errno);
-    struct stat status {};
-    if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
-    if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
-    UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
-    if (!dest.valid()) return fail(FailureKind::SystemError, "open", destPath, errno);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
-
-    m_activeSources.insert(idOf(status));
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const Outcome outcome = copyInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
-        if (outcome == Outcome::Cancelled) {
-            result = Outcome::Cancelled;
-            break;
-        }
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    m_activeSources.erase(idOf(status));
-    return result;
-}
 
 Outcome Worker::createCopy(const CopySource& source, const CopyTarget& target) {
     if (checkpoint()) return Outcome::Cancelled;

@@ -203,8 +203,7 @@ Outcome Worker::transferItem(const std::string& path, int destFd, const std::str
     if (!source.isValid()) return fail(FailureKind::InvalidSource, verb, path);
     UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
     if (!parentFd.valid()) return failSource(verb, path, errno);
-    if (m_kind == FileOpKind::Move) return moveInto(parentFd.get(), source.name, path, destFd, destPath);
-    return copyInto(parentFd.get(), source.name, path, destFd, destPath);
+    return transferInto(parentFd.get(), source.name, path, destFd, destPath);
 }
 
 Outcome Worker::deleteItem(const std::string& path) {

@@ -56,17 +56,13 @@
 // meanwhile).  Not kept: owner, extended attributes, hard links between
 // copied files.
 //
-// Limits: walks through a folder tree (the survey, the copy, every removal)
-// keep their levels on the heap and at most 16 directories open per tree
-// (DirectoryChain), so a tree of any depth, 20,000 levels and more, is
-// copied, moved and deleted with an 8 MiB stack and a descriptor limit as
-// low as 64.  Merging into an existing folder still goes down one call
-// (some 830 bytes of stack for a copy, 670 for a move, built optimised) and
-// two descriptors per level that exists on both sides: a merge deeper than
-// about half the descriptor limit fails with EMFILE at its deepest level
-// (reported, nothing lost); with a limit above some 20,000 descriptors, a
-// copy that merges deeper than about 10,000 levels exhausts an 8 MiB stack
-// first.  A process killed during the work leaves at most its hidden
+// Limits: walks through a folder tree (the survey, the copy, a merge into an
+// existing folder, every removal) keep their levels on the heap and a
+// bounded number of directories open per tree (DirectoryChain), so a tree of
+// any depth, 20,000 levels and more, merged or not, is copied, moved and
+// deleted with an 8 MiB stack and a descriptor limit as low as 64.  A merge
+// keeps both of its sides open while the item at its deepest level is
+// copied.  A process killed during the work leaves at most its hidden
 // ".toka-" item in the destination directory.
 
 #include <string>

@@ -1,7 +1,8 @@
 #pragma once
 // The worker behind FileOperation::run, one per run, private to the engine.
 // Its duties are spread over file_operation.cpp (the run, the questions and
-// the checks before each item), copy.cpp (the copy of one item and its
+// the checks before each item), merge.cpp (one item as a whole, and merges
+// into an existing folder), copy.cpp (the copy of one item and its
 // placing), move.cpp (renames, and moves across file systems), renames.cpp
 // (temporary names, renames that refuse or replace), tree_walks.cpp (the
 // walks through whole folder trees: surveying and copying them) and
@@ -134,11 +135,30 @@ private:
     /// ".." chain of the destination does not pass.
     bool holdsDestination(int parentFd, const std::string& name);
 
+    // ----- one item and merges (merge.cpp) -----
+    /// Copies or moves (m_kind) the entry `name` of srcDirFd into the
+    /// directory destDirFd: its checks, then a merge where it meets a folder
+    /// of its name, else transferChecked.
+    Outcome transferInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                         const std::string& destDirPath);
+    /// The copy or move of an item that passed its checks and merges nothing.
+    Outcome transferChecked(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                            const TransferCheck& check);
+    /// Merges the source folder `name` of srcDirFd into the folder of that
+    /// name in destDirFd, without recursion: every entry goes as a list item
+    /// would (checked, then merged, copied or moved).  A move removes each
+    /// source folder it emptied.
+    Outcome merge(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                  const std::string& destPath);
+    struct MergeLevel;
+    /// Opens the folder `name` on both sides (srcDirFd and destDirFd: the
+    /// deepest levels of the chains, or the item's directories for the top)
+    /// and enters both chains; empty when entered, else what became of it.
+    std::optional<Outcome> enterMerge(DirectoryChain& sources, DirectoryChain& targets, int srcDirFd, int destDirFd,
+                                      const std::string& name, const std::string& srcPath, const std::string& destPath,
+                                      MergeLevel& level);
+
     // ----- copy (copy.cpp) -----
-    Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                     const std::string& destDirPath);
-    Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                      const std::string& destPath);
     Outcome createCopy(const CopySource& source, const CopyTarget& target);
     Outcome copyFile(const CopySource& source, const CopyTarget& target);
     /// The copy of a folder tree (tree_walks.cpp).  The folder itself always
@@ -164,10 +184,9 @@ private:
     Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check);
 
     // ----- move (move.cpp) -----
-    Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                     const std::string& destDirPath);
-    Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                      const std::string& destPath);
+    /// The move of a checked item: a rename, or moveAcross where it answers EXDEV.
+    Outcome moveChecked(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                        const TransferCheck& check);
     /// The move of an item to another file system: copied, placed, flushed,
     /// and only then are the copied source entries removed.
     Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
