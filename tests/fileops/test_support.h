@@ -20,6 +20,9 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -237,6 +240,37 @@ struct FaultySystem : SystemCalls {
     }
     int fsync(int fd) override { return inject(Call::Fsync) ? -1 : SystemCalls::fsync(fd); }
     int syncFileSystem(int fd) override { return inject(Call::SyncFs) ? -1 : SystemCalls::syncFileSystem(fd); }
+
+    // A flush runs on a thread of its own with a duplicate of its descriptor,
+    // which it closes last; a run cancelled meanwhile returns without it.
+    // This object lives until every such flush has closed its descriptor.
+    int duplicate(int fd) override {
+        const int copy = SystemCalls::duplicate(fd);
+        const std::lock_guard<std::mutex> lock(m_flushesMutex);
+        if (copy >= 0) m_flushes.insert(copy);
+        return copy;
+    }
+    int close(int fd) override {
+        const int result = SystemCalls::close(fd);
+        const int error = errno;
+        const std::lock_guard<std::mutex> lock(m_flushesMutex);
+        m_flushes.erase(fd);
+        errno = error;
+        return result;
+    }
+    ~FaultySystem() override {
+        for (;;) {
+            {
+                const std::lock_guard<std::mutex> lock(m_flushesMutex);
+                if (m_flushes.empty()) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+private:
+    std::mutex m_flushesMutex;
+    std::set<int> m_flushes;
 };
 
 /// Runs body in a forked child (on a thread with the given stack, as the

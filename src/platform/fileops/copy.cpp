@@ -73,7 +73,11 @@ Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
     m_system.fchmod(out.get(), status.st_mode & 01777);
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
     m_system.futimens(out.get(), times);
-    if (target.flush && m_system.fsync(out.get()) < 0) return abandon("write", target.path, errno);
+    if (target.flush) {
+        const int error = flush(out.get(), false);
+        if (error == kFlushCancelled) return abandon(nullptr, {}, 0);
+        if (error) return abandon("write", target.path, error);
+    }
     if (out.closeChecked() < 0) return abandon("write", target.path, errno);
     // The stamp from before the first read: a write since then keeps the source.
     if (target.copied) target.copied->emplace(idOf(status), stampOf(status));
@@ -133,20 +137,24 @@ Outcome Worker::copyNode(const CopySource& source, const CopyTarget& target) {
 }
 
 Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied) {
+    // A flush where it protects data: before a move removes its source, and
+    // before a copy replaces what was there.  A fresh copy of an item that
+    // stays at its source goes without one, as the system writes it back.
+    const bool mustFlush = copied != nullptr || check.existing.has_value();
     std::string temp;
     const CopyTarget target{.dirFd = destDirFd,
                             .name = temp,
                             .naming = CopyName::Temporary,
                             .path = check.destPath,
-                            .flush = true,
+                            .flush = mustFlush,
                             .copied = copied};
     const Outcome outcome = createCopy(source, target);
     if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    return worse(outcome, place(destDirFd, temp, source.name, check));
+    return worse(outcome, place(destDirFd, temp, source.name, check, mustFlush));
 }
 
 Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName,
-                      const TransferCheck& check) {
+                      const TransferCheck& check, bool flushed) {
     const std::string& destPath = check.destPath;
     int result;
     if (!check.existing) result = renameNoReplace(dirFd, tempName, dirFd, finalName);
@@ -160,7 +168,8 @@ Outcome Worker::place(int dirFd, const std::string& tempName, const std::string&
     }
     // Make the new name durable before a move removes its source.  A directory
     // opened without read permission cannot be synced; that is not a failure.
-    m_system.fsync(dirFd);
+    // The copy is complete and in place: Cancel during this flush leaves it.
+    if (flushed && flush(dirFd, false) == kFlushCancelled) return Outcome::Cancelled;
     return Outcome::Done;
 }
 

@@ -132,6 +132,8 @@ int SystemCalls::fsync(int fd) {
 
 int SystemCalls::syncFileSystem(int fd) { return ::syncfs(fd); }
 
+int SystemCalls::duplicate(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
 int SystemCalls::listDirectory(int dirFd, std::vector<std::string>& names) {
     names.clear();
     int own = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

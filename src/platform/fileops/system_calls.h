@@ -58,9 +58,14 @@ public:
     virtual ssize_t copyFileRange(int inFd, off_t* inOffset, int outFd, off_t* outOffset, std::size_t size);
     /// ioctl(destFd, FICLONE, srcFd): destFd shares srcFd's blocks (a reflink).
     virtual int cloneFile(int destFd, int srcFd);
+    /// fsync and syncFileSystem are called on a thread of their own, which an
+    /// operation cancelled meanwhile stops waiting for: such a call may still
+    /// run after FileOperation::run returned, and the object must outlive it.
     virtual int fsync(int fd);
     /// Flushes the whole file system that holds fd (syncfs(2)).
     virtual int syncFileSystem(int fd);
+    /// A second descriptor of what fd is open as (F_DUPFD_CLOEXEC).
+    virtual int duplicate(int fd);
     /// The names in the directory open as dirFd, without "." and "..", in the
     /// order the system returns them.  dirFd stays open and keeps its offset
     /// (the listing reads through a descriptor of its own).  0 or -1/errno.

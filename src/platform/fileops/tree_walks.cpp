@@ -194,7 +194,11 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
         if (stop) continue;
         // Mode and times last: adding the entries changed the modification
         // time, and a read-only mode would have kept them out.
-        if (levels.empty() && target.flush && m_system.syncFileSystem(finished.get()) < 0) flushError = errno;
+        if (levels.empty() && target.flush) {
+            const int error = flush(finished.get(), true);
+            if (error == kFlushCancelled) stop = Outcome::Cancelled;
+            else flushError = error;
+        }
         m_system.fchmod(finished.get(), level.source.st_mode & 01777);
         const struct timespec times[2] = {level.source.st_atim, level.source.st_mtim};
         m_system.futimens(finished.get(), times);

@@ -76,6 +76,7 @@ struct CopyTarget {
     CopyName naming;
     const std::string& path; ///< its final path, for messages
     bool flush;              ///< on disk before it counts as done: fsync for a file, syncfs for a folder tree
+                             ///< (a move's copy, and one that replaces an item)
     CopiedItems* copied;     ///< when set, gets every source entry copied, stamped as before its copy began
 };
 
@@ -180,8 +181,11 @@ private:
     /// copied: as in CopyTarget.
     Outcome copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied);
     /// Renames the finished copy tempName of dirFd to finalName, replacing
-    /// what check found there; on failure the copy is removed.
-    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check);
+    /// what check found there; on failure the copy is removed.  flushed: the
+    /// copy is on disk, and so is its new name once placed (the directory is
+    /// flushed too).
+    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check,
+                  bool flushed);
 
     // ----- move (move.cpp) -----
     /// The move of a checked item: a rename, or moveAcross where it answers EXDEV.
@@ -191,6 +195,14 @@ private:
     /// and only then are the copied source entries removed.
     Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                        const TransferCheck& check);
+
+    // ----- flushes (flush.cpp) -----
+    static constexpr int kFlushCancelled = -1;
+    /// Flushes what fd is open as to the disk (fsync; with wholeFileSystem
+    /// syncfs), on a thread of its own, and waits for it at the progress
+    /// checkpoints.  0 once on disk, the flush's errno, or kFlushCancelled
+    /// when Cancel ended the wait (the flush then ends unwatched).
+    int flush(int fd, bool wholeFileSystem);
 
     // ----- remove (removal.cpp) -----
     /// Removes the entry `name` of parentFd with everything below it, never
