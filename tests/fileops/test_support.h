@@ -169,7 +169,8 @@ struct ScriptedQuestions : FileOpQuestions {
 
 /// Write stands for every call that writes file contents (write,
 /// copy_file_range, a reflink).
-enum class Call { Open, Read, Write, Rename, Unlink, Mkdir, Fsync, SyncFs };
+/// SetXattr: name is the attribute's; ListXattrs: a listing of any node's.
+enum class Call { Open, Read, Write, Rename, Unlink, Mkdir, Fsync, SyncFs, SetXattr, ListXattrs };
 
 /// The system, except where `fault` answers an errno for a call (0 lets it
 /// through).  name is the entry's name; for Rename the old name, other the new.
@@ -237,6 +238,12 @@ struct FaultySystem : SystemCalls {
     }
     int mkdirAt(int dirFd, const char* name, mode_t mode) override {
         return inject(Call::Mkdir, name) ? -1 : SystemCalls::mkdirAt(dirFd, name, mode);
+    }
+    int setXattr(int fd, const char* name, const void* value, std::size_t size) override {
+        return inject(Call::SetXattr, name) ? -1 : SystemCalls::setXattr(fd, name, value, size);
+    }
+    ssize_t listXattrs(int fd, char* names, std::size_t size) override {
+        return inject(Call::ListXattrs) ? -1 : SystemCalls::listXattrs(fd, names, size);
     }
     int fsync(int fd) override { return inject(Call::Fsync) ? -1 : SystemCalls::fsync(fd); }
     int syncFileSystem(int fd) override { return inject(Call::SyncFs) ? -1 : SystemCalls::syncFileSystem(fd); }
@@ -351,8 +358,8 @@ public:
     void bind(const std::string& from, const std::string& to) {
         ASSERT_EQ(::mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
     }
-    void tmpfs(const std::string& at) {
-        ASSERT_EQ(::mount("toka-test", at.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    void tmpfs(const std::string& at, const std::string& size = "1m") {
+        ASSERT_EQ(::mount("toka-test", at.c_str(), "tmpfs", 0, ("size=" + size).c_str()), 0) << std::strerror(errno);
     }
 
 private:

@@ -68,20 +68,20 @@ Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
         return abandon("write", target.path, contents.error);
     }
 
-    // The file system may not keep permissions or times (FAT): that does not
-    // make the copy fail.
-    m_system.fchmod(out.get(), status.st_mode & 01777);
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.futimens(out.get(), times);
+    struct stat made {};
+    if (m_system.fstat(out.get(), &made) < 0) return abandon("write", target.path, errno);
+    const Outcome kept = keepMetadata(in.get(), out.get(), status, made, source.path);
+    if (kept == Outcome::Cancelled) return abandon(nullptr, {}, 0);
     if (target.flush) {
         const int error = flush(out.get(), false);
         if (error == kFlushCancelled) return abandon(nullptr, {}, 0);
         if (error) return abandon("write", target.path, error);
     }
     if (out.closeChecked() < 0) return abandon("write", target.path, errno);
-    // The stamp from before the first read: a write since then keeps the source.
-    if (target.copied) target.copied->emplace(idOf(status), stampOf(status));
-    return Outcome::Done;
+    // The stamp from before the first read: a write since then keeps the
+    // source, and so does metadata the copy lacks.
+    if (target.copied && kept == Outcome::Done) target.copied->emplace(idOf(status), stampOf(status));
+    return kept;
 }
 
 Outcome Worker::copySymlink(const CopySource& source, const CopyTarget& target) {
@@ -101,11 +101,39 @@ Outcome Worker::copySymlink(const CopySource& source, const CopyTarget& target) 
         return m_system.symlinkAt(link.c_str(), target.dirFd, candidate.c_str());
     };
     if (createNamed(target, create) < 0) return fail(FailureKind::SystemError, "create", target.path, errno);
-    // Times of the link itself (never of what it points to); the file system
-    // may not keep them.
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.utimensAt(target.dirFd, target.name.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return Outcome::Done;
+    // Owner, attributes and times of the link itself, never of what it points to.
+    return keepNodeMetadata(source, target);
+}
+
+Outcome Worker::keepNodeMetadata(const CopySource& source, const CopyTarget& target) {
+    const struct stat& status = source.status;
+    // Through descriptors of both nodes, opened without following a link:
+    // whoever may write into the destination could have put a link to
+    // another file under the new name by now, and a chmod by name would give
+    // that file the source's mode.
+    UniqueFd node = m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_PATH | O_NOFOLLOW));
+    struct stat made {};
+    if (!node.valid() || m_system.fstat(node.get(), &made) < 0
+        || (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
+        const int error = !node.valid() || made.st_mode == 0 ? errno : S_ISLNK(made.st_mode) ? ELOOP : EEXIST;
+        node.reset();
+        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0); // whatever stands under our name
+        return fail(FailureKind::SystemError, "create", target.path, error);
+    }
+    UniqueFd original = m_system.own(m_system.openAt(source.dirFd, source.name.c_str(), O_PATH | O_NOFOLLOW));
+    struct stat now {};
+    if (!original.valid() || m_system.fstat(original.get(), &now) < 0 || idOf(now) != idOf(status)) {
+        const int error = original.valid() && now.st_mode != 0 ? ENOENT : errno;
+        node.reset();
+        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0);
+        return failSource("copy", source.path, error);
+    }
+    const Outcome kept = keepMetadata(original.get(), node.get(), status, made, source.path);
+    if (kept == Outcome::Cancelled) {
+        node.reset();
+        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0);
+    }
+    return kept;
 }
 
 Outcome Worker::copyNode(const CopySource& source, const CopyTarget& target) {
@@ -117,23 +145,7 @@ Outcome Worker::copyNode(const CopySource& source, const CopyTarget& target) {
         return m_system.mknodAt(target.dirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600), status.st_rdev);
     };
     if (createNamed(target, create) < 0) return fail(FailureKind::SystemError, "create", target.path, errno);
-    // Mode and times go through a descriptor of the node itself, opened
-    // without following a link: whoever may write into the destination could
-    // have put a link to another file under the name by now, and a chmod by
-    // name would give that file the source's mode.
-    UniqueFd node = m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_PATH | O_NOFOLLOW));
-    struct stat made {};
-    if (!node.valid() || m_system.fstat(node.get(), &made) < 0
-        || (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
-        const int error = !node.valid() || made.st_mode == 0 ? errno : S_ISLNK(made.st_mode) ? ELOOP : EEXIST;
-        node.reset();
-        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0); // whatever stands under our name
-        return fail(FailureKind::SystemError, "create", target.path, error);
-    }
-    m_system.fchmod(node.get(), status.st_mode & 01777);
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.futimens(node.get(), times);
-    return Outcome::Done;
+    return keepNodeMetadata(source, target);
 }
 
 Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -94,6 +95,36 @@ int SystemCalls::futimens(int fd, const struct timespec times[2]) {
 
 int SystemCalls::utimensAt(int dirFd, const char* name, const struct timespec times[2], int flags) {
     return ::utimensat(dirFd, name, times, flags);
+}
+
+int SystemCalls::fchown(int fd, uid_t owner, gid_t group) {
+    if (::fchown(fd, owner, group) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    return ::fchownat(fd, "", owner, group, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW);
+}
+
+ssize_t SystemCalls::listXattrs(int fd, char* names, std::size_t size) {
+    const ssize_t n = ::flistxattr(fd, names, size);
+    if (n >= 0 || errno != EBADF || !isPathDescriptor(fd)) return n;
+    return ::listxattr(descriptorPath(fd).c_str(), names, size);
+}
+
+ssize_t SystemCalls::getXattr(int fd, const char* name, void* value, std::size_t size) {
+    const ssize_t n = ::fgetxattr(fd, name, value, size);
+    if (n >= 0 || errno != EBADF || !isPathDescriptor(fd)) return n;
+    return ::getxattr(descriptorPath(fd).c_str(), name, value, size);
+}
+
+int SystemCalls::setXattr(int fd, const char* name, const void* value, std::size_t size) {
+    if (::fsetxattr(fd, name, value, size, 0) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    return ::setxattr(descriptorPath(fd).c_str(), name, value, size, 0);
+}
+
+int SystemCalls::removeXattr(int fd, const char* name) {
+    if (::fremovexattr(fd, name) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    return ::removexattr(descriptorPath(fd).c_str(), name);
 }
 
 off_t SystemCalls::seek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }

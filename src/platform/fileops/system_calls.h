@@ -49,6 +49,17 @@ public:
     virtual int fchmod(int fd, mode_t mode);
     virtual int futimens(int fd, const struct timespec times[2]);
     virtual int utimensAt(int dirFd, const char* name, const struct timespec times[2], int flags);
+    /// fchown(2); an O_PATH descriptor (a symbolic link) too, the node itself
+    /// changed.  -1 leaves the owner or the group as it is.
+    virtual int fchown(int fd, uid_t owner, gid_t group);
+    /// The extended attributes of the node open as fd, by the f*xattr calls;
+    /// an O_PATH descriptor too (a symbolic link, a device), through its
+    /// /proc link, which leads to the node itself.  As listxattr(2),
+    /// getxattr(2), setxattr(2) (flags 0) and removexattr(2).
+    virtual ssize_t listXattrs(int fd, char* names, std::size_t size);
+    virtual ssize_t getXattr(int fd, const char* name, void* value, std::size_t size);
+    virtual int setXattr(int fd, const char* name, const void* value, std::size_t size);
+    virtual int removeXattr(int fd, const char* name);
     /// lseek(2), including SEEK_DATA and SEEK_HOLE.
     virtual off_t seek(int fd, off_t offset, int whence);
     /// ftruncate(2).

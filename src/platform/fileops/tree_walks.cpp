@@ -76,7 +76,8 @@ bool Worker::holdsDestination(int parentFd, const std::string& name) { return su
 struct Worker::CopyLevel {
     std::vector<std::string> names; ///< its entries, as listed before its copy was made
     std::size_t next = 0;           ///< the entry to copy next
-    struct stat source {};          ///< its mode and times go on the copy once it is full
+    struct stat source {};          ///< its metadata goes on the copy once it is full
+    struct stat made {};            ///< the copy as created
     std::size_t srcLength = 0;      ///< its path, the first srcLength bytes of the source path
     std::size_t destLength = 0;     ///< likewise of the destination path
     Outcome result = Outcome::Done;
@@ -97,7 +98,7 @@ std::optional<Outcome> Worker::enterCopy(DirectoryChain& sources, DirectoryChain
     if (m_system.mkdirAt(destDirFd, name.c_str(), 0700) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
     UniqueFd out = m_system.own(m_system.openAt(destDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    struct stat created {};
+    struct stat& created = level.made;
     if (!out.valid() || m_system.fstat(out.get(), &created) < 0) {
         const int error = errno;
         out.reset();
@@ -130,7 +131,7 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
         return fail(FailureKind::SystemError, "create", target.path, errno);
     UniqueFd out =
         m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    struct stat created {};
+    struct stat& created = top.made;
     if (!out.valid() || m_system.fstat(out.get(), &created) < 0) {
         const int error = errno;
         out.reset();
@@ -189,21 +190,24 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
         levels.pop_back();
         m_activeSources.erase(sources.id());
         int sourceError = 0, targetError = 0;
-        sources.leave(sourceError).reset();
+        UniqueFd original = sources.leave(sourceError);
         UniqueFd finished = targets.leave(targetError);
         if (stop) continue;
-        // Mode and times last: adding the entries changed the modification
-        // time, and a read-only mode would have kept them out.
-        if (levels.empty() && target.flush) {
+        // Metadata last: adding the entries changed the modification time,
+        // and a read-only mode would have kept them out.
+        from.resize(level.srcLength);
+        const Outcome kept = keepMetadata(original.get(), finished.get(), level.source, level.made, from);
+        original.reset();
+        if (kept == Outcome::Cancelled) stop = Outcome::Cancelled;
+        else if (kept != Outcome::Done) level.result = Outcome::Partial;
+        if (levels.empty() && target.flush && !stop) {
             const int error = flush(finished.get(), true);
             if (error == kFlushCancelled) stop = Outcome::Cancelled;
             else flushError = error;
         }
-        m_system.fchmod(finished.get(), level.source.st_mode & 01777);
-        const struct timespec times[2] = {level.source.st_atim, level.source.st_mtim};
-        m_system.futimens(finished.get(), times);
         finished.reset();
-        if (target.copied) target.copied->emplace(idOf(level.source), stampOf(level.source));
+        // A folder whose metadata the copy lacks stays at its source.
+        if (target.copied && kept == Outcome::Done) target.copied->emplace(idOf(level.source), stampOf(level.source));
         if (levels.empty()) {
             result = level.result;
         } else if (sourceError || targetError) {

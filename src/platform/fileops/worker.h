@@ -173,6 +173,9 @@ private:
                                      const std::string& srcPath, const std::string& destPath, CopyLevel& level);
     Outcome copySymlink(const CopySource& source, const CopyTarget& target);
     Outcome copyNode(const CopySource& source, const CopyTarget& target);
+    /// Gives the link or node just made for source under target's name its
+    /// metadata, through descriptors of both; on failure the node goes.
+    Outcome keepNodeMetadata(const CopySource& source, const CopyTarget& target);
     /// Creates the target's item through create(name), under the name its
     /// naming asks for; create's result, or -1 with errno.
     template <class Create>
@@ -195,6 +198,19 @@ private:
     /// and only then are the copied source entries removed.
     Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                        const TransferCheck& check);
+
+    // ----- metadata (metadata.cpp) -----
+    /// Gives the copy open as copyFd (made: its status) the owner, extended
+    /// attributes, ACLs, mode and times of the source open as sourceFd
+    /// (source: its status); either may be an O_PATH descriptor.  Done, or
+    /// Partial when something could not be kept (asked about, the user
+    /// skipped: the copy stays, but is not taken for a complete one), or
+    /// Cancelled.
+    Outcome keepMetadata(int sourceFd, int copyFd, const struct stat& source, const struct stat& made,
+                         const std::string& path);
+    /// listxattr into names: its length, 0 where the file system has no
+    /// attributes, -1 with errno.
+    ssize_t listAttributes(int fd, std::vector<char>& names);
 
     // ----- flushes (flush.cpp) -----
     static constexpr int kFlushCancelled = -1;
@@ -247,6 +263,9 @@ private:
     Clock::time_point m_start;
     Clock::time_point m_lastReport;
     std::vector<char> m_buffer;
+    // May give any owner and write every namespace of attributes.
+    bool m_privileged = false;
+    std::vector<char> m_attributeNames, m_copyAttributeNames, m_attributeValue;
     std::mt19937 m_random;
 
     // The destination directory and every directory above it: a folder among
