@@ -20,10 +20,21 @@ Outcome Worker::createCopy(const CopySource& source, const CopyTarget& target) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = source.path;
     const struct stat& status = source.status;
-    if (S_ISREG(status.st_mode)) return copyFile(source, target);
     if (S_ISDIR(status.st_mode)) return copyDirectory(source, target);
-    const Outcome outcome = S_ISLNK(status.st_mode) ? copySymlink(source, target) : copyNode(source, target);
-    if (outcome == Outcome::Done && target.copied) target.copied->emplace(idOf(status), stampOf(status));
+    // A name of a file copied before: a move across file systems may have
+    // removed the file's other names by now, so its link count tells nothing.
+    const bool linked = status.st_nlink > 1;
+    if (linked || !m_firstCopies.empty()) {
+        if (const auto outcome = linkToFirstCopy(source, target)) return *outcome;
+    }
+    Outcome outcome;
+    if (S_ISREG(status.st_mode)) {
+        outcome = copyFile(source, target);
+    } else {
+        outcome = S_ISLNK(status.st_mode) ? copySymlink(source, target) : copyNode(source, target);
+        if (outcome == Outcome::Done && target.copied) target.copied->emplace(idOf(status), stampOf(status));
+    }
+    if (linked && (outcome == Outcome::Done || outcome == Outcome::Partial)) recordFirstCopy(source, target);
     return outcome;
 }
 
@@ -159,10 +170,14 @@ Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const Tran
                             .naming = CopyName::Temporary,
                             .path = check.destPath,
                             .flush = mustFlush,
-                            .copied = copied};
+                            .copied = copied,
+                            .item = beginItem(check.destPath)};
     const Outcome outcome = createCopy(source, target);
     if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    return worse(outcome, place(destDirFd, temp, source.name, check, mustFlush));
+    m_placedItems[target.item].name = temp;
+    const Outcome placed = place(destDirFd, temp, source.name, check, mustFlush);
+    if (placed == Outcome::Done) m_placedItems[target.item].name = source.name;
+    return worse(outcome, placed);
 }
 
 Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName,

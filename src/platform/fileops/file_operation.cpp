@@ -153,6 +153,8 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     }
     const std::string destPath = destination.empty() || destination.back() != '/' ? destination + "/" : destination;
     collectDestinationAncestors(dest.get());
+    m_destinationFd = dest.get();
+    m_destinationPath = destPath;
     m_buffer.resize(kChunkSize);
 
     // Count the bytes to copy first, so that the progress has a total.  A move

@@ -57,6 +57,10 @@ int SystemCalls::mknodAt(int dirFd, const char* name, mode_t mode, dev_t device)
 
 int SystemCalls::symlinkAt(const char* target, int dirFd, const char* name) { return ::symlinkat(target, dirFd, name); }
 
+int SystemCalls::linkAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName, int flags) {
+    return ::linkat(oldDirFd, oldName, newDirFd, newName, flags);
+}
+
 ssize_t SystemCalls::readlinkAt(int dirFd, const char* name, char* buffer, std::size_t size) {
     return ::readlinkat(dirFd, name, buffer, size);
 }

@@ -38,6 +38,8 @@ public:
     virtual int mkdirAt(int dirFd, const char* name, mode_t mode);
     virtual int mknodAt(int dirFd, const char* name, mode_t mode, dev_t device);
     virtual int symlinkAt(const char* target, int dirFd, const char* name);
+    /// linkat(2): a new name for an existing node (flags 0: a link is linked itself).
+    virtual int linkAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName, int flags);
     virtual ssize_t readlinkAt(int dirFd, const char* name, char* buffer, std::size_t size);
     virtual int unlinkAt(int dirFd, const char* name, int flags);
     /// renameat2(2); flags 0, RENAME_NOREPLACE or RENAME_EXCHANGE.

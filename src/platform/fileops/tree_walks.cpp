@@ -18,9 +18,15 @@ namespace toka::fileops {
 
 Worker::Survey Worker::survey(int parentFd, const std::string& name) {
     Survey survey;
+    // The bytes of a file with several links count once: its other names
+    // become links to its copy.
+    const auto bytesOf = [&](const struct stat& file) -> std::uint64_t {
+        if (!S_ISREG(file.st_mode) || (file.st_nlink > 1 && !m_surveyedLinks.insert(idOf(file)).second)) return 0;
+        return static_cast<std::uint64_t>(file.st_size);
+    };
     struct stat status {};
     if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) return survey;
-    if (S_ISREG(status.st_mode)) survey.bytes = static_cast<std::uint64_t>(status.st_size);
+    survey.bytes = bytesOf(status);
     if (!S_ISDIR(status.st_mode)) return survey;
 
     struct Level {
@@ -62,7 +68,7 @@ Worker::Survey Worker::survey(int parentFd, const std::string& name) {
         const std::string& child = level.names[level.next++];
         struct stat childStatus {};
         if (m_system.fstatAt(chain.fd(), child.c_str(), &childStatus, AT_SYMLINK_NOFOLLOW) < 0) continue;
-        if (S_ISREG(childStatus.st_mode)) survey.bytes += static_cast<std::uint64_t>(childStatus.st_size);
+        survey.bytes += bytesOf(childStatus);
         if (S_ISDIR(childStatus.st_mode)) enter(chain.fd(), std::string(child));
     }
     return survey;
@@ -129,6 +135,7 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
             [&](const std::string& candidate) { return m_system.mkdirAt(target.dirFd, candidate.c_str(), 0700); })
         < 0)
         return fail(FailureKind::SystemError, "create", target.path, errno);
+    m_placedItems[target.item].name = target.name; // links to copies inside go through it
     UniqueFd out =
         m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     struct stat& created = top.made;
@@ -177,7 +184,8 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
                                        .naming = CopyName::Given,
                                        .path = to,
                                        .flush = false,
-                                       .copied = target.copied};
+                                       .copied = target.copied,
+                                       .item = target.item};
                 outcome = createCopy({sources.fd(), child, from, status}, entry);
             }
             if (*outcome == Outcome::Cancelled) stop = Outcome::Cancelled;

@@ -5,8 +5,10 @@
 // into an existing folder), copy.cpp (the copy of one item and its
 // placing), move.cpp (renames, and moves across file systems), renames.cpp
 // (temporary names, renames that refuse or replace), tree_walks.cpp (the
-// walks through whole folder trees: surveying and copying them) and
-// removal.cpp (removing trees).  Every walk
+// walks through whole folder trees: surveying and copying them),
+// metadata.cpp (owners, ACLs, attributes, mode and times of a copy),
+// hard_links.cpp (links kept as links), flush.cpp (flushes that Cancel can
+// stop waiting for) and removal.cpp (removing trees).  Every walk
 // through a tree is iterative and holds a bounded number of descriptors
 // (DirectoryChain), whatever the tree's depth.
 
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -78,6 +81,7 @@ struct CopyTarget {
     bool flush;              ///< on disk before it counts as done: fsync for a file, syncfs for a folder tree
                              ///< (a move's copy, and one that replaces an item)
     CopiedItems* copied;     ///< when set, gets every source entry copied, stamped as before its copy began
+    std::size_t item;        ///< the copied item (Worker::m_placedItems) it lies in
 };
 
 class Worker {
@@ -199,6 +203,35 @@ private:
     Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                        const TransferCheck& check);
 
+    // ----- hard links (hard_links.cpp) -----
+    /// Where the first copy of a source with several links lies: in the
+    /// copied item `item`, at the path `inside` below it ("" for the item
+    /// itself), with the identity `copy`.
+    struct FirstCopy {
+        std::size_t item;
+        std::string inside;
+        FileId copy;
+        FileStamp source; ///< the source's, as it was copied
+    };
+    /// Where an item this run copied lies now, relative to the run's
+    /// destination directory: the folder that holds it ("" or ending in "/")
+    /// and its name there, the temporary one until it is placed.
+    struct PlacedItem {
+        std::string directory;
+        std::string name;
+        std::string path; ///< its final path, which the paths of the entries inside begin with
+    };
+    /// Starts the record of a new item to copy, whose final path is destPath.
+    std::size_t beginItem(const std::string& destPath);
+    /// Makes target a new link to the first copy of source, where this run
+    /// made one; empty when there is none to link to (then it is copied).
+    std::optional<Outcome> linkToFirstCopy(const CopySource& source, const CopyTarget& target);
+    /// Records the copy just made under target as the first of source.
+    void recordFirstCopy(const CopySource& source, const CopyTarget& target);
+    /// Opens the directory at `path` (components below dirFd, "/" between
+    /// them), not following links; the descriptor, or -1 with errno.
+    int openBelow(int dirFd, const std::string& path);
+
     // ----- metadata (metadata.cpp) -----
     /// Gives the copy open as copyFd (made: its status) the owner, extended
     /// attributes, ACLs, mode and times of the source open as sourceFd
@@ -267,6 +300,17 @@ private:
     bool m_privileged = false;
     std::vector<char> m_attributeNames, m_copyAttributeNames, m_attributeValue;
     std::mt19937 m_random;
+
+    // The run's destination directory, and its path as every destination
+    // path begins.
+    int m_destinationFd = -1;
+    std::string m_destinationPath;
+    std::vector<PlacedItem> m_placedItems;
+    // Sources with several links, by identity, copied once: their other
+    // names become links to the first copy.
+    std::map<FileId, FirstCopy> m_firstCopies;
+    // Sources with several links that the survey counted.
+    std::set<FileId> m_surveyedLinks;
 
     // The destination directory and every directory above it: a folder among
     // them cannot be copied or moved into the destination.
