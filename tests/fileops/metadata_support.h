@@ -78,12 +78,9 @@ struct Metadata {
 inline Metadata metadataOf(const std::string& path) {
     const struct stat status = lstatOf(path);
     const bool link = S_ISLNK(status.st_mode);
-    return {status.st_mode & 07777,
-            status.st_uid,
-            status.st_gid,
-            status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec,
-            link ? "" : aclOf(path),
-            S_ISDIR(status.st_mode) ? aclOf(path, ACL_TYPE_DEFAULT) : "",
+    return {status.st_mode & 07777,  status.st_uid,
+            status.st_gid,           status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec,
+            link ? "" : aclOf(path), S_ISDIR(status.st_mode) ? aclOf(path, ACL_TYPE_DEFAULT) : "",
             attributesOf(path)};
 }
 

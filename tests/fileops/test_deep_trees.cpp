@@ -140,8 +140,8 @@ TEST_P(DeepTree, MergesIntoAnEquallyDeepTree) {
             questions.existsReplies = {{ExistsAction::Replace, true}}; // every level merges
             AcrossFileSystems across;
             SystemCalls& system = c.across ? across : posixSystemCalls();
-            std::string p = problemsOf(
-                c.name, FileOperation(questions, system).run({root / "src/d"}, c.kind, root / "dest/"));
+            std::string p =
+                problemsOf(c.name, FileOperation(questions, system).run({root / "src/d"}, c.kind, root / "dest/"));
             if (p.empty()) p = checkChain(root / "dest", kLevels, {"old", "new"});
             if (p.empty() && c.kind == FileOpKind::Copy) p = checkChain(root / "src", kLevels, {"new"});
             if (p.empty() && c.kind == FileOpKind::Move && exists(root / "src/d"))

@@ -18,10 +18,10 @@ TEST(Flushes, OnlyWhereTheCopyProtectsData) {
     struct Case {
         const char* name;
         FileOpKind kind;
-        bool across;     // renames answer EXDEV
+        bool across;      // renames answer EXDEV
         const char* item; // "file" or "folder", into dest/
-        bool replaces;   // dest/<item> holds a file to replace
-        int fsyncs;      // of the copied file, at least (its directory's follows)
+        bool replaces;    // dest/<item> holds a file to replace
+        int fsyncs;       // of the copied file, at least (its directory's follows)
         int syncfs;
     } cases[] = {
         {"a fresh copy of a file", FileOpKind::Copy, false, "file", false, 0, 0},

@@ -280,17 +280,17 @@ TEST(Metadata, WhatCannotBeKeptIsReported) {
     struct Case {
         const char* name;
         FileOpKind kind;
-        const char* refused;  // the attribute whose setting fails, "*" every listing and setting
+        const char* refused; // the attribute whose setting fails, "*" every listing and setting
         int error;
         FailureAction answer;
         const char* reported; // in the failure's operation; nullptr: nothing reported
     } cases[] = {
         {"an attribute the destination refuses", FileOpKind::Copy, "user.note", EOPNOTSUPP, FailureAction::Skip,
          "the extended attribute \"user.note\""},
-        {"an ACL the destination refuses", FileOpKind::Copy, "system.posix_acl_access", EOPNOTSUPP,
-         FailureAction::Skip, "the access control list"},
-        {"a move whose attribute is refused keeps its source", FileOpKind::Move, "user.note", EIO,
-         FailureAction::Skip, "the extended attribute \"user.note\""},
+        {"an ACL the destination refuses", FileOpKind::Copy, "system.posix_acl_access", EOPNOTSUPP, FailureAction::Skip,
+         "the access control list"},
+        {"a move whose attribute is refused keeps its source", FileOpKind::Move, "user.note", EIO, FailureAction::Skip,
+         "the extended attribute \"user.note\""},
         {"cancelled there", FileOpKind::Move, "user.note", EIO, FailureAction::Cancel,
          "the extended attribute \"user.note\""},
         {"no attributes on either side", FileOpKind::Copy, "*", EOPNOTSUPP, FailureAction::Skip, nullptr},

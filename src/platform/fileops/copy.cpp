@@ -180,8 +180,8 @@ Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const Tran
     return worse(outcome, placed);
 }
 
-Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName,
-                      const TransferCheck& check, bool flushed) {
+Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check,
+                      bool flushed) {
     const std::string& destPath = check.destPath;
     int result;
     if (!check.existing) result = renameNoReplace(dirFd, tempName, dirFd, finalName);

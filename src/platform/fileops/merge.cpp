@@ -46,8 +46,8 @@ struct Worker::MergeLevel {
     Outcome result = Outcome::Done;
 };
 
-std::optional<Outcome> Worker::enterMerge(DirectoryChain& sources, DirectoryChain& targets, int srcDirFd,
-                                          int destDirFd, const std::string& name, const std::string& srcPath,
+std::optional<Outcome> Worker::enterMerge(DirectoryChain& sources, DirectoryChain& targets, int srcDirFd, int destDirFd,
+                                          const std::string& name, const std::string& srcPath,
                                           const std::string& destPath, MergeLevel& level) {
     UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (!src.valid()) return failSource("open", srcPath, errno);

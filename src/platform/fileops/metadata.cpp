@@ -107,7 +107,8 @@ Outcome Worker::keepMetadata(int sourceFd, int copyFd, const struct stat& source
     if (m_attributeValue.size() < 65536) m_attributeValue.resize(65536); // XATTR_SIZE_MAX
     const auto copyAttribute = [&](std::string_view name) {
         const std::string attribute(name);
-        ssize_t length = m_system.getXattr(sourceFd, attribute.c_str(), m_attributeValue.data(), m_attributeValue.size());
+        ssize_t length =
+            m_system.getXattr(sourceFd, attribute.c_str(), m_attributeValue.data(), m_attributeValue.size());
         if (length < 0 && errno == ENODATA) return; // removed since the listing
         if (length < 0) return notKept("the extended attribute \"" + attribute + "\"", errno);
         const auto bytes = static_cast<std::size_t>(length);
@@ -133,18 +134,16 @@ Outcome Worker::keepMetadata(int sourceFd, int copyFd, const struct stat& source
             if (name == kDefaultAcl) hasDefault = true;
             if (isAcl(name)) copyAttribute(name);
         });
-        const ssize_t inherited = hasAccess && (hasDefault || !S_ISDIR(source.st_mode))
-                                      ? 0
-                                      : listAttributes(copyFd, m_copyAttributeNames);
+        const ssize_t inherited =
+            hasAccess && (hasDefault || !S_ISDIR(source.st_mode)) ? 0 : listAttributes(copyFd, m_copyAttributeNames);
         if (inherited < 0) notKept("the access control list", errno);
-        forEachName(m_copyAttributeNames, inherited > 0 ? static_cast<std::size_t>(inherited) : 0,
-                    [&](std::string_view name) {
-                        if (!isAcl(name) || (name == kAccessAcl ? hasAccess : hasDefault)) return;
-                        const std::string attribute(name);
-                        if (m_system.removeXattr(copyFd, attribute.c_str()) < 0 && errno != ENODATA)
-                            notKept(name == kAccessAcl ? "the access control list" : "the default access control list",
-                                    errno);
-                    });
+        forEachName(
+            m_copyAttributeNames, inherited > 0 ? static_cast<std::size_t>(inherited) : 0, [&](std::string_view name) {
+                if (!isAcl(name) || (name == kAccessAcl ? hasAccess : hasDefault)) return;
+                const std::string attribute(name);
+                if (m_system.removeXattr(copyFd, attribute.c_str()) < 0 && errno != ENODATA)
+                    notKept(name == kAccessAcl ? "the access control list" : "the default access control list", errno);
+            });
 
         // The file system may not keep permissions (FAT): that does not make
         // the copy fail.  Set-user-ID and set-group-ID only with the owner
