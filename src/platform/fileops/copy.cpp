@@ -172,12 +172,17 @@ Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const Tran
                             .flush = mustFlush,
                             .copied = copied,
                             .item = beginItem(check.destPath)};
-    const Outcome outcome = createCopy(source, target);
-    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    m_placedItems[target.item].name = temp;
-    const Outcome placed = place(destDirFd, temp, source.name, check, mustFlush);
-    if (placed == Outcome::Done) m_placedItems[target.item].name = source.name;
-    return worse(outcome, placed);
+    Outcome outcome = createCopy(source, target);
+    if (outcome != Outcome::Skipped && outcome != Outcome::Cancelled) {
+        m_placedItems[target.item].name = temp;
+        const Outcome placed = place(destDirFd, temp, source.name, check, mustFlush);
+        if (placed == Outcome::Done) m_placedItems[target.item].name = source.name;
+        outcome = worse(outcome, placed);
+    }
+    // Items are copied one after the other: the record of one that holds no
+    // first copy goes, so that a run of a million files keeps none of them.
+    if (!m_placedItems.back().holdsFirstCopy) m_placedItems.pop_back();
+    return outcome;
 }
 
 Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check,

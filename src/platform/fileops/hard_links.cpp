@@ -84,7 +84,8 @@ std::optional<Outcome> Worker::linkToFirstCopy(const CopySource& source, const C
 void Worker::recordFirstCopy(const CopySource& source, const CopyTarget& target) {
     struct stat made {};
     if (m_system.fstatAt(target.dirFd, target.name.c_str(), &made, AT_SYMLINK_NOFOLLOW) < 0) return;
-    const PlacedItem& item = m_placedItems[target.item];
+    PlacedItem& item = m_placedItems[target.item];
+    item.holdsFirstCopy = true;
     std::string inside = target.path.size() > item.path.size() ? target.path.substr(item.path.size() + 1) : "";
     m_firstCopies[idOf(source.status)] = {target.item, std::move(inside), idOf(made), stampOf(source.status)};
 }

@@ -220,6 +220,7 @@ private:
         std::string directory;
         std::string name;
         std::string path; ///< its final path, which the paths of the entries inside begin with
+        bool holdsFirstCopy = false;
     };
     /// Starts the record of a new item to copy, whose final path is destPath.
     std::size_t beginItem(const std::string& destPath);
