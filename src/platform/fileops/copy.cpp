@@ -81,7 +81,7 @@ Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
 
     struct stat made {};
     if (m_system.fstat(out.get(), &made) < 0) return abandon("write", target.path, errno);
-    const Outcome kept = keepMetadata(in.get(), out.get(), status, made, source.path);
+    const Outcome kept = keepMetadata(in.get(), out.get(), status, made, source.path, target.inheritsAcl);
     if (kept == Outcome::Cancelled) return abandon(nullptr, {}, 0);
     if (target.flush) {
         const int error = flush(out.get(), false);
@@ -139,7 +139,7 @@ Outcome Worker::keepNodeMetadata(const CopySource& source, const CopyTarget& tar
         m_system.unlinkAt(target.dirFd, target.name.c_str(), 0);
         return failSource("copy", source.path, error);
     }
-    const Outcome kept = keepMetadata(original.get(), node.get(), status, made, source.path);
+    const Outcome kept = keepMetadata(original.get(), node.get(), status, made, source.path, target.inheritsAcl);
     if (kept == Outcome::Cancelled) {
         node.reset();
         m_system.unlinkAt(target.dirFd, target.name.c_str(), 0);
@@ -171,7 +171,8 @@ Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const Tran
                             .path = check.destPath,
                             .flush = mustFlush,
                             .copied = copied,
-                            .item = beginItem(check.destPath)};
+                            .item = beginItem(check.destPath),
+                            .inheritsAcl = givesDefaultAcl(destDirFd)};
     Outcome outcome = createCopy(source, target);
     if (outcome != Outcome::Skipped && outcome != Outcome::Cancelled) {
         m_placedItems[target.item].name = temp;

@@ -78,8 +78,13 @@ ssize_t Worker::listAttributes(int fd, std::vector<char>& names) {
     }
 }
 
+bool Worker::givesDefaultAcl(int dirFd) {
+    if (m_system.getXattr(dirFd, std::string(kDefaultAcl).c_str(), nullptr, 0) >= 0) return true;
+    return errno != ENODATA && !isUnsupported(errno);
+}
+
 Outcome Worker::keepMetadata(int sourceFd, int copyFd, const struct stat& source, const struct stat& made,
-                             const std::string& path) {
+                             const std::string& path, bool inherited) {
     // The first thing that cannot be kept is asked about; the rest of the
     // item's metadata is still given, without another question.
     std::optional<Outcome> asked;
@@ -134,16 +139,15 @@ Outcome Worker::keepMetadata(int sourceFd, int copyFd, const struct stat& source
             if (name == kDefaultAcl) hasDefault = true;
             if (isAcl(name)) copyAttribute(name);
         });
-        const ssize_t inherited =
-            hasAccess && (hasDefault || !S_ISDIR(source.st_mode)) ? 0 : listAttributes(copyFd, m_copyAttributeNames);
-        if (inherited < 0) notKept("the access control list", errno);
-        forEachName(
-            m_copyAttributeNames, inherited > 0 ? static_cast<std::size_t>(inherited) : 0, [&](std::string_view name) {
-                if (!isAcl(name) || (name == kAccessAcl ? hasAccess : hasDefault)) return;
-                const std::string attribute(name);
-                if (m_system.removeXattr(copyFd, attribute.c_str()) < 0 && errno != ENODATA)
-                    notKept(name == kAccessAcl ? "the access control list" : "the default access control list", errno);
-            });
+        const bool replaced = hasAccess && (hasDefault || !S_ISDIR(source.st_mode));
+        const ssize_t taken = inherited && !replaced ? listAttributes(copyFd, m_copyAttributeNames) : 0;
+        if (taken < 0) notKept("the access control list", errno);
+        forEachName(m_copyAttributeNames, taken > 0 ? static_cast<std::size_t>(taken) : 0, [&](std::string_view name) {
+            if (!isAcl(name) || (name == kAccessAcl ? hasAccess : hasDefault)) return;
+            const std::string attribute(name);
+            if (m_system.removeXattr(copyFd, attribute.c_str()) < 0 && errno != ENODATA)
+                notKept(name == kAccessAcl ? "the access control list" : "the default access control list", errno);
+        });
 
         // The file system may not keep permissions (FAT): that does not make
         // the copy fail.  Set-user-ID and set-group-ID only with the owner

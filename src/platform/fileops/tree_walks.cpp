@@ -185,7 +185,8 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
                                        .path = to,
                                        .flush = false,
                                        .copied = target.copied,
-                                       .item = target.item};
+                                       .item = target.item,
+                                       .inheritsAcl = target.inheritsAcl};
                 outcome = createCopy({sources.fd(), child, from, status}, entry);
             }
             if (*outcome == Outcome::Cancelled) stop = Outcome::Cancelled;
@@ -204,7 +205,10 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
         // Metadata last: adding the entries changed the modification time,
         // and a read-only mode would have kept them out.
         from.resize(level.srcLength);
-        const Outcome kept = keepMetadata(original.get(), finished.get(), level.source, level.made, from);
+        // Every folder of the tree took the default ACL of the destination
+        // folder, if it has one, and keeps it until it gets its own here.
+        const Outcome kept =
+            keepMetadata(original.get(), finished.get(), level.source, level.made, from, target.inheritsAcl);
         original.reset();
         if (kept == Outcome::Cancelled) stop = Outcome::Cancelled;
         else if (kept != Outcome::Done) level.result = Outcome::Partial;

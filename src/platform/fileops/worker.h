@@ -82,6 +82,7 @@ struct CopyTarget {
                              ///< (a move's copy, and one that replaces an item)
     CopiedItems* copied;     ///< when set, gets every source entry copied, stamped as before its copy began
     std::size_t item;        ///< the copied item (Worker::m_placedItems) it lies in
+    bool inheritsAcl;        ///< made below a folder with a default ACL, which new nodes take
 };
 
 class Worker {
@@ -240,8 +241,13 @@ private:
     /// Partial when something could not be kept (asked about, the user
     /// skipped: the copy stays, but is not taken for a complete one), or
     /// Cancelled.
+    /// inherited: the copy may have taken an ACL from a default ACL of its
+    /// new folder (see givesDefaultAcl).
     Outcome keepMetadata(int sourceFd, int copyFd, const struct stat& source, const struct stat& made,
-                         const std::string& path);
+                         const std::string& path, bool inherited);
+    /// Whether nodes made in the folder open as dirFd take an ACL from it:
+    /// it has a default ACL (or cannot be asked).
+    bool givesDefaultAcl(int dirFd);
     /// listxattr into names: its length, 0 where the file system has no
     /// attributes, -1 with errno.
     ssize_t listAttributes(int fd, std::vector<char>& names);
