@@ -62,12 +62,19 @@ Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
         return fail(FailureKind::SystemError, action, path, error);
     };
 
-    const ContentCopyResult contents =
-        copyContents(m_system, in.get(), out.get(), status, m_buffer, [&](std::uint64_t bytes) {
+    // The copy's owner, for its metadata; its file system, for reflinks.
+    struct stat made {};
+    if (m_system.fstat(out.get(), &made) < 0) return abandon("write", target.path, errno);
+    const std::pair<dev_t, dev_t> devices{status.st_dev, made.st_dev};
+    const ContentCopyResult contents = copyContents(
+        m_system, in.get(), out.get(), status, m_buffer,
+        [&](std::uint64_t bytes) {
             m_progress.bytesDone += bytes;
             m_result.bytesCopied += bytes;
             return checkpoint();
-        });
+        },
+        !m_withoutReflinks.count(devices));
+    if (contents.noReflinks) m_withoutReflinks.insert(devices);
     switch (contents.status) {
     case ContentCopyStatus::Done:
         break;
@@ -79,8 +86,6 @@ Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
         return abandon("write", target.path, contents.error);
     }
 
-    struct stat made {};
-    if (m_system.fstat(out.get(), &made) < 0) return abandon("write", target.path, errno);
     const Outcome kept = keepMetadata(in.get(), out.get(), status, made, source.path, target.inheritsAcl);
     if (kept == Outcome::Cancelled) return abandon(nullptr, {}, 0);
     if (target.flush) {

@@ -316,6 +316,9 @@ private:
     // Sources with several links, by identity, copied once: their other
     // names become links to the first copy.
     std::map<FileId, FirstCopy> m_firstCopies;
+    // Pairs of file systems (source, destination device) that make no
+    // reflinks: their files go without asking for one.
+    std::set<std::pair<dev_t, dev_t>> m_withoutReflinks;
     // Sources with several links that the survey counted.
     std::set<FileId> m_surveyedLinks;
 
