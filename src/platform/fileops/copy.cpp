@@ -62,9 +62,18 @@ Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
         return fail(FailureKind::SystemError, action, path, error);
     };
 
-    // The copy's owner, for its metadata; its file system, for reflinks.
+    // The copy's owner, for its metadata; its file system, for reflinks.  In
+    // a folder of the process's group that this run made, a new file is the
+    // process's whatever rule gives it its group (the process's, or the
+    // folder's where it is set-group-ID or the file system says so).
     struct stat made {};
-    if (m_system.fstat(out.get(), &made) < 0) return abandon("write", target.path, errno);
+    if (target.folder && target.folder->st_gid == m_group) {
+        made.st_uid = m_user;
+        made.st_gid = m_group;
+        made.st_dev = target.folder->st_dev;
+    } else if (m_system.fstat(out.get(), &made) < 0) {
+        return abandon("write", target.path, errno);
+    }
     const std::pair<dev_t, dev_t> devices{status.st_dev, made.st_dev};
     const ContentCopyResult contents = copyContents(
         m_system, in.get(), out.get(), status, m_buffer,

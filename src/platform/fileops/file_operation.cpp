@@ -68,8 +68,8 @@ void setChildPath(std::string& path, std::size_t length, const std::string& name
 }
 
 Worker::Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind)
-    : m_questions(questions), m_system(system), m_kind(kind), m_privileged(::geteuid() == 0),
-      m_random(std::random_device{}()) {
+    : m_questions(questions), m_system(system), m_kind(kind), m_privileged(::geteuid() == 0), m_user(::geteuid()),
+      m_group(::getegid()), m_random(std::random_device{}()) {
     m_start = m_lastReport = Clock::now();
     m_progress.operation = kind;
 }

@@ -186,7 +186,8 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
                                        .flush = false,
                                        .copied = target.copied,
                                        .item = target.item,
-                                       .inheritsAcl = target.inheritsAcl};
+                                       .inheritsAcl = target.inheritsAcl,
+                                       .folder = &levels.back().made};
                 outcome = createCopy({sources.fd(), child, from, status}, entry);
             }
             if (*outcome == Outcome::Cancelled) stop = Outcome::Cancelled;

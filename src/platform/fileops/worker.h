@@ -83,6 +83,9 @@ struct CopyTarget {
     CopiedItems* copied;     ///< when set, gets every source entry copied, stamped as before its copy began
     std::size_t item;        ///< the copied item (Worker::m_placedItems) it lies in
     bool inheritsAcl;        ///< made below a folder with a default ACL, which new nodes take
+    /// The folder dirFd, as it was made by this run (an entry of a folder
+    /// copy), else null.
+    const struct stat* folder = nullptr;
 };
 
 class Worker {
@@ -305,6 +308,9 @@ private:
     std::vector<char> m_buffer;
     // May give any owner and write every namespace of attributes.
     bool m_privileged = false;
+    // The owner and group of the nodes the process makes.
+    uid_t m_user = 0;
+    gid_t m_group = 0;
     std::vector<char> m_attributeNames, m_copyAttributeNames, m_attributeValue;
     std::mt19937 m_random;
 
