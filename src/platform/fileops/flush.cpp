@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/fileops/worker.h"
@@ -34,7 +35,7 @@ int Worker::flush(int fd, bool wholeFileSystem) {
     const int own = m_system.duplicate(fd);
     if (own < 0) return errno;
     auto state = std::make_shared<FlushState>();
-    std::thread([state, own, wholeFileSystem, &system = m_system] {
+    const auto run = [state, own, wholeFileSystem, &system = m_system] {
         const int result = wholeFileSystem ? system.syncFileSystem(own) : system.fsync(own);
         const int error = result < 0 ? errno : 0;
         system.close(own);
@@ -42,7 +43,12 @@ int Worker::flush(int fd, bool wholeFileSystem) {
         state->done = true;
         state->error = error;
         state->finished.notify_all();
-    }).detach();
+    };
+    try {
+        std::thread(run).detach();
+    } catch (const std::system_error&) {
+        run(); // no thread to be had: the flush is waited for here, Cancel or not
+    }
 
     std::unique_lock<std::mutex> lock(state->mutex);
     while (!state->finished.wait_for(lock, kFlushPoll, [&] { return state->done; })) {
