@@ -18,12 +18,7 @@ constexpr std::size_t kStack = std::size_t{8} << 20;
 /// Makes root/d/d/.../d, `levels` deep, with the file `leafName` at the
 /// bottom.  Each level is made relative to its parent: the paths exceed PATH_MAX.
 std::string buildChain(const std::string& root, int levels, const char* leafName = "leaf") {
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int level = 0; fd >= 0 && level < levels; ++level) {
-        const int next = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-        ::close(fd);
-        fd = next;
-    }
+    const int fd = chainBottom(root, levels, true);
     if (fd < 0) return "could not build the chain: " + std::string(std::strerror(errno));
     const int leaf = ::openat(fd, leafName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     const bool written = leaf >= 0 && ::write(leaf, "bottom", 6) == 6;
@@ -106,16 +101,6 @@ TEST_P(DeepTree, MovesAndDeletesEveryLevel) {
     EXPECT_EQ(std::system(("rm -rf -- '" + root.path() + "'/*").c_str()), 0);
 }
 
-/// A system on which every rename of a list item or of an entry below it
-/// answers EXDEV, as between two file systems.
-struct AcrossFileSystems : FaultySystem {
-    AcrossFileSystems() {
-        fault = [](Call call, const std::string& from, const std::string& to) {
-            return call == Call::Rename && !isTempName(from) && !isTempName(to) ? EXDEV : 0;
-        };
-    }
-};
-
 TEST_P(DeepTree, MergesIntoAnEquallyDeepTree) {
     TempDir root(std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
                                                            : std::filesystem::temp_directory_path().string());
@@ -138,7 +123,8 @@ TEST_P(DeepTree, MergesIntoAnEquallyDeepTree) {
             ScriptedQuestions questions;
             questions.everyFailure = FailureAction::Cancel;
             questions.existsReplies = {{ExistsAction::Replace, true}}; // every level merges
-            AcrossFileSystems across;
+            FaultySystem across;
+            across.fault = acrossFileSystems;
             SystemCalls& system = c.across ? across : posixSystemCalls();
             std::string p =
                 problemsOf(c.name, FileOperation(questions, system).run({root / "src/d"}, c.kind, root / "dest/"));

@@ -9,11 +9,6 @@
 namespace toka::test {
 namespace {
 
-/// Every rename of a list item or of an entry below it answers EXDEV.
-bool acrossFileSystems(Call call, const std::string& from, const std::string& to) {
-    return call == Call::Rename && !isTempName(from) && !isTempName(to);
-}
-
 TEST(Flushes, OnlyWhereTheCopyProtectsData) {
     struct Case {
         const char* name;

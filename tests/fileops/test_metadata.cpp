@@ -308,7 +308,7 @@ TEST(Metadata, WhatCannotBeKeptIsReported) {
         }
         FaultySystem system;
         system.fault = [&](Call call, const std::string& name, const std::string& other) {
-            if (call == Call::Rename && !isTempName(name) && !isTempName(other)) return EXDEV;
+            if (const int error = acrossFileSystems(call, name, other)) return error;
             if (bare && (call == Call::SetXattr || call == Call::ListXattrs)) return c.error;
             return call == Call::SetXattr && name == c.refused ? c.error : 0;
         };

@@ -69,6 +69,23 @@ inline std::string readFile(const std::string& path) {
     return bytes.str();
 }
 
+/// A descriptor of root/d/d/.../d, `levels` deep, each level made (make) or
+/// opened relative to its parent, so that paths beyond PATH_MAX work; -1
+/// with errno.
+inline int chainBottom(const std::string& root, int levels, bool make) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; fd >= 0 && level < levels; ++level) {
+        const int next = !make || ::mkdirat(fd, "d", 0755) == 0
+                             ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                             : -1;
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        fd = next;
+    }
+    return fd;
+}
+
 /// Bytes that differ from chunk to chunk, so a misplaced or repeated chunk shows.
 inline std::string patternBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);
@@ -279,6 +296,12 @@ private:
     std::mutex m_flushesMutex;
     std::set<int> m_flushes;
 };
+
+/// A fault for FaultySystem: every rename of a list item or of an entry below
+/// it (neither name a temporary one) answers EXDEV, as between two file systems.
+inline int acrossFileSystems(Call call, const std::string& from, const std::string& to) {
+    return call == Call::Rename && !isTempName(from) && !isTempName(to) ? EXDEV : 0;
+}
 
 /// Runs body in a forked child (on a thread with the given stack, as the
 /// program's threads have) and returns what it returned: "" for success, else
