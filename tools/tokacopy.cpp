@@ -15,8 +15,10 @@ namespace {
 constexpr const char* kUsage = "Usage: tokacopy [--move] SOURCE... DEST\n"
                                "\n"
                                "Copies (or moves) every SOURCE into the folder DEST with the program's own\n"
-                               "file-operation engine: each item is written under a hidden temporary name,\n"
-                               "flushed and renamed into place.  An item that exists in DEST is skipped.\n"
+                               "file-operation engine: each item is written under a hidden temporary name\n"
+                               "and renamed into place, with its owner (where allowed), permissions, ACLs,\n"
+                               "extended attributes, times and hard links; a move flushes it to the disk\n"
+                               "before its source goes.  An item that exists in DEST is skipped.\n"
                                "\n"
                                "Exit status 0: everything done; 1: something was skipped or failed (one\n"
                                "line each on standard error); 2: a usage error.\n";

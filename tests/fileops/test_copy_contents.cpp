@@ -186,6 +186,33 @@ INSTANTIATE_TEST_SUITE_P(Layouts, CopyContents,
                              return std::string(std::get<0>(test.param).name) + "_" + std::get<1>(test.param).name;
                          });
 
+TEST(CopyContentsTest, AReflinkIsAskedForOnceBetweenFileSystemsThatMakeNone) {
+    struct Case {
+        const char* name;
+        int answer;     // of every reflink asked for
+        int expectAsks; // of three files
+    } cases[] = {
+        {"not supported", EOPNOTSUPP, 1},
+        {"two file systems", EXDEV, 1},
+        {"refused for this file only", EINVAL, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        struct RefusingReflinks : FaultySystem {
+            int answer = 0, asks = 0;
+            int cloneFile(int, int) override { return ++asks, errno = answer, -1; }
+        } system;
+        system.answer = c.answer;
+        TempDir root;
+        for (const char* name : {"a", "b", "c"}) writeFile(root / "src/" + name, patternBytes(5000, 1));
+        std::filesystem::create_directories(root / "dest");
+        ScriptedQuestions questions;
+        EXPECT_EQ(copyWith(system, root / "src", root / "dest", questions).itemsDone, 1u);
+        EXPECT_EQ(system.asks, c.expectAsks);
+        EXPECT_EQ(readFile(root / "dest/src/c"), patternBytes(5000, 1));
+    }
+}
+
 TEST(CopyContentsTest, FileThatGrowsDuringTheCopyIsCopiedToItsNewEnd) {
     for (const bool sparse : {false, true})
         for (const bool noOffload : {false, true}) {

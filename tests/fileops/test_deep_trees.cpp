@@ -1,7 +1,7 @@
 // A folder chain far deeper than PATH_MAX, than a low descriptor limit and
 // than a recursive walk would fit into a thread's 8 MiB stack: a move across
-// file systems (a copy, then the removal of the source) and a delete go
-// through it completely.
+// file systems (a copy, then the removal of the source), a delete and a merge
+// into an equally deep chain go through it completely.
 
 #include <sys/resource.h>
 
@@ -15,25 +15,21 @@ namespace {
 constexpr int kLevels = 20000;
 constexpr std::size_t kStack = std::size_t{8} << 20;
 
-/// Makes root/d/d/.../d, `levels` deep, with the file "leaf" at the bottom.
-/// Each level is made relative to its parent: the paths exceed PATH_MAX.
-std::string buildChain(const std::string& root, int levels) {
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int level = 0; fd >= 0 && level < levels; ++level) {
-        const int next = ::mkdirat(fd, "d", 0755) == 0 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-        ::close(fd);
-        fd = next;
-    }
+/// Makes root/d/d/.../d, `levels` deep, with the file `leafName` at the
+/// bottom.  Each level is made relative to its parent: the paths exceed PATH_MAX.
+std::string buildChain(const std::string& root, int levels, const char* leafName = "leaf") {
+    const int fd = chainBottom(root, levels, true);
     if (fd < 0) return "could not build the chain: " + std::string(std::strerror(errno));
-    const int leaf = ::openat(fd, "leaf", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int leaf = ::openat(fd, leafName, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     const bool written = leaf >= 0 && ::write(leaf, "bottom", 6) == 6;
     ::close(leaf);
     ::close(fd);
     return written ? "" : "could not write the leaf";
 }
 
-/// "" when root holds exactly the chain that buildChain made, else what differs.
-std::string checkChain(const std::string& root, int levels) {
+/// "" when root holds the chain that buildChain made with each of leafNames
+/// at its bottom, else what differs.
+std::string checkChain(const std::string& root, int levels, std::vector<const char*> leafNames = {"leaf"}) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int depth = 0;
     for (int next; fd >= 0 && (next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) >= 0;
@@ -41,13 +37,16 @@ std::string checkChain(const std::string& root, int levels) {
         ::close(fd);
         fd = next;
     }
-    char bytes[16] = {};
-    const int leaf = fd >= 0 ? ::openat(fd, "leaf", O_RDONLY | O_CLOEXEC) : -1;
-    const bool bottom = leaf >= 0 && ::read(leaf, bytes, sizeof bytes) == 6 && std::string(bytes) == "bottom";
-    if (leaf >= 0) ::close(leaf);
+    bool bottom = true;
+    for (const char* leafName : leafNames) {
+        char bytes[16] = {};
+        const int leaf = fd >= 0 ? ::openat(fd, leafName, O_RDONLY | O_CLOEXEC) : -1;
+        bottom = bottom && leaf >= 0 && ::read(leaf, bytes, sizeof bytes) == 6 && std::string(bytes) == "bottom";
+        if (leaf >= 0) ::close(leaf);
+    }
     if (fd >= 0) ::close(fd);
     if (depth != levels || !bottom)
-        return root + " holds " + std::to_string(depth) + " levels" + (bottom ? "" : ", no leaf");
+        return root + " holds " + std::to_string(depth) + " levels" + (bottom ? "" : ", not every leaf");
     return "";
 }
 
@@ -99,6 +98,46 @@ TEST_P(DeepTree, MovesAndDeletesEveryLevel) {
     EXPECT_EQ(problem, "");
     // What a failed run left: std::filesystem takes minutes over such a chain,
     // as it splits every path, up to 40,000 bytes long, into its components.
+    EXPECT_EQ(std::system(("rm -rf -- '" + root.path() + "'/*").c_str()), 0);
+}
+
+TEST_P(DeepTree, MergesIntoAnEquallyDeepTree) {
+    TempDir root(std::filesystem::is_directory("/dev/shm") ? "/dev/shm"
+                                                           : std::filesystem::temp_directory_path().string());
+    const std::string problem = inChildProcess(kStack, [&]() -> std::string {
+        struct rlimit limit {};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = GetParam().descriptors ? GetParam().descriptors : limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return "setrlimit: " + std::string(std::strerror(errno));
+        struct Case {
+            const char* name;
+            FileOpKind kind;
+            bool across;
+        } cases[] = {{"copy", FileOpKind::Copy, false},
+                     {"move", FileOpKind::Move, false},
+                     {"move across file systems", FileOpKind::Move, true}};
+        for (const Case& c : cases) {
+            for (const char* folder : {"/src", "/dest"}) ::mkdir((root.path() + folder).c_str(), 0755);
+            if (std::string p = buildChain(root / "src", kLevels, "new"); !p.empty()) return p;
+            if (std::string p = buildChain(root / "dest", kLevels, "old"); !p.empty()) return p;
+            ScriptedQuestions questions;
+            questions.everyFailure = FailureAction::Cancel;
+            questions.existsReplies = {{ExistsAction::Replace, true}}; // every level merges
+            FaultySystem across;
+            across.fault = acrossFileSystems;
+            SystemCalls& system = c.across ? across : posixSystemCalls();
+            std::string p =
+                problemsOf(c.name, FileOperation(questions, system).run({root / "src/d"}, c.kind, root / "dest/"));
+            if (p.empty()) p = checkChain(root / "dest", kLevels, {"old", "new"});
+            if (p.empty() && c.kind == FileOpKind::Copy) p = checkChain(root / "src", kLevels, {"new"});
+            if (p.empty() && c.kind == FileOpKind::Move && exists(root / "src/d"))
+                p = std::string(c.name) + ": the emptied source folders stayed";
+            if (!p.empty()) return p;
+            if (std::system(("rm -rf -- '" + root.path() + "'/*").c_str()) != 0) return "rm failed";
+        }
+        return "";
+    });
+    EXPECT_EQ(problem, "");
     EXPECT_EQ(std::system(("rm -rf -- '" + root.path() + "'/*").c_str()), 0);
 }
 

@@ -82,8 +82,8 @@ const FaultCase kCases[] = {
     {"no atomic exchange (move)", FileOpKind::Move, false, true, -1, 0, none, FailureAction::Skip, 0, false},
     {"fsync fails", FileOpKind::Copy, false, false, -1, 0, onCall(Call::Fsync, EIO, anyName), FailureAction::Skip, EIO,
      false},
-    {"flushing a new folder fails", FileOpKind::Copy, false, false, -1, 0, onCall(Call::SyncFs, EIO, anyName),
-     FailureAction::Skip, EIO, false},
+    {"across file systems, flushing a new folder fails", FileOpKind::Move, true, false, -1, 0,
+     onCall(Call::SyncFs, EIO, anyName), FailureAction::Skip, EIO, false},
     {"no room for a new folder", FileOpKind::Copy, false, false, -1, 0, onCall(Call::Mkdir, EDQUOT, anyName),
      FailureAction::Skip, EDQUOT, false},
     {"source removed between listing and copy", FileOpKind::Copy, false, false, -1, 0,
@@ -327,11 +327,13 @@ TEST(Discard, GivesReadPermissionBackOnlyToItsOwnFolder) {
     std::filesystem::create_directories(root / "dest");
     std::filesystem::create_directories(root / "victim");
     ::chmod((root / "victim").c_str(), 0755);
-    // The flush fails, so the new folder is discarded; its first open then
-    // finds no read permission, and by then a link to "victim" has its name.
+    // The flush of a move's copy fails, so the new folder is discarded; its
+    // first open then finds no read permission, and by then a link to
+    // "victim" has its name.
     FaultySystem system;
     bool flushFailed = false, swapped = false;
-    system.fault = [&](Call call, const std::string& name, const std::string&) {
+    system.fault = [&](Call call, const std::string& name, const std::string& other) {
+        if (call == Call::Rename && !isTempName(name) && !isTempName(other)) return EXDEV;
         if (call == Call::SyncFs) return flushFailed = true, EIO;
         if (call != Call::Open || !flushFailed || !isTempName(name) || swapped) return 0;
         swapped = true;
@@ -341,9 +343,10 @@ TEST(Discard, GivesReadPermissionBackOnlyToItsOwnFolder) {
     };
     ScriptedQuestions questions;
     questions.everyFailure = FailureAction::Skip;
-    FileOperation(questions, system).run({root / "src/folder"}, FileOpKind::Copy, root / "dest/");
+    FileOperation(questions, system).run({root / "src/folder"}, FileOpKind::Move, root / "dest/");
 
     ASSERT_TRUE(swapped);
+    EXPECT_EQ(readFile(root / "src/folder/file"), "x");
     EXPECT_EQ(lstatOf(root / "victim").st_mode & 07777, 0755u);
     ASSERT_EQ(questions.errorsShown.size(), 1u); // the link stays under the hidden name
     EXPECT_EQ(questions.errorsShown[0].kind, FailureKind::LeftOver);

@@ -20,6 +20,9 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -64,6 +67,23 @@ inline std::string readFile(const std::string& path) {
     std::ostringstream bytes;
     bytes << std::ifstream(path, std::ios::binary).rdbuf();
     return bytes.str();
+}
+
+/// A descriptor of root/d/d/.../d, `levels` deep, each level made (make) or
+/// opened relative to its parent, so that paths beyond PATH_MAX work; -1
+/// with errno.
+inline int chainBottom(const std::string& root, int levels, bool make) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; fd >= 0 && level < levels; ++level) {
+        const int next = !make || ::mkdirat(fd, "d", 0755) == 0
+                             ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                             : -1;
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        fd = next;
+    }
+    return fd;
 }
 
 /// Bytes that differ from chunk to chunk, so a misplaced or repeated chunk shows.
@@ -166,7 +186,8 @@ struct ScriptedQuestions : FileOpQuestions {
 
 /// Write stands for every call that writes file contents (write,
 /// copy_file_range, a reflink).
-enum class Call { Open, Read, Write, Rename, Unlink, Mkdir, Fsync, SyncFs };
+/// SetXattr: name is the attribute's; ListXattrs: a listing of any node's.
+enum class Call { Open, Read, Write, Rename, Unlink, Mkdir, Fsync, SyncFs, SetXattr, ListXattrs };
 
 /// The system, except where `fault` answers an errno for a call (0 lets it
 /// through).  name is the entry's name; for Rename the old name, other the new.
@@ -235,9 +256,52 @@ struct FaultySystem : SystemCalls {
     int mkdirAt(int dirFd, const char* name, mode_t mode) override {
         return inject(Call::Mkdir, name) ? -1 : SystemCalls::mkdirAt(dirFd, name, mode);
     }
+    int setXattr(int fd, const char* name, const void* value, std::size_t size) override {
+        return inject(Call::SetXattr, name) ? -1 : SystemCalls::setXattr(fd, name, value, size);
+    }
+    ssize_t listXattrs(int fd, char* names, std::size_t size) override {
+        return inject(Call::ListXattrs) ? -1 : SystemCalls::listXattrs(fd, names, size);
+    }
     int fsync(int fd) override { return inject(Call::Fsync) ? -1 : SystemCalls::fsync(fd); }
     int syncFileSystem(int fd) override { return inject(Call::SyncFs) ? -1 : SystemCalls::syncFileSystem(fd); }
+
+    // A flush runs on a thread of its own with a duplicate of its descriptor,
+    // which it closes last; a run cancelled meanwhile returns without it.
+    // This object lives until every such flush has closed its descriptor.
+    int duplicate(int fd) override {
+        const int copy = SystemCalls::duplicate(fd);
+        const std::lock_guard<std::mutex> lock(m_flushesMutex);
+        if (copy >= 0) m_flushes.insert(copy);
+        return copy;
+    }
+    int close(int fd) override {
+        const int result = SystemCalls::close(fd);
+        const int error = errno;
+        const std::lock_guard<std::mutex> lock(m_flushesMutex);
+        m_flushes.erase(fd);
+        errno = error;
+        return result;
+    }
+    ~FaultySystem() override {
+        for (;;) {
+            {
+                const std::lock_guard<std::mutex> lock(m_flushesMutex);
+                if (m_flushes.empty()) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+private:
+    std::mutex m_flushesMutex;
+    std::set<int> m_flushes;
 };
+
+/// A fault for FaultySystem: every rename of a list item or of an entry below
+/// it (neither name a temporary one) answers EXDEV, as between two file systems.
+inline int acrossFileSystems(Call call, const std::string& from, const std::string& to) {
+    return call == Call::Rename && !isTempName(from) && !isTempName(to) ? EXDEV : 0;
+}
 
 /// Runs body in a forked child (on a thread with the given stack, as the
 /// program's threads have) and returns what it returned: "" for success, else
@@ -317,8 +381,8 @@ public:
     void bind(const std::string& from, const std::string& to) {
         ASSERT_EQ(::mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
     }
-    void tmpfs(const std::string& at) {
-        ASSERT_EQ(::mount("toka-test", at.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    void tmpfs(const std::string& at, const std::string& size = "1m") {
+        ASSERT_EQ(::mount("toka-test", at.c_str(), "tmpfs", 0, ("size=" + size).c_str()), 0) << std::strerror(errno);
     }
 
 private:

@@ -1,7 +1,7 @@
 // The copy of one item by the file-operation engine: a file, a link or a
 // node is written under a hidden temporary name (a folder tree through
 // copyDirectory, tree_walks.cpp) and renamed into place once complete and
-// flushed; a folder that meets a folder of the same name merges into it.
+// flushed where it must be (see copyAndPlace).
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,48 +16,25 @@
 
 namespace toka::fileops {
 
-Outcome Worker::copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                         const std::string& destDirPath) {
-    const TransferCheck check = checkTransfer(srcDirFd, name, srcPath, destDirFd, destDirPath);
-    if (check.end) return *check.end;
-    if (check.mergesFolders()) return mergeCopy(srcDirFd, name, srcPath, destDirFd, check.destPath);
-    return copyAndPlace({srcDirFd, name, srcPath, check.status}, destDirFd, check, nullptr);
-}
-
-Outcome Worker::mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                          const std::string& destPath) {
-    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.valid()) return failSource("open", srcPath, errno);
-    struct stat status {};
-    if (m_system.fstat(src.get(), &status) < 0) return failSource("open", srcPath, errno);
-    if (isRefusedDirectory(idOf(status))) return fail(FailureKind::IntoItself, "copy", srcPath);
-    UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
-    if (!dest.valid()) return fail(FailureKind::SystemError, "open", destPath, errno);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
-
-    m_activeSources.insert(idOf(status));
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const Outcome outcome = copyInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
-        if (outcome == Outcome::Cancelled) {
-            result = Outcome::Cancelled;
-            break;
-        }
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    m_activeSources.erase(idOf(status));
-    return result;
-}
-
 Outcome Worker::createCopy(const CopySource& source, const CopyTarget& target) {
     if (checkpoint()) return Outcome::Cancelled;
     m_progress.currentItem = source.path;
     const struct stat& status = source.status;
-    if (S_ISREG(status.st_mode)) return copyFile(source, target);
     if (S_ISDIR(status.st_mode)) return copyDirectory(source, target);
-    const Outcome outcome = S_ISLNK(status.st_mode) ? copySymlink(source, target) : copyNode(source, target);
-    if (outcome == Outcome::Done && target.copied) target.copied->emplace(idOf(status), stampOf(status));
+    // A name of a file copied before: a move across file systems may have
+    // removed the file's other names by now, so its link count tells nothing.
+    const bool linked = status.st_nlink > 1;
+    if (linked || !m_firstCopies.empty()) {
+        if (const auto outcome = linkToFirstCopy(source, target)) return *outcome;
+    }
+    Outcome outcome;
+    if (S_ISREG(status.st_mode)) {
+        outcome = copyFile(source, target);
+    } else {
+        outcome = S_ISLNK(status.st_mode) ? copySymlink(source, target) : copyNode(source, target);
+        if (outcome == Outcome::Done && target.copied) target.copied->emplace(idOf(status), stampOf(status));
+    }
+    if (linked && (outcome == Outcome::Done || outcome == Outcome::Partial)) recordFirstCopy(source, target);
     return outcome;
 }
 
@@ -85,12 +62,28 @@ Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
         return fail(FailureKind::SystemError, action, path, error);
     };
 
-    const ContentCopyResult contents =
-        copyContents(m_system, in.get(), out.get(), status, m_buffer, [&](std::uint64_t bytes) {
+    // The copy's owner, for its metadata; its file system, for reflinks.  In
+    // a folder of the process's group that this run made, a new file is the
+    // process's whatever rule gives it its group (the process's, or the
+    // folder's where it is set-group-ID or the file system says so).
+    struct stat made {};
+    if (target.folder && target.folder->st_gid == m_group) {
+        made.st_uid = m_user;
+        made.st_gid = m_group;
+        made.st_dev = target.folder->st_dev;
+    } else if (m_system.fstat(out.get(), &made) < 0) {
+        return abandon("write", target.path, errno);
+    }
+    const std::pair<dev_t, dev_t> devices{status.st_dev, made.st_dev};
+    const ContentCopyResult contents = copyContents(
+        m_system, in.get(), out.get(), status, m_buffer,
+        [&](std::uint64_t bytes) {
             m_progress.bytesDone += bytes;
             m_result.bytesCopied += bytes;
             return checkpoint();
-        });
+        },
+        !m_withoutReflinks.count(devices));
+    if (contents.noReflinks) m_withoutReflinks.insert(devices);
     switch (contents.status) {
     case ContentCopyStatus::Done:
         break;
@@ -102,16 +95,18 @@ Outcome Worker::copyFile(const CopySource& source, const CopyTarget& target) {
         return abandon("write", target.path, contents.error);
     }
 
-    // The file system may not keep permissions or times (FAT): that does not
-    // make the copy fail.
-    m_system.fchmod(out.get(), status.st_mode & 01777);
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.futimens(out.get(), times);
-    if (target.flush && m_system.fsync(out.get()) < 0) return abandon("write", target.path, errno);
+    const Outcome kept = keepMetadata(in.get(), out.get(), status, made, source.path, target.inheritsAcl);
+    if (kept == Outcome::Cancelled) return abandon(nullptr, {}, 0);
+    if (target.flush) {
+        const int error = flush(out.get(), false);
+        if (error == kFlushCancelled) return abandon(nullptr, {}, 0);
+        if (error) return abandon("write", target.path, error);
+    }
     if (out.closeChecked() < 0) return abandon("write", target.path, errno);
-    // The stamp from before the first read: a write since then keeps the source.
-    if (target.copied) target.copied->emplace(idOf(status), stampOf(status));
-    return Outcome::Done;
+    // The stamp from before the first read: a write since then keeps the
+    // source, and so does metadata the copy lacks.
+    if (target.copied && kept == Outcome::Done) target.copied->emplace(idOf(status), stampOf(status));
+    return kept;
 }
 
 Outcome Worker::copySymlink(const CopySource& source, const CopyTarget& target) {
@@ -131,11 +126,39 @@ Outcome Worker::copySymlink(const CopySource& source, const CopyTarget& target) 
         return m_system.symlinkAt(link.c_str(), target.dirFd, candidate.c_str());
     };
     if (createNamed(target, create) < 0) return fail(FailureKind::SystemError, "create", target.path, errno);
-    // Times of the link itself (never of what it points to); the file system
-    // may not keep them.
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.utimensAt(target.dirFd, target.name.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return Outcome::Done;
+    // Owner, attributes and times of the link itself, never of what it points to.
+    return keepNodeMetadata(source, target);
+}
+
+Outcome Worker::keepNodeMetadata(const CopySource& source, const CopyTarget& target) {
+    const struct stat& status = source.status;
+    // Through descriptors of both nodes, opened without following a link:
+    // whoever may write into the destination could have put a link to
+    // another file under the new name by now, and a chmod by name would give
+    // that file the source's mode.
+    UniqueFd node = m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_PATH | O_NOFOLLOW));
+    struct stat made {};
+    if (!node.valid() || m_system.fstat(node.get(), &made) < 0
+        || (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
+        const int error = !node.valid() || made.st_mode == 0 ? errno : S_ISLNK(made.st_mode) ? ELOOP : EEXIST;
+        node.reset();
+        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0); // whatever stands under our name
+        return fail(FailureKind::SystemError, "create", target.path, error);
+    }
+    UniqueFd original = m_system.own(m_system.openAt(source.dirFd, source.name.c_str(), O_PATH | O_NOFOLLOW));
+    struct stat now {};
+    if (!original.valid() || m_system.fstat(original.get(), &now) < 0 || idOf(now) != idOf(status)) {
+        const int error = original.valid() && now.st_mode != 0 ? ENOENT : errno;
+        node.reset();
+        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0);
+        return failSource("copy", source.path, error);
+    }
+    const Outcome kept = keepMetadata(original.get(), node.get(), status, made, source.path, target.inheritsAcl);
+    if (kept == Outcome::Cancelled) {
+        node.reset();
+        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0);
+    }
+    return kept;
 }
 
 Outcome Worker::copyNode(const CopySource& source, const CopyTarget& target) {
@@ -147,40 +170,38 @@ Outcome Worker::copyNode(const CopySource& source, const CopyTarget& target) {
         return m_system.mknodAt(target.dirFd, candidate.c_str(), status.st_mode & (S_IFMT | 0600), status.st_rdev);
     };
     if (createNamed(target, create) < 0) return fail(FailureKind::SystemError, "create", target.path, errno);
-    // Mode and times go through a descriptor of the node itself, opened
-    // without following a link: whoever may write into the destination could
-    // have put a link to another file under the name by now, and a chmod by
-    // name would give that file the source's mode.
-    UniqueFd node = m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_PATH | O_NOFOLLOW));
-    struct stat made {};
-    if (!node.valid() || m_system.fstat(node.get(), &made) < 0
-        || (made.st_mode & S_IFMT) != (status.st_mode & S_IFMT)) {
-        const int error = !node.valid() || made.st_mode == 0 ? errno : S_ISLNK(made.st_mode) ? ELOOP : EEXIST;
-        node.reset();
-        m_system.unlinkAt(target.dirFd, target.name.c_str(), 0); // whatever stands under our name
-        return fail(FailureKind::SystemError, "create", target.path, error);
-    }
-    m_system.fchmod(node.get(), status.st_mode & 01777);
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
-    m_system.futimens(node.get(), times);
-    return Outcome::Done;
+    return keepNodeMetadata(source, target);
 }
 
 Outcome Worker::copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied) {
+    // A flush where it protects data: before a move removes its source, and
+    // before a copy replaces what was there.  A fresh copy of an item that
+    // stays at its source goes without one, as the system writes it back.
+    const bool mustFlush = copied != nullptr || check.existing.has_value();
     std::string temp;
     const CopyTarget target{.dirFd = destDirFd,
                             .name = temp,
                             .naming = CopyName::Temporary,
                             .path = check.destPath,
-                            .flush = true,
-                            .copied = copied};
-    const Outcome outcome = createCopy(source, target);
-    if (outcome == Outcome::Skipped || outcome == Outcome::Cancelled) return outcome;
-    return worse(outcome, place(destDirFd, temp, source.name, check));
+                            .flush = mustFlush,
+                            .copied = copied,
+                            .item = beginItem(check.destPath),
+                            .inheritsAcl = givesDefaultAcl(destDirFd)};
+    Outcome outcome = createCopy(source, target);
+    if (outcome != Outcome::Skipped && outcome != Outcome::Cancelled) {
+        m_placedItems[target.item].name = temp;
+        const Outcome placed = place(destDirFd, temp, source.name, check, mustFlush);
+        if (placed == Outcome::Done) m_placedItems[target.item].name = source.name;
+        outcome = worse(outcome, placed);
+    }
+    // Items are copied one after the other: the record of one that holds no
+    // first copy goes, so that a run of a million files keeps none of them.
+    if (!m_placedItems.back().holdsFirstCopy) m_placedItems.pop_back();
+    return outcome;
 }
 
-Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName,
-                      const TransferCheck& check) {
+Outcome Worker::place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check,
+                      bool flushed) {
     const std::string& destPath = check.destPath;
     int result;
     if (!check.existing) result = renameNoReplace(dirFd, tempName, dirFd, finalName);
@@ -194,7 +215,8 @@ Outcome Worker::place(int dirFd, const std::string& tempName, const std::string&
     }
     // Make the new name durable before a move removes its source.  A directory
     // opened without read permission cannot be synced; that is not a failure.
-    m_system.fsync(dirFd);
+    // The copy is complete and in place: Cancel during this flush leaves it.
+    if (flushed && flush(dirFd, false) == kFlushCancelled) return Outcome::Cancelled;
     return Outcome::Done;
 }
 

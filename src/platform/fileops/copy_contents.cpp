@@ -33,8 +33,9 @@ bool isCloneUnsupported(int error) {
 class ContentCopier {
 public:
     ContentCopier(SystemCalls& system, int in, int out, const struct stat& source, std::vector<char>& buffer,
-                  const ContentCopyProgress& progress)
-        : m_system(system), m_in(in), m_out(out), m_source(source), m_buffer(buffer), m_progress(progress) {}
+                  const ContentCopyProgress& progress, bool tryReflink)
+        : m_system(system), m_in(in), m_out(out), m_source(source), m_buffer(buffer), m_progress(progress),
+          m_tryReflink(tryReflink) {}
 
     ContentCopyResult run();
 
@@ -59,6 +60,7 @@ private:
     const struct stat& m_source;
     std::vector<char>& m_buffer;
     const ContentCopyProgress& m_progress;
+    const bool m_tryReflink;
 
     ContentCopyResult m_result;
     bool m_offload = true; ///< copy_file_range still worth trying on this file
@@ -79,7 +81,7 @@ ContentCopyResult ContentCopier::run() {
         copyRange(kUnbounded);
         return m_result;
     }
-    if (tryClone()) return m_result;
+    if (m_tryReflink && tryClone()) return m_result;
 
     // Allocated blocks that cover the size: no hole worth finding, so no
     // SEEK_DATA / SEEK_HOLE round trips for the ordinary file.
@@ -95,9 +97,12 @@ bool ContentCopier::tryClone() {
         passed(m_source.st_size);
         return true;
     }
+    const int error = errno;
+    m_result.noReflinks =
+        error == EOPNOTSUPP || error == ENOTTY || error == ENOSYS || error == EXDEV || error == ENOTSUP;
     // An unexpected failure may have left part of a clone behind; the copy
     // skips holes and must start from an empty file.
-    if (!isCloneUnsupported(errno) && m_system.truncate(m_out, 0) < 0) {
+    if (!isCloneUnsupported(error) && m_system.truncate(m_out, 0) < 0) {
         failed(ContentCopyStatus::WriteFailed, errno);
         return true;
     }
@@ -207,8 +212,8 @@ ContentCopier::Step ContentCopier::failed(ContentCopyStatus status, int error) {
 } // namespace
 
 ContentCopyResult copyContents(SystemCalls& system, int inFd, int outFd, const struct stat& source,
-                               std::vector<char>& buffer, const ContentCopyProgress& progress) {
-    return ContentCopier(system, inFd, outFd, source, buffer, progress).run();
+                               std::vector<char>& buffer, const ContentCopyProgress& progress, bool tryReflink) {
+    return ContentCopier(system, inFd, outFd, source, buffer, progress, tryReflink).run();
 }
 
 } // namespace toka

@@ -35,6 +35,10 @@ enum class ContentCopyStatus { Done, Cancelled, ReadFailed, WriteFailed };
 struct ContentCopyResult {
     ContentCopyStatus status = ContentCopyStatus::Done;
     int error = 0; ///< errno of ReadFailed (the source) or WriteFailed (the destination)
+    /// The reflink was refused as one the two file systems never make (not
+    /// supported, or two file systems): the caller may skip it for the next
+    /// file between them.
+    bool noReflinks = false;
 };
 
 /// Called after every chunk, and for every hole passed over, with the bytes
@@ -53,7 +57,8 @@ using ContentCopyProgress = std::function<bool(std::uint64_t bytes)>;
 /// other than "not supported" is retried with read and write, so that it is
 /// reported as they report it.  On every outcome but Done the destination
 /// holds part of the contents: the caller removes it.
+/// tryReflink: false skips step 1.
 ContentCopyResult copyContents(SystemCalls& system, int inFd, int outFd, const struct stat& source,
-                               std::vector<char>& buffer, const ContentCopyProgress& progress);
+                               std::vector<char>& buffer, const ContentCopyProgress& progress, bool tryReflink = true);
 
 } // namespace toka

@@ -15,7 +15,7 @@ void DirectoryChain::start(UniqueFd fd, const FileId& id) {
 
 void DirectoryChain::enter(std::string name, UniqueFd fd, const FileId& id) {
     m_levels.push_back({std::move(name), id, std::move(fd)});
-    if (m_levels.size() - m_firstOpen > kOpenLevels) m_levels[m_firstOpen++].fd.reset();
+    if (m_levels.size() - m_firstOpen > m_openLevels) m_levels[m_firstOpen++].fd.reset();
 }
 
 UniqueFd DirectoryChain::leave(int& error) {

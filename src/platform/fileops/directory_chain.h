@@ -28,7 +28,10 @@ public:
     /// level, once, on the way back up.
     static constexpr std::size_t kOpenLevels = 16;
 
-    explicit DirectoryChain(SystemCalls& system) : m_system(system) {}
+    /// openLevels: how many of the deepest levels stay open (kOpenLevels by
+    /// default); a walk that holds other chains at the same time asks for fewer.
+    explicit DirectoryChain(SystemCalls& system, std::size_t openLevels = kOpenLevels)
+        : m_system(system), m_openLevels(openLevels) {}
 
     /// Starts the chain with its top directory, open as fd (any open mode that
     /// *at calls accept), with identity id.
@@ -57,6 +60,7 @@ private:
         UniqueFd fd;
     };
     SystemCalls& m_system;
+    std::size_t m_openLevels;
     std::vector<Level> m_levels;
     std::size_t m_firstOpen = 1; ///< levels [m_firstOpen, depth) are open, and the top
 };

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -67,7 +68,8 @@ void setChildPath(std::string& path, std::size_t length, const std::string& name
 }
 
 Worker::Worker(FileOpQuestions& questions, SystemCalls& system, FileOpKind kind)
-    : m_questions(questions), m_system(system), m_kind(kind), m_random(std::random_device{}()) {
+    : m_questions(questions), m_system(system), m_kind(kind), m_privileged(::geteuid() == 0), m_user(::geteuid()),
+      m_group(::getegid()), m_random(std::random_device{}()) {
     m_start = m_lastReport = Clock::now();
     m_progress.operation = kind;
 }
@@ -151,6 +153,8 @@ FileOpResult Worker::run(const std::vector<std::string>& sources, const std::str
     }
     const std::string destPath = destination.empty() || destination.back() != '/' ? destination + "/" : destination;
     collectDestinationAncestors(dest.get());
+    m_destinationFd = dest.get();
+    m_destinationPath = destPath;
     m_buffer.resize(kChunkSize);
 
     // Count the bytes to copy first, so that the progress has a total.  A move
@@ -203,8 +207,7 @@ Outcome Worker::transferItem(const std::string& path, int destFd, const std::str
     if (!source.isValid()) return fail(FailureKind::InvalidSource, verb, path);
     UniqueFd parentFd = m_system.own(m_system.openAt(AT_FDCWD, source.parent.c_str(), O_PATH | O_DIRECTORY));
     if (!parentFd.valid()) return failSource(verb, path, errno);
-    if (m_kind == FileOpKind::Move) return moveInto(parentFd.get(), source.name, path, destFd, destPath);
-    return copyInto(parentFd.get(), source.name, path, destFd, destPath);
+    return transferInto(parentFd.get(), source.name, path, destFd, destPath);
 }
 
 Outcome Worker::deleteItem(const std::string& path) {

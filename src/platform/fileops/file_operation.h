@@ -9,11 +9,19 @@
 // Nothing is lost on any path through the code:
 // - A copy is written under a hidden temporary name (".toka-" and six random
 //   letters) in the destination directory and renamed to its final name only
-//   when complete and flushed (fsync for a file, syncfs for a folder tree).
-//   A folder is built completely under its temporary name; inside it entries
-//   get their final names at once, since nobody else sees them yet.  A
-//   cancelled or failed copy removes its temporary item; the final name never
-//   holds a half-written file.
+//   when complete.  A folder is built completely under its temporary name;
+//   inside it entries get their final names at once, since nobody else sees
+//   them yet.  A cancelled or failed copy removes its temporary item; the
+//   final name never holds a half-written file while the system runs.
+// - A copy is flushed to the disk (fsync for a file, syncfs for a folder
+//   tree, then its directory) before it is renamed into place where that
+//   protects data: before a move removes its source, and before a copy
+//   replaces an item.  A fresh copy of an item that stays at its source is
+//   not flushed; like cp's, it reaches the disk as the system writes it
+//   back, and a crash before then may leave it empty or short under its
+//   final name, never its source.  Every flush runs on a thread of its own:
+//   Cancel ends the wait at once (the copy that waited is then discarded, or,
+//   once in place, stays, its source with it).
 // - Without a replacement the final rename refuses to replace
 //   (RENAME_NOREPLACE).  A replaced file or link goes in the same atomic
 //   rename.  Where a folder and a non-folder replace each other, the existing
@@ -46,27 +54,46 @@
 //   mount stays untouched, with everything in it, and is reported.
 // - A source that vanished is a failure of that item only.
 //
-// Kept on copies: contents, with the holes of a sparse file kept as holes
-// (a 5 GiB disk image holding 4 KiB of data takes 4 KiB at the destination;
-// see copy_contents.h), the permission bits (set-user-ID and set-group-ID
-// dropped, as the copy belongs to the user), access and modification times,
-// symbolic links as links, FIFOs and sockets as new nodes (device nodes
-// where the user may create them; their mode is set through a descriptor of
+// Kept on copies (and moves across file systems), as cp -a keeps them:
+// - contents, with the holes of a sparse file kept as holes (a 5 GiB disk
+//   image holding 4 KiB of data takes 4 KiB at the destination; see
+//   copy_contents.h); symbolic links as links, FIFOs and sockets as new
+//   nodes (device nodes where the process may create them);
+// - hard links within the copied or moved set: a file with several names
+//   is copied once per run, its other names become links to that copy
+//   (names outside the set are not followed; a name whose link fails gets a
+//   copy of its own);
+// - owner and group where the process may give them (root: any; a user:
+//   a group the user belongs to);
+// - extended attributes of every namespace the process may write, POSIX
+//   ACLs among them (the access ACL, and the default ACL of a folder); an
+//   ACL the copy would inherit from its new folder is removed where the
+//   source has none;
+// - the permission bits, with sticky, set-user-ID only where the owner is
+//   kept and set-group-ID only where the group is kept;
+// - access and modification times.
+// A copy is created private (0600, a folder 0700) and given all this only
+// when full, owner first, times last (see metadata.cpp), so at no moment is
+// it more open than its source, and metadata goes through descriptors of
 // the new node, never by a name that someone could have turned into a link
-// meanwhile).  Not kept: owner, extended attributes, hard links between
-// copied files.
+// meanwhile.  What cannot be kept (an attribute the destination refuses, an
+// ACL that says more than the permission bits on a file system without
+// ACLs, an owner that root could not give) is asked about through
+// askFailure; the copy stays, but a move keeps that source entry (and the
+// folders around it) too.  Attributes of a namespace an unprivileged process
+// may not write (trusted.*, security.*), and an owner a user may not give,
+// are dropped without a question, as the copy belongs to the user.
 //
-// Limits: walks through a folder tree (the survey, the copy, every removal)
-// keep their levels on the heap and at most 16 directories open per tree
-// (DirectoryChain), so a tree of any depth, 20,000 levels and more, is
-// copied, moved and deleted with an 8 MiB stack and a descriptor limit as
-// low as 64.  Merging into an existing folder still goes down one call
-// (some 830 bytes of stack for a copy, 670 for a move, built optimised) and
-// two descriptors per level that exists on both sides: a merge deeper than
-// about half the descriptor limit fails with EMFILE at its deepest level
-// (reported, nothing lost); with a limit above some 20,000 descriptors, a
-// copy that merges deeper than about 10,000 levels exhausts an 8 MiB stack
-// first.  A process killed during the work leaves at most its hidden
+// Limits: walks through a folder tree (the survey, the copy, a merge into an
+// existing folder, every removal) keep their levels on the heap and a
+// bounded number of directories open per tree (DirectoryChain), so a tree of
+// any depth, 20,000 levels and more, merged or not, is copied, moved and
+// deleted with an 8 MiB stack and a descriptor limit as low as 64.  A merge
+// keeps both of its sides open while the item at its deepest level is
+// copied.  A run remembers where the first copy of each file with several
+// names went (some 100 bytes a file, plus its path); a link to a first copy
+// deeper than PATH_MAX is made through its folders, one open per level.  A
+// process killed during the work leaves at most its hidden
 // ".toka-" item in the destination directory.
 
 #include <string>

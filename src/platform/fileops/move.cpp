@@ -11,12 +11,8 @@
 
 namespace toka::fileops {
 
-Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                         const std::string& destDirPath) {
-    const TransferCheck check = checkTransfer(srcDirFd, name, srcPath, destDirFd, destDirPath);
-    if (check.end) return *check.end;
-    if (check.mergesFolders()) return mergeMove(srcDirFd, name, srcPath, destDirFd, check.destPath);
-
+Outcome Worker::moveChecked(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                            const TransferCheck& check) {
     const bool isDirectory = S_ISDIR(check.status.st_mode);
     const bool oldIsDirectory = check.existing && S_ISDIR(check.existing->st_mode);
     int result;
@@ -27,29 +23,6 @@ Outcome Worker::moveInto(int srcDirFd, const std::string& name, const std::strin
     if (result == 0) return Outcome::Done;
     if (errno != EXDEV) return failSource("move", srcPath, errno);
     return moveAcross(srcDirFd, name, srcPath, destDirFd, check);
-}
-
-Outcome Worker::mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                          const std::string& destPath) {
-    UniqueFd src = m_system.own(m_system.openAt(srcDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!src.valid()) return failSource("open", srcPath, errno);
-    UniqueFd dest = m_system.own(openDirectory(destDirFd, name.c_str(), O_NOFOLLOW));
-    if (!dest.valid()) return fail(FailureKind::SystemError, "open", destPath, errno);
-    std::vector<std::string> names;
-    if (m_system.listDirectory(src.get(), names) < 0) return failSource("read", srcPath, errno);
-
-    Outcome result = Outcome::Done;
-    for (const std::string& child : names) {
-        const Outcome outcome = moveInto(src.get(), child, childPath(srcPath, child), dest.get(), destPath + "/");
-        if (outcome == Outcome::Cancelled) return Outcome::Cancelled;
-        if (outcome != Outcome::Done) result = Outcome::Partial;
-    }
-    src.reset();
-    // Everything moved out: the emptied source folder goes too.  Something
-    // skipped keeps it, with what was skipped inside.
-    if (result == Outcome::Done && m_system.unlinkAt(srcDirFd, name.c_str(), AT_REMOVEDIR) < 0)
-        return fail(FailureKind::SystemError, "remove", srcPath, errno);
-    return result;
 }
 
 Outcome Worker::moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +57,10 @@ int SystemCalls::mknodAt(int dirFd, const char* name, mode_t mode, dev_t device)
 
 int SystemCalls::symlinkAt(const char* target, int dirFd, const char* name) { return ::symlinkat(target, dirFd, name); }
 
+int SystemCalls::linkAt(int oldDirFd, const char* oldName, int newDirFd, const char* newName, int flags) {
+    return ::linkat(oldDirFd, oldName, newDirFd, newName, flags);
+}
+
 ssize_t SystemCalls::readlinkAt(int dirFd, const char* name, char* buffer, std::size_t size) {
     return ::readlinkat(dirFd, name, buffer, size);
 }
@@ -96,6 +101,36 @@ int SystemCalls::utimensAt(int dirFd, const char* name, const struct timespec ti
     return ::utimensat(dirFd, name, times, flags);
 }
 
+int SystemCalls::fchown(int fd, uid_t owner, gid_t group) {
+    if (::fchown(fd, owner, group) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    return ::fchownat(fd, "", owner, group, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW);
+}
+
+ssize_t SystemCalls::listXattrs(int fd, char* names, std::size_t size) {
+    const ssize_t n = ::flistxattr(fd, names, size);
+    if (n >= 0 || errno != EBADF || !isPathDescriptor(fd)) return n;
+    return ::listxattr(descriptorPath(fd).c_str(), names, size);
+}
+
+ssize_t SystemCalls::getXattr(int fd, const char* name, void* value, std::size_t size) {
+    const ssize_t n = ::fgetxattr(fd, name, value, size);
+    if (n >= 0 || errno != EBADF || !isPathDescriptor(fd)) return n;
+    return ::getxattr(descriptorPath(fd).c_str(), name, value, size);
+}
+
+int SystemCalls::setXattr(int fd, const char* name, const void* value, std::size_t size) {
+    if (::fsetxattr(fd, name, value, size, 0) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    return ::setxattr(descriptorPath(fd).c_str(), name, value, size, 0);
+}
+
+int SystemCalls::removeXattr(int fd, const char* name) {
+    if (::fremovexattr(fd, name) == 0) return 0;
+    if (errno != EBADF || !isPathDescriptor(fd)) return -1;
+    return ::removexattr(descriptorPath(fd).c_str(), name);
+}
+
 off_t SystemCalls::seek(int fd, off_t offset, int whence) { return ::lseek(fd, offset, whence); }
 
 int SystemCalls::truncate(int fd, off_t length) {
@@ -131,6 +166,8 @@ int SystemCalls::fsync(int fd) {
 }
 
 int SystemCalls::syncFileSystem(int fd) { return ::syncfs(fd); }
+
+int SystemCalls::duplicate(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 
 int SystemCalls::listDirectory(int dirFd, std::vector<std::string>& names) {
     names.clear();

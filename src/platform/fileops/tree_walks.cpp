@@ -18,9 +18,15 @@ namespace toka::fileops {
 
 Worker::Survey Worker::survey(int parentFd, const std::string& name) {
     Survey survey;
+    // The bytes of a file with several links count once: its other names
+    // become links to its copy.
+    const auto bytesOf = [&](const struct stat& file) -> std::uint64_t {
+        if (!S_ISREG(file.st_mode) || (file.st_nlink > 1 && !m_surveyedLinks.insert(idOf(file)).second)) return 0;
+        return static_cast<std::uint64_t>(file.st_size);
+    };
     struct stat status {};
     if (m_system.fstatAt(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) < 0) return survey;
-    if (S_ISREG(status.st_mode)) survey.bytes = static_cast<std::uint64_t>(status.st_size);
+    survey.bytes = bytesOf(status);
     if (!S_ISDIR(status.st_mode)) return survey;
 
     struct Level {
@@ -62,7 +68,7 @@ Worker::Survey Worker::survey(int parentFd, const std::string& name) {
         const std::string& child = level.names[level.next++];
         struct stat childStatus {};
         if (m_system.fstatAt(chain.fd(), child.c_str(), &childStatus, AT_SYMLINK_NOFOLLOW) < 0) continue;
-        if (S_ISREG(childStatus.st_mode)) survey.bytes += static_cast<std::uint64_t>(childStatus.st_size);
+        survey.bytes += bytesOf(childStatus);
         if (S_ISDIR(childStatus.st_mode)) enter(chain.fd(), std::string(child));
     }
     return survey;
@@ -76,7 +82,8 @@ bool Worker::holdsDestination(int parentFd, const std::string& name) { return su
 struct Worker::CopyLevel {
     std::vector<std::string> names; ///< its entries, as listed before its copy was made
     std::size_t next = 0;           ///< the entry to copy next
-    struct stat source {};          ///< its mode and times go on the copy once it is full
+    struct stat source {};          ///< its metadata goes on the copy once it is full
+    struct stat made {};            ///< the copy as created
     std::size_t srcLength = 0;      ///< its path, the first srcLength bytes of the source path
     std::size_t destLength = 0;     ///< likewise of the destination path
     Outcome result = Outcome::Done;
@@ -97,7 +104,7 @@ std::optional<Outcome> Worker::enterCopy(DirectoryChain& sources, DirectoryChain
     if (m_system.mkdirAt(destDirFd, name.c_str(), 0700) < 0)
         return fail(FailureKind::SystemError, "create", destPath, errno);
     UniqueFd out = m_system.own(m_system.openAt(destDirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    struct stat created {};
+    struct stat& created = level.made;
     if (!out.valid() || m_system.fstat(out.get(), &created) < 0) {
         const int error = errno;
         out.reset();
@@ -128,9 +135,10 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
             [&](const std::string& candidate) { return m_system.mkdirAt(target.dirFd, candidate.c_str(), 0700); })
         < 0)
         return fail(FailureKind::SystemError, "create", target.path, errno);
+    m_placedItems[target.item].name = target.name; // links to copies inside go through it
     UniqueFd out =
         m_system.own(m_system.openAt(target.dirFd, target.name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    struct stat created {};
+    struct stat& created = top.made;
     if (!out.valid() || m_system.fstat(out.get(), &created) < 0) {
         const int error = errno;
         out.reset();
@@ -176,7 +184,10 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
                                        .naming = CopyName::Given,
                                        .path = to,
                                        .flush = false,
-                                       .copied = target.copied};
+                                       .copied = target.copied,
+                                       .item = target.item,
+                                       .inheritsAcl = target.inheritsAcl,
+                                       .folder = &levels.back().made};
                 outcome = createCopy({sources.fd(), child, from, status}, entry);
             }
             if (*outcome == Outcome::Cancelled) stop = Outcome::Cancelled;
@@ -189,17 +200,27 @@ Outcome Worker::copyDirectory(const CopySource& source, const CopyTarget& target
         levels.pop_back();
         m_activeSources.erase(sources.id());
         int sourceError = 0, targetError = 0;
-        sources.leave(sourceError).reset();
+        UniqueFd original = sources.leave(sourceError);
         UniqueFd finished = targets.leave(targetError);
         if (stop) continue;
-        // Mode and times last: adding the entries changed the modification
-        // time, and a read-only mode would have kept them out.
-        if (levels.empty() && target.flush && m_system.syncFileSystem(finished.get()) < 0) flushError = errno;
-        m_system.fchmod(finished.get(), level.source.st_mode & 01777);
-        const struct timespec times[2] = {level.source.st_atim, level.source.st_mtim};
-        m_system.futimens(finished.get(), times);
+        // Metadata last: adding the entries changed the modification time,
+        // and a read-only mode would have kept them out.
+        from.resize(level.srcLength);
+        // Every folder of the tree took the default ACL of the destination
+        // folder, if it has one, and keeps it until it gets its own here.
+        const Outcome kept =
+            keepMetadata(original.get(), finished.get(), level.source, level.made, from, target.inheritsAcl);
+        original.reset();
+        if (kept == Outcome::Cancelled) stop = Outcome::Cancelled;
+        else if (kept != Outcome::Done) level.result = Outcome::Partial;
+        if (levels.empty() && target.flush && !stop) {
+            const int error = flush(finished.get(), true);
+            if (error == kFlushCancelled) stop = Outcome::Cancelled;
+            else flushError = error;
+        }
         finished.reset();
-        if (target.copied) target.copied->emplace(idOf(level.source), stampOf(level.source));
+        // A folder whose metadata the copy lacks stays at its source.
+        if (target.copied && kept == Outcome::Done) target.copied->emplace(idOf(level.source), stampOf(level.source));
         if (levels.empty()) {
             result = level.result;
         } else if (sourceError || targetError) {

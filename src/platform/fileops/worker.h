@@ -1,11 +1,14 @@
 #pragma once
 // The worker behind FileOperation::run, one per run, private to the engine.
 // Its duties are spread over file_operation.cpp (the run, the questions and
-// the checks before each item), copy.cpp (the copy of one item and its
+// the checks before each item), merge.cpp (one item as a whole, and merges
+// into an existing folder), copy.cpp (the copy of one item and its
 // placing), move.cpp (renames, and moves across file systems), renames.cpp
 // (temporary names, renames that refuse or replace), tree_walks.cpp (the
-// walks through whole folder trees: surveying and copying them) and
-// removal.cpp (removing trees).  Every walk
+// walks through whole folder trees: surveying and copying them),
+// metadata.cpp (owners, ACLs, attributes, mode and times of a copy),
+// hard_links.cpp (links kept as links), flush.cpp (flushes that Cancel can
+// stop waiting for) and removal.cpp (removing trees).  Every walk
 // through a tree is iterative and holds a bounded number of descriptors
 // (DirectoryChain), whatever the tree's depth.
 
@@ -14,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -75,7 +79,13 @@ struct CopyTarget {
     CopyName naming;
     const std::string& path; ///< its final path, for messages
     bool flush;              ///< on disk before it counts as done: fsync for a file, syncfs for a folder tree
+                             ///< (a move's copy, and one that replaces an item)
     CopiedItems* copied;     ///< when set, gets every source entry copied, stamped as before its copy began
+    std::size_t item;        ///< the copied item (Worker::m_placedItems) it lies in
+    bool inheritsAcl;        ///< made below a folder with a default ACL, which new nodes take
+    /// The folder dirFd, as it was made by this run (an entry of a folder
+    /// copy), else null.
+    const struct stat* folder = nullptr;
 };
 
 class Worker {
@@ -134,11 +144,30 @@ private:
     /// ".." chain of the destination does not pass.
     bool holdsDestination(int parentFd, const std::string& name);
 
+    // ----- one item and merges (merge.cpp) -----
+    /// Copies or moves (m_kind) the entry `name` of srcDirFd into the
+    /// directory destDirFd: its checks, then a merge where it meets a folder
+    /// of its name, else transferChecked.
+    Outcome transferInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                         const std::string& destDirPath);
+    /// The copy or move of an item that passed its checks and merges nothing.
+    Outcome transferChecked(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                            const TransferCheck& check);
+    /// Merges the source folder `name` of srcDirFd into the folder of that
+    /// name in destDirFd, without recursion: every entry goes as a list item
+    /// would (checked, then merged, copied or moved).  A move removes each
+    /// source folder it emptied.
+    Outcome merge(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                  const std::string& destPath);
+    struct MergeLevel;
+    /// Opens the folder `name` on both sides (srcDirFd and destDirFd: the
+    /// deepest levels of the chains, or the item's directories for the top)
+    /// and enters both chains; empty when entered, else what became of it.
+    std::optional<Outcome> enterMerge(DirectoryChain& sources, DirectoryChain& targets, int srcDirFd, int destDirFd,
+                                      const std::string& name, const std::string& srcPath, const std::string& destPath,
+                                      MergeLevel& level);
+
     // ----- copy (copy.cpp) -----
-    Outcome copyInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                     const std::string& destDirPath);
-    Outcome mergeCopy(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                      const std::string& destPath);
     Outcome createCopy(const CopySource& source, const CopyTarget& target);
     Outcome copyFile(const CopySource& source, const CopyTarget& target);
     /// The copy of a folder tree (tree_walks.cpp).  The folder itself always
@@ -152,6 +181,9 @@ private:
                                      const std::string& srcPath, const std::string& destPath, CopyLevel& level);
     Outcome copySymlink(const CopySource& source, const CopyTarget& target);
     Outcome copyNode(const CopySource& source, const CopyTarget& target);
+    /// Gives the link or node just made for source under target's name its
+    /// metadata, through descriptors of both; on failure the node goes.
+    Outcome keepNodeMetadata(const CopySource& source, const CopyTarget& target);
     /// Creates the target's item through create(name), under the name its
     /// naming asks for; create's result, or -1 with errno.
     template <class Create>
@@ -160,18 +192,76 @@ private:
     /// copied: as in CopyTarget.
     Outcome copyAndPlace(const CopySource& source, int destDirFd, const TransferCheck& check, CopiedItems* copied);
     /// Renames the finished copy tempName of dirFd to finalName, replacing
-    /// what check found there; on failure the copy is removed.
-    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check);
+    /// what check found there; on failure the copy is removed.  flushed: the
+    /// copy is on disk, and so is its new name once placed (the directory is
+    /// flushed too).
+    Outcome place(int dirFd, const std::string& tempName, const std::string& finalName, const TransferCheck& check,
+                  bool flushed);
 
     // ----- move (move.cpp) -----
-    Outcome moveInto(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                     const std::string& destDirPath);
-    Outcome mergeMove(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
-                      const std::string& destPath);
+    /// The move of a checked item: a rename, or moveAcross where it answers EXDEV.
+    Outcome moveChecked(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
+                        const TransferCheck& check);
     /// The move of an item to another file system: copied, placed, flushed,
     /// and only then are the copied source entries removed.
     Outcome moveAcross(int srcDirFd, const std::string& name, const std::string& srcPath, int destDirFd,
                        const TransferCheck& check);
+
+    // ----- hard links (hard_links.cpp) -----
+    /// Where the first copy of a source with several links lies: in the
+    /// copied item `item`, at the path `inside` below it ("" for the item
+    /// itself), with the identity `copy`.
+    struct FirstCopy {
+        std::size_t item;
+        std::string inside;
+        FileId copy;
+        FileStamp source; ///< the source's, as it was copied
+    };
+    /// Where an item this run copied lies now, relative to the run's
+    /// destination directory: the folder that holds it ("" or ending in "/")
+    /// and its name there, the temporary one until it is placed.
+    struct PlacedItem {
+        std::string directory;
+        std::string name;
+        std::string path; ///< its final path, which the paths of the entries inside begin with
+        bool holdsFirstCopy = false;
+    };
+    /// Starts the record of a new item to copy, whose final path is destPath.
+    std::size_t beginItem(const std::string& destPath);
+    /// Makes target a new link to the first copy of source, where this run
+    /// made one; empty when there is none to link to (then it is copied).
+    std::optional<Outcome> linkToFirstCopy(const CopySource& source, const CopyTarget& target);
+    /// Records the copy just made under target as the first of source.
+    void recordFirstCopy(const CopySource& source, const CopyTarget& target);
+    /// Opens the directory at `path` (components below dirFd, "/" between
+    /// them), not following links; the descriptor, or -1 with errno.
+    int openBelow(int dirFd, const std::string& path);
+
+    // ----- metadata (metadata.cpp) -----
+    /// Gives the copy open as copyFd (made: its status) the owner, extended
+    /// attributes, ACLs, mode and times of the source open as sourceFd
+    /// (source: its status); either may be an O_PATH descriptor.  Done, or
+    /// Partial when something could not be kept (asked about, the user
+    /// skipped: the copy stays, but is not taken for a complete one), or
+    /// Cancelled.
+    /// inherited: the copy may have taken an ACL from a default ACL of its
+    /// new folder (see givesDefaultAcl).
+    Outcome keepMetadata(int sourceFd, int copyFd, const struct stat& source, const struct stat& made,
+                         const std::string& path, bool inherited);
+    /// Whether nodes made in the folder open as dirFd take an ACL from it:
+    /// it has a default ACL (or cannot be asked).
+    bool givesDefaultAcl(int dirFd);
+    /// listxattr into names: its length, 0 where the file system has no
+    /// attributes, -1 with errno.
+    ssize_t listAttributes(int fd, std::vector<char>& names);
+
+    // ----- flushes (flush.cpp) -----
+    static constexpr int kFlushCancelled = -1;
+    /// Flushes what fd is open as to the disk (fsync; with wholeFileSystem
+    /// syncfs), on a thread of its own, and waits for it at the progress
+    /// checkpoints.  0 once on disk, the flush's errno, or kFlushCancelled
+    /// when Cancel ended the wait (the flush then ends unwatched).
+    int flush(int fd, bool wholeFileSystem);
 
     // ----- remove (removal.cpp) -----
     /// Removes the entry `name` of parentFd with everything below it, never
@@ -216,7 +306,27 @@ private:
     Clock::time_point m_start;
     Clock::time_point m_lastReport;
     std::vector<char> m_buffer;
+    // May give any owner and write every namespace of attributes.
+    bool m_privileged = false;
+    // The owner and group of the nodes the process makes.
+    uid_t m_user = 0;
+    gid_t m_group = 0;
+    std::vector<char> m_attributeNames, m_copyAttributeNames, m_attributeValue;
     std::mt19937 m_random;
+
+    // The run's destination directory, and its path as every destination
+    // path begins.
+    int m_destinationFd = -1;
+    std::string m_destinationPath;
+    std::vector<PlacedItem> m_placedItems;
+    // Sources with several links, by identity, copied once: their other
+    // names become links to the first copy.
+    std::map<FileId, FirstCopy> m_firstCopies;
+    // Pairs of file systems (source, destination device) that make no
+    // reflinks: their files go without asking for one.
+    std::set<std::pair<dev_t, dev_t>> m_withoutReflinks;
+    // Sources with several links that the survey counted.
+    std::set<FileId> m_surveyedLinks;
 
     // The destination directory and every directory above it: a folder among
     // them cannot be copied or moved into the destination.
