@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fileops/file_operation.h"
+#include "fileops/file_operation.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <set>
 
-#include "platform/fileops/file_identity.h"
+#include "fileops/file_identity.h"
 #include "test_support.h"
 
 namespace toka::test {

@@ -31,7 +31,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fileops/file_operation.h"
+#include "fileops/file_operation.h"
 
 namespace toka::test {
 

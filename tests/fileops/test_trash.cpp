@@ -11,7 +11,7 @@
 #include <optional>
 #include <regex>
 
-#include "platform/fileops/trash.h"
+#include "fileops/trash.h"
 #include "test_support.h"
 
 namespace toka::test {

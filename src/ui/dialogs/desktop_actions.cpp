@@ -16,7 +16,7 @@
 #include <QDBusPendingCallWatcher>
 #endif
 
-#include "platform/fileops/trash.h"
+#include "fileops/trash.h"
 #include "ui/logic/display_text.h"
 
 namespace toka {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fileops/trash.h"
+#include "fileops/trash.h"
 
 class QMimeData;
 class QWidget;

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/fileops/file_operation.h"
+#include "fileops/file_operation.h"
 #include "ui/dialogs/file_op_dialogs.h"
 #include "ui/logic/worker_job.h"
 

@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fileops/file_op_questions.h"
-#include "platform/fileops/system_calls.h"
+#include "fileops/file_op_questions.h"
+#include "platform/core/system_calls.h"
 #include "platform/listing/volumes.h"
 #include "search/parallel_walk.h"
 #include "search/result_row.h"

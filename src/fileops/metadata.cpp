@@ -20,7 +20,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/fileops/worker.h"
+#include "fileops/worker.h"
 
 namespace toka::fileops {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/fileops/trash.h"
+#include "fileops/trash.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

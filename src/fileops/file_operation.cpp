@@ -2,7 +2,7 @@
 // gives the progress its total, the checks every item passes before it is
 // copied or moved, and the questions to the user.
 
-#include "platform/fileops/file_operation.h"
+#include "fileops/file_operation.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/fileops/worker.h"
+#include "fileops/worker.h"
 
 namespace toka::fileops {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/fileops/directory_chain.h"
+#include "fileops/directory_chain.h"
 
 #include <fcntl.h>
 

@@ -1,4 +1,4 @@
-#include "platform/fileops/file_op_questions.h"
+#include "fileops/file_op_questions.h"
 
 namespace toka {
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "platform/core/unique_fd.h"
-#include "platform/fileops/file_identity.h"
-#include "platform/fileops/system_calls.h"
+#include "fileops/file_identity.h"
+#include "platform/core/system_calls.h"
 
 namespace toka {
 

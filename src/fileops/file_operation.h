@@ -99,8 +99,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/fileops/file_op_questions.h"
-#include "platform/fileops/system_calls.h"
+#include "fileops/file_op_questions.h"
+#include "platform/core/system_calls.h"
 
 namespace toka {
 

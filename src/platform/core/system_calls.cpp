@@ -1,4 +1,4 @@
-#include "platform/fileops/system_calls.h"
+#include "platform/core/system_calls.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "platform/fileops/copy_contents.h"
-#include "platform/fileops/worker.h"
+#include "fileops/copy_contents.h"
+#include "fileops/worker.h"
 
 namespace toka::fileops {
 

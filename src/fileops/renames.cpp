@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <random>
 
-#include "platform/fileops/worker.h"
+#include "fileops/worker.h"
 
 namespace toka::fileops {
 namespace {

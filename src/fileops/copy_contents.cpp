@@ -1,4 +1,4 @@
-#include "platform/fileops/copy_contents.h"
+#include "fileops/copy_contents.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -26,7 +26,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/fileops/system_calls.h"
+#include "platform/core/system_calls.h"
 
 namespace toka {
 

@@ -10,7 +10,7 @@
 
 #include <cerrno>
 
-#include "platform/fileops/worker.h"
+#include "fileops/worker.h"
 
 namespace toka::fileops {
 

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/fileops/worker.h"
+#include "fileops/worker.h"
 
 namespace toka::fileops {
 

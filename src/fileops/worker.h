@@ -24,11 +24,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/fileops/directory_chain.h"
+#include "fileops/directory_chain.h"
 #include "platform/core/unique_fd.h"
-#include "platform/fileops/file_identity.h"
-#include "platform/fileops/file_op_questions.h"
-#include "platform/fileops/system_calls.h"
+#include "fileops/file_identity.h"
+#include "fileops/file_op_questions.h"
+#include "platform/core/system_calls.h"
 
 namespace toka::fileops {
 

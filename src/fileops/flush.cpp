@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/fileops/worker.h"
+#include "fileops/worker.h"
 
 namespace toka::fileops {
 namespace {

@@ -41,7 +41,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fileops/system_calls.h"
+#include "platform/core/system_calls.h"
 #include "platform/core/sys_error.h"
 
 namespace toka {

@@ -1,4 +1,4 @@
-#include "platform/fileops/file_identity.h"
+#include "fileops/file_identity.h"
 
 #include <optional>
 
