@@ -44,6 +44,9 @@ int main(int argc, char* argv[]) {
     volume.kind = toka::VolumeKind::Fixed;
     form.FillDrives({volume});
     form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
+    // Both are off at first.
+    form.RecordWalks1->setChecked(true);
+    form.SearchAsYouType1->setChecked(true);
 
     // The walk that makes the record.
     form.eSearch->setText("x");

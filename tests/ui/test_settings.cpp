@@ -138,8 +138,11 @@ private slots:
         QTest::newRow("recent texts") << "[search]\nrecentTexts=a, b, a, " + QByteArray(256, 'x') + toolbarOff
                                       << "toolbar=0 recent=a|b";
         QTest::newRow("filter bar shown") << QByteArray("[options]\nshowFilters=true\n") << "filterBar=1";
-        QTest::newRow("records off") << QByteArray("[options]\nrecordWalks=false\n") << "records=010";
-        QTest::newRow("typing off") << QByteArray("[options]\nsearchAsYouType=false\n") << "records=101";
+        // Both off at first: turned on, they are remembered.
+        QTest::newRow("records on") << QByteArray("[options]\nrecordWalks=true\n") << "records=101";
+        QTest::newRow("records and typing on")
+            << QByteArray("[options]\nrecordWalks=true\nsearchAsYouType=true\n") << "records=111";
+        QTest::newRow("typing on, records off") << QByteArray("[options]\nsearchAsYouType=true\n") << "records=010";
         QTest::newRow("header sorting on") << QByteArray("[options]\nsortByHeaderClick=true\n") << "headerSort=11";
         QTest::newRow("header sorting no boolean")
             << QByteArray("[options]\nsortByHeaderClick=1\n") + toolbarOff << "toolbar=0";
@@ -167,7 +170,7 @@ private slots:
                  QString("111110"
                          "30"
                          "00"
-                         "111"
+                         "000"
                          "00"));
         for (const QString& pair : changed.split(' ', Qt::SkipEmptyParts))
             expected[pair.section('=', 0, 0)] = pair.section('=', 1);

@@ -102,12 +102,13 @@ void TMainForm::EndSearch() {
     if (!m_searching) return;
     m_statusTimer->stop();
     if (m_walk) m_walk->wait(); // its last worker is on its way out
-    if (m_walk && !m_walk->stopRequested()) {
-        // The live answer replaces a recorded one, and is recorded itself.
+    if (m_walk) {
+        // The walk's own list replaces a recorded answer, after Stop too;
+        // only a walk that ran to its end is recorded.
         m_liveAnswerShown = true;
         m_showingRecorded = false;
         lRecorded->setVisible(false);
-        if (RecordWalks) saveRecord(m_walk->takeRecord());
+        if (RecordWalks && !m_walk->stopRequested()) saveRecord(m_walk->takeRecord());
     }
     Timer->stop();
     TimerTimer();

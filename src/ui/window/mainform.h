@@ -82,9 +82,9 @@ public:
     bool ShowToolbar = true;
     bool ShowHints = true;
     bool ShowViewer = true;
-    bool ShowFilters = false;    ///< the filter bar (not in the design: hidden at first)
-    bool RecordWalks = true;     ///< walks are recorded and their record answers at once
-    bool SearchAsYouType = true; ///< typing replays the record of the selected directory
+    bool ShowFilters = false;     ///< the filter bar (not in the design: hidden at first)
+    bool RecordWalks = false;     ///< walks are recorded and their record answers at once (off at first)
+    bool SearchAsYouType = false; ///< typing replays the record of the selected directory (off at first)
 
     /// A click on a column header sorts the table by that column.
     bool SortByHeaderClick = false;
