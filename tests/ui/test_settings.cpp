@@ -66,6 +66,7 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"filters", filtersOf(form.pFilters->choices())},
         {"mark", QString::number(form.lFiltered->isVisible())},
         {"headerSort", QString("%1%2").arg(form.SortByHeaderClick).arg(form.SortByHeaderClick1->isChecked())},
+        {"deleteKey", QString("%1%2").arg(form.DeleteKeyMovesToTrash).arg(form.MoveToTrash1->shortcut().toString())},
         {"records", QString("%1%2%3")
                         .arg(form.RecordWalks1->isChecked())
                         .arg(form.SearchAsYouType1->isChecked())
@@ -144,6 +145,8 @@ private slots:
             << QByteArray("[options]\nrecordWalks=true\nsearchAsYouType=true\n") << "records=111";
         QTest::newRow("typing on, records off") << QByteArray("[options]\nsearchAsYouType=true\n") << "records=010";
         QTest::newRow("header sorting on") << QByteArray("[options]\nsortByHeaderClick=true\n") << "headerSort=11";
+        QTest::newRow("Delete key moves to trash")
+            << QByteArray("[options]\ndeleteKeyMovesToTrash=true\n") << "deleteKey=1Del";
         QTest::newRow("header sorting no boolean")
             << QByteArray("[options]\nsortByHeaderClick=1\n") + toolbarOff << "toolbar=0";
         // Each damaged filter goes on its own; a good one in the same group stays.
@@ -166,12 +169,14 @@ private slots:
         QMap<QString, QString> expected = stateOf(shownMainForm(m_form));
         QCOMPARE(expected["recurse"] + expected["fuzzy"] + expected["warn"] + expected["toolbar"] + expected["hints"]
                      + expected["viewer"] + expected["items"] + expected["dir"] + expected["recent"]
-                     + expected["filterBar"] + expected["mark"] + expected["records"] + expected["headerSort"],
+                     + expected["filterBar"] + expected["mark"] + expected["records"] + expected["headerSort"]
+                     + expected["deleteKey"],
                  QString("111110"
                          "30"
                          "00"
                          "000"
-                         "00"));
+                         "00"
+                         "0"));
         for (const QString& pair : changed.split(' ', Qt::SkipEmptyParts))
             expected[pair.section('=', 0, 0)] = pair.section('=', 1);
         if (!file.isNull()) writeIni(file);

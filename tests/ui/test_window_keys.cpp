@@ -137,7 +137,12 @@ private slots:
         QTest::newRow("Ctrl+C, search box: no paths")
             << ctrlC << "search"
             << "search" << marks << text << "" << false << false << QStringList();
-        QTest::newRow("Del, table: trash without a question")
+        // Off at first, as designed: Del and Shift+Del leave the table alone.
+        QTest::newRow("Del, table: nothing") << del << "table"
+                                             << "table" << marks << text << "" << false << false << QStringList();
+        QTest::newRow("Shift+Del, table: nothing") << shiftDel << "table"
+                                                   << "table" << marks << text << "" << false << false << QStringList();
+        QTest::newRow("Del, table, Delete Key Moves to Trash: trash without a question")
             << del << "table"
             << "table" << marks << text << "" << false << true << QStringList{kWarning};
         QTest::newRow("Del, search box: edits the text, trashes nothing") << del << "search"
@@ -145,9 +150,10 @@ private slots:
                                                                           << "" << false << false << QStringList();
         QTest::newRow("Del, tree: nothing") << del << "tree"
                                             << "tree" << marks << text << "" << false << false << QStringList();
-        QTest::newRow("Shift+Del, table: asks, escaped") << shiftDel << "table"
-                                                         << "table" << marks << text << "" << false << false
-                                                         << QStringList{"Delete|Permanently delete 2 items?", kWarning};
+        QTest::newRow("Shift+Del, table, Delete Key Moves to Trash: asks, escaped")
+            << shiftDel << "table"
+            << "table" << marks << text << "" << false << false
+            << QStringList{"Delete|Permanently delete 2 items?", kWarning};
         QTest::newRow("Shift+Del, search box: asks nothing")
             << shiftDel << "search"
             << "search" << marks << text << "" << false << false << QStringList();
@@ -167,6 +173,8 @@ private slots:
         QFETCH(bool, trashed);
         QFETCH(QStringList, boxes);
         search();
+        if (QString(QTest::currentDataTag()).contains("Delete Key Moves to Trash"))
+            m_form->DeleteKeyMovesToTrash1->trigger();
         QCOMPARE(grid()->RowCount(), 4);
         clickRow(1);
         clickRow(3, Qt::ControlModifier);

@@ -13,20 +13,34 @@ namespace {
 constexpr int kMaxSearchText = 255; // what the search box takes
 constexpr int kMaxPixels = 100000;  // no screen is wider; larger sizes are damage
 
-constexpr int kOptionCount = 10;
+constexpr int kOptionCount = 11;
 
 const char* const kOptionKeys[kOptionCount] = {
-    "options/recurseSubdirectories", "options/fuzzy",       "options/warnSearchResultChanged",
-    "options/showToolbar",           "options/showHints",   "options/showViewer",
-    "options/showFilters",           "options/recordWalks", "options/searchAsYouType",
+    "options/recurseSubdirectories",
+    "options/fuzzy",
+    "options/warnSearchResultChanged",
+    "options/showToolbar",
+    "options/showHints",
+    "options/showViewer",
+    "options/showFilters",
+    "options/recordWalks",
+    "options/searchAsYouType",
     "options/sortByHeaderClick",
+    "options/deleteKeyMovesToTrash",
 };
 
 std::optional<bool> RememberedSettings::*const kOptionFields[kOptionCount] = {
-    &RememberedSettings::recurseDirs,       &RememberedSettings::fuzzySearch, &RememberedSettings::warnResultChanged,
-    &RememberedSettings::showToolbar,       &RememberedSettings::showHints,   &RememberedSettings::showViewer,
-    &RememberedSettings::showFilters,       &RememberedSettings::recordWalks, &RememberedSettings::searchAsYouType,
+    &RememberedSettings::recurseDirs,
+    &RememberedSettings::fuzzySearch,
+    &RememberedSettings::warnResultChanged,
+    &RememberedSettings::showToolbar,
+    &RememberedSettings::showHints,
+    &RememberedSettings::showViewer,
+    &RememberedSettings::showFilters,
+    &RememberedSettings::recordWalks,
+    &RememberedSettings::searchAsYouType,
     &RememberedSettings::sortByHeaderClick,
+    &RememberedSettings::deleteKeyMovesToTrash,
 };
 
 // The filters' values as the file spells them, in the order of their enums.

@@ -6,8 +6,9 @@
 //   Ctrl+F/Ctrl+L Search > Search Text: the focus to the search box
 //   Ctrl+A        Edit > Select All        (table only)
 //   Ctrl+C        Edit > Copy Path         (table only)
-//   Del           File > Move to Trash     (table only)
-//   Shift+Del     File > Delete...         (table only, asks first)
+//   Del           File > Move to Trash     (table only, with Edit > Delete Key
+//                 Moves to Trash on; off at first: the key does nothing)
+//   Shift+Del     File > Delete...         (likewise; asks first)
 // The table's commands use Qt::WidgetWithChildrenShortcut on the table: in
 // the search box the same keys select, copy and delete text as usual.
 #include <QAction>
@@ -55,14 +56,28 @@ void TMainForm::createShortcuts() {
     Edit1->addSeparator();
     Edit1->addAction(CopyPath1);
 
-    MoveToTrash1 = command("Move to &Trash", {Qt::Key_Delete}, [this] { moveRowsToTrash(markedPaths()); });
+    MoveToTrash1 = command("Move to &Trash", {}, [this] { moveRowsToTrash(markedPaths()); });
     Fie1->insertAction(Delete1, MoveToTrash1);
-    Delete1->setShortcut(QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete));
+    DeleteKeyMovesToTrash1 = new QAction(QStringLiteral("&Delete Key Moves to Trash"), this);
+    DeleteKeyMovesToTrash1->setCheckable(true);
+    Edit1->addSeparator();
+    Edit1->addAction(DeleteKeyMovesToTrash1);
+    connect(DeleteKeyMovesToTrash1, &QAction::toggled, this, [this](bool on) {
+        DeleteKeyMovesToTrash = on;
+        syncDeleteKeys();
+    });
+    syncDeleteKeys();
 
     for (QAction* action : {SelectAll1, CopyPath1, MoveToTrash1, Delete1}) {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         sgexResults->addAction(action);
     }
+}
+
+void TMainForm::syncDeleteKeys() {
+    MoveToTrash1->setShortcut(DeleteKeyMovesToTrash ? QKeySequence(Qt::Key_Delete) : QKeySequence());
+    Delete1->setShortcut(DeleteKeyMovesToTrash ? QKeySequence(QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete))
+                                               : QKeySequence());
 }
 
 void TMainForm::searchAgain() {

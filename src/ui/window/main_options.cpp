@@ -65,6 +65,8 @@ void TMainForm::SyncOptions() {
     ShowFilters1->setChecked(ShowFilters);
 
     SortByHeaderClick1->setChecked(SortByHeaderClick);
+    DeleteKeyMovesToTrash1->setChecked(DeleteKeyMovesToTrash);
+    syncDeleteKeys();
 
     RecordWalks1->setChecked(RecordWalks);
     SearchAsYouType1->setChecked(SearchAsYouType);

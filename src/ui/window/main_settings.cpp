@@ -76,6 +76,7 @@ void TMainForm::applyStartState() {
         {remembered.recordWalks, RecordWalks},
         {remembered.searchAsYouType, SearchAsYouType},
         {remembered.sortByHeaderClick, SortByHeaderClick},
+        {remembered.deleteKeyMovesToTrash, DeleteKeyMovesToTrash},
     };
     for (const auto& [value, field] : options)
         if (value) field = *value;
@@ -138,6 +139,7 @@ void TMainForm::saveSettings() {
     settings.recordWalks = RecordWalks;
     settings.searchAsYouType = SearchAsYouType;
     settings.sortByHeaderClick = SortByHeaderClick;
+    settings.deleteKeyMovesToTrash = DeleteKeyMovesToTrash;
     settings.filters = pFilters->choices();
     settings.numberOfItems = seNumberofItems->value();
     settings.geometry = saveGeometry();

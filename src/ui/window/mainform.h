@@ -88,6 +88,7 @@ public:
 
     /// A click on a column header sorts the table by that column.
     bool SortByHeaderClick = false;
+    bool DeleteKeyMovesToTrash = false; ///< Del (and Shift+Del) on the table trash (delete) the marked rows
 
     /// True from StartSearch to the end of EndSearch.
     bool isSearching() const { return m_searching; }
@@ -234,6 +235,7 @@ public:
     QAction* SortByRank1 = nullptr;                   ///< Sort By > "&Rank": the ranks' order (the default)
     QAction* SortByColumn1[7] = {};                   ///< Sort By > one item per column, in column order
     QAction* SortDescending1 = nullptr;               ///< Sort By > "D&escending" (checkable; not for Rank)
+    QAction* DeleteKeyMovesToTrash1 = nullptr;        ///< Edit > "Delete Key Moves to Trash" (checkable, off at first)
     QAction* SortByHeaderClick1 = nullptr;            ///< View > "Sort by &Clicking Column Headers" (checkable)
 
     QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
@@ -407,6 +409,9 @@ private:
     void showRecordsRefused(const SysError& error);
 
     void createShortcuts();
+    /// Del and Shift+Del are the shortcuts of Move to Trash and Delete only
+    /// while DeleteKeyMovesToTrash is on.
+    void syncDeleteKeys();
     void searchAgain();
     void selectAllRows();
     /// The search command the user started last (F5 repeats it); null
