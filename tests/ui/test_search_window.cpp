@@ -239,6 +239,28 @@ private slots:
         QCOMPARE(form.resultPath(1), std::string());
     }
 
+    // The table is redrawn by the one-second timer: a new search leaves the
+    // rows of the last one until its first tick, then shows its own.
+    void aNewSearchShowsItsRowsAtTheTimersTick() {
+        TMainForm& form = formOn("many");
+        search(form);
+        QCOMPARE(form.sgexResults->RowCount(), 31);
+        WorkerGate gate;
+        form.setWalkObserver(gate.observer());
+        form.eSearch->selectAll();
+        QTest::keyClicks(form.eSearch, "qqq");
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTest::qWait(300);
+        if (clock.elapsed() < 900) QCOMPARE(form.sgexResults->RowCount(), 31);
+        QTRY_COMPARE_WITH_TIMEOUT(form.sgexResults->RowCount(), 2, 3000);
+        QVERIFY(clock.elapsed() >= 900);
+        gate.setOpen(true);
+        QTRY_VERIFY(!form.isSearching());
+        form.setWalkObserver({});
+    }
+
     void rowsKeepTheirOwnEntry() {
         // Latin-1 "caf\xe9" and UTF-8 "caf\xc3\xa9" both show as "café".
         const std::vector<std::string> names = {"caf\xe9.txt", "caf\xc3\xa9.txt", "other.txt"};

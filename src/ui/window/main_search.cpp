@@ -21,9 +21,6 @@ namespace toka {
 
 namespace {
 
-// The first refresh of a search comes this soon, so that the rows of the
-// last search never stand long under the new search text.
-constexpr int kFirstRefreshMs = 100;
 constexpr int kStatusRefreshMs = 100;
 
 } // namespace
@@ -81,13 +78,9 @@ void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
     m_walk = std::make_unique<ParallelWalk>(m_walkSearch, options, ParallelWalk::defaultThreads(), std::move(hooks));
     if (RecordWalks && m_recordKeeper) m_walk->record(recordedOptions(options, allFixedDisks));
     m_walk->start(std::move(roots));
-    // The list of the last search is gone: the table shows the new one at
-    // once, from the top, and again as soon as the first entries are rated.
-    TimerTimer();
+    // The table is redrawn by the one-second timer (and at once only for a
+    // recorded answer), from the top.
     sgexResults->scrollToTop();
-    QTimer::singleShot(kFirstRefreshMs, this, [this] {
-        if (m_searching) TimerTimer();
-    });
     m_statusTimer->start(kStatusRefreshMs);
     showWalkStatus();
 }
