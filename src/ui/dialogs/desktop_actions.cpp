@@ -132,11 +132,16 @@ QMimeData* mimeDataForPaths(const std::vector<std::string>& paths) {
     QStringList lines;
     for (const std::string& path : paths) {
         uriList += fileUrlOf(path).toEncoded() + "\r\n";
-        lines << displayText(path);
+        // The plain text names files only where it can spell them: a path
+        // that is not UTF-8 would come out as another name, so it is left
+        // out of the text (its URL above is exact).
+        const QByteArray bytes = bytesOf(path);
+        const QString text = QString::fromUtf8(bytes);
+        if (text.toUtf8() == bytes) lines << text;
     }
     auto* data = new QMimeData;
     data->setData(QStringLiteral("text/uri-list"), uriList);
-    data->setText(lines.join('\n'));
+    if (!lines.isEmpty()) data->setText(lines.join('\n'));
     return data;
 }
 
