@@ -114,6 +114,22 @@ private slots:
         form.setTreeListingObserver({});
     }
 
+    // Children in name order, as file managers show them: case aside,
+    // numbers by their value, whatever order the file system lists them in.
+    void childrenInNameOrder() {
+        QTemporaryDir dir;
+        for (const char* name : {"b10", "B2", "a1", "Zeta", "alpha", "b1"})
+            QVERIFY(QDir().mkpath(dir.path() + "/" + name));
+        shownMainForm(m_form);
+        m_form->FillDrives({volumeAt(dir.path().toStdString(), VolumeKind::Fixed)});
+        m_form->Explorer->setFocus();
+        QTreeWidgetItem* root = m_form->Explorer->topLevelItem(0);
+        expand(root);
+        QStringList shown;
+        for (int i = 0; i < root->childCount(); ++i) shown << root->child(i)->text(0);
+        QCOMPARE(shown, (QStringList{"a1", "alpha", "b1", "B2", "b10", "Zeta"}));
+    }
+
     void volumes_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("image");

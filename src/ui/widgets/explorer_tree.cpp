@@ -3,7 +3,9 @@
 #include <QHeaderView>
 #include <QSignalBlocker>
 #include <QTreeWidget>
+#include <algorithm>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 #include "platform/core/paths.h"
@@ -24,9 +26,42 @@ constexpr int kPendingRole = Qt::UserRole + 2; // qulonglong: the listing the no
 // local directory is listed well within it, a hung mount never.
 constexpr std::chrono::milliseconds kListingBudget{50};
 
+// Compares two names as people read them: runs of digits by their value
+// ("2" before "10", leading zeros aside), the rest character by character.
+// Locale-independent, unlike a collator in the C locale, which knows no
+// numbers.
+int naturalCompare(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype endA = i, endB = j;
+            while (endA < a.size() && a[endA].isDigit()) ++endA;
+            while (endB < b.size() && b[endB].isDigit()) ++endB;
+            qsizetype startA = i, startB = j;
+            while (startA + 1 < endA && a[startA] == u'0') ++startA;
+            while (startB + 1 < endB && b[startB] == u'0') ++startB;
+            if (endA - startA != endB - startB) return endA - startA < endB - startB ? -1 : 1;
+            if (const int order =
+                    QStringView(a).sliced(startA, endA - startA).compare(QStringView(b).sliced(startB, endB - startB));
+                order != 0)
+                return order;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        if (a[i] != b[j]) return a[i] < b[j] ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    return (a.size() - i > b.size() - j) - (a.size() - i < b.size() - j);
+}
+
 // The names of the visible subdirectories of path: real directories only (no
 // links), no "." or "..", no hidden ones; std::nullopt when it cannot be
-// listed.  Runs on a thread of its own.
+// listed.  In name order as file managers show it: as the names read, case
+// and accents aside, numbers by their value ("file2" before "file10"); the
+// listing's own order is the file system's (hashed on most of ours), which
+// tells the user nothing.  Runs on a thread of its own.
 using Names = std::optional<std::vector<std::string>>;
 Names subdirectoryNames(const std::string& path) {
     auto listing = DirListing::open(path);
@@ -38,6 +73,16 @@ Names subdirectoryNames(const std::string& path) {
         if (entry.name.front() == '.') continue; // hidden
         names.emplace_back(entry.name);
     }
+    std::vector<std::pair<QString, std::string>> keyed;
+    keyed.reserve(names.size());
+    for (std::string& name : names) keyed.emplace_back(displayText(name).toCaseFolded(), std::move(name));
+    // Names that read alike (other bytes, same text) keep a fixed order.
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        const int order = naturalCompare(a.first, b.first);
+        return order != 0 ? order < 0 : a.second < b.second;
+    });
+    names.clear();
+    for (auto& [text, name] : keyed) names.push_back(std::move(name));
     return names;
 }
 

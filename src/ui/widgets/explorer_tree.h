@@ -51,7 +51,8 @@ public:
     /// with the image of its kind and a placeholder child.  Opens nothing.
     void fillVolumes(const std::vector<Volume>& volumes);
 
-    /// Appends one node per visible subdirectory of node, in listing order:
+    /// Appends one node per visible subdirectory of node, in name order
+    /// (natural, case-insensitive, as file managers show it):
     /// real directories only (no links), no "." or "..", no hidden ones.
     /// A directory that cannot be listed adds nothing.  The listing runs off
     /// the window's thread; one that does not answer at once (a slow mount)
