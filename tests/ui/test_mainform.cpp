@@ -12,6 +12,8 @@
 #include <QStatusBar>
 #include <QScreen>
 #include <QTest>
+#include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <QToolButton>
 #include <QToolTip>
@@ -248,6 +250,40 @@ private slots:
         act(form, "menu viewer");
         QCOMPARE(form.mFileViewer->toPlainText(), QString("TOKA Search\nThe Nufa File Finder"));
         QVERIFY(form.mFileViewer->isVisible());
+    }
+
+    // A Help menu after the window's own: the About box and the keys, the
+    // latter read off the commands (so an option that gives Del a command
+    // shows in the list too).
+    void helpMenu_aboutAndKeys() {
+        TMainForm& form = shownForm();
+        const QList<QAction*> menus = form.menuBar()->actions();
+        QCOMPARE(menus.last()->text(), QString("Hel&p"));
+        QCOMPARE(menus.size(), 5);
+        const QString about = form.aboutText();
+        for (const QString& part : {QString("TOKA Search"), QString("MIT License"), QString(qVersion()),
+                                    QString("https://github.com/tokasearch/tokasearch")})
+            QVERIFY2(about.contains(part), qPrintable(about));
+        // The box runs its own loop: a timer reads and closes it.
+        QString shown;
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || box->objectName() != "KeyboardShortcutsBox") return;
+            shown = box->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        closer.start(10);
+        QTest::keyClick(&form, Qt::Key_P, Qt::AltModifier);
+        QTRY_VERIFY(form.Help1->isVisible());
+        QTest::keyClick(form.Help1, Qt::Key_K);
+        QTRY_VERIFY(!shown.isEmpty());
+        for (const QString& line : {QString("F5\tSearch Again"), QString("Esc\tStop..."),
+                                    QString("Enter (search box)\tSearch the selected directory")})
+            QVERIFY2(shown.contains(line), qPrintable(shown));
+        QVERIFY(!shown.contains("Move to Trash"));
+        form.DeleteKeyMovesToTrash1->trigger();
+        QVERIFY(form.keyboardShortcutsText().contains("Del\tMove to Trash"));
     }
 
     void exit_closesTheWindow() {

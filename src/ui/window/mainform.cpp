@@ -31,6 +31,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     connectFileActions();
     createShortcuts();
     createRecordCommands();
+    createHelpMenu();
 }
 
 // The walk goes first: its last worker must not post the end of the search

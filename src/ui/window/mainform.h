@@ -161,6 +161,12 @@ public:
     /// or asking its questions).
     bool isFileOperationRunning() const { return m_fileOperationRunning; }
 
+    /// Help > About's text: version, licence, home page and Qt's version.
+    static QString aboutText();
+    /// Help > Keyboard Shortcuts' text: one line per key, the key and the
+    /// command it runs (read off the menus' commands).
+    QString keyboardShortcutsText() const;
+
     /// The text of the status bar.
     QString statusText() const;
     void setStatusText(const QString& text);
@@ -235,6 +241,9 @@ public:
     QAction* SortByRank1 = nullptr;                   ///< Sort By > "&Rank": the ranks' order (the default)
     QAction* SortByColumn1[7] = {};                   ///< Sort By > one item per column, in column order
     QAction* SortDescending1 = nullptr;               ///< Sort By > "D&escending" (checkable; not for Rank)
+    QMenu* Help1 = nullptr;                           ///< menu "Hel&p", after the window's own menus
+    QAction* KeyboardShortcuts1 = nullptr;            ///< Help > "Keyboard Shortcuts": every key and its command
+    QAction* AboutTokaSearch1 = nullptr;              ///< Help > "About TOKA Search": version, licence, home page, Qt
     QAction* DeleteKeyMovesToTrash1 = nullptr;        ///< Edit > "Delete Key Moves to Trash" (checkable, off at first)
     QAction* SortByHeaderClick1 = nullptr;            ///< View > "Sort by &Clicking Column Headers" (checkable)
 
@@ -409,6 +418,7 @@ private:
     void showRecordsRefused(const SysError& error);
 
     void createShortcuts();
+    void createHelpMenu();
     /// Del and Shift+Del are the shortcuts of Move to Trash and Delete only
     /// while DeleteKeyMovesToTrash is on.
     void syncDeleteKeys();
