@@ -302,6 +302,55 @@ private slots:
         else qputenv("XDG_DATA_HOME", savedDataHome);
     }
 
+    // The context menu's copy and move name the selected directory and do
+    // what the buttons do; with no directory selected they stay off.
+    void contextMenuSaysWhere_data() {
+        QTest::addColumn<bool>("directory");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<int>("code"); // -1: nothing runs
+        QTest::newRow("copy to dest") << true << "Copy to dest" << 0;
+        QTest::newRow("move to dest") << true << "Move to dest" << 1;
+        QTest::newRow("no directory: off") << false << "Copy to Selected Folder" << -1;
+    }
+    void contextMenuSaysWhere() {
+        QFETCH(bool, directory);
+        QFETCH(QString, chosen);
+        QFETCH(int, code);
+        recordCalls();
+        m_form->WarningSearchResultChanged1->trigger();
+        if (!directory) clickNode(1, Qt::ControlModifier);
+        markRows({2});
+        QStringList texts;
+        QString tip;
+        bool enabled = false;
+        QTimer picker;
+        QObject::connect(&picker, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu || menu->objectName() != "ResultMenu") return;
+            picker.stop();
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator()) texts << action->text();
+            for (QAction* action : menu->actions()) {
+                if (action->text() != chosen) continue;
+                tip = action->toolTip();
+                enabled = action->isEnabled();
+                if (enabled) action->trigger();
+            }
+            menu->close();
+        });
+        picker.start(10);
+        emit grid()->customContextMenuRequested(rowCenter(2));
+        QTRY_VERIFY(!picker.isActive());
+        QVERIFY2(texts.contains(chosen), qPrintable(texts.join('|')));
+        QCOMPARE(enabled, code >= 0);
+        QCOMPARE(tip, directory ? dest() : chosen); // without a directory, the item's own text
+        QTRY_COMPARE(m_calls.size(), std::size_t(code >= 0));
+        if (code < 0) return;
+        QCOMPARE(m_calls[0].code, code);
+        QCOMPARE(m_calls[0].paths, std::vector<std::string>{rowPath(2)});
+        QCOMPARE(m_calls[0].destination, dest().toStdString());
+    }
+
     void invertTwiceRestores() {
         markRows({1, 3});
         QTest::mouseClick(m_form->sbInvert, Qt::LeftButton);

@@ -164,10 +164,34 @@ void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
     menu.addSeparator();
     menu.addAction(MoveToTrash1);
     menu.addSeparator();
-    menu.addActions({Copy1, Move1, Delete1});
+    // Copy and move say where: the selected directory by name (its path in
+    // the hint), without an ellipsis, as no dialog follows.  With none
+    // selected they say so and stay off.
+    const std::string destination = selectedDirectory();
+    const QString where = destinationName(destination);
+    QAction* copy = menu.addAction(where.isEmpty() ? QStringLiteral("Copy to Selected Folder")
+                                                   : QStringLiteral("Copy to %1").arg(where));
+    QAction* move = menu.addAction(where.isEmpty() ? QStringLiteral("Move to Selected Folder")
+                                                   : QStringLiteral("Move to %1").arg(where));
+    for (QAction* action : {copy, move}) {
+        action->setEnabled(!where.isEmpty());
+        if (!where.isEmpty()) action->setToolTip(displayText(destination));
+    }
+    connect(copy, &QAction::triggered, this, &TMainForm::sbCopyClick);
+    connect(move, &QAction::triggered, this, &TMainForm::sbMoveClick);
+    menu.setToolTipsVisible(true);
+    menu.addAction(Delete1);
     QAction* chosen = menu.exec(sgexResults->viewport()->mapToGlobal(pos));
     if (chosen == open) openResultRow(row);
     else if (chosen == showFolder) showInFileManager(path, this);
+}
+
+QString TMainForm::destinationName(const std::string& directory) {
+    if (directory.empty()) return {};
+    std::string name = directory;
+    while (name.size() > 1 && name.back() == '/') name.pop_back();
+    if (name == "/") return QStringLiteral("/");
+    return displayText(name.substr(name.find_last_of('/') + 1));
 }
 
 void TMainForm::ExplorerDragOver(QTreeWidgetItem* node) {

@@ -161,6 +161,9 @@ public:
     /// or asking its questions).
     bool isFileOperationRunning() const { return m_fileOperationRunning; }
 
+    /// How the result rows' context menu names a destination directory
+    /// ("Copy to Documents"): its last name, "/" for the root, "" for none.
+    static QString destinationName(const std::string& directory);
     /// Help > About's text: version, licence, home page and Qt's version.
     static QString aboutText();
     /// Help > Keyboard Shortcuts' text: one line per key, the key and the
