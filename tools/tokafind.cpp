@@ -316,7 +316,7 @@ int main(int argc, char** argv) {
         toka::Scanner* scannerRef = nullptr;
         toka::ScanHooks hooks;
         hooks.status = [&live](const std::string& text) { live.setText(text); };
-        hooks.processEvents = [&live, &scannerRef] { live.maybeDraw(scannerRef->scannedEntries()); };
+        hooks.heartbeat = [&live, &scannerRef] { live.maybeDraw(scannerRef->scannedEntries()); };
         hooks.stopRequested = [] { return g_stopRequested != 0; };
         hooks.skipped = reportSkipped;
         toka::Scanner scanner(scanOptions, hooks);

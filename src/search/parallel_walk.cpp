@@ -379,7 +379,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task,
             }
             // What is entered is kept (at the index noted above); the rest as
             // the filter says.  "." and ".." never score and are never kept.
-            if (recording && (entered || (matcher.keepsInRecord(task.path, entry.name) && !isDotOrDotDot(entry.name))))
+            if (recording && (entered || (!isDotOrDotDot(entry.name) && matcher.keepsInRecord(task.path, entry.name))))
                 block.add(entry.name, entry.type);
             if (filtered) {
                 if (entry.type == EntryType::Unknown && matcher.needsType())

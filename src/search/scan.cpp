@@ -50,7 +50,7 @@ struct Scanner::Impl {
     bool stayOnFileSystem = false;
     int entriesSinceClock = 0;
     bool slowStep = false; // a system call happened since the last clock check
-    std::int64_t lastEvents = 0;
+    std::int64_t lastHeartbeat = 0;
     // Read once per ScanDirectory, when the walk first asks.
     std::optional<MountTable> mountTable;
 
@@ -70,7 +70,7 @@ struct Scanner::Impl {
     void closeShallowest();
     bool isPseudo(int fd, dev_t dev);
     void showStatusIfDue();
-    void maybeProcessEvents();
+    void maybeHeartbeat();
     bool stopRequested() { return owner.m_hooks.stopRequested && owner.m_hooks.stopRequested(); }
     // Rates one entry of level, as the filters allow.
     void rateFiltered(Level& level, std::string_view name, EntryType type);
@@ -114,15 +114,15 @@ void Scanner::Impl::showStatusIfDue() {
     }
 }
 
-void Scanner::Impl::maybeProcessEvents() {
-    if (!owner.m_hooks.processEvents) return;
+void Scanner::Impl::maybeHeartbeat() {
+    if (!owner.m_hooks.heartbeat) return;
     if (++entriesSinceClock < kEntriesPerClockCheck && !slowStep) return;
     entriesSinceClock = 0;
     slowStep = false;
-    if (monotonicNs() - lastEvents < kEventIntervalNs) return;
-    owner.m_hooks.processEvents();
+    if (monotonicNs() - lastHeartbeat < kEventIntervalNs) return;
+    owner.m_hooks.heartbeat();
     // Measured after the call: a long refresh must not eat the walk's turn.
-    lastEvents = monotonicNs();
+    lastHeartbeat = monotonicNs();
 }
 
 bool Scanner::Impl::isPseudo(int fd, dev_t dev) {
@@ -289,7 +289,7 @@ int Scanner::Impl::run(std::string_view rootPath, bool stay) {
     firstOpen = 0;
     mountTable.reset();
     entriesSinceClock = 0;
-    lastEvents = monotonicNs();
+    lastHeartbeat = monotonicNs();
 
     showStatusIfDue();
     auto rootFd = openDirectory(path);
@@ -331,7 +331,7 @@ int Scanner::Impl::run(std::string_view rootPath, bool stay) {
         else rate(name, std::string_view(path.data(), level.pathLen));
         returning = false;
         bool hasNext = fetchNext(level);
-        maybeProcessEvents();
+        maybeHeartbeat();
         if (hasNext && !stopRequested()) continue;
 
         endLevel(top);

@@ -11,7 +11,7 @@
 //   3. rate it (name as listed, directory path with its trailing "/") -- a
 //      directory is thus rated after its contents, in its parent directory;
 //   4. fetch the next entry of the listing;
-//   5. let events be processed (throttled, see ScanHooks::processEvents);
+//   5. give the caller its turn (throttled, see ScanHooks::heartbeat);
 //   6. stop this level when the stop request is set or the listing is done.
 // On entering a directory whose count so far is a multiple of 12 the status
 // hook gets "Suche in Verzeichnis: " + the directory's path.
@@ -56,12 +56,14 @@ struct ScanHooks {
     std::function<void(std::string_view name, std::string_view dir)> rate;
     /// Shows a status text.  Unset: nothing is shown.
     std::function<void(const std::string& text)> status;
-    /// Lets the window process its pending events.  Called at step 5 of an
-    /// entry, never while an entry is half rated, and throttled: only once
-    /// kEventInterval has passed since the last call, so that event
-    /// processing does not dominate a walk of 10^6 entries a second; a walk
-    /// that keeps running calls it at least every ~5 ms.  Unset: not called.
-    std::function<void()> processEvents;
+    /// The caller's turn during a walk on its own thread (tokafind draws its
+    /// live count here; the window never runs this walk, its walks run on
+    /// worker threads).  Called at step 5 of an entry, never while an entry
+    /// is half rated, and throttled: only once kEventInterval has passed
+    /// since the last call, so that it does not dominate a walk of 10^6
+    /// entries a second; a walk that keeps running calls it at least every
+    /// ~5 ms.  Unset: not called.
+    std::function<void()> heartbeat;
     /// Tested after every entry (step 6).  Unset: never stops.
     std::function<bool()> stopRequested;
     /// Hears of every directory below the root that the walk meant to enter

@@ -393,7 +393,7 @@ TEST(Walk, EventsAreThrottledAndNeverInsideARating) {
         while (Clock::now() < until) {}
         insideRate = false;
     };
-    hooks.processEvents = [&] {
+    hooks.heartbeat = [&] {
         eventInsideRate |= insideRate;
         calls.push_back(Clock::now());
     };

@@ -86,6 +86,13 @@ Names subdirectoryNames(const std::string& path) {
     return names;
 }
 
+// The child of node whose name (as listed) is name; null when none is.
+QTreeWidgetItem* childNamed(const QTreeWidgetItem* node, const std::string& name) {
+    for (int i = 0; i < node->childCount(); ++i)
+        if (node->child(i)->data(0, kNameRole).toByteArray().toStdString() == name) return node->child(i);
+    return nullptr;
+}
+
 bool isDirectory(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -190,10 +197,7 @@ QTreeWidgetItem* ExplorerTree::findNode(const std::string& path) const {
             const std::size_t slash = path.find('/', from);
             const std::string name = path.substr(from, slash - from);
             from = slash + 1;
-            QTreeWidgetItem* child = nullptr;
-            for (int c = 0; c < node->childCount() && !child; ++c)
-                if (node->child(c)->data(0, kNameRole).toByteArray().toStdString() == name) child = node->child(c);
-            node = child;
+            node = childNamed(node, name);
         }
         if (node) return node;
     }
@@ -232,9 +236,7 @@ QTreeWidgetItem* ExplorerTree::revealPath(const std::string& path) {
             const QSignalBlocker quiet(m_tree);
             node->setExpanded(true);
         }
-        QTreeWidgetItem* child = nullptr;
-        for (int i = 0; i < node->childCount() && !child; ++i)
-            if (node->child(i)->data(0, kNameRole).toByteArray().toStdString() == name) child = node->child(i);
+        QTreeWidgetItem* child = childNamed(node, name);
         // Hidden, or in a directory that may be entered but not listed.
         if (!child) {
             const std::string here = wanted.substr(0, from);

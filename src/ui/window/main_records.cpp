@@ -125,7 +125,6 @@ void TMainForm::searchAsYouType() {
     const ScanOptions options = nextScanOptions();
     lookUpRecord({{selectedDirectory()}}, options, false, [this, text, options](const RecordAnswer& answer) {
         if (m_searching) return;
-        InitSimList(text, MaxListSize);
         // The rows, the count and the mark now tell of the record, not of
         // the last walk.
         m_walk.reset();
