@@ -20,6 +20,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/core/system_calls.h"
 #include "ui/window/mainform.h"
 #include "ui/widgets/path_label.h"
 #include "ui/window/result_drag.h"
@@ -97,7 +98,7 @@ private:
 
     QString src() const { return m_dir->path() + "/src/"; }
     QString dest() const { return m_dir->path() + "/dest/"; }
-    TStringGridEx* grid() const { return m_form->sgexResults; }
+    TStringGridEx* grid() const { return m_form->results().sgexResults(); }
     QTreeWidgetItem* node(int index) const { return m_form->Explorer->topLevelItem(index); }
     void clickNode(int index, Qt::KeyboardModifiers modifiers = {}) {
         QTest::mouseClick(m_form->Explorer->viewport(), Qt::LeftButton, modifiers,
@@ -124,7 +125,7 @@ private:
         QTest::keyClick(menu, itemKey);
     }
     void recordCalls() {
-        m_form->setFileOperationRunner(
+        m_form->fileOps().setRunner(
             [this](const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination) {
                 m_calls.push_back({paths, static_cast<int>(kind), destination});
             });
@@ -206,7 +207,12 @@ private slots:
         for (int r = 1; r < grid()->RowCount(); ++r) before << grid()->Cells(1, r) + grid()->Cells(0, r);
         if (!noDirectory)
             for (int r : marks) moved << grid()->Cells(0, r);
-        const ListString copyBefore = m_form->resultCopy();
+        const auto shownRanks = [this] {
+            ListString ranks{};
+            m_form->results().shownList().GetSimList(ranks);
+            return ranks;
+        };
+        const ListString ranksBefore = shownRanks();
         BoxWatcher watcher;
         QTest::mouseClick(QList{m_form->sbCopy, m_form->sbMove, m_form->sbDelete}[code], Qt::LeftButton);
         const QString caption = QStringList{"Copy", "Move", "Delete"}[code];
@@ -229,19 +235,19 @@ private slots:
         QStringList after;
         for (int r = 1; r < grid()->RowCount(); ++r) after << grid()->Cells(1, r) + grid()->Cells(0, r);
         QCOMPARE(after, before);
-        QVERIFY(m_form->resultCopy() == copyBefore);
+        QVERIFY(shownRanks() == ranksBefore);
         QCOMPARE(markedRows(), marks);
     }
 
-    // After a search that found nothing, the empty row 1 can be marked while
-    // slot 0 of the result copy still holds the earlier search's rank 1.
+    // After a search that found nothing, the empty row 1 can be marked; it
+    // names no file.
     void markedRowWithoutEntryGivesNoPath() {
         clickNode(0);
         m_form->eSearch->selectAll();
         QTest::keyClicks(m_form->eSearch, "zzzzzz");
         QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
         QTRY_VERIFY(!m_form->isSearching());
-        QVERIFY(grid()->RowCount() == 2 && !m_form->resultCopy()[0].Name.empty());
+        QCOMPARE(grid()->RowCount(), 2);
         recordCalls();
         m_form->WarningSearchResultChanged1->trigger();
         clickRow(1);
@@ -252,7 +258,7 @@ private slots:
 
     void noSecondOperationInsideTheFirst() {
         int nested = 0;
-        m_form->setFileOperationRunner([&](const std::vector<std::string>&, FileOpKind, const std::string&) {
+        m_form->fileOps().setRunner([&](const std::vector<std::string>&, FileOpKind, const std::string&) {
             if (++nested == 1) chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_D);
         });
         m_form->WarningSearchResultChanged1->trigger();
@@ -273,7 +279,7 @@ private slots:
         const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->path() + "/xdg"));
         HeldSystemCalls system;
-        m_form->setFileSystemCalls(system);
+        m_form->fileOps().setSystemCalls(system);
         m_form->WarningSearchResultChanged1->trigger();
         markRows({2, 5});
         const QStringList names{grid()->Cells(0, 2), grid()->Cells(0, 5)};
@@ -286,14 +292,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
         QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
         QTRY_VERIFY(system.calls.load() > 0);
-        QVERIFY(m_form->isFileOperationRunning());
+        QVERIFY(m_form->fileOps().isRunning());
         recordCalls();
         QTest::mouseClick(m_form->sbDelete, Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(0));
-        m_form->setFileOperationRunner({});
+        m_form->fileOps().setRunner({});
 
         system.held = false;
-        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isFileOperationRunning(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_form->fileOps().isRunning(), 10000);
         for (const QString& name : names) {
             QCOMPARE(QFile::exists(src() + name), how == "copy");
             QCOMPARE(QFile::exists(how == "copy" ? dest() + name : m_dir->path() + "/xdg/Trash/files/" + name), true);

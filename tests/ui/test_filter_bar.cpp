@@ -314,9 +314,9 @@ private slots:
         form.eSearch->setText("report");
         const auto rows = [&] {
             QStringList paths;
-            for (int row = 1; row < form.sgexResults->RowCount(); ++row)
-                if (form.sgexResults->Cells(6, row) == "100") // names with "report" in them
-                    paths << QString::fromStdString(form.resultPath(row)).mid(root.size());
+            for (int row = 1; row < form.results().sgexResults()->RowCount(); ++row)
+                if (form.results().sgexResults()->Cells(6, row) == "100") // names with "report" in them
+                    paths << QString::fromStdString(form.results().resultPath(row)).mid(root.size());
             paths.sort();
             return paths;
         };

@@ -87,7 +87,7 @@ private slots:
         QVERIFY(form.Toolbar1->isVisible());
         QVERIFY(form.ShowFlybyHints1->isChecked());
         // Designed visible, hidden by the first showing.
-        QVERIFY(!form.pFileViewer->isVisible());
+        QVERIFY(!form.viewer().pFileViewer()->isVisible());
         QVERIFY(!form.Splitter2->isVisible());
         QVERIFY(!form.sbFileViewer->isChecked());
         QVERIFY(!form.ShowFileViewer1->isChecked());
@@ -105,15 +105,16 @@ private slots:
         QVERIFY(form.Explorer->topLevelItemCount() >= 1); // "/" at least
         QCOMPARE(form.Explorer->topLevelItem(0)->text(0), QString("/"));
         // The table: header row and one empty row, no marks.
-        QCOMPARE(form.sgexResults->RowCount(), 2);
-        QCOMPARE(form.sgexResults->Cells(0, 0), QString("File"));
-        QCOMPARE(form.sgexResults->Cells(6, 0), QString("Measure"));
-        QVERIFY(!form.sgexResults->IsRowMarked(1));
+        QCOMPARE(form.results().sgexResults()->RowCount(), 2);
+        QCOMPARE(form.results().sgexResults()->Cells(0, 0), QString("File"));
+        QCOMPARE(form.results().sgexResults()->Cells(6, 0), QString("Measure"));
+        QVERIFY(!form.results().sgexResults()->IsRowMarked(1));
         QVERIFY(form.selectedDirectory().empty());
         // Every column can be seen without scrolling, unless the screen is
         // too narrow for the window to grow that far.
-        const bool fits = form.sgexResults->columnViewportPosition(6) + form.sgexResults->columnWidth(6)
-                          <= form.sgexResults->viewport()->width();
+        const bool fits =
+            form.results().sgexResults()->columnViewportPosition(6) + form.results().sgexResults()->columnWidth(6)
+            <= form.results().sgexResults()->viewport()->width();
         QVERIFY(fits || form.frameGeometry().width() >= form.screen()->availableGeometry().width());
     }
 
@@ -158,7 +159,7 @@ private slots:
         QCOMPARE(form.Searchlengthindependendfuzzy1->isChecked(), fuzzy);
         QCOMPARE(form.sbRecurseDirs->isChecked(), recurse);
         QCOMPARE(form.RecurseSubdirectories1->isChecked(), recurse);
-        QCOMPARE(form.pFileViewer->isVisible(), viewer);
+        QCOMPARE(form.viewer().pFileViewer()->isVisible(), viewer);
         QCOMPARE(form.Splitter2->isVisible(), viewer);
         QCOMPARE(form.sbFileViewer->isChecked(), viewer);
         QCOMPARE(form.ShowFileViewer1->isChecked(), viewer);
@@ -192,7 +193,7 @@ private slots:
             QVERIFY(bottom(form.ToolBar0) <= top(form.StatusPanel));
         }
         QVERIFY(bottom(form.StatusPanel) <= top(form.Explorer));
-        QVERIFY(bottom(form.StatusPanel) <= top(form.sgexResults));
+        QVERIFY(bottom(form.StatusPanel) <= top(form.results().sgexResults()));
         // The tool buttons keep their designed order from left to right.
         const QList<QWidget*> order = {form.sbSearchDir, form.sbSearchHDs, form.sbStop,      form.sbRecurseDirs,
                                        form.sbMeasure,   form.sbSimilar,   form.sbCopy,      form.sbMove,
@@ -218,9 +219,9 @@ private slots:
         QCOMPARE(tipShownFor(form.sbSearchDir), shown);
         QCOMPARE(tipShownFor(form.eSearch), shown);
         QCOMPARE(tipShownFor(form.Explorer->viewport()), shown);
-        QCOMPARE(tipShownFor(form.sgexResults->viewport()), shown);
+        QCOMPARE(tipShownFor(form.results().sgexResults()->viewport()), shown);
         if (shown) {
-            tipShownFor(form.sgexResults->viewport());
+            tipShownFor(form.results().sgexResults()->viewport());
             QCOMPARE(QToolTip::text(), QString("use left mouse key to mark files"));
         }
     }
@@ -236,8 +237,8 @@ private slots:
         TMainForm& form = shownForm();
         if (viewer) act(form, "click Viewer");
         form.Explorer->setFocus();
-        QList<QWidget*> expected = {form.sgexResults, form.eSearch, form.seNumberofItems};
-        if (viewer) expected << form.mFileViewer;
+        QList<QWidget*> expected = {form.results().sgexResults(), form.eSearch, form.seNumberofItems};
+        if (viewer) expected << form.viewer().mFileViewer();
         expected << form.Explorer;
         for (QWidget* next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -248,8 +249,8 @@ private slots:
     void viewerPane_holdsTheAboutText() {
         TMainForm& form = shownForm();
         act(form, "menu viewer");
-        QCOMPARE(form.mFileViewer->toPlainText(), QString("TOKA Search\nThe Nufa File Finder"));
-        QVERIFY(form.mFileViewer->isVisible());
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), QString("TOKA Search\nThe Nufa File Finder"));
+        QVERIFY(form.viewer().mFileViewer()->isVisible());
     }
 
     // A Help menu after the window's own: the About box and the keys, the

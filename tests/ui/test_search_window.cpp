@@ -182,13 +182,14 @@ private slots:
         if (!recurse) QTest::mouseClick(form.sbRecurseDirs, Qt::LeftButton);
         search(form);
         QCOMPARE(form.lFileScanned->text(), scanned);
-        QCOMPARE(perfectRows(form.sgexResults, path("small")), perfect);
-        QVERIFY(!column(form.sgexResults, 0).contains("qqq.bin"));
-        QVERIFY(!column(form.sgexResults, 0).contains("."));
+        QCOMPARE(perfectRows(form.results().sgexResults(), path("small")), perfect);
+        QVERIFY(!column(form.results().sgexResults(), 0).contains("qqq.bin"));
+        QVERIFY(!column(form.results().sgexResults(), 0).contains("."));
         QCOMPARE(form.statusText(), QString("Ready"));
         // The result copy holds what the rows show.
-        for (int r = 1; r < form.sgexResults->RowCount(); ++r)
-            QCOMPARE(QString::fromStdString(form.resultCopy()[r - 1].Name), form.sgexResults->Cells(0, r));
+        for (int r = 1; r < form.results().sgexResults()->RowCount(); ++r)
+            QCOMPARE(QString::fromStdString(form.results().shownList().RankFile(r).Name),
+                     form.results().sgexResults()->Cells(0, r));
     }
 
     void rowCounts_data() {
@@ -210,33 +211,31 @@ private slots:
         TMainForm& form = formOn(dir);
         search(form);
         pressSpin(form, spinSteps);
-        QCOMPARE(form.sgexResults->RowCount(), rows);
-        for (int r = 1; r < rows; ++r) QCOMPARE(form.sgexResults->Cells(6, r), QString("100"));
+        QCOMPARE(form.results().sgexResults()->RowCount(), rows);
+        for (int r = 1; r < rows; ++r) QCOMPARE(form.results().sgexResults()->Cells(6, r), QString("100"));
     }
 
     void emptySearchText_countsButShowsNothing() {
         TMainForm& form = formOn("small", "");
         search(form);
-        QCOMPARE(form.sgexResults->RowCount(), 2);
-        QCOMPARE(form.sgexResults->Cells(0, 1), QString());
+        QCOMPARE(form.results().sgexResults()->RowCount(), 2);
+        QCOMPARE(form.results().sgexResults()->Cells(0, 1), QString());
         QCOMPARE(form.lFileScanned->text(), QString("11"));
     }
 
     void fewerRanksThanBefore_showOnlyTheirOwn() {
         TMainForm& form = formOn("many");
         search(form);
-        QCOMPARE(form.sgexResults->RowCount(), 31);
+        QCOMPARE(form.results().sgexResults()->RowCount(), 31);
         form.eSearch->selectAll();
         QTest::keyClicks(form.eSearch, "qqq");
         search(form);
         // No rank at all: the header and one empty row, nothing left over
         // from the 150 names of the search before, not even size or measure.
-        QCOMPARE(form.sgexResults->RowCount(), 2);
-        for (int c = 0; c < 7; ++c) QCOMPARE(form.sgexResults->Cells(c, 1), QString());
-        // The result copy still holds the earlier ranks beyond the new ones,
-        // but the empty row maps to no entry.
-        QVERIFY(QString::fromStdString(form.resultCopy()[0].Name).startsWith("TOKASearch_"));
-        QCOMPARE(form.resultPath(1), std::string());
+        QCOMPARE(form.results().sgexResults()->RowCount(), 2);
+        for (int c = 0; c < 7; ++c) QCOMPARE(form.results().sgexResults()->Cells(c, 1), QString());
+        // The empty row maps to no entry.
+        QCOMPARE(form.results().resultPath(1), std::string());
     }
 
     // The table is redrawn by the one-second timer: a new search leaves the
@@ -244,7 +243,7 @@ private slots:
     void aNewSearchShowsItsRowsAtTheTimersTick() {
         TMainForm& form = formOn("many");
         search(form);
-        QCOMPARE(form.sgexResults->RowCount(), 31);
+        QCOMPARE(form.results().sgexResults()->RowCount(), 31);
         WorkerGate gate;
         form.setWalkObserver(gate.observer());
         form.eSearch->selectAll();
@@ -253,8 +252,8 @@ private slots:
         clock.start();
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
         QTest::qWait(300);
-        if (clock.elapsed() < 900) QCOMPARE(form.sgexResults->RowCount(), 31);
-        QTRY_COMPARE_WITH_TIMEOUT(form.sgexResults->RowCount(), 2, 3000);
+        if (clock.elapsed() < 900) QCOMPARE(form.results().sgexResults()->RowCount(), 31);
+        QTRY_COMPARE_WITH_TIMEOUT(form.results().sgexResults()->RowCount(), 2, 3000);
         QVERIFY(clock.elapsed() >= 900);
         gate.setOpen(true);
         QTRY_VERIFY(!form.isSearching());
@@ -290,7 +289,7 @@ private slots:
     void noDirectorySelected_searchesNothing() {
         search(shownMainForm(m_form));
         QCOMPARE(m_form->lFileScanned->text(), QString("0"));
-        QCOMPARE(m_form->sgexResults->RowCount(), 2);
+        QCOMPARE(m_form->results().sgexResults()->RowCount(), 2);
         QCOMPARE(m_form->statusText(), QString("Ready"));
     }
 
@@ -298,7 +297,7 @@ private slots:
         TMainForm& form = formOn("few");
         QTest::keyClick(form.eSearch, Qt::Key_Return);
         QTRY_VERIFY(!form.isSearching());
-        QCOMPARE(form.sgexResults->RowCount(), 13);
+        QCOMPARE(form.results().sgexResults()->RowCount(), 13);
     }
 
     void spinEdit_marks_data() {
@@ -313,7 +312,7 @@ private slots:
         QFETCH(QList<int>, marks);
         TMainForm& form = formOn("many");
         search(form);
-        TStringGridEx* grid = form.sgexResults;
+        TStringGridEx* grid = form.results().sgexResults();
         const auto centre = [grid](int row) { return grid->visualRect(grid->model()->index(row - 1, 0)).center(); };
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, centre(2));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(4));
@@ -325,7 +324,7 @@ private slots:
     void newSearch_clearsTheMarks() {
         TMainForm& form = formOn("few");
         search(form);
-        TStringGridEx* grid = form.sgexResults;
+        TStringGridEx* grid = form.results().sgexResults();
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier,
                           grid->visualRect(grid->model()->index(4, 0)).center());
         QCOMPARE(markedRows(grid), QList<int>{5});
@@ -337,7 +336,7 @@ private slots:
     void directoryRows_areBoldInEveryColumn() {
         TMainForm& form = formOn("bold");
         search(form);
-        TStringGridEx* grid = form.sgexResults;
+        TStringGridEx* grid = form.results().sgexResults();
         int dirRow = 0, fileRow = 0;
         for (int r = 1; r < grid->RowCount(); ++r) {
             if (grid->Cells(0, r) == "TOKASearchD") dirRow = r;
@@ -373,7 +372,7 @@ private slots:
     void heldRowDetails_neverHoldTheWindow() {
         TMainForm& form = formOn("few");
         WorkerGate gate; // only the first entry is held
-        form.setResultRowObserver(gate.observer(1));
+        form.results().setRowObserver(gate.observer(1));
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QElapsedTimer clock;
@@ -383,14 +382,15 @@ private slots:
         QTimer::singleShot(10, [&] { firedAfter = clock.elapsed(); });
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
         QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
-        QCOMPARE(column(form.sgexResults, 6), QStringList(12, "100"));
-        QVERIFY(column(form.sgexResults, 0).filter("TOKASearch_").size() == 12);
-        QCOMPARE(column(form.sgexResults, 4) + column(form.sgexResults, 5), QStringList(24, QString()));
-        QVERIFY(!form.resultRowsComplete());
-        QSignalSpy read(&form, &TMainForm::resultRowsRead);
+        QCOMPARE(column(form.results().sgexResults(), 6), QStringList(12, "100"));
+        QVERIFY(column(form.results().sgexResults(), 0).filter("TOKASearch_").size() == 12);
+        QCOMPARE(column(form.results().sgexResults(), 4) + column(form.results().sgexResults(), 5),
+                 QStringList(24, QString()));
+        QVERIFY(!form.results().rowsComplete());
+        QSignalSpy read(&form.results(), &ResultsController::rowsRead);
         gate.setOpen(true);
         QVERIFY(read.wait(10000));
-        QCOMPARE(column(form.sgexResults, 4) + column(form.sgexResults, 5),
+        QCOMPARE(column(form.results().sgexResults(), 4) + column(form.results().sgexResults(), 5),
                  QStringList(12, "-A---") + QStringList(12, "0"));
     }
 
@@ -425,7 +425,7 @@ private slots:
                   form.ShowFlybyHints1, form.ShowFileViewer1, form.WarningSearchResultChanged1})
                 QVERIFY2(a->isEnabled(), qPrintable(a->text()));
             QVERIFY(form.eSearch->isEnabled() && form.seNumberofItems->isEnabled() && form.Explorer->isEnabled());
-            QVERIFY(form.sgexResults->isEnabled());
+            QVERIFY(form.results().sgexResults()->isEnabled());
             QVERIFY(form.Timer->isActive());
             if (close) {
                 form.close();

@@ -45,7 +45,8 @@ QString filtersOf(const FilterChoices& f) {
 // Everything the window remembers, by name.
 QMap<QString, QString> stateOf(TMainForm& form) {
     QList<int> columns;
-    for (int c = 0; c < form.sgexResults->columnCount(); ++c) columns << form.sgexResults->columnWidth(c);
+    for (int c = 0; c < form.results().sgexResults()->columnCount(); ++c)
+        columns << form.results().sgexResults()->columnWidth(c);
     const QRect g = form.normalGeometry();
     const auto* recent = qobject_cast<QStringListModel*>(form.eSearch->completer()->model());
     return {
@@ -54,7 +55,7 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"warn", QString::number(form.WarnResultChanged)},
         {"toolbar", QString::number(form.Toolbar1->isVisible())},
         {"hints", QString::number(form.ShowHints)},
-        {"viewer", QString::number(form.pFileViewer->isVisible())},
+        {"viewer", QString::number(form.viewer().pFileViewer()->isVisible())},
         {"items", QString::number(form.seNumberofItems->value())},
         {"columns", joined(columns)},
         {"tree", joined(form.Splitter1->splitter()->sizes())},
@@ -65,7 +66,8 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"filterBar", QString::number(form.pFilters->isVisible())},
         {"filters", filtersOf(form.pFilters->choices())},
         {"mark", QString::number(form.lFiltered->isVisible())},
-        {"headerSort", QString("%1%2").arg(form.SortByHeaderClick).arg(form.SortByHeaderClick1->isChecked())},
+        {"headerSort",
+         QString("%1%2").arg(form.SortByHeaderClick).arg(form.results().sortByHeaderClickCommand()->isChecked())},
         {"deleteKey", QString("%1%2").arg(form.DeleteKeyMovesToTrash).arg(form.MoveToTrash1->shortcut().toString())},
         {"records", QString("%1%2%3")
                         .arg(form.RecordWalks1->isChecked())
@@ -203,7 +205,7 @@ private slots:
         form.ShowFilters1Click();
         form.SearchAsYouType1->trigger();
         form.RecordWalks1->trigger();
-        form.SortByHeaderClick1->trigger();
+        form.results().sortByHeaderClickCommand()->trigger();
         form.pFilters->setFilter({"*.tmp; build",
                                   true,
                                   KindChoice::SymbolicLinks,
@@ -216,7 +218,7 @@ private slots:
                                   true});
         form.seNumberofItems->setValue(70);
         form.setGeometry(40, 50, 900, 640);
-        form.sgexResults->setColumnWidth(1, 300);
+        form.results().sgexResults()->setColumnWidth(1, 300);
         form.Splitter1->splitter()->setSizes({300, 500});
         form.Splitter2->splitter()->setSizes({300, 200});
         QStringList texts;
@@ -302,7 +304,7 @@ private slots:
             return view.contains(row.topLeft()) && view.contains(row.bottomLeft());
         };
         QTRY_VERIFY(inView());
-        QTRY_COMPARE(form.resultPath(1), tree("/c/.hidden/needle.txt"));
+        QTRY_COMPARE(form.results().resultPath(1), tree("/c/.hidden/needle.txt"));
         QTRY_VERIFY(!form.isSearching());
         form.close();
 

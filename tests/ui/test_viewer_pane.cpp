@@ -79,7 +79,7 @@ private:
                     .arg(box->text(), box->windowTitle())
                     .arg(box->icon() == QMessageBox::Critical ? "error icon" : "other icon")
                     .arg(box->parentWidget() ? "owned" : "no owner")
-                    .arg(m_form.mFileViewer->isVisible() ? "shown" : "hidden");
+                    .arg(m_form.viewer().mFileViewer()->isVisible() ? "shown" : "hidden");
         QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     }
     TMainForm& m_form;
@@ -122,22 +122,22 @@ private:
     }
 
     static int rowOf(TMainForm& form, const QString& name) {
-        for (int r = 1; r < form.sgexResults->RowCount(); ++r)
-            if (form.sgexResults->Cells(0, r) == name) return r;
+        for (int r = 1; r < form.results().sgexResults()->RowCount(); ++r)
+            if (form.results().sgexResults()->Cells(0, r) == name) return r;
         return -1;
     }
 
     // A click, and the wait for what it loads into the viewer.
     static void clickRow(TMainForm& form, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        TStringGridEx* grid = form.sgexResults;
+        TStringGridEx* grid = form.results().sgexResults();
         const QRect cell = grid->visualRect(grid->model()->index(row - 1, 0));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, modifiers, cell.center());
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isViewerLoading(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.viewer().isLoading(), 10000);
     }
 
     static void toggleViewer(TMainForm& form) { QTest::mouseClick(form.sbFileViewer, Qt::LeftButton); }
 
-    static QImage shownPicture(TMainForm& form) { return form.mFileImageView->pixmap().toImage(); }
+    static QImage shownPicture(TMainForm& form) { return form.viewer().mFileImageView()->pixmap().toImage(); }
 
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
@@ -215,16 +215,16 @@ private slots:
         QVERIFY(row > 0);
         clickRow(form, row);
         if (text.isNull()) {
-            QVERIFY(!form.mFileViewer->isVisible());
-            QVERIFY(form.mFileImageView->isVisible());
+            QVERIFY(!form.viewer().mFileViewer()->isVisible());
+            QVERIFY(form.viewer().mFileImageView()->isVisible());
             const QImage picture = shownPicture(form);
             QCOMPARE(picture.size(), pictureSize);
             QCOMPARE(picture.pixel(2, 2), topLeft);
-            QCOMPARE(form.mFileViewer->toPlainText(), kAbout); // kept underneath
+            QCOMPARE(form.viewer().mFileViewer()->toPlainText(), kAbout); // kept underneath
         } else {
-            QVERIFY(form.mFileViewer->isVisible());
-            QCOMPARE(form.mFileViewer->toPlainText(), text);
-            QVERIFY(form.mFileImageView->pixmap().isNull());
+            QVERIFY(form.viewer().mFileViewer()->isVisible());
+            QCOMPARE(form.viewer().mFileViewer()->toPlainText(), text);
+            QVERIFY(form.viewer().mFileImageView()->pixmap().isNull());
         }
     }
 
@@ -255,8 +255,8 @@ private slots:
         const int row = rowOf(form, name);
         QVERIFY(row > 0);
         clickRow(form, row);
-        QVERIFY(form.mFileViewer->isVisible());
-        QCOMPARE(form.mFileViewer->toPlainText(), QString("not available"));
+        QVERIFY(form.viewer().mFileViewer()->isVisible());
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), QString("not available"));
     }
 
     void hiddenViewer_loadsNothingUntilTheNextMouseUp() {
@@ -265,19 +265,19 @@ private slots:
         const int row = rowOf(form, "NOTES.TXT");
         QVERIFY(row > 0);
         clickRow(form, row);
-        QVERIFY(form.sgexResults->IsRowMarked(row));
+        QVERIFY(form.results().sgexResults()->IsRowMarked(row));
         toggleViewer(form);
-        QVERIFY(form.pFileViewer->isVisible());
-        QCOMPARE(form.mFileViewer->toPlainText(), kAbout);
-        QVERIFY(form.mFileImageView->pixmap().isNull());
+        QVERIFY(form.viewer().pFileViewer()->isVisible());
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), kAbout);
+        QVERIFY(form.viewer().mFileImageView()->pixmap().isNull());
         clickRow(form, row);
-        QCOMPARE(form.mFileViewer->toPlainText(), QString("notes"));
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), QString("notes"));
         // Hidden again, a click on another row changes nothing either.
         toggleViewer(form);
         write("hidden/NOTES.TXT", "changed");
         clickRow(form, row);
         toggleViewer(form);
-        QCOMPARE(form.mFileViewer->toPlainText(), QString("notes"));
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), QString("notes"));
     }
 
     // Two rows marked; the search ranks "pair*" (100 %) above "pai*", so the
@@ -325,8 +325,8 @@ private slots:
         clickRow(form, upper);
         clickRow(form, lower, Qt::ControlModifier);
         QCOMPARE(watcher.seen, QStringList(boxes, kBoxSeen));
-        QCOMPARE(form.mFileViewer->isVisible(), memoShown);
-        QCOMPARE(form.mFileViewer->toPlainText(), memoText);
+        QCOMPARE(form.viewer().mFileViewer()->isVisible(), memoShown);
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), memoText);
         QCOMPARE(shownPicture(form).size(), pictureSize.isValid() ? pictureSize : QSize(0, 0));
     }
 
@@ -340,10 +340,10 @@ private slots:
         QVERIFY(watcher.seen.isEmpty());
         clickRow(form, rowOf(form, "x.icons"));
         QCOMPARE(watcher.seen, QStringList{kBoxSeen});
-        QVERIFY(!form.mFileViewer->isVisible());
+        QVERIFY(!form.viewer().mFileViewer()->isVisible());
         QCOMPARE(shownPicture(form).pixel(2, 2), kBlue);
         // The picture box shows it at its own size from the top left.
-        const QImage pane = form.pFileViewer->grab().toImage();
+        const QImage pane = form.viewer().pFileViewer()->grab().toImage();
         QCOMPARE(pane.pixel(0, 0), kBlue);
         QCOMPARE(pane.pixel(15, 7), kBlue);
         QVERIFY(pane.pixel(16, 8) != kBlue);
@@ -362,14 +362,14 @@ private slots:
         write("large/large.bmp", bytes);
         TMainForm& form = searched("large", "large.bmp");
         toggleViewer(form);
-        QTRY_COMPARE(form.pFileViewer->height(), 160);
+        QTRY_COMPARE(form.viewer().pFileViewer()->height(), 160);
         const QSize window = form.size();
-        const QSize pane = form.pFileViewer->size();
+        const QSize pane = form.viewer().pFileViewer()->size();
         clickRow(form, rowOf(form, "large.bmp"));
         QApplication::processEvents();
         QCOMPARE(form.size(), window);
-        QCOMPARE(form.pFileViewer->size(), pane);
-        const QImage shown = form.pFileViewer->grab().toImage();
+        QCOMPARE(form.viewer().pFileViewer()->size(), pane);
+        const QImage shown = form.viewer().pFileViewer()->grab().toImage();
         QCOMPARE(shown.pixel(0, 0), kRed);
         QCOMPARE(shown.pixel(1, 0), kBlue);
         QCOMPARE(shown.pixel(shown.width() - 1, shown.height() - 1), kBlue);

@@ -58,7 +58,7 @@ private:
     QByteArray m_savedDataHome;
 
     QString src() const { return m_dir->path() + "/src/"; }
-    TStringGridEx* grid() const { return m_form->sgexResults; }
+    TStringGridEx* grid() const { return m_form->results().sgexResults(); }
     QWidget* widgetNamed(const QString& name) const {
         if (name == "tree") return m_form->Explorer;
         return name == "table" ? static_cast<QWidget*>(grid()) : m_form->eSearch;

@@ -112,7 +112,7 @@ private slots:
         QVERIFY(!window.showsRecordedAnswer());
         QCOMPARE(recordFiles().size(), 1);
         QCOMPARE(int(QFile::permissions(records() + "/" + recordFiles()[0])), 0x6600); // rw for the owner only
-        const QStringList before = rowNames(window.sgexResults);
+        const QStringList before = rowNames(window.results().sgexResults());
         QVERIFY(before.contains("old-report.txt"));
 
         QVERIFY(QFile::remove(m_tree->filePath("old-report.txt")));
@@ -124,16 +124,16 @@ private slots:
             // show, as soon as the record is read, is the record's answer.
             QVERIFY(window.isSearching());
             QTRY_VERIFY_WITH_TIMEOUT(window.showsRecordedAnswer(), 5000);
-            QCOMPARE(rowNames(window.sgexResults), before);
+            QCOMPARE(rowNames(window.results().sgexResults()), before);
             QVERIFY(window.lRecorded->isVisible());
             QVERIFY(window.lRecorded->text().startsWith("from the walk of "));
             QTest::qWait(1200); // a refresh of the running search keeps it
-            QCOMPARE(rowNames(window.sgexResults), before);
+            QCOMPARE(rowNames(window.results().sgexResults()), before);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
         QVERIFY(!window.showsRecordedAnswer());
         QVERIFY(!window.lRecorded->isVisible());
-        const QStringList after = rowNames(window.sgexResults);
+        const QStringList after = rowNames(window.results().sgexResults());
         QVERIFY(after.contains("new-report.txt") && !after.contains("old-report.txt"));
     }
 
@@ -155,7 +155,7 @@ private slots:
         QTest::qWait(50);
         QVERIFY(!window.showsRecordedAnswer());
         QVERIFY(!window.lRecorded->isVisible());
-        QCOMPARE(rowNames(window.sgexResults), QStringList{}); // stopped before its first directory
+        QCOMPARE(rowNames(window.results().sgexResults()), QStringList{}); // stopped before its first directory
         QCOMPARE(QFileInfo(records() + "/" + recordFiles()[0]).lastModified(), written);
     }
 
@@ -172,24 +172,25 @@ private slots:
         // Each text replaces the box's; two letters are too few.
         const Step steps[] = {{"re", false}, {"report.p", true}, {"no", false}, {"notes", true}};
         for (const Step& step : steps) {
-            const QStringList before = rowNames(window.sgexResults);
+            const QStringList before = rowNames(window.results().sgexResults());
             window.eSearch->selectAll();
             QTest::keyClicks(window.eSearch, step.typed);
             QTest::qWait(300);
             QVERIFY(!window.isSearching());
             if (!step.answers) {
-                QCOMPARE(rowNames(window.sgexResults), before);
+                QCOMPARE(rowNames(window.results().sgexResults()), before);
                 continue;
             }
             QVERIFY(window.showsRecordedAnswer());
-            QCOMPARE(rowNames(window.sgexResults).value(0), QString(step.typed) == "notes" ? "notes" : "report.pdf");
+            QCOMPARE(rowNames(window.results().sgexResults()).value(0),
+                     QString(step.typed) == "notes" ? "notes" : "report.pdf");
         }
         // Turned off, typing changes nothing.
         window.SearchAsYouType1->trigger();
         window.eSearch->selectAll();
         QTest::keyClicks(window.eSearch, "report.pdf");
         QTest::qWait(300);
-        QCOMPARE(rowNames(window.sgexResults).value(0), QString("notes"));
+        QCOMPARE(rowNames(window.results().sgexResults()).value(0), QString("notes"));
     }
 
     // A record on a file system that hangs holds the records' worker, not
@@ -211,7 +212,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
         QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
-        QVERIFY(rowNames(window.sgexResults).contains("report.txt"));
+        QVERIFY(rowNames(window.results().sgexResults()).contains("report.txt"));
         held->store(false);
         window.waitForRecordSaved();
         QTest::qWait(50);

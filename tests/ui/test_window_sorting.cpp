@@ -21,7 +21,7 @@ private:
     std::unique_ptr<TMainForm> m_form;
     QString m_ranks; ///< the rows' letters in rank order
 
-    TStringGridEx* grid() const { return m_form->sgexResults; }
+    TStringGridEx* grid() const { return m_form->results().sgexResults(); }
     // The last letters of the names, top down ("cbad"), or of the marked rows.
     QString letters(bool markedOnly = false) const {
         QString text;
@@ -40,12 +40,12 @@ private:
             header->isSortIndicatorShown()
                 ? QString("%1 %2").arg(header->sortIndicatorSection()).arg(header->sortIndicatorOrder() ? "down" : "up")
                 : "none";
-        for (QAction* action : m_form->SortBy1->actions())
+        for (QAction* action : m_form->results().sortMenu()->actions())
             if (action->isChecked()) text += "," + action->text().remove('&');
         return text;
     }
     void choose(const QString& item) {
-        for (QAction* action : m_form->SortBy1->actions())
+        for (QAction* action : m_form->results().sortMenu()->actions())
             if (action->text().remove('&') == item) action->trigger();
     }
     void search() {
@@ -75,7 +75,8 @@ private slots:
         search();
         m_ranks = letters();
         QCOMPARE(shownOrder(), QString("none,Rank"));
-        QVERIFY(!form.SortDescending1->isEnabled() && !form.SortByHeaderClick1->isChecked());
+        QVERIFY(!form.results().sortDescendingCommand()->isEnabled()
+                && !form.results().sortByHeaderClickCommand()->isChecked());
     }
     void cleanup() { m_form.reset(); }
 
@@ -108,7 +109,7 @@ private slots:
         QHeaderView* header = grid()->horizontalHeader();
         for (const QString& step : parts[0].split(' ')) {
             if (step == "option") {
-                m_form->SortByHeaderClick1->trigger();
+                m_form->results().sortByHeaderClickCommand()->trigger();
             } else if (step.contains('h')) {
                 clickRow(1);
                 clickRow(3, Qt::ControlModifier);
@@ -141,7 +142,8 @@ private slots:
         QCOMPARE(letters() + " " + letters(true), QString("cbad ca"));
         choose("Descending");
         QCOMPARE(letters() + " " + letters(true), QString("abcd ac"));
-        for (const std::string& path : m_form->markedPaths()) QVERIFY(path.ends_with("_a") || path.ends_with("_c"));
+        for (const std::string& path : m_form->results().markedPaths())
+            QVERIFY(path.ends_with("_a") || path.ends_with("_c"));
         m_form->resize(1400, m_form->height());
         QTRY_COMPARE(grid()->columnViewportPosition(6) + grid()->columnWidth(6), grid()->viewport()->width());
     }

@@ -19,7 +19,11 @@
 #include <string_view>
 
 #include "platform/listing/volumes.h"
+#include "ui/widgets/text_memo.h"
+#include "ui/window/file_ops_controller.h"
 #include "ui/window/mainform.h"
+#include "ui/window/results_controller.h"
+#include "ui/window/viewer_controller.h"
 
 namespace toka::test {
 
@@ -39,7 +43,7 @@ inline TMainForm& shownMainForm(std::unique_ptr<TMainForm>& holder) {
 /// time, attributes, size; the bold of a directory) are read; they come
 /// from a worker after each refresh.  False when they are not in by timeout.
 inline bool waitForResultRows(TMainForm& form, int timeout = 10000) {
-    return QTest::qWaitFor([&form] { return form.resultRowsComplete(); }, timeout);
+    return QTest::qWaitFor([&form] { return form.results().rowsComplete(); }, timeout);
 }
 
 /// Holds a worker inside the observer it hands out until opened, as a hung

@@ -20,6 +20,7 @@
 #include "ui/window/mainform.h"
 #include "ui/logic/record_keeper.h"
 #include "ui/logic/result_model.h"
+#include "ui/window/results_controller.h"
 
 namespace toka {
 
@@ -93,7 +94,7 @@ void TMainForm::lookUpRecord(const std::vector<WalkRoot>& roots, const ScanOptio
 void TMainForm::showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options) {
     RecordReplay replay(answer.record, search, options);
     replay.run(0, answer.signatures.get());
-    TheSimList() = replay.list();
+    m_results->shownList() = replay.list();
     m_recordedCount = replay.scannedEntries();
     m_showingRecorded = true;
     showRecordedMark(answer.record->createdTime());
@@ -130,7 +131,7 @@ void TMainForm::searchAsYouType() {
         m_walk.reset();
         SimList search;
         search.InitSimList(text, MaxListSize);
-        setResultOrder(ResultModel::kRankOrder); // a new text shows the ranks' order
+        m_results->setOrder(ResultModel::kRankOrder); // a new text shows the ranks' order
         showRecordedAnswer(answer, search, options);
     });
 }

@@ -16,6 +16,7 @@
 #include "ui/logic/record_keeper.h"
 #include "ui/logic/result_model.h"
 #include "ui/widgets/strgrdex.h"
+#include "ui/window/results_controller.h"
 
 namespace toka {
 
@@ -41,11 +42,12 @@ void TMainForm::StartSearch() {
     Stop1->setEnabled(true);
     AllFixedDisks1->setEnabled(false);
     Directory1->setEnabled(false);
-    sgexResults->setEnabled(false);
+    TStringGridEx* grid = m_results->sgexResults();
+    grid->setEnabled(false);
     m_stopRequest = false;
     setSearchControlsEnabled(false);
-    InitSimList(eSearch->text().toStdString(), MaxListSize);
-    setResultOrder(ResultModel::kRankOrder); // a new search shows the ranks' order
+    m_results->shownList().InitSimList(eSearch->text().toStdString(), MaxListSize);
+    m_results->setOrder(ResultModel::kRankOrder); // a new search shows the ranks' order
     m_walk.reset();
     m_typingTimer->stop();
     m_showingRecorded = false;
@@ -55,8 +57,8 @@ void TMainForm::StartSearch() {
     showFilterMark();
 
     Timer->start();
-    sgexResults->setEnabled(true);
-    for (int row = 1; row < sgexResults->RowCount(); ++row) sgexResults->SetRowMarked(row, false);
+    grid->setEnabled(true);
+    m_results->clearMarks();
 }
 
 void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
@@ -80,7 +82,7 @@ void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
     m_walk->start(std::move(roots));
     // The table is redrawn by the one-second timer (and at once only for a
     // recorded answer), from the top.
-    sgexResults->scrollToTop();
+    m_results->sgexResults()->scrollToTop();
     m_statusTimer->start(kStatusRefreshMs);
     showWalkStatus();
 }

@@ -15,6 +15,7 @@
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/results_controller.h"
 #include "ui/logic/remembered_settings.h"
 #include "ui/widgets/strgrdex.h"
 
@@ -93,7 +94,8 @@ void TMainForm::applyStartState() {
 
     if (remembered.numberOfItems) seNumberofItems->setValue(*remembered.numberOfItems);
     if (remembered.filters) pFilters->setFilter(*remembered.filters);
-    for (int c = 0; c < remembered.columnWidths.size(); ++c) sgexResults->setColumnWidth(c, remembered.columnWidths[c]);
+    for (int c = 0; c < remembered.columnWidths.size(); ++c)
+        m_results->sgexResults()->setColumnWidth(c, remembered.columnWidths[c]);
     if (!remembered.geometry.isEmpty()) restoreGeometry(remembered.geometry);
     if (!remembered.windowState.isEmpty()) restoreState(remembered.windowState);
     if (!remembered.treeSplitter.isEmpty()) m_treeSplitter->setSizes(remembered.treeSplitter);
@@ -147,7 +149,8 @@ void TMainForm::saveSettings() {
     settings.treeSplitter = m_treeSplitter->sizes();
     // A hidden viewer has no height: the one it had last time stays.
     if (!m_viewerSplitter->sizes().contains(0)) settings.viewerSplitter = m_viewerSplitter->sizes();
-    for (int c = 0; c < sgexResults->columnCount(); ++c) settings.columnWidths << sgexResults->columnWidth(c);
+    const TStringGridEx& grid = *m_results->sgexResults();
+    for (int c = 0; c < grid.columnCount(); ++c) settings.columnWidths << grid.columnWidth(c);
     settings.lastDirectory = selectedDirectory();
     settings.recentTexts = m_recentTexts->stringList();
     writeSettings(m_settingsFile, settings);

@@ -8,14 +8,11 @@
 #include <QTreeWidget>
 
 #include "search/parallel_walk.h"
-#include "ui/logic/entry_details_reader.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/hint_switch.h"
 #include "ui/logic/locale_format.h"
 #include "ui/widgets/path_label.h"
 #include "ui/logic/record_keeper.h"
-#include "ui/logic/viewer_loads.h"
-#include "ui/widgets/strgrdex.h"
 
 namespace toka {
 
@@ -24,7 +21,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createControls();
     m_explorer = std::make_unique<ExplorerTree>(Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
-    m_viewerLoads = std::make_unique<ViewerLoads>();
     connectSettings(); // before the search handlers: see there
     connectHandlers();
     connectFilterBar();
@@ -39,7 +35,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
 TMainForm::~TMainForm() {
     m_walk.reset();
     m_recordKeeper.reset(); // writes the record handed over last
-    m_viewerLoads.reset();
 }
 
 std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
