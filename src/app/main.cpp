@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "search/walk_record_store.h"
 #include "similar/simlist.h"
 #include "ui/logic/command_line.h"
 #include "ui/window/mainform.h"

@@ -100,7 +100,7 @@ private:
         std::mutex mutex;
         std::condition_variable changed;
         bool held = false, released = false;
-        form.setWalkObserver([&](std::string_view dir) {
+        form.search().setWalkObserver([&](std::string_view dir) {
             if (!dir.ends_with("/big/d300/")) return;
             std::unique_lock lock(mutex);
             held = true;
@@ -126,7 +126,7 @@ private:
         release();
         const bool ended = QTest::qWaitFor([&] { return !form.isSearching(); }, 30000);
         const auto took = std::chrono::milliseconds(ending.elapsed());
-        form.setWalkObserver({});
+        form.search().setWalkObserver({});
         return ended ? took : std::chrono::milliseconds::max();
     }
 
@@ -245,7 +245,7 @@ private slots:
         search(form);
         QCOMPARE(form.results().sgexResults()->RowCount(), 31);
         WorkerGate gate;
-        form.setWalkObserver(gate.observer());
+        form.search().setWalkObserver(gate.observer());
         form.eSearch->selectAll();
         QTest::keyClicks(form.eSearch, "qqq");
         QElapsedTimer clock;
@@ -257,7 +257,7 @@ private slots:
         QVERIFY(clock.elapsed() >= 900);
         gate.setOpen(true);
         QTRY_VERIFY(!form.isSearching());
-        form.setWalkObserver({});
+        form.search().setWalkObserver({});
     }
 
     void rowsKeepTheirOwnEntry() {

@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "search/parallel_walk.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/widgets/path_label.h"
@@ -249,7 +250,7 @@ private slots:
         QTRY_VERIFY(form.eSearch->hasFocus());
         std::mutex mutex;
         std::vector<std::string> listed;
-        form.setWalkObserver([&](std::string_view dir) {
+        form.search().setWalkObserver([&](std::string_view dir) {
             std::lock_guard lock(mutex);
             listed.emplace_back(dir);
         });
@@ -276,7 +277,7 @@ private slots:
         QVERIFY(form.selectDirectory(tree("/a")));
         searchWithEnter();
         QCOMPARE(firstListed(), tree("/a/"));
-        form.setWalkObserver({});
+        form.search().setWalkObserver({});
     }
 
     void commandLine_winsForThisRun() {

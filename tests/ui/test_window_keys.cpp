@@ -232,7 +232,7 @@ private slots:
             changed.notify_all();
         };
         const auto releaseOnFailure = qScopeGuard(release);
-        m_form->setWalkObserver([&](std::string_view dir) {
+        m_form->search().setWalkObserver([&](std::string_view dir) {
             if (!dir.ends_with("/big/d7/")) return;
             std::unique_lock lock(mutex);
             held = true;
@@ -247,7 +247,7 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         release();
         QTRY_VERIFY(!m_form->isSearching());
-        m_form->setWalkObserver({});
+        m_form->search().setWalkObserver({});
         const std::uint64_t stopped = m_form->scannedEntries();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
         QTRY_VERIFY(!m_form->isSearching());

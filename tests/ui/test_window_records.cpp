@@ -40,13 +40,13 @@ QStringList rowNames(TStringGridEx* grid) {
 class WalkGate {
 public:
     explicit WalkGate(TMainForm& form) : m_form(form) {
-        form.setWalkObserver([state = m_state](std::string_view) {
+        form.search().setWalkObserver([state = m_state](std::string_view) {
             std::unique_lock lock(state->mutex);
             state->changed.wait(lock, [&] { return state->open; });
         });
     }
     ~WalkGate() {
-        m_form.setWalkObserver({});
+        m_form.search().setWalkObserver({});
         std::lock_guard lock(m_state->mutex);
         m_state->open = true;
         m_state->changed.notify_all();
@@ -92,7 +92,7 @@ private:
     static void search(TMainForm& form) {
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 20000);
-        form.waitForRecordSaved();
+        form.search().waitForRecordSaved();
     }
 
 private slots:
@@ -109,7 +109,7 @@ private slots:
     void recordedAnswerFirst_thenTheLiveOne() {
         TMainForm& window = form();
         search(window);
-        QVERIFY(!window.showsRecordedAnswer());
+        QVERIFY(!window.search().showsRecordedAnswer());
         QCOMPARE(recordFiles().size(), 1);
         QCOMPARE(int(QFile::permissions(records() + "/" + recordFiles()[0])), 0x6600); // rw for the owner only
         const QStringList before = rowNames(window.results().sgexResults());
@@ -123,16 +123,16 @@ private slots:
             // The walk is held before its first directory: what the rows
             // show, as soon as the record is read, is the record's answer.
             QVERIFY(window.isSearching());
-            QTRY_VERIFY_WITH_TIMEOUT(window.showsRecordedAnswer(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(window.search().showsRecordedAnswer(), 5000);
             QCOMPARE(rowNames(window.results().sgexResults()), before);
-            QVERIFY(window.lRecorded->isVisible());
-            QVERIFY(window.lRecorded->text().startsWith("from the walk of "));
+            QVERIFY(window.search().lRecorded()->isVisible());
+            QVERIFY(window.search().lRecorded()->text().startsWith("from the walk of "));
             QTest::qWait(1200); // a refresh of the running search keeps it
             QCOMPARE(rowNames(window.results().sgexResults()), before);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
-        QVERIFY(!window.showsRecordedAnswer());
-        QVERIFY(!window.lRecorded->isVisible());
+        QVERIFY(!window.search().showsRecordedAnswer());
+        QVERIFY(!window.search().lRecorded()->isVisible());
         const QStringList after = rowNames(window.results().sgexResults());
         QVERIFY(after.contains("new-report.txt") && !after.contains("old-report.txt"));
     }
@@ -147,14 +147,14 @@ private slots:
         {
             WalkGate gate(window);
             QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(window.showsRecordedAnswer(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(window.search().showsRecordedAnswer(), 5000);
             QTest::mouseClick(window.sbStop, Qt::LeftButton);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
-        window.waitForRecordSaved();
+        window.search().waitForRecordSaved();
         QTest::qWait(50);
-        QVERIFY(!window.showsRecordedAnswer());
-        QVERIFY(!window.lRecorded->isVisible());
+        QVERIFY(!window.search().showsRecordedAnswer());
+        QVERIFY(!window.search().lRecorded()->isVisible());
         QCOMPARE(rowNames(window.results().sgexResults()), QStringList{}); // stopped before its first directory
         QCOMPARE(QFileInfo(records() + "/" + recordFiles()[0]).lastModified(), written);
     }
@@ -163,7 +163,7 @@ private slots:
         TMainForm& window = form("zzz");
         QTest::keyClicks(window.eSearch, "zzz");
         QTest::qWait(200);
-        QVERIFY(!window.showsRecordedAnswer()); // no record yet
+        QVERIFY(!window.search().showsRecordedAnswer()); // no record yet
         search(window);
         struct Step {
             const char* typed;
@@ -181,7 +181,7 @@ private slots:
                 QCOMPARE(rowNames(window.results().sgexResults()), before);
                 continue;
             }
-            QVERIFY(window.showsRecordedAnswer());
+            QVERIFY(window.search().showsRecordedAnswer());
             QCOMPARE(rowNames(window.results().sgexResults()).value(0),
                      QString(step.typed) == "notes" ? "notes" : "report.pdf");
         }
@@ -200,7 +200,7 @@ private slots:
         TMainForm& window = form();
         search(window);
         auto held = std::make_shared<std::atomic<bool>>(true);
-        window.setRecordObserver([held](std::string_view) {
+        window.search().setRecordObserver([held](std::string_view) {
             for (int waited = 0; held->load() && waited < 10000; waited += 5)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
         });
@@ -214,9 +214,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
         QVERIFY(rowNames(window.results().sgexResults()).contains("report.txt"));
         held->store(false);
-        window.waitForRecordSaved();
+        window.search().waitForRecordSaved();
         QTest::qWait(50);
-        QVERIFY(!window.showsRecordedAnswer());
+        QVERIFY(!window.search().showsRecordedAnswer());
     }
 
     void recordsOff_neitherWrittenNorRead_andForgotten() {
@@ -228,9 +228,9 @@ private slots:
         {
             WalkGate gate(window);
             QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
-            window.waitForRecordSaved();
+            window.search().waitForRecordSaved();
             QTest::qWait(50);
-            QVERIFY(!window.showsRecordedAnswer());
+            QVERIFY(!window.search().showsRecordedAnswer());
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
         window.eSearch->setText("other");
@@ -243,9 +243,9 @@ private slots:
         QVERIFY(recordFiles().isEmpty());
         WalkGate gate(window);
         QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
-        window.waitForRecordSaved();
+        window.search().waitForRecordSaved();
         QTest::qWait(50);
-        QVERIFY(!window.showsRecordedAnswer());
+        QVERIFY(!window.search().showsRecordedAnswer());
     }
 };
 

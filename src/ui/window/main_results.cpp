@@ -4,16 +4,16 @@
 #include <QLabel>
 #include <QSpinBox>
 
-#include "search/parallel_walk.h"
 #include "ui/window/mainform.h"
 #include "ui/window/results_controller.h"
+#include "ui/window/search_controller.h"
 
 namespace toka {
 
 void TMainForm::TimerTimer() {
     // The walk's list is copied under its lock, never read half changed;
     // a recorded answer stays until the walk has its own.
-    if (m_walk && !m_showingRecorded) m_walk->copyList(m_results->shownList());
+    m_search->copyWalkList();
     lFileScanned->setText(QString::number(scannedEntries()));
     m_results->refresh(seNumberofItems->value());
 }

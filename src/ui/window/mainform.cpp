@@ -7,12 +7,12 @@
 #include <QLocale>
 #include <QTreeWidget>
 
-#include "search/parallel_walk.h"
+#include "platform/listing/volumes.h"
+#include "ui/window/search_controller.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/hint_switch.h"
 #include "ui/logic/locale_format.h"
 #include "ui/widgets/path_label.h"
-#include "ui/logic/record_keeper.h"
 
 namespace toka {
 
@@ -21,6 +21,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createControls();
     m_explorer = std::make_unique<ExplorerTree>(Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
+    m_search = new SearchController(*m_results, StatusPanel);
+    connect(m_search, &SearchController::walkFinished, this, &TMainForm::EndSearch);
     connectSettings(); // before the search handlers: see there
     connectHandlers();
     connectFilterBar();
@@ -31,11 +33,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
 }
 
 // The walk goes first: its last worker must not post the end of the search
-// to a window that is half destroyed.
-TMainForm::~TMainForm() {
-    m_walk.reset();
-    m_recordKeeper.reset(); // writes the record handed over last
-}
+// to a window that is half destroyed; the record handed over last is written.
+TMainForm::~TMainForm() { delete m_search; }
 
 std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
 

@@ -4,6 +4,7 @@
 // own is a controller that owns its controls:
 //   results_controller.cpp  the result table: rows, marks, details, order
 //   viewer_controller.cpp   the viewer pane and its loads
+//   search_controller.cpp   the walk on worker threads, the recorded walks
 //   file_ops_controller.cpp copy, move, delete, trash and open, on workers
 // The window's own handlers live in their own files:
 //   main_layout.cpp   controls, menus, tool buttons, tab order
@@ -29,12 +30,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/listing/volumes.h"
-#include "search/parallel_walk.h"
 #include "search/result_row.h"
 #include "search/walk_filter.h"
-#include "search/walk_record_store.h"
-#include "similar/simlist.h"
 #include "ui/logic/command_line.h"
 
 class QAction;
@@ -58,11 +55,11 @@ class ExplorerTree;
 class FilterBar;
 class HintSwitch;
 class PathLabel;
-class ParallelWalk;
-class RecordKeeper;
-struct RecordAnswer;
+struct Volume;
+struct WalkRoot;
 class FileOpsController;
 class ResultsController;
+class SearchController;
 class ViewerController;
 
 class TMainForm : public QMainWindow {
@@ -93,9 +90,6 @@ public:
     bool isSearching() const { return m_searching; }
     /// The scanned-entries counter of the current or last search.
     std::uint64_t scannedEntries() const;
-    /// Watches every directory the walk is about to list (called on a worker
-    /// thread; blocking in it holds that worker, as a hung mount would).
-    void setWalkObserver(std::function<void(std::string_view dir)> observer) { m_walkObserver = std::move(observer); }
     /// The selected directory: the path behind lCurrentDir ("" before any
     /// node is selected).
     std::string selectedDirectory() const;
@@ -117,6 +111,7 @@ public:
     ResultsController& results() const { return *m_results; }
     ViewerController& viewer() const { return *m_viewer; }
     FileOpsController& fileOps() const { return *m_fileOps; }
+    SearchController& search() const { return *m_search; }
 
     /// How the result rows' context menu names a destination directory
     /// ("Copy to Documents"): its last name, "/" for the root, "" for none.
@@ -151,19 +146,9 @@ public:
     /// from them (walk_record_store.h); "" (the default) records nothing and
     /// reads nothing.  Call before the first search.
     void setRecordDirectory(const std::string& directory);
-    /// Whether the rows show an answer replayed from a recorded walk (the
-    /// mark beside the count tells from when) rather than the live walk's.
-    bool showsRecordedAnswer() const { return m_showingRecorded; }
     /// Called on a listing's own thread before the directory tree lists a
     /// directory (a test holds it there, as a hung mount would).
     void setTreeListingObserver(std::function<void(const std::string& path)> observer);
-    /// Waits until the record of the last walk is written (and every
-    /// look-up asked for before is answered, through the event loop).
-    void waitForRecordSaved();
-    /// Called on the records' worker before it touches their folder (a test
-    /// holds it there, as a hung mount would).  After setRecordDirectory.
-    void setRecordObserver(std::function<void(std::string_view directory)> observer);
-
     /// Selects the directory at path (absolute, without links) in the tree as
     /// a click on its node does, opening the nodes above it and scrolling it
     /// into view.  False, and nothing changes, when the tree has no node for
@@ -230,7 +215,6 @@ public:
     QLabel* lFiltered = nullptr;          ///< "Filtered" left of Label2 while a filter is set; its hint lists them
     QLabel* Label2 = nullptr;             ///< caption "Files scanned:"
     QLabel* lFileScanned = nullptr;       ///< the number of entries scanned
-    QLabel* lRecorded = nullptr;          ///< "from the walk of 8 Dec 14:02" while the rows are a recorded answer
     QLabel* Label3 = nullptr;             ///< blank margin right of the count
     QTreeWidget* Explorer = nullptr;      ///< the directory tree: volumes at the top level
     QSplitterHandle* Splitter1 = nullptr; ///< the handle between tree and table
@@ -329,26 +313,8 @@ private:
     void showFilterMark();
 
     void createRecordCommands();
-    /// The options the next search takes, from the controls.
-    ScanOptions nextScanOptions() const;
-    /// Asks the records' worker for the record of these roots and options,
-    /// when records are on; show gets it on the window's thread, unless a
-    /// later question came first (a refusal is shown beside the count).
-    void lookUpRecord(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
-                      std::function<void(const RecordAnswer&)> show);
-    /// Shows the record's answer to search (a list set up by InitSimList),
-    /// in the table and in the mark.
-    void showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options);
     /// The pause after a change of the search text is over.
     void searchAsYouType();
-    /// The walk that just ended ran to its end: its record is written by the
-    /// records' worker.
-    void saveRecord(std::unique_ptr<WalkRecordWriter> record);
-    void forgetRecordedWalks();
-    void showRecordedMark(std::int64_t createdTime);
-    /// Says beside the count that the folder or record of recorded walks was refused, and why.
-    void showRecordsRefused(const SysError& error);
-
     void createShortcuts();
     void createHelpMenu();
     /// Del and Shift+Del are the shortcuts of Move to Trash and Delete only
@@ -364,20 +330,18 @@ private:
     ResultsController* m_results = nullptr;   ///< the table, its rows and marks
     ViewerController* m_viewer = nullptr;     ///< the viewer pane and its loads
     FileOpsController* m_fileOps = nullptr;   ///< copy, move, delete, trash, open
+    SearchController* m_search = nullptr;     ///< the walk and the recorded walks
     QSplitter* m_treeSplitter = nullptr;      ///< tree | table (handle: Splitter1)
     QSplitter* m_viewerSplitter = nullptr;    ///< Panel3 above pFileViewer (handle: Splitter2)
     QLabel* m_statusLabel = nullptr;          ///< the text of StatusBar
 
-    bool m_shown = false;                                 ///< FormShow has run (on the first show only)
-    bool m_searching = false;                             ///< see isSearching
-    bool m_stopRequest = false;                           ///< Stop was pressed during the current search
-    WalkFilter m_filter;                                  ///< see currentFilter
-    bool m_closeRequested = false;                        ///< closing waits for the running search to end
-    SimList m_walkSearch;                                 ///< the search m_walk scores against; it outlives the walk
-    std::unique_ptr<ParallelWalk> m_walk;                 ///< the walk of the current or last search, on worker threads
-    QTimer* m_statusTimer = nullptr;                      ///< shows the directory being listed, several times a second
-    std::function<void(std::string_view)> m_walkObserver; ///< see setWalkObserver
-    LocaleFormat m_locale;                                ///< the desktop's date, time and number formats
+    bool m_shown = false;            ///< FormShow has run (on the first show only)
+    bool m_searching = false;        ///< see isSearching
+    bool m_stopRequest = false;      ///< Stop was pressed during the current search
+    WalkFilter m_filter;             ///< see currentFilter
+    bool m_closeRequested = false;   ///< closing waits for the running search to end
+    QTimer* m_statusTimer = nullptr; ///< shows the directory being listed, several times a second
+    LocaleFormat m_locale;           ///< the desktop's date, time and number formats
 
     QString m_settingsFile;                    ///< "" remembers nothing
     StartOptions m_startOptions;               ///< the command line's wishes for this run
@@ -392,12 +356,7 @@ private:
     std::optional<RunOverride> m_fuzzyOverride;
     std::optional<RunOverride> m_recurseOverride;
 
-    std::unique_ptr<RecordKeeper> m_recordKeeper; ///< null: nothing recorded or read
-    std::uint64_t m_recordQuestion = 0;           ///< the latest look-up; earlier answers are stale
-    bool m_liveAnswerShown = false;               ///< the running search's walk ran to its end
-    bool m_showingRecorded = false;               ///< see showsRecordedAnswer
-    std::uint64_t m_recordedCount = 0;            ///< the count of the record the rows come from
-    QTimer* m_typingTimer = nullptr;              ///< the pause after the search text changed
+    QTimer* m_typingTimer = nullptr; ///< the pause after the search text changed
 };
 
 } // namespace toka
