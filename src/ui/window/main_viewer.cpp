@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 
-#include "viewer/viewer_extension.h"
+#include "viewer/picture_formats.h"
 #include "ui/window/mainform.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui/logic/viewer_loads.h"
@@ -14,8 +14,6 @@
 namespace toka {
 
 namespace {
-
-bool isPicturePath(const std::string& path) { return isPictureExtension(viewerExtension(path)); }
 
 // Without an owner window, as designed: the box stands on its own and is
 // centred on the screen.  exec() still makes it application-modal, so the
@@ -42,12 +40,12 @@ void TMainForm::sgexResultsMouseUp() {
         // Pictures are all loaded: each may end in the error box, and the
         // last good one stays in the picture box.
         const bool last = i + 1 == paths.size();
-        if (last || isPicturePath(paths[i])) ViewFile(paths[i]);
+        if (last || isViewerPicture(paths[i])) ViewFile(paths[i]);
     }
 }
 
 void TMainForm::ViewFile(const std::string& path) {
-    if (isPicturePath(path)) {
+    if (isViewerPicture(path)) {
         m_viewerLoads->loadPicture(
             path, [this] { mFileViewer->hide(); },
             [this](LoadResult<QImage>& picture) {
