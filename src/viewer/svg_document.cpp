@@ -64,7 +64,8 @@ LoadResult<QByteArray> safeSvgText(const QByteArray& bytes, bool compressed, std
         if (xml.readNext() != QXmlStreamReader::StartElement) continue;
         for (const QXmlStreamAttribute& attribute : xml.attributes()) {
             const QStringView name = attribute.qualifiedName();
-            if ((name == QLatin1String("href") || name.endsWith(QLatin1String(":href"))) && !isInside(attribute.value()))
+            if ((name == QLatin1String("href") || name.endsWith(QLatin1String(":href")))
+                && !isInside(attribute.value()))
                 return Result::failure(
                     QStringLiteral("the drawing refers to %1, outside itself").arg(attribute.value().toString()));
         }

@@ -48,9 +48,9 @@ QByteArray tga() { // uncompressed, 24 bits, top row first
 }
 
 QByteArray svg(int width = 16, int height = 8, const QByteArray& inside = {}) {
-    return "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='" +
-           QByteArray::number(width) + "' height='" + QByteArray::number(height) + "'>" +
-           "<rect width='100%' height='100%' fill='#0080ff'/>" + inside + "</svg>";
+    return "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='"
+           + QByteArray::number(width) + "' height='" + QByteArray::number(height) + "'>"
+           + "<rect width='100%' height='100%' fill='#0080ff'/>" + inside + "</svg>";
 }
 
 QByteArray gzipped(const QByteArray& bytes) {
@@ -69,7 +69,9 @@ QByteArray gzipped(const QByteArray& bytes) {
 
 class PictureFiles : public ::testing::Test {
 protected:
-    std::string path(const std::string& name) const { return m_dir.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string path(const std::string& name) const {
+        return m_dir.filePath(QString::fromStdString(name)).toStdString();
+    }
     std::string write(const std::string& name, const QByteArray& bytes) const {
         QFile file(QString::fromStdString(path(name)));
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
@@ -140,9 +142,8 @@ TEST_P(PictureFormat, GoodDamagedAndMisnamed) {
     EXPECT_TRUE(loadPicture(write(upper, good), PictureFormats::EveryReadable).ok());
 
     // Cut inside its header: a load failure, as a damaged bitmap is.
-    EXPECT_FALSE(loadPicture(write("damaged." + std::string(c.extension), good.left(12)),
-                             PictureFormats::EveryReadable)
-                     .ok());
+    EXPECT_FALSE(
+        loadPicture(write("damaged." + std::string(c.extension), good.left(12)), PictureFormats::EveryReadable).ok());
     // Read by the named format only: another format's content fails.
     const QByteArray other = std::string(c.extension) == "png" ? written("bmp") : written("png");
     EXPECT_FALSE(loadPicture(write("lying." + std::string(c.extension), other), PictureFormats::EveryReadable).ok());
@@ -152,14 +153,12 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, PictureFormat,
     ::testing::Values(FormatCase{"png", [] { return written("png"); }, {16, 8}},
                       FormatCase{"jpg", [] { return written("jpg"); }, {16, 8}},
-                      FormatCase{"jpeg", [] { return written("jpeg"); }, {16, 8}},
-                      FormatCase{"gif", gif, {1, 1}},
+                      FormatCase{"jpeg", [] { return written("jpeg"); }, {16, 8}}, FormatCase{"gif", gif, {1, 1}},
                       FormatCase{"webp", [] { return written("webp"); }, {16, 8}},
                       FormatCase{"tif", [] { return written("tif"); }, {16, 8}},
                       FormatCase{"tiff", [] { return written("tiff"); }, {16, 8}},
                       FormatCase{"svg", [] { return svg(); }, {16, 8}},
-                      FormatCase{"svgz", [] { return gzipped(svg()); }, {16, 8}},
-                      FormatCase{"tga", tga, {16, 8}},
+                      FormatCase{"svgz", [] { return gzipped(svg()); }, {16, 8}}, FormatCase{"tga", tga, {16, 8}},
                       FormatCase{"cur", [] { return written("cur"); }, {16, 8}},
                       FormatCase{"icns", [] { return written("icns"); }, {16, 16}}, // square sizes only,
                       FormatCase{"wbmp", [] { return written("wbmp"); }, {16, 8}},
@@ -196,25 +195,29 @@ INSTANTIATE_TEST_SUITE_P(
     Drawings, HostileDrawing,
     ::testing::Values(
         // Qt's reader would allocate 160 GB for it and give up: drawn at the bound instead.
-        HostileCase{"huge_drawing_scaled_down", "huge.svg", [](const std::string&) { return svg(200000, 100000); },
+        HostileCase{"huge_drawing_scaled_down",
+                    "huge.svg",
+                    [](const std::string&) { return svg(200000, 100000); },
                     {4096, 2048}},
         // 20 KB that inflate to 17 MiB: Qt's reader would inflate any amount.
-        HostileCase{"compressed_bomb", "bomb.svgz",
-                    [](const std::string&) {
-                        return gzipped(svg(16, 8, "<!--" + QByteArray(17 << 20, ' ') + "-->"));
-                    },
+        HostileCase{"compressed_bomb",
+                    "bomb.svgz",
+                    [](const std::string&) { return gzipped(svg(16, 8, "<!--" + QByteArray(17 << 20, ' ') + "-->")); },
                     {}},
         // Qt's reader would open the FIFO and wait for a writer for good.
-        HostileCase{"outside_file", "fifo.svg",
-                    [](const std::string& fifo) {
-                        return svg(16, 8, "<image xlink:href='" + QByteArray::fromStdString(fifo) +
-                                              "' width='4' height='4'/>");
-                    },
-                    {}},
-        HostileCase{"inline_data", "inline.svg",
+        HostileCase{
+            "outside_file",
+            "fifo.svg",
+            [](const std::string& fifo) {
+                return svg(16, 8, "<image xlink:href='" + QByteArray::fromStdString(fifo) + "' width='4' height='4'/>");
+            },
+            {}},
+        HostileCase{"inline_data",
+                    "inline.svg",
                     [](const std::string&) {
-                        return svg(16, 8, "<image href='data:image/png;base64," + written("png").toBase64() +
-                                              "' width='4' height='4'/>");
+                        return svg(16, 8,
+                                   "<image href='data:image/png;base64," + written("png").toBase64()
+                                       + "' width='4' height='4'/>");
                     },
                     {16, 8}},
         HostileCase{"cut_gzip", "cut.svgz", [](const std::string&) { return gzipped(svg()).chopped(10); }, {}}),
