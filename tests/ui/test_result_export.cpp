@@ -32,7 +32,8 @@ QByteArray bytesOf(const std::string& text) { return QByteArray::fromStdString(t
 /// only; the others fail on their first call).
 class FailingCalls : public SystemCalls {
 public:
-    FailingCalls(QByteArray call, int code, std::size_t after = 0) : m_call(std::move(call)), m_code(code), m_after(after) {}
+    FailingCalls(QByteArray call, int code, std::size_t after = 0)
+        : m_call(std::move(call)), m_code(code), m_after(after) {}
     int openAt(int dirFd, const char* name, int flags, mode_t mode) override {
         if (m_call == "openAt" && (flags & O_CREAT)) return fail();
         return SystemCalls::openAt(dirFd, name, flags, mode);
@@ -107,8 +108,8 @@ private slots:
         // Latin-1 "café": its own bytes, neither "cafÃ©" nor a replacement mark.
         QTest::newRow("not UTF-8") << Rows{row("/d\xe9/", "caf\xe9")}
                                    << QByteArray("caf\xe9,/d\xe9/,02.01.2024,12:00:00,-A---,12,100,/d\xe9/caf\xe9\r\n");
-        QTest::newRow("details not read yet") << Rows{{"n", "/d/", "", "", "", "", "50"}}
-                                              << QByteArray("n,/d/,,,,,50,/d/n\r\n");
+        QTest::newRow("details not read yet")
+            << Rows{{"n", "/d/", "", "", "", "", "50"}} << QByteArray("n,/d/,,,,,50,/d/n\r\n");
     }
     void csv() {
         QFETCH(Rows, rows);
@@ -123,8 +124,7 @@ private slots:
         const Rows odd{row("/d/", "a b"), row("/d\xe9/", "two\nlines"), row("/", "top")};
         QTest::newRow("empty") << Rows{} << false << QByteArray();
         QTest::newRow("lines: bytes as they are") << odd << false << QByteArray("/d/a b\n/d\xe9/two\nlines\n/top\n");
-        QTest::newRow("NUL ended: exact") << odd << true
-                                          << QByteArray("/d/a b\0/d\xe9/two\nlines\0/top\0", 26);
+        QTest::newRow("NUL ended: exact") << odd << true << QByteArray("/d/a b\0/d\xe9/two\nlines\0/top\0", 26);
     }
     void pathList() {
         QFETCH(Rows, rows);

@@ -93,8 +93,7 @@ std::optional<SysError> saveFileAtomically(const std::string& path, std::string_
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty() || name == "." || name == "..") return SysError{"create", path, EISDIR};
 
-    const UniqueFd folderFd =
-        system.own(system.openAt(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd folderFd = system.own(system.openAt(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folderFd.valid()) return SysError{"create", path, errno};
 
     // A file that is replaced keeps its permissions; a directory is never replaced.
