@@ -39,7 +39,7 @@ private slots:
         QTest::addColumn<QByteArrayList>("arguments");
         QTest::addColumn<QByteArray>("outcome"); // "start", "help", "version" or the error's words
         QTest::addColumn<QByteArray>("directory");
-        QTest::addColumn<QString>("options"); // fuzzy/similar, norecurse, all, search=TEXT
+        QTest::addColumn<QString>("options"); // fuzzy/similar, norecurse, all, pictures, search=TEXT
 
         QTest::newRow("nothing") << QByteArrayList{} << QByteArray("start") << QByteArray() << "";
         QTest::newRow("every option") << QByteArrayList{"--similar", "--no-recurse", "--search", "read me", "@/a b"}
@@ -50,6 +50,8 @@ private slots:
         // The launcher's action: the window ready to search every fixed disk.
         QTest::newRow("all fixed disks, no text")
             << QByteArrayList{"--all-fixed-disks"} << QByteArray("start") << QByteArray() << "all";
+        QTest::newRow("all pictures") << QByteArrayList{"--all-pictures", "@/a b"} << QByteArray("start")
+                                      << QByteArray("@/a b") << "pictures";
         // Qt's own options are QApplication's, in each of their spellings.
         QTest::newRow("Qt's options") << QByteArrayList{"-style",   "Fusion",      "--platform=offscreen",
                                                         "-reverse", "-stylesheet", "@/file.txt",
@@ -118,6 +120,7 @@ private slots:
         if (start.fuzzySearch) got << (*start.fuzzySearch ? "fuzzy" : "similar");
         if (start.noRecurse) got << "norecurse";
         if (start.allFixedDisks) got << "all";
+        if (start.allPictures) got << "pictures";
         if (start.searchText) got << "search=" + *start.searchText;
         QCOMPARE(got.join(' '), options);
     }

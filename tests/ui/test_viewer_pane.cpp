@@ -22,6 +22,7 @@
 
 #include "../viewer/metafile_writer.h"
 #include "ui/window/mainform.h"
+#include "viewer/picture_formats.h"
 #include "ui_test_support.h"
 #include "ui/widgets/strgrdex.h"
 #include "viewer/viewer_extension.h"
@@ -141,7 +142,10 @@ private:
 
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
-    void cleanup() { m_form.reset(); }
+    void cleanup() {
+        m_form.reset();
+        setViewerPictureFormats(PictureFormats::Designed);
+    }
 
     void extension_data() {
         QTest::addColumn<QString>("path");
@@ -226,6 +230,23 @@ private slots:
             QCOMPARE(form.viewer().mFileViewer()->toPlainText(), text);
             QVERIFY(form.viewer().mFileImageView()->pixmap().isNull());
         }
+    }
+
+    // tokasearch --all-pictures: the JPEG that is text above shows as a
+    // picture, and one that lies about its content ends in the box.
+    void everyReadableFormat_showsJpeg() {
+        write("every/PHOTO.JPG", jpeg());
+        write("every/PHOTO.PNG", jpeg());
+        setViewerPictureFormats(PictureFormats::EveryReadable);
+        TMainForm& form = searched("every", "photo");
+        toggleViewer(form);
+        BoxWatcher watcher(form);
+        clickRow(form, rowOf(form, "PHOTO.JPG"));
+        QVERIFY(!form.viewer().mFileViewer()->isVisible());
+        QCOMPARE(shownPicture(form).size(), QSize(8, 8)); // lossy: its colour is near blue only
+        QVERIFY(watcher.seen.isEmpty());
+        clickRow(form, rowOf(form, "PHOTO.PNG"));
+        QCOMPARE(watcher.seen, QStringList{kBoxSeen});
     }
 
     // Rows that name no readable text file.

@@ -35,9 +35,7 @@ void SearchController::startWalk(std::vector<WalkRoot> roots, const std::string&
     hooks.listing = m_walkObserver;
     // The end reaches the window as a queued call; a controller already gone
     // drops it (the walk is stopped and joined before it goes).
-    hooks.finished = [this] {
-        QMetaObject::invokeMethod(this, &SearchController::walkFinished, Qt::QueuedConnection);
-    };
+    hooks.finished = [this] { QMetaObject::invokeMethod(this, &SearchController::walkFinished, Qt::QueuedConnection); };
     m_walkSearch.InitSimList(text, MaxListSize);
     // A record's answer comes first, as soon as it is read; the walk's
     // replaces it when the walk has run to its end.
@@ -72,9 +70,7 @@ void SearchController::copyWalkList() {
 
 std::string SearchController::currentDirectory() const { return m_walk ? m_walk->currentDirectory() : std::string(); }
 
-std::uint64_t SearchController::scannedEntries() const {
-    return m_walk ? m_walk->scannedEntries() : m_recordedCount;
-}
+std::uint64_t SearchController::scannedEntries() const { return m_walk ? m_walk->scannedEntries() : m_recordedCount; }
 
 void SearchController::setRecordDirectory(const std::string& directory) {
     m_keeper = directory.empty() ? nullptr : std::make_unique<RecordKeeper>(directory);
@@ -153,7 +149,9 @@ void SearchController::forgetRecords(std::function<void(const QString&)> report)
     ++m_question; // no answer of a forgotten record is shown
     m_keeper->forgetAll([report = std::move(report)](std::optional<SysError> error, std::size_t removed) {
         if (error) report(QString::fromStdString("Recorded walks not forgotten: " + error->message()));
-        else report(removed == 1 ? QString("1 recorded walk forgotten") : QString("%1 recorded walks forgotten").arg(removed));
+        else
+            report(removed == 1 ? QString("1 recorded walk forgotten")
+                                : QString("%1 recorded walks forgotten").arg(removed));
     });
 }
 

@@ -49,8 +49,8 @@ public:
     /// Starts the walk of roots for text; with record, the walk is recorded
     /// and a record of the same roots and options answers first.
     /// walkFinished follows when the last worker is done.
-    void startWalk(std::vector<WalkRoot> roots, const std::string& text, const ScanOptions& options,
-                   bool allFixedDisks, bool record);
+    void startWalk(std::vector<WalkRoot> roots, const std::string& text, const ScanOptions& options, bool allFixedDisks,
+                   bool record);
     void requestStop();
     /// After walkFinished: the walk's list is the answer from now on; a walk
     /// that ran to its end is recorded when record is on.

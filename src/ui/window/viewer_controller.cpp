@@ -7,13 +7,11 @@
 
 #include "ui/logic/viewer_loads.h"
 #include "ui/widgets/text_memo.h"
-#include "viewer/viewer_extension.h"
+#include "viewer/picture_formats.h"
 
 namespace toka {
 
 namespace {
-
-bool isPicturePath(const std::string& path) { return isPictureExtension(viewerExtension(path)); }
 
 // Without an owner window, as designed: the box stands on its own and is
 // centred on the screen.  exec() still makes it application-modal, so the
@@ -61,12 +59,12 @@ void ViewerController::viewMarked(const std::vector<std::string>& paths) {
         // Pictures are all loaded: each may end in the error box, and the
         // last good one stays in the picture box.
         const bool last = i + 1 == paths.size();
-        if (last || isPicturePath(paths[i])) ViewFile(paths[i]);
+        if (last || isViewerPicture(paths[i])) ViewFile(paths[i]);
     }
 }
 
 void ViewerController::ViewFile(const std::string& path) {
-    if (isPicturePath(path)) {
+    if (isViewerPicture(path)) {
         m_loads->loadPicture(
             path, [this] { m_memo->hide(); },
             [this](LoadResult<QImage>& picture) {
