@@ -16,7 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../platform/temp_tree.h"
+#include "../support/environment.h"
+#include "../support/temp_tree.h"
 #include "tokafind_options.h"
 
 namespace toka::test {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../platform/temp_tree.h"
+#include "../support/environment.h"
 #include "tokafind_options.h"
 
 namespace toka::tokafind {
