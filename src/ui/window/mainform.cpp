@@ -29,6 +29,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     connectFileActions();
     createShortcuts();
     createRecordCommands();
+    createSaveCommand();
     createHelpMenu();
 }
 

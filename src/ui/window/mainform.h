@@ -113,6 +113,12 @@ public:
     FileOpsController& fileOps() const { return *m_fileOps; }
     SearchController& search() const { return *m_search; }
 
+    /// Writes the rows on view to path, as CSV or as a list of full paths,
+    /// on a worker; the status bar says how many rows went where, a box why
+    /// none did; resultsSaved follows.  File > Save Results As asks for the
+    /// path first.
+    void saveResults(const std::string& path, bool asCsv);
+
     /// How the result rows' context menu names a destination directory
     /// ("Copy to Documents"): its last name, "/" for the root, "" for none.
     static QString destinationName(const std::string& directory);
@@ -162,6 +168,7 @@ public:
     QAction* Move1 = nullptr;                         ///< File > "&Move..."
     QAction* Delete1 = nullptr;                       ///< File > "&Delete..."
     QAction* N1 = nullptr;                            ///< File: separator before Exit
+    QAction* SaveResultsAs1 = nullptr;                ///< File > "Save Results &As...": the rows as CSV or a path list
     QAction* E1 = nullptr;                            ///< File > "&Exit...": closes the window
     QMenu* Edit1 = nullptr;                           ///< menu "&Edit"
     QAction* InvertSelection1 = nullptr;              ///< Edit > "&Invert Selection...": inverts the row marks
@@ -232,6 +239,8 @@ public:
 signals:
     /// The rows now show a recorded walk's answer (the table is filled).
     void recordedAnswerShown();
+    /// saveResults is over (its box, if any, closed).
+    void resultsSaved();
 
 public slots:
     void FormShow();
@@ -315,6 +324,8 @@ private:
     void createRecordCommands();
     /// The pause after a change of the search text is over.
     void searchAsYouType();
+    void createSaveCommand();
+    void saveResultsAs();
     void createShortcuts();
     void createHelpMenu();
     /// Del and Shift+Del are the shortcuts of Move to Trash and Delete only

@@ -6,7 +6,9 @@
 #include <QMenu>
 
 #include "ui/logic/entry_details_reader.h"
+#include "ui/logic/result_export.h"
 #include "ui/logic/result_model.h"
+#include "ui/logic/worker_job.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/result_table.h"
 
@@ -163,6 +165,25 @@ void ResultsController::headerClicked(int col, Qt::MouseButton button, Qt::Keybo
     if (m_model->sortColumn() != col) setOrder(col, Qt::AscendingOrder);
     else if (m_model->sortOrder() == Qt::AscendingOrder) setOrder(col, Qt::DescendingOrder);
     else setOrder(ResultModel::kRankOrder);
+}
+
+void ResultsController::saveResults(const std::string& path, SaveFormat format,
+                                    std::function<void(std::optional<SysError>, std::size_t)> done) {
+    // The rows are taken here, as they are on view; the worker formats and
+    // writes them.
+    auto rows = std::make_shared<std::vector<ExportRow>>(shownRows(*m_model));
+    auto error = std::make_shared<std::optional<SysError>>();
+    const QStringList captions = columnCaptions(*m_model);
+    auto* job = new WorkerJob(this);
+    connect(job, &WorkerJob::finished, this, [job, rows, error, done = std::move(done)] {
+        job->deleteLater();
+        done(*error, rows->size());
+    });
+    job->start([path, format, rows, error, captions] {
+        const std::string contents =
+            format == SaveFormat::Csv ? resultsAsCsv(*rows, captions) : resultsAsPathList(*rows);
+        *error = saveFileAtomically(path, contents);
+    });
 }
 
 int ResultsController::setColumnWidths() {

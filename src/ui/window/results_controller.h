@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/core/sys_error.h"
 #include "search/result_row.h"
 #include "similar/simlist.h"
 
@@ -77,6 +79,13 @@ public:
     /// Orders the rows by a column, rising or falling, or by rank
     /// (ResultModel::kRankOrder); the order holds through the refreshes.
     void setOrder(int column, Qt::SortOrder order = Qt::AscendingOrder);
+
+    /// How saveResults writes the rows.
+    enum class SaveFormat { Csv, PathList };
+    /// Writes the rows on view (in their order) to path on a worker; done
+    /// gets the error, if any, and the number of rows, on this thread.
+    void saveResults(const std::string& path, SaveFormat format,
+                     std::function<void(std::optional<SysError> error, std::size_t rows)> done);
 
     /// Sets the designed column widths, widened where the desktop's font
     /// needs more; returns their sum.
