@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QWindow>
 
 #include "ui/widgets/strgrdex.h"
 
@@ -436,6 +437,42 @@ private slots:
             release(target, Qt::LeftButton, {}, QPoint(to, y));
         }
         QCOMPARE(seen.join(','), clicks.isEmpty() ? clicks : clicks + " after 1");
+    }
+
+    // A right-button click marks on its release as a left one does; the
+    // context menu, which the platform asks for on the press, opens after
+    // the release (after MouseUp), over the marks the click made.  The
+    // clicks go through the window, as the platform delivers them.
+    void rightClick_menuFollowsTheMarks_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<QString>("menus"); // marks, MouseUps before, row: one per menu
+        QTest::newRow("an unmarked row") << 5 << Qt::KeyboardModifiers() << "5|1|5";
+        QTest::newRow("a marked row among others") << 3 << Qt::KeyboardModifiers() << "3|1|3";
+        QTest::newRow("Shift extends from the anchor")
+            << 6 << Qt::KeyboardModifiers(Qt::ShiftModifier) << "2,3,4,5,6|1|6";
+        QTest::newRow("Ctrl adds the row") << 6 << Qt::KeyboardModifiers(Qt::ControlModifier) << "2,3,4,6|1|6";
+    }
+    void rightClick_menuFollowsTheMarks() {
+        QFETCH(int, row);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(QString, menus);
+        TStringGridEx& grid = makeGrid(true);
+        runStep(grid, "click 2");
+        runStep(grid, "shift 4");
+        grid.setContextMenuPolicy(Qt::CustomContextMenu);
+        int mouseUps = 0;
+        QStringList seen;
+        connect(&grid, &TStringGridEx::MouseUp, this, [&] { ++mouseUps; });
+        connect(&grid, &QWidget::customContextMenuRequested, this, [&](const QPoint& pos) {
+            QStringList marks;
+            for (int r : markedRows(grid)) marks << QString::number(r);
+            seen << QString("%1|%2|%3").arg(marks.join(',')).arg(mouseUps).arg(grid.rowAt(pos.y()) + 1);
+        });
+        const QPoint at = grid.viewport()->mapTo(&grid, cellCentre(grid, row));
+        QTest::mousePress(grid.windowHandle(), Qt::RightButton, modifiers, at);
+        QTest::mouseRelease(grid.windowHandle(), Qt::RightButton, modifiers, at);
+        QCOMPARE(seen.join(' '), menus);
     }
 
     void cellTextChanges_keepTheMarks() {

@@ -1,5 +1,7 @@
 #include "ui/widgets/strgrdex.h"
 
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -380,6 +382,10 @@ void TStringGridEx::handleRelease(int row, Qt::MouseButtons stillHeld, Qt::Keybo
 }
 
 void TStringGridEx::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        m_rightPressDown = true;
+        m_contextMenuWaiting = false;
+    }
     handlePress(rowAtViewport(event->position().toPoint()));
     QTableView::mousePressEvent(event);
 }
@@ -388,7 +394,15 @@ void TStringGridEx::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     handleRelease(rowAtViewport(pos), event->buttons(), event->modifiers());
     QTableView::mouseReleaseEvent(event);
+    const bool menuWaiting = event->button() == Qt::RightButton && m_contextMenuWaiting;
+    if (event->button() == Qt::RightButton) m_rightPressDown = m_contextMenuWaiting = false;
+    const QPointF globalPos = event->globalPosition();
     emit MouseUp(event->button(), event->modifiers(), pos);
+    // The menu the press asked for, over the marks this release made.
+    if (menuWaiting) {
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, pos, globalPos.toPoint(), event->modifiers());
+        QCoreApplication::sendEvent(viewport(), &menu);
+    }
 }
 
 void TStringGridEx::keyReleaseEvent(QKeyEvent* event) {
@@ -438,6 +452,14 @@ bool TStringGridEx::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TStringGridEx::viewportEvent(QEvent* event) {
+    // A platform that asks for the menu on the press (X11 does) would open
+    // it before the release marks anything: it waits for the release.
+    if (event->type() == QEvent::ContextMenu && m_rightPressDown
+        && static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Mouse) {
+        m_contextMenuWaiting = true;
+        event->accept();
+        return true;
+    }
     if (event->type() == QEvent::ToolTip) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const QModelIndex index = indexAt(help->pos());

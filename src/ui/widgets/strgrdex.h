@@ -28,6 +28,9 @@
 //   anything else (Alt, Meta, another button still held) - no change.
 // Every button acts alike.  A position outside the cells counts as the last
 // row.  With MultiSelect false a release moves the single mark.
+// A right-button press marks nothing and opens no menu: the context menu a
+// platform asks for on the press waits for the release, so that it opens
+// over the marks the click made, after MouseUp.
 // Key rules (after Qt has moved the current row): a navigation key without
 // modifiers marks only the current row; Shift + navigation key (MultiSelect
 // only) adds the rows from the anchor to the current row.
@@ -192,6 +195,11 @@ private:
     QColor m_selectedColor;
     QColor m_selectedTextColor;
     GridOptions m_options;
+    /// A right-button press on the cells is down: a context menu asked for
+    /// meanwhile waits for its release.
+    bool m_rightPressDown = false;
+    /// A context menu was asked for during that press.
+    bool m_contextMenuWaiting = false;
     /// A press on a header section border starts a column resize; the
     /// matching release must not be taken as a click on the header row.
     bool m_headerResizing = false;

@@ -1,0 +1,133 @@
+// The result table in the window, driven through the window as the platform
+// delivers pointer events: a right-button click marks and loads the viewer
+// before the rows' context menu opens.  The table shows a temporary folder's
+// files.
+#include <QApplication>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QWindow>
+#include <algorithm>
+
+#include "ui/widgets/strgrdex.h"
+#include "ui_test_support.h"
+
+namespace toka::test {
+
+namespace {
+
+const QString kLongName = "TOKASearch-" + QString(80, 'x') + ".txt";
+
+} // namespace
+
+class TestResultGrid : public QObject {
+    Q_OBJECT
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TMainForm> m_form;
+
+    TStringGridEx* grid() const { return m_form->sgexResults; }
+    QRect cellRect(int col, int row) const { return grid()->visualRect(grid()->model()->index(row - 1, col)); }
+    QPoint inWindow(const QPoint& viewportPos) const { return grid()->viewport()->mapTo(m_form.get(), viewportPos); }
+    int rowOf(const QString& name) const {
+        for (int r = 1; r < grid()->RowCount(); ++r)
+            if (grid()->Cells(0, r) == name) return r;
+        return -1;
+    }
+    QList<int> markedRows() const {
+        QList<int> rows;
+        for (int r = 1; r < grid()->RowCount(); ++r)
+            if (grid()->IsRowMarked(r)) rows << r;
+        return rows;
+    }
+    // The rows of TOKASearch1.txt .. 4, the first and the last of them.
+    std::pair<int, int> firstAndLastTextRow() const {
+        QList<int> rows;
+        for (int i = 1; i <= 4; ++i) rows << rowOf(QString("TOKASearch%1.txt").arg(i));
+        std::sort(rows.begin(), rows.end());
+        return {rows.first(), rows.last()};
+    }
+    // What the file of a row holds: "content N" in TOKASearchN.txt, nothing
+    // in the one with the long name.
+    QString textOf(int row) const {
+        const QString name = grid()->Cells(0, row);
+        return name == kLongName ? QString() : "content " + name.mid(10, 1);
+    }
+
+private slots:
+    // A window that has searched a folder of four text files and the file
+    // with a long name; no row marked.
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        for (int i = 1; i <= 4; ++i) {
+            QFile file(m_dir->filePath(QString("TOKASearch%1.txt").arg(i)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QString("content %1").arg(i).toUtf8()) > 0);
+        }
+        touch(m_dir->filePath(kLongName));
+        TMainForm& form = shownMainForm(m_form);
+        form.FillDrives({volumeAt(m_dir->path().toStdString())});
+        form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
+        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+        QVERIFY(waitForResultRows(form));
+        grid()->ClearMarks();
+    }
+    void cleanup() { m_form.reset(); }
+
+    // With the viewer shown, a right-button click marks as a left one does
+    // and loads the marked files; the rows' menu opens after that, over the
+    // marks the click made.  The clicks are on the highest and the lowest of
+    // the text files' rows.
+    void rightClick_marksAndLoadsBeforeTheMenu_data() {
+        QTest::addColumn<bool>("lowestMarkedFirst"); // the lowest row is marked (Shift) before
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<QString>("marks"); // rows of the highest (first) to the lowest (last)
+        QTest::newRow("plain: the row alone") << false << Qt::KeyboardModifiers() << "last";
+        QTest::newRow("Shift: from the anchor") << false << Qt::KeyboardModifiers(Qt::ShiftModifier) << "first..last";
+        QTest::newRow("Ctrl on a marked row: unmarks it")
+            << true << Qt::KeyboardModifiers(Qt::ControlModifier) << "first..last-1";
+    }
+    void rightClick_marksAndLoadsBeforeTheMenu() {
+        QFETCH(bool, lowestMarkedFirst);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(QString, marks);
+        const auto [first, last] = firstAndLastTextRow();
+        const int highest = marks == "last" ? last : first;
+        const int lowest = marks == "first..last-1" ? last - 1 : last;
+        QList<int> expected;
+        for (int r = highest; r <= lowest; ++r) expected << r;
+        QTest::mouseClick(m_form->sbFileViewer, Qt::LeftButton);
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, cellRect(0, first).center());
+        if (lowestMarkedFirst)
+            QTest::mouseClick(grid()->viewport(), Qt::LeftButton, Qt::ShiftModifier, cellRect(0, last).center());
+        QTRY_VERIFY(!m_form->isViewerLoading());
+        const QString shownBefore = m_form->mFileViewer->toPlainText();
+        QList<int> marksAtMenu;
+        bool loadAskedAtMenu = false;
+        QTimer menuWatcher;
+        connect(&menuWatcher, &QTimer::timeout, this, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu || menu->objectName() != "ResultMenu") return;
+            menuWatcher.stop();
+            marksAtMenu = markedRows();
+            loadAskedAtMenu = m_form->mFileViewer->toPlainText() != shownBefore;
+            menu->close();
+        });
+        menuWatcher.start(10);
+        const QPoint at = inWindow(cellRect(0, last).center());
+        QTest::mousePress(m_form->windowHandle(), Qt::RightButton, modifiers, at);
+        QTest::mouseRelease(m_form->windowHandle(), Qt::RightButton, modifiers, at);
+        QTRY_VERIFY(!menuWatcher.isActive());
+        QCOMPARE(marksAtMenu, expected);
+        QVERIFY(loadAskedAtMenu);
+        QTRY_COMPARE(m_form->mFileViewer->toPlainText(), textOf(lowest));
+    }
+};
+
+} // namespace toka::test
+
+QTEST_MAIN(toka::test::TestResultGrid)
+#include "test_result_grid.moc"
