@@ -1,13 +1,14 @@
 // The result table in the window, driven through the window as the platform
 // delivers pointer events: a right-button click marks and loads the viewer
-// before the rows' context menu opens.  The table shows a temporary folder's
-// files.
+// before the rows' context menu opens, and the tool tips of the cells follow
+// View > Show Flyby Hints.  The table shows a temporary folder's files.
 #include <QApplication>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QWindow>
 #include <algorithm>
@@ -124,6 +125,30 @@ private slots:
         QCOMPARE(marksAtMenu, expected);
         QVERIFY(loadAskedAtMenu);
         QTRY_COMPARE(m_form->mFileViewer->toPlainText(), textOf(lowest));
+    }
+
+    // A cell whose text is cut shows all of it as its tool tip, any other
+    // the table's hint; with hints off, none shows.
+    void cellTips_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("hints");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("cut") << kLongName << true << kLongName;
+        QTest::newRow("whole") << "TOKASearch1.txt" << true << "use left mouse key to mark files";
+        QTest::newRow("cut, hints off") << kLongName << false << "";
+        QTest::newRow("whole, hints off") << "TOKASearch1.txt" << false << "";
+    }
+    void cellTips() {
+        QFETCH(QString, name);
+        QFETCH(bool, hints);
+        QFETCH(QString, tip);
+        if (!hints) m_form->ShowFlybyHints1->trigger();
+        const int row = rowOf(name);
+        QVERIFY(row > 0);
+        grid()->viewport()->repaint();
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+        QCOMPARE(toolTipAt(grid()->viewport(), cellRect(0, row).center()), tip);
     }
 };
 

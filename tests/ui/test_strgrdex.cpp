@@ -3,9 +3,11 @@
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QToolTip>
 #include <QWindow>
 
 #include "ui/widgets/strgrdex.h"
+#include "ui_test_support.h"
 
 namespace toka::test {
 
@@ -473,6 +475,38 @@ private slots:
         QTest::mousePress(grid.windowHandle(), Qt::RightButton, modifiers, at);
         QTest::mouseRelease(grid.windowHandle(), Qt::RightButton, modifiers, at);
         QCOMPARE(seen.join(' '), menus);
+    }
+
+    // A text wider than its cell is cut at the cell's edge, not shortened
+    // with an ellipsis; its tool tip is the whole text.  A text that fits
+    // shows the grid's own tool tip.
+    void cutText_isClippedAndItsTipIsTheWholeText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("cut") << QString(60, 'l') << true;
+        QTest::newRow("whole") << "lll" << false;
+    }
+    void cutText_isClippedAndItsTipIsTheWholeText() {
+        QFETCH(QString, text);
+        QFETCH(bool, cut);
+        TStringGridEx& grid = makeGrid(true);
+        grid.setToolTip("the grid's hint");
+        grid.setColumnWidth(1, 40);
+        grid.SetCells(1, 3, text);
+        grid.ClearMarks();
+        grid.setCurrentCell(9, 2);
+        const QRect cell = grid.visualRect(grid.model()->index(2, 1));
+        // Strokes of "l" reach up to the cell's right edge: no dots of an
+        // ellipsis there, whose ink would sit on the base line alone.
+        const QImage image = grid.viewport()->grab().toImage();
+        int inkNearTheEdge = 0;
+        for (int x = cell.right() - 8; x < cell.right(); ++x)
+            for (int y = cell.top() + 2; y < cell.center().y(); ++y)
+                if (qGray(image.pixel(x, y)) < 160) ++inkNearTheEdge;
+        QCOMPARE(inkNearTheEdge > 0, cut);
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+        QCOMPARE(toolTipAt(grid.viewport(), cell.center()), cut ? text : QString("the grid's hint"));
     }
 
     void cellTextChanges_keepTheMarks() {

@@ -152,15 +152,16 @@ private:
 };
 
 void TStringGridEx::drawCellText(QPainter* painter, const QRect& rect, const QString& text) {
-    // A text wider than its cell ends in an ellipsis, so that a cut-off name
-    // or path does not pass for the whole of it.
-    const QRect textRect = cellTextRect(rect);
-    const QString shown = painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width());
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shown);
+    // A text wider than its cell is cut at the cell's edge; its tool tip
+    // shows the whole of it.
+    painter->drawText(cellTextRect(rect), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
 bool TStringGridEx::isCellTextCut(const QFontMetrics& metrics, const QRect& rect, const QString& text) {
-    return metrics.elidedText(text, Qt::ElideRight, cellTextRect(rect).width()) != text;
+    // As drawn on one line: a line break shows as a blank.
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return metrics.horizontalAdvance(line) > cellTextRect(rect).width();
 }
 
 TStringGridEx::TStringGridEx(QWidget* parent) : QTableView(parent), m_cells(new GridCells(this)) {
@@ -174,6 +175,9 @@ TStringGridEx::TStringGridEx(QWidget* parent) : QTableView(parent), m_cells(new 
     setSelectionMode(QAbstractItemView::NoSelection);
     setTabKeyNavigation(false);
     setWordWrap(false);
+    // Texts are cut at the cell's edge, not shortened with an ellipsis.
+    setTextElideMode(Qt::ElideNone);
+    horizontalHeader()->setTextElideMode(Qt::ElideNone);
     setCornerButtonEnabled(false);
     verticalHeader()->hide();
     horizontalHeader()->setSectionsClickable(false);

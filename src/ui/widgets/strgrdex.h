@@ -38,8 +38,9 @@
 // MouseUp is emitted after the marks have been updated; HeaderClick follows
 // it for a release over the header section that the press was on.
 //
-// Tool tips: a data cell whose text was last drawn cut (with an ellipsis)
-// shows its whole text; anywhere else the grid's own tool tip shows.
+// Cell texts are clipped at the cell's edge, without an ellipsis (the
+// header's too).  Tool tips: a data cell whose text was last drawn cut shows
+// its whole text; anywhere else the grid's own tool tip shows.
 
 #include <QColor>
 #include <QFlags>
@@ -135,7 +136,7 @@ public:
     /// Called by the grid's delegate.
     void paintCell(QPainter* painter, int col, int row, const QRect& rect, DrawState state);
     /// Draws text as a cell shows it: at rect.left+2, rect.top+2, in the
-    /// painter's font and pen, clipped and elided to the cell.
+    /// painter's font and pen, on one line, clipped to the cell.
     static void drawCellText(QPainter* painter, const QRect& rect, const QString& text);
     /// True when drawCellText would cut text in rect with these metrics.
     static bool isCellTextCut(const QFontMetrics& metrics, const QRect& rect, const QString& text);
