@@ -1,9 +1,12 @@
 // The result table in the window, driven through the window as the platform
 // delivers pointer events: a right-button click marks and loads the viewer
-// before the rows' context menu opens, and the tool tips of the cells follow
-// View > Show Flyby Hints.  The table shows a temporary folder's files.
+// before the rows' context menu opens, the tool tips of the cells follow
+// View > Show Flyby Hints, and a row is drawn in the font of what it shows.
+// The window's table shows a temporary folder's files.
 #include <QApplication>
 #include <QMenu>
+#include <QPainter>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -13,7 +16,9 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "ui/logic/result_model.h"
 #include "ui/widgets/strgrdex.h"
+#include "ui/window/result_table.h"
 #include "ui_test_support.h"
 
 namespace toka::test {
@@ -149,6 +154,63 @@ private slots:
         QToolTip::hideText();
         QTRY_VERIFY(!QToolTip::isVisible());
         QCOMPARE(toolTipAt(grid()->viewport(), cellRect(0, row).center()), tip);
+    }
+
+    // A row that turns from a directory into a file between two refreshes,
+    // with the same location and measure, below a directory's row, is shown
+    // in the normal font in every column: what the table shows is a fresh
+    // drawing of its rows, and its location and measure take less ink than
+    // the same texts in bold above.  The grid, the model and the drawing
+    // rule are wired as the window wires them.
+    void rowTurningIntoAFile_isShownNormalInEveryColumn() {
+        TStringGridEx table;
+        ResultModel model;
+        table.setModel(&model);
+        connect(
+            &table, &TStringGridEx::DrawCell, &table,
+            [&table](QPainter* canvas, int col, int row, const QRect& rect) {
+                drawResultCell(table, canvas, col, row, rect);
+            },
+            Qt::DirectConnection);
+        table.resize(700, 200);
+        table.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&table));
+        const auto entry = [](const char* name) {
+            return RankedEntry{name, "/usr/share/", Real48::fromExtended(1), "100"};
+        };
+        EntryDetails directory;
+        directory.attributes = "----D";
+        directory.directory = true;
+        EntryDetails file;
+        file.attributes = "-A---";
+        file.size = "12";
+        file.bytes = 12;
+        const auto shown = [&table] {
+            const QPoint at = table.viewport()->mapTo(&table, QPoint(0, 0));
+            return table.screen()->grabWindow(table.winId()).toImage().copy(QRect(at, table.viewport()->size()));
+        };
+        const auto drawnAsShown = [&table, &shown] {
+            return shown().convertToFormat(QImage::Format_RGB32)
+                   == table.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+
+        model.setDetails(model.setEntries({entry("lib"), entry("doc")}),
+                         {{"/usr/share/lib", directory}, {"/usr/share/doc", directory}});
+        QTRY_VERIFY(drawnAsShown());
+        const std::uint64_t refresh = model.setEntries({entry("lib"), entry("doc.txt")});
+        model.setDetails(refresh, {{"/usr/share/lib", directory}, {"/usr/share/doc.txt", file}});
+        QTRY_VERIFY(drawnAsShown());
+
+        const QImage image = shown();
+        const auto ink = [&](int row, int col) {
+            const QRect cell = table.visualRect(model.index(row - 1, col)).adjusted(1, 1, -2, -2);
+            int dark = 0;
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                for (int y = cell.top(); y <= cell.bottom(); ++y) dark += 255 - qGray(image.pixel(x, y));
+            return dark;
+        };
+        QVERIFY2(ink(2, 1) * 1.1 < ink(1, 1), "Location");
+        QVERIFY2(ink(2, 6) * 1.1 < ink(1, 6), "Measure");
     }
 };
 
