@@ -366,22 +366,32 @@ private slots:
         QVERIFY(!grid()->IsRowMarked(0));
     }
 
-    // A press on a marked row that moves starts a drag and leaves the marks;
-    // a press on an unmarked row that moves still marks the range.
-    void dragStartsOnlyFromAMarkedRow_data() {
+    // A press on a marked row drags the marked rows only once the pointer
+    // leaves the cells (onto the tree); over the cells it marks the range,
+    // as a press on any other row does.  A drag leaves the marks as they were.
+    void dragStartsWhenThePointerLeavesTheCells_data() {
         QTest::addColumn<int>("pressRow");
+        QTest::addColumn<QString>("to");
         QTest::addColumn<QList<int>>("marksAfter");
-        QTest::newRow("from the marked row: drag") << 2 << QList<int>{2};
-        QTest::newRow("from an unmarked row: range") << 3 << QList<int>{3, 4, 5};
+        QTest::newRow("marked row, over the cells: range") << 2 << "row 5" << QList<int>{2, 3, 4, 5};
+        QTest::newRow("marked row, onto the tree: drag") << 2 << "tree" << QList<int>{2};
+        // A release outside the cells counts as one on the last row.
+        QTest::newRow("unmarked row, onto the tree: range") << 3 << "tree" << QList<int>{3, 4, 5, 6};
     }
-    void dragStartsOnlyFromAMarkedRow() {
+    void dragStartsWhenThePointerLeavesTheCells() {
         QFETCH(int, pressRow);
+        QFETCH(QString, to);
         QFETCH(QList<int>, marksAfter);
         clickRow(2);
         QWidget* viewport = grid()->viewport();
+        QTreeWidget* tree = m_form->Explorer;
+        const QPoint end =
+            to == "tree" ? viewport->mapFromGlobal(tree->viewport()->mapToGlobal(tree->viewport()->rect().center()))
+                         : rowCenter(5);
         QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, rowCenter(pressRow));
-        QTest::mouseMove(viewport, rowCenter(pressRow) + QPoint(0, 3 * QApplication::startDragDistance()));
-        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, rowCenter(5));
+        QTest::mouseMove(viewport, (rowCenter(pressRow) + end) / 2);
+        QTest::mouseMove(viewport, end);
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, end);
         QCOMPARE(markedRows(), marksAfter);
     }
 

@@ -40,12 +40,7 @@ void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
     const int row = sgexResults->rowAt(pos.y()) + 1;
     const std::string path = m_results->resultPath(row);
     if (path.empty()) return;
-    // As in a file manager: the menu acts on the marked rows when the row
-    // under the pointer is one of them, else on that row alone, marked now.
-    if (!sgexResults->IsRowMarked(row)) {
-        sgexResults->ClearMarks();
-        sgexResults->SetRowMarked(row, true);
-    }
+    // The click that opened the menu has marked the rows it acts on.
 
     QMenu menu(this);
     menu.setObjectName("ResultMenu");

@@ -40,9 +40,9 @@ void TMainForm::saveResults(const std::string& path, bool asCsv) {
     const auto format = asCsv ? ResultsController::SaveFormat::Csv : ResultsController::SaveFormat::PathList;
     m_results->saveResults(path, format, [this, path](std::optional<SysError> error, std::size_t rows) {
         if (error) {
-            QMessageBox::warning(this, QStringLiteral("Save Results As"),
-                                 QStringLiteral("The results were not saved: %1.")
-                                     .arg(QString::fromStdString(error->message())));
+            QMessageBox::warning(
+                this, QStringLiteral("Save Results As"),
+                QStringLiteral("The results were not saved: %1.").arg(QString::fromStdString(error->message())));
         } else {
             setStatusText(rows == 1 ? QStringLiteral("1 row saved to %1").arg(displayText(path))
                                     : QStringLiteral("%1 rows saved to %2").arg(rows).arg(displayText(path)));
