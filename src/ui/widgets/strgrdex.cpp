@@ -265,6 +265,7 @@ void TStringGridEx::synchronise() {
     const auto rows = static_cast<std::size_t>(RowCount());
     if (m_marks.size() > rows) m_marks.assign(rows, false);
     else if (rows > m_marks.size()) m_marks.resize(rows, false);
+    emit MarksChanged();
 }
 
 void TStringGridEx::noteMarkedRows() {
@@ -282,6 +283,7 @@ void TStringGridEx::remarkMovedRows() {
         if (index.isValid() && index.row() + 1 < RowCount()) m_marks[static_cast<std::size_t>(index.row() + 1)] = true;
     m_movingMarks.clear();
     viewport()->update();
+    emit MarksChanged();
 }
 
 bool TStringGridEx::IsRowMarked(int row) const {
@@ -291,11 +293,16 @@ bool TStringGridEx::IsRowMarked(int row) const {
 
 void TStringGridEx::SetRowMarked(int row, bool marked) {
     if (row < 0 || row >= RowCount()) return;
+    if (m_marks[static_cast<std::size_t>(row)] == marked) return;
     m_marks[static_cast<std::size_t>(row)] = marked;
     viewport()->update();
+    emit MarksChanged();
 }
 
-void TStringGridEx::ClearMarks() { std::fill(m_marks.begin(), m_marks.end(), false); }
+void TStringGridEx::ClearMarks() {
+    std::fill(m_marks.begin(), m_marks.end(), false);
+    emit MarksChanged();
+}
 
 void TStringGridEx::SetCTL3D(bool on) {
     if (on == m_ctl3d) return;
@@ -383,6 +390,7 @@ void TStringGridEx::handleRelease(int row, Qt::MouseButtons stillHeld, Qt::Keybo
         m_anchorRow = row;
     }
     viewport()->update();
+    emit MarksChanged();
 }
 
 void TStringGridEx::mousePressEvent(QMouseEvent* event) {
@@ -418,10 +426,14 @@ void TStringGridEx::keyReleaseEvent(QKeyEvent* event) {
             m_marks[static_cast<std::size_t>(current)] = true;
             m_anchorRow = current;
             viewport()->update();
+            emit MarksChanged();
+            emit KeyMarked();
         } else if (m_multiSelect && exact == Qt::ShiftModifier) {
             markRange(clampRow(m_anchorRow), current);
             m_anchorRow = current;
             viewport()->update();
+            emit MarksChanged();
+            emit KeyMarked();
         }
     }
     QTableView::keyReleaseEvent(event);

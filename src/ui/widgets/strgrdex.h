@@ -151,6 +151,11 @@ signals:
     /// Raised after every pointer release over the grid or its header,
     /// after the marks have been updated.
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, const QPoint& pos);
+    /// Raised after a navigation key has marked rows (as a mouse release
+    /// raises MouseUp).
+    void KeyMarked();
+    /// Raised whenever a row's mark may have changed.
+    void MarksChanged();
     /// Raised after MouseUp for a release over the header section the press
     /// was on (not the end of a column resize), with that section's column.
     void HeaderClick(int col, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);

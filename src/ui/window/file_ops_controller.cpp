@@ -50,6 +50,7 @@ void FileOpsController::perform(const std::vector<std::string>& paths, FileOpKin
                              QStringLiteral("Select the destination folder in the directory tree first."));
         return;
     }
+    m_lastDone = Done{static_cast<int>(kind), paths.size(), destination};
     if (m_runner) {
         {
             FlagScope running(m_running);
@@ -90,6 +91,7 @@ void FileOpsController::moveToTrash(const std::vector<std::string>& paths, const
             FlagScope reporting(m_running);
             toDelete = reportTrashFailures(m_window, paths, *failures);
         }
+        m_lastDone = Done{3, paths.size() - failures->size(), {}};
         m_running = false;
         // What has no trash on its volume is deleted only through the
         // window's delete, with its own confirmation and progress; it shows

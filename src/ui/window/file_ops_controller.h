@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,15 @@ public:
     void setSystemCalls(SystemCalls& system) { m_system = &system; }
     bool isRunning() const { return m_running; }
 
+    /// What the last operation was given: kind 0 copy, 1 move, 2 delete,
+    /// 3 trash (the items the trash took), with its destination.
+    struct Done {
+        int kind = 0;
+        std::size_t count = 0;
+        std::string destination;
+    };
+    const std::optional<Done>& lastDone() const { return m_lastDone; }
+
 signals:
     /// An operation is over (its warning box closed).
     void finished();
@@ -56,6 +66,7 @@ private:
     Runner m_runner;
     SystemCalls* m_system;
     bool m_running = false;
+    std::optional<Done> m_lastDone;
 };
 
 } // namespace toka

@@ -345,6 +345,8 @@ void TMainForm::connectHandlers() {
     connect(m_statusTimer, &QTimer::timeout, this, &TMainForm::showWalkStatus);
     connect(seNumberofItems, &QSpinBox::valueChanged, this, &TMainForm::seNumberofItemsChange);
     connect(m_results->sgexResults(), &TStringGridEx::MouseUp, this, &TMainForm::sgexResultsMouseUp);
+    // A mark moved with the arrow keys loads the viewer as a click does.
+    connect(m_results->sgexResults(), &TStringGridEx::KeyMarked, this, &TMainForm::sgexResultsMouseUp);
     connect(m_results, &ResultsController::sortByHeaderClickChanged, this, [this](bool on) {
         SortByHeaderClick = on;
         SyncOptions();

@@ -16,6 +16,7 @@ void TMainForm::TimerTimer() {
     m_search->copyWalkList();
     lFileScanned->setText(QString::number(scannedEntries()));
     m_results->refresh(seNumberofItems->value());
+    showSummary();
 }
 
 void TMainForm::seNumberofItemsChange() { TimerTimer(); }

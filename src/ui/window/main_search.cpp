@@ -49,6 +49,7 @@ void TMainForm::StartSearch() {
     m_results->shownList().InitSimList(eSearch->text().toStdString(), MaxListSize);
     m_results->setOrder(ResultModel::kRankOrder); // a new search shows the ranks' order
     m_typingTimer->stop();
+    m_searchClock.start();
     // The filter is read once: the bar stays usable, for the next search.
     m_filter = pFilters->filter(QDateTime::currentDateTime());
     showFilterMark();
@@ -78,6 +79,7 @@ void TMainForm::showWalkStatus() {
 void TMainForm::EndSearch() {
     if (!m_searching) return;
     m_statusTimer->stop();
+    m_searchTook = m_searchClock.elapsed();
     m_search->endWalk(RecordWalks);
     Timer->stop();
     TimerTimer();
@@ -88,6 +90,7 @@ void TMainForm::EndSearch() {
     Directory1->setEnabled(true);
     m_searching = false;
     showFilterMark();
+    showSummary();
     if (m_closeRequested) {
         m_closeRequested = false;
         close();

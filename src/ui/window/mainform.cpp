@@ -30,6 +30,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createShortcuts();
     createRecordCommands();
     createSaveCommand();
+    createSummary();
     createHelpMenu();
 }
 

@@ -22,6 +22,7 @@
 //   main_records.cpp  recorded walks: the answer of the last walk shown at once,
 //                     search as you type, recording and forgetting walks
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPoint>
 #include <functional>
@@ -226,6 +227,7 @@ public:
     QTreeWidget* Explorer = nullptr;      ///< the directory tree: volumes at the top level
     QSplitterHandle* Splitter1 = nullptr; ///< the handle between tree and table
     QSplitterHandle* Splitter2 = nullptr; ///< the handle above the viewer pane
+    QLabel* lSummary = nullptr;           ///< the summary at the right of StatusBar: scanned, time, skipped, marked
     QStatusBar* StatusBar = nullptr;      ///< the window's status bar ("Ready", the walk's directory)
 
     // --- keyboard commands (main_keys.cpp); the table's act only while the
@@ -324,6 +326,10 @@ private:
     void createRecordCommands();
     /// The pause after a change of the search text is over.
     void searchAsYouType();
+    void createSummary();
+    /// lSummary tells of the current or last search, the marks and the
+    /// last file operation.
+    void showSummary();
     void createSaveCommand();
     void saveResultsAs();
     void createShortcuts();
@@ -347,6 +353,8 @@ private:
     QLabel* m_statusLabel = nullptr;          ///< the text of StatusBar
 
     bool m_shown = false;            ///< FormShow has run (on the first show only)
+    QElapsedTimer m_searchClock;     ///< started by each search (invalid before the first)
+    std::int64_t m_searchTook = 0;   ///< the last search's time, in ms
     bool m_searching = false;        ///< see isSearching
     bool m_stopRequest = false;      ///< Stop was pressed during the current search
     WalkFilter m_filter;             ///< see currentFilter

@@ -72,6 +72,8 @@ std::string SearchController::currentDirectory() const { return m_walk ? m_walk-
 
 std::uint64_t SearchController::scannedEntries() const { return m_walk ? m_walk->scannedEntries() : m_recordedCount; }
 
+std::uint64_t SearchController::skippedDirectories() const { return m_walk ? m_walk->skippedDirectories() : 0; }
+
 void SearchController::setRecordDirectory(const std::string& directory) {
     m_keeper = directory.empty() ? nullptr : std::make_unique<RecordKeeper>(directory);
 }
@@ -85,30 +87,39 @@ void SearchController::waitForRecordSaved() {
 }
 
 void SearchController::lookUp(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
-                              std::function<void(const RecordAnswer&)> show) {
+                              std::function<void(const RecordAnswer&)> show, std::function<void()> none) {
     if (!m_keeper) return;
     // Only the answer to the latest question is shown: a later search or
     // text makes an earlier answer stale.
     const std::uint64_t question = ++m_question;
     m_keeper->lookup(walkRootPaths(roots), recordedOptions(options, allFixedDisks),
-                     [this, question, show = std::move(show)](const RecordAnswer& answer) {
+                     [this, question, show = std::move(show), none = std::move(none)](const RecordAnswer& answer) {
                          if (question != m_question) return;
                          if (answer.refused) showRecordsRefused(*answer.refused);
                          if (answer.record) show(answer);
+                         else if (none) none();
                      });
 }
 
 void SearchController::answerFromRecord(const std::vector<WalkRoot>& roots, const std::string& text,
                                         const ScanOptions& options) {
-    lookUp(roots, options, false, [this, text, options](const RecordAnswer& answer) {
-        // A search started since has the rows now.
-        if (m_walk && !m_liveAnswerShown) return;
-        m_walk.reset();
-        SimList search;
-        search.InitSimList(text, MaxListSize);
-        m_results.setOrder(ResultModel::kRankOrder); // a new text shows the ranks' order
-        showRecordedAnswer(answer, search, options);
-    });
+    const auto none = [this] {
+        m_typingHasRecord = false;
+        emit typingAnswered();
+    };
+    lookUp(
+        roots, options, false,
+        [this, text, options](const RecordAnswer& answer) {
+            m_typingHasRecord = true;
+            // A search started since has the rows now.
+            if (m_walk && !m_liveAnswerShown) return;
+            m_walk.reset();
+            SimList search;
+            search.InitSimList(text, MaxListSize);
+            m_results.setOrder(ResultModel::kRankOrder); // a new text shows the ranks' order
+            showRecordedAnswer(answer, search, options);
+        },
+        none);
 }
 
 void SearchController::showRecordedAnswer(const RecordAnswer& answer, const SimList& search,

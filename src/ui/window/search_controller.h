@@ -63,6 +63,11 @@ public:
     /// The entries scanned by the current or last walk, or by the record
     /// whose answer is on view.
     std::uint64_t scannedEntries() const;
+    /// Directories the current or last walk could not list.
+    std::uint64_t skippedDirectories() const;
+    /// Whether a record answered the last look-up for typing (false until
+    /// one did, and after one found none).
+    bool typingHasRecord() const { return m_typingHasRecord; }
 
     // --- records --------------------------------------------------------------
     /// Records walks in this folder and answers from them; "" records and
@@ -87,12 +92,14 @@ signals:
     void walkFinished();
     /// The rows now show a recorded walk's answer (the table is filled).
     void recordedAnswerShown();
+    /// A look-up for typing found no record (typingHasRecord tells).
+    void typingAnswered();
 
 private:
     /// Asks the records' worker for the record of roots and options; show
     /// gets it on the window's thread, unless a later question came first.
     void lookUp(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
-                std::function<void(const RecordAnswer&)> show);
+                std::function<void(const RecordAnswer&)> show, std::function<void()> none = {});
     void showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options);
     void showRecordedMark(std::int64_t createdTime);
     void showRecordsRefused(const SysError& error);
@@ -107,6 +114,7 @@ private:
     std::uint64_t m_question = 0;           ///< the latest look-up; earlier answers are stale
     bool m_liveAnswerShown = false;         ///< the running walk ran to its end
     bool m_showingRecorded = false;
+    bool m_typingHasRecord = false;
     std::uint64_t m_recordedCount = 0; ///< the count of the record the rows come from
 };
 
