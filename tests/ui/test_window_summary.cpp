@@ -32,13 +32,26 @@ private slots:
     void summaryText_data() {
         QTest::addColumn<SearchSummary>("summary");
         QTest::addColumn<QString>("text");
-        SearchSummary ended{.searched = true, .scanned = 1204, .elapsedMs = 2450, .skipped = 1, .marked = 3};
+        SearchSummary ended;
+        ended.searched = true;
+        ended.scanned = 1204;
+        ended.elapsedMs = 2450;
+        ended.skipped = 1;
+        ended.marked = 3;
         QTest::newRow("after a search") << ended << "1204 entries scanned in 2.5 s · 1 directory skipped · 3 marked";
-        SearchSummary running{.searched = true, .running = true, .scanned = 1, .elapsedMs = 125'000};
+        SearchSummary running = ended;
+        running.running = true;
+        running.scanned = 1;
+        running.elapsedMs = 125'000;
+        running.skipped = 0;
+        running.marked = 0;
         QTest::newRow("running, minutes") << running << "1 entry scanned, 2:05 min";
-        SearchSummary shortText{.textTooShort = true, .enterSearches = true};
+        SearchSummary shortText;
+        shortText.textTooShort = shortText.enterSearches = true;
         QTest::newRow("short text first") << shortText << "texts under 3 letters match nothing";
-        SearchSummary enter{.enterSearches = true, .lastOperation = "1 item moved to the trash"};
+        SearchSummary enter;
+        enter.enterSearches = true;
+        enter.lastOperation = "1 item moved to the trash";
         QTest::newRow("enter and an operation")
             << enter << "no recorded walk here yet: Enter searches · 1 item moved to the trash";
         QTest::newRow("nothing yet") << SearchSummary{} << "";

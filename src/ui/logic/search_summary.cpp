@@ -24,8 +24,7 @@ QString summaryText(const SearchSummary& summary, QString (*group)(std::uint64_t
     else if (summary.enterSearches) parts << QStringLiteral("no recorded walk here yet: Enter searches");
     if (summary.searched) {
         parts << counted(summary.scanned, "entry scanned", "entries scanned", group)
-                     + (summary.running ? QStringLiteral(", ") : QStringLiteral(" in "))
-                     + duration(summary.elapsedMs);
+                     + (summary.running ? QStringLiteral(", ") : QStringLiteral(" in ")) + duration(summary.elapsedMs);
         if (summary.skipped > 0) parts << counted(summary.skipped, "directory skipped", "directories skipped", group);
     }
     if (summary.marked > 0) parts << group(static_cast<std::uint64_t>(summary.marked)) + QStringLiteral(" marked");
@@ -36,10 +35,14 @@ QString summaryText(const SearchSummary& summary, QString (*group)(std::uint64_t
 QString operationSummary(int kind, std::size_t count, const QString& destination) {
     const QString items = count == 1 ? QStringLiteral("1 item") : QStringLiteral("%1 items").arg(count);
     switch (kind) {
-    case 0: return QStringLiteral("copy of %1 to %2 ended").arg(items, destination);
-    case 1: return QStringLiteral("move of %1 to %2 ended").arg(items, destination);
-    case 2: return QStringLiteral("delete of %1 ended").arg(items);
-    default: return QStringLiteral("%1 moved to the trash").arg(items);
+    case 0:
+        return QStringLiteral("copy of %1 to %2 ended").arg(items, destination);
+    case 1:
+        return QStringLiteral("move of %1 to %2 ended").arg(items, destination);
+    case 2:
+        return QStringLiteral("delete of %1 ended").arg(items);
+    default:
+        return QStringLiteral("%1 moved to the trash").arg(items);
     }
 }
 

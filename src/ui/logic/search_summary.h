@@ -10,15 +10,15 @@
 namespace toka {
 
 struct SearchSummary {
-    bool searched = false;        ///< a search has run (or runs) in this window
-    bool running = false;         ///< it is still walking
-    std::uint64_t scanned = 0;    ///< entries scanned
-    std::int64_t elapsedMs = 0;   ///< time taken so far
-    std::uint64_t skipped = 0;    ///< directories that could not be listed
-    int marked = 0;               ///< marked rows that show an entry
-    bool textTooShort = false;    ///< the search text has fewer than three letters
-    bool enterSearches = false;   ///< typing is on and no record answers the directory yet
-    QString lastOperation;        ///< what the last file operation did ("" for none)
+    bool searched = false;      ///< a search has run (or runs) in this window
+    bool running = false;       ///< it is still walking
+    std::uint64_t scanned = 0;  ///< entries scanned
+    std::int64_t elapsedMs = 0; ///< time taken so far
+    std::uint64_t skipped = 0;  ///< directories that could not be listed
+    int marked = 0;             ///< marked rows that show an entry
+    bool textTooShort = false;  ///< the search text has fewer than three letters
+    bool enterSearches = false; ///< typing is on and no record answers the directory yet
+    QString lastOperation;      ///< what the last file operation did ("" for none)
 };
 
 /// The summary's text: parts joined by " · ", for example
