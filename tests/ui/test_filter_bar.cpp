@@ -203,22 +203,39 @@ private slots:
         QVERIFY(form.pFilters->geometry().bottom() < form.Toolbar1->geometry().top());
     }
 
-    void mark_followsTheFilter() {
+    // The mark tells what filter the rows on view passed and whether the bar
+    // has changed since; Enter in any field of the bar searches with it.
+    void mark_followsTheRowsAndEnterApplies() {
         TMainForm& form = formWithFilters();
+        form.FillDrives({volumeAt(m_dir.path().toStdString())});
+        form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
         QVERIFY(!form.lFiltered->isVisible());
+        const auto enterIn = [&](QWidget* field) {
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Return);
+            QVERIFY(form.isSearching());
+            QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+            QCOMPARE(form.currentFilter(), form.pFilters->filter(kNow));
+        };
         typeInto(form.pFilters->extensionsEdit, "pdf");
-        QVERIFY(form.lFiltered->isVisible());
+        QCOMPARE(form.lFiltered->text(), QString("Not filtered (changed, press Enter to apply)"));
+        QVERIFY(form.lFiltered->toolTip().endsWith(
+            "press Enter to apply it:\n" + QString::fromStdString(form.pFilters->filter(kNow).describe().at(0))));
         QVERIFY(form.lFiltered->geometry().right() <= form.Label2->geometry().left());
-        QStringList tip = form.lFiltered->toolTip().split('\n');
-        QCOMPARE(tip.size(), 2);
-        QCOMPARE(tip[1], QString::fromStdString(form.pFilters->filter(kNow).describe().at(0)));
+        enterIn(form.pFilters->extensionsEdit);
+        QCOMPARE(form.lFiltered->text(), QString("Filtered"));
+        QCOMPARE(form.lFiltered->toolTip().split('\n').size(), 2);
         QTest::mouseClick(form.pFilters->hiddenCheck, Qt::LeftButton);
+        QCOMPARE(form.lFiltered->text(), QString("Filtered (changed, press Enter to apply)"));
+        enterIn(form.pFilters->minSizeSpin);
         QCOMPARE(form.lFiltered->toolTip().split('\n').size(), 3);
-        // Still there with the bar hidden: the next search is filtered all the same.
+        // Still there with the bar hidden: the rows on view are filtered all the same.
         form.ShowFilters1Click();
         QVERIFY(form.lFiltered->isVisible());
         form.ShowFilters1Click();
         QTest::mouseClick(form.pFilters->resetButton, Qt::LeftButton);
+        QVERIFY(form.lFiltered->text().endsWith("(changed, press Enter to apply)"));
+        enterIn(form.pFilters->kindCombo);
         QVERIFY(!form.lFiltered->isVisible());
     }
 

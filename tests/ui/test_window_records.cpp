@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -191,6 +192,22 @@ private slots:
         QTest::keyClicks(window.eSearch, "report.pdf");
         QTest::qWait(300);
         QCOMPARE(rowNames(window.results().sgexResults()).value(0), QString("notes"));
+
+        // Switching the measure answers again from the record at once, as
+        // the walk would answer with that measure.
+        const auto shown = [&window] {
+            QStringList rows;
+            for (int r = 1; r < window.results().sgexResults()->RowCount(); ++r)
+                rows << window.results().sgexResults()->Cells(0, r) + " " + window.results().sgexResults()->Cells(6, r);
+            return rows;
+        };
+        QSignalSpy answered(&window, &TMainForm::recordedAnswerShown);
+        QTest::mouseClick(window.sbSimilar, Qt::LeftButton);
+        QTRY_COMPARE(answered.size(), 1);
+        QVERIFY(!window.isSearching());
+        const QStringList replayed = shown();
+        search(window);
+        QCOMPARE(replayed, shown());
     }
 
     // A record on a file system that hangs holds the records' worker, not

@@ -312,6 +312,12 @@ void TMainForm::fitWindowToColumns(int columns) {
     if (columns > designed) resize(width() + columns - designed, height());
 }
 
+void TMainForm::searchOnEnter() {
+    if (!sbSearchDir->isEnabled()) return;
+    m_lastSearch = m_enterSearchesAllDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
+    (this->*m_lastSearch)();
+}
+
 void TMainForm::connectHandlers() {
     const auto both = [this](QToolButton* button, QAction* action, void (TMainForm::*handler)()) {
         if (button) connect(button, &QToolButton::clicked, this, handler);
@@ -361,11 +367,7 @@ void TMainForm::connectHandlers() {
     // as long as searching is possible (not during a search); of all fixed
     // disks when the command line asked for that and no directory has been
     // chosen since.
-    connect(eSearch, &QLineEdit::returnPressed, this, [this] {
-        if (!sbSearchDir->isEnabled()) return;
-        m_lastSearch = m_enterSearchesAllDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
-        (this->*m_lastSearch)();
-    });
+    connect(eSearch, &QLineEdit::returnPressed, this, &TMainForm::searchOnEnter);
 }
 
 } // namespace toka

@@ -86,6 +86,8 @@ void TMainForm::sbRecurseDirsClick() {
 void TMainForm::sbMeasureClick() {
     FuzzySearch = !FuzzySearch;
     SyncOptions();
+    // With records on, the record answers again with the other measure.
+    answerFromRecord();
 }
 
 void TMainForm::ShowFileToolbar1Click() {

@@ -65,7 +65,11 @@ void TMainForm::createRecordCommands() {
 }
 
 void TMainForm::searchAsYouType() {
-    if (!SearchAsYouType || !RecordWalks || m_searching || selectedDirectory().empty()) return;
+    if (SearchAsYouType) answerFromRecord();
+}
+
+void TMainForm::answerFromRecord() {
+    if (!RecordWalks || m_searching || selectedDirectory().empty()) return;
     const std::string text = eSearch->text().toStdString();
     if (DecodeName(text).size() < kTypingMinLength) return;
     const ScanOptions options{RecurseDirs, sbMeasure->isChecked(), pFilters->filter(QDateTime::currentDateTime())};

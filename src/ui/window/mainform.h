@@ -297,6 +297,11 @@ private:
     void createToolButtons();
     void createStatusPanel();
     void connectHandlers();
+    /// Return in the search box or the filter bar starts a search of the
+    /// selected directory, as long as searching is possible (not during a
+    /// search); of all fixed disks when the command line asked for that and
+    /// no directory has been chosen since.
+    void searchOnEnter();
     /// Widens the window by what the table's columns need beyond the
     /// designed width, so that no column starts hidden.
     void fitWindowToColumns(int columns);
@@ -324,6 +329,10 @@ private:
     void showFilterMark();
 
     void createRecordCommands();
+    /// With records on and not searching, the record of the selected
+    /// directory answers the search text with the options on view, if there
+    /// is one (typing, a switch of the measure).
+    void answerFromRecord();
     /// The pause after a change of the search text is over.
     void searchAsYouType();
     void createSummary();
