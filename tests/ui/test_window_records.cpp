@@ -46,11 +46,7 @@ private:
     QStringList recordFiles() const { return QDir(records()).entryList({"*.walk"}, QDir::Files); }
 
     TMainForm& form(const QString& text = "report") {
-        m_form.reset();
-        m_form = std::make_unique<TMainForm>();
-        m_form->setRecordDirectory(records().toStdString());
-        m_form->show();
-        if (!QTest::qWaitForWindowExposed(m_form.get())) QTest::qFail("not exposed", __FILE__, __LINE__);
+        shownMainForm(m_form, [this](TMainForm& form) { form.setRecordDirectory(records().toStdString()); });
         showFolders(*m_form, {m_tree->path()});
         m_form->eSearch->setText(text);
         // Both are off at first.

@@ -42,12 +42,15 @@
 namespace toka::test {
 
 /// A new main window in holder (the previous one goes first), shown and
-/// exposed, as the user gets it: FormShow has run.  A window the platform
+/// exposed, as the user gets it: FormShow has run; beforeShowing may set it
+/// up as the program does before it shows the window.  A window the platform
 /// does not expose fails the running test, since mouse and key events could
 /// not reach it.
-inline TMainForm& shownMainForm(std::unique_ptr<TMainForm>& holder) {
+inline TMainForm& shownMainForm(std::unique_ptr<TMainForm>& holder,
+                                const std::function<void(TMainForm&)>& beforeShowing = {}) {
     holder.reset();
     holder = std::make_unique<TMainForm>();
+    if (beforeShowing) beforeShowing(*holder);
     holder->show();
     if (!QTest::qWaitForWindowExposed(holder.get())) QTest::qFail("the window was not exposed", __FILE__, __LINE__);
     return *holder;
