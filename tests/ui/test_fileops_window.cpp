@@ -39,22 +39,6 @@ struct Call {
     std::string destination;
 };
 
-// Notes every message box that comes up ("title|text"; "!" when it is not
-// application-modal) and closes it.
-struct BoxWatcher : QTimer {
-    QStringList boxes;
-    BoxWatcher() {
-        connect(this, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible()) return;
-            boxes << (box->windowModality() == Qt::ApplicationModal ? "" : "!") + box->windowTitle() + "|"
-                         + box->text();
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
-        start(5);
-    }
-};
-
 const QString kWarning = "Information|The search result may have changed due to file operations.";
 
 // Holds the worker inside every rename and every write (the calls that a
@@ -99,31 +83,10 @@ private:
     QString src() const { return m_dir->path() + "/src/"; }
     QString dest() const { return m_dir->path() + "/dest/"; }
     TStringGridEx* grid() const { return m_form->results().sgexResults(); }
-    QTreeWidgetItem* node(int index) const { return m_form->Explorer->topLevelItem(index); }
-    void clickNode(int index, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(m_form->Explorer->viewport(), Qt::LeftButton, modifiers,
-                          m_form->Explorer->visualItemRect(node(index)).center());
-    }
-    QPoint rowCenter(int row) const { return grid()->visualRect(grid()->model()->index(row - 1, 0)).center(); }
-    void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, modifiers, rowCenter(row));
-    }
     void markRows(const QList<int>& rows) {
-        for (int i = 0; i < rows.size(); ++i) clickRow(rows[i], i ? Qt::ControlModifier : Qt::NoModifier);
-    }
-    QList<int> markedRows() const {
-        QList<int> rows;
-        for (int r = 1; r < grid()->RowCount(); ++r)
-            if (grid()->IsRowMarked(r)) rows << r;
-        return rows;
+        for (int i = 0; i < rows.size(); ++i) clickRow(grid(), rows[i], i ? Qt::ControlModifier : Qt::NoModifier);
     }
     std::string rowPath(int row) const { return QFile::encodeName(src() + grid()->Cells(0, row)).toStdString(); }
-    // Opens a menu of the menu bar with Alt+key and picks an item by its key.
-    void chooseMenu(QMenu* menu, Qt::Key menuKey, Qt::Key itemKey) {
-        QTest::keyClick(m_form.get(), menuKey, Qt::AltModifier);
-        QTRY_VERIFY(menu->isVisible());
-        QTest::keyClick(menu, itemKey);
-    }
     void recordCalls() {
         m_form->fileOps().setRunner(
             [this](const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination) {
@@ -142,17 +105,11 @@ private slots:
             QFile file(src() + QString("TOKASearch%1.txt").arg(i));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("content " + QByteArray::number(i)) > 0);
         }
-        shownMainForm(m_form);
-        std::vector<Volume> volumes;
-        for (const QString& dir : {src(), dest()})
-            volumes.push_back({dir.chopped(1).toStdString(), dir.toStdString(), VolumeKind::Fixed, {}, 0, 0});
-        m_form->FillDrives(volumes);
-        clickNode(0);
-        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY(!m_form->isSearching());
+        showFolders(shownMainForm(m_form), {src().chopped(1), dest().chopped(1)});
+        searchAndWait(*m_form);
         QCOMPARE(grid()->RowCount(), kFiles + 1);
-        clickNode(1);
-        QCOMPARE(markedRows(), QList<int>{});
+        clickNode(*m_form, 1);
+        QCOMPARE(markedRows(grid()), QList<int>{});
     }
     void cleanup() { m_form.reset(); }
 
@@ -170,10 +127,10 @@ private slots:
         QFETCH(int, code);
         QFETCH(bool, warn);
         recordCalls();
-        if (!warn) chooseMenu(m_form->Options1, Qt::Key_V, Qt::Key_W);
+        if (!warn) chooseFromMenu(*m_form, m_form->Options1, Qt::Key_V, m_form->WarningSearchResultChanged1);
         markRows({5, 2}); // marked in reverse: the list still goes by row
         BoxWatcher watcher;
-        if (how == "Move1") chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_M);
+        if (how == "Move1") chooseFromMenu(*m_form, m_form->Fie1, Qt::Key_F, m_form->Move1);
         else QTest::mouseClick(how == "sbCopy" ? m_form->sbCopy : m_form->sbDelete, Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(1));
         QCOMPARE(m_calls[0].paths, (std::vector<std::string>{rowPath(2), rowPath(5)}));
@@ -201,7 +158,7 @@ private slots:
         QFETCH(QList<int>, marks);
         QFETCH(bool, noDirectory);
         markRows(marks);
-        if (noDirectory) clickNode(1, Qt::ControlModifier);
+        if (noDirectory) clickNode(*m_form, 1, Qt::ControlModifier);
         QCOMPARE(m_form->selectedDirectory().empty(), noDirectory);
         QStringList before, moved;
         for (int r = 1; r < grid()->RowCount(); ++r) before << grid()->Cells(1, r) + grid()->Cells(0, r);
@@ -236,21 +193,19 @@ private slots:
         for (int r = 1; r < grid()->RowCount(); ++r) after << grid()->Cells(1, r) + grid()->Cells(0, r);
         QCOMPARE(after, before);
         QVERIFY(shownRanks() == ranksBefore);
-        QCOMPARE(markedRows(), marks);
+        QCOMPARE(markedRows(grid()), marks);
     }
 
     // After a search that found nothing, the empty row 1 can be marked; it
     // names no file.
     void markedRowWithoutEntryGivesNoPath() {
-        clickNode(0);
-        m_form->eSearch->selectAll();
-        QTest::keyClicks(m_form->eSearch, "zzzzzz");
-        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY(!m_form->isSearching());
+        clickNode(*m_form, 0);
+        typeSearch(*m_form, "zzzzzz");
+        searchAndWait(*m_form);
         QCOMPARE(grid()->RowCount(), 2);
         recordCalls();
         m_form->WarningSearchResultChanged1->trigger();
-        clickRow(1);
+        clickRow(grid(), 1);
         QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(1));
         QVERIFY(m_calls[0].paths.empty());
@@ -259,10 +214,10 @@ private slots:
     void noSecondOperationInsideTheFirst() {
         int nested = 0;
         m_form->fileOps().setRunner([&](const std::vector<std::string>&, FileOpKind, const std::string&) {
-            if (++nested == 1) chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_D);
+            if (++nested == 1) chooseFromMenu(*m_form, m_form->Fie1, Qt::Key_F, m_form->Delete1);
         });
         m_form->WarningSearchResultChanged1->trigger();
-        clickRow(1);
+        clickRow(grid(), 1);
         QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
         QCOMPARE(nested, 1);
     }
@@ -324,7 +279,7 @@ private slots:
         QFETCH(int, code);
         recordCalls();
         m_form->WarningSearchResultChanged1->trigger();
-        if (!directory) clickNode(1, Qt::ControlModifier);
+        if (!directory) clickNode(*m_form, 1, Qt::ControlModifier);
         markRows({2});
         QStringList texts;
         QString tip;
@@ -345,7 +300,7 @@ private slots:
             menu->close();
         });
         picker.start(10);
-        emit grid()->customContextMenuRequested(rowCenter(2));
+        emit grid()->customContextMenuRequested(cellCentre(grid(), 2));
         QTRY_VERIFY(!picker.isActive());
         QVERIFY2(texts.contains(chosen), qPrintable(texts.join('|')));
         QCOMPARE(enabled, code >= 0);
@@ -360,9 +315,9 @@ private slots:
     void invertTwiceRestores() {
         markRows({1, 3});
         QTest::mouseClick(m_form->sbInvert, Qt::LeftButton);
-        QCOMPARE(markedRows(), (QList<int>{2, 4, 5, 6}));
-        chooseMenu(m_form->Edit1, Qt::Key_E, Qt::Key_I);
-        QCOMPARE(markedRows(), (QList<int>{1, 3}));
+        QCOMPARE(markedRows(grid()), (QList<int>{2, 4, 5, 6}));
+        chooseFromMenu(*m_form, m_form->Edit1, Qt::Key_E, m_form->InvertSelection1);
+        QCOMPARE(markedRows(grid()), (QList<int>{1, 3}));
         QVERIFY(!grid()->IsRowMarked(0));
     }
 
@@ -382,17 +337,17 @@ private slots:
         QFETCH(int, pressRow);
         QFETCH(QString, to);
         QFETCH(QList<int>, marksAfter);
-        clickRow(2);
+        clickRow(grid(), 2);
         QWidget* viewport = grid()->viewport();
         QTreeWidget* tree = m_form->Explorer;
         const QPoint end =
             to == "tree" ? viewport->mapFromGlobal(tree->viewport()->mapToGlobal(tree->viewport()->rect().center()))
-                         : rowCenter(5);
-        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, rowCenter(pressRow));
-        QTest::mouseMove(viewport, (rowCenter(pressRow) + end) / 2);
+                         : cellCentre(grid(), 5);
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, cellCentre(grid(), pressRow));
+        QTest::mouseMove(viewport, (cellCentre(grid(), pressRow) + end) / 2);
         QTest::mouseMove(viewport, end);
         QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, end);
-        QCOMPARE(markedRows(), marksAfter);
+        QCOMPARE(markedRows(grid()), marksAfter);
     }
 
     // Only the design's three codes name an operation.
@@ -420,11 +375,11 @@ private slots:
         QFETCH(Qt::KeyboardModifiers, modifiers);
         QFETCH(int, code);
         recordCalls();
-        clickNode(0); // src selected; the drop chooses dest
+        clickNode(*m_form, 0); // src selected; the drop chooses dest
         markRows({4});
         std::unique_ptr<QMimeData> mime(ownRows ? resultRowsMimeData(grid(), {rowPath(4)}) : new QMimeData);
         BoxWatcher watcher;
-        const QPoint pos = m_form->Explorer->visualItemRect(node(1)).center();
+        const QPoint pos = m_form->Explorer->visualItemRect(m_form->Explorer->topLevelItem(1)).center();
         QDragEnterEvent enter(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
         QDragMoveEvent move(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
         QDropEvent drop(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);

@@ -184,25 +184,6 @@ private slots:
         QVERIFY(!bar.fromDate->isVisible());
     }
 
-    void viewMenu_showsAndHidesTheBar() {
-        TMainForm& form = shownMainForm(m_form);
-        form.activateWindow();
-        QVERIFY(!form.pFilters->isVisible()); // the window as designed
-        QVERIFY(!form.ShowFilters1->isChecked());
-        for (bool shown : {true, false}) {
-            QTest::keyClick(&form, Qt::Key_V, Qt::AltModifier);
-            QTRY_VERIFY(form.Options1->isVisible());
-            QTest::keyClick(form.Options1, 'f');
-            QTRY_VERIFY(!form.Options1->isVisible());
-            QCOMPARE(form.pFilters->isVisible(), shown);
-            QCOMPARE(form.ShowFilters1->isChecked(), shown);
-        }
-        // The bar lies between the search row and the tool buttons.
-        form.ShowFilters1Click();
-        QVERIFY(form.ToolBar0->geometry().bottom() < form.pFilters->geometry().top());
-        QVERIFY(form.pFilters->geometry().bottom() < form.Toolbar1->geometry().top());
-    }
-
     // The mark tells what filter the rows on view passed and whether the bar
     // has changed since; Enter in any field of the bar searches with it.
     void mark_followsTheRowsAndEnterApplies() {
@@ -325,9 +306,7 @@ private slots:
             touch(root + "/" + file);
         }
         TMainForm& form = formWithFilters();
-        form.FillDrives({volumeAt(root.toStdString())});
-        QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          form.Explorer->visualItemRect(form.Explorer->topLevelItem(0)).center());
+        showFolders(form, {root});
         form.eSearch->setText("report");
         const auto rows = [&] {
             QStringList paths;
@@ -337,11 +316,7 @@ private slots:
             paths.sort();
             return paths;
         };
-        const auto search = [&] {
-            QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
-        };
-        search();
+        searchAndWait(form);
         QCOMPARE(rows(),
                  QStringList({"/deep/er/report.PDF", "/report.pdf", "/report.txt", "/reports", "/skip/report.pdf"}));
 
@@ -357,7 +332,7 @@ private slots:
         QVERIFY(form.lFiltered->toolTip().contains("pdf"));
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QCOMPARE(rows(), QStringList({"/deep/er/report.PDF", "/report.pdf"}));
-        search();
+        searchAndWait(form);
         QCOMPARE(rows(), QStringList({"/report.txt"}));
     }
 };

@@ -20,31 +20,12 @@
 #include <QTreeWidget>
 
 #include "ui/window/mainform.h"
+#include "ui/widgets/filter_bar.h"
 #include "ui/widgets/path_label.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
 
 namespace toka::test {
-
-namespace {
-
-// Opens a menu of the menu bar by its access key and chooses an item by its
-// access key, as a user does with the keyboard.
-void chooseFromMenu(TMainForm& form, QMenu* menu, Qt::Key menuKey, QAction* item) {
-    QTest::keyClick(&form, menuKey, Qt::AltModifier);
-    QTRY_VERIFY(menu->isVisible());
-    const QString text = item->text();
-    const int amp = text.indexOf('&');
-    if (amp >= 0) {
-        QTest::keyClick(menu, text.at(amp + 1).toLower().toLatin1());
-    } else {
-        menu->setActiveAction(item);
-        QTest::keyClick(menu, Qt::Key_Return);
-    }
-    QTRY_VERIFY(!menu->isVisible());
-}
-
-} // namespace
 
 class TestMainForm : public QObject {
     Q_OBJECT
@@ -67,6 +48,7 @@ private:
         else if (action == "click Viewer") QTest::mouseClick(form.sbFileViewer, Qt::LeftButton);
         else if (action == "menu viewer") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFileViewer1);
         else if (action == "menu toolbar") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFileToolbar1);
+        else if (action == "menu filters") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFilters1);
         else if (action == "menu hints") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFlybyHints1);
         else if (action == "menu warning")
             chooseFromMenu(form, form.Options1, Qt::Key_V, form.WarningSearchResultChanged1);
@@ -167,33 +149,41 @@ private slots:
         QCOMPARE(form.WarnResultChanged, warn);
     }
 
+    // The strips from the top: search row, filter bar, tool row, status.
     void stripOrder_data() {
         QTest::addColumn<QStringList>("actions");
         QTest::addColumn<bool>("toolsShown");
-        QTest::newRow("as started") << QStringList{} << true;
-        QTest::newRow("tool row hidden") << QStringList{"menu toolbar"} << false;
-        QTest::newRow("hidden and shown again") << QStringList{"menu toolbar", "menu toolbar"} << true;
-        QTest::newRow("with the viewer shown") << QStringList{"menu toolbar", "menu viewer", "menu toolbar"} << true;
+        QTest::addColumn<bool>("filtersShown");
+        QTest::newRow("as started") << QStringList{} << true << false;
+        QTest::newRow("tool row hidden") << QStringList{"menu toolbar"} << false << false;
+        QTest::newRow("hidden and shown again") << QStringList{"menu toolbar", "menu toolbar"} << true << false;
+        QTest::newRow("with the viewer shown")
+            << QStringList{"menu toolbar", "menu viewer", "menu toolbar"} << true << false;
+        QTest::newRow("filter bar shown") << QStringList{"menu filters"} << true << true;
+        QTest::newRow("filter bar hidden again") << QStringList{"menu filters", "menu filters"} << true << false;
+        QTest::newRow("filter bar, no tool row") << QStringList{"menu toolbar", "menu filters"} << false << true;
     }
 
     void stripOrder() {
         QFETCH(QStringList, actions);
         QFETCH(bool, toolsShown);
+        QFETCH(bool, filtersShown);
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
         QCOMPARE(form.Toolbar1->isVisible(), toolsShown);
         QCOMPARE(form.ShowFileToolbar1->isChecked(), toolsShown);
+        QCOMPARE(form.pFilters->isVisible(), filtersShown);
+        QCOMPARE(form.ShowFilters1->isChecked(), filtersShown);
         QApplication::processEvents();
         const auto top = [&](QWidget* w) { return w->mapTo(&form, QPoint(0, 0)).y(); };
-        const auto bottom = [&](QWidget* w) { return top(w) + w->height(); };
-        if (toolsShown) {
-            QVERIFY(bottom(form.ToolBar0) <= top(form.Toolbar1));
-            QVERIFY(bottom(form.Toolbar1) <= top(form.StatusPanel));
-        } else {
-            QVERIFY(bottom(form.ToolBar0) <= top(form.StatusPanel));
-        }
-        QVERIFY(bottom(form.StatusPanel) <= top(form.Explorer));
-        QVERIFY(bottom(form.StatusPanel) <= top(form.results().sgexResults()));
+        QList<QWidget*> strips{form.ToolBar0};
+        if (filtersShown) strips << form.pFilters;
+        if (toolsShown) strips << form.Toolbar1;
+        strips << form.StatusPanel << form.Explorer;
+        for (int i = 1; i < strips.size(); ++i)
+            QVERIFY2(top(strips[i - 1]) + strips[i - 1]->height() <= top(strips[i]),
+                     strips[i]->metaObject()->className());
+        QVERIFY(top(form.StatusPanel) + form.StatusPanel->height() <= top(form.results().sgexResults()));
         // The tool buttons keep their designed order from left to right.
         const QList<QWidget*> order = {form.sbSearchDir, form.sbSearchHDs, form.sbStop,      form.sbRecurseDirs,
                                        form.sbMeasure,   form.sbSimilar,   form.sbCopy,      form.sbMove,
@@ -265,20 +255,10 @@ private slots:
         for (const QString& part : {QString("TOKA Search"), QString("MIT License"), QString(qVersion()),
                                     QString("https://github.com/tokasearch/tokasearch")})
             QVERIFY2(about.contains(part), qPrintable(about));
-        // The box runs its own loop: a timer reads and closes it.
-        QString shown;
-        QTimer closer;
-        QObject::connect(&closer, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || box->objectName() != "KeyboardShortcutsBox") return;
-            shown = box->text();
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
-        closer.start(10);
-        QTest::keyClick(&form, Qt::Key_P, Qt::AltModifier);
-        QTRY_VERIFY(form.Help1->isVisible());
-        QTest::keyClick(form.Help1, Qt::Key_K);
-        QTRY_VERIFY(!shown.isEmpty());
+        BoxWatcher watcher(QMessageBox::NoButton, [](QMessageBox* box) { return box->text(); });
+        chooseFromMenu(form, form.Help1, Qt::Key_P, form.KeyboardShortcuts1);
+        QTRY_COMPARE(watcher.boxes.size(), 1);
+        const QString shown = watcher.boxes[0];
         for (const QString& line : {QString("F5\tSearch Again"), QString("Esc\tStop..."),
                                     QString("Enter (search box)\tSearch the selected directory")})
             QVERIFY2(shown.contains(line), qPrintable(shown));
@@ -289,9 +269,7 @@ private slots:
 
     void exit_closesTheWindow() {
         TMainForm& form = shownForm();
-        QTest::keyClick(&form, Qt::Key_F, Qt::AltModifier);
-        QTRY_VERIFY(form.Fie1->isVisible());
-        QTest::keyClick(form.Fie1, 'e');
+        chooseFromMenu(form, form.Fie1, Qt::Key_F, form.E1);
         QTRY_VERIFY(!form.isVisible());
     }
 };

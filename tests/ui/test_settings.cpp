@@ -91,13 +91,10 @@ private:
 
     // The window as the program starts it: remembered choices, then these.
     TMainForm& started(const StartOptions& options = {}) {
-        m_form.reset();
-        m_form = std::make_unique<TMainForm>();
-        m_form->setSettingsFile(settingsFilePath());
-        m_form->setStartOptions(options);
-        m_form->show();
-        if (!QTest::qWaitForWindowExposed(m_form.get())) QTest::qFail("not exposed", __FILE__, __LINE__);
-        return *m_form;
+        return shownMainForm(m_form, [&](TMainForm& form) {
+            form.setSettingsFile(settingsFilePath());
+            form.setStartOptions(options);
+        });
     }
 
     void writeIni(const QByteArray& text) {

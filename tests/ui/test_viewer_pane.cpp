@@ -62,30 +62,17 @@ QByteArray programFile() {
     return self.open(QIODevice::ReadOnly) ? self.readAll() : QByteArray();
 }
 
-// Dismisses every message box that opens, as a user clicking OK, and notes
-// what it showed and the state of the viewer while it was open.
-class BoxWatcher : public QObject {
-public:
-    explicit BoxWatcher(TMainForm& form) : m_form(form) {
-        connect(&m_timer, &QTimer::timeout, this, [this] { dismiss(); });
-        m_timer.start(10);
-    }
-    QStringList seen;
-
-private:
-    void dismiss() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible()) return;
-        seen << QString("%1|%2|%3|%4|memo %5")
-                    .arg(box->text(), box->windowTitle())
-                    .arg(box->icon() == QMessageBox::Critical ? "error icon" : "other icon")
-                    .arg(box->parentWidget() ? "owned" : "no owner")
-                    .arg(m_form.viewer().mFileViewer()->isVisible() ? "shown" : "hidden");
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-    }
-    TMainForm& m_form;
-    QTimer m_timer;
-};
+// Notes what a message box showed and the state of the viewer while it was
+// open; the box is closed with OK, as a user does.
+BoxWatcher::Describe describedWith(TMainForm& form) {
+    return [&form](QMessageBox* box) {
+        return QString("%1|%2|%3|%4|memo %5")
+            .arg(box->text(), box->windowTitle())
+            .arg(box->icon() == QMessageBox::Critical ? "error icon" : "other icon")
+            .arg(box->parentWidget() ? "owned" : "no owner")
+            .arg(form.viewer().mFileViewer()->isVisible() ? "shown" : "hidden");
+    };
+}
 
 const QString kBoxSeen = "Grafik fehlerhaft|Problem|error icon|no owner|memo hidden";
 
@@ -110,29 +97,19 @@ private:
     // selected, after a search for `searchText` in it.
     TMainForm& searched(const QString& sub, const QString& searchText) {
         TMainForm& form = shownMainForm(m_form);
-        form.FillDrives({volumeAt(path(sub).toStdString())});
-        QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
-        QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          form.Explorer->visualItemRect(node).center());
-        form.eSearch->setFocus();
-        form.eSearch->selectAll();
-        QTest::keyClicks(form.eSearch, searchText);
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
-        if (!QTest::qWaitFor([&] { return !form.isSearching(); }, 30000)) qWarning("the search did not end");
+        showFolders(form, {path(sub)});
+        typeSearch(form, searchText);
+        searchAndWait(form);
         return form;
     }
 
     static int rowOf(TMainForm& form, const QString& name) {
-        for (int r = 1; r < form.results().sgexResults()->RowCount(); ++r)
-            if (form.results().sgexResults()->Cells(0, r) == name) return r;
-        return -1;
+        return toka::test::rowOf(form.results().sgexResults(), name);
     }
 
     // A click, and the wait for what it loads into the viewer.
     static void clickRow(TMainForm& form, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        TStringGridEx* grid = form.results().sgexResults();
-        const QRect cell = grid->visualRect(grid->model()->index(row - 1, 0));
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, modifiers, cell.center());
+        toka::test::clickRow(form.results().sgexResults(), row, modifiers);
         QTRY_VERIFY_WITH_TIMEOUT(!form.viewer().isLoading(), 10000);
     }
 
@@ -240,13 +217,13 @@ private slots:
         setViewerPictureFormats(PictureFormats::EveryReadable);
         TMainForm& form = searched("every", "photo");
         toggleViewer(form);
-        BoxWatcher watcher(form);
+        BoxWatcher watcher(QMessageBox::Ok, describedWith(form));
         clickRow(form, rowOf(form, "PHOTO.JPG"));
         QVERIFY(!form.viewer().mFileViewer()->isVisible());
         QCOMPARE(shownPicture(form).size(), QSize(8, 8)); // lossy: its colour is near blue only
-        QVERIFY(watcher.seen.isEmpty());
+        QVERIFY(watcher.boxes.isEmpty());
         clickRow(form, rowOf(form, "PHOTO.PNG"));
-        QCOMPARE(watcher.seen, QStringList{kBoxSeen});
+        QCOMPARE(watcher.boxes, QStringList{kBoxSeen});
     }
 
     // Rows that name no readable text file.
@@ -342,10 +319,10 @@ private slots:
         const int upper = rowOf(form, first);
         const int lower = rowOf(form, second);
         QVERIFY2(upper > 0 && lower > upper, "the search ranks the first file higher");
-        BoxWatcher watcher(form);
+        BoxWatcher watcher(QMessageBox::Ok, describedWith(form));
         clickRow(form, upper);
         clickRow(form, lower, Qt::ControlModifier);
-        QCOMPARE(watcher.seen, QStringList(boxes, kBoxSeen));
+        QCOMPARE(watcher.boxes, QStringList(boxes, kBoxSeen));
         QCOMPARE(form.viewer().mFileViewer()->isVisible(), memoShown);
         QCOMPARE(form.viewer().mFileViewer()->toPlainText(), memoText);
         QCOMPARE(shownPicture(form).size(), pictureSize.isValid() ? pictureSize : QSize(0, 0));
@@ -356,11 +333,11 @@ private slots:
         write("keep/icons.bmp", bitmap(16, 8));
         TMainForm& form = searched("keep", "icons");
         toggleViewer(form);
-        BoxWatcher watcher(form);
+        BoxWatcher watcher(QMessageBox::Ok, describedWith(form));
         clickRow(form, rowOf(form, "icons.bmp"));
-        QVERIFY(watcher.seen.isEmpty());
+        QVERIFY(watcher.boxes.isEmpty());
         clickRow(form, rowOf(form, "x.icons"));
-        QCOMPARE(watcher.seen, QStringList{kBoxSeen});
+        QCOMPARE(watcher.boxes, QStringList{kBoxSeen});
         QVERIFY(!form.viewer().mFileViewer()->isVisible());
         QCOMPARE(shownPicture(form).pixel(2, 2), kBlue);
         // The picture box shows it at its own size from the top left.

@@ -16,9 +16,7 @@
 #include <QTreeWidget>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <thread>
-#include <mutex>
 
 #include "ui/window/mainform.h"
 #include "ui/widgets/strgrdex.h"
@@ -36,33 +34,6 @@ QStringList rowNames(TStringGridEx* grid) {
     return names;
 }
 
-// Holds the walk's workers before they list a directory, until the gate
-// goes; the workers share its state, so it may go while they wait.
-class WalkGate {
-public:
-    explicit WalkGate(TMainForm& form) : m_form(form) {
-        form.search().setWalkObserver([state = m_state](std::string_view) {
-            std::unique_lock lock(state->mutex);
-            state->changed.wait(lock, [&] { return state->open; });
-        });
-    }
-    ~WalkGate() {
-        m_form.search().setWalkObserver({});
-        std::lock_guard lock(m_state->mutex);
-        m_state->open = true;
-        m_state->changed.notify_all();
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool open = false;
-    };
-    TMainForm& m_form;
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-};
-
 } // namespace
 
 class TestWindowRecords : public QObject {
@@ -76,13 +47,8 @@ private:
     QStringList recordFiles() const { return QDir(records()).entryList({"*.walk"}, QDir::Files); }
 
     TMainForm& form(const QString& text = "report") {
-        m_form.reset();
-        m_form = std::make_unique<TMainForm>();
-        m_form->setRecordDirectory(records().toStdString());
-        m_form->show();
-        if (!QTest::qWaitForWindowExposed(m_form.get())) QTest::qFail("not exposed", __FILE__, __LINE__);
-        m_form->FillDrives({volumeAt(m_tree->path().toStdString())});
-        m_form->Explorer->setCurrentItem(m_form->Explorer->topLevelItem(0));
+        shownMainForm(m_form, [this](TMainForm& form) { form.setRecordDirectory(records().toStdString()); });
+        showFolders(*m_form, {m_tree->path()});
         m_form->eSearch->setText(text);
         // Both are off at first.
         if (!m_form->RecordWalks1->isChecked()) m_form->RecordWalks1->trigger();
@@ -91,9 +57,18 @@ private:
     }
 
     static void search(TMainForm& form) {
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 20000);
+        searchAndWait(form);
         form.search().waitForRecordSaved();
+    }
+
+    // Starts a search while the walk is held before its first directory
+    // (until the gate goes); once the record was read, whether it answered.
+    static bool recordAnswersAHeldSearch(TMainForm& form, WorkerGate& gate) {
+        form.search().setWalkObserver(gate.observer());
+        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        form.search().waitForRecordSaved();
+        QTest::qWait(50);
+        return form.search().showsRecordedAnswer();
     }
 
 private slots:
@@ -119,7 +94,8 @@ private slots:
         QVERIFY(QFile::remove(m_tree->filePath("old-report.txt")));
         touch(m_tree->filePath("sub/new-report.txt"));
         {
-            WalkGate gate(window);
+            WorkerGate gate;
+            window.search().setWalkObserver(gate.observer());
             QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
             // The walk is held before its first directory: what the rows
             // show, as soon as the record is read, is the record's answer.
@@ -146,7 +122,8 @@ private slots:
         const QDateTime written = QFileInfo(records() + "/" + recordFiles()[0]).lastModified();
         touch(m_tree->filePath("sub/late-report.txt"));
         {
-            WalkGate gate(window);
+            WorkerGate gate;
+            window.search().setWalkObserver(gate.observer());
             QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
             QTRY_VERIFY_WITH_TIMEOUT(window.search().showsRecordedAnswer(), 5000);
             QTest::mouseClick(window.sbStop, Qt::LeftButton);
@@ -243,11 +220,8 @@ private slots:
         window.RecordWalks1->trigger();
         QVERIFY(!window.SearchAsYouType1->isEnabled());
         {
-            WalkGate gate(window);
-            QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
-            window.search().waitForRecordSaved();
-            QTest::qWait(50);
-            QVERIFY(!window.search().showsRecordedAnswer());
+            WorkerGate gate;
+            QVERIFY(!recordAnswersAHeldSearch(window, gate));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
         window.eSearch->setText("other");
@@ -258,11 +232,8 @@ private slots:
         window.ForgetRecordedWalks1->trigger();
         QTRY_COMPARE(window.statusText(), QString("1 recorded walk forgotten"));
         QVERIFY(recordFiles().isEmpty());
-        WalkGate gate(window);
-        QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
-        window.search().waitForRecordSaved();
-        QTest::qWait(50);
-        QVERIFY(!window.search().showsRecordedAnswer());
+        WorkerGate gate;
+        QVERIFY(!recordAnswersAHeldSearch(window, gate));
     }
 };
 

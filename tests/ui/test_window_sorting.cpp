@@ -29,10 +29,6 @@ private:
             if (!markedOnly || grid()->IsRowMarked(r)) text += grid()->Cells(0, r).right(1);
         return text;
     }
-    void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, modifiers,
-                          grid()->visualRect(grid()->model()->index(row - 1, 0)).center());
-    }
     // "5 up", "2 down" or "none", and the Sort By items checked.
     QString shownOrder() const {
         const QHeaderView* header = grid()->horizontalHeader();
@@ -47,11 +43,6 @@ private:
     void choose(const QString& item) {
         for (QAction* action : m_form->results().sortMenu()->actions())
             if (action->text().remove('&') == item) action->trigger();
-    }
-    void search() {
-        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isSearching(), 30000);
-        QVERIFY(waitForResultRows(*m_form));
     }
 
 private slots:
@@ -70,9 +61,8 @@ private slots:
     }
     void init() {
         TMainForm& form = shownMainForm(m_form);
-        form.FillDrives({volumeAt(m_dir.path().toStdString())});
-        form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
-        search();
+        showFolders(form, {m_dir.path()});
+        searchAndWait(form);
         m_ranks = letters();
         QCOMPARE(shownOrder(), QString("none,Rank"));
         QVERIFY(!form.results().sortDescendingCommand()->isEnabled()
@@ -111,8 +101,8 @@ private slots:
             if (step == "option") {
                 m_form->results().sortByHeaderClickCommand()->trigger();
             } else if (step.contains('h')) {
-                clickRow(1);
-                clickRow(3, Qt::ControlModifier);
+                clickRow(grid(), 1);
+                clickRow(grid(), 3, Qt::ControlModifier);
                 const int col = step.back().digitValue();
                 grid()->scrollTo(grid()->model()->index(0, col));
                 const QPoint pos(header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
@@ -129,15 +119,15 @@ private slots:
         m_form->TimerTimer(); // the order holds through the refreshes
         QVERIFY(waitForResultRows(*m_form));
         QCOMPARE(letters(), order);
-        search(); // and a new search shows the ranks'
+        searchAndWait(*m_form); // and a new search shows the ranks'
         QCOMPARE(letters() + shownOrder(), m_ranks + "none,Rank");
     }
 
     // Marked rows stay marked where the new order puts them; the last column
     // reaches the table's edge.
     void marksGoWithTheirRows() {
-        clickRow(letters().indexOf('a') + 1);
-        clickRow(letters().indexOf('c') + 1, Qt::ControlModifier);
+        clickRow(grid(), letters().indexOf('a') + 1);
+        clickRow(grid(), letters().indexOf('c') + 1, Qt::ControlModifier);
         choose("Size");
         QCOMPARE(letters() + " " + letters(true), QString("cbad ca"));
         choose("Descending");

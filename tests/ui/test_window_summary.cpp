@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -108,19 +107,12 @@ private slots:
         QCOMPARE(m_form->statusText(), "3 rows saved to " + csv);
 
         // A folder that is not there: the box says so, and nothing is written.
-        QStringList boxes;
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, [&boxes] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                boxes << box->text();
-                box->close();
-            }
-        });
-        closer.start(5);
+        BoxWatcher watcher;
         m_form->saveResults(m_dir.filePath("missing/rows.txt").toStdString(), false);
         QTRY_COMPARE(saved.size(), 2);
-        QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes[0].startsWith("The results were not saved: "), qPrintable(boxes[0]));
+        QCOMPARE(watcher.boxes.size(), 1);
+        QVERIFY2(watcher.boxes[0].startsWith("Save Results As|The results were not saved: "),
+                 qPrintable(watcher.boxes[0]));
         QVERIFY(!QFile::exists(m_dir.filePath("missing")));
     }
 };
