@@ -1,5 +1,6 @@
 // The main window's states, toggles, strips, hints and keyboard order,
 // driven through its real buttons, menus and keys.
+#include <QAccessible>
 #include <QAction>
 #include <QHelpEvent>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QTreeWidget>
 
 #include "ui/window/mainform.h"
+#include "ui/widgets/accessible_names.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/widgets/path_label.h"
 #include "ui/widgets/strgrdex.h"
@@ -56,6 +58,28 @@ private:
     }
 
 private slots:
+    // A screen reader announces every control by a name, and the icon
+    // buttons and boxes also by their hints.
+    void everyControlHasAnAccessibleName() {
+        TMainForm& form = shownMainForm(m_form);
+        QStringList nameless;
+        int controls = 0;
+        for (QWidget* widget : form.findChildren<QWidget*>()) {
+            if (!isOperableControl(widget)) continue;
+            ++controls;
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            if (!accessible || accessible->text(QAccessible::Name).trimmed().isEmpty())
+                nameless << widget->metaObject()->className() + QString(" ") + widget->objectName();
+        }
+        QVERIFY2(controls > 25, qPrintable(QString::number(controls)));
+        QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(", ")));
+        const QAccessibleInterface* search = QAccessible::queryAccessibleInterface(form.eSearch);
+        QCOMPARE(search->text(QAccessible::Name), QString("Search for"));
+        QCOMPARE(search->text(QAccessible::Description), QString("Enter Search String here"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(form.sbSearchDir)->text(QAccessible::Name),
+                 QString("Search Selected Directory"));
+    }
+
     void cleanup() { m_form.reset(); }
 
     void stateRightAfterStart() {

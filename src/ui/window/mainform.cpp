@@ -3,16 +3,22 @@
 #include "ui/window/mainform.h"
 
 #include <QLabel>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QLocale>
 #include <QTreeWidget>
 
 #include "platform/listing/volumes.h"
 #include "ui/window/search_controller.h"
+#include "ui/widgets/accessible_names.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/hint_switch.h"
 #include "ui/logic/locale_format.h"
 #include "ui/widgets/path_label.h"
+#include "ui/widgets/strgrdex.h"
+#include "ui/widgets/text_memo.h"
+#include "ui/window/results_controller.h"
+#include "ui/window/viewer_controller.h"
 
 namespace toka {
 
@@ -31,6 +37,13 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createRecordCommands();
     createSaveCommand();
     createSummary();
+    // Screen readers name every control: the text boxes by their labels,
+    // the icon buttons by their hints.
+    Label4->setBuddy(eSearch);
+    Label1->setBuddy(seNumberofItems);
+    m_results->sgexResults()->setAccessibleName(QStringLiteral("Search results"));
+    m_viewer->mFileViewer()->setAccessibleName(QStringLiteral("File viewer"));
+    nameControlsForAccessibility(this);
     createHelpMenu();
 }
 
