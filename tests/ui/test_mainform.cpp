@@ -25,6 +25,7 @@
 #include "ui/widgets/filter_bar.h"
 #include "ui/widgets/path_label.h"
 #include "ui/widgets/strgrdex.h"
+#include "ui/widgets/tool_icons.h"
 #include "ui_test_support.h"
 
 namespace toka::test {
@@ -60,6 +61,22 @@ private:
 private slots:
     // A screen reader announces every control by a name, and the icon
     // buttons and boxes also by their hints.
+    // The tool pictures stand out from a dark palette as from a light one,
+    // and are drawn anew for a screen scaled by 2, not blown up.
+    void toolPicturesFollowThePaletteAndTheScale() {
+        for (const int window : {30, 240}) {
+            QPalette palette;
+            palette.setColor(QPalette::Window, QColor(window, window, window));
+            const QPixmap crisp = toolIcon(ToolPicture::Delete, palette).pixmap(QSize(16, 16), 2.0);
+            QCOMPARE(crisp.size(), QSize(32, 32));
+            QCOMPARE(crisp.devicePixelRatio(), 2.0);
+            // The middle of the cross.
+            const QColor middle = crisp.toImage().pixelColor(16, 16);
+            QCOMPARE(middle.alpha(), 255);
+            QVERIFY2(std::abs(middle.lightness() - window) > 150, qPrintable(middle.name()));
+        }
+    }
+
     void everyControlHasAnAccessibleName() {
         TMainForm& form = shownMainForm(m_form);
         QStringList nameless;

@@ -131,6 +131,12 @@ private slots:
         QTest::newRow("option no boolean") << "[options]\nshowViewer=maybe" + toolbarOff << "toolbar=0";
         QTest::newRow("splitter size 0") << "[window]\ntreeSplitter=0, 500" + toolbarOff << "toolbar=0";
         QTest::newRow("six column widths") << "[window]\nresultColumns=9,9,9,9,9,9" + toolbarOff << "toolbar=0";
+        // Sizes measured in another font or scale leave the designed ones.
+        QTest::newRow("sizes of another font")
+            << "[window]\nresultColumns=300,300,300,300,300,300,300\ntreeSplitter=5, 900\n"
+               "layoutKey=Other 30pt 300dpi x3"
+                   + toolbarOff
+            << "toolbar=0";
         QTest::newRow("geometry garbage") << "[window]\ngeometry=@ByteArray(garbage)" + toolbarOff << "toolbar=0";
         QTest::newRow("geometry no bytes") << "[window]\ngeometry=0,0,10,10" + toolbarOff << "toolbar=0";
         QTest::newRow("relative directory") << "[search]\nlastDirectory=tmp" + toolbarOff << "toolbar=0";

@@ -162,7 +162,7 @@ std::string GetNodePath(const QTreeWidgetItem* node) {
 
 int nodeImage(const QTreeWidgetItem* node) { return node ? node->data(0, kImageRole).toInt() : -1; }
 
-ExplorerTree::ExplorerTree(QTreeWidget* tree) : m_tree(tree), m_images(explorerImages()) {
+ExplorerTree::ExplorerTree(QTreeWidget* tree) : m_tree(tree), m_images(explorerImages(tree->palette())) {
     // Names are shown whole: the one column grows with the widest name in
     // view, and the tree scrolls sideways when that is wider than the tree.
     QHeaderView* header = tree->header();

@@ -2,6 +2,7 @@
 // hints, and which handler each one runs.
 #include <QAction>
 #include <QBoxLayout>
+#include <QEvent>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -39,6 +40,9 @@ constexpr int kStatusStripHeight = 17;
 constexpr int kStatusBarHeight = 19;
 constexpr int kTreeWidth = 222;
 constexpr int kViewerHeight = 160;
+
+// The picture a tool button shows, drawn anew when the palette changes.
+constexpr const char* kToolPictureProperty = "toolPicture";
 
 int atLeast(int designed, int needed) { return std::max(designed, needed); }
 
@@ -94,6 +98,16 @@ void TMainForm::createMenu() {
     Stop1->setEnabled(false);
 }
 
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A new palette (a dark theme chosen while the window is open) redraws
+    // the pictures with outlines that stand out from it.
+    if (event->type() != QEvent::PaletteChange || !Toolbar1) return;
+    for (QToolButton* button : Toolbar1->findChildren<QToolButton*>())
+        if (const QVariant pic = button->property(kToolPictureProperty); pic.isValid())
+            button->setIcon(toolIcon(static_cast<ToolPicture>(pic.toInt()), palette()));
+}
+
 void TMainForm::createToolButtons() {
     Toolbar1 = new QWidget(Panel3);
     Toolbar1->setObjectName("Toolbar1");
@@ -114,7 +128,8 @@ void TMainForm::createToolButtons() {
     };
     const auto picture = [&](ToolPicture pic, const char* hint, bool flat = true, bool checkable = false) {
         QToolButton* b = button(hint, flat, checkable);
-        b->setIcon(toolIcon(pic));
+        b->setIcon(toolIcon(pic, palette()));
+        b->setProperty(kToolPictureProperty, static_cast<int>(pic));
         b->setFixedSize(kToolButtonWidth, kToolButtonHeight);
         return b;
     };

@@ -290,6 +290,7 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void createControls();
@@ -320,6 +321,8 @@ private:
     /// After FormShow: the remembered choices, then the command line's.
     void applyStartState();
     void saveSettings();
+    /// The font and scale the window's sizes are measured in.
+    QString layoutKey() const;
     /// The search text goes first in the recent texts (and into the file).
     void rememberSearchText();
 
