@@ -169,6 +169,12 @@ void TMainForm::createToolButtons() {
     }
     row->addStretch(1);
 
+    // The toggles' pressed state in the palette's selection colours: some
+    // styles draw it too faintly to see in a dark theme.
+    for (QToolButton* toggle : {sbRecurseDirs, sbMeasure, sbSimilar})
+        toggle->setStyleSheet(QStringLiteral("QToolButton:checked { background-color: palette(highlight);"
+                                             " color: palette(highlighted-text); border: 1px solid palette(dark);"
+                                             " border-radius: 2px; }"));
     sbRecurseDirs->setChecked(true);
     sbMeasure->setChecked(true);
     sbFileViewer->setChecked(true);

@@ -50,7 +50,7 @@ void TMainForm::showSummary() {
     summary.skipped = m_search->skippedDirectories();
     summary.marked = static_cast<int>(m_results->markedPaths().size());
     summary.textTooShort = DecodeName(eSearch->text().toStdString()).size() < kShortestMatchingText;
-    summary.enterSearches = SearchAsYouType && RecordWalks && !m_searching && !m_search->typingHasRecord();
+    summary.enterSearches = SearchAsYouType && RecordWalks && !m_searching && m_search->typingFoundNoRecord();
     if (const auto& done = m_fileOps->lastDone())
         summary.lastOperation = operationSummary(done->kind, done->count, destinationName(done->destination));
     lSummary->setText(summaryText(summary, &grouped));

@@ -61,7 +61,10 @@ void SearchController::endWalk(bool record) {
     m_liveAnswerShown = true;
     hideMark();
     if (record && !m_walk->stopRequested() && m_keeper)
-        if (std::unique_ptr<WalkRecordWriter> written = m_walk->takeRecord()) m_keeper->save(std::move(written));
+        if (std::unique_ptr<WalkRecordWriter> written = m_walk->takeRecord()) {
+            m_keeper->save(std::move(written));
+            m_typingFoundNoRecord = false;
+        }
 }
 
 void SearchController::copyWalkList() {
@@ -104,13 +107,13 @@ void SearchController::lookUp(const std::vector<WalkRoot>& roots, const ScanOpti
 void SearchController::answerFromRecord(const std::vector<WalkRoot>& roots, const std::string& text,
                                         const ScanOptions& options) {
     const auto none = [this] {
-        m_typingHasRecord = false;
+        m_typingFoundNoRecord = true;
         emit typingAnswered();
     };
     lookUp(
         roots, options, false,
         [this, text, options](const RecordAnswer& answer) {
-            m_typingHasRecord = true;
+            m_typingFoundNoRecord = false;
             // A search started since has the rows now.
             if (m_walk && !m_liveAnswerShown) return;
             m_walk.reset();

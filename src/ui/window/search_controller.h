@@ -65,9 +65,9 @@ public:
     std::uint64_t scannedEntries() const;
     /// Directories the current or last walk could not list.
     std::uint64_t skippedDirectories() const;
-    /// Whether a record answered the last look-up for typing (false until
-    /// one did, and after one found none).
-    bool typingHasRecord() const { return m_typingHasRecord; }
+    /// Whether the last look-up for typing found no record (and no walk
+    /// has been recorded since): Enter, not typing, answers then.
+    bool typingFoundNoRecord() const { return m_typingFoundNoRecord; }
 
     // --- records --------------------------------------------------------------
     /// Records walks in this folder and answers from them; "" records and
@@ -92,7 +92,7 @@ signals:
     void walkFinished();
     /// The rows now show a recorded walk's answer (the table is filled).
     void recordedAnswerShown();
-    /// A look-up for typing found no record (typingHasRecord tells).
+    /// A look-up for typing found no record (typingFoundNoRecord tells).
     void typingAnswered();
 
 private:
@@ -114,7 +114,7 @@ private:
     std::uint64_t m_question = 0;           ///< the latest look-up; earlier answers are stale
     bool m_liveAnswerShown = false;         ///< the running walk ran to its end
     bool m_showingRecorded = false;
-    bool m_typingHasRecord = false;
+    bool m_typingFoundNoRecord = false;
     std::uint64_t m_recordedCount = 0; ///< the count of the record the rows come from
 };
 
