@@ -30,8 +30,9 @@
 // short by a read error); else the device + 1 and the inode (varints), the
 // modification time's seconds less the walk's start's (zigzag varint) and
 // its nanoseconds (varint, below 10^9), then the change time's seconds and
-// nanoseconds less the modification time's (zigzag varints).  About 17
-// bytes a directory.
+// nanoseconds less the modification time's (zigzag varints): 13 bytes a
+// directory on /usr, about a byte more per entry there (18.8 bytes an entry
+// instead of 17.6).
 //
 // The reader trusts nothing: every count and index is checked, and a file
 // that is truncated, damaged, foreign or of another version is refused.  A
