@@ -31,6 +31,18 @@ constexpr std::size_t kChunkSize = 32 * 1024;
 // Entries taken from a record between two looks at the stop request: about
 // what one listing chunk holds.
 constexpr std::uint32_t kEntriesPerStopTest = 1024;
+// A leaf is answered by the worker that has its parent when it holds at
+// most kLeafEntries recorded entries (a task would cost more than a tenth of
+// rating it: an open, a statx, a close and the queue, some 3 us against
+// 0.1 us a name), and while the parent's leaves answered so took at most
+// kLeafEntriesPerDirectory (about 0.4 ms of rating); the other leaves go to
+// every worker as tasks.  Rated by the parent's worker, the 1000 leaves of
+// 1000 entries of a tree of large directories took half the live walk's
+// time instead of 0.27 of it (in process): on one thread, and against the
+// empty list's bounds, which rise only as the parent's task is merged
+// (three times as many names were scored in full).
+constexpr std::uint32_t kLeafEntries = 256;
+constexpr std::uint32_t kLeafEntriesPerDirectory = 4096;
 // The live directory name is replaced at most this often.
 constexpr std::int64_t kStatusIntervalNs = 20'000'000;
 
@@ -630,11 +642,18 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
     const std::vector<std::optional<std::uint32_t>> oldBlocks = oldBlocksOf(task, fromRecord, subdirs);
     auto ancestor = std::make_shared<const Ancestor>(Ancestor{here.id, task.parent});
     children.reserve(subdirs.size());
+    std::uint32_t leafEntriesLeft = kLeafEntriesPerDirectory;
     for (std::size_t i = 0; i < subdirs.size(); ++i) {
         if (stop.load(std::memory_order_relaxed)) return children; // dropped by the caller
         Child& child = subdirs[i];
-        if (oldBlocks[i] && answerLeafFromRecord(task, child, *oldBlocks[i], listFd, here.id, trust, blockId, worker))
-            continue;
+        if (oldBlocks[i]) {
+            const std::uint32_t entries = previous->entries(*oldBlocks[i]).size();
+            if (entries <= kLeafEntries && entries <= leafEntriesLeft
+                && answerLeafFromRecord(task, child, *oldBlocks[i], listFd, here.id, trust, blockId, worker)) {
+                leafEntriesLeft -= entries;
+                continue;
+            }
+        }
         Task sub;
         sub.key = task.key.subtree(child.index);
         sub.path = task.path + child.name + '/';
