@@ -22,6 +22,7 @@
 
 #include "platform/listing/volumes.h"
 #include "ui/window/mainform.h"
+#include "ui/window/search_controller.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -52,7 +53,7 @@ int main(int argc, char* argv[]) {
     form.eSearch->setText("x");
     QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
     if (!QTest::qWaitFor([&] { return !form.isSearching(); }, 600000)) return 1;
-    form.waitForRecordSaved();
+    form.search().waitForRecordSaved();
     // One answer reads the record; its signatures follow off the window's thread.
     QSignalSpy shown(&form, &toka::TMainForm::recordedAnswerShown);
     form.eSearch->setText("warm up");

@@ -47,5 +47,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Outside a desktop session that answers on D-Bus, Qt opens a file with its
 # default application (double-click, "Open Containing Folder") through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# tokasearch --all-pictures: the image-format plugins that Qt loads at run
+# time (dpkg-shlibdeps cannot see them): TIFF, WebP, TGA, ICNS, MNG, WBMP
+# and SVG.  Without them the viewer shows those files as text, as designed,
+# so they are recommended, not required.
+string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS ", qt6-image-formats-plugins, libqt6svg6")
 
 include(CPack)

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "search/walk_record_store.h"
 #include "similar/simlist.h"
 #include "ui/logic/command_line.h"
 #include "ui/window/mainform.h"
 #include "ui/logic/remembered_settings.h"
+#include "viewer/picture_formats.h"
 
 namespace {
 
@@ -46,6 +48,9 @@ int main(int argc, char* argv[]) {
     // every window ("... - TOKA Search"), and the caption is the design's own.
     QApplication::setApplicationName("TOKA Search");
     toka::SetFatalErrorHandler(showFatalError);
+    // Before the window: this reads Qt's image-format plugins, which the
+    // window's thread must not do once the window is up.
+    if (line.start.allPictures) toka::setViewerPictureFormats(toka::PictureFormats::EveryReadable);
     toka::TMainForm MainForm;
     MainForm.setSettingsFile(toka::settingsFilePath());
     MainForm.setRecordDirectory(toka::defaultRecordDirectory());

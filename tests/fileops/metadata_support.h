@@ -1,10 +1,9 @@
 #pragma once
 // Helpers of the tests of what a copy keeps besides its contents: POSIX ACLs
 // through libacl (a view of them independent of the engine's), extended
-// attributes, owners, and running a test body as another user.
+// attributes and owners.
 
 #include <acl/libacl.h>
-#include <grp.h>
 #include <sys/acl.h>
 #include <sys/xattr.h>
 
@@ -82,15 +81,6 @@ inline Metadata metadataOf(const std::string& path) {
             status.st_gid,           status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec,
             link ? "" : aclOf(path), S_ISDIR(status.st_mode) ? aclOf(path, ACL_TYPE_DEFAULT) : "",
             attributesOf(path)};
-}
-
-/// For a body run in a child process (inChildProcess): the child becomes the
-/// user uid with the primary group gid and the supplementary groups given.
-inline std::string becomeUser(uid_t uid, gid_t gid, const std::vector<gid_t>& groups) {
-    if (::setgroups(groups.size(), groups.data()) != 0) return "setgroups: " + std::string(std::strerror(errno));
-    if (::setresgid(gid, gid, gid) != 0) return "setresgid: " + std::string(std::strerror(errno));
-    if (::setresuid(uid, uid, uid) != 0) return "setresuid: " + std::string(std::strerror(errno));
-    return "";
 }
 
 } // namespace toka::test

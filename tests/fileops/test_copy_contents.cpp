@@ -3,10 +3,6 @@
 // or lie about their size are read to their end, and a sparse file much
 // larger than the destination volume fits when its data does.
 
-#include <sys/mount.h>
-
-#include <cstring>
-
 #include "test_support.h"
 
 namespace toka::test {
@@ -150,7 +146,7 @@ void PrintTo(const Seam& seam, std::ostream* os) { *os << seam.name; }
 
 class CopyContents : public ::testing::TestWithParam<std::tuple<Layout, Seam>> {
 protected:
-    TempDir m_root;
+    TempTree m_root;
     ScriptedQuestions m_questions;
 };
 
@@ -203,7 +199,7 @@ TEST(CopyContentsTest, AReflinkIsAskedForOnceBetweenFileSystemsThatMakeNone) {
             int cloneFile(int, int) override { return ++asks, errno = answer, -1; }
         } system;
         system.answer = c.answer;
-        TempDir root;
+        TempTree root;
         for (const char* name : {"a", "b", "c"}) writeFile(root / "src/" + name, patternBytes(5000, 1));
         std::filesystem::create_directories(root / "dest");
         ScriptedQuestions questions;
@@ -217,7 +213,7 @@ TEST(CopyContentsTest, FileThatGrowsDuringTheCopyIsCopiedToItsNewEnd) {
     for (const bool sparse : {false, true})
         for (const bool noOffload : {false, true}) {
             SCOPED_TRACE(std::string(sparse ? "sparse" : "dense") + (noOffload ? ", read/write" : ", offload"));
-            TempDir root;
+            TempTree root;
             const std::string source = root / "source";
             std::filesystem::create_directories(root / "dest");
             writeSparse(source, 4 * MiB, sparse ? std::vector<Piece>{{0, 1000}} : std::vector<Piece>{{0, 4 * MiB}});
@@ -245,7 +241,7 @@ TEST(CopyContentsTest, FilesThatMisstateTheirSizeAreReadToTheirEnd) {
     for (const std::string path : {"/proc/version", "/proc/self/cmdline", "/sys/kernel/address_bits"}) {
         if (!exists(path)) continue;
         SCOPED_TRACE(path);
-        TempDir root;
+        TempTree root;
         ScriptedQuestions questions;
         copyWith(posixSystemCalls(), path, root.path(), questions);
         const std::string copy = readFile(root / path.substr(path.rfind('/') + 1));
@@ -256,7 +252,7 @@ TEST(CopyContentsTest, FilesThatMisstateTheirSizeAreReadToTheirEnd) {
 
 TEST(CopyContentsTest, CancelInsideASparseFileLeavesNothing) {
     for (const bool noOffload : {false, true}) {
-        TempDir root;
+        TempTree root;
         std::filesystem::create_directories(root / "dest");
         writeSparse(root / "source", 64 * MiB, {{0, 3 * MiB}, {40 * MiB, MiB}});
         FaultySystem system;
@@ -273,42 +269,25 @@ TEST(CopyContentsTest, CancelInsideASparseFileLeavesNothing) {
     }
 }
 
-/// A tmpfs of `size` at a new folder, unmounted (lazily, so an open file
-/// cannot keep it) when the test ends.
-class SmallVolume {
-public:
-    explicit SmallVolume(const std::string& size) {
-        m_mounted =
-            ::mount("tmpfs", m_dir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, ("size=" + size).c_str()) == 0;
-    }
-    ~SmallVolume() {
-        if (m_mounted) ::umount2(m_dir.path().c_str(), MNT_DETACH);
-    }
-    bool isMounted() const { return m_mounted; }
-    std::string operator/(const std::string& name) const { return m_dir / name; }
-
-private:
-    TempDir m_dir;
-    bool m_mounted = false;
-};
-
 TEST(CopyContentsTest, FiveGiBSparseFileFitsOnA64MiBVolume) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
-    SmallVolume volume("64m");
-    ASSERT_TRUE(volume.isMounted()) << std::strerror(errno);
+    if (const std::string why = TestMounts::unavailable(); !why.empty()) GTEST_SKIP() << why;
+    TempTree root;
+    const std::string volume = root / "volume";
+    std::filesystem::create_directories(volume);
+    TestMounts mounts(root.path());
+    mounts.tmpfs(volume, "64m");
     // From this volume's own file system (the kernel copies) and from /tmp's (read and write).
-    TempDir elsewhere;
-    for (const std::string& source : {volume / "image", elsewhere / "image"}) {
+    for (const std::string& source : {volume + "/image", root / "image"}) {
         SCOPED_TRACE(source);
         writeSparse(source, 5 * GiB, {{0, 4 * KiB}, {2 * GiB + 7, 3000}, {5 * GiB - 100, 100}});
-        std::filesystem::create_directories(volume / "dest");
+        std::filesystem::create_directories(volume + "/dest");
         ScriptedQuestions questions;
-        const FileOpResult result = copyWith(posixSystemCalls(), source, volume / "dest", questions);
+        const FileOpResult result = copyWith(posixSystemCalls(), source, volume + "/dest", questions);
         EXPECT_EQ(result.itemsDone, 1u);
         EXPECT_TRUE(result.failures.empty()) << result.failures[0].describe();
-        expectSameBytes(source, volume / "dest/image");
-        EXPECT_LE(lstatOf(volume / "dest/image").st_blocks, 64);
-        std::filesystem::remove_all(volume / "dest");
+        expectSameBytes(source, volume + "/dest/image");
+        EXPECT_LE(lstatOf(volume + "/dest/image").st_blocks, 64);
+        std::filesystem::remove_all(volume + "/dest");
         std::filesystem::remove(source);
     }
 }

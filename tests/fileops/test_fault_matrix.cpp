@@ -148,7 +148,7 @@ class FaultMatrix : public ::testing::TestWithParam<std::tuple<FaultCase, bool>>
 TEST_P(FaultMatrix, LosesNothingAndLeavesNoTemporaryItem) {
     const FaultCase& c = std::get<0>(GetParam());
     const bool noOffload = std::get<1>(GetParam());
-    TempDir root;
+    TempTree root;
     const std::string src = root / "src", dest = root / "dest";
     writeFile(src + "/small", "hello");
     writeFile(src + "/big", patternBytes(kBig, 11));
@@ -169,7 +169,7 @@ TEST_P(FaultMatrix, LosesNothingAndLeavesNoTemporaryItem) {
     system.noExchange = c.noExchange;
     system.noOffload = noOffload;
     system.fault = [&](Call call, const std::string& name, const std::string& other) {
-        if (c.crossDevice && call == Call::Rename && !isTempName(name) && !isTempName(other)) return EXDEV;
+        if (c.crossDevice && acrossFileSystems(call, name, other)) return EXDEV;
         return c.fault(call, name, other, context);
     };
     questions.existsReplies = {{ExistsAction::Replace, true}}; // file over folder, folder merge
@@ -233,7 +233,7 @@ TEST(CrossDeviceMove, KeepsASourceThatChangedAfterItsCopyBegan) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir root;
+        TempTree root;
         const std::string changed = root / "src/tree/changed";
         const std::string original = patternBytes(3 * 1024 * 1024 + 5, 21);
         writeFile(changed, original);
@@ -247,7 +247,7 @@ TEST(CrossDeviceMove, KeepsASourceThatChangedAfterItsCopyBegan) {
         system.noOffload = true;
         int reads = 0;
         system.fault = [&](Call call, const std::string& from, const std::string& to) {
-            if (call == Call::Rename && !isTempName(from) && !isTempName(to)) return EXDEV;
+            if (acrossFileSystems(call, from, to)) return EXDEV;
             struct stat file {};
             const bool fromChanged =
                 call != Call::Read
@@ -297,7 +297,7 @@ struct NodeSwappingSystem : FaultySystem {
 TEST(NewNodes, OnlyTheCreatedNodeGetsTheSourcesMode) {
     for (const char* source : {"pipe", "folder/pipe"}) {
         SCOPED_TRACE(source);
-        TempDir root;
+        TempTree root;
         writeFile(root / "victim", "not yours", 0600);
         std::filesystem::create_directories(root / "src/folder");
         std::filesystem::create_directories(root / "dest");
@@ -322,7 +322,7 @@ TEST(NewNodes, OnlyTheCreatedNodeGetsTheSourcesMode) {
 }
 
 TEST(Discard, GivesReadPermissionBackOnlyToItsOwnFolder) {
-    TempDir root;
+    TempTree root;
     writeFile(root / "src/folder/file", "x");
     std::filesystem::create_directories(root / "dest");
     std::filesystem::create_directories(root / "victim");
@@ -333,7 +333,7 @@ TEST(Discard, GivesReadPermissionBackOnlyToItsOwnFolder) {
     FaultySystem system;
     bool flushFailed = false, swapped = false;
     system.fault = [&](Call call, const std::string& name, const std::string& other) {
-        if (call == Call::Rename && !isTempName(name) && !isTempName(other)) return EXDEV;
+        if (acrossFileSystems(call, name, other)) return EXDEV;
         if (call == Call::SyncFs) return flushFailed = true, EIO;
         if (call != Call::Open || !flushFailed || !isTempName(name) || swapped) return 0;
         swapped = true;

@@ -21,7 +21,7 @@ protected:
         return FileOperation(questions).run(sources, kind, destination.value_or(dest()));
     }
 
-    TempDir m_root;
+    TempTree m_root;
     ScriptedQuestions questions;
 };
 
@@ -263,7 +263,7 @@ TEST_F(FileOperationTest, MoveAcrossRealFileSystems) {
     }, here{};
     if (::stat("/dev/shm", &shm) != 0 || ::stat(m_root.path().c_str(), &here) != 0 || shm.st_dev == here.st_dev)
         GTEST_SKIP() << "no second file system; the EXDEV fault cases cover this path";
-    TempDir other("/dev/shm");
+    TempTree other("/dev/shm");
     writeFile(other / "d/big", patternBytes(2 * MiB + 1, 4), 0604);
     ::symlink("big", (other / "d/link").c_str());
     const Tree before = snapshot(other.path());

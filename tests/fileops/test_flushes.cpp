@@ -29,7 +29,7 @@ TEST(Flushes, OnlyWhereTheCopyProtectsData) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir root;
+        TempTree root;
         writeFile(root / "src/file", "contents");
         writeFile(root / "src/folder/inner", "inner");
         std::filesystem::create_directories(root / "dest");
@@ -65,7 +65,7 @@ struct CancelFromAnyThread : ScriptedQuestions {
 TEST(Flushes, CancelEndsTheWaitAndKeepsTheSource) {
     for (const char* item : {"file", "folder"}) {
         SCOPED_TRACE(item);
-        TempDir root;
+        TempTree root;
         writeFile(root / "src/file", patternBytes(1 << 20, 3));
         writeFile(root / "src/folder/inner", "inner");
         std::filesystem::create_directories(root / "dest");

@@ -53,7 +53,7 @@ protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "owners of other users need root";
     }
-    TempDir m_root;
+    TempTree m_root;
 };
 
 TEST_F(MetadataTest, CopyAndMoveAcrossFileSystemsKeepEverything) {
@@ -297,7 +297,7 @@ TEST(Metadata, WhatCannotBeKeptIsReported) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir root;
+        TempTree root;
         const std::string file = root / "src/file";
         writeFile(file, "contents", 0640);
         std::filesystem::create_directories(root / "dest");

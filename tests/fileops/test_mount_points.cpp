@@ -14,7 +14,7 @@ protected:
     }
     std::string at(const std::string& name) const { return m_root / name; }
 
-    TempDir m_root;
+    TempTree m_root;
     TestMounts m_mounts{m_root.path()}; // detached before the folder is removed
     ScriptedQuestions questions;
 };
@@ -49,9 +49,7 @@ TEST_F(MountPointTest, RemovalLeavesEveryMountAndItsContentsAlone) {
         const Tree mounted = snapshot(at("del/victim"));
 
         FaultySystem system; // every rename of a source answers EXDEV
-        system.fault = [](Call call, const std::string& from, const std::string& to) {
-            return call == Call::Rename && !isTempName(from) && !isTempName(to) ? EXDEV : 0;
-        };
+        system.fault = acrossFileSystems;
         questions.failuresAsked.clear();
         questions.everyFailure = FailureAction::Skip;
         const FileOpResult result = FileOperation(questions, system).run({at(c.source)}, c.kind, at("dest/"));

@@ -1,15 +1,10 @@
 #pragma once
-// Helpers of the file-operation tests: temporary trees, snapshots of their
-// bytes, scripted answers to the engine's questions and a SystemCalls that
-// injects faults.
+// Helpers of the file-operation tests: snapshots of trees' bytes, scripted
+// answers to the engine's questions and a SystemCalls that injects faults.
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,60 +26,12 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/mounts.h"
+#include "../support/process.h"
+#include "../support/temp_tree.h"
 #include "fileops/file_operation.h"
 
 namespace toka::test {
-
-/// A directory made with mkdtemp below base, removed with its contents.
-class TempDir {
-public:
-    explicit TempDir(std::string base = std::filesystem::temp_directory_path().string())
-        : m_path(base + "/toka-fileops-XXXXXX") {
-        if (!::mkdtemp(m_path.data())) throw std::runtime_error("mkdtemp failed in " + base);
-    }
-    ~TempDir() {
-        namespace fs = std::filesystem;
-        std::error_code ec; // copies of read-only folders must become removable first
-        for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::end(it); it.increment(ec))
-            if (it->is_directory(ec) && !it->is_symlink(ec))
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_path, ec);
-    }
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-inline void writeFile(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-    ::chmod(path.c_str(), mode);
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
-
-/// A descriptor of root/d/d/.../d, `levels` deep, each level made (make) or
-/// opened relative to its parent, so that paths beyond PATH_MAX work; -1
-/// with errno.
-inline int chainBottom(const std::string& root, int levels, bool make) {
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (int level = 0; fd >= 0 && level < levels; ++level) {
-        const int next = !make || ::mkdirat(fd, "d", 0755) == 0
-                             ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                             : -1;
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        fd = next;
-    }
-    return fd;
-}
 
 /// Bytes that differ from chunk to chunk, so a misplaced or repeated chunk shows.
 inline std::string patternBytes(std::size_t size, unsigned seed) {
@@ -302,91 +249,5 @@ private:
 inline int acrossFileSystems(Call call, const std::string& from, const std::string& to) {
     return call == Call::Rename && !isTempName(from) && !isTempName(to) ? EXDEV : 0;
 }
-
-/// Runs body in a forked child (on a thread with the given stack, as the
-/// program's threads have) and returns what it returned: "" for success, else
-/// the first problem.  A crash is returned as such instead of ending the test run.
-inline std::string inChildProcess(std::size_t stackBytes, const std::function<std::string()>& body) {
-    int channel[2];
-    if (::pipe(channel) != 0) return "pipe failed";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        struct Job {
-            const std::function<std::string()>* body;
-            std::string answer;
-        } job{&body, {}};
-        pthread_attr_t attributes;
-        pthread_attr_init(&attributes);
-        pthread_attr_setstacksize(&attributes, stackBytes);
-        pthread_t thread;
-        const auto run = [](void* j) -> void* {
-            auto* running = static_cast<Job*>(j);
-            running->answer = (*running->body)();
-            return nullptr;
-        };
-        if (pthread_create(&thread, &attributes, run, &job) != 0) job.answer = "pthread_create failed";
-        else pthread_join(thread, nullptr);
-        if (job.answer.empty()) job.answer = "ok";
-        (void)!::write(channel[1], job.answer.data(), job.answer.size());
-        ::_exit(0);
-    }
-    ::close(channel[1]);
-    std::string answer;
-    char chunk[512];
-    for (ssize_t n; (n = ::read(channel[0], chunk, sizeof chunk)) > 0;)
-        answer.append(chunk, static_cast<std::size_t>(n));
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (WIFSIGNALED(status)) return "the child was killed by signal " + std::to_string(WTERMSIG(status));
-    return answer == "ok" ? "" : answer.empty() ? "the child gave no answer" : answer;
-}
-
-/// Mounts for a test (root only).  The first use moves the whole test process
-/// into a mount namespace of its own, private from "/" down, so that no mount
-/// reaches the rest of the machine or outlives the process; the destructor
-/// detaches every mount below `below`, deepest first, wherever the engine
-/// moved it.
-class TestMounts {
-public:
-    explicit TestMounts(std::string below) : m_below(std::move(below) + "/") {}
-    TestMounts(const TestMounts&) = delete;
-    TestMounts& operator=(const TestMounts&) = delete;
-    ~TestMounts() {
-        std::vector<std::string> points;
-        std::ifstream table("/proc/self/mountinfo");
-        for (std::string line; std::getline(table, line);) {
-            std::istringstream fields(line);
-            std::string id, parent, device, root, point;
-            fields >> id >> parent >> device >> root >> point;
-            if (point.rfind(m_below, 0) == 0) points.push_back(point);
-        }
-        std::sort(points.begin(), points.end(),
-                  [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-        for (const std::string& point : points) ::umount2(point.c_str(), MNT_DETACH);
-    }
-
-    /// "" when this process may mount, else the reason why not.
-    static std::string unavailable() {
-        static const std::string reason = [] {
-            if (::geteuid() != 0) return std::string("mounting needs root");
-            if (::unshare(CLONE_NEWNS) != 0) return "unshare(CLONE_NEWNS): " + std::string(std::strerror(errno));
-            if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-                return "making / private: " + std::string(std::strerror(errno));
-            return std::string();
-        }();
-        return reason;
-    }
-    void bind(const std::string& from, const std::string& to) {
-        ASSERT_EQ(::mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
-    }
-    void tmpfs(const std::string& at, const std::string& size = "1m") {
-        ASSERT_EQ(::mount("toka-test", at.c_str(), "tmpfs", 0, ("size=" + size).c_str()), 0) << std::strerror(errno);
-    }
-
-private:
-    std::string m_below;
-};
 
 } // namespace toka::test

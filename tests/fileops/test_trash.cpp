@@ -1,17 +1,14 @@
 // The trash on byte paths: the home trash below a temporary XDG_DATA_HOME,
 // and (as root) the trash of a volume mounted by the test.
-#include <grp.h>
 #include <pwd.h>
-#include <sched.h>
-#include <sys/mount.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <optional>
 #include <regex>
 
 #include "fileops/trash.h"
+#include "../support/environment.h"
 #include "test_support.h"
 
 namespace toka::test {
@@ -51,19 +48,10 @@ void makeFolder(const std::string& path, mode_t mode) {
 // for the test; it and HOME are restored after it.
 class TrashTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* name : {"XDG_DATA_HOME", "HOME"})
-            if (const char* value = std::getenv(name)) m_saved.emplace_back(name, value);
-        ::setenv("XDG_DATA_HOME", (m_root / "data/share").c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("XDG_DATA_HOME");
-        for (const auto& [name, value] : m_saved) ::setenv(name.c_str(), value.c_str(), 1);
-    }
     std::string homeTrash() const { return m_root / "data/share/Trash"; }
 
-    TempDir m_root;
-    std::vector<std::pair<std::string, std::string>> m_saved;
+    TempTree m_root;
+    ScopedEnvironment m_environment{{"XDG_DATA_HOME", m_root / "data/share"}};
 };
 
 struct HomeCase {
@@ -140,8 +128,8 @@ TEST_F(TrashTest, HomeTrashTakesAnyNameUnderAFreeStem) {
 }
 
 TEST_F(TrashTest, HomeTrashDefaultsToHomeAndIsMadeWithTheDataFolder) {
-    ::unsetenv("XDG_DATA_HOME");
-    ::setenv("HOME", (m_root / "home").c_str(), 1);
+    m_environment.set("XDG_DATA_HOME", std::nullopt);
+    m_environment.set("HOME", m_root / "home");
     writeFile(m_root / "report.txt", "content");
     const Result<TrashedItem> trashed = moveToTrash(m_root / "report.txt");
     ASSERT_TRUE(trashed.ok()) << trashed.error().message();
@@ -338,8 +326,8 @@ TEST_F(TrashTest, WithoutHomeTheHomeComesFromThePasswordDatabase) {
     // The user's home shows a folder of the test, in the test's own mounts.
     writeFile(m_root / "home/report.txt", "content");
     ASSERT_EQ(::mount((m_root / "home").c_str(), home.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
-    ::unsetenv("XDG_DATA_HOME");
-    ::unsetenv("HOME");
+    m_environment.set("XDG_DATA_HOME", std::nullopt);
+    m_environment.set("HOME", std::nullopt);
     const Result<TrashedItem> trashed = moveToTrash(home + "/report.txt");
     ::umount2(home.c_str(), MNT_DETACH);
     ASSERT_TRUE(trashed.ok()) << trashed.error().message();
@@ -362,8 +350,7 @@ TEST_F(TrashTest, AnItemItsFolderKeepsIsRefusedBeforeAnyTrashIsMade) {
     makeFolder(m_root / "own", 0777);
     makeFolder(m_root / "own/album", 0755); // root's: its ".." cannot change
     const std::string problem = inChildProcess(1 << 20, [&]() -> std::string {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0)
-            return "setuid failed";
+        if (std::string p = becomeUser(kOtherUser, kOtherUser); !p.empty()) return p;
         for (const auto& [item, code] : std::map<std::string, int>{
                  {"locked/report.txt", EACCES}, {"sticky/report.txt", EPERM}, {"own/album", EACCES}}) {
             const std::vector<TrashFailure> failures = moveAllToTrash({m_root / item});
@@ -381,23 +368,14 @@ TEST_F(TrashTest, AnItemItsFolderKeepsIsRefusedBeforeAnyTrashIsMade) {
 class VolumeTrashTest : public TrashTest {
 protected:
     void SetUp() override {
-        TrashTest::SetUp();
-        if (::geteuid() != 0) GTEST_SKIP() << "mounting a test volume needs root";
-        static const bool isolated =
-            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        if (!isolated) GTEST_SKIP() << "no private mount namespace: " << std::strerror(errno);
+        if (const std::string why = TestMounts::unavailable(); !why.empty()) GTEST_SKIP() << why;
         std::filesystem::create_directories(volume());
         std::filesystem::create_directories(m_root / "shared");
-        ASSERT_EQ(::mount("tmpfs", volume().c_str(), "tmpfs", 0, "mode=0755"), 0) << std::strerror(errno);
-        m_mounts = 1;
-    }
-    void TearDown() override {
-        while (m_mounts > 0 && ::umount2(volume().c_str(), MNT_DETACH) == 0) --m_mounts;
-        TrashTest::TearDown();
+        m_mounts.mount(volume(), "tmpfs", "mode=0755");
     }
     std::string volume() const { return m_root / "volume"; }
 
-    int m_mounts = 0; // stacked on volume()
+    TestMounts m_mounts{m_root.path()};
 };
 
 struct VolumeCase {
@@ -428,12 +406,7 @@ TEST_F(VolumeTrashTest, ItemOnAnotherVolumeStaysOnIt) {
          },
          "", EPERM},
         // The home's file system again: the same device, but renames answer EXDEV.
-        {"bind mount",
-         [&](auto& top) {
-             ASSERT_EQ(::mount((m_root / "shared").c_str(), top.c_str(), nullptr, MS_BIND, nullptr), 0);
-             ++m_mounts;
-         },
-         own},
+        {"bind mount", [&](auto& top) { m_mounts.bind(m_root / "shared", top); }, own},
     };
     for (const VolumeCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -478,9 +451,8 @@ TEST_F(VolumeTrashTest, ARefusedItemMakesNoTrashFolder) {
     writeFile(m_root / "data/keep", "keep");
     for (const std::string& folder : {std::string("items/mount point"), std::string("volume/mount point"), inTrash})
         std::filesystem::create_directories(m_root / folder);
-    TestMounts mounts(m_root.path());
-    mounts.bind(m_root / "data", m_root / "items/mount point");
-    mounts.tmpfs(m_root / "volume/mount point");
+    m_mounts.bind(m_root / "data", m_root / "items/mount point");
+    m_mounts.tmpfs(m_root / "volume/mount point");
     const Tree before = snapshot(m_root.path());
     for (const auto& [item, code] : cases) {
         SCOPED_TRACE(item);

@@ -7,16 +7,14 @@
 #include <fcntl.h>
 #include <map>
 #include <string>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "platform/listing/dir_listing.h"
 #include "platform/core/paths.h"
-#include "temp_tree.h"
+#include "../support/temp_tree.h"
 
 namespace toka::test {
 namespace {
@@ -40,13 +38,7 @@ TEST(DirListing, ListsEveryEntryWithItsType) {
     ASSERT_EQ(::symlink("sub", (tree / "link-to-dir").c_str()), 0);
     ASSERT_EQ(::symlink("nowhere", (tree / "dangling").c_str()), 0);
     ASSERT_EQ(::mkfifo((tree / "fifo").c_str(), 0644), 0);
-    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string socketPath = tree / "socket";
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
-    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    tree.makeSocket("socket");
 
     auto listing = DirListing::open(tree.path());
     ASSERT_TRUE(listing) << listing.error().message();
@@ -57,7 +49,6 @@ TEST(DirListing, ListsEveryEntryWithItsType) {
         {"socket", EntryType::Socket},
     };
     EXPECT_EQ(listAll(*listing), expected);
-    ::close(sock);
 }
 
 TEST(DirListing, ManyEntriesSpanSeveralChunks) {

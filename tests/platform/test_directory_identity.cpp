@@ -4,15 +4,13 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
-#include <sched.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/listing/dir_listing.h"
+#include "../support/mounts.h"
+#include "../support/temp_tree.h"
 #include "platform/core/directory_identity.h"
-#include "temp_tree.h"
+#include "platform/listing/dir_listing.h"
 
 namespace toka::test {
 namespace {
@@ -41,18 +39,13 @@ TEST(DirectoryIdentity, SameDirectoryAndMountCrossings) {
 }
 
 TEST(DirectoryIdentity, BindMountOfTheSameFileSystemCountsAsCrossing) {
-    // The process keeps its private mount namespace; the tree goes with the
-    // mount detached.
-    if (::geteuid() != 0 || ::unshare(CLONE_NEWNS) != 0
-        || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        GTEST_SKIP() << "needs root for a private mount namespace";
-    }
+    if (const std::string why = TestMounts::unavailable(); !why.empty()) GTEST_SKIP() << why;
     TempTree tree;
     tree.mkdirp("source");
     tree.mkdirp("bound");
-    ASSERT_EQ(::mount((tree / "source").c_str(), (tree / "bound").c_str(), nullptr, MS_BIND, nullptr), 0);
+    TestMounts mounts(tree.path());
+    mounts.bind(tree / "source", tree / "bound");
     auto top = identityOf(tree.path()), bound = identityOf(tree / "bound");
-    ::umount2((tree / "bound").c_str(), MNT_DETACH);
     ASSERT_TRUE(top && bound);
     if (!bound->mountRootKnown) GTEST_SKIP() << "the kernel does not report mount roots (before 5.8)";
     EXPECT_EQ(bound->dev, top->dev) << "a bind mount keeps the device";

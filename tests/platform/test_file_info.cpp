@@ -11,7 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/listing/file_info.h"
-#include "temp_tree.h"
+#include "../support/environment.h"
+#include "../support/temp_tree.h"
 
 namespace toka::test {
 namespace {
@@ -118,20 +119,14 @@ TEST(ExamineEntry, SizesTypesAndFailures) {
 
 TEST(ExamineEntry, WorksBeyondPathMax) {
     TempTree tree;
-    std::string name(250, 'p');
-    std::string path = tree.path();
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY);
-    for (int i = 0; i < 20; ++i) {
-        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
-        int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-        ::close(fd);
-        fd = child;
-        path += name + "/";
-    }
-    int file = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+    const std::string name(250, 'p');
+    const int fd = chainBottom(tree.path(), 20, true, name);
+    const int file = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
     ASSERT_EQ(::write(file, "12345", 5), 5);
     ::close(file);
     ::close(fd);
+    std::string path = tree.path();
+    for (int i = 0; i < 20; ++i) path += name + "/";
     ASSERT_GT(path.size(), static_cast<std::size_t>(PATH_MAX));
     auto info = examineEntry(path, "f");
     ASSERT_TRUE(info) << info.error().message();

@@ -7,7 +7,7 @@
 
 #include "platform/listing/dir_listing.h"
 #include "platform/listing/file_system_trust.h"
-#include "temp_tree.h"
+#include "../support/temp_tree.h"
 
 namespace toka::test {
 namespace {

@@ -10,7 +10,7 @@
 #include "platform/listing/dir_listing.h"
 #include "platform/listing/mount_table.h"
 #include "platform/listing/pseudo_file_systems.h"
-#include "temp_tree.h"
+#include "../support/temp_tree.h"
 
 namespace toka::test {
 namespace {

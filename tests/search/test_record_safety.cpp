@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../support/environment.h"
 #include "search/walk_record_store.h"
 #include "walk_compare.h"
 
@@ -145,31 +146,17 @@ TEST(RecordSafety, ARecordWhoseSizeDisagreesWithItsHeaderIsRefusedUnread) {
 }
 
 TEST(RecordSafety, WithoutHomeTheRecordsGoToTheHomeOfThePasswordDatabase) {
-    struct Saved {
-        const char* name;
-        std::optional<std::string> value;
-    };
-    std::vector<Saved> saved;
-    for (const char* name : {"HOME", "XDG_CACHE_HOME"}) {
-        const char* value = std::getenv(name);
-        saved.push_back({name, value ? std::optional<std::string>(value) : std::nullopt});
-    }
     const struct passwd* user = ::getpwuid(::geteuid());
     ASSERT_NE(user, nullptr);
     const std::string expected = std::string(user->pw_dir) + "/.cache/tokasearch/walks";
+    ScopedEnvironment environment{{"XDG_CACHE_HOME", std::nullopt}};
     for (const char* home : {static_cast<const char*>(nullptr), "", "relative/home"}) {
-        if (home) ::setenv("HOME", home, 1);
-        else ::unsetenv("HOME");
-        ::unsetenv("XDG_CACHE_HOME");
+        environment.set("HOME", home ? std::optional<std::string>(home) : std::nullopt);
         EXPECT_EQ(defaultRecordDirectory(), expected) << (home ? home : "unset");
     }
-    ::setenv("HOME", "/home/anna", 1);
-    ::setenv("XDG_CACHE_HOME", "/var/cache/anna", 1);
+    environment.set("HOME", "/home/anna");
+    environment.set("XDG_CACHE_HOME", "/var/cache/anna");
     EXPECT_EQ(defaultRecordDirectory(), "/var/cache/anna/tokasearch/walks");
-    for (const Saved& s : saved) {
-        if (s.value) ::setenv(s.name, s.value->c_str(), 1);
-        else ::unsetenv(s.name);
-    }
 }
 
 } // namespace

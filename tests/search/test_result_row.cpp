@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../platform/temp_tree.h"
+#include "../support/environment.h"
+#include "../support/temp_tree.h"
 #include "search/result_row.h"
 
 namespace toka::test {

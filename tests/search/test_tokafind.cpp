@@ -1,91 +1,32 @@
-// tokafind end to end on a small tree.
+// tokafind end to end on a small tree: the rows it prints, each family of
+// options reaching the search (both walks for the filters), the recorded
+// walks, unreadable directories and the exit statuses.  Every value and
+// mistake of the command line is the option parser's to test
+// (test_tokafind_options.cpp).
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fcntl.h>
-#include <fstream>
-#include <grp.h>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "../platform/temp_tree.h"
+#include "../support/environment.h"
+#include "../support/process.h"
+#include "../support/temp_tree.h"
 #include "tokafind_options.h"
 
 namespace toka::test {
 namespace {
 
-struct ToolRun {
-    int status = -1;
+struct ToolRun : ProgramRun {
     std::vector<std::vector<std::string>> lines; // stdout, split at tabs
-    std::string out;
-    std::string err;
 };
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// asNobody: run as the user "nobody" (the caller checks that we are root),
-// for whom a directory of mode 0700 owned by root cannot be read.
-// cacheHome: XDG_CACHE_HOME for the run, where its records are kept.
-ToolRun runTokafind(const std::vector<std::string>& args, const std::string& cwd = "", bool asNobody = false,
-                    const std::string& cacheHome = "") {
-    const std::string tool = std::string(TOKA_TOOLS_DIR) + "/tokafind";
-    EXPECT_EQ(::access(tool.c_str(), X_OK), 0) << "build the tokafind target first: " << tool;
-    char outName[] = "/tmp/tokafind-out-XXXXXX";
-    char errName[] = "/tmp/tokafind-err-XXXXXX";
-    int outFd = ::mkstemp(outName);
-    int errFd = ::mkstemp(errName);
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::dup2(outFd, STDOUT_FILENO);
-        ::dup2(errFd, STDERR_FILENO);
-        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(99);
-        if (!cacheHome.empty()) ::setenv("XDG_CACHE_HOME", cacheHome.c_str(), 1);
-        ::alarm(60); // a run that hangs ends, and its status says so
-        if (asNobody && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(97);
-        std::vector<char*> argv = {const_cast<char*>(tool.c_str())};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(tool.c_str(), argv.data());
-        ::_exit(98);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ::close(outFd);
-    ::close(errFd);
-    ToolRun run;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = slurp(outName);
-    run.err = slurp(errName);
-    ::unlink(outName);
-    ::unlink(errName);
-    std::stringstream lines(run.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::vector<std::string> fields;
-        std::size_t pos = 0;
-        for (;;) {
-            std::size_t tab = line.find('\t', pos);
-            fields.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
-            if (tab == std::string::npos) break;
-            pos = tab + 1;
-        }
-        run.lines.push_back(fields);
-    }
-    return run;
-}
 
 const std::vector<std::string>* findRow(const ToolRun& run, const std::string& name) {
     for (const auto& fields : run.lines) {
@@ -96,18 +37,38 @@ const std::vector<std::string>* findRow(const ToolRun& run, const std::string& n
 
 class TokafindTree : public ::testing::Test {
 protected:
+    // Not UTF-8, and a line break: one line per rank all the same.
+    static constexpr const char* kOddName = "report\nwith \xff.txt";
+
     void SetUp() override {
         tree.mkdirp("docs/old");
         tree.mkdirp("reports");
         tree.touch("docs/report.txt", 12000);
         tree.touch("docs/old/report-1999.txt");
+        const timespec old[2] = {{915148800, 0}, {915148800, 0}}; // 1999-01-01
+        ASSERT_EQ(::utimensat(AT_FDCWD, (tree / "docs/old/report-1999.txt").c_str(), old, 0), 0);
         tree.touch("report");
         tree.touch("notes.md");
-        tree.touch("report\nwith newline");
+        tree.touch(kOddName);
     }
-    // A run whose records, if any, go to the cache tree.
-    ToolRun runWithCache(const std::vector<std::string>& args) const {
-        return runTokafind(args, "", false, cache.path());
+    // A run whose records, if any, go to the cache tree unless setup says
+    // otherwise.
+    ToolRun run(const std::vector<std::string>& args, ProgramSetup setup = {}) const {
+        std::vector<std::string> argv = {TOKA_TOOLS_DIR "/tokafind"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_EQ(::access(argv[0].c_str(), X_OK), 0) << "build the tokafind target first";
+        if (setup.environment.empty()) setup.environment = {{"XDG_CACHE_HOME", cache.path()}};
+        ToolRun result{runProgram(argv, setup), {}};
+        std::stringstream lines(result.out);
+        for (std::string line; std::getline(lines, line);) {
+            std::vector<std::string> fields;
+            for (std::size_t pos = 0, tab = 0; tab != std::string::npos; pos = tab + 1) {
+                tab = line.find('\t', pos);
+                fields.push_back(line.substr(pos, tab == std::string::npos ? std::string::npos : tab - pos));
+            }
+            result.lines.push_back(fields);
+        }
+        return result;
     }
     // The files below the cache tree.
     std::vector<std::string> cacheFiles() const {
@@ -122,12 +83,12 @@ protected:
 };
 
 TEST_F(TokafindTree, PrintsTheRanksAsTabSeparatedRows) {
-    ToolRun run = runTokafind({"report", tree.path()});
-    ASSERT_EQ(run.status, 0) << run.err;
-    for (const auto& fields : run.lines) ASSERT_EQ(fields.size(), 7u) << run.out;
+    ToolRun ranks = run({"report", tree.path()});
+    ASSERT_EQ(ranks.status, 0) << ranks.err;
+    for (const auto& fields : ranks.lines) ASSERT_EQ(fields.size(), 7u) << ranks.out;
 
-    const auto* file = findRow(run, "report.txt");
-    ASSERT_NE(file, nullptr) << run.out;
+    const auto* file = findRow(ranks, "report.txt");
+    ASSERT_NE(file, nullptr) << ranks.out;
     EXPECT_EQ((*file)[0], "100"); // fuzzy: the name contains the text
     EXPECT_EQ((*file)[2], tree.path() + "docs/");
     EXPECT_EQ((*file)[3].size(), 10u) << "ISO date";
@@ -136,31 +97,31 @@ TEST_F(TokafindTree, PrintsTheRanksAsTabSeparatedRows) {
     EXPECT_EQ((*file)[5], "-A---");
     EXPECT_EQ((*file)[6], "11 KB");
 
-    const auto* dir = findRow(run, "reports");
+    const auto* dir = findRow(ranks, "reports");
     ASSERT_NE(dir, nullptr);
     EXPECT_EQ((*dir)[3], "");
     EXPECT_EQ((*dir)[4], "");
     EXPECT_EQ((*dir)[5], "----D");
     EXPECT_EQ((*dir)[6], "");
 
-    EXPECT_NE(findRow(run, "report\\nwith newline"), nullptr) << "one line per rank";
-    EXPECT_NE(findRow(run, "report-1999.txt"), nullptr);
-    // root: . .. docs reports report notes.md "report\n..."; docs: . .. old
+    EXPECT_NE(findRow(ranks, "report\\nwith \xff.txt"), nullptr) << "one line per rank";
+    EXPECT_NE(findRow(ranks, "report-1999.txt"), nullptr);
+    // root: . .. docs reports report notes.md kOddName; docs: . .. old
     // report.txt; old: . .. report-1999.txt; reports: . ..
-    EXPECT_NE(run.err.find("16 entries scanned\n"), std::string::npos) << run.err;
+    EXPECT_NE(ranks.err.find("16 entries scanned\n"), std::string::npos) << ranks.err;
 }
 
 TEST_F(TokafindTree, OptionsChangeTheSearch) {
-    ToolRun flat = runTokafind({"--no-recurse", "report", tree.path()});
+    ToolRun flat = run({"--no-recurse", "report", tree.path()});
     ASSERT_EQ(flat.status, 0);
     EXPECT_EQ(findRow(flat, "report.txt"), nullptr);
     EXPECT_NE(findRow(flat, "reports"), nullptr);
     EXPECT_NE(flat.err.find("7 entries scanned"), std::string::npos) << flat.err;
 
-    ToolRun one = runTokafind({"--rows", "1", "report", tree.path()});
+    ToolRun one = run({"--rows", "1", "report", tree.path()});
     EXPECT_EQ(one.lines.size(), 1u);
 
-    ToolRun similar = runTokafind({"--similar", "report", tree.path()});
+    ToolRun similar = run({"--similar", "report", tree.path()});
     ASSERT_FALSE(similar.lines.empty());
     EXPECT_EQ(similar.lines[0][1], "report");
     EXPECT_EQ(similar.lines[0][0], "100");
@@ -169,62 +130,65 @@ TEST_F(TokafindTree, OptionsChangeTheSearch) {
     EXPECT_NE((*longer)[0], "100") << "the length-dependent measure charges extra characters";
 
     // The default directory is the current one, shown as an absolute path.
-    ToolRun here = runTokafind({"--rows=200", "notes"}, tree.path());
+    ToolRun here = run({"--rows=200", "notes"}, {.cwd = tree.path()});
     const auto* notes = findRow(here, "notes.md");
     ASSERT_NE(notes, nullptr) << here.out << here.err;
     EXPECT_EQ((*notes)[2], tree.path());
 }
 
-TEST_F(TokafindTree, UsageErrorsExitWithTwo) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"--frobnicate", "report", tree.path()},
-        {"--rows", "0", "report"},
-        {"--rows", "201", "report"},
-        {"--rows", "ten", "report"},
-        {}, // no search text
-        {"--all-fixed-disks", "report", tree.path()},
-        {"report", tree.path(), "extra"},
-        {"--record", "report", "--from-record", tree.path()},
-        {"--forget-records", "report"},
-    };
-    for (const auto& args : cases) {
-        ToolRun run = runWithCache(args);
-        std::string joined;
-        for (const auto& a : args) joined += a + " ";
-        EXPECT_EQ(run.status, 2) << joined;
-        EXPECT_TRUE(run.out.empty()) << joined;
-        EXPECT_NE(run.err.find("tokafind: "), std::string::npos) << joined;
+// The filters reach the one-thread walk (-j1) and the threaded one, the
+// durations counting back from now; -0 prints only the full paths, bytes as
+// they are, each ended by a NUL byte (for xargs -0).
+TEST_F(TokafindTree, FiltersReachEitherWalkAndPrint0PrintsRawPaths) {
+    for (const char* threads : {"-j1", "-j2"}) {
+        SCOPED_TRACE(threads);
+        const ToolRun paths =
+            run({threads, "-0", "-t", "f", "-e", "txt", "--changed-within", "1d", "rep", tree.path()});
+        EXPECT_EQ(paths.status, 0) << paths.err;
+        EXPECT_TRUE(paths.out.ends_with('\0')) << paths.out;
+        std::set<std::string> printed;
+        for (std::size_t pos = 0, end; (end = paths.out.find('\0', pos)) != std::string::npos; pos = end + 1)
+            printed.insert(paths.out.substr(pos, end - pos));
+        EXPECT_EQ(printed, (std::set<std::string>{tree / "docs/report.txt", tree / kOddName}));
+        EXPECT_TRUE(paths.err.ends_with(" entries scanned\n")) << "the count stays on standard error";
     }
-    ToolRun help = runTokafind({"--help"});
+}
+
+TEST_F(TokafindTree, UsageErrorsExitWithTwoBeforeAnyWalk) {
+    const ToolRun mistake = run({"--size", "+5q", "report", tree.path()});
+    EXPECT_EQ(mistake.status, 2);
+    EXPECT_EQ(mistake.out, "");
+    EXPECT_EQ(mistake.err, "tokafind: --size: '+5q' is not a size like +10k or -2M\nTry 'tokafind --help'.\n");
+    const ToolRun help = run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: tokafind"), std::string::npos);
 }
 
 // A record answers exactly as the walk it recorded, whatever the measure and
-// the rating filters; the options that shape the listing need their own.
+// the rating filters (the store's own tests hold which options need a
+// record of their own, and damaged records).
 TEST_F(TokafindTree, RecordedWalkAnswersAsTheLiveWalk) {
-    test::ScopedTimeZone utc{"UTC0"};
+    ScopedTimeZone utc{"UTC0"};
     const std::vector<std::string> search = {"report", tree.path()};
     auto with = [&search](std::vector<std::string> args) {
         args.insert(args.end(), search.begin(), search.end());
         return args;
     };
-    const ToolRun live = runWithCache(search);
+    const ToolRun live = run(search);
     ASSERT_EQ(live.status, 0) << live.err;
     EXPECT_EQ(cacheFiles(), std::vector<std::string>{}) << "a plain search writes no record";
-    const ToolRun none = runWithCache(with({"--from-record"}));
+    const ToolRun none = run(with({"--from-record"}));
     EXPECT_EQ(none.status, 3);
     EXPECT_EQ(none.out, "");
     EXPECT_NE(none.err.find("no recorded walk of '" + tree.path() + "'"), std::string::npos) << none.err;
 
     const std::int64_t before = std::time(nullptr);
-    const ToolRun recorded = runWithCache(with({"--record", "-j1"}));
+    const ToolRun recorded = run(with({"--record", "-j1"}));
     EXPECT_EQ(recorded.status, 0) << recorded.err;
     EXPECT_EQ(recorded.out, live.out);
     ASSERT_EQ(cacheFiles().size(), 1u);
-    const std::string file = cacheFiles()[0];
 
-    const ToolRun listed = runWithCache({"--list-records"});
+    const ToolRun listed = run({"--list-records"});
     EXPECT_EQ(listed.status, 0);
     ASSERT_EQ(listed.lines.size(), 1u) << listed.out;
     const std::vector<std::string>& fields = listed.lines[0];
@@ -235,101 +199,59 @@ TEST_F(TokafindTree, RecordedWalkAnswersAsTheLiveWalk) {
     EXPECT_LE(*created, std::time(nullptr));
     EXPECT_TRUE(fields[1].ends_with(" s") || fields[1] == "1 min") << fields[1];
     EXPECT_EQ(fields[2] + " entries scanned\n", live.err) << "the count of the walk it recorded";
-    EXPECT_EQ(fields[3], std::to_string(std::filesystem::file_size(file)));
+    EXPECT_EQ(fields[3], std::to_string(std::filesystem::file_size(cacheFiles()[0])));
     EXPECT_EQ(fields[4], tree.path());
     EXPECT_TRUE(fields[5].starts_with("recurse=1, ")) << fields[5];
 
-    const std::vector<std::vector<std::string>> queries = {
-        {},
-        {"--similar"},
-        {"-t", "f"}, // a rating filter given at replay only
-        {"-j1", "--similar", "-e", "txt"},
-        {"-j2", "--rows", "2", "-0"},
-    };
-    for (const auto& query : queries) {
-        const ToolRun expected = runWithCache(with(query));
-        std::vector<std::string> args = with(query);
-        args.insert(args.begin(), "--from-record");
-        const ToolRun replayed = runWithCache(args);
-        EXPECT_EQ(replayed.status, 0) << replayed.err;
-        EXPECT_EQ(replayed.out, expected.out) << args[1];
-        EXPECT_EQ(replayed.err, fields[2] + " entries scanned (from the walk of " + fields[0].substr(0, 16) + ")\n");
-    }
-    const std::vector<std::vector<std::string>> otherWalks = {
-        {"--no-hidden"}, {"-E", "x"}, {"--no-recurse"}, {"-d", "2"}, {"--from-record", "report", tree / "docs"}};
-    for (std::vector<std::string> args : otherWalks) {
-        if (args[0] != "--from-record") args = with(args), args.insert(args.begin(), "--from-record");
-        const ToolRun other = runWithCache(args);
-        EXPECT_EQ(other.status, 3) << args[1];
-        EXPECT_EQ(other.out, "") << args[1];
-    }
+    // Another measure and a rating filter given at replay only.
+    const ToolRun replayed = run(with({"--from-record", "-j2", "--similar", "-e", "txt"}));
+    EXPECT_EQ(replayed.status, 0) << replayed.err;
+    EXPECT_EQ(replayed.out, run(with({"-j2", "--similar", "-e", "txt"})).out);
+    EXPECT_EQ(replayed.err, fields[2] + " entries scanned (from the walk of " + fields[0].substr(0, 16) + ")\n");
+    EXPECT_EQ(run(with({"--from-record", "--no-hidden"})).status, 3) << "a walk of other options";
 
-    const ToolRun forgotten = runWithCache({"--forget-records"});
+    const ToolRun forgotten = run({"--forget-records"});
     EXPECT_EQ(forgotten.status, 0);
     EXPECT_EQ(forgotten.err, "tokafind: removed 1 record\n");
-    EXPECT_EQ(runWithCache({"--list-records"}).out, "");
-    EXPECT_EQ(runWithCache(with({"--from-record"})).status, 3);
-
-    // A damaged record is no record.
-    ASSERT_EQ(runWithCache(with({"--record"})).status, 0);
-    ASSERT_EQ(cacheFiles().size(), 1u);
-    std::fstream damaged(cacheFiles()[0], std::ios::in | std::ios::out | std::ios::binary);
-    damaged.seekg(100);
-    const char byte = static_cast<char>(damaged.get());
-    damaged.seekp(100);
-    damaged.put(static_cast<char>(byte ^ 0x5A));
-    damaged.close();
-    EXPECT_EQ(runWithCache(with({"--from-record"})).status, 3);
-}
-
-// The ranks come first; a record that cannot be kept is then an error.
-TEST_F(TokafindTree, RecordThatCannotBeWrittenIsAnError) {
-    tree.touch("cache-file");
-    ToolRun failed = runTokafind({"--record", "report", tree.path()}, "", false, tree / "cache-file");
-    EXPECT_EQ(failed.status, 1);
-    EXPECT_EQ(failed.out, runWithCache({"report", tree.path()}).out);
-    EXPECT_NE(failed.err.find("tokafind: cannot write the record: "), std::string::npos) << failed.err;
+    EXPECT_EQ(run({"--list-records"}).out, "");
+    EXPECT_EQ(run(with({"--from-record"})).status, 3);
 }
 
 // A folder or record of the user's cache that is not theirs alone is
 // refused with one line, and nothing waits on a FIFO put under a record's
-// name.
+// name.  A walk prints its ranks first; a record that cannot be kept is
+// then an error.
 TEST_F(TokafindTree, RecordsOutsideTheUsersOwnFolderAreRefused) {
-    const std::vector<std::string> search = {"report", tree.path()};
-    ASSERT_EQ(runWithCache({"--record", "report", tree.path()}).status, 0);
+    ASSERT_EQ(run({"--record", "report", tree.path()}).status, 0);
     ASSERT_EQ(cacheFiles().size(), 1u);
     const std::string record = cacheFiles()[0];
     const std::string walks = std::filesystem::path(record).parent_path();
 
     ASSERT_EQ(::unlink(record.c_str()), 0);
     ASSERT_EQ(::mkfifo(record.c_str(), 0600), 0);
-    const ToolRun fifo = runWithCache({"--from-record", "report", tree.path()});
+    const ToolRun fifo = run({"--from-record", "report", tree.path()});
     EXPECT_EQ(fifo.status, 3) << fifo.err;
     EXPECT_EQ(fifo.out, "");
     EXPECT_EQ(fifo.err, "tokafind: recorded walks refused: use " + record + ": it is not a regular file\n");
-    EXPECT_EQ(runWithCache({"--list-records"}).status, 0) << "a FIFO is no record to list";
+    EXPECT_EQ(run({"--list-records"}).status, 0) << "a FIFO is no record to list";
 
     ASSERT_EQ(::chmod(walks.c_str(), 0777), 0);
-    const std::string refusal = "recorded walks refused: use " + walks + ": other users may write to it (mode 0777)\n";
+    const std::string refusal = "use " + walks + ": other users may write to it (mode 0777)\n";
     const struct {
         std::vector<std::string> args;
         int status;
         std::string err;
     } cases[] = {
-        {{"--from-record", "report", tree.path()}, 3, "tokafind: " + refusal},
-        {{"--list-records"}, 1, "tokafind: " + refusal},
-        {{"--forget-records"},
-         1,
-         "tokafind: cannot remove the records: use " + walks + ": other users may write to it (mode 0777)\n"},
-        {{"--record", "report", tree.path()},
-         1,
-         "16 entries scanned\ntokafind: cannot write the record: use " + walks
-             + ": other users may write to it (mode 0777)\n"},
+        {{"--from-record", "report", tree.path()}, 3, "tokafind: recorded walks refused: " + refusal},
+        {{"--list-records"}, 1, "tokafind: recorded walks refused: " + refusal},
+        {{"--forget-records"}, 1, "tokafind: cannot remove the records: " + refusal},
+        {{"--record", "report", tree.path()}, 1, "16 entries scanned\ntokafind: cannot write the record: " + refusal},
     };
     for (const auto& c : cases) {
-        const ToolRun run = runWithCache(c.args);
-        EXPECT_EQ(run.status, c.status) << c.args[0];
-        EXPECT_EQ(run.err, c.err) << c.args[0];
+        const ToolRun refused = run(c.args);
+        EXPECT_EQ(refused.status, c.status) << c.args[0];
+        EXPECT_EQ(refused.err, c.err) << c.args[0];
+        EXPECT_EQ(refused.out, c.args[0] == "--record" ? run({"report", tree.path()}).out : "") << c.args[0];
     }
     EXPECT_EQ(cacheFiles(), std::vector<std::string>{record}) << "nothing written into or removed from the folder";
 }
@@ -341,174 +263,15 @@ TEST_F(TokafindTree, ARecordTellsTheDirectoriesItsWalkSkipped) {
     ASSERT_EQ(::chmod((tree / "reports").c_str(), 0700), 0);
     ASSERT_EQ(::chmod(cache.path().c_str(), 0755), 0);
     cache.mkdirp("nobody");
-    ASSERT_EQ(::chown((cache / "nobody").c_str(), 65534, 65534), 0);
-    const ToolRun live = runTokafind({"--record", "report", tree.path()}, "", true, cache / "nobody");
+    ASSERT_EQ(::chown((cache / "nobody").c_str(), kNobody, kNobody), 0);
+    const ProgramSetup asNobody{.environment = {{"XDG_CACHE_HOME", cache / "nobody"}}, .asNobody = true};
+    const ToolRun live = run({"--record", "report", tree.path()}, asNobody);
     ASSERT_EQ(live.status, 0) << live.err;
     EXPECT_EQ(live.err, "14 entries scanned, 1 directory skipped\n");
-    const ToolRun replayed = runTokafind({"--from-record", "report", tree.path()}, "", true, cache / "nobody");
+    const ToolRun replayed = run({"--from-record", "report", tree.path()}, asNobody);
     EXPECT_EQ(replayed.status, 0) << replayed.err;
     EXPECT_EQ(replayed.out, live.out);
     EXPECT_TRUE(replayed.err.starts_with("14 entries scanned, 1 directory skipped (from the walk of ")) << replayed.err;
-}
-
-// A tree for the filters: every name holds "rep", so that each entry is
-// ranked unless a filter leaves it out.  Times are UTC; "old" is
-// 2020-01-01 12:00:00.
-class TokafindFilterTree : public ::testing::Test {
-protected:
-    static constexpr std::int64_t kOld = 1577880000;
-    static constexpr const char* kOddName = "rep-odd\xff\n.txt";
-
-    void SetUp() override {
-        tree.mkdirp("rep-dir");
-        tree.mkdirp("node_modules/.rep-hidden");
-        tree.mkdirp(".rep-hid");
-        tree.touch("rep-small.txt", 100);
-        tree.touch("rep-big.PDF", 5000);
-        tree.touch(kOddName, 2048);
-        tree.touch("rep-dir/rep-inner.pdf", 10);
-        tree.touch("node_modules/.rep-hidden/rep-deep.txt");
-        tree.touch(".rep-hid/rep-in-hidden.txt");
-        ASSERT_EQ(::symlink("rep-small.txt", (tree / "rep-link").c_str()), 0);
-        ASSERT_EQ(::mkfifo((tree / "rep-fifo").c_str(), 0644), 0);
-        // Contents first: making an entry changes its directory's time.
-        for (const char* old : {"node_modules/.rep-hidden/rep-deep.txt", ".rep-hid/rep-in-hidden.txt",
-                                "rep-dir/rep-inner.pdf", "node_modules/.rep-hidden", "node_modules", ".rep-hid",
-                                "rep-dir", "rep-small.txt", "rep-link", "rep-fifo"}) {
-            setTime(old, kOld);
-        }
-        setTime("rep-big.PDF", now - 3600);
-        setTime(kOddName, now - 10 * 86400);
-    }
-    void setTime(const std::string& relative, std::int64_t seconds) {
-        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, (tree / relative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << relative;
-    }
-    // The paths printed with -0, relative to the tree.
-    std::set<std::string> printedPaths(const ToolRun& run) const {
-        std::set<std::string> paths;
-        EXPECT_TRUE(run.out.empty() || run.out.back() == '\0') << run.out;
-        for (std::size_t pos = 0, end; (end = run.out.find('\0', pos)) != std::string::npos; pos = end + 1) {
-            std::string path = run.out.substr(pos, end - pos);
-            EXPECT_TRUE(path.starts_with(tree.path())) << path;
-            paths.insert(path.substr(tree.path().size()));
-        }
-        return paths;
-    }
-
-    test::ScopedTimeZone utc{"UTC0"};
-    const std::int64_t now = std::time(nullptr);
-    TempTree tree;
-};
-
-TEST_F(TokafindFilterTree, FiltersChooseTheEntriesRanked) {
-    const std::string odd = kOddName;
-    const std::set<std::string> all = {"rep-small.txt",
-                                       "rep-big.PDF",
-                                       odd,
-                                       "rep-dir",
-                                       "rep-dir/rep-inner.pdf",
-                                       "node_modules/.rep-hidden",
-                                       "node_modules/.rep-hidden/rep-deep.txt",
-                                       ".rep-hid",
-                                       ".rep-hid/rep-in-hidden.txt",
-                                       "rep-link",
-                                       "rep-fifo"};
-    auto allBut = [&all](const std::set<std::string>& left) {
-        std::set<std::string> rest;
-        for (const std::string& path : all) {
-            if (!left.contains(path)) rest.insert(path);
-        }
-        return rest;
-    };
-    const struct {
-        std::vector<std::string> filter;
-        std::set<std::string> expected;
-    } cases[] = {
-        {{}, all},
-        // The hidden directory below the excluded one is never reached.
-        {{"-E", "node_modules"}, allBut({"node_modules/.rep-hidden", "node_modules/.rep-hidden/rep-deep.txt"})},
-        {{"--exclude=*.txt"},
-         allBut({"rep-small.txt", odd, "node_modules/.rep-hidden/rep-deep.txt", ".rep-hid/rep-in-hidden.txt"})},
-        // With a "/", the whole path; the directory's trailing "/" is dropped.
-        {{"-E", tree.path() + "rep-dir/"}, allBut({"rep-dir", "rep-dir/rep-inner.pdf"})},
-        {{"--no-hidden"},
-         allBut({"node_modules/.rep-hidden", "node_modules/.rep-hidden/rep-deep.txt", ".rep-hid",
-                 ".rep-hid/rep-in-hidden.txt"})},
-        {{"-t", "f"},
-         {"rep-small.txt", "rep-big.PDF", odd, "rep-dir/rep-inner.pdf", "node_modules/.rep-hidden/rep-deep.txt",
-          ".rep-hid/rep-in-hidden.txt"}},
-        {{"-tl", "--type", "s"}, {"rep-link", "rep-fifo"}},
-        {{"-t", "d"}, {"rep-dir", "node_modules/.rep-hidden", ".rep-hid"}},
-        {{"-e", "pdf"}, {"rep-big.PDF", "rep-dir/rep-inner.pdf"}},
-        {{"-e", ".txt", "-E", "node_modules", "--no-hidden"}, {"rep-small.txt", odd}},
-        // Both bounds inclusive: 2k is 2048, the odd file's size; the
-        // link's size is its target's length, 13.
-        {{"-S", "+2k"}, {"rep-big.PDF", odd}},
-        {{"-S", "+2k", "--size=-4K"}, {odd}},
-        {{"-S", "-2047"},
-         {"rep-small.txt", "rep-dir/rep-inner.pdf", "node_modules/.rep-hidden/rep-deep.txt",
-          ".rep-hid/rep-in-hidden.txt", "rep-link", "rep-fifo"}},
-        {{"--changed-within", "2d"}, {"rep-big.PDF"}},
-        {{"--changed-within", "2weeks"}, {"rep-big.PDF", odd}},
-        {{"--changed-before", "2d"}, allBut({"rep-big.PDF"})},
-        {{"--changed-within", "2020-01-01 12:00:01"}, {"rep-big.PDF", odd}},
-        {{"--changed-within", "2020-01-01", "--changed-before", "2020-01-02"}, allBut({"rep-big.PDF", odd})},
-        {{"-d", "1"}, {"rep-small.txt", "rep-big.PDF", odd, "rep-dir", ".rep-hid", "rep-link", "rep-fifo"}},
-        {{"--max-depth=2", "-t", "f", "--no-hidden"}, {"rep-small.txt", "rep-big.PDF", odd, "rep-dir/rep-inner.pdf"}},
-    };
-    for (const auto& c : cases) {
-        for (const char* threads : {"-j1", "-j2"}) {
-            std::vector<std::string> args = {threads, "-0", "--rows", "200"};
-            args.insert(args.end(), c.filter.begin(), c.filter.end());
-            args.insert(args.end(), {"rep", tree.path()});
-            ToolRun run = runTokafind(args);
-            std::string joined;
-            for (const auto& a : args) joined += a + " ";
-            EXPECT_EQ(run.status, 0) << joined << run.err;
-            EXPECT_EQ(printedPaths(run), c.expected) << joined;
-        }
-    }
-}
-
-// -0 prints the full paths only, bytes as they are, for xargs -0.
-TEST_F(TokafindFilterTree, Print0WritesRawPathsEndedByNul) {
-    ToolRun run = runTokafind({"-0", "--rows=1", "rep-odd", tree.path()});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, tree.path() + kOddName + std::string(1, '\0'));
-    EXPECT_NE(run.err.find(" entries scanned\n"), std::string::npos) << "the count stays on standard error";
-}
-
-TEST_F(TokafindFilterTree, MalformedValuesNameTheirOption) {
-    const struct {
-        std::vector<std::string> args;
-        std::string message; // the start of the one line on standard error
-    } cases[] = {
-        {{"--size", "+5q"}, "--size: '+5q' is not a size like +10k or -2M\n"},
-        {{"-S", "10k"}, "--size: '10k' is not"},
-        {{"-S+99999999999999999999g"}, "--size: '+99999999999999999999g' is not"},
-        {{"--type=file"}, "--type: 'file' is not"},
-        {{"-t", "x"}, "--type: 'x' is not"},
-        {{"-e", "."}, "--extension: '.' is not"},
-        {{"--extension", "tar.gz"}, "--extension: 'tar.gz' is not"},
-        {{"-E", ""}, "--exclude: '' is not"},
-        {{"--changed-within", "yesterday"}, "--changed-within: 'yesterday' is neither"},
-        {{"--changed-within=30m"}, "--changed-within: '30m' is neither"},
-        {{"--changed-before", "2024-02-30"}, "--changed-before: '2024-02-30' is neither"},
-        {{"-d", "0"}, "--max-depth: '0' is not"},
-        {{"--max-depth=two"}, "--max-depth: 'two' is not"},
-        {{"-j0"}, "--threads takes a number"},
-        {{"rep", tree.path(), "--size"}, "--size: no value given"},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> args = c.args;
-        if (args.size() < 3) args.insert(args.end(), {"rep", tree.path()});
-        ToolRun run = runTokafind(args);
-        EXPECT_EQ(run.status, 2) << c.message;
-        EXPECT_EQ(run.out, "") << c.message;
-        EXPECT_TRUE(run.err.starts_with("tokafind: " + c.message)) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << "one message and the hint, no walk";
-    }
 }
 
 // A root that cannot be read must not look like a search that found nothing.
@@ -529,10 +292,10 @@ TEST_F(TokafindTree, RootThatCannotBeReadIsAnError) {
     };
     for (const auto& c : cases) {
         if (c.asNobody && !root) continue;
-        ToolRun run = runTokafind({"report", c.dir}, "", c.asNobody);
-        EXPECT_EQ(run.status, 2) << c.dir;
-        EXPECT_EQ(run.out, "") << c.dir;
-        EXPECT_EQ(run.err, "tokafind: cannot read '" + c.dir + "': " + std::strerror(c.error) + "\n");
+        ToolRun unreadable = run({"report", c.dir}, {.asNobody = c.asNobody});
+        EXPECT_EQ(unreadable.status, 2) << c.dir;
+        EXPECT_EQ(unreadable.out, "") << c.dir;
+        EXPECT_EQ(unreadable.err, "tokafind: cannot read '" + c.dir + "': " + std::strerror(c.error) + "\n");
     }
     if (!root) GTEST_SKIP() << "the unreadable root needs root, to run tokafind as another user";
 }
@@ -563,16 +326,16 @@ TEST_F(TokafindTree, UnreadableSubdirectoriesAreCountedAndNamedOnRequest) {
         for (const std::string& dir : c.locked) ASSERT_EQ(::chmod((tree / dir).c_str(), 0700), 0);
         std::vector<std::string> args = {"report", tree.path()};
         if (c.showErrors) args.insert(args.begin(), "--show-errors");
-        ToolRun run = runTokafind(args, "", true);
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_NE(findRow(run, "report.txt"), nullptr) << "what could be read is still ranked";
-        std::stringstream err(run.err);
+        ToolRun skipping = run(args, {.asNobody = true});
+        EXPECT_EQ(skipping.status, 0) << skipping.err;
+        EXPECT_NE(findRow(skipping, "report.txt"), nullptr) << "what could be read is still ranked";
+        std::stringstream err(skipping.err);
         std::vector<std::string> lines;
         for (std::string line; std::getline(err, line);) lines.push_back(line);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), c.last);
         EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end() - 1), c.named);
-        EXPECT_EQ(lines.size(), c.named.size() + 1) << run.err;
+        EXPECT_EQ(lines.size(), c.named.size() + 1) << skipping.err;
         for (const std::string& dir : c.locked) ASSERT_EQ(::chmod((tree / dir).c_str(), 0755), 0);
     }
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../platform/temp_tree.h"
+#include "../support/environment.h"
 #include "tokafind_options.h"
 
 namespace toka::tokafind {
@@ -137,6 +137,55 @@ TEST(TokafindValues, OptionsFillTheFilter) {
     EXPECT_TRUE(options.print0);
     EXPECT_EQ(options.text, "text");
     EXPECT_EQ(options.dir, "dir");
+}
+
+TEST(TokafindValues, KindLetters) {
+    const std::pair<const char*, unsigned> cases[] = {
+        {"f", kKindFile}, {"d", kKindDirectory}, {"l", kKindSymlink}, {"s", kKindSpecial}};
+    for (const auto& [letter, bit] : cases) {
+        Options options;
+        ASSERT_EQ(parseArguments({"tokafind", "-t", letter, "text"}, 0, options), std::nullopt) << letter;
+        EXPECT_EQ(options.filter.kinds, bit) << letter;
+    }
+}
+
+// Every mistake is one message that names what is wrong, before any walk.
+TEST(TokafindValues, MistakesNameTheirOption) {
+    const struct {
+        std::vector<std::string> args;
+        std::string message; // its start
+    } cases[] = {
+        {{"--frobnicate", "text"}, "unknown option '--frobnicate'"},
+        {{"--rows", "0", "text"}, "--rows takes a number from 1 to 200, not '0'"},
+        {{"--rows", "201", "text"}, "--rows takes a number from 1 to 200, not '201'"},
+        {{"--rows", "ten", "text"}, "--rows takes a number from 1 to 200, not 'ten'"},
+        {{}, "no search text"},
+        {{"--all-fixed-disks", "text", "dir"}, "--all-fixed-disks takes no directory"},
+        {{"text", "dir", "extra"}, "unexpected argument 'extra'"},
+        {{"--size", "+5q", "text"}, "--size: '+5q' is not a size like +10k or -2M"},
+        {{"-S", "10k", "text"}, "--size: '10k' is not"},
+        {{"-S+99999999999999999999g", "text"}, "--size: '+99999999999999999999g' is not"},
+        {{"--type=file", "text"}, "--type: 'file' is not"},
+        {{"-t", "x", "text"}, "--type: 'x' is not"},
+        {{"-e", ".", "text"}, "--extension: '.' is not"},
+        {{"--extension", "tar.gz", "text"}, "--extension: 'tar.gz' is not"},
+        {{"-E", "", "text"}, "--exclude: '' is not"},
+        {{"--changed-within", "yesterday", "text"}, "--changed-within: 'yesterday' is neither"},
+        {{"--changed-within=30m", "text"}, "--changed-within: '30m' is neither"},
+        {{"--changed-before", "2024-02-30", "text"}, "--changed-before: '2024-02-30' is neither"},
+        {{"-d", "0", "text"}, "--max-depth: '0' is not"},
+        {{"--max-depth=two", "text"}, "--max-depth: 'two' is not"},
+        {{"-j0", "text"}, "--threads takes a number"},
+        {{"text", "dir", "--size"}, "--size: no value given"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"tokafind"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Options options;
+        const std::optional<std::string> error = parseArguments(args, 0, options);
+        ASSERT_TRUE(error.has_value()) << c.message;
+        EXPECT_TRUE(error->starts_with(c.message)) << *error;
+    }
 }
 
 // One use of the records at a time; listing and forgetting search nothing.

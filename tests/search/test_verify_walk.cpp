@@ -5,11 +5,8 @@
 // recorded listing stands; tokafind --verify.
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 
 #include "platform/listing/dir_listing.h"
@@ -466,42 +463,24 @@ TEST(VerifyWalk, ARecordedListingStandsOnlyForTheSameSettledStampOnATrustedFileS
 
 // tokafind --verify: prints what the live walk prints, says how much it
 // listed, and with --record writes the record anew.
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-ToolRun tokafind(const std::string& cache, const std::string& args) {
-    const std::string errors = cache + "/stderr";
-    const std::string command =
-        "XDG_CACHE_HOME='" + cache + "' '" TOKA_TOOLS_DIR "/tokafind' " + args + " 2>'" + errors + "'";
-    ToolRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, got);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(errors);
-    run.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return run;
-}
-
 TEST(VerifyWalk, TokafindVerifiesARecordAndRecordsAnew) {
     TempTree tree, cache;
     buildMutationTree(tree);
     letTimesSettle(tree.path());
-    const std::string dir = "zebra '" + tree.path() + "'";
-    EXPECT_EQ(tokafind(cache.path(), "--from-record --verify " + dir).status, 3) << "no record yet";
-    EXPECT_EQ(tokafind(cache.path(), "--verify --record " + dir).status, 0) << "walks and records";
+    auto tokafind = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), TOKA_TOOLS_DIR "/tokafind");
+        args.insert(args.end(), {"zebra", tree.path()});
+        return runProgram(args, {.environment = {{"XDG_CACHE_HOME", cache.path()}}});
+    };
+    EXPECT_EQ(tokafind({"--from-record", "--verify"}).status, 3) << "no record yet";
+    EXPECT_EQ(tokafind({"--verify", "--record"}).status, 0) << "walks and records";
     tree.touch("d2/report0/zebra-new");
     letTimesSettle(tree.path());
-    const ToolRun live = tokafind(cache.path(), "-j1 " + dir);
+    const ProgramRun live = tokafind({"-j1"});
     ASSERT_EQ(live.status, 0);
     ASSERT_NE(live.out.find("zebra-new"), std::string::npos);
-    for (const char* threads : {"-j1 ", "-j3 "}) {
-        const ToolRun verified = tokafind(cache.path(), std::string(threads) + "--from-record --verify " + dir);
+    for (const char* threads : {"-j1", "-j3"}) {
+        const ProgramRun verified = tokafind({threads, "--from-record", "--verify"});
         EXPECT_EQ(verified.status, 0);
         EXPECT_EQ(verified.out, live.out) << threads;
         const std::string summary = live.err.substr(0, live.err.size() - 1);
@@ -510,11 +489,10 @@ TEST(VerifyWalk, TokafindVerifiesARecordAndRecordsAnew) {
     }
     // Without --record the record stays as it was: the replay misses the
     // new file; with it, the record is the tree's as it is now.
-    EXPECT_NE(tokafind(cache.path(), "--from-record " + dir).out, live.out);
-    EXPECT_EQ(tokafind(cache.path(), "--from-record --verify --record " + dir).status, 0);
-    EXPECT_EQ(tokafind(cache.path(), "--from-record " + dir).out, live.out);
-    EXPECT_NE(tokafind(cache.path(), "--from-record --verify " + dir).err.find(": 0 of 24 directories"),
-              std::string::npos);
+    EXPECT_NE(tokafind({"--from-record"}).out, live.out);
+    EXPECT_EQ(tokafind({"--from-record", "--verify", "--record"}).status, 0);
+    EXPECT_EQ(tokafind({"--from-record"}).out, live.out);
+    EXPECT_NE(tokafind({"--from-record", "--verify"}).err.find(": 0 of 24 directories"), std::string::npos);
 }
 
 } // namespace

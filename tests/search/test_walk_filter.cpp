@@ -113,11 +113,12 @@ std::vector<FilterCase> filterCases(const std::string& root) {
                      [](const std::string&, const std::string& name, const struct stat&) {
                          return extensionIn(name, {"pdf", "txt"});
                      }});
+    // Both bounds are the sizes of files in the root: both are inclusive.
     cases.push_back({"size bounds",
-                     {.minSize = 1000, .maxSize = 5000},
+                     {.minSize = 997, .maxSize = 4985},
                      all,
                      [](const std::string&, const std::string&, const struct stat& st) {
-                         return !S_ISDIR(st.st_mode) && st.st_size >= 1000 && st.st_size <= 5000;
+                         return !S_ISDIR(st.st_mode) && st.st_size >= 997 && st.st_size <= 4985;
                      }});
     cases.push_back({"modified window",
                      {.modifiedFrom = kNow - 20 * kDay, .modifiedUntil = kNow - 5 * kDay},

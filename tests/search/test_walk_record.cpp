@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../platform/temp_tree.h"
+#include "../support/temp_tree.h"
 #include "search/walk_record.h"
 
 namespace toka::test {

@@ -35,6 +35,7 @@ struct Search {
     bool fuzzy = true;
     int listSize = MaxListSize;
     bool recurse = true;
+    WalkFilter filter = {};
 };
 
 inline void takeRanks(const SimList& list, Outcome& out) {
@@ -49,7 +50,7 @@ inline Outcome oneThread(const std::vector<WalkRoot>& roots, const Search& searc
     ScanHooks hooks;
     hooks.rate = [&](std::string_view name, std::string_view dir) { list.RateFile(name, dir, search.fuzzy); };
     hooks.skipped = [&](std::string_view dir, int error) { out.skipped.emplace(dir, error); };
-    Scanner scanner({search.recurse, search.fuzzy}, hooks);
+    Scanner scanner({search.recurse, search.fuzzy, search.filter}, hooks);
     for (std::size_t i = 0; i < roots.size(); ++i) {
         int error = scanner.ScanDirectory(roots[i].path, roots[i].stayOnFileSystem);
         if (error != 0 && roots[i].reportAsSkipped) out.skipped.emplace(normalizeDirectoryPath(roots[i].path), error);
@@ -66,7 +67,7 @@ inline Outcome parallel(const std::vector<WalkRoot>& roots, const Search& search
     setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
     ParallelWalkHooks hooks;
     hooks.skipped = [&](std::string_view dir, int error) { out.skipped.emplace(dir, error); };
-    ParallelWalk walk(setup, {search.recurse, search.fuzzy}, threads, hooks);
+    ParallelWalk walk(setup, {search.recurse, search.fuzzy, search.filter}, threads, hooks);
     walk.start(roots);
     walk.wait();
     EXPECT_TRUE(walk.finished());

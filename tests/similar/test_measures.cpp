@@ -88,6 +88,11 @@ const MeasureCase kCases[] = {
     // 1/7 < 0.2 fires early exit 1 although the full score is above 0.2.
     {"fuz_scattered_exit_1", true, U"ABCDEFGH", U"ABXCXDXEXFXGXH", 0.2L, "0"},
     {"fuz_ratio_equal_to_cutoff_passes", true, U"ABCDE", U"ABXDE", 0.5L, "0.605363984674113"},
+    // The next six-byte value above the ratio 0.5 rejects.
+    {"fuz_cutoff_just_above_the_ratio_rejects", true, U"ABCDE", U"ABXDE", 0.5L + 0x1p-40L, "0"},
+    // Every ratio tested by an exit lies above this score: a result equal
+    // to the cut-off is returned.
+    {"fuz_result_equal_to_cutoff_is_returned", true, U"README", U"READ.ME", 0.633134030892506L, "0.633134030892506"},
     {"fuz_ratio_equal_to_cutoff_t0", true, U"ABCDE", U"ABXDE", 0, "0.605363984674113"},
     {"fuz_picture_pictures", true, U"PICTURE", U"PICTURES", 0, "1"},
     {"fuz_pictures_picture", true, U"PICTURES", U"PICTURE", 0, "0.794687412825624"},
@@ -108,18 +113,6 @@ TEST_P(Measure, FastAndLiteralGiveTheDesignValue) {
 
 INSTANTIATE_TEST_SUITE_P(DesignExamples, Measure, testing::ValuesIn(kCases),
                          [](const auto& test) { return std::string(test.param.name); });
-
-TEST(FuzzyMeasure, CutOffJustAboveTheBigramRatioRejects) {
-    const Real48 aboveHalf = Real48::fromBytes({0x80, 1, 0, 0, 0, 0}); // next six-byte value above 0.5
-    EXPECT_EQ(fuzzy(U"ABCDE", U"ABXDE", aboveHalf, false), 0.0L);
-    EXPECT_EQ(fuzzy(U"ABCDE", U"ABXDE", aboveHalf, true), 0.0L);
-}
-
-TEST(FuzzyMeasure, ResultEqualToTheCutOffIsReturned) {
-    // README/READ.ME: every ratio tested by an exit lies above the score.
-    const long double full = fuzzy(U"README", U"READ.ME", Real48(), false);
-    EXPECT_EQ(fuzzy(U"README", U"READ.ME", Real48::fromExtended(full), false), full);
-}
 
 TEST(FuzzyMeasure, OnlyTheFirstQueryLengthLettersTakePart) {
     const long double cut = fuzzy(U"HELLO", U"HALLO", Real48(), false);

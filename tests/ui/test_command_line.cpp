@@ -1,13 +1,13 @@
 // The command line: what each line asks of the window, every mistake, and
 // the program answering --help, --version and mistakes without a display.
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../support/process.h"
 #include "ui/logic/command_line.h"
 #include "ui_test_support.h"
 
@@ -39,7 +39,7 @@ private slots:
         QTest::addColumn<QByteArrayList>("arguments");
         QTest::addColumn<QByteArray>("outcome"); // "start", "help", "version" or the error's words
         QTest::addColumn<QByteArray>("directory");
-        QTest::addColumn<QString>("options"); // fuzzy/similar, norecurse, all, search=TEXT
+        QTest::addColumn<QString>("options"); // fuzzy/similar, norecurse, all, pictures, search=TEXT
 
         QTest::newRow("nothing") << QByteArrayList{} << QByteArray("start") << QByteArray() << "";
         QTest::newRow("every option") << QByteArrayList{"--similar", "--no-recurse", "--search", "read me", "@/a b"}
@@ -50,6 +50,8 @@ private slots:
         // The launcher's action: the window ready to search every fixed disk.
         QTest::newRow("all fixed disks, no text")
             << QByteArrayList{"--all-fixed-disks"} << QByteArray("start") << QByteArray() << "all";
+        QTest::newRow("all pictures") << QByteArrayList{"--all-pictures", "@/a b"} << QByteArray("start")
+                                      << QByteArray("@/a b") << "pictures";
         // Qt's own options are QApplication's, in each of their spellings.
         QTest::newRow("Qt's options") << QByteArrayList{"-style",   "Fusion",      "--platform=offscreen",
                                                         "-reverse", "-stylesheet", "@/file.txt",
@@ -118,6 +120,7 @@ private slots:
         if (start.fuzzySearch) got << (*start.fuzzySearch ? "fuzzy" : "similar");
         if (start.noRecurse) got << "norecurse";
         if (start.allFixedDisks) got << "all";
+        if (start.allPictures) got << "pictures";
         if (start.searchText) got << "search=" + *start.searchText;
         QCOMPARE(got.join(' '), options);
     }
@@ -147,19 +150,15 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        environment.insert("QT_QPA_PLATFORM", "xcb");
-        program.setProcessEnvironment(environment);
-        program.start(TOKA_PROGRAM, arguments);
-        QVERIFY(program.waitForFinished(10000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), status);
-        const QString printed = QString::fromUtf8(program.readAllStandardOutput());
+        std::vector<std::string> argv = {TOKA_PROGRAM};
+        for (const QString& argument : arguments) argv.push_back(argument.toStdString());
+        const ProgramRun program = runProgram(argv, {.environment = {{"DISPLAY", std::nullopt},
+                                                                     {"WAYLAND_DISPLAY", std::nullopt},
+                                                                     {"QT_QPA_PLATFORM", "xcb"}}});
+        QCOMPARE(program.status, status);
+        const QString printed = QString::fromStdString(program.out);
         QVERIFY2(out.isEmpty() ? printed.isEmpty() : printed.startsWith(out), qPrintable(printed));
-        QCOMPARE(QString::fromUtf8(program.readAllStandardError()), err);
+        QCOMPARE(QString::fromStdString(program.err), err);
     }
 };
 

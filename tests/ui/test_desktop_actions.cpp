@@ -36,6 +36,7 @@
 
 #include "ui/dialogs/desktop_actions.h"
 #include "ui/logic/display_text.h"
+#include "ui_test_support.h"
 
 namespace toka::test {
 
@@ -50,14 +51,6 @@ QByteArray pathOfUrl(const QByteArray& encoded) {
 bool isUtf8(const QByteArray& bytes) { return QFile::encodeName(QFile::decodeName(bytes)) == bytes; }
 
 bool existsAsEntry(const QByteArray& path) { return ::access(path.constData(), F_OK) == 0; }
-
-void writeFile(const QByteArray& path, const QByteArray& content) {
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY2(fd >= 0, std::strerror(errno));
-    QFile file;
-    QVERIFY(file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
-    QCOMPARE(file.write(content), content.size());
-}
 
 // Names that break a path pasted into a URL or decoded into a QString.
 void addOddNames() {
@@ -81,24 +74,6 @@ public:
     QList<QUrl> urls;
 public slots:
     void open(const QUrl& url) { urls << url; }
-};
-
-// Notes every message box ("title|text") and answers it with the button
-// answer when the box has one, else with Escape.
-class BoxAnswerer : public QTimer {
-public:
-    QStringList boxes;
-    QMessageBox::StandardButton answer = QMessageBox::NoButton;
-    BoxAnswerer() {
-        connect(this, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible()) return;
-            boxes << box->windowTitle() + "|" + box->text();
-            if (QAbstractButton* button = box->button(answer)) button->click();
-            else QTest::keyClick(box, Qt::Key_Escape);
-        });
-        start(5);
-    }
 };
 
 #ifdef TOKA_TEST_DBUS
@@ -289,7 +264,7 @@ private slots:
             QVERIFY(tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
             qputenv("PATH", QFile::encodeName(fakeTools.path()) + ":" + savedPath);
         }
-        BoxAnswerer boxes;
+        BoxWatcher boxes;
 
         toka::showInFileManager(path.toStdString(), nullptr);
         // The answer of the bus comes later; wait for its outcome.
@@ -367,8 +342,7 @@ private slots:
             paths.push_back((root + "/files/" + name).toStdString());
             if (!name.startsWith("gone")) writeFile(root + "/files/" + name, "content");
         }
-        BoxAnswerer answerer;
-        answerer.answer = answer;
+        BoxWatcher answerer(answer);
 
         const std::vector<std::string> toDelete = toka::moveToTrashReporting(nullptr, paths);
 

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <QElapsedTimer>
+#include <QScrollBar>
+#include <QToolTip>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
@@ -246,6 +248,50 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(form.selectedDirectory()), expected);
         QCOMPARE(QByteArray::fromStdString(GetNodePath(node)), expected);
         QVERIFY(!form.lCurrentDir->text().contains("//"));
+    }
+
+    // The tree's hint is "Directory Explorer"; a node whose name is cut off
+    // at the tree's edge shows its path instead.  Both obey View > Show
+    // Flyby Hints.
+    void hints_data() {
+        QTest::addColumn<QString>("over");
+        QTest::addColumn<bool>("scrolled"); // sideways to the far end
+        QTest::addColumn<bool>("hints");
+        QTest::addColumn<QString>("tip"); // "path": the node's path
+        QTest::newRow("a whole name") << "short" << false << true << "Directory Explorer";
+        QTest::newRow("a name cut at the right") << "long" << false << true << "path";
+        QTest::newRow("a name scrolled out at the left") << "short" << true << true << "path";
+        QTest::newRow("below the nodes") << "below" << false << true << "Directory Explorer";
+        QTest::newRow("hints off: a cut name") << "long" << false << false << "";
+        QTest::newRow("hints off: a whole name") << "short" << false << false << "";
+    }
+    void hints() {
+        QFETCH(QString, over);
+        QFETCH(bool, scrolled);
+        QFETCH(bool, hints);
+        QFETCH(QString, tip);
+        QTemporaryDir dir;
+        const QString longName = "a-folder-whose-name-is-far-wider-than-the-tree-" + QString(40, 'x');
+        mkdirp(dir.path() + "/short");
+        mkdirp(dir.path() + "/" + longName);
+        shownMainForm(m_form);
+        m_form->FillDrives({volumeAt(dir.path().toStdString(), VolumeKind::Fixed)});
+        if (!hints) m_form->ShowFlybyHints1->trigger();
+        QTreeWidget* tree = m_form->Explorer;
+        QTreeWidgetItem* root = tree->topLevelItem(0);
+        tree->expandItem(root);
+        QTreeWidgetItem* node = childNamed(root, over == "long" ? longName : "short");
+        QVERIFY(node);
+        QTRY_VERIFY(tree->horizontalScrollBar()->maximum() > 0);
+        if (scrolled) tree->horizontalScrollBar()->setValue(tree->horizontalScrollBar()->maximum());
+        // A point of the node's row inside the tree, or below the last node.
+        const QRect row = tree->visualItemRect(over == "below" ? childNamed(root, "short") : node);
+        const QPoint at =
+            over == "below" ? QPoint(5, row.bottom() + 20)
+                            : QPoint(std::clamp(row.center().x(), 5, tree->viewport()->width() - 5), row.center().y());
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+        QCOMPARE(toolTipAt(tree->viewport(), at), tip == "path" ? QString::fromStdString(GetNodePath(node)) : tip);
     }
 
     void rootVolume_pathHasOneSlash() {

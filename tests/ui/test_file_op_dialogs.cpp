@@ -28,6 +28,7 @@
 
 #include "ui/dialogs/file_op_dialogs.h"
 #include "ui/dialogs/file_op_job.h"
+#include "ui_test_support.h"
 
 namespace toka::test {
 
@@ -107,23 +108,6 @@ private:
 };
 
 std::string bytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
-void writeFile(const QByteArray& path, const QByteArray& content) {
-    // QFile::decodeName is lossy for bytes that are not UTF-8: open by bytes.
-    QFile file;
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QVERIFY2(fd >= 0, std::strerror(errno));
-    QVERIFY(file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
-    QCOMPARE(file.write(content), content.size());
-}
-
-QByteArray readFile(const QByteArray& path) {
-    const int fd = ::open(path.constData(), O_RDONLY);
-    if (fd < 0) return "<missing>";
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return "<unreadable>";
-    return file.readAll();
-}
 
 // Every name in folder, hidden ones too (the engine's temporaries are hidden).
 QStringList namesIn(const QString& folder) {

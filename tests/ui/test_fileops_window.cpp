@@ -20,6 +20,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/core/system_calls.h"
 #include "ui/window/mainform.h"
 #include "ui/widgets/path_label.h"
 #include "ui/window/result_drag.h"
@@ -36,22 +37,6 @@ struct Call {
     std::vector<std::string> paths;
     int code; ///< the design's operation code of the kind handed over
     std::string destination;
-};
-
-// Notes every message box that comes up ("title|text"; "!" when it is not
-// application-modal) and closes it.
-struct BoxWatcher : QTimer {
-    QStringList boxes;
-    BoxWatcher() {
-        connect(this, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible()) return;
-            boxes << (box->windowModality() == Qt::ApplicationModal ? "" : "!") + box->windowTitle() + "|"
-                         + box->text();
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
-        start(5);
-    }
 };
 
 const QString kWarning = "Information|The search result may have changed due to file operations.";
@@ -97,34 +82,13 @@ private:
 
     QString src() const { return m_dir->path() + "/src/"; }
     QString dest() const { return m_dir->path() + "/dest/"; }
-    TStringGridEx* grid() const { return m_form->sgexResults; }
-    QTreeWidgetItem* node(int index) const { return m_form->Explorer->topLevelItem(index); }
-    void clickNode(int index, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(m_form->Explorer->viewport(), Qt::LeftButton, modifiers,
-                          m_form->Explorer->visualItemRect(node(index)).center());
-    }
-    QPoint rowCenter(int row) const { return grid()->visualRect(grid()->model()->index(row - 1, 0)).center(); }
-    void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, modifiers, rowCenter(row));
-    }
+    TStringGridEx* grid() const { return m_form->results().sgexResults(); }
     void markRows(const QList<int>& rows) {
-        for (int i = 0; i < rows.size(); ++i) clickRow(rows[i], i ? Qt::ControlModifier : Qt::NoModifier);
-    }
-    QList<int> markedRows() const {
-        QList<int> rows;
-        for (int r = 1; r < grid()->RowCount(); ++r)
-            if (grid()->IsRowMarked(r)) rows << r;
-        return rows;
+        for (int i = 0; i < rows.size(); ++i) clickRow(grid(), rows[i], i ? Qt::ControlModifier : Qt::NoModifier);
     }
     std::string rowPath(int row) const { return QFile::encodeName(src() + grid()->Cells(0, row)).toStdString(); }
-    // Opens a menu of the menu bar with Alt+key and picks an item by its key.
-    void chooseMenu(QMenu* menu, Qt::Key menuKey, Qt::Key itemKey) {
-        QTest::keyClick(m_form.get(), menuKey, Qt::AltModifier);
-        QTRY_VERIFY(menu->isVisible());
-        QTest::keyClick(menu, itemKey);
-    }
     void recordCalls() {
-        m_form->setFileOperationRunner(
+        m_form->fileOps().setRunner(
             [this](const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination) {
                 m_calls.push_back({paths, static_cast<int>(kind), destination});
             });
@@ -141,17 +105,11 @@ private slots:
             QFile file(src() + QString("TOKASearch%1.txt").arg(i));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write("content " + QByteArray::number(i)) > 0);
         }
-        shownMainForm(m_form);
-        std::vector<Volume> volumes;
-        for (const QString& dir : {src(), dest()})
-            volumes.push_back({dir.chopped(1).toStdString(), dir.toStdString(), VolumeKind::Fixed, {}, 0, 0});
-        m_form->FillDrives(volumes);
-        clickNode(0);
-        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY(!m_form->isSearching());
+        showFolders(shownMainForm(m_form), {src().chopped(1), dest().chopped(1)});
+        searchAndWait(*m_form);
         QCOMPARE(grid()->RowCount(), kFiles + 1);
-        clickNode(1);
-        QCOMPARE(markedRows(), QList<int>{});
+        clickNode(*m_form, 1);
+        QCOMPARE(markedRows(grid()), QList<int>{});
     }
     void cleanup() { m_form.reset(); }
 
@@ -169,10 +127,10 @@ private slots:
         QFETCH(int, code);
         QFETCH(bool, warn);
         recordCalls();
-        if (!warn) chooseMenu(m_form->Options1, Qt::Key_V, Qt::Key_W);
+        if (!warn) chooseFromMenu(*m_form, m_form->Options1, Qt::Key_V, m_form->WarningSearchResultChanged1);
         markRows({5, 2}); // marked in reverse: the list still goes by row
         BoxWatcher watcher;
-        if (how == "Move1") chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_M);
+        if (how == "Move1") chooseFromMenu(*m_form, m_form->Fie1, Qt::Key_F, m_form->Move1);
         else QTest::mouseClick(how == "sbCopy" ? m_form->sbCopy : m_form->sbDelete, Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(1));
         QCOMPARE(m_calls[0].paths, (std::vector<std::string>{rowPath(2), rowPath(5)}));
@@ -200,13 +158,18 @@ private slots:
         QFETCH(QList<int>, marks);
         QFETCH(bool, noDirectory);
         markRows(marks);
-        if (noDirectory) clickNode(1, Qt::ControlModifier);
+        if (noDirectory) clickNode(*m_form, 1, Qt::ControlModifier);
         QCOMPARE(m_form->selectedDirectory().empty(), noDirectory);
         QStringList before, moved;
         for (int r = 1; r < grid()->RowCount(); ++r) before << grid()->Cells(1, r) + grid()->Cells(0, r);
         if (!noDirectory)
             for (int r : marks) moved << grid()->Cells(0, r);
-        const ListString copyBefore = m_form->resultCopy();
+        const auto shownRanks = [this] {
+            ListString ranks{};
+            m_form->results().shownList().GetSimList(ranks);
+            return ranks;
+        };
+        const ListString ranksBefore = shownRanks();
         BoxWatcher watcher;
         QTest::mouseClick(QList{m_form->sbCopy, m_form->sbMove, m_form->sbDelete}[code], Qt::LeftButton);
         const QString caption = QStringList{"Copy", "Move", "Delete"}[code];
@@ -229,22 +192,20 @@ private slots:
         QStringList after;
         for (int r = 1; r < grid()->RowCount(); ++r) after << grid()->Cells(1, r) + grid()->Cells(0, r);
         QCOMPARE(after, before);
-        QVERIFY(m_form->resultCopy() == copyBefore);
-        QCOMPARE(markedRows(), marks);
+        QVERIFY(shownRanks() == ranksBefore);
+        QCOMPARE(markedRows(grid()), marks);
     }
 
-    // After a search that found nothing, the empty row 1 can be marked while
-    // slot 0 of the result copy still holds the earlier search's rank 1.
+    // After a search that found nothing, the empty row 1 can be marked; it
+    // names no file.
     void markedRowWithoutEntryGivesNoPath() {
-        clickNode(0);
-        m_form->eSearch->selectAll();
-        QTest::keyClicks(m_form->eSearch, "zzzzzz");
-        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY(!m_form->isSearching());
-        QVERIFY(grid()->RowCount() == 2 && !m_form->resultCopy()[0].Name.empty());
+        clickNode(*m_form, 0);
+        typeSearch(*m_form, "zzzzzz");
+        searchAndWait(*m_form);
+        QCOMPARE(grid()->RowCount(), 2);
         recordCalls();
         m_form->WarningSearchResultChanged1->trigger();
-        clickRow(1);
+        clickRow(grid(), 1);
         QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(1));
         QVERIFY(m_calls[0].paths.empty());
@@ -252,11 +213,11 @@ private slots:
 
     void noSecondOperationInsideTheFirst() {
         int nested = 0;
-        m_form->setFileOperationRunner([&](const std::vector<std::string>&, FileOpKind, const std::string&) {
-            if (++nested == 1) chooseMenu(m_form->Fie1, Qt::Key_F, Qt::Key_D);
+        m_form->fileOps().setRunner([&](const std::vector<std::string>&, FileOpKind, const std::string&) {
+            if (++nested == 1) chooseFromMenu(*m_form, m_form->Fie1, Qt::Key_F, m_form->Delete1);
         });
         m_form->WarningSearchResultChanged1->trigger();
-        clickRow(1);
+        clickRow(grid(), 1);
         QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
         QCOMPARE(nested, 1);
     }
@@ -273,7 +234,7 @@ private slots:
         const QByteArray savedDataHome = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->path() + "/xdg"));
         HeldSystemCalls system;
-        m_form->setFileSystemCalls(system);
+        m_form->fileOps().setSystemCalls(system);
         m_form->WarningSearchResultChanged1->trigger();
         markRows({2, 5});
         const QStringList names{grid()->Cells(0, 2), grid()->Cells(0, 5)};
@@ -286,14 +247,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
         QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
         QTRY_VERIFY(system.calls.load() > 0);
-        QVERIFY(m_form->isFileOperationRunning());
+        QVERIFY(m_form->fileOps().isRunning());
         recordCalls();
         QTest::mouseClick(m_form->sbDelete, Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(0));
-        m_form->setFileOperationRunner({});
+        m_form->fileOps().setRunner({});
 
         system.held = false;
-        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isFileOperationRunning(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_form->fileOps().isRunning(), 10000);
         for (const QString& name : names) {
             QCOMPARE(QFile::exists(src() + name), how == "copy");
             QCOMPARE(QFile::exists(how == "copy" ? dest() + name : m_dir->path() + "/xdg/Trash/files/" + name), true);
@@ -318,7 +279,7 @@ private slots:
         QFETCH(int, code);
         recordCalls();
         m_form->WarningSearchResultChanged1->trigger();
-        if (!directory) clickNode(1, Qt::ControlModifier);
+        if (!directory) clickNode(*m_form, 1, Qt::ControlModifier);
         markRows({2});
         QStringList texts;
         QString tip;
@@ -339,7 +300,7 @@ private slots:
             menu->close();
         });
         picker.start(10);
-        emit grid()->customContextMenuRequested(rowCenter(2));
+        emit grid()->customContextMenuRequested(cellCentre(grid(), 2));
         QTRY_VERIFY(!picker.isActive());
         QVERIFY2(texts.contains(chosen), qPrintable(texts.join('|')));
         QCOMPARE(enabled, code >= 0);
@@ -354,29 +315,39 @@ private slots:
     void invertTwiceRestores() {
         markRows({1, 3});
         QTest::mouseClick(m_form->sbInvert, Qt::LeftButton);
-        QCOMPARE(markedRows(), (QList<int>{2, 4, 5, 6}));
-        chooseMenu(m_form->Edit1, Qt::Key_E, Qt::Key_I);
-        QCOMPARE(markedRows(), (QList<int>{1, 3}));
+        QCOMPARE(markedRows(grid()), (QList<int>{2, 4, 5, 6}));
+        chooseFromMenu(*m_form, m_form->Edit1, Qt::Key_E, m_form->InvertSelection1);
+        QCOMPARE(markedRows(grid()), (QList<int>{1, 3}));
         QVERIFY(!grid()->IsRowMarked(0));
     }
 
-    // A press on a marked row that moves starts a drag and leaves the marks;
-    // a press on an unmarked row that moves still marks the range.
-    void dragStartsOnlyFromAMarkedRow_data() {
+    // A press on a marked row drags the marked rows only once the pointer
+    // leaves the cells (onto the tree); over the cells it marks the range,
+    // as a press on any other row does.  A drag leaves the marks as they were.
+    void dragStartsWhenThePointerLeavesTheCells_data() {
         QTest::addColumn<int>("pressRow");
+        QTest::addColumn<QString>("to");
         QTest::addColumn<QList<int>>("marksAfter");
-        QTest::newRow("from the marked row: drag") << 2 << QList<int>{2};
-        QTest::newRow("from an unmarked row: range") << 3 << QList<int>{3, 4, 5};
+        QTest::newRow("marked row, over the cells: range") << 2 << "row 5" << QList<int>{2, 3, 4, 5};
+        QTest::newRow("marked row, onto the tree: drag") << 2 << "tree" << QList<int>{2};
+        // A release outside the cells counts as one on the last row.
+        QTest::newRow("unmarked row, onto the tree: range") << 3 << "tree" << QList<int>{3, 4, 5, 6};
     }
-    void dragStartsOnlyFromAMarkedRow() {
+    void dragStartsWhenThePointerLeavesTheCells() {
         QFETCH(int, pressRow);
+        QFETCH(QString, to);
         QFETCH(QList<int>, marksAfter);
-        clickRow(2);
+        clickRow(grid(), 2);
         QWidget* viewport = grid()->viewport();
-        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, rowCenter(pressRow));
-        QTest::mouseMove(viewport, rowCenter(pressRow) + QPoint(0, 3 * QApplication::startDragDistance()));
-        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, rowCenter(5));
-        QCOMPARE(markedRows(), marksAfter);
+        QTreeWidget* tree = m_form->Explorer;
+        const QPoint end =
+            to == "tree" ? viewport->mapFromGlobal(tree->viewport()->mapToGlobal(tree->viewport()->rect().center()))
+                         : cellCentre(grid(), 5);
+        QTest::mousePress(viewport, Qt::LeftButton, Qt::NoModifier, cellCentre(grid(), pressRow));
+        QTest::mouseMove(viewport, (cellCentre(grid(), pressRow) + end) / 2);
+        QTest::mouseMove(viewport, end);
+        QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, end);
+        QCOMPARE(markedRows(grid()), marksAfter);
     }
 
     // Only the design's three codes name an operation.
@@ -404,11 +375,11 @@ private slots:
         QFETCH(Qt::KeyboardModifiers, modifiers);
         QFETCH(int, code);
         recordCalls();
-        clickNode(0); // src selected; the drop chooses dest
+        clickNode(*m_form, 0); // src selected; the drop chooses dest
         markRows({4});
         std::unique_ptr<QMimeData> mime(ownRows ? resultRowsMimeData(grid(), {rowPath(4)}) : new QMimeData);
         BoxWatcher watcher;
-        const QPoint pos = m_form->Explorer->visualItemRect(node(1)).center();
+        const QPoint pos = m_form->Explorer->visualItemRect(m_form->Explorer->topLevelItem(1)).center();
         QDragEnterEvent enter(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
         QDragMoveEvent move(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
         QDropEvent drop(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);

@@ -184,41 +184,39 @@ private slots:
         QVERIFY(!bar.fromDate->isVisible());
     }
 
-    void viewMenu_showsAndHidesTheBar() {
-        TMainForm& form = shownMainForm(m_form);
-        form.activateWindow();
-        QVERIFY(!form.pFilters->isVisible()); // the window as designed
-        QVERIFY(!form.ShowFilters1->isChecked());
-        for (bool shown : {true, false}) {
-            QTest::keyClick(&form, Qt::Key_V, Qt::AltModifier);
-            QTRY_VERIFY(form.Options1->isVisible());
-            QTest::keyClick(form.Options1, 'f');
-            QTRY_VERIFY(!form.Options1->isVisible());
-            QCOMPARE(form.pFilters->isVisible(), shown);
-            QCOMPARE(form.ShowFilters1->isChecked(), shown);
-        }
-        // The bar lies between the search row and the tool buttons.
-        form.ShowFilters1Click();
-        QVERIFY(form.ToolBar0->geometry().bottom() < form.pFilters->geometry().top());
-        QVERIFY(form.pFilters->geometry().bottom() < form.Toolbar1->geometry().top());
-    }
-
-    void mark_followsTheFilter() {
+    // The mark tells what filter the rows on view passed and whether the bar
+    // has changed since; Enter in any field of the bar searches with it.
+    void mark_followsTheRowsAndEnterApplies() {
         TMainForm& form = formWithFilters();
+        form.FillDrives({volumeAt(m_dir.path().toStdString())});
+        form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
         QVERIFY(!form.lFiltered->isVisible());
+        const auto enterIn = [&](QWidget* field) {
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Return);
+            QVERIFY(form.isSearching());
+            QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
+            QCOMPARE(form.currentFilter(), form.pFilters->filter(kNow));
+        };
         typeInto(form.pFilters->extensionsEdit, "pdf");
-        QVERIFY(form.lFiltered->isVisible());
+        QCOMPARE(form.lFiltered->text(), QString("Not filtered (changed, press Enter to apply)"));
+        QVERIFY(form.lFiltered->toolTip().endsWith(
+            "press Enter to apply it:\n" + QString::fromStdString(form.pFilters->filter(kNow).describe().at(0))));
         QVERIFY(form.lFiltered->geometry().right() <= form.Label2->geometry().left());
-        QStringList tip = form.lFiltered->toolTip().split('\n');
-        QCOMPARE(tip.size(), 2);
-        QCOMPARE(tip[1], QString::fromStdString(form.pFilters->filter(kNow).describe().at(0)));
+        enterIn(form.pFilters->extensionsEdit);
+        QCOMPARE(form.lFiltered->text(), QString("Filtered"));
+        QCOMPARE(form.lFiltered->toolTip().split('\n').size(), 2);
         QTest::mouseClick(form.pFilters->hiddenCheck, Qt::LeftButton);
+        QCOMPARE(form.lFiltered->text(), QString("Filtered (changed, press Enter to apply)"));
+        enterIn(form.pFilters->minSizeSpin);
         QCOMPARE(form.lFiltered->toolTip().split('\n').size(), 3);
-        // Still there with the bar hidden: the next search is filtered all the same.
+        // Still there with the bar hidden: the rows on view are filtered all the same.
         form.ShowFilters1Click();
         QVERIFY(form.lFiltered->isVisible());
         form.ShowFilters1Click();
         QTest::mouseClick(form.pFilters->resetButton, Qt::LeftButton);
+        QVERIFY(form.lFiltered->text().endsWith("(changed, press Enter to apply)"));
+        enterIn(form.pFilters->kindCombo);
         QVERIFY(!form.lFiltered->isVisible());
     }
 
@@ -308,23 +306,17 @@ private slots:
             touch(root + "/" + file);
         }
         TMainForm& form = formWithFilters();
-        form.FillDrives({volumeAt(root.toStdString())});
-        QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          form.Explorer->visualItemRect(form.Explorer->topLevelItem(0)).center());
+        showFolders(form, {root});
         form.eSearch->setText("report");
         const auto rows = [&] {
             QStringList paths;
-            for (int row = 1; row < form.sgexResults->RowCount(); ++row)
-                if (form.sgexResults->Cells(6, row) == "100") // names with "report" in them
-                    paths << QString::fromStdString(form.resultPath(row)).mid(root.size());
+            for (int row = 1; row < form.results().sgexResults()->RowCount(); ++row)
+                if (form.results().sgexResults()->Cells(6, row) == "100") // names with "report" in them
+                    paths << QString::fromStdString(form.results().resultPath(row)).mid(root.size());
             paths.sort();
             return paths;
         };
-        const auto search = [&] {
-            QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
-        };
-        search();
+        searchAndWait(form);
         QCOMPARE(rows(),
                  QStringList({"/deep/er/report.PDF", "/report.pdf", "/report.txt", "/reports", "/skip/report.pdf"}));
 
@@ -340,7 +332,7 @@ private slots:
         QVERIFY(form.lFiltered->toolTip().contains("pdf"));
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QCOMPARE(rows(), QStringList({"/deep/er/report.PDF", "/report.pdf"}));
-        search();
+        searchAndWait(form);
         QCOMPARE(rows(), QStringList({"/report.txt"}));
     }
 };

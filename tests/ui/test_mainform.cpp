@@ -1,5 +1,6 @@
 // The main window's states, toggles, strips, hints and keyboard order,
 // driven through its real buttons, menus and keys.
+#include <QAccessible>
 #include <QAction>
 #include <QHelpEvent>
 #include <QLabel>
@@ -20,31 +21,14 @@
 #include <QTreeWidget>
 
 #include "ui/window/mainform.h"
+#include "ui/widgets/accessible_names.h"
+#include "ui/widgets/filter_bar.h"
 #include "ui/widgets/path_label.h"
 #include "ui/widgets/strgrdex.h"
+#include "ui/widgets/tool_icons.h"
 #include "ui_test_support.h"
 
 namespace toka::test {
-
-namespace {
-
-// Opens a menu of the menu bar by its access key and chooses an item by its
-// access key, as a user does with the keyboard.
-void chooseFromMenu(TMainForm& form, QMenu* menu, Qt::Key menuKey, QAction* item) {
-    QTest::keyClick(&form, menuKey, Qt::AltModifier);
-    QTRY_VERIFY(menu->isVisible());
-    const QString text = item->text();
-    const int amp = text.indexOf('&');
-    if (amp >= 0) {
-        QTest::keyClick(menu, text.at(amp + 1).toLower().toLatin1());
-    } else {
-        menu->setActiveAction(item);
-        QTest::keyClick(menu, Qt::Key_Return);
-    }
-    QTRY_VERIFY(!menu->isVisible());
-}
-
-} // namespace
 
 class TestMainForm : public QObject {
     Q_OBJECT
@@ -67,6 +51,7 @@ private:
         else if (action == "click Viewer") QTest::mouseClick(form.sbFileViewer, Qt::LeftButton);
         else if (action == "menu viewer") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFileViewer1);
         else if (action == "menu toolbar") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFileToolbar1);
+        else if (action == "menu filters") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFilters1);
         else if (action == "menu hints") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFlybyHints1);
         else if (action == "menu warning")
             chooseFromMenu(form, form.Options1, Qt::Key_V, form.WarningSearchResultChanged1);
@@ -74,6 +59,44 @@ private:
     }
 
 private slots:
+    // A screen reader announces every control by a name, and the icon
+    // buttons and boxes also by their hints.
+    // The tool pictures stand out from a dark palette as from a light one,
+    // and are drawn anew for a screen scaled by 2, not blown up.
+    void toolPicturesFollowThePaletteAndTheScale() {
+        for (const int window : {30, 240}) {
+            QPalette palette;
+            palette.setColor(QPalette::Window, QColor(window, window, window));
+            const QPixmap crisp = toolIcon(ToolPicture::Delete, palette).pixmap(QSize(16, 16), 2.0);
+            QCOMPARE(crisp.size(), QSize(32, 32));
+            QCOMPARE(crisp.devicePixelRatio(), 2.0);
+            // The middle of the cross.
+            const QColor middle = crisp.toImage().pixelColor(16, 16);
+            QCOMPARE(middle.alpha(), 255);
+            QVERIFY2(std::abs(middle.lightness() - window) > 150, qPrintable(middle.name()));
+        }
+    }
+
+    void everyControlHasAnAccessibleName() {
+        TMainForm& form = shownMainForm(m_form);
+        QStringList nameless;
+        int controls = 0;
+        for (QWidget* widget : form.findChildren<QWidget*>()) {
+            if (!isOperableControl(widget)) continue;
+            ++controls;
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+            if (!accessible || accessible->text(QAccessible::Name).trimmed().isEmpty())
+                nameless << widget->metaObject()->className() + QString(" ") + widget->objectName();
+        }
+        QVERIFY2(controls > 25, qPrintable(QString::number(controls)));
+        QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(", ")));
+        const QAccessibleInterface* search = QAccessible::queryAccessibleInterface(form.eSearch);
+        QCOMPARE(search->text(QAccessible::Name), QString("Search for"));
+        QCOMPARE(search->text(QAccessible::Description), QString("Enter Search String here"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(form.sbSearchDir)->text(QAccessible::Name),
+                 QString("Search Selected Directory"));
+    }
+
     void cleanup() { m_form.reset(); }
 
     void stateRightAfterStart() {
@@ -87,7 +110,7 @@ private slots:
         QVERIFY(form.Toolbar1->isVisible());
         QVERIFY(form.ShowFlybyHints1->isChecked());
         // Designed visible, hidden by the first showing.
-        QVERIFY(!form.pFileViewer->isVisible());
+        QVERIFY(!form.viewer().pFileViewer()->isVisible());
         QVERIFY(!form.Splitter2->isVisible());
         QVERIFY(!form.sbFileViewer->isChecked());
         QVERIFY(!form.ShowFileViewer1->isChecked());
@@ -105,15 +128,16 @@ private slots:
         QVERIFY(form.Explorer->topLevelItemCount() >= 1); // "/" at least
         QCOMPARE(form.Explorer->topLevelItem(0)->text(0), QString("/"));
         // The table: header row and one empty row, no marks.
-        QCOMPARE(form.sgexResults->RowCount(), 2);
-        QCOMPARE(form.sgexResults->Cells(0, 0), QString("File"));
-        QCOMPARE(form.sgexResults->Cells(6, 0), QString("Measure"));
-        QVERIFY(!form.sgexResults->IsRowMarked(1));
+        QCOMPARE(form.results().sgexResults()->RowCount(), 2);
+        QCOMPARE(form.results().sgexResults()->Cells(0, 0), QString("File"));
+        QCOMPARE(form.results().sgexResults()->Cells(6, 0), QString("Measure"));
+        QVERIFY(!form.results().sgexResults()->IsRowMarked(1));
         QVERIFY(form.selectedDirectory().empty());
         // Every column can be seen without scrolling, unless the screen is
         // too narrow for the window to grow that far.
-        const bool fits = form.sgexResults->columnViewportPosition(6) + form.sgexResults->columnWidth(6)
-                          <= form.sgexResults->viewport()->width();
+        const bool fits =
+            form.results().sgexResults()->columnViewportPosition(6) + form.results().sgexResults()->columnWidth(6)
+            <= form.results().sgexResults()->viewport()->width();
         QVERIFY(fits || form.frameGeometry().width() >= form.screen()->availableGeometry().width());
     }
 
@@ -158,7 +182,7 @@ private slots:
         QCOMPARE(form.Searchlengthindependendfuzzy1->isChecked(), fuzzy);
         QCOMPARE(form.sbRecurseDirs->isChecked(), recurse);
         QCOMPARE(form.RecurseSubdirectories1->isChecked(), recurse);
-        QCOMPARE(form.pFileViewer->isVisible(), viewer);
+        QCOMPARE(form.viewer().pFileViewer()->isVisible(), viewer);
         QCOMPARE(form.Splitter2->isVisible(), viewer);
         QCOMPARE(form.sbFileViewer->isChecked(), viewer);
         QCOMPARE(form.ShowFileViewer1->isChecked(), viewer);
@@ -166,33 +190,41 @@ private slots:
         QCOMPARE(form.WarnResultChanged, warn);
     }
 
+    // The strips from the top: search row, filter bar, tool row, status.
     void stripOrder_data() {
         QTest::addColumn<QStringList>("actions");
         QTest::addColumn<bool>("toolsShown");
-        QTest::newRow("as started") << QStringList{} << true;
-        QTest::newRow("tool row hidden") << QStringList{"menu toolbar"} << false;
-        QTest::newRow("hidden and shown again") << QStringList{"menu toolbar", "menu toolbar"} << true;
-        QTest::newRow("with the viewer shown") << QStringList{"menu toolbar", "menu viewer", "menu toolbar"} << true;
+        QTest::addColumn<bool>("filtersShown");
+        QTest::newRow("as started") << QStringList{} << true << false;
+        QTest::newRow("tool row hidden") << QStringList{"menu toolbar"} << false << false;
+        QTest::newRow("hidden and shown again") << QStringList{"menu toolbar", "menu toolbar"} << true << false;
+        QTest::newRow("with the viewer shown")
+            << QStringList{"menu toolbar", "menu viewer", "menu toolbar"} << true << false;
+        QTest::newRow("filter bar shown") << QStringList{"menu filters"} << true << true;
+        QTest::newRow("filter bar hidden again") << QStringList{"menu filters", "menu filters"} << true << false;
+        QTest::newRow("filter bar, no tool row") << QStringList{"menu toolbar", "menu filters"} << false << true;
     }
 
     void stripOrder() {
         QFETCH(QStringList, actions);
         QFETCH(bool, toolsShown);
+        QFETCH(bool, filtersShown);
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
         QCOMPARE(form.Toolbar1->isVisible(), toolsShown);
         QCOMPARE(form.ShowFileToolbar1->isChecked(), toolsShown);
+        QCOMPARE(form.pFilters->isVisible(), filtersShown);
+        QCOMPARE(form.ShowFilters1->isChecked(), filtersShown);
         QApplication::processEvents();
         const auto top = [&](QWidget* w) { return w->mapTo(&form, QPoint(0, 0)).y(); };
-        const auto bottom = [&](QWidget* w) { return top(w) + w->height(); };
-        if (toolsShown) {
-            QVERIFY(bottom(form.ToolBar0) <= top(form.Toolbar1));
-            QVERIFY(bottom(form.Toolbar1) <= top(form.StatusPanel));
-        } else {
-            QVERIFY(bottom(form.ToolBar0) <= top(form.StatusPanel));
-        }
-        QVERIFY(bottom(form.StatusPanel) <= top(form.Explorer));
-        QVERIFY(bottom(form.StatusPanel) <= top(form.sgexResults));
+        QList<QWidget*> strips{form.ToolBar0};
+        if (filtersShown) strips << form.pFilters;
+        if (toolsShown) strips << form.Toolbar1;
+        strips << form.StatusPanel << form.Explorer;
+        for (int i = 1; i < strips.size(); ++i)
+            QVERIFY2(top(strips[i - 1]) + strips[i - 1]->height() <= top(strips[i]),
+                     strips[i]->metaObject()->className());
+        QVERIFY(top(form.StatusPanel) + form.StatusPanel->height() <= top(form.results().sgexResults()));
         // The tool buttons keep their designed order from left to right.
         const QList<QWidget*> order = {form.sbSearchDir, form.sbSearchHDs, form.sbStop,      form.sbRecurseDirs,
                                        form.sbMeasure,   form.sbSimilar,   form.sbCopy,      form.sbMove,
@@ -218,9 +250,9 @@ private slots:
         QCOMPARE(tipShownFor(form.sbSearchDir), shown);
         QCOMPARE(tipShownFor(form.eSearch), shown);
         QCOMPARE(tipShownFor(form.Explorer->viewport()), shown);
-        QCOMPARE(tipShownFor(form.sgexResults->viewport()), shown);
+        QCOMPARE(tipShownFor(form.results().sgexResults()->viewport()), shown);
         if (shown) {
-            tipShownFor(form.sgexResults->viewport());
+            tipShownFor(form.results().sgexResults()->viewport());
             QCOMPARE(QToolTip::text(), QString("use left mouse key to mark files"));
         }
     }
@@ -236,8 +268,8 @@ private slots:
         TMainForm& form = shownForm();
         if (viewer) act(form, "click Viewer");
         form.Explorer->setFocus();
-        QList<QWidget*> expected = {form.sgexResults, form.eSearch, form.seNumberofItems};
-        if (viewer) expected << form.mFileViewer;
+        QList<QWidget*> expected = {form.results().sgexResults(), form.eSearch, form.seNumberofItems};
+        if (viewer) expected << form.viewer().mFileViewer();
         expected << form.Explorer;
         for (QWidget* next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -248,8 +280,8 @@ private slots:
     void viewerPane_holdsTheAboutText() {
         TMainForm& form = shownForm();
         act(form, "menu viewer");
-        QCOMPARE(form.mFileViewer->toPlainText(), QString("TOKA Search\nThe Nufa File Finder"));
-        QVERIFY(form.mFileViewer->isVisible());
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), QString("TOKA Search\nThe Nufa File Finder"));
+        QVERIFY(form.viewer().mFileViewer()->isVisible());
     }
 
     // A Help menu after the window's own: the About box and the keys, the
@@ -264,20 +296,10 @@ private slots:
         for (const QString& part : {QString("TOKA Search"), QString("MIT License"), QString(qVersion()),
                                     QString("https://github.com/tokasearch/tokasearch")})
             QVERIFY2(about.contains(part), qPrintable(about));
-        // The box runs its own loop: a timer reads and closes it.
-        QString shown;
-        QTimer closer;
-        QObject::connect(&closer, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || box->objectName() != "KeyboardShortcutsBox") return;
-            shown = box->text();
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
-        closer.start(10);
-        QTest::keyClick(&form, Qt::Key_P, Qt::AltModifier);
-        QTRY_VERIFY(form.Help1->isVisible());
-        QTest::keyClick(form.Help1, Qt::Key_K);
-        QTRY_VERIFY(!shown.isEmpty());
+        BoxWatcher watcher(QMessageBox::NoButton, [](QMessageBox* box) { return box->text(); });
+        chooseFromMenu(form, form.Help1, Qt::Key_P, form.KeyboardShortcuts1);
+        QTRY_COMPARE(watcher.boxes.size(), 1);
+        const QString shown = watcher.boxes[0];
         for (const QString& line : {QString("F5\tSearch Again"), QString("Esc\tStop..."),
                                     QString("Enter (search box)\tSearch the selected directory")})
             QVERIFY2(shown.contains(line), qPrintable(shown));
@@ -288,9 +310,7 @@ private slots:
 
     void exit_closesTheWindow() {
         TMainForm& form = shownForm();
-        QTest::keyClick(&form, Qt::Key_F, Qt::AltModifier);
-        QTRY_VERIFY(form.Fie1->isVisible());
-        QTest::keyClick(form.Fie1, 'e');
+        chooseFromMenu(form, form.Fie1, Qt::Key_F, form.E1);
         QTRY_VERIFY(!form.isVisible());
     }
 };

@@ -3,10 +3,6 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,27 +12,18 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include "search/result_row.h"
 #include "similar/simlist.h"
-#include "ui/window/mainform.h"
 #include "ui_test_support.h"
 #include "ui/logic/result_model.h"
 #include "ui/window/result_table.h"
-#include "ui/widgets/strgrdex.h"
 
 namespace toka::test {
 
 namespace {
 
 constexpr int kBigDirs = 400;
-
-QStringList column(TStringGridEx* grid, int col) {
-    QStringList texts;
-    for (int r = 1; r < grid->RowCount(); ++r) texts << grid->Cells(col, r);
-    return texts;
-}
 
 // Rows whose measure is 100, as "name|location-suffix|attributes".
 QStringList perfectRows(TStringGridEx* grid, const QString& root) {
@@ -45,13 +32,6 @@ QStringList perfectRows(TStringGridEx* grid, const QString& root) {
         if (grid->Cells(6, r) == "100")
             rows << grid->Cells(0, r) + "|" + grid->Cells(1, r).mid(root.size()) + "|" + grid->Cells(4, r);
     rows.sort();
-    return rows;
-}
-
-QList<int> markedRows(TStringGridEx* grid) {
-    QList<int> rows;
-    for (int r = 1; r < grid->RowCount(); ++r)
-        if (grid->IsRowMarked(r)) rows << r;
     return rows;
 }
 
@@ -69,22 +49,9 @@ private:
     // with the directory sub selected by a click.
     TMainForm& formOn(const QString& sub, const QString& searchText = "TOKASearch") {
         TMainForm& form = shownMainForm(m_form);
-        const std::string root = path(sub).toStdString();
-        form.FillDrives({volumeAt(root, VolumeKind::Fixed)});
-        QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
-        QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          form.Explorer->visualItemRect(node).center());
-        form.eSearch->setFocus();
-        form.eSearch->selectAll();
-        if (searchText.isEmpty()) QTest::keyClick(form.eSearch, Qt::Key_Delete);
-        else QTest::keyClicks(form.eSearch, searchText);
+        showFolders(form, {path(sub)});
+        typeSearch(form, searchText);
         return form;
-    }
-
-    void search(TMainForm& form) {
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
-        QVERIFY(waitForResultRows(form));
     }
 
     void pressSpin(TMainForm& form, int steps) {
@@ -97,36 +64,17 @@ private:
     // would hold it; returns how long the search took to end once the worker
     // was let go.
     std::chrono::milliseconds searchWithHook(TMainForm& form, const std::function<void()>& during) {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool held = false, released = false;
-        form.setWalkObserver([&](std::string_view dir) {
-            if (!dir.ends_with("/big/d300/")) return;
-            std::unique_lock lock(mutex);
-            held = true;
-            changed.wait(lock, [&] { return released; });
-        });
-        auto release = [&] {
-            std::lock_guard lock(mutex);
-            released = true;
-            changed.notify_all();
-        };
-        auto isHeld = [&] {
-            std::lock_guard lock(mutex);
-            return held;
-        };
+        WorkerGate gate;
+        form.search().setWalkObserver(gate.observer(1 << 30, "/big/d300/"));
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
-        if (!QTest::qWaitFor(isHeld, 30000)) {
-            release();
-            return std::chrono::milliseconds::max();
-        }
+        if (!QTest::qWaitFor([&] { return gate.calls() > 0; }, 30000)) return std::chrono::milliseconds::max();
         during(); // the window handles events while the walk is held
         QElapsedTimer ending;
         ending.start();
-        release();
+        gate.setOpen(true);
         const bool ended = QTest::qWaitFor([&] { return !form.isSearching(); }, 30000);
         const auto took = std::chrono::milliseconds(ending.elapsed());
-        form.setWalkObserver({});
+        form.search().setWalkObserver({});
         return ended ? took : std::chrono::milliseconds::max();
     }
 
@@ -180,85 +128,101 @@ private slots:
         TMainForm& form = formOn("small");
         if (!fuzzy) QTest::mouseClick(form.sbSimilar, Qt::LeftButton);
         if (!recurse) QTest::mouseClick(form.sbRecurseDirs, Qt::LeftButton);
-        search(form);
+        searchAndWait(form);
         QCOMPARE(form.lFileScanned->text(), scanned);
-        QCOMPARE(perfectRows(form.sgexResults, path("small")), perfect);
-        QVERIFY(!column(form.sgexResults, 0).contains("qqq.bin"));
-        QVERIFY(!column(form.sgexResults, 0).contains("."));
+        QCOMPARE(perfectRows(form.results().sgexResults(), path("small")), perfect);
+        QVERIFY(!columnTexts(form.results().sgexResults(), 0).contains("qqq.bin"));
+        QVERIFY(!columnTexts(form.results().sgexResults(), 0).contains("."));
         QCOMPARE(form.statusText(), QString("Ready"));
         // The result copy holds what the rows show.
-        for (int r = 1; r < form.sgexResults->RowCount(); ++r)
-            QCOMPARE(QString::fromStdString(form.resultCopy()[r - 1].Name), form.sgexResults->Cells(0, r));
+        for (int r = 1; r < form.results().sgexResults()->RowCount(); ++r)
+            QCOMPARE(QString::fromStdString(form.results().shownList().RankFile(r).Name),
+                     form.results().sgexResults()->Cells(0, r));
     }
 
+    // The rows shown after a search started with the button or Enter, each
+    // a perfect match; an empty row when there is none.
     void rowCounts_data() {
-        QTest::addColumn<QString>("dir");
+        QTest::addColumn<QString>("dir"); // "": none selected
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("enter");
         QTest::addColumn<int>("spinSteps");
-        QTest::addColumn<int>("rows");
-        QTest::newRow("150 ranks, 30 shown") << "many" << 0 << 31;
-        QTest::newRow("150 ranks, raised to 40") << "many" << 1 << 41;
-        QTest::newRow("150 ranks, 100 shown") << "many" << 7 << 101;
-        QTest::newRow("150 ranks, lowered to 10") << "many" << -2 << 11;
-        QTest::newRow("12 ranks, 30 asked") << "few" << 0 << 13;
-        QTest::newRow("12 ranks, 10 asked") << "few" << -2 << 11;
+        QTest::addColumn<int>("ranks");
+        QTest::addColumn<QString>("scanned"); // "": not checked
+        QTest::newRow("150 ranks, 30 shown") << "many"
+                                             << "TOKASearch" << false << 0 << 30 << "152";
+        QTest::newRow("150 ranks, raised to 40") << "many"
+                                                 << "TOKASearch" << false << 1 << 40 << "";
+        QTest::newRow("150 ranks, 100 shown") << "many"
+                                              << "TOKASearch" << false << 7 << 100 << "";
+        QTest::newRow("150 ranks, lowered to 10") << "many"
+                                                  << "TOKASearch" << false << -2 << 10 << "";
+        QTest::newRow("12 ranks, 30 asked") << "few"
+                                            << "TOKASearch" << false << 0 << 12 << "";
+        QTest::newRow("12 ranks, 10 asked") << "few"
+                                            << "TOKASearch" << false << -2 << 10 << "";
+        QTest::newRow("Enter in the search box") << "few"
+                                                 << "TOKASearch" << true << 0 << 12 << "";
+        QTest::newRow("empty search text: counted, nothing shown") << "small"
+                                                                   << "" << false << 0 << 0 << "11";
+        QTest::newRow("no directory selected: nothing searched") << ""
+                                                                 << "TOKASearch" << false << 0 << 0 << "0";
     }
 
     void rowCounts() {
         QFETCH(QString, dir);
+        QFETCH(QString, text);
+        QFETCH(bool, enter);
         QFETCH(int, spinSteps);
-        QFETCH(int, rows);
-        TMainForm& form = formOn(dir);
-        search(form);
+        QFETCH(int, ranks);
+        QFETCH(QString, scanned);
+        TMainForm& form = dir.isEmpty() ? shownMainForm(m_form) : formOn(dir, text);
+        if (enter) {
+            QTest::keyClick(form.eSearch, Qt::Key_Return);
+            QTRY_VERIFY(!form.isSearching());
+        } else {
+            searchAndWait(form);
+        }
         pressSpin(form, spinSteps);
-        QCOMPARE(form.sgexResults->RowCount(), rows);
-        for (int r = 1; r < rows; ++r) QCOMPARE(form.sgexResults->Cells(6, r), QString("100"));
-    }
-
-    void emptySearchText_countsButShowsNothing() {
-        TMainForm& form = formOn("small", "");
-        search(form);
-        QCOMPARE(form.sgexResults->RowCount(), 2);
-        QCOMPARE(form.sgexResults->Cells(0, 1), QString());
-        QCOMPARE(form.lFileScanned->text(), QString("11"));
+        QCOMPARE(columnTexts(form.results().sgexResults(), 6), ranks ? QStringList(ranks, "100") : QStringList{""});
+        QCOMPARE(columnTexts(form.results().sgexResults(), 0).contains(""), ranks == 0);
+        if (!scanned.isEmpty()) QCOMPARE(form.lFileScanned->text(), scanned);
+        QCOMPARE(form.statusText(), QString("Ready"));
     }
 
     void fewerRanksThanBefore_showOnlyTheirOwn() {
         TMainForm& form = formOn("many");
-        search(form);
-        QCOMPARE(form.sgexResults->RowCount(), 31);
-        form.eSearch->selectAll();
-        QTest::keyClicks(form.eSearch, "qqq");
-        search(form);
+        searchAndWait(form);
+        QCOMPARE(form.results().sgexResults()->RowCount(), 31);
+        typeSearch(form, "qqq");
+        searchAndWait(form);
         // No rank at all: the header and one empty row, nothing left over
         // from the 150 names of the search before, not even size or measure.
-        QCOMPARE(form.sgexResults->RowCount(), 2);
-        for (int c = 0; c < 7; ++c) QCOMPARE(form.sgexResults->Cells(c, 1), QString());
-        // The result copy still holds the earlier ranks beyond the new ones,
-        // but the empty row maps to no entry.
-        QVERIFY(QString::fromStdString(form.resultCopy()[0].Name).startsWith("TOKASearch_"));
-        QCOMPARE(form.resultPath(1), std::string());
+        QCOMPARE(form.results().sgexResults()->RowCount(), 2);
+        for (int c = 0; c < 7; ++c) QCOMPARE(form.results().sgexResults()->Cells(c, 1), QString());
+        // The empty row maps to no entry.
+        QCOMPARE(form.results().resultPath(1), std::string());
     }
 
     // The table is redrawn by the one-second timer: a new search leaves the
     // rows of the last one until its first tick, then shows its own.
     void aNewSearchShowsItsRowsAtTheTimersTick() {
         TMainForm& form = formOn("many");
-        search(form);
-        QCOMPARE(form.sgexResults->RowCount(), 31);
+        searchAndWait(form);
+        QCOMPARE(form.results().sgexResults()->RowCount(), 31);
         WorkerGate gate;
-        form.setWalkObserver(gate.observer());
-        form.eSearch->selectAll();
-        QTest::keyClicks(form.eSearch, "qqq");
+        form.search().setWalkObserver(gate.observer());
+        typeSearch(form, "qqq");
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
         QTest::qWait(300);
-        if (clock.elapsed() < 900) QCOMPARE(form.sgexResults->RowCount(), 31);
-        QTRY_COMPARE_WITH_TIMEOUT(form.sgexResults->RowCount(), 2, 3000);
+        if (clock.elapsed() < 900) QCOMPARE(form.results().sgexResults()->RowCount(), 31);
+        QTRY_COMPARE_WITH_TIMEOUT(form.results().sgexResults()->RowCount(), 2, 3000);
         QVERIFY(clock.elapsed() >= 900);
         gate.setOpen(true);
         QTRY_VERIFY(!form.isSearching());
-        form.setWalkObserver({});
+        form.search().setWalkObserver({});
     }
 
     void rowsKeepTheirOwnEntry() {
@@ -287,57 +251,33 @@ private slots:
         QCOMPARE(resultRowPath(grid, 1), std::string());
     }
 
-    void noDirectorySelected_searchesNothing() {
-        search(shownMainForm(m_form));
-        QCOMPARE(m_form->lFileScanned->text(), QString("0"));
-        QCOMPARE(m_form->sgexResults->RowCount(), 2);
-        QCOMPARE(m_form->statusText(), QString("Ready"));
-    }
-
-    void returnInTheSearchBox_searches() {
-        TMainForm& form = formOn("few");
-        QTest::keyClick(form.eSearch, Qt::Key_Return);
-        QTRY_VERIFY(!form.isSearching());
-        QCOMPARE(form.sgexResults->RowCount(), 13);
-    }
-
-    void spinEdit_marks_data() {
-        QTest::addColumn<int>("spinSteps");
+    // Rows 2 to 4 marked, then the spin box moved or a new search.
+    void marksAfter_data() {
+        QTest::addColumn<int>("spinSteps"); // 0: search again
         QTest::addColumn<QList<int>>("marks");
         QTest::newRow("lowering drops every mark") << -1 << QList<int>{};
         QTest::newRow("raising keeps the marks") << 1 << QList<int>{2, 3, 4};
+        QTest::newRow("a new search drops every mark") << 0 << QList<int>{};
     }
 
-    void spinEdit_marks() {
+    void marksAfter() {
         QFETCH(int, spinSteps);
         QFETCH(QList<int>, marks);
         TMainForm& form = formOn("many");
-        search(form);
-        TStringGridEx* grid = form.sgexResults;
-        const auto centre = [grid](int row) { return grid->visualRect(grid->model()->index(row - 1, 0)).center(); };
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, centre(2));
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(4));
+        searchAndWait(form);
+        TStringGridEx* grid = form.results().sgexResults();
+        clickRow(grid, 2);
+        clickRow(grid, 4, Qt::ShiftModifier);
         QCOMPARE(markedRows(grid), (QList<int>{2, 3, 4}));
-        pressSpin(form, spinSteps);
+        if (spinSteps) pressSpin(form, spinSteps);
+        else searchAndWait(form);
         QCOMPARE(markedRows(grid), marks);
-    }
-
-    void newSearch_clearsTheMarks() {
-        TMainForm& form = formOn("few");
-        search(form);
-        TStringGridEx* grid = form.sgexResults;
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          grid->visualRect(grid->model()->index(4, 0)).center());
-        QCOMPARE(markedRows(grid), QList<int>{5});
-        search(form);
-        QCOMPARE(grid->RowCount(), 13);
-        QCOMPARE(markedRows(grid), QList<int>{});
     }
 
     void directoryRows_areBoldInEveryColumn() {
         TMainForm& form = formOn("bold");
-        search(form);
-        TStringGridEx* grid = form.sgexResults;
+        searchAndWait(form);
+        TStringGridEx* grid = form.results().sgexResults();
         int dirRow = 0, fileRow = 0;
         for (int r = 1; r < grid->RowCount(); ++r) {
             if (grid->Cells(0, r) == "TOKASearchD") dirRow = r;
@@ -373,7 +313,7 @@ private slots:
     void heldRowDetails_neverHoldTheWindow() {
         TMainForm& form = formOn("few");
         WorkerGate gate; // only the first entry is held
-        form.setResultRowObserver(gate.observer(1));
+        form.results().setRowObserver(gate.observer(1));
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QElapsedTimer clock;
@@ -383,14 +323,15 @@ private slots:
         QTimer::singleShot(10, [&] { firedAfter = clock.elapsed(); });
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
         QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
-        QCOMPARE(column(form.sgexResults, 6), QStringList(12, "100"));
-        QVERIFY(column(form.sgexResults, 0).filter("TOKASearch_").size() == 12);
-        QCOMPARE(column(form.sgexResults, 4) + column(form.sgexResults, 5), QStringList(24, QString()));
-        QVERIFY(!form.resultRowsComplete());
-        QSignalSpy read(&form, &TMainForm::resultRowsRead);
+        QCOMPARE(columnTexts(form.results().sgexResults(), 6), QStringList(12, "100"));
+        QVERIFY(columnTexts(form.results().sgexResults(), 0).filter("TOKASearch_").size() == 12);
+        QCOMPARE(columnTexts(form.results().sgexResults(), 4) + columnTexts(form.results().sgexResults(), 5),
+                 QStringList(24, QString()));
+        QVERIFY(!form.results().rowsComplete());
+        QSignalSpy read(&form.results(), &ResultsController::rowsRead);
         gate.setOpen(true);
         QVERIFY(read.wait(10000));
-        QCOMPARE(column(form.sgexResults, 4) + column(form.sgexResults, 5),
+        QCOMPARE(columnTexts(form.results().sgexResults(), 4) + columnTexts(form.results().sgexResults(), 5),
                  QStringList(12, "-A---") + QStringList(12, "0"));
     }
 
@@ -425,7 +366,7 @@ private slots:
                   form.ShowFlybyHints1, form.ShowFileViewer1, form.WarningSearchResultChanged1})
                 QVERIFY2(a->isEnabled(), qPrintable(a->text()));
             QVERIFY(form.eSearch->isEnabled() && form.seNumberofItems->isEnabled() && form.Explorer->isEnabled());
-            QVERIFY(form.sgexResults->isEnabled());
+            QVERIFY(form.results().sgexResults()->isEnabled());
             QVERIFY(form.Timer->isActive());
             if (close) {
                 form.close();

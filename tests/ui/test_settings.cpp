@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "search/parallel_walk.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/widgets/path_label.h"
@@ -45,7 +46,8 @@ QString filtersOf(const FilterChoices& f) {
 // Everything the window remembers, by name.
 QMap<QString, QString> stateOf(TMainForm& form) {
     QList<int> columns;
-    for (int c = 0; c < form.sgexResults->columnCount(); ++c) columns << form.sgexResults->columnWidth(c);
+    for (int c = 0; c < form.results().sgexResults()->columnCount(); ++c)
+        columns << form.results().sgexResults()->columnWidth(c);
     const QRect g = form.normalGeometry();
     const auto* recent = qobject_cast<QStringListModel*>(form.eSearch->completer()->model());
     return {
@@ -54,7 +56,7 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"warn", QString::number(form.WarnResultChanged)},
         {"toolbar", QString::number(form.Toolbar1->isVisible())},
         {"hints", QString::number(form.ShowHints)},
-        {"viewer", QString::number(form.pFileViewer->isVisible())},
+        {"viewer", QString::number(form.viewer().pFileViewer()->isVisible())},
         {"items", QString::number(form.seNumberofItems->value())},
         {"columns", joined(columns)},
         {"tree", joined(form.Splitter1->splitter()->sizes())},
@@ -65,7 +67,8 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"filterBar", QString::number(form.pFilters->isVisible())},
         {"filters", filtersOf(form.pFilters->choices())},
         {"mark", QString::number(form.lFiltered->isVisible())},
-        {"headerSort", QString("%1%2").arg(form.SortByHeaderClick).arg(form.SortByHeaderClick1->isChecked())},
+        {"headerSort",
+         QString("%1%2").arg(form.SortByHeaderClick).arg(form.results().sortByHeaderClickCommand()->isChecked())},
         {"deleteKey", QString("%1%2").arg(form.DeleteKeyMovesToTrash).arg(form.MoveToTrash1->shortcut().toString())},
         {"records", QString("%1%2%3")
                         .arg(form.RecordWalks1->isChecked())
@@ -88,13 +91,10 @@ private:
 
     // The window as the program starts it: remembered choices, then these.
     TMainForm& started(const StartOptions& options = {}) {
-        m_form.reset();
-        m_form = std::make_unique<TMainForm>();
-        m_form->setSettingsFile(settingsFilePath());
-        m_form->setStartOptions(options);
-        m_form->show();
-        if (!QTest::qWaitForWindowExposed(m_form.get())) QTest::qFail("not exposed", __FILE__, __LINE__);
-        return *m_form;
+        return shownMainForm(m_form, [&](TMainForm& form) {
+            form.setSettingsFile(settingsFilePath());
+            form.setStartOptions(options);
+        });
     }
 
     void writeIni(const QByteArray& text) {
@@ -131,6 +131,12 @@ private slots:
         QTest::newRow("option no boolean") << "[options]\nshowViewer=maybe" + toolbarOff << "toolbar=0";
         QTest::newRow("splitter size 0") << "[window]\ntreeSplitter=0, 500" + toolbarOff << "toolbar=0";
         QTest::newRow("six column widths") << "[window]\nresultColumns=9,9,9,9,9,9" + toolbarOff << "toolbar=0";
+        // Sizes measured in another font or scale leave the designed ones.
+        QTest::newRow("sizes of another font")
+            << "[window]\nresultColumns=300,300,300,300,300,300,300\ntreeSplitter=5, 900\n"
+               "layoutKey=Other 30pt 300dpi x3"
+                   + toolbarOff
+            << "toolbar=0";
         QTest::newRow("geometry garbage") << "[window]\ngeometry=@ByteArray(garbage)" + toolbarOff << "toolbar=0";
         QTest::newRow("geometry no bytes") << "[window]\ngeometry=0,0,10,10" + toolbarOff << "toolbar=0";
         QTest::newRow("relative directory") << "[search]\nlastDirectory=tmp" + toolbarOff << "toolbar=0";
@@ -203,7 +209,7 @@ private slots:
         form.ShowFilters1Click();
         form.SearchAsYouType1->trigger();
         form.RecordWalks1->trigger();
-        form.SortByHeaderClick1->trigger();
+        form.results().sortByHeaderClickCommand()->trigger();
         form.pFilters->setFilter({"*.tmp; build",
                                   true,
                                   KindChoice::SymbolicLinks,
@@ -216,7 +222,7 @@ private slots:
                                   true});
         form.seNumberofItems->setValue(70);
         form.setGeometry(40, 50, 900, 640);
-        form.sgexResults->setColumnWidth(1, 300);
+        form.results().sgexResults()->setColumnWidth(1, 300);
         form.Splitter1->splitter()->setSizes({300, 500});
         form.Splitter2->splitter()->setSizes({300, 200});
         QStringList texts;
@@ -247,7 +253,7 @@ private slots:
         QTRY_VERIFY(form.eSearch->hasFocus());
         std::mutex mutex;
         std::vector<std::string> listed;
-        form.setWalkObserver([&](std::string_view dir) {
+        form.search().setWalkObserver([&](std::string_view dir) {
             std::lock_guard lock(mutex);
             listed.emplace_back(dir);
         });
@@ -274,7 +280,7 @@ private slots:
         QVERIFY(form.selectDirectory(tree("/a")));
         searchWithEnter();
         QCOMPARE(firstListed(), tree("/a/"));
-        form.setWalkObserver({});
+        form.search().setWalkObserver({});
     }
 
     void commandLine_winsForThisRun() {
@@ -302,7 +308,7 @@ private slots:
             return view.contains(row.topLeft()) && view.contains(row.bottomLeft());
         };
         QTRY_VERIFY(inView());
-        QTRY_COMPARE(form.resultPath(1), tree("/c/.hidden/needle.txt"));
+        QTRY_COMPARE(form.results().resultPath(1), tree("/c/.hidden/needle.txt"));
         QTRY_VERIFY(!form.isSearching());
         form.close();
 

@@ -3,8 +3,11 @@
 #include <QPainter>
 #include <QStandardItemModel>
 #include <QTest>
+#include <QToolTip>
+#include <QWindow>
 
 #include "ui/widgets/strgrdex.h"
+#include "ui_test_support.h"
 
 namespace toka::test {
 
@@ -436,6 +439,74 @@ private slots:
             release(target, Qt::LeftButton, {}, QPoint(to, y));
         }
         QCOMPARE(seen.join(','), clicks.isEmpty() ? clicks : clicks + " after 1");
+    }
+
+    // A right-button click marks on its release as a left one does; the
+    // context menu, which the platform asks for on the press, opens after
+    // the release (after MouseUp), over the marks the click made.  The
+    // clicks go through the window, as the platform delivers them.
+    void rightClick_menuFollowsTheMarks_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<QString>("menus"); // marks, MouseUps before, row: one per menu
+        QTest::newRow("an unmarked row") << 5 << Qt::KeyboardModifiers() << "5|1|5";
+        QTest::newRow("a marked row among others") << 3 << Qt::KeyboardModifiers() << "3|1|3";
+        QTest::newRow("Shift extends from the anchor")
+            << 6 << Qt::KeyboardModifiers(Qt::ShiftModifier) << "2,3,4,5,6|1|6";
+        QTest::newRow("Ctrl adds the row") << 6 << Qt::KeyboardModifiers(Qt::ControlModifier) << "2,3,4,6|1|6";
+    }
+    void rightClick_menuFollowsTheMarks() {
+        QFETCH(int, row);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(QString, menus);
+        TStringGridEx& grid = makeGrid(true);
+        runStep(grid, "click 2");
+        runStep(grid, "shift 4");
+        grid.setContextMenuPolicy(Qt::CustomContextMenu);
+        int mouseUps = 0;
+        QStringList seen;
+        connect(&grid, &TStringGridEx::MouseUp, this, [&] { ++mouseUps; });
+        connect(&grid, &QWidget::customContextMenuRequested, this, [&](const QPoint& pos) {
+            QStringList marks;
+            for (int r : markedRows(grid)) marks << QString::number(r);
+            seen << QString("%1|%2|%3").arg(marks.join(',')).arg(mouseUps).arg(grid.rowAt(pos.y()) + 1);
+        });
+        const QPoint at = grid.viewport()->mapTo(&grid, cellCentre(grid, row));
+        QTest::mousePress(grid.windowHandle(), Qt::RightButton, modifiers, at);
+        QTest::mouseRelease(grid.windowHandle(), Qt::RightButton, modifiers, at);
+        QCOMPARE(seen.join(' '), menus);
+    }
+
+    // A text wider than its cell is cut at the cell's edge, not shortened
+    // with an ellipsis; its tool tip is the whole text.  A text that fits
+    // shows the grid's own tool tip.
+    void cutText_isClippedAndItsTipIsTheWholeText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("cut") << QString(60, 'l') << true;
+        QTest::newRow("whole") << "lll" << false;
+    }
+    void cutText_isClippedAndItsTipIsTheWholeText() {
+        QFETCH(QString, text);
+        QFETCH(bool, cut);
+        TStringGridEx& grid = makeGrid(true);
+        grid.setToolTip("the grid's hint");
+        grid.setColumnWidth(1, 40);
+        grid.SetCells(1, 3, text);
+        grid.ClearMarks();
+        grid.setCurrentCell(9, 2);
+        const QRect cell = grid.visualRect(grid.model()->index(2, 1));
+        // Strokes of "l" reach up to the cell's right edge: no dots of an
+        // ellipsis there, whose ink would sit on the base line alone.
+        const QImage image = grid.viewport()->grab().toImage();
+        int inkNearTheEdge = 0;
+        for (int x = cell.right() - 8; x < cell.right(); ++x)
+            for (int y = cell.top() + 2; y < cell.center().y(); ++y)
+                if (qGray(image.pixel(x, y)) < 160) ++inkNearTheEdge;
+        QCOMPARE(inkNearTheEdge > 0, cut);
+        QToolTip::hideText();
+        QTRY_VERIFY(!QToolTip::isVisible());
+        QCOMPARE(toolTipAt(grid.viewport(), cell.center()), cut ? text : QString("the grid's hint"));
     }
 
     void cellTextChanges_keepTheMarks() {

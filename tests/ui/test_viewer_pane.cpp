@@ -22,6 +22,7 @@
 
 #include "../viewer/metafile_writer.h"
 #include "ui/window/mainform.h"
+#include "viewer/picture_formats.h"
 #include "ui_test_support.h"
 #include "ui/widgets/strgrdex.h"
 #include "viewer/viewer_extension.h"
@@ -61,30 +62,17 @@ QByteArray programFile() {
     return self.open(QIODevice::ReadOnly) ? self.readAll() : QByteArray();
 }
 
-// Dismisses every message box that opens, as a user clicking OK, and notes
-// what it showed and the state of the viewer while it was open.
-class BoxWatcher : public QObject {
-public:
-    explicit BoxWatcher(TMainForm& form) : m_form(form) {
-        connect(&m_timer, &QTimer::timeout, this, [this] { dismiss(); });
-        m_timer.start(10);
-    }
-    QStringList seen;
-
-private:
-    void dismiss() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible()) return;
-        seen << QString("%1|%2|%3|%4|memo %5")
-                    .arg(box->text(), box->windowTitle())
-                    .arg(box->icon() == QMessageBox::Critical ? "error icon" : "other icon")
-                    .arg(box->parentWidget() ? "owned" : "no owner")
-                    .arg(m_form.mFileViewer->isVisible() ? "shown" : "hidden");
-        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-    }
-    TMainForm& m_form;
-    QTimer m_timer;
-};
+// Notes what a message box showed and the state of the viewer while it was
+// open; the box is closed with OK, as a user does.
+BoxWatcher::Describe describedWith(TMainForm& form) {
+    return [&form](QMessageBox* box) {
+        return QString("%1|%2|%3|%4|memo %5")
+            .arg(box->text(), box->windowTitle())
+            .arg(box->icon() == QMessageBox::Critical ? "error icon" : "other icon")
+            .arg(box->parentWidget() ? "owned" : "no owner")
+            .arg(form.viewer().mFileViewer()->isVisible() ? "shown" : "hidden");
+    };
+}
 
 const QString kBoxSeen = "Grafik fehlerhaft|Problem|error icon|no owner|memo hidden";
 
@@ -109,39 +97,32 @@ private:
     // selected, after a search for `searchText` in it.
     TMainForm& searched(const QString& sub, const QString& searchText) {
         TMainForm& form = shownMainForm(m_form);
-        form.FillDrives({volumeAt(path(sub).toStdString())});
-        QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
-        QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
-                          form.Explorer->visualItemRect(node).center());
-        form.eSearch->setFocus();
-        form.eSearch->selectAll();
-        QTest::keyClicks(form.eSearch, searchText);
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
-        if (!QTest::qWaitFor([&] { return !form.isSearching(); }, 30000)) qWarning("the search did not end");
+        showFolders(form, {path(sub)});
+        typeSearch(form, searchText);
+        searchAndWait(form);
         return form;
     }
 
     static int rowOf(TMainForm& form, const QString& name) {
-        for (int r = 1; r < form.sgexResults->RowCount(); ++r)
-            if (form.sgexResults->Cells(0, r) == name) return r;
-        return -1;
+        return toka::test::rowOf(form.results().sgexResults(), name);
     }
 
     // A click, and the wait for what it loads into the viewer.
     static void clickRow(TMainForm& form, int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        TStringGridEx* grid = form.sgexResults;
-        const QRect cell = grid->visualRect(grid->model()->index(row - 1, 0));
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, modifiers, cell.center());
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isViewerLoading(), 10000);
+        toka::test::clickRow(form.results().sgexResults(), row, modifiers);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.viewer().isLoading(), 10000);
     }
 
     static void toggleViewer(TMainForm& form) { QTest::mouseClick(form.sbFileViewer, Qt::LeftButton); }
 
-    static QImage shownPicture(TMainForm& form) { return form.mFileImageView->pixmap().toImage(); }
+    static QImage shownPicture(TMainForm& form) { return form.viewer().mFileImageView()->pixmap().toImage(); }
 
 private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
-    void cleanup() { m_form.reset(); }
+    void cleanup() {
+        m_form.reset();
+        setViewerPictureFormats(PictureFormats::Designed);
+    }
 
     void extension_data() {
         QTest::addColumn<QString>("path");
@@ -215,17 +196,34 @@ private slots:
         QVERIFY(row > 0);
         clickRow(form, row);
         if (text.isNull()) {
-            QVERIFY(!form.mFileViewer->isVisible());
-            QVERIFY(form.mFileImageView->isVisible());
+            QVERIFY(!form.viewer().mFileViewer()->isVisible());
+            QVERIFY(form.viewer().mFileImageView()->isVisible());
             const QImage picture = shownPicture(form);
             QCOMPARE(picture.size(), pictureSize);
             QCOMPARE(picture.pixel(2, 2), topLeft);
-            QCOMPARE(form.mFileViewer->toPlainText(), kAbout); // kept underneath
+            QCOMPARE(form.viewer().mFileViewer()->toPlainText(), kAbout); // kept underneath
         } else {
-            QVERIFY(form.mFileViewer->isVisible());
-            QCOMPARE(form.mFileViewer->toPlainText(), text);
-            QVERIFY(form.mFileImageView->pixmap().isNull());
+            QVERIFY(form.viewer().mFileViewer()->isVisible());
+            QCOMPARE(form.viewer().mFileViewer()->toPlainText(), text);
+            QVERIFY(form.viewer().mFileImageView()->pixmap().isNull());
         }
+    }
+
+    // tokasearch --all-pictures: the JPEG that is text above shows as a
+    // picture, and one that lies about its content ends in the box.
+    void everyReadableFormat_showsJpeg() {
+        write("every/PHOTO.JPG", jpeg());
+        write("every/PHOTO.PNG", jpeg());
+        setViewerPictureFormats(PictureFormats::EveryReadable);
+        TMainForm& form = searched("every", "photo");
+        toggleViewer(form);
+        BoxWatcher watcher(QMessageBox::Ok, describedWith(form));
+        clickRow(form, rowOf(form, "PHOTO.JPG"));
+        QVERIFY(!form.viewer().mFileViewer()->isVisible());
+        QCOMPARE(shownPicture(form).size(), QSize(8, 8)); // lossy: its colour is near blue only
+        QVERIFY(watcher.boxes.isEmpty());
+        clickRow(form, rowOf(form, "PHOTO.PNG"));
+        QCOMPARE(watcher.boxes, QStringList{kBoxSeen});
     }
 
     // Rows that name no readable text file.
@@ -255,8 +253,8 @@ private slots:
         const int row = rowOf(form, name);
         QVERIFY(row > 0);
         clickRow(form, row);
-        QVERIFY(form.mFileViewer->isVisible());
-        QCOMPARE(form.mFileViewer->toPlainText(), QString("not available"));
+        QVERIFY(form.viewer().mFileViewer()->isVisible());
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), QString("not available"));
     }
 
     void hiddenViewer_loadsNothingUntilTheNextMouseUp() {
@@ -265,19 +263,19 @@ private slots:
         const int row = rowOf(form, "NOTES.TXT");
         QVERIFY(row > 0);
         clickRow(form, row);
-        QVERIFY(form.sgexResults->IsRowMarked(row));
+        QVERIFY(form.results().sgexResults()->IsRowMarked(row));
         toggleViewer(form);
-        QVERIFY(form.pFileViewer->isVisible());
-        QCOMPARE(form.mFileViewer->toPlainText(), kAbout);
-        QVERIFY(form.mFileImageView->pixmap().isNull());
+        QVERIFY(form.viewer().pFileViewer()->isVisible());
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), kAbout);
+        QVERIFY(form.viewer().mFileImageView()->pixmap().isNull());
         clickRow(form, row);
-        QCOMPARE(form.mFileViewer->toPlainText(), QString("notes"));
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), QString("notes"));
         // Hidden again, a click on another row changes nothing either.
         toggleViewer(form);
         write("hidden/NOTES.TXT", "changed");
         clickRow(form, row);
         toggleViewer(form);
-        QCOMPARE(form.mFileViewer->toPlainText(), QString("notes"));
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), QString("notes"));
     }
 
     // Two rows marked; the search ranks "pair*" (100 %) above "pai*", so the
@@ -321,12 +319,12 @@ private slots:
         const int upper = rowOf(form, first);
         const int lower = rowOf(form, second);
         QVERIFY2(upper > 0 && lower > upper, "the search ranks the first file higher");
-        BoxWatcher watcher(form);
+        BoxWatcher watcher(QMessageBox::Ok, describedWith(form));
         clickRow(form, upper);
         clickRow(form, lower, Qt::ControlModifier);
-        QCOMPARE(watcher.seen, QStringList(boxes, kBoxSeen));
-        QCOMPARE(form.mFileViewer->isVisible(), memoShown);
-        QCOMPARE(form.mFileViewer->toPlainText(), memoText);
+        QCOMPARE(watcher.boxes, QStringList(boxes, kBoxSeen));
+        QCOMPARE(form.viewer().mFileViewer()->isVisible(), memoShown);
+        QCOMPARE(form.viewer().mFileViewer()->toPlainText(), memoText);
         QCOMPARE(shownPicture(form).size(), pictureSize.isValid() ? pictureSize : QSize(0, 0));
     }
 
@@ -335,15 +333,15 @@ private slots:
         write("keep/icons.bmp", bitmap(16, 8));
         TMainForm& form = searched("keep", "icons");
         toggleViewer(form);
-        BoxWatcher watcher(form);
+        BoxWatcher watcher(QMessageBox::Ok, describedWith(form));
         clickRow(form, rowOf(form, "icons.bmp"));
-        QVERIFY(watcher.seen.isEmpty());
+        QVERIFY(watcher.boxes.isEmpty());
         clickRow(form, rowOf(form, "x.icons"));
-        QCOMPARE(watcher.seen, QStringList{kBoxSeen});
-        QVERIFY(!form.mFileViewer->isVisible());
+        QCOMPARE(watcher.boxes, QStringList{kBoxSeen});
+        QVERIFY(!form.viewer().mFileViewer()->isVisible());
         QCOMPARE(shownPicture(form).pixel(2, 2), kBlue);
         // The picture box shows it at its own size from the top left.
-        const QImage pane = form.pFileViewer->grab().toImage();
+        const QImage pane = form.viewer().pFileViewer()->grab().toImage();
         QCOMPARE(pane.pixel(0, 0), kBlue);
         QCOMPARE(pane.pixel(15, 7), kBlue);
         QVERIFY(pane.pixel(16, 8) != kBlue);
@@ -362,14 +360,14 @@ private slots:
         write("large/large.bmp", bytes);
         TMainForm& form = searched("large", "large.bmp");
         toggleViewer(form);
-        QTRY_COMPARE(form.pFileViewer->height(), 160);
+        QTRY_COMPARE(form.viewer().pFileViewer()->height(), 160);
         const QSize window = form.size();
-        const QSize pane = form.pFileViewer->size();
+        const QSize pane = form.viewer().pFileViewer()->size();
         clickRow(form, rowOf(form, "large.bmp"));
         QApplication::processEvents();
         QCOMPARE(form.size(), window);
-        QCOMPARE(form.pFileViewer->size(), pane);
-        const QImage shown = form.pFileViewer->grab().toImage();
+        QCOMPARE(form.viewer().pFileViewer()->size(), pane);
+        const QImage shown = form.viewer().pFileViewer()->grab().toImage();
         QCOMPARE(shown.pixel(0, 0), kRed);
         QCOMPARE(shown.pixel(1, 0), kBlue);
         QCOMPARE(shown.pixel(shown.width() - 1, shown.height() - 1), kBlue);

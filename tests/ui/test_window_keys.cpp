@@ -1,9 +1,6 @@
 // The window's keyboard shortcuts, pressed on the widget that has the focus,
 // and the tool tips of cut texts, on a window whose tree shows one temporary
 // folder "src".  The trash lives below a temporary XDG_DATA_HOME.
-#include <condition_variable>
-#include <mutex>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -13,7 +10,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,20 +30,6 @@ const QString kLongName = "TOKASearch-" + QString(80, 'x') + ".txt";
 const QString kWideFolder = "a-folder-with-a-name-far-wider-than-the-tree-is";
 const QString kWarning = "Information|The search result may have changed due to file operations.";
 
-// Notes every message box that comes up ("title|text") and escapes it.
-struct BoxWatcher : QTimer {
-    QStringList boxes;
-    BoxWatcher() {
-        connect(this, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible()) return;
-            boxes << box->windowTitle() + "|" + box->text();
-            QTest::keyClick(box, Qt::Key_Escape);
-        });
-        start(5);
-    }
-};
-
 } // namespace
 
 class TestWindowKeys : public QObject {
@@ -58,29 +40,10 @@ private:
     QByteArray m_savedDataHome;
 
     QString src() const { return m_dir->path() + "/src/"; }
-    TStringGridEx* grid() const { return m_form->sgexResults; }
+    TStringGridEx* grid() const { return m_form->results().sgexResults(); }
     QWidget* widgetNamed(const QString& name) const {
         if (name == "tree") return m_form->Explorer;
         return name == "table" ? static_cast<QWidget*>(grid()) : m_form->eSearch;
-    }
-    void search() {
-        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY(!m_form->isSearching());
-    }
-    int rowOf(const QString& name) const {
-        for (int r = 1; r < grid()->RowCount(); ++r)
-            if (grid()->Cells(0, r) == name) return r;
-        return -1;
-    }
-    QRect cellRect(int col, int row) const { return grid()->visualRect(grid()->model()->index(row - 1, col)); }
-    void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, modifiers, cellRect(0, row).center());
-    }
-    QList<int> markedRows() const {
-        QList<int> rows;
-        for (int r = 1; r < grid()->RowCount(); ++r)
-            if (grid()->IsRowMarked(r)) rows << r;
-        return rows;
     }
 
 private slots:
@@ -95,9 +58,7 @@ private slots:
         for (const QString& name : {QString("TOKASearch1.txt"), QString("TOKASearch2.txt"), kLongName})
             touch(src() + name);
         TMainForm& form = shownMainForm(m_form);
-        form.FillDrives({volumeAt(src().chopped(1).toStdString()), volumeAt((m_dir->path() + "/wide").toStdString())});
-        QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
-        QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, {}, form.Explorer->visualItemRect(node).center());
+        showFolders(form, {src().chopped(1), m_dir->path() + "/wide"});
         form.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&form));
     }
@@ -172,12 +133,12 @@ private slots:
         QFETCH(bool, copied);
         QFETCH(bool, trashed);
         QFETCH(QStringList, boxes);
-        search();
+        searchAndWait(*m_form);
         if (QString(QTest::currentDataTag()).contains("Delete Key Moves to Trash"))
             m_form->DeleteKeyMovesToTrash1->trigger();
         QCOMPARE(grid()->RowCount(), 4);
-        clickRow(1);
-        clickRow(3, Qt::ControlModifier);
+        clickRow(grid(), 1);
+        clickRow(grid(), 3, Qt::ControlModifier);
         const QStringList paths{src() + grid()->Cells(0, 1), src() + grid()->Cells(0, 3)};
         m_form->eSearch->setCursorPosition(0);
         QApplication::clipboard()->setText("before");
@@ -189,7 +150,7 @@ private slots:
         QTRY_COMPARE(watcher.boxes, boxes);
 
         QCOMPARE(m_form->focusWidget(), widgetNamed(focusAfter));
-        QCOMPARE(markedRows(), marks);
+        QCOMPARE(markedRows(grid()), marks);
         QCOMPARE(m_form->eSearch->text(), text);
         QCOMPARE(m_form->eSearch->selectedText(), selected);
         const QMimeData* clipboard = QApplication::clipboard()->mimeData();
@@ -206,7 +167,7 @@ private slots:
     void f5SearchesAgain() {
         QTest::keyClick(m_form->eSearch, Qt::Key_F5);
         QCOMPARE(m_form->lFileScanned->text(), "0"); // no search before: nothing
-        search();
+        searchAndWait(*m_form);
         QCOMPARE(grid()->Cells(6, 2), "100");
         m_form->eSearch->setText(QString(20, 'x'));
         grid()->setFocus();
@@ -223,31 +184,15 @@ private slots:
             mkdirp(src() + QString("big/d%1").arg(d));
             for (int f = 0; f < 5; ++f) touch(src() + QString("big/d%1/f%2").arg(d).arg(f));
         }
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool held = false, released = false;
-        const auto release = [&] {
-            std::lock_guard lock(mutex);
-            released = true;
-            changed.notify_all();
-        };
-        const auto releaseOnFailure = qScopeGuard(release);
-        m_form->setWalkObserver([&](std::string_view dir) {
-            if (!dir.ends_with("/big/d7/")) return;
-            std::unique_lock lock(mutex);
-            held = true;
-            changed.wait(lock, [&] { return released; });
-        });
+        WorkerGate gate;
+        m_form->search().setWalkObserver(gate.observer());
         m_form->eSearch->setFocus();
         QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
-        QVERIFY(QTest::qWaitFor([&] {
-            std::lock_guard lock(mutex);
-            return held;
-        }));
+        QTRY_VERIFY(gate.calls() > 0);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-        release();
+        gate.setOpen(true);
         QTRY_VERIFY(!m_form->isSearching());
-        m_form->setWalkObserver({});
+        m_form->search().setWalkObserver({});
         const std::uint64_t stopped = m_form->scannedEntries();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
         QTRY_VERIFY(!m_form->isSearching());
@@ -266,12 +211,12 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, col);
         QFETCH(QString, tip);
-        search();
-        const int row = rowOf(name);
+        searchAndWait(*m_form);
+        const int row = rowOf(grid(), name);
         QVERIFY(row > 0);
         grid()->scrollTo(grid()->model()->index(row - 1, col));
         grid()->viewport()->repaint();
-        QCOMPARE(toolTipAt(grid()->viewport(), cellRect(col, row).center()), tip);
+        QCOMPARE(toolTipAt(grid()->viewport(), cellCentre(grid(), row, col)), tip);
     }
 
     // A node shows its whole name (the tree scrolls sideways) and its path as

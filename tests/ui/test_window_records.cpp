@@ -9,15 +9,14 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <thread>
-#include <mutex>
 
 #include "ui/window/mainform.h"
 #include "ui/widgets/strgrdex.h"
@@ -35,33 +34,6 @@ QStringList rowNames(TStringGridEx* grid) {
     return names;
 }
 
-// Holds the walk's workers before they list a directory, until the gate
-// goes; the workers share its state, so it may go while they wait.
-class WalkGate {
-public:
-    explicit WalkGate(TMainForm& form) : m_form(form) {
-        form.setWalkObserver([state = m_state](std::string_view) {
-            std::unique_lock lock(state->mutex);
-            state->changed.wait(lock, [&] { return state->open; });
-        });
-    }
-    ~WalkGate() {
-        m_form.setWalkObserver({});
-        std::lock_guard lock(m_state->mutex);
-        m_state->open = true;
-        m_state->changed.notify_all();
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool open = false;
-    };
-    TMainForm& m_form;
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-};
-
 } // namespace
 
 class TestWindowRecords : public QObject {
@@ -75,13 +47,8 @@ private:
     QStringList recordFiles() const { return QDir(records()).entryList({"*.walk"}, QDir::Files); }
 
     TMainForm& form(const QString& text = "report") {
-        m_form.reset();
-        m_form = std::make_unique<TMainForm>();
-        m_form->setRecordDirectory(records().toStdString());
-        m_form->show();
-        if (!QTest::qWaitForWindowExposed(m_form.get())) QTest::qFail("not exposed", __FILE__, __LINE__);
-        m_form->FillDrives({volumeAt(m_tree->path().toStdString())});
-        m_form->Explorer->setCurrentItem(m_form->Explorer->topLevelItem(0));
+        shownMainForm(m_form, [this](TMainForm& form) { form.setRecordDirectory(records().toStdString()); });
+        showFolders(*m_form, {m_tree->path()});
         m_form->eSearch->setText(text);
         // Both are off at first.
         if (!m_form->RecordWalks1->isChecked()) m_form->RecordWalks1->trigger();
@@ -90,9 +57,18 @@ private:
     }
 
     static void search(TMainForm& form) {
+        searchAndWait(form);
+        form.search().waitForRecordSaved();
+    }
+
+    // Starts a search while the walk is held before its first directory
+    // (until the gate goes); once the record was read, whether it answered.
+    static bool recordAnswersAHeldSearch(TMainForm& form, WorkerGate& gate) {
+        form.search().setWalkObserver(gate.observer());
         QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 20000);
-        form.waitForRecordSaved();
+        form.search().waitForRecordSaved();
+        QTest::qWait(50);
+        return form.search().showsRecordedAnswer();
     }
 
 private slots:
@@ -109,31 +85,32 @@ private slots:
     void recordedAnswerFirst_thenTheLiveOne() {
         TMainForm& window = form();
         search(window);
-        QVERIFY(!window.showsRecordedAnswer());
+        QVERIFY(!window.search().showsRecordedAnswer());
         QCOMPARE(recordFiles().size(), 1);
         QCOMPARE(int(QFile::permissions(records() + "/" + recordFiles()[0])), 0x6600); // rw for the owner only
-        const QStringList before = rowNames(window.sgexResults);
+        const QStringList before = rowNames(window.results().sgexResults());
         QVERIFY(before.contains("old-report.txt"));
 
         QVERIFY(QFile::remove(m_tree->filePath("old-report.txt")));
         touch(m_tree->filePath("sub/new-report.txt"));
         {
-            WalkGate gate(window);
+            WorkerGate gate;
+            window.search().setWalkObserver(gate.observer());
             QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
             // The walk is held before its first directory: what the rows
             // show, as soon as the record is read, is the record's answer.
             QVERIFY(window.isSearching());
-            QTRY_VERIFY_WITH_TIMEOUT(window.showsRecordedAnswer(), 5000);
-            QCOMPARE(rowNames(window.sgexResults), before);
-            QVERIFY(window.lRecorded->isVisible());
-            QVERIFY(window.lRecorded->text().startsWith("from the walk of "));
+            QTRY_VERIFY_WITH_TIMEOUT(window.search().showsRecordedAnswer(), 5000);
+            QCOMPARE(rowNames(window.results().sgexResults()), before);
+            QVERIFY(window.search().lRecorded()->isVisible());
+            QVERIFY(window.search().lRecorded()->text().startsWith("from the walk of "));
             QTest::qWait(1200); // a refresh of the running search keeps it
-            QCOMPARE(rowNames(window.sgexResults), before);
+            QCOMPARE(rowNames(window.results().sgexResults()), before);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
-        QVERIFY(!window.showsRecordedAnswer());
-        QVERIFY(!window.lRecorded->isVisible());
-        const QStringList after = rowNames(window.sgexResults);
+        QVERIFY(!window.search().showsRecordedAnswer());
+        QVERIFY(!window.search().lRecorded()->isVisible());
+        const QStringList after = rowNames(window.results().sgexResults());
         QVERIFY(after.contains("new-report.txt") && !after.contains("old-report.txt"));
     }
 
@@ -145,17 +122,18 @@ private slots:
         const QDateTime written = QFileInfo(records() + "/" + recordFiles()[0]).lastModified();
         touch(m_tree->filePath("sub/late-report.txt"));
         {
-            WalkGate gate(window);
+            WorkerGate gate;
+            window.search().setWalkObserver(gate.observer());
             QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
-            QTRY_VERIFY_WITH_TIMEOUT(window.showsRecordedAnswer(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(window.search().showsRecordedAnswer(), 5000);
             QTest::mouseClick(window.sbStop, Qt::LeftButton);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
-        window.waitForRecordSaved();
+        window.search().waitForRecordSaved();
         QTest::qWait(50);
-        QVERIFY(!window.showsRecordedAnswer());
-        QVERIFY(!window.lRecorded->isVisible());
-        QCOMPARE(rowNames(window.sgexResults), QStringList{}); // stopped before its first directory
+        QVERIFY(!window.search().showsRecordedAnswer());
+        QVERIFY(!window.search().lRecorded()->isVisible());
+        QCOMPARE(rowNames(window.results().sgexResults()), QStringList{}); // stopped before its first directory
         QCOMPARE(QFileInfo(records() + "/" + recordFiles()[0]).lastModified(), written);
     }
 
@@ -163,7 +141,7 @@ private slots:
         TMainForm& window = form("zzz");
         QTest::keyClicks(window.eSearch, "zzz");
         QTest::qWait(200);
-        QVERIFY(!window.showsRecordedAnswer()); // no record yet
+        QVERIFY(!window.search().showsRecordedAnswer()); // no record yet
         search(window);
         struct Step {
             const char* typed;
@@ -172,24 +150,41 @@ private slots:
         // Each text replaces the box's; two letters are too few.
         const Step steps[] = {{"re", false}, {"report.p", true}, {"no", false}, {"notes", true}};
         for (const Step& step : steps) {
-            const QStringList before = rowNames(window.sgexResults);
+            const QStringList before = rowNames(window.results().sgexResults());
             window.eSearch->selectAll();
             QTest::keyClicks(window.eSearch, step.typed);
             QTest::qWait(300);
             QVERIFY(!window.isSearching());
             if (!step.answers) {
-                QCOMPARE(rowNames(window.sgexResults), before);
+                QCOMPARE(rowNames(window.results().sgexResults()), before);
                 continue;
             }
-            QVERIFY(window.showsRecordedAnswer());
-            QCOMPARE(rowNames(window.sgexResults).value(0), QString(step.typed) == "notes" ? "notes" : "report.pdf");
+            QVERIFY(window.search().showsRecordedAnswer());
+            QCOMPARE(rowNames(window.results().sgexResults()).value(0),
+                     QString(step.typed) == "notes" ? "notes" : "report.pdf");
         }
         // Turned off, typing changes nothing.
         window.SearchAsYouType1->trigger();
         window.eSearch->selectAll();
         QTest::keyClicks(window.eSearch, "report.pdf");
         QTest::qWait(300);
-        QCOMPARE(rowNames(window.sgexResults).value(0), QString("notes"));
+        QCOMPARE(rowNames(window.results().sgexResults()).value(0), QString("notes"));
+
+        // Switching the measure answers again from the record at once, as
+        // the walk would answer with that measure.
+        const auto shown = [&window] {
+            QStringList rows;
+            for (int r = 1; r < window.results().sgexResults()->RowCount(); ++r)
+                rows << window.results().sgexResults()->Cells(0, r) + " " + window.results().sgexResults()->Cells(6, r);
+            return rows;
+        };
+        QSignalSpy answered(&window, &TMainForm::recordedAnswerShown);
+        QTest::mouseClick(window.sbSimilar, Qt::LeftButton);
+        QTRY_COMPARE(answered.size(), 1);
+        QVERIFY(!window.isSearching());
+        const QStringList replayed = shown();
+        search(window);
+        QCOMPARE(replayed, shown());
     }
 
     // A record on a file system that hangs holds the records' worker, not
@@ -199,7 +194,7 @@ private slots:
         TMainForm& window = form();
         search(window);
         auto held = std::make_shared<std::atomic<bool>>(true);
-        window.setRecordObserver([held](std::string_view) {
+        window.search().setRecordObserver([held](std::string_view) {
             for (int waited = 0; held->load() && waited < 10000; waited += 5)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
         });
@@ -211,11 +206,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
         QVERIFY2(firedAfter < 100, QByteArray::number(firedAfter));
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
-        QVERIFY(rowNames(window.sgexResults).contains("report.txt"));
+        QVERIFY(rowNames(window.results().sgexResults()).contains("report.txt"));
         held->store(false);
-        window.waitForRecordSaved();
+        window.search().waitForRecordSaved();
         QTest::qWait(50);
-        QVERIFY(!window.showsRecordedAnswer());
+        QVERIFY(!window.search().showsRecordedAnswer());
     }
 
     void recordsOff_neitherWrittenNorRead_andForgotten() {
@@ -225,11 +220,8 @@ private slots:
         window.RecordWalks1->trigger();
         QVERIFY(!window.SearchAsYouType1->isEnabled());
         {
-            WalkGate gate(window);
-            QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
-            window.waitForRecordSaved();
-            QTest::qWait(50);
-            QVERIFY(!window.showsRecordedAnswer());
+            WorkerGate gate;
+            QVERIFY(!recordAnswersAHeldSearch(window, gate));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
         window.eSearch->setText("other");
@@ -240,11 +232,8 @@ private slots:
         window.ForgetRecordedWalks1->trigger();
         QTRY_COMPARE(window.statusText(), QString("1 recorded walk forgotten"));
         QVERIFY(recordFiles().isEmpty());
-        WalkGate gate(window);
-        QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
-        window.waitForRecordSaved();
-        QTest::qWait(50);
-        QVERIFY(!window.showsRecordedAnswer());
+        WorkerGate gate;
+        QVERIFY(!recordAnswersAHeldSearch(window, gate));
     }
 };
 

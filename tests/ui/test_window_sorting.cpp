@@ -21,17 +21,13 @@ private:
     std::unique_ptr<TMainForm> m_form;
     QString m_ranks; ///< the rows' letters in rank order
 
-    TStringGridEx* grid() const { return m_form->sgexResults; }
+    TStringGridEx* grid() const { return m_form->results().sgexResults(); }
     // The last letters of the names, top down ("cbad"), or of the marked rows.
     QString letters(bool markedOnly = false) const {
         QString text;
         for (int r = 1; r < grid()->RowCount(); ++r)
             if (!markedOnly || grid()->IsRowMarked(r)) text += grid()->Cells(0, r).right(1);
         return text;
-    }
-    void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, modifiers,
-                          grid()->visualRect(grid()->model()->index(row - 1, 0)).center());
     }
     // "5 up", "2 down" or "none", and the Sort By items checked.
     QString shownOrder() const {
@@ -40,18 +36,13 @@ private:
             header->isSortIndicatorShown()
                 ? QString("%1 %2").arg(header->sortIndicatorSection()).arg(header->sortIndicatorOrder() ? "down" : "up")
                 : "none";
-        for (QAction* action : m_form->SortBy1->actions())
+        for (QAction* action : m_form->results().sortMenu()->actions())
             if (action->isChecked()) text += "," + action->text().remove('&');
         return text;
     }
     void choose(const QString& item) {
-        for (QAction* action : m_form->SortBy1->actions())
+        for (QAction* action : m_form->results().sortMenu()->actions())
             if (action->text().remove('&') == item) action->trigger();
-    }
-    void search() {
-        QTest::mouseClick(m_form->sbSearchDir, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_form->isSearching(), 30000);
-        QVERIFY(waitForResultRows(*m_form));
     }
 
 private slots:
@@ -70,12 +61,12 @@ private slots:
     }
     void init() {
         TMainForm& form = shownMainForm(m_form);
-        form.FillDrives({volumeAt(m_dir.path().toStdString())});
-        form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
-        search();
+        showFolders(form, {m_dir.path()});
+        searchAndWait(form);
         m_ranks = letters();
         QCOMPARE(shownOrder(), QString("none,Rank"));
-        QVERIFY(!form.SortDescending1->isEnabled() && !form.SortByHeaderClick1->isChecked());
+        QVERIFY(!form.results().sortDescendingCommand()->isEnabled()
+                && !form.results().sortByHeaderClickCommand()->isChecked());
     }
     void cleanup() { m_form.reset(); }
 
@@ -108,10 +99,10 @@ private slots:
         QHeaderView* header = grid()->horizontalHeader();
         for (const QString& step : parts[0].split(' ')) {
             if (step == "option") {
-                m_form->SortByHeaderClick1->trigger();
+                m_form->results().sortByHeaderClickCommand()->trigger();
             } else if (step.contains('h')) {
-                clickRow(1);
-                clickRow(3, Qt::ControlModifier);
+                clickRow(grid(), 1);
+                clickRow(grid(), 3, Qt::ControlModifier);
                 const int col = step.back().digitValue();
                 grid()->scrollTo(grid()->model()->index(0, col));
                 const QPoint pos(header->sectionViewportPosition(col) + header->sectionSize(col) / 2,
@@ -128,20 +119,21 @@ private slots:
         m_form->TimerTimer(); // the order holds through the refreshes
         QVERIFY(waitForResultRows(*m_form));
         QCOMPARE(letters(), order);
-        search(); // and a new search shows the ranks'
+        searchAndWait(*m_form); // and a new search shows the ranks'
         QCOMPARE(letters() + shownOrder(), m_ranks + "none,Rank");
     }
 
     // Marked rows stay marked where the new order puts them; the last column
     // reaches the table's edge.
     void marksGoWithTheirRows() {
-        clickRow(letters().indexOf('a') + 1);
-        clickRow(letters().indexOf('c') + 1, Qt::ControlModifier);
+        clickRow(grid(), letters().indexOf('a') + 1);
+        clickRow(grid(), letters().indexOf('c') + 1, Qt::ControlModifier);
         choose("Size");
         QCOMPARE(letters() + " " + letters(true), QString("cbad ca"));
         choose("Descending");
         QCOMPARE(letters() + " " + letters(true), QString("abcd ac"));
-        for (const std::string& path : m_form->markedPaths()) QVERIFY(path.ends_with("_a") || path.ends_with("_c"));
+        for (const std::string& path : m_form->results().markedPaths())
+            QVERIFY(path.ends_with("_a") || path.ends_with("_c"));
         m_form->resize(1400, m_form->height());
         QTRY_COMPARE(grid()->columnViewportPosition(6) + grid()->columnWidth(6), grid()->viewport()->width());
     }

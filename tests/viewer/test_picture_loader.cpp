@@ -5,17 +5,16 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <ostream>
 #include <string>
 
+#include "../support/process.h"
+#include "../support/temp_tree.h"
 #include "metafile_writer.h"
 #include "viewer/picture_loader.h"
 
@@ -40,14 +39,12 @@ QByteArray metafile() {
 
 class PictureFiles : public ::testing::Test {
 protected:
-    std::string path(const char* name) const { return m_dir.filePath(QString::fromUtf8(name)).toStdString(); }
+    std::string path(const char* name) const { return m_dir / name; }
     std::string write(const char* name, const QByteArray& bytes) const {
-        QFile file(m_dir.filePath(QString::fromUtf8(name)));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-        return file.fileName().toStdString();
+        writeFile(m_dir / name, bytes.toStdString());
+        return m_dir / name;
     }
-    QTemporaryDir m_dir;
+    TempTree m_dir;
 };
 
 struct ByNameCase {
@@ -92,39 +89,29 @@ INSTANTIATE_TEST_SUITE_P(
                       ByNameCase{"damaged_wmf", "cut.wmf", [] { return metafile().left(50); }, false, {}}),
     [](const auto& test) { return test.param.name; });
 
-// The extension is that of the last path component only.
-TEST_F(PictureFiles, DotInDirectoryIsNoExtension) {
-    ASSERT_EQ(::mkdir(path("pictures.bmp").c_str(), 0755), 0);
+// The extension is that of the last path component only, and only a file is
+// read: a FIFO fails at once instead of waiting for a writer.
+TEST_F(PictureFiles, OnlyFilesNamedForTheirFormatLoad) {
     write("pictures.bmp/plain", encoded("bmp"));
-    EXPECT_FALSE(loadPicture(path("pictures.bmp/plain")).ok());
-    EXPECT_FALSE(loadPicture(path("pictures.bmp")).ok()); // a directory
-}
-
-TEST_F(PictureFiles, FifoFailsAtOnce) {
     ASSERT_EQ(::mkfifo(path("pipe.wmf").c_str(), 0644), 0);
     ASSERT_EQ(::mkfifo(path("pipe.bmp").c_str(), 0644), 0);
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(loadPicture(path("pipe.wmf")).ok());
-    EXPECT_FALSE(loadPicture(path("pipe.bmp")).ok());
+    for (const char* name : {"pictures.bmp/plain", "pictures.bmp", "pipe.wmf", "pipe.bmp", "missing.bmp"})
+        EXPECT_FALSE(loadPicture(path(name)).ok()) << name;
     EXPECT_LT(timer.elapsed(), 1000);
 }
 
-TEST_F(PictureFiles, MissingFileFails) { EXPECT_FALSE(loadPicture(path("missing.bmp")).ok()); }
-
-/// Runs wmf2png with `arguments`; returns the exit status, stderr in `errors`.
-int wmf2png(const std::string& arguments, std::string& errors, const std::string& errorFile) {
-    const std::string command = std::string(TOKA_TOOLS_DIR "/wmf2png ") + arguments + " 2>" + errorFile;
-    const int status = std::system(command.c_str());
-    QFile file(QString::fromStdString(errorFile));
-    errors = file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+ProgramRun wmf2png(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {TOKA_TOOLS_DIR "/wmf2png"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runProgram(argv);
 }
 
 TEST_F(PictureFiles, Wmf2pngWritesThePicture) {
-    std::string errors;
     const std::string out = path("out.png");
-    EXPECT_EQ(wmf2png(write("in.wmf", metafile()) + " " + out, errors, path("err")), 0) << errors;
+    const ProgramRun written = wmf2png({write("in.wmf", metafile()), out});
+    EXPECT_EQ(written.status, 0) << written.err;
     const QImage png(QString::fromStdString(out));
     ASSERT_FALSE(png.isNull());
     EXPECT_EQ(png.size(), QSize(40, 20));
@@ -132,17 +119,16 @@ TEST_F(PictureFiles, Wmf2pngWritesThePicture) {
 }
 
 TEST_F(PictureFiles, Wmf2pngReportsADamagedFileOnOneLine) {
-    std::string errors;
-    EXPECT_EQ(wmf2png(write("bad.wmf", metafile().left(47)) + " " + path("out.png"), errors, path("err")), 1);
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.find('\n'), errors.size() - 1) << errors;
+    const ProgramRun damaged = wmf2png({write("bad.wmf", metafile().left(47)), path("out.png")});
+    EXPECT_EQ(damaged.status, 1);
+    ASSERT_FALSE(damaged.err.empty());
+    EXPECT_EQ(damaged.err.find('\n'), damaged.err.size() - 1) << damaged.err;
     EXPECT_FALSE(QFile::exists(QString::fromStdString(path("out.png"))));
 }
 
 TEST_F(PictureFiles, Wmf2pngUsage) {
-    std::string errors;
-    EXPECT_EQ(wmf2png("", errors, path("err")), 2);
-    EXPECT_EQ(wmf2png("only-one.wmf", errors, path("err")), 2);
+    EXPECT_EQ(wmf2png({}).status, 2);
+    EXPECT_EQ(wmf2png({"only-one.wmf"}).status, 2);
 }
 
 } // namespace

@@ -89,7 +89,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     const QCommandLineOption allFixedDisks("all-fixed-disks",
                                            "Searches all fixed disks: at once with --search, else when Enter is "
                                            "pressed in the search box.");
-    parser.addOptions({help, version, fuzzy, similar, noRecurse, search, allFixedDisks});
+    const QCommandLineOption allPictures("all-pictures",
+                                         "Shows every picture format Qt reads here (PNG, JPEG, GIF, SVG, ...) in "
+                                         "the viewer, not only BMP, ICO and WMF.");
+    parser.addOptions({help, version, fuzzy, similar, noRecurse, search, allFixedDisks, allPictures});
     parser.addPositionalArgument("DIR", "The directory to select (a path or a file:// URL).", "[DIR]");
 
     QStringList list;
@@ -120,6 +123,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (parser.isSet(fuzzy) || parser.isSet(similar)) start.fuzzySearch = parser.isSet(fuzzy);
     start.noRecurse = parser.isSet(noRecurse);
     start.allFixedDisks = parser.isSet(allFixedDisks);
+    start.allPictures = parser.isSet(allPictures);
     if (parser.isSet(search)) {
         const QString text = QString::fromUtf8(parser.value(search).toLatin1());
         if (text.size() > kMaxSearchText)

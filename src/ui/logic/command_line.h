@@ -1,7 +1,7 @@
 #pragma once
 // The program's command line:
 //   tokasearch [--fuzzy | --similar] [--no-recurse] [--search TEXT]
-//              [--all-fixed-disks] [DIR]
+//              [--all-fixed-disks] [--all-pictures] [DIR]
 // read before any window or display exists, so that --help, --version and
 // every mistake are answered on the terminal alone.
 
@@ -23,6 +23,9 @@ struct StartOptions {
     /// at once with --search, else by Enter in the search box (focused)
     /// until a directory is chosen in the tree.
     bool allFixedDisks = false;
+    /// --all-pictures: the viewer shows every picture format Qt reads here,
+    /// not only .bmp, .ico and .wmf (viewer/picture_formats.h).
+    bool allPictures = false;
 };
 
 struct CommandLine {

@@ -166,6 +166,7 @@ RememberedSettings readSettings(const QString& file) {
     settings.treeSplitter = sizesOf(ini.value("window/treeSplitter"), 2);
     settings.viewerSplitter = sizesOf(ini.value("window/viewerSplitter"), 2);
     settings.columnWidths = sizesOf(ini.value("window/resultColumns"), 7);
+    settings.layoutKey = ini.value("window/layoutKey").toString();
 
     // Written as bytes; a path typed into the file by hand reads as UTF-8.
     const QVariant directory = ini.value("search/lastDirectory");
@@ -196,6 +197,7 @@ void writeSettings(const QString& file, const RememberedSettings& settings) {
     if (!settings.treeSplitter.isEmpty()) ini.setValue("window/treeSplitter", textsOf(settings.treeSplitter));
     if (!settings.viewerSplitter.isEmpty()) ini.setValue("window/viewerSplitter", textsOf(settings.viewerSplitter));
     if (!settings.columnWidths.isEmpty()) ini.setValue("window/resultColumns", textsOf(settings.columnWidths));
+    if (!settings.layoutKey.isEmpty()) ini.setValue("window/layoutKey", settings.layoutKey);
     if (!settings.lastDirectory.empty())
         ini.setValue("search/lastDirectory", QByteArray::fromStdString(settings.lastDirectory));
     if (!settings.recentTexts.isEmpty()) ini.setValue("search/recentTexts", settings.recentTexts);

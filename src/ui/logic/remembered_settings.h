@@ -38,8 +38,12 @@ struct RememberedSettings {
     QList<int> treeSplitter;          ///< tree | table: two sizes, or empty
     QList<int> viewerSplitter;        ///< upper pane above the viewer: two sizes, or empty
     QList<int> columnWidths;          ///< the result table's seven columns, or empty
-    std::string lastDirectory;        ///< the selected directory (bytes); "" none
-    QStringList recentTexts;          ///< most recent first, unique, at most kRecentTextCount
+    /// The font and scale the sizes above were measured in ("" from files
+    /// written before it was kept): sizes of another font or scale are not
+    /// taken over.
+    QString layoutKey;
+    std::string lastDirectory; ///< the selected directory (bytes); "" none
+    QStringList recentTexts;   ///< most recent first, unique, at most kRecentTextCount
     /// The filter bar, when the file has a [filters] group: each value that
     /// is missing or not valid keeps the default (nothing filtered; a null day).
     std::optional<FilterChoices> filters;

@@ -1,7 +1,11 @@
 #include "ui/widgets/explorer_tree.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <algorithm>
 #include <sys/stat.h>
@@ -86,6 +90,46 @@ Names subdirectoryNames(const std::string& path) {
     return names;
 }
 
+// Shows a node's path as the tool tip of its name while the name is cut off
+// at the edge of the tree's viewport (the tree scrolls sideways); elsewhere
+// the request goes on to the tree, whose own tool tip shows.
+class CutNameTips : public QObject {
+public:
+    explicit CutNameTips(QTreeWidget* tree) : QObject(tree), m_tree(tree), m_viewport(tree->viewport()) {
+        tree->viewport()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != m_viewport || event->type() != QEvent::ToolTip) return false;
+        const auto* help = static_cast<QHelpEvent*>(event);
+        QTreeWidgetItem* node = m_tree->itemAt(help->pos());
+        if (!node || !isNameCut(node)) return false;
+        const QRect rect = m_tree->visualItemRect(node);
+        QToolTip::showText(help->globalPos(), displayText(GetNodePath(node)), m_tree->viewport(), rect);
+        return true;
+    }
+
+private:
+    // The name's text ends where the node's content (indentation aside)
+    // ends, and starts its width before.
+    bool isNameCut(QTreeWidgetItem* node) const {
+        const QModelIndex index = m_tree->indexFromItem(node);
+        QStyleOptionViewItem option;
+        option.initFrom(m_tree);
+        option.font = m_tree->font();
+        const int icon = m_tree->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, m_tree);
+        option.decorationSize = m_tree->iconSize().isValid() ? m_tree->iconSize() : QSize(icon, icon);
+        const int content = m_tree->itemDelegateForIndex(index)->sizeHint(option, index).width();
+        const int textRight = m_tree->visualItemRect(node).left() + content;
+        const int textLeft = textRight - option.fontMetrics.horizontalAdvance(node->text(0));
+        return textLeft < 0 || textRight > m_tree->viewport()->width();
+    }
+
+    QTreeWidget* m_tree;
+    const QObject* m_viewport; ///< kept from the start: the tree's may be gone while it is destroyed
+};
+
 // The child of node whose name (as listed) is name; null when none is.
 QTreeWidgetItem* childNamed(const QTreeWidgetItem* node, const std::string& name) {
     for (int i = 0; i < node->childCount(); ++i)
@@ -118,7 +162,7 @@ std::string GetNodePath(const QTreeWidgetItem* node) {
 
 int nodeImage(const QTreeWidgetItem* node) { return node ? node->data(0, kImageRole).toInt() : -1; }
 
-ExplorerTree::ExplorerTree(QTreeWidget* tree) : m_tree(tree), m_images(explorerImages()) {
+ExplorerTree::ExplorerTree(QTreeWidget* tree) : m_tree(tree), m_images(explorerImages(tree->palette())) {
     // Names are shown whole: the one column grows with the widest name in
     // view, and the tree scrolls sideways when that is wider than the tree.
     QHeaderView* header = tree->header();
@@ -127,14 +171,13 @@ ExplorerTree::ExplorerTree(QTreeWidget* tree) : m_tree(tree), m_images(explorerI
     tree->setTextElideMode(Qt::ElideNone);
     tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     tree->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    new CutNameTips(tree);
 }
 
 void ExplorerTree::setImage(QTreeWidgetItem* node, int image) {
     node->setData(0, kImageRole, image);
     node->setIcon(0, m_images.value(image));
 }
-
-void ExplorerTree::setPathTip(QTreeWidgetItem* node) { node->setToolTip(0, displayText(GetNodePath(node))); }
 
 void ExplorerTree::addPlaceholder(QTreeWidgetItem* node) {
     new QTreeWidgetItem(node, QStringList{QString::fromLatin1(kPlaceholderText)});
@@ -146,7 +189,6 @@ void ExplorerTree::fillVolumes(const std::vector<Volume>& volumes) {
         auto* node = new QTreeWidgetItem(m_tree, QStringList{displayText(volume.mountPoint)});
         node->setData(0, kNameRole, QByteArray::fromStdString(volume.mountPoint));
         setImage(node, treeImageOf(volume.kind));
-        setPathTip(node);
         addPlaceholder(node);
     }
 }
@@ -208,7 +250,6 @@ QTreeWidgetItem* ExplorerTree::addDirectoryNode(QTreeWidgetItem* parent, const s
     auto* child = new QTreeWidgetItem(parent, QStringList{displayText(name)});
     child->setData(0, kNameRole, QByteArray::fromStdString(name));
     setImage(child, ClosedFolderImage);
-    setPathTip(child);
     addPlaceholder(child);
     return child;
 }

@@ -44,7 +44,9 @@ int nodeImage(const QTreeWidgetItem* node);
 /// Builds the tree's nodes from files it reads; holds the image list.
 class ExplorerTree {
 public:
-    /// Sets the tree up to show names whole (scrolling sideways).
+    /// Sets the tree up to show names whole (scrolling sideways).  A node
+    /// whose name is cut off at the tree's edge shows its path as its tool
+    /// tip; anywhere else the tree's own tool tip shows.
     explicit ExplorerTree(QTreeWidget* tree);
 
     /// Replaces every node by one node per volume, in the given order, each
@@ -89,8 +91,6 @@ private:
     QTreeWidgetItem* findNode(const std::string& path) const;
     void setImage(QTreeWidgetItem* node, int image);
     QTreeWidgetItem* addDirectoryNode(QTreeWidgetItem* parent, const std::string& name);
-    /// The node's tool tip: its whole path.
-    void setPathTip(QTreeWidgetItem* node);
     void addPlaceholder(QTreeWidgetItem* node);
 
     QTreeWidget* m_tree;

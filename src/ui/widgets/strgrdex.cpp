@@ -1,5 +1,7 @@
 #include "ui/widgets/strgrdex.h"
 
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -150,15 +152,16 @@ private:
 };
 
 void TStringGridEx::drawCellText(QPainter* painter, const QRect& rect, const QString& text) {
-    // A text wider than its cell ends in an ellipsis, so that a cut-off name
-    // or path does not pass for the whole of it.
-    const QRect textRect = cellTextRect(rect);
-    const QString shown = painter->fontMetrics().elidedText(text, Qt::ElideRight, textRect.width());
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, shown);
+    // A text wider than its cell is cut at the cell's edge; its tool tip
+    // shows the whole of it.
+    painter->drawText(cellTextRect(rect), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
 bool TStringGridEx::isCellTextCut(const QFontMetrics& metrics, const QRect& rect, const QString& text) {
-    return metrics.elidedText(text, Qt::ElideRight, cellTextRect(rect).width()) != text;
+    // As drawn on one line: a line break shows as a blank.
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return metrics.horizontalAdvance(line) > cellTextRect(rect).width();
 }
 
 TStringGridEx::TStringGridEx(QWidget* parent) : QTableView(parent), m_cells(new GridCells(this)) {
@@ -172,6 +175,9 @@ TStringGridEx::TStringGridEx(QWidget* parent) : QTableView(parent), m_cells(new 
     setSelectionMode(QAbstractItemView::NoSelection);
     setTabKeyNavigation(false);
     setWordWrap(false);
+    // Texts are cut at the cell's edge, not shortened with an ellipsis.
+    setTextElideMode(Qt::ElideNone);
+    horizontalHeader()->setTextElideMode(Qt::ElideNone);
     setCornerButtonEnabled(false);
     verticalHeader()->hide();
     horizontalHeader()->setSectionsClickable(false);
@@ -259,6 +265,7 @@ void TStringGridEx::synchronise() {
     const auto rows = static_cast<std::size_t>(RowCount());
     if (m_marks.size() > rows) m_marks.assign(rows, false);
     else if (rows > m_marks.size()) m_marks.resize(rows, false);
+    emit MarksChanged();
 }
 
 void TStringGridEx::noteMarkedRows() {
@@ -276,6 +283,7 @@ void TStringGridEx::remarkMovedRows() {
         if (index.isValid() && index.row() + 1 < RowCount()) m_marks[static_cast<std::size_t>(index.row() + 1)] = true;
     m_movingMarks.clear();
     viewport()->update();
+    emit MarksChanged();
 }
 
 bool TStringGridEx::IsRowMarked(int row) const {
@@ -285,11 +293,16 @@ bool TStringGridEx::IsRowMarked(int row) const {
 
 void TStringGridEx::SetRowMarked(int row, bool marked) {
     if (row < 0 || row >= RowCount()) return;
+    if (m_marks[static_cast<std::size_t>(row)] == marked) return;
     m_marks[static_cast<std::size_t>(row)] = marked;
     viewport()->update();
+    emit MarksChanged();
 }
 
-void TStringGridEx::ClearMarks() { std::fill(m_marks.begin(), m_marks.end(), false); }
+void TStringGridEx::ClearMarks() {
+    std::fill(m_marks.begin(), m_marks.end(), false);
+    emit MarksChanged();
+}
 
 void TStringGridEx::SetCTL3D(bool on) {
     if (on == m_ctl3d) return;
@@ -377,9 +390,14 @@ void TStringGridEx::handleRelease(int row, Qt::MouseButtons stillHeld, Qt::Keybo
         m_anchorRow = row;
     }
     viewport()->update();
+    emit MarksChanged();
 }
 
 void TStringGridEx::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        m_rightPressDown = true;
+        m_contextMenuWaiting = false;
+    }
     handlePress(rowAtViewport(event->position().toPoint()));
     QTableView::mousePressEvent(event);
 }
@@ -388,7 +406,15 @@ void TStringGridEx::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     handleRelease(rowAtViewport(pos), event->buttons(), event->modifiers());
     QTableView::mouseReleaseEvent(event);
+    const bool menuWaiting = event->button() == Qt::RightButton && m_contextMenuWaiting;
+    if (event->button() == Qt::RightButton) m_rightPressDown = m_contextMenuWaiting = false;
+    const QPointF globalPos = event->globalPosition();
     emit MouseUp(event->button(), event->modifiers(), pos);
+    // The menu the press asked for, over the marks this release made.
+    if (menuWaiting) {
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, pos, globalPos.toPoint(), event->modifiers());
+        QCoreApplication::sendEvent(viewport(), &menu);
+    }
 }
 
 void TStringGridEx::keyReleaseEvent(QKeyEvent* event) {
@@ -400,10 +426,14 @@ void TStringGridEx::keyReleaseEvent(QKeyEvent* event) {
             m_marks[static_cast<std::size_t>(current)] = true;
             m_anchorRow = current;
             viewport()->update();
+            emit MarksChanged();
+            emit KeyMarked();
         } else if (m_multiSelect && exact == Qt::ShiftModifier) {
             markRange(clampRow(m_anchorRow), current);
             m_anchorRow = current;
             viewport()->update();
+            emit MarksChanged();
+            emit KeyMarked();
         }
     }
     QTableView::keyReleaseEvent(event);
@@ -438,6 +468,14 @@ bool TStringGridEx::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TStringGridEx::viewportEvent(QEvent* event) {
+    // A platform that asks for the menu on the press (X11 does) would open
+    // it before the release marks anything: it waits for the release.
+    if (event->type() == QEvent::ContextMenu && m_rightPressDown
+        && static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Mouse) {
+        m_contextMenuWaiting = true;
+        event->accept();
+        return true;
+    }
     if (event->type() == QEvent::ToolTip) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const QModelIndex index = indexAt(help->pos());

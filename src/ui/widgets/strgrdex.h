@@ -28,6 +28,9 @@
 //   anything else (Alt, Meta, another button still held) - no change.
 // Every button acts alike.  A position outside the cells counts as the last
 // row.  With MultiSelect false a release moves the single mark.
+// A right-button press marks nothing and opens no menu: the context menu a
+// platform asks for on the press waits for the release, so that it opens
+// over the marks the click made, after MouseUp.
 // Key rules (after Qt has moved the current row): a navigation key without
 // modifiers marks only the current row; Shift + navigation key (MultiSelect
 // only) adds the rows from the anchor to the current row.
@@ -35,8 +38,9 @@
 // MouseUp is emitted after the marks have been updated; HeaderClick follows
 // it for a release over the header section that the press was on.
 //
-// Tool tips: a data cell whose text was last drawn cut (with an ellipsis)
-// shows its whole text; anywhere else the grid's own tool tip shows.
+// Cell texts are clipped at the cell's edge, without an ellipsis (the
+// header's too).  Tool tips: a data cell whose text was last drawn cut shows
+// its whole text; anywhere else the grid's own tool tip shows.
 
 #include <QColor>
 #include <QFlags>
@@ -132,7 +136,7 @@ public:
     /// Called by the grid's delegate.
     void paintCell(QPainter* painter, int col, int row, const QRect& rect, DrawState state);
     /// Draws text as a cell shows it: at rect.left+2, rect.top+2, in the
-    /// painter's font and pen, clipped and elided to the cell.
+    /// painter's font and pen, on one line, clipped to the cell.
     static void drawCellText(QPainter* painter, const QRect& rect, const QString& text);
     /// True when drawCellText would cut text in rect with these metrics.
     static bool isCellTextCut(const QFontMetrics& metrics, const QRect& rect, const QString& text);
@@ -147,6 +151,11 @@ signals:
     /// Raised after every pointer release over the grid or its header,
     /// after the marks have been updated.
     void MouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, const QPoint& pos);
+    /// Raised after a navigation key has marked rows (as a mouse release
+    /// raises MouseUp).
+    void KeyMarked();
+    /// Raised whenever a row's mark may have changed.
+    void MarksChanged();
     /// Raised after MouseUp for a release over the header section the press
     /// was on (not the end of a column resize), with that section's column.
     void HeaderClick(int col, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
@@ -192,6 +201,11 @@ private:
     QColor m_selectedColor;
     QColor m_selectedTextColor;
     GridOptions m_options;
+    /// A right-button press on the cells is down: a context menu asked for
+    /// meanwhile waits for its release.
+    bool m_rightPressDown = false;
+    /// A context menu was asked for during that press.
+    bool m_contextMenuWaiting = false;
     /// A press on a header section border starts a column resize; the
     /// matching release must not be taken as a click on the header row.
     bool m_headerResizing = false;

@@ -1,10 +1,12 @@
 #pragma once
 // The program's own 16 x 16 pictures, drawn in code: the tool buttons and the
 // six images of the directory tree.  Disabled tool buttons get their greyed
-// variant from QIcon's disabled mode.
+// variant from QIcon's disabled mode.  Each picture is drawn at 1, 2 and 3
+// times its size, and its outlines follow the palette.
 
 #include <QIcon>
 #include <QList>
+#include <QPalette>
 
 namespace toka {
 
@@ -20,10 +22,11 @@ enum class ToolPicture {
     FileViewer,      ///< a magnifier over a document
 };
 
-QIcon toolIcon(ToolPicture picture);
+/// The picture drawn for palette: outlines light on a dark palette.
+QIcon toolIcon(ToolPicture picture, const QPalette& palette);
 
 /// The tree's image list, in index order: 0 closed folder, 1 hard disk,
 /// 2 CD-ROM drive, 3 network drive, 4 removable drive, 5 open folder.
-QList<QIcon> explorerImages();
+QList<QIcon> explorerImages(const QPalette& palette);
 
 } // namespace toka

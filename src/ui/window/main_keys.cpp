@@ -18,6 +18,8 @@
 #include "ui/dialogs/desktop_actions.h"
 #include "ui/window/mainform.h"
 #include "ui/widgets/strgrdex.h"
+#include "ui/window/file_ops_controller.h"
+#include "ui/window/results_controller.h"
 
 namespace toka {
 
@@ -47,16 +49,18 @@ void TMainForm::createShortcuts() {
     Search1->addSeparator();
     Search1->addAction(SearchText1);
 
-    SelectAll1 = command("Select &All", standard(QKeySequence::SelectAll), &TMainForm::selectAllRows);
+    SelectAll1 = command("Select &All", standard(QKeySequence::SelectAll), [this] { m_results->markAllEntries(); });
     CopyPath1 = command("&Copy Path", standard(QKeySequence::Copy), [this] {
         // Nothing marked keeps what the clipboard holds.
-        if (const std::vector<std::string> paths = markedPaths(); !paths.empty()) copyPathsToClipboard(paths);
+        if (const std::vector<std::string> paths = m_results->markedPaths(); !paths.empty())
+            copyPathsToClipboard(paths);
     });
     Edit1->insertAction(InvertSelection1, SelectAll1);
     Edit1->addSeparator();
     Edit1->addAction(CopyPath1);
 
-    MoveToTrash1 = command("Move to &Trash", {}, [this] { moveRowsToTrash(markedPaths()); });
+    MoveToTrash1 = command("Move to &Trash", {},
+                           [this] { m_fileOps->moveToTrash(m_results->markedPaths(), selectedDirectory()); });
     Fie1->insertAction(Delete1, MoveToTrash1);
     DeleteKeyMovesToTrash1 = new QAction(QStringLiteral("&Delete Key Moves to Trash"), this);
     DeleteKeyMovesToTrash1->setCheckable(true);
@@ -70,7 +74,7 @@ void TMainForm::createShortcuts() {
 
     for (QAction* action : {SelectAll1, CopyPath1, MoveToTrash1, Delete1}) {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        sgexResults->addAction(action);
+        m_results->sgexResults()->addAction(action);
     }
 }
 
@@ -84,10 +88,6 @@ void TMainForm::searchAgain() {
     if (isSearching() || !m_lastSearch) return;
     rememberSearchText();
     (this->*m_lastSearch)();
-}
-
-void TMainForm::selectAllRows() {
-    for (int row = 1; row < sgexResults->RowCount(); ++row) sgexResults->SetRowMarked(row, !resultPath(row).empty());
 }
 
 } // namespace toka

@@ -1,8 +1,8 @@
 // The window's controls: what they are, where they stand, their captions and
 // hints, and which handler each one runs.
 #include <QAction>
-#include <QActionGroup>
 #include <QBoxLayout>
+#include <QEvent>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -10,20 +10,20 @@
 #include <QMenuBar>
 #include <QSpinBox>
 #include <QSplitter>
-#include <QStackedLayout>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "ui/logic/entry_details_reader.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
 #include "ui/widgets/path_label.h"
 #include "ui/widgets/tool_icons.h"
-#include "ui/logic/result_model.h"
 #include "ui/window/result_table.h"
+#include "ui/window/results_controller.h"
+#include "ui/window/viewer_controller.h"
+#include "ui/widgets/text_memo.h"
 #include "ui/widgets/strgrdex.h"
 
 namespace toka {
@@ -40,6 +40,9 @@ constexpr int kStatusStripHeight = 17;
 constexpr int kStatusBarHeight = 19;
 constexpr int kTreeWidth = 222;
 constexpr int kViewerHeight = 160;
+
+// The picture a tool button shows, drawn anew when the palette changes.
+constexpr const char* kToolPictureProperty = "toolPicture";
 
 int atLeast(int designed, int needed) { return std::max(designed, needed); }
 
@@ -86,25 +89,23 @@ void TMainForm::createMenu() {
     N3 = Options1->addSeparator();
     WarningSearchResultChanged1 = item(Options1, "&Warning \"Search Result Changed\"", true);
 
-    // The table's order: by rank (the list's own) or by one column.
-    Options1->addSeparator();
-    SortBy1 = Options1->addMenu("&Sort By");
-    SortByRank1 = item(SortBy1, "&Rank", true);
-    SortBy1->addSeparator();
-    const char* const columnItems[7] = {"&File", "&Location", "&Date", "T&ime", "&Attribs", "Si&ze", "&Measure"};
-    auto* order = new QActionGroup(SortBy1);
-    order->addAction(SortByRank1);
-    for (int c = 0; c < 7; ++c) SortByColumn1[c] = order->addAction(item(SortBy1, columnItems[c], true));
-    SortBy1->addSeparator();
-    SortDescending1 = item(SortBy1, "D&escending", true);
-    SortByHeaderClick1 = item(Options1, "Sort by &Clicking Column Headers", true);
-    syncSortCommands();
+    m_results->createSortCommands(Options1);
 
     // The designed states; FormShow and SyncOptions set them from the fields.
     for (QAction* checked : {RecurseSubdirectories1, Searchlengthindependendfuzzy1, ShowFileToolbar1, ShowFlybyHints1,
                              ShowFileViewer1, WarningSearchResultChanged1})
         checked->setChecked(true);
     Stop1->setEnabled(false);
+}
+
+void TMainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A new palette (a dark theme chosen while the window is open) redraws
+    // the pictures with outlines that stand out from it.
+    if (event->type() != QEvent::PaletteChange || !Toolbar1) return;
+    for (QToolButton* button : Toolbar1->findChildren<QToolButton*>())
+        if (const QVariant pic = button->property(kToolPictureProperty); pic.isValid())
+            button->setIcon(toolIcon(static_cast<ToolPicture>(pic.toInt()), palette()));
 }
 
 void TMainForm::createToolButtons() {
@@ -127,7 +128,8 @@ void TMainForm::createToolButtons() {
     };
     const auto picture = [&](ToolPicture pic, const char* hint, bool flat = true, bool checkable = false) {
         QToolButton* b = button(hint, flat, checkable);
-        b->setIcon(toolIcon(pic));
+        b->setIcon(toolIcon(pic, palette()));
+        b->setProperty(kToolPictureProperty, static_cast<int>(pic));
         b->setFixedSize(kToolButtonWidth, kToolButtonHeight);
         return b;
     };
@@ -267,8 +269,7 @@ void TMainForm::createControls() {
     Explorer->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Explorer->setSortingEnabled(false);
     Explorer->setToolTip("Directory Explorer");
-    sgexResults = new TStringGridEx(m_treeSplitter);
-    sgexResults->setObjectName("sgexResults");
+    m_results = new ResultsController(m_treeSplitter, m_locale);
     m_treeSplitter->setStretchFactor(0, 0);
     m_treeSplitter->setStretchFactor(1, 1);
     m_treeSplitter->setSizes({kTreeWidth, 803 - kTreeWidth});
@@ -281,44 +282,10 @@ void TMainForm::createControls() {
     column->addWidget(StatusPanel);
     column->addWidget(m_treeSplitter, 1);
 
-    // The result grid, over the rows of the result model: the header and one
-    // empty row until the first search.  The last column takes the width
-    // the others leave.
-    sgexResults->setToolTip("use left mouse key to mark files");
-    m_resultModel = new ResultModel(this);
-    sgexResults->setModel(m_resultModel);
-    sgexResults->horizontalHeader()->setStretchLastSection(true);
-    m_detailsReader = std::make_unique<EntryDetailsReader>(
-        m_locale, [this](std::uint64_t generation, EntryDetailsReader::Details details) {
-            showResultDetails(generation, std::move(details));
-        });
-    sgexResults->verticalHeader()->setDefaultSectionSize(atLeast(18, sgexResults->fontMetrics().height() + 4));
-    sgexResults->verticalHeader()->setMinimumSectionSize(1);
-    sgexResults->SetOptions(TStringGridEx::VertLine | TStringGridEx::ColSizing | TStringGridEx::ThumbTracking);
-    sgexResults->SetMultiSelect(true);
-    sgexResults->SetCTL3D(true);
-
     // The viewer, below everything, hidden by FormShow.
-    pFileViewer = new QWidget(m_viewerSplitter);
-    pFileViewer->setObjectName("pFileViewer");
-    pFileViewer->setAutoFillBackground(true);
-    auto* stack = new QStackedLayout(pFileViewer);
-    stack->setStackingMode(QStackedLayout::StackAll);
-    // The picture box shows a picture at its own size from the top left and
-    // cuts it at the pane's edges: its size policy keeps a large picture
-    // from growing the pane (a label's minimum size is its picture's).
-    mFileImageView = new QLabel(pFileViewer);
-    mFileImageView->setObjectName("mFileImageView");
-    mFileImageView->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    mFileImageView->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    mFileViewer = new TextMemo(pFileViewer);
-    mFileViewer->setObjectName("mFileViewer");
-    mFileViewer->setPlainText("TOKA Search\nThe Nufa File Finder");
-    stack->addWidget(mFileImageView);
-    stack->addWidget(mFileViewer);
-    stack->setCurrentWidget(mFileViewer); // the memo lies on top of the picture
+    m_viewer = new ViewerController(m_viewerSplitter);
     m_viewerSplitter->addWidget(Panel3);
-    m_viewerSplitter->addWidget(pFileViewer);
+    m_viewerSplitter->addWidget(m_viewer->pFileViewer());
     m_viewerSplitter->setStretchFactor(0, 1);
     m_viewerSplitter->setStretchFactor(1, 0);
     m_viewerSplitter->setSizes({558 - kViewerHeight, kViewerHeight});
@@ -338,47 +305,18 @@ void TMainForm::createControls() {
 
     // Tab goes tree, grid, search text, item count, the filters (when
     // shown), viewer memo, and round.
-    for (QWidget* passive : {static_cast<QWidget*>(Splitter1), static_cast<QWidget*>(Splitter2),
-                             static_cast<QWidget*>(mFileImageView), static_cast<QWidget*>(StatusBar)})
+    for (QWidget* passive :
+         {static_cast<QWidget*>(Splitter1), static_cast<QWidget*>(Splitter2), static_cast<QWidget*>(StatusBar)})
         passive->setFocusPolicy(Qt::NoFocus);
-    setTabOrder(Explorer, sgexResults);
-    setTabOrder(sgexResults, eSearch);
+    setTabOrder(Explorer, m_results->sgexResults());
+    setTabOrder(m_results->sgexResults(), eSearch);
     setTabOrder(eSearch, seNumberofItems);
     QWidget* previous = seNumberofItems;
     for (QWidget* filter : pFilters->controls()) {
         setTabOrder(previous, filter);
         previous = filter;
     }
-    setTabOrder(previous, mFileViewer);
-}
-
-int TMainForm::setResultColumnWidths() {
-    // The designed widths, widened where this desktop's font needs more for
-    // a header or for the longest text the column can hold.
-    const LocalDateTime sample{2000, 12, 28, 23, 59, 58, 4};
-    const QString widest[7] = {
-        {},
-        {},
-        QString::fromStdString(formatDateTime(sample, m_locale.shortDateFormat, m_locale)),
-        QString::fromStdString(formatDateTime(sample, m_locale.longTimeFormat, m_locale)),
-        "--SHD",
-        "10239 KB",
-        QString("99") + QString::fromStdString(m_locale.decimalSeparator) + "99",
-    };
-    const QStringList headers = resultColumnHeaders();
-    QFont bold = sgexResults->font();
-    bold.setBold(true);
-    const QFontMetrics cellMetrics(bold); // directory rows are bold
-    const QFontMetrics headerMetrics(sgexResults->horizontalHeader()->font());
-    int columns = 0;
-    for (int c = 0; c < 7; ++c) {
-        const int cell = cellMetrics.horizontalAdvance(widest[c]) + 8;
-        const int header = headerMetrics.horizontalAdvance(headers[c]) + 12;
-        const int width = atLeast(kResultColumnWidths[c], std::max(cell, header));
-        sgexResults->setColumnWidth(c, width);
-        columns += width;
-    }
-    return columns;
+    setTabOrder(previous, m_viewer->mFileViewer());
 }
 
 void TMainForm::fitWindowToColumns(int columns) {
@@ -387,6 +325,12 @@ void TMainForm::fitWindowToColumns(int columns) {
     int designed = 0;
     for (int width : kResultColumnWidths) designed += width;
     if (columns > designed) resize(width() + columns - designed, height());
+}
+
+void TMainForm::searchOnEnter() {
+    if (!sbSearchDir->isEnabled()) return;
+    m_lastSearch = m_enterSearchesAllDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
+    (this->*m_lastSearch)();
 }
 
 void TMainForm::connectHandlers() {
@@ -421,21 +365,10 @@ void TMainForm::connectHandlers() {
     connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
     connect(m_statusTimer, &QTimer::timeout, this, &TMainForm::showWalkStatus);
     connect(seNumberofItems, &QSpinBox::valueChanged, this, &TMainForm::seNumberofItemsChange);
-    connect(
-        sgexResults, &TStringGridEx::DrawCell, this,
-        [this](QPainter* canvas, int col, int row, const QRect& rect) { sgexResultsDrawCell(canvas, col, row, rect); },
-        Qt::DirectConnection);
-    connect(sgexResults, &TStringGridEx::MouseUp, this, &TMainForm::sgexResultsMouseUp);
-    connect(sgexResults, &TStringGridEx::HeaderClick, this, &TMainForm::sgexResultsHeaderClick);
-    connect(SortByRank1, &QAction::triggered, this, [this] { setResultOrder(ResultModel::kRankOrder); });
-    for (int c = 0; c < 7; ++c)
-        connect(SortByColumn1[c], &QAction::triggered, this, [this, c] {
-            setResultOrder(c, SortDescending1->isChecked() ? Qt::DescendingOrder : Qt::AscendingOrder);
-        });
-    connect(SortDescending1, &QAction::triggered, this, [this](bool falling) {
-        setResultOrder(m_resultModel->sortColumn(), falling ? Qt::DescendingOrder : Qt::AscendingOrder);
-    });
-    connect(SortByHeaderClick1, &QAction::triggered, this, [this](bool on) {
+    connect(m_results->sgexResults(), &TStringGridEx::MouseUp, this, &TMainForm::sgexResultsMouseUp);
+    // A mark moved with the arrow keys loads the viewer as a click does.
+    connect(m_results->sgexResults(), &TStringGridEx::KeyMarked, this, &TMainForm::sgexResultsMouseUp);
+    connect(m_results, &ResultsController::sortByHeaderClickChanged, this, [this](bool on) {
         SortByHeaderClick = on;
         SyncOptions();
     });
@@ -449,11 +382,7 @@ void TMainForm::connectHandlers() {
     // as long as searching is possible (not during a search); of all fixed
     // disks when the command line asked for that and no directory has been
     // chosen since.
-    connect(eSearch, &QLineEdit::returnPressed, this, [this] {
-        if (!sbSearchDir->isEnabled()) return;
-        m_lastSearch = m_enterSearchesAllDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
-        (this->*m_lastSearch)();
-    });
+    connect(eSearch, &QLineEdit::returnPressed, this, &TMainForm::searchOnEnter);
 }
 
 } // namespace toka

@@ -11,8 +11,8 @@
 #include "ui/widgets/filter_bar.h"
 #include "ui/widgets/hint_switch.h"
 #include "ui/window/mainform.h"
-#include "ui/window/result_table.h"
-#include "ui/widgets/strgrdex.h"
+#include "ui/window/results_controller.h"
+#include "ui/window/viewer_controller.h"
 
 namespace toka {
 
@@ -35,9 +35,7 @@ void TMainForm::FormShow() {
     WarnResultChanged = true;
     FuzzySearch = true;
     FillDrives();
-    const QStringList headers = resultColumnHeaders();
-    for (int c = 0; c < headers.size(); ++c) sgexResults->SetCells(c, 0, headers[c]);
-    fitWindowToColumns(setResultColumnWidths());
+    fitWindowToColumns(m_results->setColumnWidths());
     ShowToolbar = true;
     ShowHints = true;
     ShowViewer = false;
@@ -56,7 +54,7 @@ void TMainForm::SyncOptions() {
     m_hintSwitch->setEnabled(ShowHints);
     ShowFlybyHints1->setChecked(ShowHints);
 
-    pFileViewer->setVisible(ShowViewer);
+    m_viewer->pFileViewer()->setVisible(ShowViewer);
     Splitter2->setVisible(ShowViewer);
 
     WarningSearchResultChanged1->setChecked(WarnResultChanged);
@@ -64,7 +62,7 @@ void TMainForm::SyncOptions() {
     pFilters->setVisible(ShowFilters);
     ShowFilters1->setChecked(ShowFilters);
 
-    SortByHeaderClick1->setChecked(SortByHeaderClick);
+    m_results->setSortByHeaderClick(SortByHeaderClick);
     DeleteKeyMovesToTrash1->setChecked(DeleteKeyMovesToTrash);
     syncDeleteKeys();
 
@@ -88,6 +86,8 @@ void TMainForm::sbRecurseDirsClick() {
 void TMainForm::sbMeasureClick() {
     FuzzySearch = !FuzzySearch;
     SyncOptions();
+    // With records on, the record answers again with the other measure.
+    answerFromRecord();
 }
 
 void TMainForm::ShowFileToolbar1Click() {

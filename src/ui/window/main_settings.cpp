@@ -15,6 +15,7 @@
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/results_controller.h"
 #include "ui/logic/remembered_settings.h"
 #include "ui/widgets/strgrdex.h"
 
@@ -93,11 +94,18 @@ void TMainForm::applyStartState() {
 
     if (remembered.numberOfItems) seNumberofItems->setValue(*remembered.numberOfItems);
     if (remembered.filters) pFilters->setFilter(*remembered.filters);
-    for (int c = 0; c < remembered.columnWidths.size(); ++c) sgexResults->setColumnWidth(c, remembered.columnWidths[c]);
     if (!remembered.geometry.isEmpty()) restoreGeometry(remembered.geometry);
     if (!remembered.windowState.isEmpty()) restoreState(remembered.windowState);
-    if (!remembered.treeSplitter.isEmpty()) m_treeSplitter->setSizes(remembered.treeSplitter);
-    if (!remembered.viewerSplitter.isEmpty()) m_viewerSplitter->setSizes(remembered.viewerSplitter);
+    // Column widths and pane sizes are pixels of the font and scale they
+    // were measured in: after a change of either the designed ones, fitted
+    // to the new font, stay.  A column is never narrower than a few letters.
+    if (remembered.layoutKey.isEmpty() || remembered.layoutKey == layoutKey()) {
+        const int narrowest = fontMetrics().averageCharWidth() * 3;
+        for (int c = 0; c < remembered.columnWidths.size(); ++c)
+            m_results->sgexResults()->setColumnWidth(c, std::max(narrowest, remembered.columnWidths[c]));
+        if (!remembered.treeSplitter.isEmpty()) m_treeSplitter->setSizes(remembered.treeSplitter);
+        if (!remembered.viewerSplitter.isEmpty()) m_viewerSplitter->setSizes(remembered.viewerSplitter);
+    }
     m_recentTexts->setStringList(remembered.recentTexts);
 
     // A remembered directory that is gone is passed over.
@@ -119,6 +127,14 @@ void TMainForm::applyStartState() {
             (this->*m_lastSearch)();
         });
     }
+}
+
+QString TMainForm::layoutKey() const {
+    return QStringLiteral("%1 %2pt %3dpi x%4")
+        .arg(font().family())
+        .arg(font().pointSizeF())
+        .arg(logicalDpiX())
+        .arg(devicePixelRatio());
 }
 
 void TMainForm::saveSettings() {
@@ -147,7 +163,9 @@ void TMainForm::saveSettings() {
     settings.treeSplitter = m_treeSplitter->sizes();
     // A hidden viewer has no height: the one it had last time stays.
     if (!m_viewerSplitter->sizes().contains(0)) settings.viewerSplitter = m_viewerSplitter->sizes();
-    for (int c = 0; c < sgexResults->columnCount(); ++c) settings.columnWidths << sgexResults->columnWidth(c);
+    const TStringGridEx& grid = *m_results->sgexResults();
+    for (int c = 0; c < grid.columnCount(); ++c) settings.columnWidths << grid.columnWidth(c);
+    settings.layoutKey = layoutKey();
     settings.lastDirectory = selectedDirectory();
     settings.recentTexts = m_recentTexts->stringList();
     writeSettings(m_settingsFile, settings);

@@ -1,74 +1,21 @@
-// The file viewer: a mouse release over the result table loads every marked
-// file into the pane below it, pictures into the picture box, the rest as
-// text into the memo.  The files are read on the viewer's worker
-// (viewer_loads.h) and shown as they arrive, in the order asked.
-#include <QLabel>
-#include <QMessageBox>
-#include <QPixmap>
-
-#include "viewer/viewer_extension.h"
-#include "ui/window/mainform.h"
+// The file viewer's part in the window: a mouse release over the result
+// table loads every marked file into the pane below it.
 #include "ui/widgets/strgrdex.h"
-#include "ui/logic/viewer_loads.h"
+#include "ui/window/mainform.h"
+#include "ui/window/results_controller.h"
+#include "ui/window/viewer_controller.h"
 
 namespace toka {
 
-namespace {
-
-bool isPicturePath(const std::string& path) { return isPictureExtension(viewerExtension(path)); }
-
-// Without an owner window, as designed: the box stands on its own and is
-// centred on the screen.  exec() still makes it application-modal, so the
-// table cannot start another round of loads (and another box on top of this
-// one) while the loop that opened it waits for the OK.
-void showPictureError() {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Problem"), QStringLiteral("Grafik fehlerhaft"),
-                    QMessageBox::Ok);
-    box.exec();
-}
-
-} // namespace
-
 void TMainForm::sgexResultsMouseUp() {
-    if (!pFileViewer->isVisible()) return;
+    if (!m_viewer->pFileViewer()->isVisible()) return;
+    // Every marked row, also one that shows no entry (it reads "not
+    // available").
+    const TStringGridEx& grid = *m_results->sgexResults();
     std::vector<std::string> paths;
-    for (int r = 1; r < sgexResults->RowCount(); ++r)
-        if (sgexResults->IsRowMarked(r)) paths.push_back(resultPath(r));
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        // A text that a later marked row replaces (a later text) or hides (a
-        // later picture hides the memo first thing, before any event is
-        // processed) is never seen, so it is not read: with every row marked,
-        // one large text file would otherwise be read on every click.
-        // Pictures are all loaded: each may end in the error box, and the
-        // last good one stays in the picture box.
-        const bool last = i + 1 == paths.size();
-        if (last || isPicturePath(paths[i])) ViewFile(paths[i]);
-    }
+    for (int r = 1; r < grid.RowCount(); ++r)
+        if (grid.IsRowMarked(r)) paths.push_back(m_results->resultPath(r));
+    m_viewer->viewMarked(paths);
 }
-
-void TMainForm::ViewFile(const std::string& path) {
-    if (isPicturePath(path)) {
-        m_viewerLoads->loadPicture(
-            path, [this] { mFileViewer->hide(); },
-            [this](LoadResult<QImage>& picture) {
-                if (picture) mFileImageView->setPixmap(QPixmap::fromImage(std::move(picture).value()));
-                else showPictureError();
-            });
-        return;
-    }
-    m_viewerLoads->loadText(
-        path,
-        [this] {
-            mFileViewer->show();
-            // Cleared first, so that a large earlier text is freed before
-            // the next one is shown.
-            mFileViewer->clear();
-        },
-        [this](LoadResult<QString>& text) {
-            mFileViewer->setPlainText(text ? std::move(text).value() : QStringLiteral("not available"));
-        });
-}
-
-bool TMainForm::isViewerLoading() const { return m_viewerLoads->busy(); }
 
 } // namespace toka

@@ -3,19 +3,22 @@
 #include "ui/window/mainform.h"
 
 #include <QLabel>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QLocale>
 #include <QTreeWidget>
 
-#include "search/parallel_walk.h"
-#include "ui/logic/entry_details_reader.h"
+#include "platform/listing/volumes.h"
+#include "ui/window/search_controller.h"
+#include "ui/widgets/accessible_names.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/hint_switch.h"
 #include "ui/logic/locale_format.h"
 #include "ui/widgets/path_label.h"
-#include "ui/logic/record_keeper.h"
-#include "ui/logic/viewer_loads.h"
 #include "ui/widgets/strgrdex.h"
+#include "ui/widgets/text_memo.h"
+#include "ui/window/results_controller.h"
+#include "ui/window/viewer_controller.h"
 
 namespace toka {
 
@@ -24,23 +27,29 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createControls();
     m_explorer = std::make_unique<ExplorerTree>(Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
-    m_viewerLoads = std::make_unique<ViewerLoads>();
+    m_search = new SearchController(*m_results, StatusPanel);
+    connect(m_search, &SearchController::walkFinished, this, &TMainForm::EndSearch);
     connectSettings(); // before the search handlers: see there
     connectHandlers();
     connectFilterBar();
     connectFileActions();
     createShortcuts();
     createRecordCommands();
+    createSaveCommand();
+    createSummary();
+    // Screen readers name every control: the text boxes by their labels,
+    // the icon buttons by their hints.
+    Label4->setBuddy(eSearch);
+    Label1->setBuddy(seNumberofItems);
+    m_results->sgexResults()->setAccessibleName(QStringLiteral("Search results"));
+    m_viewer->mFileViewer()->setAccessibleName(QStringLiteral("File viewer"));
+    nameControlsForAccessibility(this);
     createHelpMenu();
 }
 
 // The walk goes first: its last worker must not post the end of the search
-// to a window that is half destroyed.
-TMainForm::~TMainForm() {
-    m_walk.reset();
-    m_recordKeeper.reset(); // writes the record handed over last
-    m_viewerLoads.reset();
-}
+// to a window that is half destroyed; the record handed over last is written.
+TMainForm::~TMainForm() { delete m_search; }
 
 std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
 

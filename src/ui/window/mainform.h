@@ -1,15 +1,19 @@
 #pragma once
-// TMainForm: the program's one window.  It owns every control, the six option
-// fields, the stop request, the walk of the running search and the result
-// copy.  The duties live in their own files:
+// TMainForm: the program's one window.  It lays out the controls, holds the
+// option fields and wires its duties together; each duty with state of its
+// own is a controller that owns its controls:
+//   results_controller.cpp  the result table: rows, marks, details, order
+//   viewer_controller.cpp   the viewer pane and its loads
+//   search_controller.cpp   the walk on worker threads, the recorded walks
+//   file_ops_controller.cpp copy, move, delete, trash and open, on workers
+// The window's own handlers live in their own files:
 //   main_layout.cpp   controls, menus, tool buttons, tab order
 //   main_options.cpp  FormShow, SyncOptions, the toggles, hints, closing
 //   mainform.cpp      construction, the directory tree (explorer_tree.cpp)
 //   main_search.cpp   searching: StartSearch, the walk on worker threads, EndSearch, Stop
-//   main_results.cpp  the result table: TimerTimer, drawing, sorting (result_table.cpp,
-//                     result_model.cpp; the rows' details read by entry_details_reader.cpp)
-//   main_viewer.cpp   the file viewer: sgexResultsMouseUp, ViewFile (text_memo.cpp)
-//   main_fileops.cpp  copy, move, delete, invert; open, trash, drag and drop (result_drag.cpp)
+//   main_results.cpp  TimerTimer: the walk's list copied for the table
+//   main_viewer.cpp   sgexResultsMouseUp: the marked files to the viewer
+//   main_fileops.cpp  the file commands, the rows' context menu, drag and drop
 //   main_settings.cpp the remembered choices (remembered_settings.cpp) and the
 //                     command line's start options (command_line.cpp)
 //   main_keys.cpp     keyboard shortcuts: search again, stop, the table's commands
@@ -18,24 +22,18 @@
 //   main_records.cpp  recorded walks: the answer of the last walk shown at once,
 //                     search as you type, recording and forgetting walks
 
+#include <QElapsedTimer>
 #include <QMainWindow>
-#include <QPainter>
+#include <QPoint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "fileops/file_op_questions.h"
-#include "platform/core/system_calls.h"
-#include "platform/listing/volumes.h"
-#include "search/parallel_walk.h"
 #include "search/result_row.h"
 #include "search/walk_filter.h"
-#include "search/walk_record_store.h"
-#include "similar/simlist.h"
 #include "ui/logic/command_line.h"
-#include "ui/widgets/text_memo.h"
 
 class QAction;
 class QFrame;
@@ -58,13 +56,12 @@ class ExplorerTree;
 class FilterBar;
 class HintSwitch;
 class PathLabel;
-class ParallelWalk;
-class RecordKeeper;
-struct RecordAnswer;
-class ViewerLoads;
-class EntryDetailsReader;
-class ResultModel;
-class TStringGridEx;
+struct Volume;
+struct WalkRoot;
+class FileOpsController;
+class ResultsController;
+class SearchController;
+class ViewerController;
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
@@ -94,72 +91,34 @@ public:
     bool isSearching() const { return m_searching; }
     /// The scanned-entries counter of the current or last search.
     std::uint64_t scannedEntries() const;
-    /// Watches every directory the walk is about to list (called on a worker
-    /// thread; blocking in it holds that worker, as a hung mount would).
-    void setWalkObserver(std::function<void(std::string_view dir)> observer) { m_walkObserver = std::move(observer); }
-    /// The ranks the table showed at its last refresh (slot r-1 = rank r,
-    /// which is row r while the table is in rank order).
-    const ListString& resultCopy() const { return m_resultCopy; }
-    /// Whether the details (date, time, attributes, size) of the rows the
-    /// last refresh showed are all read.  resultRowsRead tells when.
-    bool resultRowsComplete() const;
-    /// Called on the worker that reads the rows' details, before each entry
-    /// is examined, with its path (a test holds it there, as a hung mount
-    /// would hold it).
-    void setResultRowObserver(std::function<void(std::string_view path)> observer);
-    /// Orders the table by a column of the result model, rising or falling,
-    /// or by rank (ResultModel::kRankOrder); the order holds through the
-    /// refreshes until the next search, which shows the ranks' order.
-    void setResultOrder(int column, Qt::SortOrder order = Qt::AscendingOrder);
     /// The selected directory: the path behind lCurrentDir ("" before any
     /// node is selected).
     std::string selectedDirectory() const;
-    /// The full path (bytes) of the entry that data row `row` of the result
-    /// table shows, as the last refresh wrote it into the row; "" for a row
-    /// that shows none (the empty row of a search that found nothing, the
-    /// rows before the first refresh, rows outside the table).
-    std::string resultPath(int row) const;
     /// The filter of the current or last search, as the filter bar gave it
     /// when the search started (changing the bar during a search changes
     /// the next one); the default filter before the first search.
     const WalkFilter& currentFilter() const { return m_filter; }
-
-    /// Loads one file into the viewer: a picture into mFileImageView (the
-    /// memo is hidden at once), anything else as text into mFileViewer
-    /// (shown and cleared at once).  A picture that fails shows the "Grafik
-    /// fehlerhaft" box and keeps the previous picture; a text that fails
-    /// reads "not available".  The file is read on the viewer's worker and
-    /// shown when it arrives, in the order asked.
-    void ViewFile(const std::string& path);
-    /// Files asked for by ViewFile are still being read or shown.
-    bool isViewerLoading() const;
 
     /// Copies (code 0) or moves (1) the marked rows into the selected
     /// directory, or deletes them (2): the paths of the marked rows that show
     /// a result entry, in row order, go to the file-operation engine in one
     /// call, even when there is none (the engine then asks nothing).  Then
     /// the "result may have changed" box when WarnResultChanged is on.
-    /// Marks, rows and the result copy stay as they were.  Does nothing while
-    /// another file operation of the window runs.  The operation runs on a
-    /// worker: this returns at once (fileOperationFinished tells the end).
+    /// Marks and rows stay as they were.  Does nothing while another file
+    /// operation of the window runs.  The operation runs on a worker: this
+    /// returns at once (fileOps().finished tells the end).
     void DoFileOperation(int code);
-    /// The paths (bytes) of the marked data rows that show a result entry,
-    /// in row order.
-    std::vector<std::string> markedPaths() const;
+    /// The window's duties, each with the controls it owns.
+    ResultsController& results() const { return *m_results; }
+    ViewerController& viewer() const { return *m_viewer; }
+    FileOpsController& fileOps() const { return *m_fileOps; }
+    SearchController& search() const { return *m_search; }
 
-    /// Runs one copy (0), move (1) or delete (2) of paths into destination.
-    using FileOperationRunner =
-        std::function<void(const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination)>;
-    /// Replaces the engine and its dialogs behind every file operation of
-    /// the window (the runner is called on the window's thread and the
-    /// operation is over when it returns); an empty runner brings them back.
-    void setFileOperationRunner(FileOperationRunner runner);
-    /// The system calls behind the window's copy, move, delete and trash
-    /// (replaced only in tests, which hold a worker inside them).
-    void setFileSystemCalls(SystemCalls& system);
-    /// A copy, move, delete or trash of the window is at work (on its worker,
-    /// or asking its questions).
-    bool isFileOperationRunning() const { return m_fileOperationRunning; }
+    /// Writes the rows on view to path, as CSV or as a list of full paths,
+    /// on a worker; the status bar says how many rows went where, a box why
+    /// none did; resultsSaved follows.  File > Save Results As asks for the
+    /// path first.
+    void saveResults(const std::string& path, bool asCsv);
 
     /// How the result rows' context menu names a destination directory
     /// ("Copy to Documents"): its last name, "/" for the root, "" for none.
@@ -194,19 +153,9 @@ public:
     /// from them (walk_record_store.h); "" (the default) records nothing and
     /// reads nothing.  Call before the first search.
     void setRecordDirectory(const std::string& directory);
-    /// Whether the rows show an answer replayed from a recorded walk (the
-    /// mark beside the count tells from when) rather than the live walk's.
-    bool showsRecordedAnswer() const { return m_showingRecorded; }
     /// Called on a listing's own thread before the directory tree lists a
     /// directory (a test holds it there, as a hung mount would).
     void setTreeListingObserver(std::function<void(const std::string& path)> observer);
-    /// Waits until the record of the last walk is written (and every
-    /// look-up asked for before is answered, through the event loop).
-    void waitForRecordSaved();
-    /// Called on the records' worker before it touches their folder (a test
-    /// holds it there, as a hung mount would).  After setRecordDirectory.
-    void setRecordObserver(std::function<void(std::string_view directory)> observer);
-
     /// Selects the directory at path (absolute, without links) in the tree as
     /// a click on its node does, opening the nodes above it and scrolling it
     /// into view.  False, and nothing changes, when the tree has no node for
@@ -220,6 +169,7 @@ public:
     QAction* Move1 = nullptr;                         ///< File > "&Move..."
     QAction* Delete1 = nullptr;                       ///< File > "&Delete..."
     QAction* N1 = nullptr;                            ///< File: separator before Exit
+    QAction* SaveResultsAs1 = nullptr;                ///< File > "Save Results &As...": the rows as CSV or a path list
     QAction* E1 = nullptr;                            ///< File > "&Exit...": closes the window
     QMenu* Edit1 = nullptr;                           ///< menu "&Edit"
     QAction* InvertSelection1 = nullptr;              ///< Edit > "&Invert Selection...": inverts the row marks
@@ -240,15 +190,10 @@ public:
     QAction* SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype" (checkable)
     QAction* RecordWalks1 = nullptr;                  ///< Search > "Record &Walks" (checkable)
     QAction* ForgetRecordedWalks1 = nullptr;          ///< Search > "Forget Recorded Wal&ks"
-    QMenu* SortBy1 = nullptr;                         ///< View > "&Sort By": the table's order
-    QAction* SortByRank1 = nullptr;                   ///< Sort By > "&Rank": the ranks' order (the default)
-    QAction* SortByColumn1[7] = {};                   ///< Sort By > one item per column, in column order
-    QAction* SortDescending1 = nullptr;               ///< Sort By > "D&escending" (checkable; not for Rank)
     QMenu* Help1 = nullptr;                           ///< menu "Hel&p", after the window's own menus
     QAction* KeyboardShortcuts1 = nullptr;            ///< Help > "Keyboard Shortcuts": every key and its command
     QAction* AboutTokaSearch1 = nullptr;              ///< Help > "About TOKA Search": version, licence, home page, Qt
     QAction* DeleteKeyMovesToTrash1 = nullptr;        ///< Edit > "Delete Key Moves to Trash" (checkable, off at first)
-    QAction* SortByHeaderClick1 = nullptr;            ///< View > "Sort by &Clicking Column Headers" (checkable)
 
     QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
     QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
@@ -278,15 +223,11 @@ public:
     QLabel* lFiltered = nullptr;          ///< "Filtered" left of Label2 while a filter is set; its hint lists them
     QLabel* Label2 = nullptr;             ///< caption "Files scanned:"
     QLabel* lFileScanned = nullptr;       ///< the number of entries scanned
-    QLabel* lRecorded = nullptr;          ///< "from the walk of 8 Dec 14:02" while the rows are a recorded answer
     QLabel* Label3 = nullptr;             ///< blank margin right of the count
     QTreeWidget* Explorer = nullptr;      ///< the directory tree: volumes at the top level
     QSplitterHandle* Splitter1 = nullptr; ///< the handle between tree and table
-    TStringGridEx* sgexResults = nullptr; ///< the result table: header row, one row per rank
     QSplitterHandle* Splitter2 = nullptr; ///< the handle above the viewer pane
-    QWidget* pFileViewer = nullptr;       ///< the viewer pane below everything
-    QLabel* mFileImageView = nullptr;     ///< the viewer's picture box (.bmp, .ico, .wmf)
-    TextMemo* mFileViewer = nullptr;      ///< the viewer's text, on top of the picture box
+    QLabel* lSummary = nullptr;           ///< the summary at the right of StatusBar: scanned, time, skipped, marked
     QStatusBar* StatusBar = nullptr;      ///< the window's status bar ("Ready", the walk's directory)
 
     // --- keyboard commands (main_keys.cpp); the table's act only while the
@@ -300,10 +241,8 @@ public:
 signals:
     /// The rows now show a recorded walk's answer (the table is filled).
     void recordedAnswerShown();
-    /// A copy, move, delete or trash is over (its warning box closed).
-    void fileOperationFinished();
-    /// The details of every row the last refresh showed are in.
-    void resultRowsRead();
+    /// saveResults is over (its box, if any, closed).
+    void resultsSaved();
 
 public slots:
     void FormShow();
@@ -327,9 +266,6 @@ public slots:
     // the result table
     void TimerTimer();
     void seNumberofItemsChange();
-    void sgexResultsDrawCell(QPainter* canvas, int col, int row, const QRect& rect);
-    void sgexResultsHeaderClick(int col, Qt::MouseButton button, Qt::KeyboardModifiers modifiers);
-
     // the directory tree
     void ExplorerExpanding(QTreeWidgetItem* node);
     void ExplorerCollapsed(QTreeWidgetItem* node);
@@ -354,6 +290,7 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void createControls();
@@ -361,16 +298,14 @@ private:
     void createToolButtons();
     void createStatusPanel();
     void connectHandlers();
-    /// Returns the sum of the widths set.
-    int setResultColumnWidths();
+    /// Return in the search box or the filter bar starts a search of the
+    /// selected directory, as long as searching is possible (not during a
+    /// search); of all fixed disks when the command line asked for that and
+    /// no directory has been chosen since.
+    void searchOnEnter();
     /// Widens the window by what the table's columns need beyond the
     /// designed width, so that no column starts hidden.
     void fitWindowToColumns(int columns);
-    /// The Sort By items and the header's indicator show the table's order.
-    void syncSortCommands();
-    /// The details read for the rows of a refresh.
-    void showResultDetails(std::uint64_t generation, std::vector<std::pair<std::string, EntryDetails>> details);
-
     void StartSearch();
     /// Starts the walk of roots on worker threads; EndSearch follows when
     /// the last worker is done.
@@ -380,17 +315,14 @@ private:
     void setSearchControlsEnabled(bool idle);
 
     void connectFileActions();
-    void performFileOperation(const std::vector<std::string>& paths, FileOpKind kind, const std::string& destination);
-    void showResultChangedWarning();
-    /// After every file operation: the warning box, then fileOperationFinished.
-    void endFileOperation();
     void openResultRow(int row);
-    void moveRowsToTrash(const std::vector<std::string>& paths);
 
     void connectSettings();
     /// After FormShow: the remembered choices, then the command line's.
     void applyStartState();
     void saveSettings();
+    /// The font and scale the window's sizes are measured in.
+    QString layoutKey() const;
     /// The search text goes first in the recent texts (and into the file).
     void rememberSearchText();
 
@@ -400,62 +332,47 @@ private:
     void showFilterMark();
 
     void createRecordCommands();
-    /// The options the next search takes, from the controls.
-    ScanOptions nextScanOptions() const;
-    /// Asks the records' worker for the record of these roots and options,
-    /// when records are on; show gets it on the window's thread, unless a
-    /// later question came first (a refusal is shown beside the count).
-    void lookUpRecord(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
-                      std::function<void(const RecordAnswer&)> show);
-    /// Shows the record's answer to search (a list set up by InitSimList),
-    /// in the table and in the mark.
-    void showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options);
+    /// With records on and not searching, the record of the selected
+    /// directory answers the search text with the options on view, if there
+    /// is one (typing, a switch of the measure).
+    void answerFromRecord();
     /// The pause after a change of the search text is over.
     void searchAsYouType();
-    /// The walk that just ended ran to its end: its record is written by the
-    /// records' worker.
-    void saveRecord(std::unique_ptr<WalkRecordWriter> record);
-    void forgetRecordedWalks();
-    void showRecordedMark(std::int64_t createdTime);
-    /// Says beside the count that the folder or record of recorded walks was refused, and why.
-    void showRecordsRefused(const SysError& error);
-
+    void createSummary();
+    /// lSummary tells of the current or last search, the marks and the
+    /// last file operation.
+    void showSummary();
+    void createSaveCommand();
+    void saveResultsAs();
     void createShortcuts();
     void createHelpMenu();
     /// Del and Shift+Del are the shortcuts of Move to Trash and Delete only
     /// while DeleteKeyMovesToTrash is on.
     void syncDeleteKeys();
     void searchAgain();
-    void selectAllRows();
     /// The search command the user started last (F5 repeats it); null
     /// before the first.
     void (TMainForm::*m_lastSearch)() = nullptr;
 
     std::unique_ptr<ExplorerTree> m_explorer; ///< fills and expands the nodes of Explorer
     std::unique_ptr<HintSwitch> m_hintSwitch; ///< turns every tooltip of the window on or off
+    ResultsController* m_results = nullptr;   ///< the table, its rows and marks
+    ViewerController* m_viewer = nullptr;     ///< the viewer pane and its loads
+    FileOpsController* m_fileOps = nullptr;   ///< copy, move, delete, trash, open
+    SearchController* m_search = nullptr;     ///< the walk and the recorded walks
     QSplitter* m_treeSplitter = nullptr;      ///< tree | table (handle: Splitter1)
     QSplitter* m_viewerSplitter = nullptr;    ///< Panel3 above pFileViewer (handle: Splitter2)
     QLabel* m_statusLabel = nullptr;          ///< the text of StatusBar
 
-    bool m_shown = false;                                 ///< FormShow has run (on the first show only)
-    bool m_searching = false;                             ///< see isSearching
-    bool m_stopRequest = false;                           ///< Stop was pressed during the current search
-    WalkFilter m_filter;                                  ///< see currentFilter
-    bool m_closeRequested = false;                        ///< closing waits for the running search to end
-    SimList m_walkSearch;                                 ///< the search m_walk scores against; it outlives the walk
-    std::unique_ptr<ParallelWalk> m_walk;                 ///< the walk of the current or last search, on worker threads
-    QTimer* m_statusTimer = nullptr;                      ///< shows the directory being listed, several times a second
-    std::function<void(std::string_view)> m_walkObserver; ///< see setWalkObserver
-    ListString m_resultCopy{};
-    FileOperationRunner m_fileOperationRunner;   ///< empty: the engine with its dialogs
-    SystemCalls* m_system = &posixSystemCalls(); ///< see setFileSystemCalls
-    bool m_fileOperationRunning = false;         ///< one file operation at a time
-    LocaleFormat m_locale;                       ///< the desktop's date, time and number formats
-
-    /// The rows sgexResults shows, and the reader of their details off the
-    /// window's thread.
-    ResultModel* m_resultModel = nullptr;
-    std::unique_ptr<EntryDetailsReader> m_detailsReader;
+    bool m_shown = false;            ///< FormShow has run (on the first show only)
+    QElapsedTimer m_searchClock;     ///< started by each search (invalid before the first)
+    std::int64_t m_searchTook = 0;   ///< the last search's time, in ms
+    bool m_searching = false;        ///< see isSearching
+    bool m_stopRequest = false;      ///< Stop was pressed during the current search
+    WalkFilter m_filter;             ///< see currentFilter
+    bool m_closeRequested = false;   ///< closing waits for the running search to end
+    QTimer* m_statusTimer = nullptr; ///< shows the directory being listed, several times a second
+    LocaleFormat m_locale;           ///< the desktop's date, time and number formats
 
     QString m_settingsFile;                    ///< "" remembers nothing
     StartOptions m_startOptions;               ///< the command line's wishes for this run
@@ -470,13 +387,7 @@ private:
     std::optional<RunOverride> m_fuzzyOverride;
     std::optional<RunOverride> m_recurseOverride;
 
-    std::unique_ptr<ViewerLoads> m_viewerLoads;   ///< reads the viewer's files off the window's thread
-    std::unique_ptr<RecordKeeper> m_recordKeeper; ///< null: nothing recorded or read
-    std::uint64_t m_recordQuestion = 0;           ///< the latest look-up; earlier answers are stale
-    bool m_liveAnswerShown = false;               ///< the running search's walk ran to its end
-    bool m_showingRecorded = false;               ///< see showsRecordedAnswer
-    std::uint64_t m_recordedCount = 0;            ///< the count of the record the rows come from
-    QTimer* m_typingTimer = nullptr;              ///< the pause after the search text changed
+    QTimer* m_typingTimer = nullptr; ///< the pause after the search text changed
 };
 
 } // namespace toka

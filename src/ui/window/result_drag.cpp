@@ -1,6 +1,6 @@
 #include "ui/window/result_drag.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDrag>
 #include <QDropEvent>
 #include <QHeaderView>
@@ -52,7 +52,6 @@ bool ResultDragSource::eventFilter(QObject* watched, QEvent* event) {
         const QPoint pos = mouse->position().toPoint();
         const int row = m_grid->rowAt(pos.y());
         m_swallowRelease = false;
-        m_pressPos = pos;
         m_armed = mouse->button() == Qt::LeftButton && mouse->buttons() == Qt::LeftButton
                   && (mouse->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && row >= 0
                   && m_grid->columnAt(pos.x()) >= 0 && m_grid->IsRowMarked(row + 1);
@@ -61,8 +60,9 @@ bool ResultDragSource::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (!m_armed || !(mouse->buttons() & Qt::LeftButton)) return false;
-        if ((mouse->position().toPoint() - m_pressPos).manhattanLength() < QApplication::startDragDistance())
-            return false;
+        // Over the cells the move is the marking of a range, whatever its
+        // length; the rows go only once the pointer leaves them.
+        if (static_cast<const QWidget*>(watched)->rect().contains(mouse->position().toPoint())) return false;
         m_armed = false;
         if (m_markedPaths().empty()) return false; // only rows without an entry: keep marking
         startDrag();

@@ -4,13 +4,14 @@
 //
 // A press on a data row belongs to the marking of the grid, so a drag starts
 // only where a click could not mean anything else: a left press without
-// modifiers on a row that is already marked, followed by a move of at least
-// the desktop's drag distance.  A press on an unmarked row, any modifier, any
-// other button, or a press in the header keeps its marking meaning, including
-// the press-move-release that marks a range of rows.
+// modifiers on a row that is already marked, followed by a move that takes
+// the pointer out of the grid's cells (onto the tree, out of the window).
+// While the pointer stays over the cells the press-move-release marks the
+// range of rows, from a marked row as from any other.  A press on an
+// unmarked row, any modifier, any other button, or a press in the header
+// never starts a drag.
 
 #include <QObject>
-#include <QPoint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -53,7 +54,6 @@ private:
     const QObject* m_viewport;
     std::function<std::vector<std::string>()> m_markedPaths;
     std::function<void()> m_dragEnded;
-    QPoint m_pressPos;
     bool m_armed = false;
     /// The drag's own loop takes the release; should one still arrive, the
     /// grid must not read it as the end of a range marking.

@@ -1,0 +1,169 @@
+#include "ui/window/search_controller.h"
+
+#include <QDateTime>
+#include <QLabel>
+
+#include "search/parallel_walk.h"
+#include "search/record_replay.h"
+#include "search/walk_record_store.h"
+#include "ui/logic/record_keeper.h"
+#include "ui/logic/result_model.h"
+#include "ui/window/results_controller.h"
+
+namespace toka {
+
+SearchController::SearchController(ResultsController& results, QWidget* markParent)
+    : QObject(markParent), m_results(results) {
+    m_mark = new QLabel(markParent);
+    m_mark->setObjectName("lRecorded");
+    m_mark->setContentsMargins(6, 0, 0, 0);
+    m_mark->setVisible(false);
+}
+
+// The walk goes first: its last worker must not post the end of the search
+// to a controller that is half destroyed.
+SearchController::~SearchController() {
+    m_walk.reset();
+    m_keeper.reset(); // writes the record handed over last
+}
+
+void SearchController::startWalk(std::vector<WalkRoot> roots, const std::string& text, const ScanOptions& options,
+                                 bool allFixedDisks, bool record) {
+    m_walk.reset();
+    hideMark();
+    ParallelWalkHooks hooks;
+    hooks.listing = m_walkObserver;
+    // The end reaches the window as a queued call; a controller already gone
+    // drops it (the walk is stopped and joined before it goes).
+    hooks.finished = [this] { QMetaObject::invokeMethod(this, &SearchController::walkFinished, Qt::QueuedConnection); };
+    m_walkSearch.InitSimList(text, MaxListSize);
+    // A record's answer comes first, as soon as it is read; the walk's
+    // replaces it when the walk has run to its end.
+    m_liveAnswerShown = false;
+    if (record)
+        lookUp(roots, options, allFixedDisks, [this, options](const RecordAnswer& answer) {
+            if (!m_liveAnswerShown) showRecordedAnswer(answer, m_walkSearch, options);
+        });
+    m_walk = std::make_unique<ParallelWalk>(m_walkSearch, options, ParallelWalk::defaultThreads(), std::move(hooks));
+    if (record && m_keeper) m_walk->record(recordedOptions(options, allFixedDisks));
+    m_walk->start(std::move(roots));
+}
+
+void SearchController::requestStop() {
+    if (m_walk) m_walk->requestStop();
+}
+
+void SearchController::endWalk(bool record) {
+    if (!m_walk) return;
+    m_walk->wait(); // its last worker is on its way out
+    // The walk's own list replaces a recorded answer, after Stop too; only
+    // a walk that ran to its end is recorded.
+    m_liveAnswerShown = true;
+    hideMark();
+    if (record && !m_walk->stopRequested() && m_keeper)
+        if (std::unique_ptr<WalkRecordWriter> written = m_walk->takeRecord()) m_keeper->save(std::move(written));
+}
+
+void SearchController::copyWalkList() {
+    if (m_walk && !m_showingRecorded) m_walk->copyList(m_results.shownList());
+}
+
+std::string SearchController::currentDirectory() const { return m_walk ? m_walk->currentDirectory() : std::string(); }
+
+std::uint64_t SearchController::scannedEntries() const { return m_walk ? m_walk->scannedEntries() : m_recordedCount; }
+
+std::uint64_t SearchController::skippedDirectories() const { return m_walk ? m_walk->skippedDirectories() : 0; }
+
+void SearchController::setRecordDirectory(const std::string& directory) {
+    m_keeper = directory.empty() ? nullptr : std::make_unique<RecordKeeper>(directory);
+}
+
+void SearchController::setRecordObserver(std::function<void(std::string_view directory)> observer) {
+    if (m_keeper) m_keeper->setObserver(std::move(observer));
+}
+
+void SearchController::waitForRecordSaved() {
+    if (m_keeper) m_keeper->waitUntilIdle();
+}
+
+void SearchController::lookUp(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
+                              std::function<void(const RecordAnswer&)> show, std::function<void()> none) {
+    if (!m_keeper) return;
+    // Only the answer to the latest question is shown: a later search or
+    // text makes an earlier answer stale.
+    const std::uint64_t question = ++m_question;
+    m_keeper->lookup(walkRootPaths(roots), recordedOptions(options, allFixedDisks),
+                     [this, question, show = std::move(show), none = std::move(none)](const RecordAnswer& answer) {
+                         if (question != m_question) return;
+                         if (answer.refused) showRecordsRefused(*answer.refused);
+                         if (answer.record) show(answer);
+                         else if (none) none();
+                     });
+}
+
+void SearchController::answerFromRecord(const std::vector<WalkRoot>& roots, const std::string& text,
+                                        const ScanOptions& options) {
+    const auto none = [this] {
+        m_typingHasRecord = false;
+        emit typingAnswered();
+    };
+    lookUp(
+        roots, options, false,
+        [this, text, options](const RecordAnswer& answer) {
+            m_typingHasRecord = true;
+            // A search started since has the rows now.
+            if (m_walk && !m_liveAnswerShown) return;
+            m_walk.reset();
+            SimList search;
+            search.InitSimList(text, MaxListSize);
+            m_results.setOrder(ResultModel::kRankOrder); // a new text shows the ranks' order
+            showRecordedAnswer(answer, search, options);
+        },
+        none);
+}
+
+void SearchController::showRecordedAnswer(const RecordAnswer& answer, const SimList& search,
+                                          const ScanOptions& options) {
+    RecordReplay replay(answer.record, search, options);
+    replay.run(0, answer.signatures.get());
+    m_results.shownList() = replay.list();
+    m_recordedCount = replay.scannedEntries();
+    m_showingRecorded = true;
+    showRecordedMark(answer.record->createdTime());
+    emit recordedAnswerShown();
+}
+
+void SearchController::showRecordedMark(std::int64_t createdTime) {
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(createdTime);
+    const bool thisYear = when.date().year() == QDate::currentDate().year();
+    m_mark->setText("from the walk of " + when.toString(thisYear ? "d MMM HH:mm" : "d MMM yyyy HH:mm"));
+    m_mark->setToolTip("The rows are the answer of the walk recorded on " + when.toString("d MMM yyyy HH:mm:ss")
+                       + ".\nA search walks the directory again and shows its own answer when the walk ends.");
+    m_mark->setVisible(true);
+}
+
+void SearchController::showRecordsRefused(const SysError& error) {
+    m_mark->setText("recorded walks refused");
+    m_mark->setToolTip(QString::fromStdString("The recorded walks are neither read nor written: " + error.message()
+                                              + ".\nThe folder and its records must be your own, and no one "
+                                                "else may write to them."));
+    m_mark->setVisible(true);
+}
+
+void SearchController::hideMark() {
+    m_showingRecorded = false;
+    m_mark->setVisible(false);
+}
+
+void SearchController::forgetRecords(std::function<void(const QString&)> report) {
+    if (!m_keeper) return;
+    ++m_question; // no answer of a forgotten record is shown
+    m_keeper->forgetAll([report = std::move(report)](std::optional<SysError> error, std::size_t removed) {
+        if (error) report(QString::fromStdString("Recorded walks not forgotten: " + error->message()));
+        else
+            report(removed == 1 ? QString("1 recorded walk forgotten")
+                                : QString("%1 recorded walks forgotten").arg(removed));
+    });
+}
+
+} // namespace toka

@@ -1,0 +1,121 @@
+#pragma once
+// The search's duty: the walk on worker threads and the recorded walks.  A
+// search whose directory and options have a record shows the record's answer
+// as soon as it is read, marked with the walk's time (lRecorded), and the
+// walk's own answer replaces it when the walk ends.  Records are looked up,
+// read, written and forgotten by the RecordKeeper's worker, never on the
+// window's thread.
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/core/sys_error.h"
+#include "search/scan.h"
+#include "similar/simlist.h"
+
+class QLabel;
+class QWidget;
+
+namespace toka {
+
+class ParallelWalk;
+struct WalkRoot;
+class RecordKeeper;
+struct RecordAnswer;
+class ResultsController;
+
+class SearchController : public QObject {
+    Q_OBJECT
+public:
+    /// The answers go to results; the record's mark is made in markParent.
+    SearchController(ResultsController& results, QWidget* markParent);
+    /// Stops and joins the walk, and writes the record handed over last.
+    ~SearchController() override;
+
+    /// "from the walk of 8 Dec 14:02" while the rows are a recorded answer,
+    /// or "recorded walks refused".
+    QLabel* lRecorded() const { return m_mark; }
+
+    // --- the walk -------------------------------------------------------------
+    /// Watches every directory the walk is about to list (on a worker).
+    void setWalkObserver(std::function<void(std::string_view dir)> observer) { m_walkObserver = std::move(observer); }
+    /// Starts the walk of roots for text; with record, the walk is recorded
+    /// and a record of the same roots and options answers first.
+    /// walkFinished follows when the last worker is done.
+    void startWalk(std::vector<WalkRoot> roots, const std::string& text, const ScanOptions& options, bool allFixedDisks,
+                   bool record);
+    void requestStop();
+    /// After walkFinished: the walk's list is the answer from now on; a walk
+    /// that ran to its end is recorded when record is on.
+    void endWalk(bool record);
+    /// The running walk's list, copied under its lock into the table's list
+    /// (unless a recorded answer is on view).
+    void copyWalkList();
+    /// The directory the walk lists now ("" when none).
+    std::string currentDirectory() const;
+    /// The entries scanned by the current or last walk, or by the record
+    /// whose answer is on view.
+    std::uint64_t scannedEntries() const;
+    /// Directories the current or last walk could not list.
+    std::uint64_t skippedDirectories() const;
+    /// Whether a record answered the last look-up for typing (false until
+    /// one did, and after one found none).
+    bool typingHasRecord() const { return m_typingHasRecord; }
+
+    // --- records --------------------------------------------------------------
+    /// Records walks in this folder and answers from them; "" records and
+    /// reads nothing.
+    void setRecordDirectory(const std::string& directory);
+    bool hasRecords() const { return m_keeper != nullptr; }
+    /// Called on the records' worker before it touches their folder.
+    void setRecordObserver(std::function<void(std::string_view directory)> observer);
+    /// Waits until the record of the last walk is written.
+    void waitForRecordSaved();
+    /// Answers text from the record of roots, when there is one (typing):
+    /// the rows, the count and the mark then tell of the record, not of the
+    /// last walk.
+    void answerFromRecord(const std::vector<WalkRoot>& roots, const std::string& text, const ScanOptions& options);
+    /// Forgets every record; report gets the sentence for the status bar.
+    void forgetRecords(std::function<void(const QString&)> report);
+    /// The rows show a recorded walk's answer rather than a live walk's.
+    bool showsRecordedAnswer() const { return m_showingRecorded; }
+
+signals:
+    /// The walk's last worker is done (queued to the window's thread).
+    void walkFinished();
+    /// The rows now show a recorded walk's answer (the table is filled).
+    void recordedAnswerShown();
+    /// A look-up for typing found no record (typingHasRecord tells).
+    void typingAnswered();
+
+private:
+    /// Asks the records' worker for the record of roots and options; show
+    /// gets it on the window's thread, unless a later question came first.
+    void lookUp(const std::vector<WalkRoot>& roots, const ScanOptions& options, bool allFixedDisks,
+                std::function<void(const RecordAnswer&)> show, std::function<void()> none = {});
+    void showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options);
+    void showRecordedMark(std::int64_t createdTime);
+    void showRecordsRefused(const SysError& error);
+    void hideMark();
+
+    ResultsController& m_results;
+    QLabel* m_mark = nullptr;
+    SimList m_walkSearch; ///< the search m_walk scores against; it outlives the walk
+    std::unique_ptr<ParallelWalk> m_walk;
+    std::function<void(std::string_view)> m_walkObserver;
+    std::unique_ptr<RecordKeeper> m_keeper; ///< null: nothing recorded or read
+    std::uint64_t m_question = 0;           ///< the latest look-up; earlier answers are stale
+    bool m_liveAnswerShown = false;         ///< the running walk ran to its end
+    bool m_showingRecorded = false;
+    bool m_typingHasRecord = false;
+    std::uint64_t m_recordedCount = 0; ///< the count of the record the rows come from
+};
+
+} // namespace toka
