@@ -1,8 +1,9 @@
 // tokafind: the search of the window in a terminal, for scripts and for
 // measuring the walk.  Same walk, same engine, same row texts; the C
 // locale's formats on standard output, a live status on standard error.
-// On request it records the walk, answers from a record instead of walking,
-// lists the records and forgets them; otherwise it touches none.
+// On request it records the walk, answers from a record instead of walking
+// or verifies a record by walking only what changed, lists the records and
+// forgets them; otherwise it touches none.
 
 #include <algorithm>
 #include <cerrno>
@@ -265,33 +266,37 @@ int main(int argc, char** argv) {
                                      : std::vector<toka::WalkRoot>{{root}};
     };
     const toka::ScanOptions scanOptions{options.recurse, options.fuzzy, options.filter};
-    const bool recording = options.records == RecordUse::record;
     toka::InitSimList(options.text, toka::MaxListSize);
 
-    if (options.records == RecordUse::fromRecord) {
+    // The record a replay answers from, or a verifying walk checks.
+    std::shared_ptr<const toka::WalkRecord> stored;
+    if (options.records == RecordUse::fromRecord || options.verify) {
         const auto store = recordStore();
         if (!store) return 3;
         std::optional<toka::SysError> refused;
-        auto record = store->find(toka::walkRootPaths(walkRoots()),
-                                  toka::recordedOptions(scanOptions, options.allFixedDisks), &refused);
+        stored = store->find(toka::walkRootPaths(walkRoots()),
+                             toka::recordedOptions(scanOptions, options.allFixedDisks), &refused);
         if (refused) {
             reportRefused(*refused);
             return 3;
         }
-        if (!record) {
+        if (!stored && options.records == RecordUse::fromRecord) {
             const std::string what = options.allFixedDisks ? "all fixed disks" : "'" + escapeField(root) + "'";
             std::fprintf(stderr, "tokafind: no recorded walk of %s with these options (record one with --record)\n",
                          what.c_str());
             return 3;
         }
-        toka::RecordReplay replay(record, toka::TheSimList(), scanOptions);
+    }
+    if (options.records == RecordUse::fromRecord && !options.verify) {
+        toka::RecordReplay replay(stored, toka::TheSimList(), scanOptions);
         replay.run(options.threads == 1 ? 1 : 0);
         printRows(replay.list(), options);
         std::fprintf(stderr, "%s (from the walk of %s)\n",
-                     scanSummary(replay.scannedEntries(), record->skippedDirectories()).c_str(),
-                     localTimeText(record->createdTime(), false).c_str());
+                     scanSummary(replay.scannedEntries(), stored->skippedDirectories()).c_str(),
+                     localTimeText(stored->createdTime(), false).c_str());
         return 0;
     }
+    const bool recording = options.records == RecordUse::record || options.updateRecord;
 
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -310,7 +315,8 @@ int main(int argc, char** argv) {
     std::uint64_t scanned = 0;
     int rootFailure = 0;
     std::unique_ptr<toka::WalkRecordWriter> record;
-    if (options.threads == 1 && !recording) {
+    std::string verified; // what the summary says of the record verified
+    if (options.threads == 1 && !recording && !stored) {
         // The one-thread walk, rating in listing order as the window's
         // design describes it.
         toka::Scanner* scannerRef = nullptr;
@@ -325,12 +331,13 @@ int main(int argc, char** argv) {
         else rootFailure = scanner.ScanDirectory(root);
         scanned = scanner.scannedEntries();
     } else {
-        // Only the threaded walk records; with -j1 it runs one worker,
-        // whose ranks are the one-thread walk's.
+        // Only the threaded walk records and verifies; with -j1 it runs one
+        // worker, whose ranks are the one-thread walk's.
         toka::ParallelWalkHooks hooks;
         hooks.skipped = reportSkipped; // one call at a time, from the workers
         toka::ParallelWalk walk(toka::TheSimList(), scanOptions, options.threads, hooks);
         if (recording) walk.record(toka::recordedOptions(scanOptions, options.allFixedDisks));
+        if (stored) walk.verify(stored);
         walk.start(walkRoots());
         while (!walk.finished()) {
             if (g_stopRequested) walk.requestStop();
@@ -344,6 +351,15 @@ int main(int argc, char** argv) {
         rootFailure = walk.rootError();
         scanned = walk.scannedEntries();
         if (recording) record = walk.takeRecord();
+        if (stored) {
+            const std::string when = localTimeText(stored->createdTime(), false);
+            const std::uint64_t listed = walk.listedDirectories();
+            const std::uint64_t all = listed + walk.directoriesFromRecord();
+            verified = walk.verifying() ? " (verified against the walk of " + when + ": " + std::to_string(listed)
+                                              + " of " + std::to_string(all) + " directories listed again)"
+                                        : " (the walk of " + when
+                                              + " was recorded with other access rights: every directory listed)";
+        }
     }
     live.clear();
     if (rootFailure != 0) return rootError(rootFailure);
@@ -351,6 +367,7 @@ int main(int argc, char** argv) {
     printRows(toka::TheSimList(), options);
     std::string summary = scanSummary(scanned, skipped);
     if (g_stopRequested) summary += " (stopped)";
+    else summary += verified;
     std::fprintf(stderr, "%s\n", summary.c_str());
     // A stopped walk gives no record: it would answer later searches with
     // part of the tree.

@@ -42,6 +42,14 @@ const char* const kUsage = "Usage: tokafind [OPTION]... TEXT [DIR]\n"
                            "                     options, without walking: the ranks of a live search of\n"
                            "                     the tree as it was then; the other filters and the\n"
                            "                     measure may differ from the recorded walk's\n"
+                           "  --verify           with --from-record: answer as a live walk of the tree as\n"
+                           "                     it is now, listing again only the directories that\n"
+                           "                     changed since the record (or are new, or on a file\n"
+                           "                     system whose times cannot be trusted) and taking the\n"
+                           "                     others' entries from the record; add --record to\n"
+                           "                     write the record anew from this walk.  With --record\n"
+                           "                     alone: the same when there is a record, else a full\n"
+                           "                     walk, recorded either way\n"
                            "  --list-records     one line per record: created, age, entries, file size\n"
                            "                     in bytes, roots, options\n"
                            "  --forget-records   remove every record\n"
@@ -312,6 +320,7 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
     WalkFilter& filter = options.filter;
     std::vector<std::string> positional;
     bool optionsDone = false;
+    std::string combined; // --record with --from-record, until --verify is seen
     ArgumentReader reader(args);
     while (reader.next()) {
         const std::string arg = reader.current();
@@ -340,13 +349,24 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
             options.showErrors = true;
         } else if (arg == "--print0" || arg == "-0") {
             options.print0 = true;
+        } else if (arg == "--verify") {
+            options.verify = true;
         } else if (const RecordOption* record =
                        std::find_if(std::begin(kRecordOptions), std::end(kRecordOptions),
                                     [&arg](const RecordOption& candidate) { return candidate.name == arg; });
                    record != std::end(kRecordOptions)) {
-            if (options.records != RecordUse::none && options.records != record->use)
+            const bool verifiedPair = (options.records == RecordUse::record && record->use == RecordUse::fromRecord)
+                                      || (options.records == RecordUse::fromRecord && record->use == RecordUse::record);
+            if (verifiedPair) {
+                // Allowed with --verify only, which may come later.
+                combined = recordOptionName(options.records) + " and " + arg + " cannot be combined";
+                options.records = RecordUse::fromRecord;
+                options.updateRecord = true;
+            } else if (options.records != RecordUse::none && options.records != record->use) {
                 return recordOptionName(options.records) + " and " + arg + " cannot be combined";
-            options.records = record->use;
+            } else {
+                options.records = record->use;
+            }
         } else if (arg == "--no-hidden") {
             filter.skipHidden = true;
         } else if (arg == "--one-file-system") {
@@ -410,6 +430,9 @@ std::optional<std::string> parseArguments(const std::vector<std::string>& args, 
         }
     }
     if (options.help) return std::nullopt;
+    if (options.updateRecord && !options.verify) return combined;
+    if (options.verify && options.records != RecordUse::record && options.records != RecordUse::fromRecord)
+        return "--verify needs --from-record or --record";
     if (options.records == RecordUse::list || options.records == RecordUse::forget) {
         if (!positional.empty()) return recordOptionName(options.records) + " takes no TEXT or DIR";
         return std::nullopt;

@@ -43,6 +43,12 @@ struct Options {
     /// The full paths only, each ended by a NUL byte.
     bool print0 = false;
     RecordUse records = RecordUse::none;
+    /// With records fromRecord or record: walk, but answer from the record
+    /// every directory that has not changed since (--verify).
+    bool verify = false;
+    /// With verify and fromRecord: write the record anew from the verified
+    /// walk (--record given as well).
+    bool updateRecord = false;
     WalkFilter filter;
     std::string text;
     std::string dir;
@@ -74,7 +80,8 @@ std::optional<std::int64_t> parseTimePoint(std::string_view text, std::int64_t n
 /// count back from.  Returns the message of a usage error, naming the
 /// option ("--size: '+5q' is not a size like +10k or -2M"), or nullopt.
 /// --list-records and --forget-records take no TEXT or DIR; two different
-/// record options are a usage error.
+/// record options are a usage error, but for --from-record with --record
+/// when --verify is given; --verify needs --from-record or --record.
 std::optional<std::string> parseArguments(const std::vector<std::string>& args, std::int64_t now, Options& options);
 
 } // namespace toka::tokafind

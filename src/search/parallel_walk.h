@@ -20,6 +20,21 @@
 // skipped and reported.  Memory and descriptors stay bounded per thread: a
 // task holds a path, not a descriptor, and a worker holds at most three
 // descriptors at a time.
+//
+// Verifying a record (verify): the walk goes through the tree as it is now,
+// but a directory whose stamp stands (listing_check.h: the same device,
+// inode, modification and change times as recorded, on a trusted file
+// system, not racy) gives its recorded entries instead of being listed.  A
+// subdirectory whose recorded entries hold no directory to enter is checked
+// by one statx through its parent's descriptor and not even opened; one
+// that holds some is opened, as its own subdirectories are checked through
+// it.  Every other directory (changed, new, racy, on an untrusted file
+// system, recorded without a stamp) is listed, and its subdirectories are
+// matched to their recorded blocks by name.  Every rule of the live walk
+// (filters, loops, mounts, unreadable directories) is applied to the
+// recorded entries as to listed ones, so the answer is the live walk's:
+// the same ranks, ties, count and skipped directories as a live walk of the
+// tree as it is now, whatever the number of threads.
 
 #include <cstdint>
 #include <functional>
@@ -79,6 +94,21 @@ public:
     std::unique_ptr<WalkRecordWriter> takeRecord();
     /// The directories that could not be listed (or only in part) so far.
     std::uint64_t skippedDirectories() const;
+
+    /// Verifies record instead of listing every directory (see above).
+    /// record must be one of the same roots (walkRootPaths) and options
+    /// (recordedOptions) made by a walk with the same access rights
+    /// (accessFingerprint); another is not used, and the walk lists every
+    /// directory.  With record, the walk records anew as usual: directories
+    /// answered from the old record go into the new one as they were.
+    /// Before start.
+    void verify(std::shared_ptr<const WalkRecord> record);
+    /// Whether the record given to verify is used; once started.
+    bool verifying() const;
+    /// Directories listed so far, and directories answered from the record
+    /// being verified.
+    std::uint64_t listedDirectories() const;
+    std::uint64_t directoriesFromRecord() const;
 
     /// Starts the workers and returns; nothing of the tree is touched on the
     /// caller's thread.  Once only.

@@ -37,6 +37,26 @@ void putVarint(std::string& out, std::uint64_t value) {
     out += char(value);
 }
 
+// Signed differences as varints: 0, -1, 1, -2, ... as 0, 1, 2, 3, ...  The
+// difference is taken modulo 2^64, so that every pair of times comes back.
+std::uint64_t zigzag(std::uint64_t difference) { return (difference << 1) ^ (std::uint64_t(0) - (difference >> 63)); }
+std::uint64_t unzigzag(std::uint64_t value) { return (value >> 1) ^ (std::uint64_t(0) - (value & 1)); }
+
+constexpr std::uint64_t kNanosecondsPerSecond = 1'000'000'000;
+
+void putStamp(std::string& out, const std::optional<DirectoryStamp>& stamp, FileTime start) {
+    if (!stamp) {
+        out += '\0';
+        return;
+    }
+    putVarint(out, stamp->dev + 1);
+    putVarint(out, stamp->ino);
+    putVarint(out, zigzag(std::uint64_t(stamp->modified.seconds) - std::uint64_t(start.seconds)));
+    putVarint(out, stamp->modified.nanoseconds);
+    putVarint(out, zigzag(std::uint64_t(stamp->changed.seconds) - std::uint64_t(stamp->modified.seconds)));
+    putVarint(out, zigzag(std::uint64_t(stamp->changed.nanoseconds) - std::uint64_t(stamp->modified.nanoseconds)));
+}
+
 // A name a listing can hold below its directory: "." and ".." never are
 // (a record that had them entered would lead out of the walked tree).
 bool storableName(std::string_view name) {
@@ -103,7 +123,8 @@ private:
 /// The fixed fields of a record's header.
 struct Header {
     std::uint32_t skipped = 0;
-    std::int64_t createdTime = 0;
+    FileTime start;
+    std::uint32_t access = 0;
     std::uint64_t listed = 0;
     std::uint64_t rootCount = 0;
     std::uint64_t blockCount = 0;
@@ -121,7 +142,10 @@ std::optional<Header> readHeader(std::string_view bytes) {
     Header header;
     const auto version = in.fixed(4);
     header.skipped = std::uint32_t(in.fixed(4));
-    header.createdTime = std::int64_t(in.fixed(8));
+    header.start.seconds = std::int64_t(in.fixed(8));
+    const std::uint64_t nanoseconds = in.fixed(4);
+    header.start.nanoseconds = std::uint32_t(nanoseconds);
+    header.access = std::uint32_t(in.fixed(4));
     header.listed = in.fixed(8);
     header.rootCount = in.fixed(4);
     header.blockCount = in.fixed(4);
@@ -129,13 +153,32 @@ std::optional<Header> readHeader(std::string_view bytes) {
     header.bodyLength = in.fixed(8);
     header.bodyChecksum = std::uint32_t(in.fixed(4));
     const auto headerChecksum = in.fixed(4);
-    if (!in.ok() || version != kWalkRecordVersion) return std::nullopt;
+    if (!in.ok() || version != kWalkRecordVersion || nanoseconds >= kNanosecondsPerSecond) return std::nullopt;
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     if (headerChecksum != checksumOf(bytes.substr(0, kHeaderChecksumOffset))) return std::nullopt;
 #else
     (void)headerChecksum;
 #endif
     return header;
+}
+
+/// A block's stamp as putStamp wrote it: std::nullopt inside when none was
+/// kept; std::nullopt outside (and in failed) when the bytes are not one.
+std::optional<std::optional<DirectoryStamp>> readStamp(Reader& in, FileTime start) {
+    const std::uint64_t devPlusOne = in.varint();
+    if (!in.ok()) return std::nullopt;
+    if (devPlusOne == 0) return std::optional<DirectoryStamp>();
+    DirectoryStamp stamp;
+    stamp.dev = devPlusOne - 1;
+    stamp.ino = in.varint();
+    stamp.modified.seconds = std::int64_t(std::uint64_t(start.seconds) + unzigzag(in.varint()));
+    const std::uint64_t modifiedNs = in.varint();
+    stamp.changed.seconds = std::int64_t(std::uint64_t(stamp.modified.seconds) + unzigzag(in.varint()));
+    const std::uint64_t changedNs = modifiedNs + unzigzag(in.varint());
+    if (!in.ok() || modifiedNs >= kNanosecondsPerSecond || changedNs >= kNanosecondsPerSecond) return std::nullopt;
+    stamp.modified.nanoseconds = std::uint32_t(modifiedNs);
+    stamp.changed.nanoseconds = std::uint32_t(changedNs);
+    return stamp;
 }
 
 } // namespace
@@ -156,19 +199,31 @@ void WalkRecordBlock::clear() {
     m_count = 0;
 }
 
+WalkRecordWriter::WalkRecordWriter(std::string options, std::vector<std::string> roots, FileTime start,
+                                   std::uint32_t access)
+    : m_options(std::move(options)), m_roots(std::move(roots)), m_start(start), m_access(access), m_firstEntry{0} {
+    if (start.nanoseconds >= kNanosecondsPerSecond) throw std::invalid_argument("walk record: start out of range");
+}
+
 WalkRecordWriter::WalkRecordWriter(std::string options, std::vector<std::string> roots, std::int64_t createdTime)
-    : m_options(std::move(options)), m_roots(std::move(roots)), m_createdTime(createdTime), m_firstEntry{0} {}
+    : WalkRecordWriter(std::move(options), std::move(roots), FileTime{createdTime, 0}, 0) {}
 
 std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, std::uint32_t indexInParent,
-                                         std::uint64_t listed, const Entries& entries) {
+                                         std::uint64_t listed, const Entries& entries,
+                                         const std::optional<DirectoryStamp>& stamp) {
     WalkRecordBlock block;
     for (const auto& [name, type] : entries) block.add(name, type);
-    return addBlock(parent, indexInParent, listed, block);
+    return addBlock(parent, indexInParent, listed, block, stamp);
 }
 
 std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, std::uint32_t indexInParent,
-                                         std::uint64_t listed, const WalkRecordBlock& block) {
+                                         std::uint64_t listed, const WalkRecordBlock& block,
+                                         const std::optional<DirectoryStamp>& stamp) {
     if (listed < block.size()) throw std::invalid_argument("walk record: fewer listed than stored entries");
+    if (stamp
+        && (stamp->dev == ~std::uint64_t(0) || stamp->modified.nanoseconds >= kNanosecondsPerSecond
+            || stamp->changed.nanoseconds >= kNanosecondsPerSecond))
+        throw std::invalid_argument("walk record: stamp out of range");
     const std::lock_guard lock(m_mutex);
     const std::size_t id = m_firstEntry.size() - 1;
     if (id >= 0xFFFFFFFFu) throw std::invalid_argument("walk record: too many blocks");
@@ -186,6 +241,7 @@ std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, st
     putVarint(m_blocks, indexInParent);
     putVarint(m_blocks, listed);
     putVarint(m_blocks, block.size());
+    putStamp(m_blocks, stamp, m_start);
     m_blocks += block.m_bytes;
     const std::size_t first = m_isDir.size();
     m_isDir.resize(first + block.size(), false);
@@ -223,7 +279,9 @@ std::string WalkRecordWriter::serialize() const {
     std::string bytes(kMagic);
     putFixed(bytes, kWalkRecordVersion, 4);
     putFixed(bytes, m_skipped, 4);
-    putFixed(bytes, std::uint64_t(m_createdTime), 8);
+    putFixed(bytes, std::uint64_t(m_start.seconds), 8);
+    putFixed(bytes, m_start.nanoseconds, 4);
+    putFixed(bytes, m_access, 4);
     putFixed(bytes, m_listed, 8);
     putFixed(bytes, m_roots.size(), 4);
     putFixed(bytes, m_firstEntry.size() - 1, 4);
@@ -302,7 +360,8 @@ std::optional<WalkRecord> WalkRecord::parseOwned(std::shared_ptr<const char> own
     const std::optional<Header> header = readHeader(all);
     if (!header) return std::nullopt;
     record.m_skipped = header->skipped;
-    record.m_createdTime = header->createdTime;
+    record.m_start = header->start;
+    record.m_access = header->access;
     record.m_listed = header->listed;
     const std::uint64_t rootCount = header->rootCount;
     const std::uint64_t blockCount = header->blockCount;
@@ -316,9 +375,9 @@ std::optional<WalkRecord> WalkRecord::parseOwned(std::shared_ptr<const char> own
 
     Reader in(body);
     record.m_options = in.take(header->optionsLength);
-    // Each root takes at least one byte and each block at least four: no
+    // Each root takes at least one byte and each block at least five: no
     // count read from the file reserves more than the file could hold.
-    if (rootCount > in.remaining() || blockCount > in.remaining() / 4) return std::nullopt;
+    if (rootCount > in.remaining() || blockCount > in.remaining() / 5) return std::nullopt;
     record.m_roots.reserve(rootCount);
     for (std::uint64_t i = 0; i < rootCount && in.ok(); ++i) {
         const std::string_view root = in.take(in.varint());
@@ -355,7 +414,9 @@ std::optional<WalkRecord> WalkRecord::parseOwned(std::shared_ptr<const char> own
             state = 3;
             ++childCounts[block.parent];
         }
-        if (block.listed > ~listedSum) return std::nullopt;
+        block.stampAt = kWalkRecordHeaderSize + in.position();
+        if (!readStamp(in, record.m_start)) return std::nullopt;
+        if (!in.ok() || block.listed > ~listedSum) return std::nullopt;
         listedSum += block.listed;
         // Each entry takes at least three bytes.
         if (stored > in.remaining() / 3) return std::nullopt;
@@ -479,6 +540,13 @@ std::optional<std::uint32_t> WalkRecord::parent(std::uint32_t block) const {
     const std::uint32_t parent = m_blocks.at(block).parent;
     if (parent == kNoParent) return std::nullopt;
     return parent;
+}
+
+std::optional<DirectoryStamp> WalkRecord::stamp(std::uint32_t block) const {
+    // Checked when parsed: decoded again here, so that a record keeps no
+    // more than an offset per block.
+    Reader in(m_bytes.substr(m_blocks.at(block).stampAt));
+    return readStamp(in, m_start).value_or(std::nullopt);
 }
 
 RecordedEntries WalkRecord::entries(std::uint32_t block) const {

@@ -217,5 +217,37 @@ TEST(TokafindValues, RecordOptions) {
     }
 }
 
+// --verify with a record to check; --record beside --from-record only then.
+TEST(TokafindValues, VerifyOptions) {
+    const struct {
+        std::vector<std::string> args;
+        RecordUse use;
+        bool update;
+        std::optional<std::string> error;
+    } cases[] = {
+        {{"--from-record", "--verify", "text"}, RecordUse::fromRecord, false, std::nullopt},
+        {{"--verify", "--record", "text"}, RecordUse::record, false, std::nullopt},
+        {{"--from-record", "--verify", "--record", "text"}, RecordUse::fromRecord, true, std::nullopt},
+        {{"--record", "text", "--from-record", "--verify"}, RecordUse::fromRecord, true, std::nullopt},
+        {{"--verify", "text"}, {}, false, "--verify needs --from-record or --record"},
+        {{"--verify", "--list-records"}, {}, false, "--verify needs --from-record or --record"},
+        {{"--record", "--verify", "--from-record", "--list-records"},
+         {},
+         false,
+         "--from-record and --list-records cannot be combined"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"tokafind"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Options options;
+        EXPECT_EQ(parseArguments(args, 0, options), c.error) << c.args[0] << " " << c.args[1];
+        if (!c.error) {
+            EXPECT_EQ(options.records, c.use) << c.args[0] << " " << c.args[1];
+            EXPECT_TRUE(options.verify);
+            EXPECT_EQ(options.updateRecord, c.update) << c.args[0] << " " << c.args[1];
+        }
+    }
+}
+
 } // namespace
 } // namespace toka::tokafind

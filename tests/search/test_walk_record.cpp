@@ -19,20 +19,32 @@ using Entries = WalkRecordWriter::Entries;
 constexpr auto Dir = EntryType::Directory;
 constexpr auto File = EntryType::Regular;
 
+const FileTime kStart{1700000000, 123456789};
+/// The blocks' stamps in sampleWriter, by block id.
+const std::vector<std::optional<DirectoryStamp>> kStamps = {
+    DirectoryStamp{0x803, 1234567, {1690000000, 5}, {1690000000, 5}},
+    // A change time before the modification time, and their nanoseconds
+    // the other way round: both differences negative.
+    DirectoryStamp{0, ~std::uint64_t(0), {1800000000, 999999999}, {-5, 0}},
+    std::nullopt,
+    DirectoryStamp{~std::uint64_t(0) - 1, 1, {INT64_MIN, 0}, {INT64_MAX, 999999999}},
+};
+
 /// Two roots; the first has a subdirectory entered twice down, the second
 /// an empty listing.  Names with odd bytes; "." and ".." counted, not kept.
 std::unique_ptr<WalkRecordWriter> sampleWriter() {
-    auto writer =
-        std::make_unique<WalkRecordWriter>("case=0\nhidden=1\n", std::vector<std::string>{"/r1", "/r 2"}, 1700000000);
+    auto writer = std::make_unique<WalkRecordWriter>("case=0\nhidden=1\n", std::vector<std::string>{"/r1", "/r 2"},
+                                                     kStart, 0xA5A5F00Du);
     const std::uint32_t top = writer->addBlock(std::nullopt, 0, 7,
                                                {{"...", Dir},
                                                 {"a b\xff\x01\x7f", File},
                                                 {"sub", Dir},
                                                 {"link", EntryType::Symlink},
-                                                {std::string(255, 'n'), EntryType::Socket}});
-    const std::uint32_t sub = writer->addBlock(top, 2, 3, {{"x", File}, {"deep", Dir}});
-    writer->addBlock(std::nullopt, 1, 2, Entries{});
-    writer->addBlock(sub, 1, 2, Entries{});
+                                                {std::string(255, 'n'), EntryType::Socket}},
+                                               kStamps[0]);
+    const std::uint32_t sub = writer->addBlock(top, 2, 3, {{"x", File}, {"deep", Dir}}, kStamps[1]);
+    writer->addBlock(std::nullopt, 1, 2, Entries{}, kStamps[2]);
+    writer->addBlock(sub, 1, 2, Entries{}, kStamps[3]);
     return writer;
 }
 
@@ -52,18 +64,20 @@ std::uint32_t checksum(const std::string& bytes) { return std::uint32_t(XXH3_64b
 
 /// A record of the given body with correct lengths and checksums.
 std::string craft(const std::string& body, std::uint32_t roots, std::uint32_t blocks, std::uint64_t total,
-                  std::uint32_t version = kWalkRecordVersion) {
-    std::string bytes = "TOKAWALK" + fixed(version, 4) + fixed(0, 4) + fixed(5, 8) + fixed(total, 8) + fixed(roots, 4)
-                        + fixed(blocks, 4) + fixed(0, 4) + fixed(body.size(), 8) + fixed(checksum(body), 4);
+                  std::uint32_t version = kWalkRecordVersion, std::uint32_t startNanoseconds = 0) {
+    std::string bytes = "TOKAWALK" + fixed(version, 4) + fixed(0, 4) + fixed(5, 8) + fixed(startNanoseconds, 4)
+                        + fixed(7, 4) + fixed(total, 8) + fixed(roots, 4) + fixed(blocks, 4) + fixed(0, 4)
+                        + fixed(body.size(), 8) + fixed(checksum(body), 4);
     bytes += fixed(checksum(bytes), 4);
     return bytes + body;
 }
 
 std::string entry(EntryType type, const std::string& name) { return char(type) + varint(name.size()) + name; }
 
+/// stamp: its bytes; one 0 byte for none.
 std::string block(std::uint64_t parentPlusOne, std::uint64_t index, std::uint64_t listed,
-                  std::vector<std::string> entries) {
-    std::string out = varint(parentPlusOne) + varint(index) + varint(listed) + varint(entries.size());
+                  std::vector<std::string> entries, const std::string& stamp = std::string(1, '\0')) {
+    std::string out = varint(parentPlusOne) + varint(index) + varint(listed) + varint(entries.size()) + stamp;
     for (const auto& e : entries) out += e;
     return out;
 }
@@ -101,6 +115,9 @@ TEST(WalkRecord, RoundTripThroughAFile) {
     EXPECT_EQ(record->options(), "case=0\nhidden=1\n");
     EXPECT_EQ(record->roots(), (std::vector<std::string>{"/r1", "/r 2"}));
     EXPECT_EQ(record->createdTime(), 1700000000);
+    EXPECT_EQ(record->createdAt(), kStart);
+    EXPECT_EQ(record->accessFingerprint(), 0xA5A5F00Du);
+    for (std::uint32_t id = 0; id < kStamps.size(); ++id) EXPECT_EQ(record->stamp(id), kStamps[id]) << id;
     EXPECT_EQ(record->listedEntries(), 14u);
     ASSERT_EQ(record->blockCount(), 4u);
 
@@ -172,6 +189,24 @@ TEST(WalkRecord, RefusesInconsistentRecordsWithValidChecksums) {
         {"block count too large", craft(kRoot + kTop + sub, 1, 3, 3), false},
         {"huge block count", craft(kRoot, 1, 0xFFFFFFFFu, 0), false},
         {"other version", craft(kRoot + kTop + sub, 1, 2, 3, kWalkRecordVersion - 1), false},
+        {"start's nanoseconds of a whole second", craft(kRoot + kTop + sub, 1, 2, 3, kWalkRecordVersion, 1000000000),
+         false},
+        // Stamps: device + 1, inode, modified seconds less the start's and
+        // nanoseconds, changed seconds and nanoseconds less modified's.
+        {"stamp",
+         craft(kRoot + block(0, 0, 0, {}, varint(1) + varint(2) + varint(3) + varint(4) + varint(5) + varint(6)), 1, 1,
+               0),
+         true},
+        {"modified nanoseconds of a whole second",
+         craft(kRoot
+                   + block(0, 0, 0, {}, varint(1) + varint(2) + varint(3) + varint(1000000000) + varint(0) + varint(0)),
+               1, 1, 0),
+         false},
+        {"changed nanoseconds below zero",
+         craft(kRoot + block(0, 0, 0, {}, varint(1) + varint(2) + varint(3) + varint(4) + varint(0) + varint(9)), 1, 1,
+               0),
+         false},
+        {"stamp cut short", craft(kRoot + block(0, 0, 0, {}, varint(1) + varint(2) + varint(3)), 1, 1, 0), false},
         // A walk never lists "." or ".." below a directory: entered, they
         // would lead out of the walked tree.
         {"'..' entered",
@@ -196,6 +231,10 @@ TEST(WalkRecord, WriterRefusesWhatTheReaderWouldRefuse) {
     EXPECT_THROW(writer.addBlock(top, 0, 0, {{"a", File}}), std::invalid_argument);      // listed < stored
     EXPECT_THROW(writer.addBlock(top, 0, 1, {{"a/b", File}}), std::invalid_argument);
     EXPECT_THROW(writer.addBlock(top, 0, 1, {{"..", Dir}}), std::invalid_argument);
+    EXPECT_THROW(writer.addBlock(top, 0, 0, Entries{}, DirectoryStamp{1, 2, {3, 1000000000}, {3, 0}}),
+                 std::invalid_argument);
+    EXPECT_THROW(writer.addBlock(top, 0, 0, Entries{}, DirectoryStamp{~std::uint64_t(0), 2, {3, 0}, {3, 0}}),
+                 std::invalid_argument); // no device + 1
     writer.addBlock(top, 0, 0, Entries{});
     EXPECT_THROW(writer.addBlock(top, 0, 0, Entries{}), std::invalid_argument); // entered twice
     EXPECT_TRUE(WalkRecord::parse(writer.serialize()).has_value());
