@@ -109,7 +109,11 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
         QVERIFY(!window.search().showsRecordedAnswer());
-        QVERIFY(!window.search().lRecorded()->isVisible());
+        // The walk verified the record: it listed the changed directories
+        // again, and the mark says when it checked.
+        QVERIFY2(window.search().lRecorded()->text().startsWith("checked "),
+                 qPrintable(window.search().lRecorded()->text()));
+        QVERIFY(window.search().lRecorded()->toolTip().contains("directories listed again"));
         const QStringList after = rowNames(window.results().sgexResults());
         QVERIFY(after.contains("new-report.txt") && !after.contains("old-report.txt"));
     }
@@ -120,7 +124,7 @@ private slots:
         TMainForm& window = form();
         search(window);
         const QDateTime written = QFileInfo(records() + "/" + recordFiles()[0]).lastModified();
-        touch(m_tree->filePath("sub/late-report.txt"));
+        touch(m_tree->filePath("late-report.txt")); // the top directory changed: it is listed again
         {
             WorkerGate gate;
             window.search().setWalkObserver(gate.observer());

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QLabel>
+#include <QTimer>
 
 #include "search/parallel_walk.h"
 #include "search/record_replay.h"
@@ -11,6 +12,13 @@
 #include "ui/window/results_controller.h"
 
 namespace toka {
+
+namespace {
+
+// How long a search waits for its record before it walks without one.
+constexpr int kRecordWaitMs = 300;
+
+} // namespace
 
 SearchController::SearchController(ResultsController& results, QWidget* markParent)
     : QObject(markParent), m_results(results) {
@@ -37,20 +45,49 @@ void SearchController::startWalk(std::vector<WalkRoot> roots, const std::string&
     // drops it (the walk is stopped and joined before it goes).
     hooks.finished = [this] { QMetaObject::invokeMethod(this, &SearchController::walkFinished, Qt::QueuedConnection); };
     m_walkSearch.InitSimList(text, MaxListSize);
-    // A record's answer comes first, as soon as it is read; the walk's
-    // replaces it when the walk has run to its end.
-    m_liveAnswerShown = false;
-    if (record)
-        lookUp(roots, options, allFixedDisks, [this, options](const RecordAnswer& answer) {
-            if (!m_liveAnswerShown) showRecordedAnswer(answer, m_walkSearch, options);
-        });
     m_walk = std::make_unique<ParallelWalk>(m_walkSearch, options, ParallelWalk::defaultThreads(), std::move(hooks));
-    if (record && m_keeper) m_walk->record(recordedOptions(options, allFixedDisks));
-    m_walk->start(std::move(roots));
+    m_walkStarted = false;
+    m_waitingRoots = std::move(roots);
+    m_liveAnswerShown = false;
+    if (!record || !m_keeper) {
+        beginWalk();
+        return;
+    }
+    m_walk->record(recordedOptions(options, allFixedDisks));
+    // A record's answer comes first, as soon as it is read, and the walk
+    // then verifies it: it lists only the directories that changed since.
+    // Without a record, or when reading it takes longer than a moment (a
+    // slow mount), the walk lists everything; its answer replaces the
+    // record's when it has run to its end.
+    lookUp(
+        m_waitingRoots, options, allFixedDisks,
+        [this, options](const RecordAnswer& answer) {
+            if (!m_liveAnswerShown) showRecordedAnswer(answer, m_walkSearch, options);
+            if (!m_walkStarted) {
+                m_walk->verify(answer.record);
+                beginWalk();
+            }
+        },
+        [this] { beginWalk(); });
+    QTimer::singleShot(kRecordWaitMs, this, [this, walk = m_walk.get()] {
+        if (m_walk.get() == walk) beginWalk();
+    });
+}
+
+void SearchController::beginWalk() {
+    if (m_walkStarted || !m_walk) return;
+    m_walkStarted = true;
+    m_walk->start(std::move(m_waitingRoots));
 }
 
 void SearchController::requestStop() {
-    if (m_walk) m_walk->requestStop();
+    if (!m_walk) return;
+    m_walk->requestStop();
+    // A walk still waiting for its record never starts: the search ends.
+    if (!m_walkStarted) {
+        m_walkStarted = true;
+        QMetaObject::invokeMethod(this, &SearchController::walkFinished, Qt::QueuedConnection);
+    }
 }
 
 void SearchController::endWalk(bool record) {
@@ -60,6 +97,7 @@ void SearchController::endWalk(bool record) {
     // a walk that ran to its end is recorded.
     m_liveAnswerShown = true;
     hideMark();
+    if (m_walk->verifying() && !m_walk->stopRequested()) showCheckedMark();
     if (record && !m_walk->stopRequested() && m_keeper)
         if (std::unique_ptr<WalkRecordWriter> written = m_walk->takeRecord()) {
             m_keeper->save(std::move(written));
@@ -150,6 +188,17 @@ void SearchController::showRecordsRefused(const SysError& error) {
     m_mark->setToolTip(QString::fromStdString("The recorded walks are neither read nor written: " + error.message()
                                               + ".\nThe folder and its records must be your own, and no one "
                                                 "else may write to them."));
+    m_mark->setVisible(true);
+}
+
+void SearchController::showCheckedMark() {
+    const QDateTime now = QDateTime::currentDateTime();
+    m_mark->setText("checked " + now.toString("HH:mm"));
+    m_mark->setToolTip(QString("The rows are the answer of the recorded walk, checked against the directories as "
+                               "they are now on %1: %2 directories listed again, %3 unchanged.")
+                           .arg(now.toString("d MMM yyyy HH:mm:ss"))
+                           .arg(m_walk->listedDirectories())
+                           .arg(m_walk->directoriesFromRecord()));
     m_mark->setVisible(true);
 }
 

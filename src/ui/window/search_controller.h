@@ -40,7 +40,8 @@ public:
     ~SearchController() override;
 
     /// "from the walk of 8 Dec 14:02" while the rows are a recorded answer,
-    /// or "recorded walks refused".
+    /// "checked 14:05" once the walk has verified it, or "recorded walks
+    /// refused".
     QLabel* lRecorded() const { return m_mark; }
 
     // --- the walk -------------------------------------------------------------
@@ -103,12 +104,18 @@ private:
     void showRecordedAnswer(const RecordAnswer& answer, const SimList& search, const ScanOptions& options);
     void showRecordedMark(std::int64_t createdTime);
     void showRecordsRefused(const SysError& error);
+    /// "checked 14:05": the rows are a verified record's answer.
+    void showCheckedMark();
+    /// Starts the walk made by startWalk, once.
+    void beginWalk();
     void hideMark();
 
     ResultsController& m_results;
     QLabel* m_mark = nullptr;
     SimList m_walkSearch; ///< the search m_walk scores against; it outlives the walk
     std::unique_ptr<ParallelWalk> m_walk;
+    bool m_walkStarted = false;
+    std::vector<WalkRoot> m_waitingRoots; ///< the roots of a walk waiting for its record
     std::function<void(std::string_view)> m_walkObserver;
     std::unique_ptr<RecordKeeper> m_keeper; ///< null: nothing recorded or read
     std::uint64_t m_question = 0;           ///< the latest look-up; earlier answers are stale
