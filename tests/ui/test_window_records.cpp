@@ -215,6 +215,17 @@ private slots:
         window.search().waitForRecordSaved();
         QTest::qWait(50);
         QVERIFY(!window.search().showsRecordedAnswer());
+
+        // Stop while the walk still waits for its record ends the search at
+        // once; the walk never starts.
+        held->store(true);
+        QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+        QVERIFY(window.isSearching());
+        QTest::mouseClick(window.sbStop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 2000);
+        QCOMPARE(window.scannedEntries(), std::uint64_t{0});
+        held->store(false);
+        window.search().waitForRecordSaved();
     }
 
     void recordsOff_neitherWrittenNorRead_andForgotten() {
