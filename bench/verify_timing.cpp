@@ -32,17 +32,9 @@
 
 #include "search/parallel_walk.h"
 #include "search/walk_record_store.h"
+#include "timing.h"
 
 namespace {
-
-double msSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // A block's directory path (roots as recorded).
 std::string blockPath(const toka::WalkRecord& record, std::uint32_t block) {

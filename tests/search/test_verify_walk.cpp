@@ -16,23 +16,11 @@
 namespace toka::test {
 namespace {
 
-/// The one-thread walk with options' filter (oneThread walks unfiltered).
-Outcome liveWalk(const std::vector<WalkRoot>& roots, ScanOptions options, const Search& search) {
-    Outcome out;
-    SimList list;
-    list.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
-    ScanHooks hooks;
-    hooks.rate = [&](std::string_view name, std::string_view dir) { list.RateFile(name, dir, search.fuzzy); };
-    hooks.skipped = [&](std::string_view dir, int error) { out.skipped.emplace(dir, error); };
-    options.fuzzy = search.fuzzy;
-    Scanner scanner(options, hooks);
-    for (std::size_t i = 0; i < roots.size(); ++i) {
-        const int error = scanner.ScanDirectory(roots[i].path);
-        if (i == 0) out.rootError = error;
-    }
-    out.scanned = scanner.scannedEntries();
-    takeRanks(list, out);
-    return out;
+/// The one-thread walk with options' recursion and filter.
+Outcome liveWalk(const std::vector<WalkRoot>& roots, const ScanOptions& options, Search search) {
+    search.recurse = options.recurseDirs;
+    search.filter = options.filter;
+    return oneThread(roots, search);
 }
 
 struct Verified {

@@ -48,7 +48,7 @@ void TMainForm::showSummary() {
     summary.scanned = scannedEntries();
     summary.elapsedMs = m_searching ? m_searchClock.elapsed() : m_searchTook;
     summary.skipped = m_search->skippedDirectories();
-    summary.marked = static_cast<int>(m_results->markedPaths().size());
+    summary.marked = m_results->markedEntryCount();
     summary.textTooShort = DecodeName(eSearch->text().toStdString()).size() < kShortestMatchingText;
     summary.enterSearches = SearchAsYouType && RecordWalks && !m_searching && m_search->typingFoundNoRecord();
     if (const auto& done = m_fileOps->lastDone())

@@ -84,6 +84,13 @@ std::vector<std::string> ResultsController::markedPaths() const {
     return paths;
 }
 
+int ResultsController::markedEntryCount() const {
+    int count = 0;
+    for (int row = 1; row < m_grid->RowCount(); ++row)
+        if (m_grid->IsRowMarked(row) && m_model->index(row - 1, 0).data(ResultModel::RankRole).toInt() > 0) ++count;
+    return count;
+}
+
 void ResultsController::markAllEntries() {
     for (int row = 1; row < m_grid->RowCount(); ++row) m_grid->SetRowMarked(row, !resultPath(row).empty());
 }

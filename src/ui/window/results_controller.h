@@ -70,6 +70,9 @@ public:
     std::string resultPath(int row) const;
     /// The paths of the marked rows that show an entry, in row order.
     std::vector<std::string> markedPaths() const;
+    /// How many marked rows show an entry (markedPaths().size(), without
+    /// copying a path).
+    int markedEntryCount() const;
     /// Marks every row that shows an entry.
     void markAllEntries();
     /// Turns every data row's mark over.
