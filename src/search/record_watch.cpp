@@ -1,0 +1,237 @@
+#include "search/record_watch.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "platform/core/paths.h"
+#include "platform/listing/directory_watch.h"
+#include "search/record_replay.h"
+#include "similar/simlist.h"
+
+namespace toka {
+
+std::vector<std::string> recordedDirectories(const WalkRecord& record, std::size_t limit) {
+    const std::size_t blocks = record.blockCount();
+    // A parent's id is below its children's: one pass gives every depth.
+    std::vector<std::uint32_t> depth(blocks, 0);
+    for (std::uint32_t b = 0; b < blocks; ++b)
+        if (const auto parent = record.parent(b)) depth[b] = depth[*parent] + 1;
+    std::vector<std::uint32_t> order(blocks);
+    for (std::uint32_t b = 0; b < blocks; ++b) order[b] = b;
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return depth[a] < depth[b]; });
+    if (order.size() > limit) order.resize(limit);
+
+    // Every parent is shallower than its children, so the blocks taken hold
+    // the parent of each of them.
+    std::unordered_map<std::uint32_t, std::string> paths;
+    paths.reserve(order.size());
+    for (const std::uint32_t b : order)
+        if (!record.parent(b)) paths.emplace(b, record.roots().at(record.indexInParent(b)));
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> children; // index in parent, block
+    for (const std::uint32_t parent : order) {
+        children.clear();
+        for (const std::uint32_t child : record.children(parent))
+            if (depth[child] == depth[parent] + 1) children.emplace_back(record.indexInParent(child), child);
+        if (children.empty()) continue;
+        std::sort(children.begin(), children.end());
+        const std::string& base = paths.at(parent);
+        std::size_t next = 0;
+        std::uint32_t index = 0;
+        for (const RecordedEntry entry : record.entries(parent)) {
+            while (next < children.size() && children[next].first == index) {
+                if (paths.size() < order.size()) paths.emplace(children[next].second, base + std::string(entry.name) + '/');
+                ++next;
+            }
+            if (next == children.size()) break;
+            ++index;
+        }
+    }
+    std::vector<std::string> result;
+    result.reserve(order.size());
+    for (const std::uint32_t b : order)
+        if (auto it = paths.find(b); it != paths.end()) result.push_back(std::move(it->second));
+    return result;
+}
+
+struct RecordWatch::Kernel {
+    DirectoryWatch watch;
+};
+
+RecordWatch::RecordWatch(std::vector<WalkRoot> roots, ScanOptions options, std::shared_ptr<const WalkRecord> record,
+                         Settings settings)
+    : m_roots(std::move(roots)), m_rootPaths(record->roots()), m_optionsText(record->options()),
+      m_options(std::move(options)), m_settings(std::move(settings)), m_kernel(std::make_unique<Kernel>()) {
+    m_settings.ignored = normalizeDirectoryPath(m_settings.ignored);
+    m_answer.record = std::move(record);
+    m_answer.signatures = std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*m_answer.record));
+    m_thread = std::thread([this] { run(); });
+}
+
+RecordWatch::~RecordWatch() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+        if (m_walk) m_walk->requestStop();
+    }
+    m_kernel->watch.wake();
+    m_thread.join();
+}
+
+std::size_t RecordWatch::watchedDirectories() const {
+    std::lock_guard lock(m_mutex);
+    return m_watched;
+}
+
+std::size_t RecordWatch::recordedDirectories() const {
+    std::lock_guard lock(m_mutex);
+    return m_answer.record->blockCount();
+}
+
+std::uint64_t RecordWatch::walks() const {
+    std::lock_guard lock(m_mutex);
+    return m_walks;
+}
+
+RecordWatch::Answer RecordWatch::latest(std::chrono::milliseconds wait) {
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t question = ++m_asked;
+    ++m_waiting;
+    m_kernel->watch.wake();
+    const auto settled = [&] { return m_drained >= question && !m_pending && !m_walking; };
+    m_changed.wait_for(lock, wait, [&] { return m_quit || settled(); });
+    --m_waiting;
+    Answer answer = m_answer;
+    answer.current = settled() && m_allWatched && !m_failed;
+    return answer;
+}
+
+void RecordWatch::run() {
+    using Clock = std::chrono::steady_clock;
+    DirectoryWatch& watch = m_kernel->watch;
+    watchDirectories();
+    Clock::time_point first = Clock::now(), last = first;
+    for (;;) {
+        std::uint64_t asked = 0;
+        int timeoutMs = -1;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_quit) return;
+            asked = m_asked;
+            // A question whose wake an earlier wait took is answered now.
+            if (asked > m_drained) timeoutMs = 0;
+            else if (m_pending) {
+                const auto due = std::min(last + m_settings.quiet, first + m_settings.longest);
+                timeoutMs = m_waiting > 0 ? 0
+                                          : static_cast<int>(std::max<std::int64_t>(
+                                              0, std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now())
+                                                     .count()));
+            }
+        }
+        // Every change told of before the question was asked is read here.
+        const DirectoryWatch::Outcome outcome = watch.wait(timeoutMs);
+        const Clock::time_point now = Clock::now();
+        bool walkNow = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_quit) return;
+            if (outcome == DirectoryWatch::Outcome::Changed) {
+                if (!m_pending) first = now;
+                m_pending = true;
+                last = now;
+            }
+            m_drained = std::max(m_drained, asked);
+            walkNow = m_pending
+                      && (m_waiting > 0 || now >= std::min(last + m_settings.quiet, first + m_settings.longest));
+            if (walkNow) {
+                m_pending = false; // a change from now on calls for another walk
+                m_walking = true;
+            }
+        }
+        m_changed.notify_all();
+        if (walkNow) {
+            refresh();
+            first = last = Clock::now();
+        }
+    }
+}
+
+void RecordWatch::refresh() {
+    std::shared_ptr<const WalkRecord> previous;
+    {
+        std::lock_guard lock(m_mutex);
+        previous = m_answer.record;
+    }
+    // The walk rates nothing worth keeping: an empty text enters no list.
+    SimList search;
+    search.InitSimList("", 1);
+    auto walk = std::make_unique<ParallelWalk>(search, m_options, std::max(1u, std::thread::hardware_concurrency()));
+    walk->record(m_optionsText);
+    walk->verify(previous);
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_quit) {
+            m_walking = false;
+            return;
+        }
+        m_walk = walk.get();
+    }
+    walk->start(m_roots);
+    walk->wait();
+    std::unique_ptr<WalkRecordWriter> writer = walk->takeRecord();
+    std::optional<WalkRecord> record;
+    if (writer) record = WalkRecord::parse(writer->serialize());
+    {
+        std::lock_guard lock(m_mutex);
+        m_walk = nullptr;
+        if (!record) {
+            // Stopped, or the root could not be listed: the record kept is
+            // no longer known to be current.
+            m_failed = true;
+            m_walking = false;
+        }
+    }
+    if (!record) {
+        m_changed.notify_all();
+        return;
+    }
+    auto shared = std::make_shared<const WalkRecord>(std::move(*record));
+    auto signatures = std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*shared));
+    if (m_settings.refreshed) m_settings.refreshed(std::move(writer));
+    {
+        std::lock_guard lock(m_mutex);
+        m_answer.record = std::move(shared);
+        m_answer.signatures = std::move(signatures);
+        m_failed = false;
+        ++m_walks;
+    }
+    watchDirectories();
+    {
+        std::lock_guard lock(m_mutex);
+        m_walking = false;
+    }
+    m_changed.notify_all();
+}
+
+void RecordWatch::watchDirectories() {
+    std::shared_ptr<const WalkRecord> record;
+    {
+        std::lock_guard lock(m_mutex);
+        record = m_answer.record;
+    }
+    const std::size_t budget = m_settings.budget;
+    std::vector<std::string> directories = toka::recordedDirectories(*record, budget + 1);
+    if (!m_settings.ignored.empty())
+        std::erase_if(directories, [&](const std::string& d) { return d.starts_with(m_settings.ignored); });
+    const bool fits = directories.size() <= budget;
+    if (!fits) directories.resize(budget);
+    std::size_t added = 0;
+    const std::size_t watched = m_kernel->watch.watchOnly(directories, &added);
+    std::lock_guard lock(m_mutex);
+    m_watched = watched;
+    m_allWatched = fits && watched == directories.size();
+    // A directory watched only now may have changed after the walk listed
+    // it and before its watch stood: one more walk finds out.
+    if (added > 0) m_pending = true;
+}
+
+} // namespace toka

@@ -1,0 +1,158 @@
+// A record kept current by watching its directories: after every kind of
+// change, the record the watch answers with replays as the live walk of the
+// tree as it is now, and it is called current only while every directory
+// is watched.
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/listing/directory_watch.h"
+#include "search/record_replay.h"
+#include "search/record_watch.h"
+#include "walk_compare.h"
+
+namespace toka::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+/// The watch's answer replayed for search, as the window replays it.
+Outcome replayedAnswer(const RecordWatch::Answer& answer, const Search& search) {
+    SimList setup;
+    setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
+    RecordReplay replay(answer.record, setup, {search.recurse, search.fuzzy});
+    replay.run(2, answer.signatures.get());
+    Outcome out;
+    out.scanned = replay.scannedEntries();
+    takeRanks(replay.list(), out);
+    return out;
+}
+
+Outcome liveRanks(const std::vector<WalkRoot>& roots, const Search& search) {
+    Outcome out = oneThread(roots, search);
+    out.skipped.clear();
+    return out;
+}
+
+void buildWatchedTree(const TempTree& tree) {
+    for (const char* dir : {"a/b/c", "a/report-dir", "x", "records"}) tree.mkdirp(dir);
+    for (const char* file : {"report", "a/report.txt", "a/b/c/report-old", "x/reports", "records/report-record"})
+        tree.touch(file);
+}
+
+RecordWatch::Settings watchSettings(std::size_t budget, std::string ignored = {}) {
+    RecordWatch::Settings settings;
+    settings.budget = budget;
+    settings.ignored = std::move(ignored);
+    return settings;
+}
+
+TEST(RecordWatch, EveryChangeIsInTheNextAnswer) {
+    TempTree tree;
+    buildWatchedTree(tree);
+    const std::vector<WalkRoot> roots = {{tree.path()}};
+    auto record = recordWalk(roots, {});
+    ASSERT_TRUE(record);
+    RecordWatch watch(roots, {}, record, watchSettings(1000));
+
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+    };
+    const auto rename = [&](const char* from, const char* to) {
+        ASSERT_EQ(::rename((tree / from).c_str(), (tree / to).c_str()), 0) << from;
+    };
+    // One after another on the same watch: each builds on the record the
+    // one before left.
+    const std::vector<Case> cases = {
+        {"nothing changed", [] {}},
+        {"file created at the top", [&] { tree.touch("report-new"); }},
+        {"file created three levels down", [&] { tree.touch("a/b/c/report-deep"); }},
+        {"file deleted", [&] { ::unlink((tree / "a/report.txt").c_str()); }},
+        {"file renamed", [&] { rename("x/reports", "x/reported"); }},
+        {"directory renamed with its contents", [&] { rename("a/b", "a/report-b"); }},
+        {"directory made, then a file in it", [&] {
+             tree.mkdirp("new/er");
+             tree.touch("new/er/report-fresh");
+         }},
+        {"file in a directory made by the change before", [&] { tree.touch("new/er/report-later"); }},
+        {"file replaced by a directory", [&] {
+             ::unlink((tree / "report").c_str());
+             tree.mkdirp("report/inside");
+         }},
+        {"subtree removed", [&] { std::filesystem::remove_all(tree / "a"); }},
+        {"directory made unreadable", [&] { ::chmod((tree / "x").c_str(), 0); }},
+    };
+    for (const Case& c : cases) {
+        c.change();
+        const RecordWatch::Answer answer = watch.latest(5s);
+        EXPECT_TRUE(answer.current) << c.what;
+        for (const Search& search : bothMeasures({"report"}, {200, 3}))
+            EXPECT_EQ(replayedAnswer(answer, search), liveRanks(roots, search))
+                << c.what << ", " << (search.fuzzy ? "fuzzy" : "similar") << " size " << search.listSize;
+    }
+    ::chmod((tree / "x").c_str(), 0755);
+}
+
+TEST(RecordWatch, CurrentOnlyWhileEveryDirectoryIsWatched) {
+    TempTree tree;
+    buildWatchedTree(tree);
+    const std::vector<WalkRoot> roots = {{tree.path()}};
+    const auto record = recordWalk(roots, {});
+    ASSERT_TRUE(record);
+    const std::size_t directories = record->blockCount();
+    struct Case {
+        const char* what;
+        std::size_t budget;
+        std::string ignored;
+        bool current;
+        std::size_t watched;
+    };
+    const std::vector<Case> cases = {
+        {"budget for all", directories, "", true, directories},
+        {"one short of the budget", directories - 1, "", false, directories - 1},
+        {"the records' folder left out", directories, tree / "records/", true, directories - 1},
+    };
+    for (const Case& c : cases) {
+        RecordWatch watch(roots, {}, record, watchSettings(c.budget, c.ignored));
+        tree.touch("records/report-written"); // no walk follows where it is ignored
+        EXPECT_EQ(watch.latest(5s).current, c.current) << c.what;
+        EXPECT_EQ(watch.watchedDirectories(), c.watched) << c.what;
+        ::unlink((tree / "records/report-written").c_str());
+    }
+}
+
+TEST(RecordWatch, AQuietTreeCostsNoWalk) {
+    TempTree tree;
+    buildWatchedTree(tree);
+    const std::vector<WalkRoot> roots = {{tree.path()}};
+    const auto record = recordWalk(roots, {});
+    ASSERT_TRUE(record);
+    int saved = 0;
+    RecordWatch::Settings settings = watchSettings(1000, tree / "records/");
+    settings.refreshed = [&](std::shared_ptr<const WalkRecordWriter>) { ++saved; };
+    RecordWatch watch(roots, {}, record, settings);
+    ASSERT_TRUE(watch.latest(5s).current);
+    const std::uint64_t walks = watch.walks();
+    // Writes in the ignored folder, as a saved record's, call for nothing.
+    for (int i = 0; i < 5; ++i) tree.touch("records/r" + std::to_string(i));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(watch.walks(), walks);
+    EXPECT_EQ(saved, static_cast<int>(walks));
+    // A burst of changes is gathered into few walks.
+    for (int i = 0; i < 50; ++i) tree.touch("x/burst" + std::to_string(i));
+    EXPECT_TRUE(watch.latest(5s).current);
+    EXPECT_LE(watch.walks(), walks + 3);
+}
+
+TEST(DirectoryWatch, BudgetIsHalfTheUsersLimitAndAtMostTheCap) {
+    EXPECT_LE(DirectoryWatch::budget(), DirectoryWatch::kMaxWatches);
+    EXPECT_LE(DirectoryWatch::budget(), DirectoryWatch::userLimit() / 2);
+    EXPECT_GT(DirectoryWatch::budget(), 0u);
+}
+
+} // namespace
+} // namespace toka::test
