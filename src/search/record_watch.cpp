@@ -39,7 +39,8 @@ std::vector<std::string> recordedDirectories(const WalkRecord& record, std::size
         std::uint32_t index = 0;
         for (const RecordedEntry entry : record.entries(parent)) {
             while (next < children.size() && children[next].first == index) {
-                if (paths.size() < order.size()) paths.emplace(children[next].second, base + std::string(entry.name) + '/');
+                if (paths.size() < order.size())
+                    paths.emplace(children[next].second, base + std::string(entry.name) + '/');
                 ++next;
             }
             if (next == children.size()) break;
@@ -110,6 +111,12 @@ void RecordWatch::run() {
     DirectoryWatch& watch = m_kernel->watch;
     watchDirectories();
     Clock::time_point first = Clock::now(), last = first;
+    // Changes are gathered for a quiet moment, for at most the longest
+    // delay, and background walks take at most a tenth of the time (a tree
+    // where something changes all the time, as a browser's cache does, is
+    // walked again only so often); a question waiting walks at once.
+    Clock::time_point rested = first;
+    const auto due = [&] { return std::max(std::min(last + m_settings.quiet, first + m_settings.longest), rested); };
     for (;;) {
         std::uint64_t asked = 0;
         int timeoutMs = -1;
@@ -120,11 +127,10 @@ void RecordWatch::run() {
             // A question whose wake an earlier wait took is answered now.
             if (asked > m_drained) timeoutMs = 0;
             else if (m_pending) {
-                const auto due = std::min(last + m_settings.quiet, first + m_settings.longest);
-                timeoutMs = m_waiting > 0 ? 0
-                                          : static_cast<int>(std::max<std::int64_t>(
-                                              0, std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now())
-                                                     .count()));
+                timeoutMs = m_waiting > 0
+                                ? 0
+                                : static_cast<int>(std::max<std::int64_t>(
+                                    0, std::chrono::ceil<std::chrono::milliseconds>(due() - Clock::now()).count()));
             }
         }
         // Every change told of before the question was asked is read here.
@@ -140,8 +146,7 @@ void RecordWatch::run() {
                 last = now;
             }
             m_drained = std::max(m_drained, asked);
-            walkNow = m_pending
-                      && (m_waiting > 0 || now >= std::min(last + m_settings.quiet, first + m_settings.longest));
+            walkNow = m_pending && (m_waiting > 0 || now >= due());
             if (walkNow) {
                 m_pending = false; // a change from now on calls for another walk
                 m_walking = true;
@@ -150,7 +155,9 @@ void RecordWatch::run() {
         m_changed.notify_all();
         if (walkNow) {
             refresh();
-            first = last = Clock::now();
+            const Clock::time_point end = Clock::now();
+            rested = end + 9 * (end - now);
+            first = last = end;
         }
     }
 }
@@ -226,6 +233,7 @@ void RecordWatch::watchDirectories() {
     if (!fits) directories.resize(budget);
     std::size_t added = 0;
     const std::size_t watched = m_kernel->watch.watchOnly(directories, &added);
+    if (m_settings.watching) m_settings.watching(watched);
     std::lock_guard lock(m_mutex);
     m_watched = watched;
     m_allWatched = fits && watched == directories.size();

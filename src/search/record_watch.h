@@ -6,6 +6,9 @@
 // record of the tree as it is now.  Changes are gathered for a moment
 // first, so that a burst of them (an unpacked archive) costs one walk.
 //
+// Walks in the background take at most a tenth of the time: after a walk
+// of t, the next waits 9 t unless a question calls for it.
+//
 // A question for the record (latest) first reads every change the kernel
 // has told of by then, and waits a bounded time for the walk they call
 // for: a file made a moment before the question is in the answer.  The
@@ -50,6 +53,9 @@ public:
         std::chrono::milliseconds longest{500};
         /// Hears of every record made anew, on the watch's thread.
         std::function<void(std::shared_ptr<const WalkRecordWriter>)> refreshed;
+        /// Hears how many directories are watched each time they are
+        /// watched anew, on the watch's thread.
+        std::function<void(std::size_t)> watching;
     };
 
     struct Answer {

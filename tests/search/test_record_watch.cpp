@@ -74,12 +74,14 @@ TEST(RecordWatch, EveryChangeIsInTheNextAnswer) {
         {"file deleted", [&] { ::unlink((tree / "a/report.txt").c_str()); }},
         {"file renamed", [&] { rename("x/reports", "x/reported"); }},
         {"directory renamed with its contents", [&] { rename("a/b", "a/report-b"); }},
-        {"directory made, then a file in it", [&] {
+        {"directory made, then a file in it",
+         [&] {
              tree.mkdirp("new/er");
              tree.touch("new/er/report-fresh");
          }},
         {"file in a directory made by the change before", [&] { tree.touch("new/er/report-later"); }},
-        {"file replaced by a directory", [&] {
+        {"file replaced by a directory",
+         [&] {
              ::unlink((tree / "report").c_str());
              tree.mkdirp("report/inside");
          }},

@@ -83,13 +83,16 @@ private slots:
     void cleanup() { m_form.reset(); }
 
     void recordedAnswerFirst_thenTheLiveOne() {
-        TMainForm& window = form();
-        search(window);
-        QVERIFY(!window.search().showsRecordedAnswer());
+        search(form());
+        QVERIFY(!m_form->search().showsRecordedAnswer());
         QCOMPARE(recordFiles().size(), 1);
         QCOMPARE(int(QFile::permissions(records() + "/" + recordFiles()[0])), 0x6600); // rw for the owner only
-        const QStringList before = rowNames(window.results().sgexResults());
+        const QStringList before = rowNames(m_form->results().sgexResults());
         QVERIFY(before.contains("old-report.txt"));
+        // A window started anew has only the record's file: no record kept
+        // current by the window before.
+        m_form.reset();
+        TMainForm& window = form();
 
         QVERIFY(QFile::remove(m_tree->filePath("old-report.txt")));
         touch(m_tree->filePath("sub/new-report.txt"));
@@ -139,6 +142,29 @@ private slots:
         QVERIFY(!window.search().lRecorded()->isVisible());
         QCOMPARE(rowNames(window.results().sgexResults()), QStringList{}); // stopped before its first directory
         QCOMPARE(QFileInfo(records() + "/" + recordFiles()[0]).lastModified(), written);
+    }
+
+    // While the window is open the record of its last search is kept
+    // current: typing finds a file made and one renamed a moment before.
+    void typingAnswersWithWhatChangedAMomentAgo() {
+        TMainForm& window = form("zzz");
+        search(window);
+        touch(m_tree->filePath("sub/fresh-report.txt"));
+        QVERIFY(QFile::rename(m_tree->filePath("report.txt"), m_tree->filePath("renamed-report.txt")));
+        QSignalSpy answered(&window, &TMainForm::recordedAnswerShown);
+        window.eSearch->selectAll();
+        QTest::keyClicks(window.eSearch, "report");
+        QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 1, 5000);
+        const QStringList rows = rowNames(window.results().sgexResults());
+        QVERIFY2(rows.contains("fresh-report.txt") && rows.contains("renamed-report.txt")
+                     && !rows.contains("report.txt"),
+                 qPrintable(rows.join(", ")));
+        QCOMPARE(window.search().lRecorded()->text(), QString("current"));
+        QVERIFY(window.search().lRecorded()->toolTip().contains("watched"));
+
+        // Records turned off, nothing is kept current any more.
+        window.RecordWalks1->trigger();
+        QTRY_COMPARE(window.search().watchedDirectories(), std::size_t{0});
     }
 
     void typingAnswersFromTheRecord_withoutAWalk() {

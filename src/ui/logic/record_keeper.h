@@ -4,9 +4,17 @@
 // of its own, in the order asked, and each answer comes back to the
 // window's thread through its event loop.  A record on a slow or hung file
 // system holds that worker, never the window.
+//
+// The record of the last search walked is kept current (record_watch.h)
+// until another search is recorded, the records are forgotten or the
+// keeper goes: look-ups of its roots and options answer from it, after the
+// changes told of so far, and it is written back at most once a minute and
+// when the keeper stops keeping it.
 
 #include <QObject>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,6 +24,7 @@
 #include <vector>
 
 #include "platform/core/sys_error.h"
+#include "search/record_watch.h"
 #include "search/walk_record_store.h"
 #include "ui/logic/serial_worker.h"
 
@@ -28,6 +37,8 @@ struct RecordAnswer {
     /// (after the first answer of a record read anew); null until then.
     std::shared_ptr<const std::vector<std::uint64_t>> signatures;
     std::optional<SysError> refused; ///< the folder or record was not the user's own
+    /// The record is kept current: every change told of is in it.
+    bool current = false;
 };
 
 class RecordKeeper : public QObject {
@@ -44,8 +55,13 @@ public:
     /// window's thread, unless the keeper is gone by then.  A record read
     /// before is used again while its file stays the same.
     void lookup(std::vector<std::string> roots, std::string options, std::function<void(const Answer&)> done);
-    /// Writes the record in its place.
-    void save(std::unique_ptr<WalkRecordWriter> record);
+    /// Writes the record in its place; with roots (the walk's, in its
+    /// order) it is then kept current, walked again with options.
+    void save(std::unique_ptr<WalkRecordWriter> record, std::vector<WalkRoot> roots = {}, ScanOptions options = {});
+    /// Keeps no record current any more (the one kept is written).
+    void stopKeepingCurrent();
+    /// Directories watched for the record kept current (0: none kept).
+    std::size_t watchedDirectories() const { return m_watched; }
     /// Removes every record; done gets the first error and the count.
     void forgetAll(std::function<void(std::optional<SysError> error, std::size_t removed)> done);
     /// Returns when every job asked for so far is done (their answers are
@@ -60,6 +76,10 @@ private:
     /// On the worker: the answer for roots and options.
     Answer find(const std::vector<std::string>& roots, const std::string& options);
     void observe();
+    /// On the worker: ends the watch, writing what it kept unwritten.
+    void endWatch();
+    /// On the watch's thread: a record made anew.
+    void refreshed(std::shared_ptr<const WalkRecordWriter> record);
 
     WalkRecordStore m_store;
     std::mutex m_mutex; ///< guards m_observer
@@ -70,6 +90,12 @@ private:
     std::shared_ptr<const WalkRecord> m_record;
     std::string m_recordStamp;
     std::shared_ptr<const std::vector<std::uint64_t>> m_signatures;
+    std::unique_ptr<RecordWatch> m_watch; ///< the worker's: the record kept current
+    std::atomic<std::size_t> m_watched{0};
+
+    std::mutex m_unsavedMutex; ///< guards the two below (the watch's thread writes them)
+    std::shared_ptr<const WalkRecordWriter> m_unsaved;
+    std::chrono::steady_clock::time_point m_savedAt{};
 
     SerialWorker m_worker; // last: joined before the rest goes
 };

@@ -43,6 +43,7 @@ void TMainForm::createRecordCommands() {
     connect(RecordWalks1, &QAction::toggled, this, [this](bool on) {
         RecordWalks = on;
         SearchAsYouType1->setEnabled(on);
+        if (!on) m_search->stopKeepingCurrent();
     });
     connect(ForgetRecordedWalks1, &QAction::triggered, this,
             [this] { m_search->forgetRecords([this](const QString& said) { setStatusText(said); }); });

@@ -47,6 +47,8 @@ void SearchController::startWalk(std::vector<WalkRoot> roots, const std::string&
     m_walkSearch.InitSimList(text, MaxListSize);
     m_walk = std::make_unique<ParallelWalk>(m_walkSearch, options, ParallelWalk::defaultThreads(), std::move(hooks));
     m_walkStarted = false;
+    m_walkRoots = roots;
+    m_walkOptions = options;
     m_waitingRoots = std::move(roots);
     m_liveAnswerShown = false;
     if (!record || !m_keeper) {
@@ -100,7 +102,7 @@ void SearchController::endWalk(bool record) {
     if (m_walk->verifying() && !m_walk->stopRequested()) showCheckedMark();
     if (record && !m_walk->stopRequested() && m_keeper)
         if (std::unique_ptr<WalkRecordWriter> written = m_walk->takeRecord()) {
-            m_keeper->save(std::move(written));
+            m_keeper->save(std::move(written), m_walkRoots, m_walkOptions);
             m_typingFoundNoRecord = false;
         }
 }
@@ -170,7 +172,8 @@ void SearchController::showRecordedAnswer(const RecordAnswer& answer, const SimL
     m_results.shownList() = replay.list();
     m_recordedCount = replay.scannedEntries();
     m_showingRecorded = true;
-    showRecordedMark(answer.record->createdTime());
+    if (answer.current) showCurrentMark(answer.record->blockCount());
+    else showRecordedMark(answer.record->createdTime());
     emit recordedAnswerShown();
 }
 
@@ -200,6 +203,20 @@ void SearchController::showCheckedMark() {
                            .arg(m_walk->listedDirectories())
                            .arg(m_walk->directoriesFromRecord()));
     m_mark->setVisible(true);
+}
+
+void SearchController::showCurrentMark(std::size_t directories) {
+    m_mark->setText("current");
+    m_mark->setToolTip(QString("The rows are the answer of the recorded walk, kept current: its %1 directories are "
+                               "watched, and every change they told of is in it.")
+                           .arg(directories));
+    m_mark->setVisible(true);
+}
+
+std::size_t SearchController::watchedDirectories() const { return m_keeper ? m_keeper->watchedDirectories() : 0; }
+
+void SearchController::stopKeepingCurrent() {
+    if (m_keeper) m_keeper->stopKeepingCurrent();
 }
 
 void SearchController::hideMark() {

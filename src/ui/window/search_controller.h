@@ -87,6 +87,10 @@ public:
     void forgetRecords(std::function<void(const QString&)> report);
     /// The rows show a recorded walk's answer rather than a live walk's.
     bool showsRecordedAnswer() const { return m_showingRecorded; }
+    /// Keeps the record of the last search current no longer.
+    void stopKeepingCurrent();
+    /// Directories watched to keep the last search's record current.
+    std::size_t watchedDirectories() const;
 
 signals:
     /// The walk's last worker is done (queued to the window's thread).
@@ -106,6 +110,8 @@ private:
     void showRecordsRefused(const SysError& error);
     /// "checked 14:05": the rows are a verified record's answer.
     void showCheckedMark();
+    /// "current": the rows are the answer of a record kept current.
+    void showCurrentMark(std::size_t directories);
     /// Starts the walk made by startWalk, once.
     void beginWalk();
     void hideMark();
@@ -116,6 +122,8 @@ private:
     std::unique_ptr<ParallelWalk> m_walk;
     bool m_walkStarted = false;
     std::vector<WalkRoot> m_waitingRoots; ///< the roots of a walk waiting for its record
+    std::vector<WalkRoot> m_walkRoots;    ///< the roots of the last walk, kept current when recorded
+    ScanOptions m_walkOptions;
     std::function<void(std::string_view)> m_walkObserver;
     std::unique_ptr<RecordKeeper> m_keeper; ///< null: nothing recorded or read
     std::uint64_t m_question = 0;           ///< the latest look-up; earlier answers are stale
