@@ -1,7 +1,6 @@
 #include "search/record_watch.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 #include "platform/core/paths.h"
 #include "platform/listing/directory_watch.h"
@@ -11,47 +10,45 @@
 namespace toka {
 
 std::vector<std::string> recordedDirectories(const WalkRecord& record, std::size_t limit) {
-    const std::size_t blocks = record.blockCount();
-    // A parent's id is below its children's: one pass gives every depth.
-    std::vector<std::uint32_t> depth(blocks, 0);
-    for (std::uint32_t b = 0; b < blocks; ++b)
-        if (const auto parent = record.parent(b)) depth[b] = depth[*parent] + 1;
-    std::vector<std::uint32_t> order(blocks);
-    for (std::uint32_t b = 0; b < blocks; ++b) order[b] = b;
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return depth[a] < depth[b]; });
-    if (order.size() > limit) order.resize(limit);
-
-    // Every parent is shallower than its children, so the blocks taken hold
-    // the parent of each of them.
-    std::unordered_map<std::uint32_t, std::string> paths;
-    paths.reserve(order.size());
-    for (const std::uint32_t b : order)
-        if (!record.parent(b)) paths.emplace(b, record.roots().at(record.indexInParent(b)));
+    // Level by level, each directory's subdirectories in their listing
+    // order: the same directories for the same tree, however the walk's
+    // threads happened to add them to the record.
+    std::vector<std::string> paths;
+    std::vector<std::uint32_t> level, next;
+    for (const std::uint32_t root : record.rootBlocks()) level.push_back(root);
+    std::sort(level.begin(), level.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return record.indexInParent(a) < record.indexInParent(b); });
+    std::vector<std::string> levelPaths, nextPaths;
+    for (const std::uint32_t root : level) levelPaths.push_back(record.roots().at(record.indexInParent(root)));
     std::vector<std::pair<std::uint32_t, std::uint32_t>> children; // index in parent, block
-    for (const std::uint32_t parent : order) {
-        children.clear();
-        for (const std::uint32_t child : record.children(parent))
-            if (depth[child] == depth[parent] + 1) children.emplace_back(record.indexInParent(child), child);
-        if (children.empty()) continue;
-        std::sort(children.begin(), children.end());
-        const std::string& base = paths.at(parent);
-        std::size_t next = 0;
-        std::uint32_t index = 0;
-        for (const RecordedEntry entry : record.entries(parent)) {
-            while (next < children.size() && children[next].first == index) {
-                if (paths.size() < order.size())
-                    paths.emplace(children[next].second, base + std::string(entry.name) + '/');
-                ++next;
+    while (!level.empty() && paths.size() < limit) {
+        next.clear();
+        nextPaths.clear();
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            const std::uint32_t parent = level[i];
+            children.clear();
+            for (const std::uint32_t child : record.children(parent))
+                children.emplace_back(record.indexInParent(child), child);
+            std::sort(children.begin(), children.end());
+            std::size_t at = 0;
+            std::uint32_t index = 0;
+            for (const RecordedEntry entry : record.entries(parent)) {
+                if (at == children.size()) break;
+                for (; at < children.size() && children[at].first == index; ++at) {
+                    next.push_back(children[at].second);
+                    nextPaths.push_back(levelPaths[i] + std::string(entry.name) + '/');
+                }
+                ++index;
             }
-            if (next == children.size()) break;
-            ++index;
         }
+        for (std::string& path : levelPaths) {
+            if (paths.size() == limit) break;
+            paths.push_back(std::move(path));
+        }
+        level.swap(next);
+        levelPaths.swap(nextPaths);
     }
-    std::vector<std::string> result;
-    result.reserve(order.size());
-    for (const std::uint32_t b : order)
-        if (auto it = paths.find(b); it != paths.end()) result.push_back(std::move(it->second));
-    return result;
+    return paths;
 }
 
 struct RecordWatch::Kernel {
@@ -184,12 +181,19 @@ void RecordWatch::refresh() {
     }
     walk->start(m_roots);
     walk->wait();
-    std::unique_ptr<WalkRecordWriter> writer = walk->takeRecord();
-    std::optional<WalkRecord> record;
-    if (writer) record = WalkRecord::parse(writer->serialize());
     {
         std::lock_guard lock(m_mutex);
         m_walk = nullptr;
+    }
+    std::optional<WalkRecord> record;
+    if (std::unique_ptr<WalkRecordWriter> writer = walk->takeRecord()) {
+        std::string bytes = writer->serialize();
+        writer.reset(); // one copy of the record at a time
+        record = WalkRecord::parse(std::move(bytes));
+    }
+    walk.reset();
+    {
+        std::lock_guard lock(m_mutex);
         if (!record) {
             // Stopped, or the root could not be listed: the record kept is
             // no longer known to be current.
@@ -201,9 +205,10 @@ void RecordWatch::refresh() {
         m_changed.notify_all();
         return;
     }
+    previous.reset();
     auto shared = std::make_shared<const WalkRecord>(std::move(*record));
     auto signatures = std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*shared));
-    if (m_settings.refreshed) m_settings.refreshed(std::move(writer));
+    if (m_settings.refreshed) m_settings.refreshed(shared);
     {
         std::lock_guard lock(m_mutex);
         m_answer.record = std::move(shared);

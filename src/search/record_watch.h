@@ -36,7 +36,8 @@
 namespace toka {
 
 /// The directories of a record's blocks as paths (each ending in "/"),
-/// shallowest first, at most limit of them.
+/// level by level and in listing order within a directory, at most limit
+/// of them.
 std::vector<std::string> recordedDirectories(const WalkRecord& record, std::size_t limit);
 
 class RecordWatch {
@@ -52,7 +53,7 @@ public:
         std::chrono::milliseconds quiet{50};
         std::chrono::milliseconds longest{500};
         /// Hears of every record made anew, on the watch's thread.
-        std::function<void(std::shared_ptr<const WalkRecordWriter>)> refreshed;
+        std::function<void(std::shared_ptr<const WalkRecord>)> refreshed;
         /// Hears how many directories are watched each time they are
         /// watched anew, on the watch's thread.
         std::function<void(std::size_t)> watching;

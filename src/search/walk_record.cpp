@@ -321,7 +321,11 @@ std::optional<SysError> WalkRecordWriter::save(const std::string& path) const {
 }
 
 std::optional<SysError> WalkRecordWriter::saveAt(int dirFd, const std::string& name, const std::string& dirPath) const {
-    const std::string bytes = serialize();
+    return saveRecordBytesAt(dirFd, name, dirPath, serialize());
+}
+
+std::optional<SysError> saveRecordBytesAt(int dirFd, const std::string& name, const std::string& dirPath,
+                                          std::string_view bytes) {
     static std::atomic<unsigned> counter{0};
     std::string temporary;
     UniqueFd fd;

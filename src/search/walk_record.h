@@ -209,6 +209,10 @@ private:
     std::vector<bool> m_entered;           ///< per stored entry: a block was added for it
 };
 
+/// Writes a record's bytes as WalkRecordWriter::saveAt does.
+std::optional<SysError> saveRecordBytesAt(int dirFd, const std::string& name, const std::string& dirPath,
+                                          std::string_view bytes);
+
 /// A record read back: the roots, the options and the tree of blocks, with
 /// the entries' names as views into the record's own bytes.
 class WalkRecord {
@@ -229,6 +233,8 @@ public:
 
     std::string_view options() const { return m_options; }
     const std::vector<std::string>& roots() const { return m_roots; }
+    /// The record as its file holds it.
+    std::string_view bytes() const { return m_bytes; }
     /// When the recorded walk began (unix seconds): createdAt's seconds.
     std::int64_t createdTime() const { return m_start.seconds; }
     /// When the recorded walk began, before it read any directory's stamp.

@@ -123,6 +123,11 @@ TEST(RecordWatch, CurrentOnlyWhileEveryDirectoryIsWatched) {
         tree.touch("records/report-written"); // no walk follows where it is ignored
         EXPECT_EQ(watch.latest(5s).current, c.current) << c.what;
         EXPECT_EQ(watch.watchedDirectories(), c.watched) << c.what;
+        // Settled, it walks no more: the same directories are watched after
+        // each walk, whatever order the walk's threads recorded them in.
+        const std::uint64_t walks = watch.walks();
+        std::this_thread::sleep_for(150ms);
+        EXPECT_EQ(watch.walks(), walks) << c.what;
         ::unlink((tree / "records/report-written").c_str());
     }
 }
@@ -135,7 +140,7 @@ TEST(RecordWatch, AQuietTreeCostsNoWalk) {
     ASSERT_TRUE(record);
     int saved = 0;
     RecordWatch::Settings settings = watchSettings(1000, tree / "records/");
-    settings.refreshed = [&](std::shared_ptr<const WalkRecordWriter>) { ++saved; };
+    settings.refreshed = [&](std::shared_ptr<const WalkRecord>) { ++saved; };
     RecordWatch watch(roots, {}, record, settings);
     ASSERT_TRUE(watch.latest(5s).current);
     const std::uint64_t walks = watch.walks();
