@@ -65,8 +65,9 @@ struct EnteredDir {
 };
 using DirChain = Chain<EnteredDir>;
 
-// The full path of the directory at the end of dir (ending in "/") into out.
-void spellPath(const DirChain& dir, std::string& out) {
+// The full path of the directory at the end of dir (ending in "/") into out,
+// and, when ids is given, the identities along dir from its root.
+void spellPath(const DirChain& dir, std::string& out, std::vector<DirectoryIdentity>* ids = nullptr) {
     std::vector<const DirChain::Node*> nodes;
     std::size_t length = 0;
     for (const DirChain::Node* node = dir.node(); node; node = node->parent) {
@@ -75,16 +76,17 @@ void spellPath(const DirChain& dir, std::string& out) {
     }
     out.clear();
     out.reserve(length);
+    if (ids) ids->clear();
     for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) {
         out += (*it)->part.name;
         if ((*it)->parent) out += '/';
+        if (ids) ids->push_back((*it)->part.id);
     }
 }
 
-bool onChain(const DirChain& dir, const DirectoryIdentity& id) {
-    for (const DirChain::Node* node = dir.node(); node; node = node->parent)
-        if (node->part.id.isSameDirectory(id)) return true;
-    return false;
+bool isAmong(const std::vector<DirectoryIdentity>& ids, const DirectoryIdentity& id) {
+    return std::any_of(ids.begin(), ids.end(),
+                       [&](const DirectoryIdentity& other) { return other.isSameDirectory(id); });
 }
 
 // A root's descriptor, shared by every task below it: the tasks open their
@@ -149,13 +151,16 @@ struct Worker {
     WalkRecordBlock block;     // the directory in hand, for the new record
     WalkRecordBlock leafBlock; // a subdirectory answered from the old one
     std::vector<Child> leafSubdirs;
-    // The full path of the directory in hand, and of the subdirectory being
-    // answered from the record.  path is extended by a name when the next
+    // The full path of the directory in hand and the identities of the
+    // directories from its root down to it (or, before it is entered, to its
+    // parent), and the path of a subdirectory being answered from the
+    // record.  path and ancestors are extended by one level when the next
     // task is a subdirectory of the last one, and spelt from the task's
     // chain otherwise.
     std::string path;
+    std::vector<DirectoryIdentity> ancestors;
     std::string leafPath;
-    DirChain pathDir; // the directory whose path is in path, if any
+    DirChain pathDir; // the directory that path and ancestors end with, if any
     // The trust of each device met, one fstatfs per device and worker.
     std::vector<std::pair<dev_t, FileSystemTrust>> trust;
 
@@ -238,7 +243,9 @@ struct ParallelWalk::Shared {
                                              std::uint64_t listed, const WalkRecordBlock& block,
                                              const std::optional<DirectoryStamp>& stamp);
     // Opens the task's directory, whose path is path.
-    std::optional<UniqueFd> enter(const Task& task, const std::string& path, DirectoryStatus& found);
+    // ancestors: the identities of the directories above it.
+    std::optional<UniqueFd> enter(const Task& task, const std::string& path,
+                                  const std::vector<DirectoryIdentity>& ancestors, DirectoryStatus& found);
     struct EntrySink;
     void mergeReadyLocked(bool all);
     void reportSkipped(std::string_view dir, int error);
@@ -423,7 +430,9 @@ void ParallelWalk::Shared::mergeReadyLocked(bool all) {
     lastRankBound.store(list.LastRankScore(), std::memory_order_relaxed);
 }
 
-std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, const std::string& path, DirectoryStatus& found) {
+std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, const std::string& path,
+                                                    const std::vector<DirectoryIdentity>& ancestors,
+                                                    DirectoryStatus& found) {
     const RootState& root = *task.root;
     const bool isRoot = task.parent.empty();
     auto open = [&]() -> Result<UniqueFd> {
@@ -447,7 +456,7 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, const std:
         if (isPseudo(fd->get(), id.dev)) return std::nullopt; // left out on purpose
         return std::move(*fd);
     }
-    if (onChain(task.parent, id)) return std::nullopt; // a loop
+    if (isAmong(ancestors, id)) return std::nullopt; // a loop
     const bool stay = root.root.stayOnFileSystem || options.filter.oneFileSystem;
     if (id.crossesMountFrom(task.parent.last().id) && (stay || isPseudo(fd->get(), id.dev))) return std::nullopt;
     return std::move(*fd);
@@ -594,7 +603,7 @@ bool ParallelWalk::Shared::answerLeafFromRecord(const Task& task, const Child& c
     }
     const std::optional<DirectoryStatus> now = directoryStatusAt(dirFd, child.name.c_str());
     // Gone, no directory, another mount or a loop: its task decides.
-    if (!now || now->id.crossesMountFrom(dir.last().id) || onChain(dir, now->id)) return false;
+    if (!now || now->id.crossesMountFrom(dir.last().id) || isAmong(worker.ancestors, now->id)) return false;
     if (!recordedListingStands(recorded, now->stamp, trust, previous->createdAt())) return false;
 
     const bool recording = blockId && !recordFailed.load(std::memory_order_relaxed);
@@ -618,10 +627,11 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
     std::string& path = worker.path;
     if (isRoot) {
         path = task.name;
+        worker.ancestors.clear();
     } else if (worker.pathDir.node() == task.parent.node()) {
         path.append(task.name).push_back('/'); // a subdirectory of the last one
     } else {
-        spellPath(task.parent, path);
+        spellPath(task.parent, path, &worker.ancestors);
         path.append(task.name).push_back('/');
     }
     worker.pathDir = DirChain();
@@ -632,10 +642,11 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
     publishStatus(path);
     if (hooks.listing) hooks.listing(path);
     DirectoryStatus here;
-    auto fd = enter(task, path, here);
+    auto fd = enter(task, path, worker.ancestors, here);
     if (!fd) return children;
     const DirChain dir = task.parent.extended({task.name, here.id});
     worker.pathDir = dir;
+    worker.ancestors.push_back(here.id);
     int listFd = fd->get();
     if (isRoot) {
         // The tasks below open their directories relative to the root's
