@@ -9,7 +9,8 @@
 #
 # Peak memory is the maximum resident set size (/usr/bin/time), time the
 # wall time of the whole process; medians of TOKA_CHAIN_RUNS (5) runs after
-# a warm-up round, the two taking turns.  Before the timings the script
+# a warm-up round, the two taking turns.  The list has the window's 200
+# ranks, so both walks hold the paths of the 200 deepest levels.  Before the timings the script
 # checks that -j1 and -j2 print byte for byte the same ranks and count.  The
 # chain is built once (with openat, as it is far longer than PATH_MAX) under
 # TOKA_CHAIN_TREE (default /tmp/toka-chain) and reused; TOKA_CHAIN_LEVELS
@@ -22,6 +23,7 @@ tool="$build/tools/tokafind"
 base=${TOKA_CHAIN_TREE:-/tmp/toka-chain}
 levels=${TOKA_CHAIN_LEVELS:-8000}
 runs=${TOKA_CHAIN_RUNS:-5}
+rows=200
 name=match
 limit=1.5 # the threaded walk's peak memory against the one-thread walk's
 
@@ -49,9 +51,9 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
 echo "machine: $(nproc) cores, load at start: $(load)"
-echo "chain: $chain, $levels levels named '$name', search text '$name'"
+echo "chain: $chain, $levels levels named '$name', search text '$name', $rows ranks"
 
-for j in 1 2; do "$tool" -j"$j" "$name" "$chain" >"$out/$j.out" 2>"$out/$j.err"; done
+for j in 1 2; do "$tool" --rows "$rows" -j"$j" "$name" "$chain" >"$out/$j.out" 2>"$out/$j.err"; done
 if ! cmp -s "$out/1.out" "$out/2.out" || ! cmp -s <(tail -1 "$out/1.err") <(tail -1 "$out/2.err"); then
   echo "RANKING CHECK FAILED: tokafind -j1 and -j2 differ on the chain" >&2
   exit 1
@@ -62,7 +64,7 @@ echo "ranking check: $(wc -l <"$out/1.out") ranks, $(tail -1 "$out/1.err"): -j1 
 measure() {
   local start end
   start=${EPOCHREALTIME/./}
-  /usr/bin/time -f '%M' -o "$out/rss" "$tool" -j"$1" "$name" "$chain" >/dev/null 2>&1
+  /usr/bin/time -f '%M' -o "$out/rss" "$tool" --rows "$rows" -j"$1" "$name" "$chain" >/dev/null 2>&1
   end=${EPOCHREALTIME/./}
   printf '%s %d.%d\n' "$(cat "$out/rss")" $(((end - start) / 1000)) $(((end - start) % 1000 / 100))
 }

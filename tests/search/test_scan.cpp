@@ -253,9 +253,9 @@ TEST(EveryWalk, TreesRootsAndOddEntries) {
          {.tiesOnly = true}},
         // Every level matches: each one's entry waits for everything below
         // it, so the threaded walk holds thousands of candidates at once.
-        {"every level of a chain 3000 deep matches",
-         [](const TempTree& tree, TestMounts&) { makeChain(tree.path(), 3000, "key-level", {}); },
-         2 * 3001 + 3000,
+        {"every level of a chain 2000 deep matches",
+         [](const TempTree& tree, TestMounts&) { makeChain(tree.path(), 2000, "key-level", {}); },
+         2 * 2001 + 2000,
          {},
          {.descriptors = 100, .tiesOnly = true}},
         // Wide directories deeper than the one-thread walk's window of open
