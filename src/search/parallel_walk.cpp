@@ -68,19 +68,19 @@ using DirChain = Chain<EnteredDir>;
 // The full path of the directory at the end of dir (ending in "/") into out,
 // and, when ids is given, the identities along dir from its root.
 void spellPath(const DirChain& dir, std::string& out, std::vector<DirectoryIdentity>* ids = nullptr) {
-    std::vector<const DirChain::Node*> nodes;
+    // Filled from the end, up the chain: the root's name ends in "/", every
+    // other name is followed by one.
     std::size_t length = 0;
+    for (const DirChain::Node* node = dir.node(); node; node = node->parent)
+        length += node->part.name.size() + (node->parent ? 1 : 0);
+    out.resize(length);
+    if (ids) ids->resize(dir.depth());
+    std::size_t end = length;
     for (const DirChain::Node* node = dir.node(); node; node = node->parent) {
-        nodes.push_back(node);
-        length += node->part.name.size() + 1;
-    }
-    out.clear();
-    out.reserve(length);
-    if (ids) ids->clear();
-    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) {
-        out += (*it)->part.name;
-        if ((*it)->parent) out += '/';
-        if (ids) ids->push_back((*it)->part.id);
+        if (node->parent) out[--end] = '/';
+        end -= node->part.name.size();
+        out.replace(end, node->part.name.size(), node->part.name);
+        if (ids) (*ids)[node->depth - 1] = node->part.id;
     }
 }
 
