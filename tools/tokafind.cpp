@@ -347,7 +347,7 @@ int main(int argc, char** argv) {
             live.maybeDraw(walk.scannedEntries());
         }
         walk.wait();
-        walk.copyList(toka::TheSimList());
+        walk.takeList(toka::TheSimList());
         rootFailure = walk.rootError();
         scanned = walk.scannedEntries();
         if (recording) record = walk.takeRecord();

@@ -20,6 +20,7 @@
 #include "platform/listing/file_system_trust.h"
 #include "platform/listing/mount_table.h"
 #include "search/listing_check.h"
+#include "search/walk_chain.h"
 #include "search/walk_order.h"
 #include "search/walk_record_store.h"
 
@@ -52,12 +53,41 @@ std::int64_t monotonicNs() {
     return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-// The directories from a task's parent up to its root: a directory found
-// among them again is a loop (a bind mount showing an ancestor).
-struct Ancestor {
+// A directory the walk entered: its name in its parent (a root's: the
+// root's whole path, ending in "/") and its identity.  A chain of them is a
+// directory's path, shared by everything found below it: its full path is
+// spelt out only where it is needed (the list's entries, a listing's
+// filters), and a directory met again on its chain is a loop (a bind mount
+// showing an ancestor).
+struct EnteredDir {
+    std::string name;
     DirectoryIdentity id;
-    std::shared_ptr<const Ancestor> parent;
 };
+using DirChain = Chain<EnteredDir>;
+
+// The full path of the directory at the end of dir (ending in "/") into out,
+// and, when ids is given, the identities along dir from its root.
+void spellPath(const DirChain& dir, std::string& out, std::vector<DirectoryIdentity>* ids = nullptr) {
+    // Filled from the end, up the chain: the root's name ends in "/", every
+    // other name is followed by one.
+    std::size_t length = 0;
+    for (const DirChain::Node* node = dir.node(); node; node = node->parent)
+        length += node->part.name.size() + (node->parent ? 1 : 0);
+    out.resize(length);
+    if (ids) ids->resize(dir.depth());
+    std::size_t end = length;
+    for (const DirChain::Node* node = dir.node(); node; node = node->parent) {
+        if (node->parent) out[--end] = '/';
+        end -= node->part.name.size();
+        out.replace(end, node->part.name.size(), node->part.name);
+        if (ids) (*ids)[node->depth - 1] = node->part.id;
+    }
+}
+
+bool isAmong(const std::vector<DirectoryIdentity>& ids, const DirectoryIdentity& id) {
+    return std::any_of(ids.begin(), ids.end(),
+                       [&](const DirectoryIdentity& other) { return other.isSameDirectory(id); });
+}
 
 // A root's descriptor, shared by every task below it: the tasks open their
 // directories relative to it, so that a path never depends on a link.
@@ -70,9 +100,9 @@ struct RootState {
 // One directory to list.
 struct Task {
     OrderKey key;     // the directory's place in the one-thread order
-    std::string path; // ends in "/"
+    DirChain parent;  // empty for a root
+    std::string name; // in the parent; a root's: its path, ending in "/"
     std::shared_ptr<RootState> root;
-    std::shared_ptr<const Ancestor> parent; // null for a root
     std::size_t rootIndex = 0;
     int depth = 0; // the root's is 0, its entries lie at depth 1
     // Where the directory's block goes in the record: its parent's block
@@ -102,8 +132,17 @@ struct Child {
 // An entry that might enter the list, with its directory.
 struct Candidate {
     std::string name;
-    std::shared_ptr<const std::string> dir;
+    DirChain dir;
 };
+
+// Rates candidate into list as RateFile does; its directory's path is spelt
+// (into path) only for an entry that the list takes.
+void rateCandidate(SimList& list, const Candidate& candidate, bool fuzzy, std::string& path) {
+    const Real48 score = list.ScoreAgainst(candidate.name, fuzzy, list.CutOff());
+    if (!list.Admits(score)) return;
+    spellPath(candidate.dir, path);
+    list.InsertRanked(candidate.name, path, score);
+}
 
 // What a worker keeps from one directory to the next.
 struct Worker {
@@ -112,6 +151,16 @@ struct Worker {
     WalkRecordBlock block;     // the directory in hand, for the new record
     WalkRecordBlock leafBlock; // a subdirectory answered from the old one
     std::vector<Child> leafSubdirs;
+    // The full path of the directory in hand and the identities of the
+    // directories from its root down to it (or, before it is entered, to its
+    // parent), and the path of a subdirectory being answered from the
+    // record.  path and ancestors are extended by one level when the next
+    // task is a subdirectory of the last one, and spelt from the task's
+    // chain otherwise.
+    std::string path;
+    std::vector<DirectoryIdentity> ancestors;
+    std::string leafPath;
+    DirChain pathDir; // the directory that path and ancestors end with, if any
     // The trust of each device met, one fstatfs per device and worker.
     std::vector<std::pair<dev_t, FileSystemTrust>> trust;
 
@@ -153,6 +202,7 @@ struct ParallelWalk::Shared {
     unsigned running = 0;                            // workers not yet ended
     std::map<OrderKey, Candidate> ready;             // listed, not yet merged
     SimList list;
+    std::string mergePath; // spells the paths of the entries merged
     int rootError = 0;
     std::mutex skippedMutex;
     std::optional<MountTable> mountTable;
@@ -181,8 +231,8 @@ struct ParallelWalk::Shared {
     // through dirFd, stands: its entries are rated and recorded from the
     // record here, and true returned.  False: it is to be walked as a task.
     bool answerLeafFromRecord(const Task& task, const Child& child, std::uint32_t oldChild, int dirFd,
-                              const DirectoryIdentity& dirId, const FileSystemTrust& trust,
-                              std::optional<std::uint32_t> blockId, Worker& worker);
+                              const DirChain& dir, const FileSystemTrust& trust, std::optional<std::uint32_t> blockId,
+                              Worker& worker);
     // The blocks of the record being verified for the subdirectories of
     // task's directory, one per child (std::nullopt: none): matched by index
     // when the directory's entries came from that record, else by name.
@@ -192,12 +242,15 @@ struct ParallelWalk::Shared {
     std::optional<std::uint32_t> recordBlock(std::optional<std::uint32_t> parent, std::uint32_t index,
                                              std::uint64_t listed, const WalkRecordBlock& block,
                                              const std::optional<DirectoryStamp>& stamp);
-    std::optional<UniqueFd> enter(const Task& task, DirectoryStatus& found);
+    // Opens the task's directory, whose path is path.
+    // ancestors: the identities of the directories above it.
+    std::optional<UniqueFd> enter(const Task& task, const std::string& path,
+                                  const std::vector<DirectoryIdentity>& ancestors, DirectoryStatus& found);
     struct EntrySink;
     void mergeReadyLocked(bool all);
     void reportSkipped(std::string_view dir, int error);
     // The task's directory could not be listed: skipped, or the root's error.
-    void cannotList(const Task& task, int error);
+    void cannotList(const Task& task, const std::string& path, int error);
     void publishStatus(const std::string& dir);
     bool isPseudo(int fd, dev_t dev);
 };
@@ -270,7 +323,7 @@ void ParallelWalk::start(std::vector<WalkRoot> roots) {
             state->root = std::move(roots[i]);
             Task task;
             task.key = OrderKey::root(static_cast<std::uint32_t>(i));
-            task.path = state->path;
+            task.name = state->path;
             task.root = std::move(state);
             task.rootIndex = i;
             task.recordIndex = static_cast<std::uint32_t>(i);
@@ -311,8 +364,14 @@ void ParallelWalk::copyList(SimList& dest) const {
     // What was found beyond the first directory still being listed goes in
     // too, in order, so that a directory that takes long (a slow mount)
     // does not hide the rest; the final list has no such part.
-    for (const auto& [key, candidate] : m_shared->ready)
-        dest.RateFile(candidate.name, *candidate.dir, m_shared->options.fuzzy);
+    std::string path;
+    for (const auto& [key, candidate] : m_shared->ready) rateCandidate(dest, candidate, m_shared->options.fuzzy, path);
+}
+
+void ParallelWalk::takeList(SimList& dest) {
+    std::lock_guard lock(m_shared->mutex);
+    assert(m_shared->done.load() && m_shared->ready.empty());
+    dest = std::move(m_shared->list);
 }
 
 std::string ParallelWalk::currentDirectory() const {
@@ -332,9 +391,9 @@ void ParallelWalk::Shared::reportSkipped(std::string_view dir, int error) {
     hooks.skipped(dir, error);
 }
 
-void ParallelWalk::Shared::cannotList(const Task& task, int error) {
-    if (task.parent || task.root->root.reportAsSkipped) {
-        reportSkipped(task.path, error);
+void ParallelWalk::Shared::cannotList(const Task& task, const std::string& path, int error) {
+    if (!task.parent.empty() || task.root->root.reportAsSkipped) {
+        reportSkipped(path, error);
     } else if (task.rootIndex == 0) {
         std::lock_guard lock(mutex);
         rootError = error;
@@ -365,22 +424,21 @@ void ParallelWalk::Shared::mergeReadyLocked(bool all) {
     }
     auto it = ready.begin();
     for (; it != ready.end() && (!frontier || it->first < *frontier); ++it)
-        list.RateFile(it->second.name, *it->second.dir, options.fuzzy);
+        rateCandidate(list, it->second, options.fuzzy, mergePath);
     ready.erase(ready.begin(), it);
     cutOffBound.store(list.CutOff(), std::memory_order_relaxed);
     lastRankBound.store(list.LastRankScore(), std::memory_order_relaxed);
 }
 
-std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryStatus& found) {
+std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, const std::string& path,
+                                                    const std::vector<DirectoryIdentity>& ancestors,
+                                                    DirectoryStatus& found) {
     const RootState& root = *task.root;
-    const bool isRoot = !task.parent;
+    const bool isRoot = task.parent.empty();
     auto open = [&]() -> Result<UniqueFd> {
         if (isRoot) return openDirectory(root.path);
-        if (task.parentFd >= 0) {
-            const std::size_t start = task.path.rfind('/', task.path.size() - 2) + 1;
-            return openSubdirectory(task.parentFd, task.path.substr(start, task.path.size() - 1 - start).c_str());
-        }
-        return openDirectoryBelow(root.fd.get(), std::string_view(task.path).substr(root.path.size()));
+        if (task.parentFd >= 0) return openSubdirectory(task.parentFd, task.name.c_str());
+        return openDirectoryBelow(root.fd.get(), std::string_view(path).substr(root.path.size()));
     };
     auto fd = open();
     int error = fd ? 0 : fd.error().code;
@@ -389,7 +447,7 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryS
     std::optional<DirectoryStatus> read;
     if (error == 0 && !(read = directoryStatus(fd->get()))) error = errno;
     if (error != 0) {
-        cannotList(task, error);
+        cannotList(task, path, error);
         return std::nullopt;
     }
     found = *read;
@@ -398,10 +456,9 @@ std::optional<UniqueFd> ParallelWalk::Shared::enter(const Task& task, DirectoryS
         if (isPseudo(fd->get(), id.dev)) return std::nullopt; // left out on purpose
         return std::move(*fd);
     }
-    for (const Ancestor* a = task.parent.get(); a; a = a->parent.get())
-        if (a->id.isSameDirectory(id)) return std::nullopt; // a loop
+    if (isAmong(ancestors, id)) return std::nullopt; // a loop
     const bool stay = root.root.stayOnFileSystem || options.filter.oneFileSystem;
-    if (id.crossesMountFrom(task.parent->id) && (stay || isPseudo(fd->get(), id.dev))) return std::nullopt;
+    if (id.crossesMountFrom(task.parent.last().id) && (stay || isPseudo(fd->get(), id.dev))) return std::nullopt;
     return std::move(*fd);
 }
 
@@ -421,16 +478,18 @@ std::optional<std::uint32_t> ParallelWalk::Shared::recordBlock(std::optional<std
 // the candidates, notes the subdirectories to enter and fills the
 // directory's block of the new record.
 struct ParallelWalk::Shared::EntrySink {
-    EntrySink(Shared& s, OrderKey k, const std::string& p, int d, int fd, int parent, const char* name, bool record,
-              WalkRecordBlock& b, std::vector<Child>& sub, std::vector<std::pair<OrderKey, Candidate>>& found)
-        : shared(s), key(std::move(k)), path(p), depth(d), dirFd(fd), parentFd(parent), nameInParent(name),
+    EntrySink(Shared& s, OrderKey k, const DirChain& c, const std::string& p, int d, int fd, int parent,
+              const char* name, bool record, WalkRecordBlock& b, std::vector<Child>& sub,
+              std::vector<std::pair<OrderKey, Candidate>>& found)
+        : shared(s), key(std::move(k)), dir(c), path(p), depth(d), dirFd(fd), parentFd(parent), nameInParent(name),
           recording(record), block(b), subdirs(sub), candidates(found) {
         readBounds();
     }
 
     Shared& shared;
     OrderKey key;
-    const std::string& path;
+    const DirChain& dir;      // the directory, entered
+    const std::string& path;  // its full path
     int depth;                // the directory's; its entries lie at depth + 1
     int dirFd;                // the directory, open; -1: see parentFd
     int parentFd;             // with dirFd -1: the parent, open, and the
@@ -442,8 +501,7 @@ struct ParallelWalk::Shared::EntrySink {
     std::uint32_t index = 0;
     Real48 cutOff{};
     Real48 lastRank{};
-    std::shared_ptr<const std::string> dir; // made for the first candidate
-    UniqueFd opened;                        // dirFd's stand-in, once needed
+    UniqueFd opened; // dirFd's stand-in, once needed
 
     void readBounds() {
         cutOff = shared.cutOffBound.load(std::memory_order_relaxed);
@@ -486,7 +544,6 @@ struct ParallelWalk::Shared::EntrySink {
         if (score.value() <= 0 || score <= lastRank) return;
         // The metadata is read only for an entry that might enter the list.
         if (filtered && matcher.needsLate() && !matcher.passesLate(metadataFd(), path, name, type)) return;
-        if (!dir) dir = std::make_shared<const std::string>(path);
         candidates.emplace_back(key.entry(at), Candidate{std::string(name), dir});
     }
 };
@@ -531,12 +588,13 @@ std::vector<std::optional<std::uint32_t>> ParallelWalk::Shared::oldBlocksOf(cons
 }
 
 bool ParallelWalk::Shared::answerLeafFromRecord(const Task& task, const Child& child, std::uint32_t oldChild, int dirFd,
-                                                const DirectoryIdentity& dirId, const FileSystemTrust& trust,
+                                                const DirChain& dir, const FileSystemTrust& trust,
                                                 std::optional<std::uint32_t> blockId, Worker& worker) {
     if (!trust.trusted) return false;
     const std::optional<DirectoryStamp> recorded = previous->stamp(oldChild);
     if (!recorded) return false;
-    const std::string path = task.path + child.name + '/';
+    std::string& path = worker.leafPath;
+    path.assign(worker.path).append(child.name).push_back('/');
     const int depth = task.depth + 1;
     for (const RecordedEntry entry : previous->entries(oldChild)) {
         if (entry.type == EntryType::Unknown
@@ -545,15 +603,14 @@ bool ParallelWalk::Shared::answerLeafFromRecord(const Task& task, const Child& c
     }
     const std::optional<DirectoryStatus> now = directoryStatusAt(dirFd, child.name.c_str());
     // Gone, no directory, another mount or a loop: its task decides.
-    if (!now || now->id.crossesMountFrom(dirId) || now->id.isSameDirectory(dirId)) return false;
-    for (const Ancestor* a = task.parent.get(); a; a = a->parent.get())
-        if (a->id.isSameDirectory(now->id)) return false;
+    if (!now || now->id.crossesMountFrom(dir.last().id) || isAmong(worker.ancestors, now->id)) return false;
     if (!recordedListingStands(recorded, now->stamp, trust, previous->createdAt())) return false;
 
     const bool recording = blockId && !recordFailed.load(std::memory_order_relaxed);
     worker.leafBlock.clear();
     worker.leafSubdirs.clear();
-    EntrySink sink(*this, task.key.subtree(child.index), path, depth, -1, dirFd, child.name.c_str(), recording,
+    const DirChain leaf = dir.extended({child.name, now->id});
+    EntrySink sink(*this, task.key.subtree(child.index), leaf, path, depth, -1, dirFd, child.name.c_str(), recording,
                    worker.leafBlock, worker.leafSubdirs, worker.candidates);
     for (const RecordedEntry entry : previous->entries(oldChild)) sink.visit(entry.name, entry.type, nullptr);
     assert(worker.leafSubdirs.empty() && "a leaf's recorded entries hold no directory to enter");
@@ -566,16 +623,30 @@ bool ParallelWalk::Shared::answerLeafFromRecord(const Task& task, const Child& c
 
 std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& worker, UniqueFd& listed) {
     std::vector<Task> children;
-    const bool isRoot = !task.parent;
-    if (isRoot && task.path.empty()) {
-        cannotList(task, ENOENT);
+    const bool isRoot = task.parent.empty();
+    std::string& path = worker.path;
+    if (isRoot) {
+        path = task.name;
+        worker.ancestors.clear();
+    } else if (worker.pathDir.node() == task.parent.node()) {
+        path.append(task.name).push_back('/'); // a subdirectory of the last one
+    } else {
+        spellPath(task.parent, path, &worker.ancestors);
+        path.append(task.name).push_back('/');
+    }
+    worker.pathDir = DirChain();
+    if (isRoot && path.empty()) {
+        cannotList(task, path, ENOENT);
         return children;
     }
-    publishStatus(task.path);
-    if (hooks.listing) hooks.listing(task.path);
+    publishStatus(path);
+    if (hooks.listing) hooks.listing(path);
     DirectoryStatus here;
-    auto fd = enter(task, here);
+    auto fd = enter(task, path, worker.ancestors, here);
     if (!fd) return children;
+    const DirChain dir = task.parent.extended({task.name, here.id});
+    worker.pathDir = dir;
+    worker.ancestors.push_back(here.id);
     int listFd = fd->get();
     if (isRoot) {
         // The tasks below open their directories relative to the root's
@@ -591,7 +662,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
         && recordedListingStands(previous->stamp(*task.oldBlock), here.stamp, trust, previous->createdAt());
     std::vector<Child> subdirs;
     worker.block.clear();
-    EntrySink sink(*this, task.key, task.path, task.depth, listFd, -1, nullptr, recording, worker.block, subdirs,
+    EntrySink sink(*this, task.key, dir, path, task.depth, listFd, -1, nullptr, recording, worker.block, subdirs,
                    worker.candidates);
     std::uint64_t count = 0; // entries listed, "." and ".." included
     bool complete = true;    // the whole listing was read
@@ -613,7 +684,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
         while (!stop.load(std::memory_order_relaxed)) {
             long filled = readDirectoryChunk(listFd, worker.buffer.data(), worker.buffer.size());
             if (filled < 0) {
-                reportSkipped(task.path, errno); // the rest of the listing is lost
+                reportSkipped(path, errno); // the rest of the listing is lost
                 complete = false;
             }
             if (filled <= 0) break;
@@ -640,7 +711,6 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
                               complete && trust.trusted ? std::optional(here.stamp) : std::nullopt);
 
     const std::vector<std::optional<std::uint32_t>> oldBlocks = oldBlocksOf(task, fromRecord, subdirs);
-    auto ancestor = std::make_shared<const Ancestor>(Ancestor{here.id, task.parent});
     children.reserve(subdirs.size());
     std::uint32_t leafEntriesLeft = kLeafEntriesPerDirectory;
     for (std::size_t i = 0; i < subdirs.size(); ++i) {
@@ -649,16 +719,16 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
         if (oldBlocks[i]) {
             const std::uint32_t entries = previous->entries(*oldBlocks[i]).size();
             if (entries <= kLeafEntries && entries <= leafEntriesLeft
-                && answerLeafFromRecord(task, child, *oldBlocks[i], listFd, here.id, trust, blockId, worker)) {
+                && answerLeafFromRecord(task, child, *oldBlocks[i], listFd, dir, trust, blockId, worker)) {
                 leafEntriesLeft -= entries;
                 continue;
             }
         }
         Task sub;
         sub.key = task.key.subtree(child.index);
-        sub.path = task.path + child.name + '/';
+        sub.parent = dir;
+        sub.name = std::move(child.name);
         sub.root = task.root;
-        sub.parent = ancestor;
         sub.rootIndex = task.rootIndex;
         sub.depth = task.depth + 1;
         sub.recordParent = blockId;

@@ -18,8 +18,13 @@
 // directory entered twice on one path, pseudo file systems never entered,
 // a fixed-disk root not crossing into other mounts, unreadable directories
 // skipped and reported.  Memory and descriptors stay bounded per thread: a
-// task holds a path, not a descriptor, and a worker holds at most three
-// descriptors at a time.
+// task holds a name and its parent's place in a chain of the directories
+// entered, not a descriptor, and a worker holds at most three descriptors
+// at a time.  Paths and order keys are chains shared between the levels
+// (walk_chain.h), so a chain of directories thousands of levels deep costs
+// memory in proportion to its depth, not to its depth squared; a full path
+// is spelt out only for a directory being listed and for an entry that the
+// list takes.
 //
 // Verifying a record (verify): the walk goes through the tree as it is now,
 // but a directory whose stamp stands (listing_check.h: the same device,
@@ -127,6 +132,10 @@ public:
     /// walk has finished; before, the entries rated so far, in order (those
     /// beyond a directory still being listed provisionally).
     void copyList(SimList& dest) const;
+    /// Once the walk has finished: moves the final list into dest instead of
+    /// copying it (a deep tree's paths are long).  The walk keeps no list:
+    /// copyList is not to be called after.
+    void takeList(SimList& dest);
     /// A directory being listed, or "" before the first.
     std::string currentDirectory() const;
     /// The errno that kept the first root from being listed (0: listed, or

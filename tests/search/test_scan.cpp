@@ -251,6 +251,13 @@ TEST(EveryWalk, TreesRootsAndOddEntries) {
          4 * 300 + 3,
          {},
          {.tiesOnly = true}},
+        // Every level matches: each one's entry waits for everything below
+        // it, so the threaded walk holds thousands of candidates at once.
+        {"every level of a chain 2000 deep matches",
+         [](const TempTree& tree, TestMounts&) { makeChain(tree.path(), 2000, "key-level", {}); },
+         2 * 2001 + 2000,
+         {},
+         {.descriptors = 100, .tiesOnly = true}},
         // Wide directories deeper than the one-thread walk's window of open
         // levels: each is closed while the walk is below it and resumed in
         // the middle of its listing.
