@@ -60,6 +60,14 @@ RecordWatch::RecordWatch(std::vector<WalkRoot> roots, ScanOptions options, std::
     : m_roots(std::move(roots)), m_rootPaths(record->roots()), m_optionsText(record->options()),
       m_options(std::move(options)), m_settings(std::move(settings)), m_kernel(std::make_unique<Kernel>()) {
     m_settings.ignored = normalizeDirectoryPath(m_settings.ignored);
+    // The walks only record: what shapes the listing stays, and an
+    // extension no name can have turns every entry away before it is
+    // scored.
+    WalkFilter& filter = m_options.filter;
+    filter.kinds = 0;
+    filter.extensions = {"/"};
+    filter.minSize = filter.maxSize = std::nullopt;
+    filter.modifiedFrom = filter.modifiedUntil = std::nullopt;
     m_answer.record = std::move(record);
     m_answer.signatures = std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*m_answer.record));
     m_thread = std::thread([this] { run(); });
@@ -165,7 +173,6 @@ void RecordWatch::refresh() {
         std::lock_guard lock(m_mutex);
         previous = m_answer.record;
     }
-    // The walk rates nothing worth keeping: an empty text enters no list.
     SimList search;
     search.InitSimList("", 1);
     auto walk = std::make_unique<ParallelWalk>(search, m_options, std::max(1u, std::thread::hardware_concurrency()));
