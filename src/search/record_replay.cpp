@@ -9,6 +9,7 @@
 
 #include "platform/listing/dir_listing.h"
 #include "similar/bigram_filter.h"
+#include "similar/measures.h"
 
 namespace toka {
 namespace {
@@ -190,31 +191,74 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
     std::uint32_t pathBlock = 0xFFFFFFFFu;
     std::string path;
 
+    // The letter-pair index: per group of entries, a bound on the filter's
+    // first pass (name_index.h).  Without it, or with a damaged one, every
+    // name is read.
+    const NameIndex* index = m_record->nameIndex();
+    std::vector<std::uint8_t> groupCounts;
+    const int queryLength = m_scorer.Filter().queryLength(fuzzy);
+    if (index && !index->count(nameIndexQuery(m_scorer.SearchText(), queryLength), groupCounts)) index = nullptr;
+
+    // bestFrom[n]: the highest score of any name of n code points or more
+    // (a group's shortest name's length; 0 for none known).
+    std::vector<Real48> bestFrom(257, Real48::fromExtended(1e30L));
+    bestFrom[256] = Real48();
+    for (std::size_t n = 255; n >= 1; --n) bestFrom[n] = std::max(bestFrom[n + 1], m_scorer.ScoreBound(fuzzy, int(n)));
     auto work = [&] {
         std::vector<Candidate> found;
         for (std::size_t c; (c = nextChunk.fetch_add(1)) < chunkCount;) {
             const Real48 cutOff = cutOffBound.load(std::memory_order_relaxed);
             const Real48 lastRank = lastRankBound.load(std::memory_order_relaxed);
-            for (std::size_t s = starts[c]; s < starts[c + 1]; ++s) {
+            // A name enters only above the last rank: once that holds the
+            // highest score of any name, nothing more is read.
+            const bool full = lastRank >= bestFrom[1];
+            auto rate = [&](const Segment& segment, const RecordedEntry& entry, const std::uint64_t* signature) {
+                EntryType type = entry.type;
+                if (filtered) {
+                    if (type == EntryType::Unknown && matcher.needsType()) {
+                        const std::string full = directoryPath(segment.block) + std::string(entry.name);
+                        type = resolveType(AT_FDCWD, full.c_str());
+                    }
+                    if (!matcher.passesEarly(entry.name, type)) return;
+                }
+                const Real48 score = signature ? m_scorer.ScoreAgainst(entry.name, *signature, fuzzy, cutOff)
+                                               : m_scorer.ScoreAgainst(entry.name, fuzzy, cutOff);
+                if (score.value() <= 0 || score <= lastRank) return;
+                if (filtered && matcher.needsLate()
+                    && !matcher.passesLate(-1, directoryPath(segment.block), entry.name, type))
+                    return;
+                found.push_back({segment.block, entry.name});
+            };
+            for (std::size_t s = starts[c]; s < starts[c + 1] && !full; ++s) {
                 const Segment& segment = segments[s];
                 const std::uint64_t* signature = signatures ? signatures->data() + segment.first : nullptr;
-                for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
-                    const std::uint64_t entrySignature = signature ? *signature++ : 0;
-                    EntryType type = entry.type;
-                    if (filtered) {
-                        if (type == EntryType::Unknown && matcher.needsType()) {
-                            const std::string full = directoryPath(segment.block) + std::string(entry.name);
-                            type = resolveType(AT_FDCWD, full.c_str());
-                        }
-                        if (!matcher.passesEarly(entry.name, type)) continue;
+                if (!index) {
+                    for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
+                        rate(segment, entry, signature);
+                        if (signature) ++signature;
                     }
-                    const Real48 score = signature ? m_scorer.ScoreAgainst(entry.name, entrySignature, fuzzy, cutOff)
-                                                   : m_scorer.ScoreAgainst(entry.name, fuzzy, cutOff);
-                    if (score.value() <= 0 || score <= lastRank) continue;
-                    if (filtered && matcher.needsLate()
-                        && !matcher.passesLate(-1, directoryPath(segment.block), entry.name, type))
-                        continue;
-                    found.push_back({segment.block, entry.name});
+                    continue;
+                }
+                // Group by group: a group is stepped over when none of its
+                // names can score above the last rank (by their lengths) or
+                // pass the first pass against the cut-off (by their pairs).
+                RecordedEntries::iterator it(segment.at, segment.count);
+                std::uint64_t at = segment.first;
+                const std::uint64_t end = segment.first + segment.count;
+                while (at < end) {
+                    const std::uint64_t group = at / kNameIndexGroup;
+                    const std::uint64_t groupEnd = std::min(end, (group + 1) * kNameIndexGroup);
+                    const std::uint8_t minLength = index->minLength(group);
+                    if (lastRank < bestFrom[minLength]
+                        && NameIndex::mayReach(groupCounts[group], minLength, queryLength, fuzzy, cutOff.value())) {
+                        for (; at < groupEnd; ++at, ++it) {
+                            rate(segment, *it, signature);
+                            if (signature) ++signature;
+                        }
+                    } else {
+                        if (signature) signature += groupEnd - at;
+                        for (; at < groupEnd; ++at) ++it;
+                    }
                 }
             }
             std::lock_guard lock(mutex);

@@ -13,6 +13,7 @@
 
 #include "platform/core/private_files.h"
 #include "platform/core/unique_fd.h"
+#include "search/name_index.h"
 
 namespace toka {
 namespace {
@@ -122,6 +123,7 @@ private:
 
 /// The fixed fields of a record's header.
 struct Header {
+    std::uint32_t version = 0;
     std::uint32_t skipped = 0;
     FileTime start;
     std::uint32_t access = 0;
@@ -153,7 +155,10 @@ std::optional<Header> readHeader(std::string_view bytes) {
     header.bodyLength = in.fixed(8);
     header.bodyChecksum = std::uint32_t(in.fixed(4));
     const auto headerChecksum = in.fixed(4);
-    if (!in.ok() || version != kWalkRecordVersion || nanoseconds >= kNanosecondsPerSecond) return std::nullopt;
+    // Format 3 is format 4 without the name index.
+    if (!in.ok() || (version != kWalkRecordVersion && version != 3) || nanoseconds >= kNanosecondsPerSecond)
+        return std::nullopt;
+    header.version = std::uint32_t(version);
 #ifndef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
     if (headerChecksum != checksumOf(bytes.substr(0, kHeaderChecksumOffset))) return std::nullopt;
 #else
@@ -267,6 +272,23 @@ std::uint64_t WalkRecordWriter::storedBytes() const {
     return m_blocks.size();
 }
 
+std::string WalkRecordWriter::nameIndex() const {
+    NameIndexBuilder index;
+    Reader in(m_blocks);
+    for (std::size_t block = 0; block + 1 < m_firstEntry.size(); ++block) {
+        in.varint(); // parent
+        in.varint(); // index in the parent
+        in.varint(); // listed
+        const std::uint64_t stored = in.varint();
+        readStamp(in, m_start);
+        for (std::uint64_t e = 0; e < stored; ++e) {
+            in.fixed(1);
+            index.add(in.take(in.varint()));
+        }
+    }
+    return index.finish();
+}
+
 std::string WalkRecordWriter::serialize() const {
     const std::lock_guard lock(m_mutex);
     std::string body = m_options;
@@ -275,6 +297,7 @@ std::string WalkRecordWriter::serialize() const {
         body += root;
     }
     body += m_blocks;
+    body += nameIndex();
 
     std::string bytes(kMagic);
     putFixed(bytes, kWalkRecordVersion, 4);
@@ -431,7 +454,12 @@ std::optional<WalkRecord> WalkRecord::parseOwned(std::shared_ptr<const char> own
         }
         record.m_blocks.push_back(block);
     }
-    if (in.remaining() != 0 || listedSum != record.m_listed) return std::nullopt;
+    if (listedSum != record.m_listed) return std::nullopt;
+    if (in.remaining() != 0) {
+        if (header->version < 4) return std::nullopt;
+        record.m_nameIndex = NameIndex::parse(in.take(in.remaining()), entryState.size());
+        if (!record.m_nameIndex) return std::nullopt;
+    }
 
     // Children in id order: a counting sort over the parents.
     std::vector<std::uint32_t> next(blockCount + 1, 0);
