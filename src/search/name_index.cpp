@@ -55,8 +55,12 @@ std::vector<std::pair<std::uint32_t, std::uint8_t>> nameIndexQuery(std::u32strin
 NameIndexBuilder::NameIndexBuilder() : m_lists(kNameIndexBuckets), m_nextGroup(kNameIndexBuckets, 0) {}
 
 void NameIndexBuilder::add(std::string_view name) {
-    const std::uint64_t group = m_entries++ / kNameIndexGroup;
-    if (group == m_minLengths.size()) m_minLengths += char(0xFF);
+    if (m_inGroup == kNameIndexGroup) {
+        m_minLengths += char(0xFF);
+        m_inGroup = 0;
+    }
+    ++m_inGroup;
+    const std::uint64_t group = m_minLengths.size() - 1;
     const auto* p = reinterpret_cast<const unsigned char*>(name.data());
     const std::size_t size = name.size();
     char32_t previous = 0;
@@ -112,14 +116,13 @@ std::string NameIndexBuilder::finish() const {
     return out;
 }
 
-std::optional<NameIndex> NameIndex::parse(std::string_view bytes, std::uint64_t entries) {
+std::optional<NameIndex> NameIndex::parse(std::string_view bytes, std::uint64_t groups) {
     const auto* at = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* end = at + bytes.size();
     std::uint64_t group = 0, buckets = 0;
     if (!getVarint(at, end, group) || group != kNameIndexGroup || !getVarint(at, end, buckets)
         || buckets != kNameIndexBuckets)
         return std::nullopt;
-    const std::uint64_t groups = (entries + kNameIndexGroup - 1) / kNameIndexGroup;
     if (groups > std::uint64_t(end - at)) return std::nullopt;
     NameIndex index;
     index.m_minLengths = std::string_view(reinterpret_cast<const char*>(at), groups);

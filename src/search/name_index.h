@@ -2,8 +2,8 @@
 // The record's letter-pair index, so that a replay reads only the names that
 // could still enter the list.
 //
-// The entries, in the record's order (blocks by id, each block's entries in
-// order), are taken kNameIndexGroup at a time.  For each of kNameIndexBuckets
+// Each block's entries are taken kNameIndexGroup at a time (the last group
+// of a block may hold fewer), the groups numbered in the record's order.  For each of kNameIndexBuckets
 // buckets (a hash of two adjacent folded code points, as BigramFilter folds
 // them) the index lists the groups in which some name holds a pair of that
 // bucket, and for each group it keeps the fewest code points among its names.
@@ -48,13 +48,15 @@ std::vector<std::pair<std::uint32_t, std::uint8_t>> nameIndexQuery(std::u32strin
 class NameIndexBuilder {
 public:
     NameIndexBuilder();
+    /// The next block's entries begin a new group.
+    void startBlock() { m_inGroup = kNameIndexGroup; }
     /// The next entry's name, in the record's order.
     void add(std::string_view name);
     /// The section's bytes.
     std::string finish() const;
 
 private:
-    std::uint64_t m_entries = 0;
+    std::uint32_t m_inGroup = kNameIndexGroup; // entries in the last group
     std::string m_minLengths;
     std::vector<std::string> m_lists;       // per bucket: varint gaps
     std::vector<std::uint32_t> m_nextGroup; // per bucket: the last group listed + 1
@@ -63,9 +65,9 @@ private:
 class NameIndex {
 public:
     /// The section's bytes (which the index views: they must outlive it)
-    /// for a record of entries stored entries, or std::nullopt when its
-    /// layout is wrong.
-    static std::optional<NameIndex> parse(std::string_view bytes, std::uint64_t entries);
+    /// for a record whose blocks make groups groups, or std::nullopt when
+    /// its layout is wrong.
+    static std::optional<NameIndex> parse(std::string_view bytes, std::uint64_t groups);
 
     std::uint64_t groupCount() const { return m_minLengths.size(); }
     std::uint8_t minLength(std::uint64_t group) const { return std::uint8_t(m_minLengths[group]); }

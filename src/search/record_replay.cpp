@@ -157,7 +157,7 @@ std::string RecordReplay::directoryPath(std::uint32_t block) const {
     return path;
 }
 
-void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signatures) {
+void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signatures, bool useIndex) {
     m_blockNames.assign(m_record->blockCount(), {});
     const std::vector<std::uint64_t> blockStart = blockStarts(*m_record);
     if (signatures && signatures->size() != blockStart.back()) signatures = nullptr; // another record's
@@ -194,7 +194,7 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
     // The letter-pair index: per group of entries, a bound on the filter's
     // first pass (name_index.h).  Without it, or with a damaged one, every
     // name is read.
-    const NameIndex* index = m_record->nameIndex();
+    const NameIndex* index = useIndex ? m_record->nameIndex() : nullptr;
     std::vector<std::uint8_t> groupCounts;
     const int queryLength = m_scorer.Filter().queryLength(fuzzy);
     if (index && !index->count(nameIndexQuery(m_scorer.SearchText(), queryLength), groupCounts)) index = nullptr;
@@ -241,24 +241,31 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
                 }
                 // Group by group: a group is stepped over when none of its
                 // names can score above the last rank (by their lengths) or
-                // pass the first pass against the cut-off (by their pairs).
-                RecordedEntries::iterator it(segment.at, segment.count);
-                std::uint64_t at = segment.first;
-                const std::uint64_t end = segment.first + segment.count;
-                while (at < end) {
-                    const std::uint64_t group = at / kNameIndexGroup;
-                    const std::uint64_t groupEnd = std::min(end, (group + 1) * kNameIndexGroup);
+                // pass the first pass against the cut-off (by their pairs);
+                // a whole one by its bytes, without reading its names.
+                const std::uint32_t blockEntries = m_record->entries(segment.block).size();
+                const std::uint64_t firstGroup = m_record->firstGroup(segment.block);
+                const char* at = segment.at;
+                std::uint32_t k = std::uint32_t(segment.first - blockStart[segment.block]);
+                const std::uint32_t end = k + segment.count;
+                while (k < end) {
+                    const std::uint64_t group = firstGroup + k / kNameIndexGroup;
+                    const std::uint32_t groupEnd = std::min(blockEntries, (k / kNameIndexGroup + 1) * kNameIndexGroup);
+                    const std::uint32_t n = std::min(end, groupEnd) - k;
                     const std::uint8_t minLength = index->minLength(group);
-                    if (lastRank < bestFrom[minLength]
-                        && NameIndex::mayReach(groupCounts[group], minLength, queryLength, fuzzy, cutOff.value())) {
-                        for (; at < groupEnd; ++at, ++it) {
-                            rate(segment, *it, signature);
-                            if (signature) ++signature;
-                        }
+                    const bool read =
+                        lastRank < bestFrom[minLength]
+                        && NameIndex::mayReach(groupCounts[group], minLength, queryLength, fuzzy, cutOff.value());
+                    if (!read && k % kNameIndexGroup == 0 && k + n == groupEnd) {
+                        at += m_record->groupBytes(group);
                     } else {
-                        if (signature) signature += groupEnd - at;
-                        for (; at < groupEnd; ++at) ++it;
+                        RecordedEntries::iterator it(at, n);
+                        for (std::uint32_t i = 0; i < n; ++i, ++it)
+                            if (read) rate(segment, *it, signature ? signature + i : nullptr);
+                        at = it.data();
                     }
+                    if (signature) signature += n;
+                    k += n;
                 }
             }
             std::lock_guard lock(mutex);

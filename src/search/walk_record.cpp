@@ -281,6 +281,7 @@ std::string WalkRecordWriter::nameIndex() const {
         in.varint(); // listed
         const std::uint64_t stored = in.varint();
         readStamp(in, m_start);
+        index.startBlock();
         for (std::uint64_t e = 0; e < stored; ++e) {
             in.fixed(1);
             index.add(in.take(in.varint()));
@@ -445,19 +446,25 @@ std::optional<WalkRecord> WalkRecord::parseOwned(std::shared_ptr<const char> own
         if (stored > in.remaining() / 3) return std::nullopt;
         block.entriesAt = kWalkRecordHeaderSize + in.position();
         block.entryCount = std::uint32_t(stored);
+        block.firstGroup = record.m_groupBytes.size();
         firstEntryOf.push_back(entryState.size());
+        std::size_t groupAt = in.position();
         for (std::uint64_t e = 0; e < stored; ++e) {
             const auto type = std::uint8_t(in.fixed(1));
             const std::string_view name = in.take(in.varint());
             if (!in.ok() || !knownType(type) || !storableName(name)) return std::nullopt;
             entryState.push_back(type == std::uint8_t(EntryType::Directory) ? 1 : 0);
+            if (e % kNameIndexGroup == kNameIndexGroup - 1 || e + 1 == stored) {
+                record.m_groupBytes.push_back(std::uint16_t(in.position() - groupAt));
+                groupAt = in.position();
+            }
         }
         record.m_blocks.push_back(block);
     }
     if (listedSum != record.m_listed) return std::nullopt;
     if (in.remaining() != 0) {
         if (header->version < 4) return std::nullopt;
-        record.m_nameIndex = NameIndex::parse(in.take(in.remaining()), entryState.size());
+        record.m_nameIndex = NameIndex::parse(in.take(in.remaining()), record.m_groupBytes.size());
         if (!record.m_nameIndex) return std::nullopt;
     }
 

@@ -262,6 +262,11 @@ public:
     /// The letter-pair index over the entries (name_index.h), or null for a
     /// record without one (format 3).
     const NameIndex* nameIndex() const { return m_nameIndex ? &*m_nameIndex : nullptr; }
+    /// The index's group of the block's first entry (its entries are taken
+    /// kNameIndexGroup at a time), and a group's bytes in the record: a
+    /// group can be stepped over without reading its names.
+    std::uint64_t firstGroup(std::uint32_t block) const { return m_blocks.at(block).firstGroup; }
+    std::uint32_t groupBytes(std::uint64_t group) const { return m_groupBytes[group]; }
 
 private:
     static constexpr std::uint32_t kNoParent = 0xFFFFFFFFu;
@@ -274,6 +279,7 @@ private:
         std::uint32_t firstChild = 0; ///< into m_children
         std::uint32_t childCount = 0;
         std::uint64_t stampAt = 0; ///< offset of the stamp in the record's bytes
+        std::uint64_t firstGroup = 0;
     };
 
     WalkRecord() = default;
@@ -299,6 +305,7 @@ private:
     std::size_t m_rootChildrenFirst = 0;
     std::size_t m_rootChildrenCount = 0;
     std::optional<NameIndex> m_nameIndex;
+    std::vector<std::uint16_t> m_groupBytes; ///< per group: at most 4 entries of 258 bytes
 };
 
 } // namespace toka

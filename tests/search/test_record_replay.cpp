@@ -14,12 +14,12 @@ namespace toka::test {
 namespace {
 
 Outcome replayed(const std::shared_ptr<const WalkRecord>& record, const Search& search, unsigned threads,
-                 bool withSignatures = false) {
+                 bool withSignatures = false, bool useIndex = true) {
     SimList setup;
     setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
     RecordReplay replay(record, setup, {search.recurse, search.fuzzy});
     const std::vector<std::uint64_t> signatures = recordSignatures(*record, 2);
-    replay.run(threads, withSignatures ? &signatures : nullptr);
+    replay.run(threads, withSignatures ? &signatures : nullptr, useIndex);
     Outcome out;
     out.scanned = replay.scannedEntries();
     takeRanks(replay.list(), out);
@@ -41,12 +41,14 @@ void expectReplayAsLive(const std::vector<WalkRoot>& roots, const std::vector<Se
     ASSERT_TRUE(recorded && flat);
     for (const Search& search : searches) {
         const Outcome expected = liveRanks(roots, search);
-        for (unsigned threads : {1u, 2u, 5u}) {
-            const bool withSignatures = threads != 1;
-            EXPECT_EQ(replayed(search.recurse ? recorded : flat, search, threads, withSignatures), expected)
+        // Threads 3: every name read, without the record's index.
+        for (unsigned threads : {1u, 2u, 3u, 5u}) {
+            const bool withSignatures = threads == 2 || threads == 5;
+            EXPECT_EQ(replayed(search.recurse ? recorded : flat, search, threads, withSignatures, threads != 3),
+                      expected)
                 << "\"" << search.text << "\" " << (search.fuzzy ? "fuzzy" : "similar") << " size " << search.listSize
                 << (search.recurse ? "" : " flat") << ", " << threads << " threads"
-                << (withSignatures ? " with signatures" : "");
+                << (withSignatures ? " with signatures" : "") << (threads == 3 ? " without the index" : "");
         }
     }
 }
