@@ -87,6 +87,25 @@ void NameIndexBuilder::add(std::string_view name) {
     shortest = char(std::min<unsigned>(std::uint8_t(shortest), unsigned(n)));
 }
 
+void NameIndexBuilder::append(const NameIndexBuilder& later) {
+    const std::uint64_t offset = m_minLengths.size();
+    for (std::uint32_t b = 0; b < kNameIndexBuckets; ++b) {
+        const std::string& gaps = later.m_lists[b];
+        if (gaps.empty()) continue;
+        // The first gap counts from the later builder's start: from here,
+        // it counts from this list's last group.
+        const auto* at = reinterpret_cast<const unsigned char*>(gaps.data());
+        std::uint64_t first = 0;
+        getVarint(at, at + gaps.size(), first);
+        putVarint(m_lists[b], offset + first - m_nextGroup[b]);
+        m_lists[b].append(reinterpret_cast<const char*>(at),
+                          gaps.size() - std::size_t(at - reinterpret_cast<const unsigned char*>(gaps.data())));
+        m_nextGroup[b] = std::uint32_t(offset + later.m_nextGroup[b]);
+    }
+    m_minLengths += later.m_minLengths;
+    m_inGroup = later.m_inGroup;
+}
+
 std::string NameIndexBuilder::finish() const {
     const std::uint64_t groups = m_minLengths.size();
     std::string table, lists;

@@ -52,6 +52,8 @@ public:
     void startBlock() { m_inGroup = kNameIndexGroup; }
     /// The next entry's name, in the record's order.
     void add(std::string_view name);
+    /// Takes on the groups of a builder that started where this one ends.
+    void append(const NameIndexBuilder& later);
     /// The section's bytes.
     std::string finish() const;
 

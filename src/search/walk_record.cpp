@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/mman.h>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
@@ -242,6 +243,7 @@ std::uint32_t WalkRecordWriter::addBlock(std::optional<std::uint32_t> parent, st
     } else if (indexInParent >= m_roots.size()) {
         throw std::invalid_argument("walk record: root index out of range");
     }
+    m_blockAt.push_back(m_blocks.size());
     putVarint(m_blocks, parent ? std::uint64_t(*parent) + 1 : 0);
     putVarint(m_blocks, indexInParent);
     putVarint(m_blocks, listed);
@@ -273,20 +275,37 @@ std::uint64_t WalkRecordWriter::storedBytes() const {
 }
 
 std::string WalkRecordWriter::nameIndex() const {
-    NameIndexBuilder index;
-    Reader in(m_blocks);
-    for (std::size_t block = 0; block + 1 < m_firstEntry.size(); ++block) {
-        in.varint(); // parent
-        in.varint(); // index in the parent
-        in.varint(); // listed
-        const std::uint64_t stored = in.varint();
-        readStamp(in, m_start);
-        index.startBlock();
-        for (std::uint64_t e = 0; e < stored; ++e) {
-            in.fixed(1);
-            index.add(in.take(in.varint()));
+    // Blocks [first, last) into builder, from their bytes.
+    auto build = [&](std::size_t first, std::size_t last, NameIndexBuilder& builder) {
+        Reader in(std::string_view(m_blocks).substr(first < last ? m_blockAt[first] : m_blocks.size()));
+        for (std::size_t block = first; block < last; ++block) {
+            in.varint(); // parent
+            in.varint(); // index in the parent
+            in.varint(); // listed
+            const std::uint64_t stored = in.varint();
+            readStamp(in, m_start);
+            builder.startBlock();
+            for (std::uint64_t e = 0; e < stored; ++e) {
+                in.fixed(1);
+                builder.add(in.take(in.varint()));
+            }
         }
+    };
+    // Two halves of the entries on two threads, when there are many.
+    const std::size_t blocks = m_blockAt.size();
+    const std::size_t entries = m_isDir.size();
+    NameIndexBuilder index;
+    if (entries < 100000 || blocks < 2 || std::thread::hardware_concurrency() < 2) {
+        build(0, blocks, index);
+        return index.finish();
     }
+    const std::size_t middle =
+        std::size_t(std::upper_bound(m_firstEntry.begin(), m_firstEntry.end() - 1, entries / 2) - m_firstEntry.begin());
+    NameIndexBuilder later;
+    std::thread helper([&] { build(middle, blocks, later); });
+    build(0, middle, index);
+    helper.join();
+    index.append(later);
     return index.finish();
 }
 

@@ -212,6 +212,7 @@ private:
     std::uint64_t m_listed = 0;            ///< sum of the blocks' listed counts
     std::vector<bool> m_isDir;             ///< per stored entry of all blocks
     std::vector<std::size_t> m_firstEntry; ///< per block, into m_isDir; one extra at the end
+    std::vector<std::size_t> m_blockAt;    ///< per block, its offset in m_blocks
     std::vector<bool> m_entered;           ///< per stored entry: a block was added for it
 };
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sys/stat.h>
 #include <xxhash.h>
 
@@ -278,6 +279,31 @@ TEST(WalkRecord, ADamagedIndexListIsNotUsed) {
         std::vector<std::uint8_t> counts;
         EXPECT_EQ(index->count({{7, 3}}, counts), c.usable) << c.what;
         if (c.usable) EXPECT_EQ(counts, c.counts) << c.what;
+    }
+}
+
+TEST(WalkRecord, AnIndexBuiltInPartsIsTheIndexBuiltAtOnce) {
+    // Blocks of 0 to 9 names over a small alphabet, so that lists of every
+    // bucket continue from one part into the next.
+    std::mt19937 random(7);
+    std::vector<std::vector<std::string>> blocks(40);
+    for (auto& names : blocks)
+        for (int k = int(random() % 10); k > 0; --k)
+            names.push_back(std::string("abcab", 1 + random() % 5) + "xyz"[random() % 3]);
+    auto build = [&](std::size_t first, std::size_t last, NameIndexBuilder& builder) {
+        for (std::size_t b = first; b < last; ++b) {
+            builder.startBlock();
+            for (const std::string& name : blocks[b]) builder.add(name);
+        }
+    };
+    NameIndexBuilder whole;
+    build(0, blocks.size(), whole);
+    for (const std::size_t middle : {std::size_t(1), std::size_t(13), blocks.size() - 1, blocks.size()}) {
+        NameIndexBuilder first, second;
+        build(0, middle, first);
+        build(middle, blocks.size(), second);
+        first.append(second);
+        EXPECT_EQ(first.finish(), whole.finish()) << middle;
     }
 }
 
