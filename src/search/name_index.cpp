@@ -165,17 +165,21 @@ std::optional<NameIndex> NameIndex::parse(std::string_view bytes, std::uint64_t 
 }
 
 bool NameIndex::count(const std::vector<std::pair<std::uint32_t, std::uint8_t>>& query,
-                      std::vector<std::uint8_t>& counts) const {
+                      std::vector<std::uint8_t>& counts, const std::atomic<bool>* stop) const {
     const std::uint64_t groups = groupCount();
     counts.assign(groups, 0);
     for (const auto& [bucket, weight] : query) {
-        if (bucket >= m_buckets.size()) return false;
+        if (bucket >= m_buckets.size() || (stop && stop->load(std::memory_order_relaxed))) return false;
         const List& list = m_buckets[bucket];
         const auto* at = reinterpret_cast<const unsigned char*>(m_lists.data()) + list.at;
         const auto* end = at + list.size;
+        auto stopped = [&](std::uint64_t step) {
+            return (step & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed);
+        };
         if (list.bitmap) {
             // Bits past the last group are ignored.
             for (std::uint64_t byte = 0; byte < list.size; ++byte) {
+                if (stopped(byte + 1)) return false;
                 for (unsigned bits = at[byte]; bits != 0; bits &= bits - 1) {
                     const std::uint64_t group = byte * 8 + unsigned(std::countr_zero(bits));
                     if (group < groups) counts[group] = std::uint8_t(counts[group] + weight);
@@ -184,8 +188,8 @@ bool NameIndex::count(const std::vector<std::pair<std::uint32_t, std::uint8_t>>&
             continue;
         }
         std::uint64_t group = ~std::uint64_t(0), gap = 0;
-        while (at != end) {
-            if (!getVarint(at, end, gap) || gap == 0) return false;
+        for (std::uint64_t step = 1; at != end; ++step) {
+            if (stopped(step) || !getVarint(at, end, gap) || gap == 0) return false;
             group += gap;
             if (group >= groups) return false;
             counts[group] = std::uint8_t(counts[group] + weight);

@@ -26,6 +26,7 @@
 // parse checks the layout; the lists are checked as they are decoded, and a
 // damaged list makes the index unusable (the replay then reads every name).
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -75,9 +76,10 @@ public:
     std::uint8_t minLength(std::uint64_t group) const { return std::uint8_t(m_minLengths[group]); }
 
     /// counts[g] := the sum of the query's weights over the buckets whose
-    /// list holds group g.  False when a list is damaged.
-    bool count(const std::vector<std::pair<std::uint32_t, std::uint8_t>>& query,
-               std::vector<std::uint8_t>& counts) const;
+    /// list holds group g.  False when a list is damaged, or when stop
+    /// (looked at between lists) turned true.
+    bool count(const std::vector<std::pair<std::uint32_t, std::uint8_t>>& query, std::vector<std::uint8_t>& counts,
+               const std::atomic<bool>* stop = nullptr) const;
 
     /// False only when BigramFilter::rejects is true for every name of a
     /// group with this count and shortest length, against cutOff: the query

@@ -192,12 +192,21 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
     std::string path;
 
     // The letter-pair index: per group of entries, a bound on the filter's
-    // first pass (name_index.h).  Without it, or with a damaged one, every
-    // name is read.
-    const NameIndex* index = useIndex ? m_record->nameIndex() : nullptr;
+    // first pass (name_index.h).  The first thread counts the groups while
+    // the others read every name, and gives up when they run out of work
+    // first (a list that fills with the highest score early); without an
+    // index, or with a damaged one, every name is read.
+    const NameIndex* const index = useIndex ? m_record->nameIndex() : nullptr;
     std::vector<std::uint8_t> groupCounts;
     const int queryLength = m_scorer.Filter().queryLength(fuzzy);
-    if (index && !index->count(nameIndexQuery(m_scorer.SearchText(), queryLength), groupCounts)) index = nullptr;
+    std::atomic<bool> counting{index != nullptr};
+    std::atomic<bool> counted{false};
+    std::atomic<bool> noChunksLeft{false};
+    auto countGroups = [&] {
+        if (!counting.exchange(false)) return;
+        if (index->count(nameIndexQuery(m_scorer.SearchText(), queryLength), groupCounts, &noChunksLeft))
+            counted.store(true, std::memory_order_release);
+    };
 
     // bestFrom[n]: the highest score of any name of n code points or more
     // (a group's shortest name's length; 0 for none known).
@@ -205,8 +214,15 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
     bestFrom[256] = Real48();
     for (std::size_t n = 255; n >= 1; --n) bestFrom[n] = std::max(bestFrom[n + 1], m_scorer.ScoreBound(fuzzy, int(n)));
     auto work = [&] {
+        countGroups();
         std::vector<Candidate> found;
-        for (std::size_t c; (c = nextChunk.fetch_add(1)) < chunkCount;) {
+        for (;;) {
+            const std::size_t c = nextChunk.fetch_add(1);
+            if (c >= chunkCount) {
+                noChunksLeft.store(true, std::memory_order_relaxed);
+                break;
+            }
+            const bool indexed = counted.load(std::memory_order_acquire);
             const Real48 cutOff = cutOffBound.load(std::memory_order_relaxed);
             const Real48 lastRank = lastRankBound.load(std::memory_order_relaxed);
             // A name enters only above the last rank: once that holds the
@@ -232,7 +248,7 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
             for (std::size_t s = starts[c]; s < starts[c + 1] && !full; ++s) {
                 const Segment& segment = segments[s];
                 const std::uint64_t* signature = signatures ? signatures->data() + segment.first : nullptr;
-                if (!index) {
+                if (!indexed) {
                     for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
                         rate(segment, entry, signature);
                         if (signature) ++signature;
