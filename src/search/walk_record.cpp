@@ -567,8 +567,14 @@ std::optional<WalkRecord> WalkRecord::loadOpened(int fd, int openError, std::str
     // would cost more than the reading.  (The file itself is not mapped: a
     // file cut short under a mapping would end the program.)
     const auto length = std::size_t(size);
-    void* memory = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    void* memory = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) return std::nullopt;
+    // In huge pages where the system gives them (a fault per 2 MB instead
+    // of per 4 KB: a fifth off answering from few-large's record), in place
+    // before the reading; on a kernel without either, the reading faults
+    // them in.
+    (void)::madvise(memory, length, MADV_HUGEPAGE);
+    (void)::madvise(memory, length, MADV_POPULATE_WRITE);
     const std::shared_ptr<const char> owner(static_cast<const char*>(memory),
                                             [length](const char* p) { ::munmap(const_cast<char*>(p), length); });
     auto* at = static_cast<char*>(memory);
