@@ -77,7 +77,9 @@ void NameIndexBuilder::add(std::string_view name) {
             const std::uint32_t bucket = nameIndexBucket(previous, c);
             if (m_nextGroup[bucket] <= group) {
                 // Gaps from the last group listed (the first from -1).
-                putVarint(m_lists[bucket], group + 1 - m_nextGroup[bucket]);
+                const std::uint64_t gap = group + 1 - m_nextGroup[bucket];
+                if (gap < 0x80) m_lists[bucket] += char(gap);
+                else putVarint(m_lists[bucket], gap);
                 m_nextGroup[bucket] = std::uint32_t(group + 1);
             }
         }
