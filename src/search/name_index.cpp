@@ -179,9 +179,17 @@ bool NameIndex::count(const std::vector<std::pair<std::uint32_t, std::uint8_t>>&
             return (step & 0xFFFF) == 0 && stop && stop->load(std::memory_order_relaxed);
         };
         if (list.bitmap) {
-            // Bits past the last group are ignored.
-            for (std::uint64_t byte = 0; byte < list.size; ++byte) {
+            // Eight groups a byte without a branch per bit (a dense list);
+            // bits past the last group are ignored.
+            const std::uint64_t whole = std::min<std::uint64_t>(list.size, groups / 8);
+            for (std::uint64_t byte = 0; byte < whole; ++byte) {
                 if (stopped(byte + 1)) return false;
+                const unsigned bits = at[byte];
+                std::uint8_t* count = counts.data() + byte * 8;
+                for (unsigned j = 0; j < 8; ++j)
+                    count[j] = std::uint8_t(count[j] + (weight & -std::uint8_t((bits >> j) & 1)));
+            }
+            for (std::uint64_t byte = whole; byte < list.size; ++byte) {
                 for (unsigned bits = at[byte]; bits != 0; bits &= bits - 1) {
                     const std::uint64_t group = byte * 8 + unsigned(std::countr_zero(bits));
                     if (group < groups) counts[group] = std::uint8_t(counts[group] + weight);
