@@ -222,7 +222,6 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
                 noChunksLeft.store(true, std::memory_order_relaxed);
                 break;
             }
-            const bool indexed = counted.load(std::memory_order_acquire);
             const Real48 cutOff = cutOffBound.load(std::memory_order_relaxed);
             const Real48 lastRank = lastRankBound.load(std::memory_order_relaxed);
             // A name enters only above the last rank: once that holds the
@@ -248,7 +247,8 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
             for (std::size_t s = starts[c]; s < starts[c + 1] && !full; ++s) {
                 const Segment& segment = segments[s];
                 const std::uint64_t* signature = signatures ? signatures->data() + segment.first : nullptr;
-                if (!indexed) {
+                // The index from the first segment after its count is done.
+                if (!counted.load(std::memory_order_acquire)) {
                     for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
                         rate(segment, entry, signature);
                         if (signature) ++signature;
