@@ -15,9 +15,14 @@
 #              cold: page cache dropped before each run, median of
 #              TOKA_REPLAY_COLD_RUNS (3)
 #   memory     peak RSS of tokafind --from-record against the record's size
-#   in process replay_timing: the replay alone, and with the bigram
-#              signatures the window computes for search as you type,
-#              against the live walk in the same process (medians)
+#   in process replay_timing: the replay alone (with the record's
+#              letter-pair index), the replay that reads every name, and
+#              the replay with the bigram signatures the window computes
+#              for search as you type, against the live walk in the same
+#              process (medians)
+#   10 million replay_timing --synthetic: a record of 10,000,000 entries
+#              named like few-large's, both measures, indexed against
+#              reading every name (medians)
 #   typing     window_typing: keystroke to refreshed table in the window,
 #              offscreen, on the 1,000,000-entry tree (median)
 #   plocate    the indexed anchor: updatedb of the tree, then a substring
@@ -101,15 +106,21 @@ for tree in usr few-large; do
   printf '%-12s %-28s %10s %10s %7s\n' "$tree" "peak RSS / record (MB)" "$((rss / 1024))" \
     "$((bytes / 1048576))" "+$(((rss * 1024 - bytes) / 1048576))"
 
-  declare -A replay_ms=()
-  # "replay TEXT MEASURE THREADS MS COUNT", then "live TEXT MEASURE MS COUNT".
+  declare -A replay_ms=() unindexed_ms=()
+  # "replay TEXT MEASURE THREADS MS COUNT", "unindexed" the same, then
+  # "live TEXT MEASURE MS COUNT".
   while read -r kind t measure a b rest; do
     case "$kind" in
     replay) replay_ms[$measure]=$b ;;
-    live) printf '%-12s %-28s %10s %10s %7s\n' "$tree" "in process, $measure (ms)" "$a" \
-      "${replay_ms[$measure]}" "$(ratio "${replay_ms[$measure]}" "$a")" ;;
+    unindexed) unindexed_ms[$measure]=$b ;;
+    live)
+      printf '%-12s %-28s %10s %10s %7s\n' "$tree" "in process, $measure (ms)" "$a" \
+        "${replay_ms[$measure]}" "$(ratio "${replay_ms[$measure]}" "$a")"
+      printf '%-12s %-28s %10s %10s %7s\n' "$tree" "  reading every name" "$a" \
+        "${unindexed_ms[$measure]}" "$(ratio "${unindexed_ms[$measure]}" "$a")"
+      ;;
     esac
-  done < <("$timing" --live --runs "$runs" --root "$dir" "$text")
+  done < <("$timing" --live --unindexed --runs "$runs" --root "$dir" "$text")
   while read -r kind t measure threads ms count; do
     [ "$kind" = replay ] && printf '%-12s %-28s %10s %10s\n' "$tree" "  with signatures, $measure" "" "$ms"
   done < <("$timing" --signatures --runs "$runs" --root "$dir" "$text")
@@ -123,6 +134,14 @@ echo "2.5 million entries: both synthetic trees and /usr, one walk"
        $1 == "replay" { printf "  replay with signatures, %s: %s ms\n", $3, $5 }'
 "$timing" --live --runs 5 --root "$base/many-small" --root "$base/few-large" --root /usr invoice |
   awk '$1 == "replay" { r[$3] = $5 } $1 == "live" { printf "  replay without signatures, %s: %s ms; live walk %s ms; ratio %.2f\n", $3, r[$3], $4, r[$3] / $4 }'
+
+echo
+echo "10 million entries: a synthetic record (replay_timing --synthetic), indexed / reading every name"
+"$timing" --synthetic 10000000 --unindexed --runs "$runs" invoice report |
+  awk '$1 == "written" { printf "  written (letter-pair index included) in %s ms\n", $2 }
+       $1 == "record" { printf "  %d entries, %.1f bytes each, parsed in %s ms\n", $2, $4, $5 }
+       $1 == "replay" { r[$2 " " $3] = $5 }
+       $1 == "unindexed" { k = $2 " " $3; printf "  %s: %s / %s ms = %.2f\n", k, r[k], $5, r[k] / $5 }'
 
 echo
 echo "search as you type in the window, 1,000,000 entries:"

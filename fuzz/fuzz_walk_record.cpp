@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "search/walk_record.h"
 
@@ -31,6 +32,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const std::uint32_t child : record->children(id)) {
             if (child <= id || record->parent(child) != id) __builtin_trap();
         }
+    }
+    // The letter-pair index: its lists are decoded only when a replay counts
+    // them, so every bucket is counted here, and every group's bytes lie
+    // within the record.
+    if (const toka::NameIndex* index = record->nameIndex()) {
+        std::vector<std::pair<std::uint32_t, std::uint8_t>> everyBucket;
+        for (std::uint32_t b = 0; b < toka::kNameIndexBuckets; ++b) everyBucket.emplace_back(b, 1);
+        std::vector<std::uint8_t> counts;
+        if (index->count(everyBucket, counts) && counts.size() != index->groupCount()) __builtin_trap();
+        for (std::uint64_t g = 0; g < index->groupCount(); ++g) sum += index->minLength(g) + record->groupBytes(g);
     }
     volatile std::uint64_t sink = sum;
     (void)sink;

@@ -9,6 +9,7 @@
 
 #include "platform/listing/dir_listing.h"
 #include "similar/bigram_filter.h"
+#include "similar/measures.h"
 
 namespace toka {
 namespace {
@@ -156,7 +157,7 @@ std::string RecordReplay::directoryPath(std::uint32_t block) const {
     return path;
 }
 
-void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signatures) {
+void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signatures, bool useIndex) {
     m_blockNames.assign(m_record->blockCount(), {});
     const std::vector<std::uint64_t> blockStart = blockStarts(*m_record);
     if (signatures && signatures->size() != blockStart.back()) signatures = nullptr; // another record's
@@ -190,31 +191,97 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
     std::uint32_t pathBlock = 0xFFFFFFFFu;
     std::string path;
 
+    // The letter-pair index: per group of entries, a bound on the filter's
+    // first pass (name_index.h).  The first thread counts the groups while
+    // the others read every name, and gives up when they run out of work
+    // first (a list that fills with the highest score early); without an
+    // index, or with a damaged one, every name is read.
+    const NameIndex* const index = useIndex ? m_record->nameIndex() : nullptr;
+    std::vector<std::uint8_t> groupCounts;
+    const int queryLength = m_scorer.Filter().queryLength(fuzzy);
+    std::atomic<bool> counting{index != nullptr};
+    std::atomic<bool> counted{false};
+    std::atomic<bool> noChunksLeft{false};
+    auto countGroups = [&] {
+        if (!counting.exchange(false)) return;
+        if (index->count(nameIndexQuery(m_scorer.SearchText(), queryLength), groupCounts, &noChunksLeft))
+            counted.store(true, std::memory_order_release);
+    };
+
+    // bestFrom[n]: the highest score of any name of n code points or more
+    // (a group's shortest name's length; 0 for none known).
+    std::vector<Real48> bestFrom(257, Real48::fromExtended(1e30L));
+    bestFrom[256] = Real48();
+    for (std::size_t n = 255; n >= 1; --n) bestFrom[n] = std::max(bestFrom[n + 1], m_scorer.ScoreBound(fuzzy, int(n)));
     auto work = [&] {
+        countGroups();
         std::vector<Candidate> found;
-        for (std::size_t c; (c = nextChunk.fetch_add(1)) < chunkCount;) {
+        for (;;) {
+            const std::size_t c = nextChunk.fetch_add(1);
+            if (c >= chunkCount) {
+                noChunksLeft.store(true, std::memory_order_relaxed);
+                break;
+            }
             const Real48 cutOff = cutOffBound.load(std::memory_order_relaxed);
             const Real48 lastRank = lastRankBound.load(std::memory_order_relaxed);
-            for (std::size_t s = starts[c]; s < starts[c + 1]; ++s) {
+            // A name enters only above the last rank: once that holds the
+            // highest score of any name, nothing more is read.
+            const bool full = lastRank >= bestFrom[1];
+            auto rate = [&](const Segment& segment, const RecordedEntry& entry, const std::uint64_t* signature) {
+                EntryType type = entry.type;
+                if (filtered) {
+                    if (type == EntryType::Unknown && matcher.needsType()) {
+                        const std::string full = directoryPath(segment.block) + std::string(entry.name);
+                        type = resolveType(AT_FDCWD, full.c_str());
+                    }
+                    if (!matcher.passesEarly(entry.name, type)) return;
+                }
+                const Real48 score = signature ? m_scorer.ScoreAgainst(entry.name, *signature, fuzzy, cutOff)
+                                               : m_scorer.ScoreAgainst(entry.name, fuzzy, cutOff);
+                if (score.value() <= 0 || score <= lastRank) return;
+                if (filtered && matcher.needsLate()
+                    && !matcher.passesLate(-1, directoryPath(segment.block), entry.name, type))
+                    return;
+                found.push_back({segment.block, entry.name});
+            };
+            for (std::size_t s = starts[c]; s < starts[c + 1] && !full; ++s) {
                 const Segment& segment = segments[s];
                 const std::uint64_t* signature = signatures ? signatures->data() + segment.first : nullptr;
-                for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
-                    const std::uint64_t entrySignature = signature ? *signature++ : 0;
-                    EntryType type = entry.type;
-                    if (filtered) {
-                        if (type == EntryType::Unknown && matcher.needsType()) {
-                            const std::string full = directoryPath(segment.block) + std::string(entry.name);
-                            type = resolveType(AT_FDCWD, full.c_str());
-                        }
-                        if (!matcher.passesEarly(entry.name, type)) continue;
+                // The index from the first segment after its count is done.
+                if (!counted.load(std::memory_order_acquire)) {
+                    for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
+                        rate(segment, entry, signature);
+                        if (signature) ++signature;
                     }
-                    const Real48 score = signature ? m_scorer.ScoreAgainst(entry.name, entrySignature, fuzzy, cutOff)
-                                                   : m_scorer.ScoreAgainst(entry.name, fuzzy, cutOff);
-                    if (score.value() <= 0 || score <= lastRank) continue;
-                    if (filtered && matcher.needsLate()
-                        && !matcher.passesLate(-1, directoryPath(segment.block), entry.name, type))
-                        continue;
-                    found.push_back({segment.block, entry.name});
+                    continue;
+                }
+                // Group by group: a group is stepped over when none of its
+                // names can score above the last rank (by their lengths) or
+                // pass the first pass against the cut-off (by their pairs);
+                // a whole one by its bytes, without reading its names.
+                const std::uint32_t blockEntries = m_record->entries(segment.block).size();
+                const std::uint64_t firstGroup = m_record->firstGroup(segment.block);
+                const char* at = segment.at;
+                std::uint32_t k = std::uint32_t(segment.first - blockStart[segment.block]);
+                const std::uint32_t end = k + segment.count;
+                while (k < end) {
+                    const std::uint64_t group = firstGroup + k / kNameIndexGroup;
+                    const std::uint32_t groupEnd = std::min(blockEntries, (k / kNameIndexGroup + 1) * kNameIndexGroup);
+                    const std::uint32_t n = std::min(end, groupEnd) - k;
+                    const std::uint8_t minLength = index->minLength(group);
+                    const bool read =
+                        lastRank < bestFrom[minLength]
+                        && NameIndex::mayReach(groupCounts[group], minLength, queryLength, fuzzy, cutOff.value());
+                    if (!read && k % kNameIndexGroup == 0 && k + n == groupEnd) {
+                        at += m_record->groupBytes(group);
+                    } else {
+                        RecordedEntries::iterator it(at, n);
+                        for (std::uint32_t i = 0; i < n; ++i, ++it)
+                            if (read) rate(segment, *it, signature ? signature + i : nullptr);
+                        at = it.data();
+                    }
+                    if (signature) signature += n;
+                    k += n;
                 }
             }
             std::lock_guard lock(mutex);

@@ -36,8 +36,10 @@ public:
 
     /// Rates every recorded entry; returns when the list is complete.  The
     /// calling thread takes part.  threads 0: one per core.
-    /// signatures: recordSignatures of the record, or null.
-    void run(unsigned threads = 0, const std::vector<std::uint64_t>* signatures = nullptr);
+    /// signatures: recordSignatures of the record, or null.  useIndex
+    /// false reads every name even when the record has a letter-pair index
+    /// (the same list, for comparison).
+    void run(unsigned threads = 0, const std::vector<std::uint64_t>* signatures = nullptr, bool useIndex = true);
 
     /// The list after run.
     const SimList& list() const { return m_list; }

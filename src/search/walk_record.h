@@ -4,7 +4,7 @@
 //
 // The file is little-endian:
 //   header (68 bytes)
-//     "TOKAWALK", format version u32 (3), skipped directories u32 (those
+//     "TOKAWALK", format version u32 (4), skipped directories u32 (those
 //     the walk could not list, at most 2^32 - 1), the walk's start i64
 //     (unix seconds) and u32 (nanoseconds), the walker's access fingerprint
 //     u32 (access_rights.h), listed entries u64 (the sum of the blocks'
@@ -13,8 +13,10 @@
 //     before it u32 (each the low 32 bits of the bytes' XXH3-64)
 //   body
 //     the options (opaque: the canonical text of the options that shaped
-//     the walk), each root (varint length, bytes), then the blocks in the
-//     order they were added.
+//     the walk), each root (varint length, bytes), the blocks in the
+//     order they were added, then the letter-pair index of the entries'
+//     names (name_index.h).  Format 3 is the same without the index; it is
+//     still read, and replayed by reading every name.
 // A block is one directory the walk entered: its parent (varint: 0 for a
 // root, else the parent block's id + 1, always a smaller id than its own),
 // the index of the directory among the parent's entries (or of the root
@@ -57,10 +59,11 @@
 #include "platform/core/directory_identity.h"
 #include "platform/core/sys_error.h"
 #include "platform/listing/dir_listing.h"
+#include "search/name_index.h"
 
 namespace toka {
 
-inline constexpr std::uint32_t kWalkRecordVersion = 3;
+inline constexpr std::uint32_t kWalkRecordVersion = 4;
 inline constexpr std::size_t kWalkRecordHeaderSize = 68;
 /// load() refuses larger files.
 inline constexpr std::uint64_t kWalkRecordMaxFileSize = std::uint64_t{4} << 30;
@@ -196,6 +199,9 @@ public:
     std::optional<SysError> saveAt(int dirFd, const std::string& name, const std::string& dirPath) const;
 
 private:
+    /// The letter-pair index of the blocks so far (the caller holds m_mutex).
+    std::string nameIndex() const;
+
     mutable std::mutex m_mutex;
     std::string m_options;
     std::vector<std::string> m_roots;
@@ -206,6 +212,7 @@ private:
     std::uint64_t m_listed = 0;            ///< sum of the blocks' listed counts
     std::vector<bool> m_isDir;             ///< per stored entry of all blocks
     std::vector<std::size_t> m_firstEntry; ///< per block, into m_isDir; one extra at the end
+    std::vector<std::size_t> m_blockAt;    ///< per block, its offset in m_blocks
     std::vector<bool> m_entered;           ///< per stored entry: a block was added for it
 };
 
@@ -259,6 +266,14 @@ public:
     std::span<const std::uint32_t> children(std::uint32_t block) const;
     /// The root blocks, in id order.
     std::span<const std::uint32_t> rootBlocks() const;
+    /// The letter-pair index over the entries (name_index.h), or null for a
+    /// record without one (format 3).
+    const NameIndex* nameIndex() const { return m_nameIndex ? &*m_nameIndex : nullptr; }
+    /// The index's group of the block's first entry (its entries are taken
+    /// kNameIndexGroup at a time), and a group's bytes in the record: a
+    /// group can be stepped over without reading its names.
+    std::uint64_t firstGroup(std::uint32_t block) const { return m_blocks.at(block).firstGroup; }
+    std::uint32_t groupBytes(std::uint64_t group) const { return m_groupBytes[group]; }
 
 private:
     static constexpr std::uint32_t kNoParent = 0xFFFFFFFFu;
@@ -271,6 +286,7 @@ private:
         std::uint32_t firstChild = 0; ///< into m_children
         std::uint32_t childCount = 0;
         std::uint64_t stampAt = 0; ///< offset of the stamp in the record's bytes
+        std::uint64_t firstGroup = 0;
     };
 
     WalkRecord() = default;
@@ -295,6 +311,8 @@ private:
     std::vector<std::uint32_t> m_children;
     std::size_t m_rootChildrenFirst = 0;
     std::size_t m_rootChildrenCount = 0;
+    std::optional<NameIndex> m_nameIndex;
+    std::vector<std::uint16_t> m_groupBytes; ///< per group: at most 4 entries of 258 bytes
 };
 
 } // namespace toka

@@ -41,6 +41,9 @@ public:
     /// longer than the query.
     bool rejectsSignature(std::uint64_t signature, bool fuzzy, long double cutOff) const;
 
+    /// The query's letters that take part in the measure's first pass.
+    int queryLength(bool fuzzy) const { return fuzzy ? m_fuzzyLength : m_similarLength; }
+
 private:
     static constexpr int kMaxLen = 255;
     static constexpr std::uint8_t kNone = 0xFF;

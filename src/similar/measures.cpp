@@ -163,6 +163,24 @@ long double SimilarMeasure(std::u32string_view query, std::u32string_view candid
     });
 }
 
+Real48 FuzzyMeasureMax() {
+    // runMeasure's last step with both ratios at 1.
+    return Real48::fromExtended((2.0L * 1.0L + 1.0L) * detail::kThird);
+}
+
+Real48 SimilarMeasureMax(int a, int b, Real48 queryWeight, Real48 candidateWeight, Real48 innerWeight) {
+    if (a < 3 || b < 3) return Real48();
+    // runMeasure's ratios with the counts at their largest.
+    const long double match = innerWeight.value();
+    const long double rest = (queryWeight.value() + candidateWeight.value()) - match;
+    if (!(rest > match)) return Real48::fromExtended(1e30L);
+    const Real48 r1 = Real48::fromExtended(match / rest);
+    auto halfPairs = [](int n) { return static_cast<long double>(n - 1) * (static_cast<long double>(n - 2) * 0.5L); };
+    const long double pairs = halfPairs(std::min(a, b));
+    const Real48 r2 = Real48::fromExtended(pairs / (halfPairs(a) + halfPairs(b) - pairs));
+    return Real48::fromExtended((2.0L * r1.value() + r2.value()) * detail::kThird);
+}
+
 long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
                          Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen) {
     return detail::fuzzyRoles(query, candidate, queryLen, candidateLen,

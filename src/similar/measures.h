@@ -22,6 +22,19 @@ long double SimilarMeasure(std::u32string_view query, std::u32string_view candid
 long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
                          Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen);
 
+/// The highest score FuzzyMeasure returns (that of a candidate holding the
+/// query): its ratios never exceed 1, since no count of common windows
+/// exceeds the query's own and the match weight adds up in the order, and
+/// with the rounding, of the query's weight.
+Real48 FuzzyMeasureMax();
+
+/// The highest score SimilarMeasure returns for a query of a and a candidate
+/// of b code points (at most 255 each) with these weights; innerWeight is
+/// the weight of the shorter length.  Neither count of common windows can
+/// exceed the shorter string's own, and each ratio grows with its count.
+/// Infinite when the weights give no bound.
+Real48 SimilarMeasureMax(int a, int b, Real48 queryWeight, Real48 candidateWeight, Real48 innerWeight);
+
 /// Literal versions that run the greedy window matching exactly as described
 /// (free/taken flags, first free partner searched upward).  Slow; they are the
 /// reference that the fast versions are checked and measured against.

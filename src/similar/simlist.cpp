@@ -70,6 +70,13 @@ Real48 SimList::ScoreAgainst(std::string_view name, bool fuzzy, Real48 cutOff) c
     return Real48::fromExtended(Score(name, fuzzy, cutOff));
 }
 
+Real48 SimList::ScoreBound(bool fuzzy, int length) const {
+    if (fuzzy) return FuzzyMeasureMax();
+    const int lq = static_cast<int>(std::min<std::size_t>(m_searchText.size(), kMaxNameLen));
+    const auto at = [&](int n) { return m_weights[static_cast<std::size_t>(n)]; };
+    return SimilarMeasureMax(lq, length, at(m_searchLen), at(length), at(std::min(lq, length)));
+}
+
 void SimList::RateFile(std::string_view name, std::string_view dir, bool fuzzy) {
     const Real48 score = ScoreAgainst(name, fuzzy, CutOff());
     if (score.value() > 0 && score > m_scores[m_listSize]) InsertRanked(name, dir, score);

@@ -78,6 +78,8 @@ public:
     std::uint8_t SearchLen() const { return m_searchLen; }
     const std::u32string& SearchText() const { return m_searchText; }
     const WeightTable& Weights() const { return m_weights; }
+    /// The first-pass filter, prepared for the search text.
+    const BigramFilter& Filter() const { return m_filter; }
     /// The cut-off: the score in the overflow slot.
     Real48 CutOff() const { return m_scores[m_listSize]; }
 
@@ -100,6 +102,10 @@ public:
         if (m_filter.rejectsSignature(signature, fuzzy, cutOff.value())) return Real48();
         return ScoreAgainst(name, fuzzy, cutOff);
     }
+
+    /// No name of length code points (1..255) scores above this with the
+    /// measure: a list whose last rank holds it takes no such name.
+    Real48 ScoreBound(bool fuzzy, int length) const;
 
     /// Whether an entry with this score would enter the list now.
     bool Admits(Real48 score) const { return score.value() > 0 && score > CutOff() && score > LastRankScore(); }

@@ -7,18 +7,19 @@
 
 #include "search/record_replay.h"
 #include "search/walk_record_store.h"
+#include "similar/text.h"
 #include "walk_compare.h"
 
 namespace toka::test {
 namespace {
 
 Outcome replayed(const std::shared_ptr<const WalkRecord>& record, const Search& search, unsigned threads,
-                 bool withSignatures = false) {
+                 bool withSignatures = false, bool useIndex = true) {
     SimList setup;
     setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
     RecordReplay replay(record, setup, {search.recurse, search.fuzzy});
     const std::vector<std::uint64_t> signatures = recordSignatures(*record, 2);
-    replay.run(threads, withSignatures ? &signatures : nullptr);
+    replay.run(threads, withSignatures ? &signatures : nullptr, useIndex);
     Outcome out;
     out.scanned = replay.scannedEntries();
     takeRanks(replay.list(), out);
@@ -40,12 +41,14 @@ void expectReplayAsLive(const std::vector<WalkRoot>& roots, const std::vector<Se
     ASSERT_TRUE(recorded && flat);
     for (const Search& search : searches) {
         const Outcome expected = liveRanks(roots, search);
-        for (unsigned threads : {1u, 2u, 5u}) {
-            const bool withSignatures = threads != 1;
-            EXPECT_EQ(replayed(search.recurse ? recorded : flat, search, threads, withSignatures), expected)
+        // Threads 3: every name read, without the record's index.
+        for (unsigned threads : {1u, 2u, 3u, 5u}) {
+            const bool withSignatures = threads == 2 || threads == 5;
+            EXPECT_EQ(replayed(search.recurse ? recorded : flat, search, threads, withSignatures, threads != 3),
+                      expected)
                 << "\"" << search.text << "\" " << (search.fuzzy ? "fuzzy" : "similar") << " size " << search.listSize
                 << (search.recurse ? "" : " flat") << ", " << threads << " threads"
-                << (withSignatures ? " with signatures" : "");
+                << (withSignatures ? " with signatures" : "") << (threads == 3 ? " without the index" : "");
         }
     }
 }
@@ -62,6 +65,97 @@ TEST(RecordReplay, AnUnchangedTreeRanksAsTheLiveWalk) {
     const std::vector<std::vector<WalkRoot>> rootSets = {
         {{ties.path()}}, {{random1.path()}}, {{random2.path(), true, true}, {ties.path(), true, true}}};
     for (const auto& roots : rootSets) expectReplayAsLive(roots, searches);
+}
+
+// Names and texts at the edges of the letter-pair index and of the score
+// bounds the replay steps over groups with: no pairs, one letter, folded
+// and unfolded non-ASCII, invalid UTF-8, 255 bytes, texts past 255 code
+// points (whose length is taken modulo 256), exact copies that fill a list
+// with the highest score.
+const std::vector<std::string> kEdgeNames = {"invoice",
+                                             "INVOICE.pdf",
+                                             "invoice_20200101_123456_1.pdf",
+                                             "in",
+                                             "i",
+                                             "aaa",
+                                             "aaaaaaaaaaaa",
+                                             "Rechnung \xc3\x84rger",
+                                             "rechnung \xc3\xa4rger",
+                                             "\xff\xfe invoice",
+                                             "caf\xc3\xa9",
+                                             "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt",
+                                             std::string(255, 'a'),
+                                             "invoice" + std::string(248, 'x'),
+                                             [] {
+                                                 std::string euros;
+                                                 for (int i = 0; i < 85; ++i) euros += "\xe2\x82\xac";
+                                                 return euros;
+                                             }()};
+const std::vector<std::string> kEdgeTexts = {"i",
+                                             "in",
+                                             "inv",
+                                             "invoice",
+                                             "INVOICE",
+                                             "\xc3\xa4rger",
+                                             "\xc3\x84rger",
+                                             "aaaa",
+                                             "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e",
+                                             "\xff\xfe",
+                                             "xyz",
+                                             "a a",
+                                             [] {
+                                                 std::string text;
+                                                 for (int i = 0; i < 43; ++i) text += "invoice";
+                                                 return text;
+                                             }(),
+                                             std::string(256, 'a'),
+                                             std::string(260, 'a')};
+
+TEST(RecordReplay, EdgeNamesAndTextsRankAsTheLiveWalk) {
+    TempTree tree;
+    for (const std::string dir : {"", "sub/", "sub/deeper/"}) {
+        if (!dir.empty()) tree.mkdirp(dir);
+        for (const std::string& name : kEdgeNames) tree.touch(dir + name);
+        for (int copy = 0; copy < 12; ++copy) tree.touch(dir + "invoice~" + std::to_string(copy));
+    }
+    TempTree random;
+    buildRandomTree(random, 5);
+    expectReplayAsLive({{tree.path()}, {random.path()}}, bothMeasures(kEdgeTexts, {1, 5, 200}));
+}
+
+// What the replay steps over by: a name's length bounds its score, and a
+// group's pair count and shortest length bound the first pass.  Names of
+// repeated pairs count more of their own pairs than of the query's.
+TEST(RecordReplay, TheBoundsNeverTurnAwayANameThatCouldEnter) {
+    std::vector<std::string> names = kEdgeNames;
+    std::vector<std::string> texts = kEdgeTexts;
+    for (const char* more : {"aab", "abab", "aaa", "aaaa", "abababab", "invoic", "nvoice"}) {
+        names.push_back(more);
+        texts.push_back(more);
+    }
+    for (const std::string& text : texts) {
+        SimList list;
+        list.InitSimList(text, 1);
+        const BigramFilter& filter = list.Filter();
+        for (const std::string& name : names) {
+            NameIndexBuilder builder;
+            builder.add(name);
+            const std::string section = builder.finish();
+            const auto index = NameIndex::parse(section, 1);
+            ASSERT_TRUE(index);
+            const int length = static_cast<int>(DecodeName(name).size());
+            for (const bool fuzzy : {true, false}) {
+                const std::string what = text + " / " + name + (fuzzy ? " fuzzy" : " similar");
+                EXPECT_LE(Real48::fromExtended(list.Score(name, fuzzy, Real48())), list.ScoreBound(fuzzy, length))
+                    << what;
+                std::vector<std::uint8_t> counts;
+                ASSERT_TRUE(index->count(nameIndexQuery(list.SearchText(), filter.queryLength(fuzzy)), counts));
+                for (const long double cutOff : {0.0L, 0.25L, 0.5L, 0.6L, 0.75L, 0.9L, 1.0L})
+                    if (!NameIndex::mayReach(counts[0], index->minLength(0), filter.queryLength(fuzzy), fuzzy, cutOff))
+                        EXPECT_TRUE(filter.rejects(name, fuzzy, cutOff)) << what << " at " << double(cutOff);
+            }
+        }
+    }
 }
 
 TEST(RecordReplay, RatesEachDirectoryAfterItsContentsWhateverOrderItsBlockCameIn) {

@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <random>
 #include <sys/stat.h>
 #include <xxhash.h>
 
@@ -80,6 +82,24 @@ std::string block(std::uint64_t parentPlusOne, std::uint64_t index, std::uint64_
     std::string out = varint(parentPlusOne) + varint(index) + varint(listed) + varint(entries.size()) + stamp;
     for (const auto& e : entries) out += e;
     return out;
+}
+
+/// A letter-pair index section: lists maps a bucket to its bytes and
+/// whether they are a bitmap; the other buckets' lists are empty.
+std::string indexSection(const std::string& minLengths,
+                         const std::map<std::uint32_t, std::pair<std::string, bool>>& lists,
+                         std::uint64_t group = kNameIndexGroup, std::uint64_t buckets = kNameIndexBuckets) {
+    std::string table, bytes;
+    for (std::uint32_t b = 0; b < buckets; ++b) {
+        const auto it = lists.find(b);
+        if (it == lists.end()) {
+            table += varint(0);
+            continue;
+        }
+        table += varint(it->second.first.size() * 2 + (it->second.second ? 1 : 0));
+        bytes += it->second.first;
+    }
+    return varint(group) + varint(buckets) + minLengths + table + bytes;
 }
 
 /// Root "/r" with a directory "d" and a file "f"; "d" entered.
@@ -188,7 +208,18 @@ TEST(WalkRecord, RefusesInconsistentRecordsWithValidChecksums) {
         {"block count too small", craft(kRoot + kTop + sub, 1, 1, 3), false},
         {"block count too large", craft(kRoot + kTop + sub, 1, 3, 3), false},
         {"huge block count", craft(kRoot, 1, 0xFFFFFFFFu, 0), false},
-        {"other version", craft(kRoot + kTop + sub, 1, 2, 3, kWalkRecordVersion - 1), false},
+        {"other version", craft(kRoot + kTop + sub, 1, 2, 3, kWalkRecordVersion + 1), false},
+        // The letter-pair index after the blocks (two entries: one group).
+        {"index", craft(kRoot + kTop + sub + indexSection("\x01", {{7, {"\x01", false}}}), 1, 2, 3), true},
+        {"format 3, without an index", craft(kRoot + kTop + sub, 1, 2, 3, 3), true},
+        {"format 3 with an index", craft(kRoot + kTop + sub + indexSection("\x01", {}), 1, 2, 3, 3), false},
+        {"index of another group size", craft(kRoot + kTop + sub + indexSection("\x01", {}, 8), 1, 2, 3), false},
+        {"index of other buckets", craft(kRoot + kTop + sub + indexSection("\x01", {}, 4, 1024), 1, 2, 3), false},
+        {"index of another group count", craft(kRoot + kTop + sub + indexSection("\x01\x01", {}), 1, 2, 3), false},
+        {"bitmap of the wrong size",
+         craft(kRoot + kTop + sub + indexSection("\x01", {{7, {std::string("\x01\x00", 2), true}}}), 1, 2, 3), false},
+        {"index cut short",
+         craft(kRoot + kTop + sub + indexSection("\x01", {{7, {"\x01", false}}}).substr(0, 50), 1, 2, 3), false},
         {"start's nanoseconds of a whole second", craft(kRoot + kTop + sub, 1, 2, 3, kWalkRecordVersion, 1000000000),
          false},
         // Stamps: device + 1, inode, modified seconds less the start's and
@@ -219,6 +250,60 @@ TEST(WalkRecord, RefusesInconsistentRecordsWithValidChecksums) {
         const auto record = WalkRecord::parse(c.bytes);
         EXPECT_EQ(record.has_value(), c.valid) << c.what;
         if (record) touchAll(*record);
+    }
+}
+
+TEST(WalkRecord, ADamagedIndexListIsNotUsed) {
+    // Two groups; the query's one bucket weighs 3.
+    struct Case {
+        const char* what;
+        std::string list;
+        bool bitmap;
+        bool usable;
+        std::vector<std::uint8_t> counts;
+    };
+    const std::vector<Case> cases = {
+        {"gaps", "\x01\x01", false, true, {3, 3}},
+        {"second group only", "\x02", false, true, {0, 3}},
+        {"bitmap", "\x02", true, true, {0, 3}},
+        {"bitmap bits past the groups", "\xfd", true, true, {3, 0}},
+        {"gap of 0", std::string("\x01\x00", 2), false, false, {}},
+        {"group past the end", "\x03", false, false, {}},
+        {"varint cut short", "\x01\x81", false, false, {}},
+        {"varint too long", "\x81\x80\x80\x80\x80\x01", false, false, {}},
+    };
+    for (const Case& c : cases) {
+        const std::string bytes = indexSection("\x05\x05", {{7, {c.list, c.bitmap}}});
+        const auto index = NameIndex::parse(bytes, 2);
+        ASSERT_TRUE(index) << c.what;
+        std::vector<std::uint8_t> counts;
+        EXPECT_EQ(index->count({{7, 3}}, counts), c.usable) << c.what;
+        if (c.usable) EXPECT_EQ(counts, c.counts) << c.what;
+    }
+}
+
+TEST(WalkRecord, AnIndexBuiltInPartsIsTheIndexBuiltAtOnce) {
+    // Blocks of 0 to 9 names over a small alphabet, so that lists of every
+    // bucket continue from one part into the next.
+    std::mt19937 random(7);
+    std::vector<std::vector<std::string>> blocks(40);
+    for (auto& names : blocks)
+        for (int k = int(random() % 10); k > 0; --k)
+            names.push_back(std::string("abcab", 1 + random() % 5) + "xyz"[random() % 3]);
+    auto build = [&](std::size_t first, std::size_t last, NameIndexBuilder& builder) {
+        for (std::size_t b = first; b < last; ++b) {
+            builder.startBlock();
+            for (const std::string& name : blocks[b]) builder.add(name);
+        }
+    };
+    NameIndexBuilder whole;
+    build(0, blocks.size(), whole);
+    for (const std::size_t middle : {std::size_t(1), std::size_t(13), blocks.size() - 1, blocks.size()}) {
+        NameIndexBuilder first, second;
+        build(0, middle, first);
+        build(middle, blocks.size(), second);
+        first.append(second);
+        EXPECT_EQ(first.finish(), whole.finish()) << middle;
     }
 }
 
