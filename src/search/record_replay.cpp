@@ -231,8 +231,8 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
                 EntryType type = entry.type;
                 if (filtered) {
                     if (type == EntryType::Unknown && matcher.needsType()) {
-                        const std::string full = directoryPath(segment.block) + std::string(entry.name);
-                        type = resolveType(AT_FDCWD, full.c_str());
+                        const std::string entryPath = directoryPath(segment.block) + std::string(entry.name);
+                        type = resolveType(AT_FDCWD, entryPath.c_str());
                     }
                     if (!matcher.passesEarly(entry.name, type)) return;
                 }

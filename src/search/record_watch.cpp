@@ -193,11 +193,8 @@ void RecordWatch::refresh() {
         m_walk = nullptr;
     }
     std::optional<WalkRecord> record;
-    if (std::unique_ptr<WalkRecordWriter> writer = walk->takeRecord()) {
-        std::string bytes = writer->serialize();
-        writer.reset(); // one copy of the record at a time
-        record = WalkRecord::parse(std::move(bytes));
-    }
+    std::shared_ptr<const WalkRecordWriter> writer = walk->takeRecord();
+    if (writer) record = WalkRecord::parse(writer->serialize(false));
     walk.reset();
     {
         std::lock_guard lock(m_mutex);
@@ -215,7 +212,7 @@ void RecordWatch::refresh() {
     previous.reset();
     auto shared = std::make_shared<const WalkRecord>(std::move(*record));
     auto signatures = std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*shared));
-    if (m_settings.refreshed) m_settings.refreshed(shared);
+    if (m_settings.refreshed) m_settings.refreshed(std::move(writer));
     {
         std::lock_guard lock(m_mutex);
         m_answer.record = std::move(shared);

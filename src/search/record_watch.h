@@ -52,8 +52,10 @@ public:
         /// a stream of changes delays it.
         std::chrono::milliseconds quiet{50};
         std::chrono::milliseconds longest{500};
-        /// Hears of every record made anew, on the watch's thread.
-        std::function<void(std::shared_ptr<const WalkRecord>)> refreshed;
+        /// Hears of every record made anew, on the watch's thread (the
+        /// writer writes it with its letter-pair index; the record held
+        /// in memory has none, and is replayed with its signatures).
+        std::function<void(std::shared_ptr<const WalkRecordWriter>)> refreshed;
         /// Hears how many directories are watched each time they are
         /// watched anew, on the watch's thread.
         std::function<void(std::size_t)> watching;

@@ -309,7 +309,7 @@ std::string WalkRecordWriter::nameIndex() const {
     return index.finish();
 }
 
-std::string WalkRecordWriter::serialize() const {
+std::string WalkRecordWriter::serialize(bool withIndex) const {
     const std::lock_guard lock(m_mutex);
     std::string body = m_options;
     for (const std::string& root : m_roots) {
@@ -317,10 +317,10 @@ std::string WalkRecordWriter::serialize() const {
         body += root;
     }
     body += m_blocks;
-    body += nameIndex();
+    if (withIndex) body += nameIndex();
 
     std::string bytes(kMagic);
-    putFixed(bytes, kWalkRecordVersion, 4);
+    putFixed(bytes, withIndex ? kWalkRecordVersion : 3, 4);
     putFixed(bytes, m_skipped, 4);
     putFixed(bytes, std::uint64_t(m_start.seconds), 8);
     putFixed(bytes, m_start.nanoseconds, 4);
@@ -364,11 +364,7 @@ std::optional<SysError> WalkRecordWriter::save(const std::string& path) const {
 }
 
 std::optional<SysError> WalkRecordWriter::saveAt(int dirFd, const std::string& name, const std::string& dirPath) const {
-    return saveRecordBytesAt(dirFd, name, dirPath, serialize());
-}
-
-std::optional<SysError> saveRecordBytesAt(int dirFd, const std::string& name, const std::string& dirPath,
-                                          std::string_view bytes) {
+    const std::string bytes = serialize();
     static std::atomic<unsigned> counter{0};
     std::string temporary;
     UniqueFd fd;

@@ -186,8 +186,10 @@ public:
     std::uint64_t storedEntries() const;
     std::uint64_t storedBytes() const;
 
-    /// The record's bytes as they go into the file.
-    std::string serialize() const;
+    /// The record's bytes as they go into the file.  Without the index
+    /// (format 3): a record made again and again, replayed in memory with
+    /// the names' signatures, spares building the index each time.
+    std::string serialize(bool withIndex = true) const;
 
     /// Writes the record to path: under a temporary name in the same
     /// directory (created with mode 0700 when missing), mode 0600, flushed to
@@ -215,10 +217,6 @@ private:
     std::vector<std::size_t> m_blockAt;    ///< per block, its offset in m_blocks
     std::vector<bool> m_entered;           ///< per stored entry: a block was added for it
 };
-
-/// Writes a record's bytes as WalkRecordWriter::saveAt does.
-std::optional<SysError> saveRecordBytesAt(int dirFd, const std::string& name, const std::string& dirPath,
-                                          std::string_view bytes);
 
 /// A record read back: the roots, the options and the tree of blocks, with
 /// the entries' names as views into the record's own bytes.

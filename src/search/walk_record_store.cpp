@@ -164,13 +164,6 @@ std::optional<SysError> WalkRecordStore::save(const WalkRecordWriter& record) co
     return record.saveAt(folder->get(), nameFor(record.roots(), record.options()), m_directory);
 }
 
-std::optional<SysError> WalkRecordStore::save(const WalkRecord& record) const {
-    const Result<UniqueFd> folder = openFolder(true);
-    if (!folder) return folder.error();
-    return saveRecordBytesAt(folder->get(), nameFor(record.roots(), std::string(record.options())), m_directory,
-                             record.bytes());
-}
-
 std::vector<RecordSummary> WalkRecordStore::list(std::optional<SysError>* refused) const {
     std::vector<RecordSummary> summaries;
     const Result<UniqueFd> folder = openFolder(false);

@@ -68,8 +68,6 @@ public:
     /// Writes the record in its place (replacing an older one), making the
     /// folder when missing.
     std::optional<SysError> save(const WalkRecordWriter& record) const;
-    /// The same for a record read back (or made anew and parsed).
-    std::optional<SysError> save(const WalkRecord& record) const;
 
     /// Every usable record, oldest first.  refused as for find (the folder).
     std::vector<RecordSummary> list(std::optional<SysError>* refused = nullptr) const;

@@ -150,9 +150,12 @@ TEST(RecordReplay, TheBoundsNeverTurnAwayANameThatCouldEnter) {
                     << what;
                 std::vector<std::uint8_t> counts;
                 ASSERT_TRUE(index->count(nameIndexQuery(list.SearchText(), filter.queryLength(fuzzy)), counts));
-                for (const long double cutOff : {0.0L, 0.25L, 0.5L, 0.6L, 0.75L, 0.9L, 1.0L})
-                    if (!NameIndex::mayReach(counts[0], index->minLength(0), filter.queryLength(fuzzy), fuzzy, cutOff))
+                for (const long double cutOff : {0.0L, 0.25L, 0.5L, 0.6L, 0.75L, 0.9L, 1.0L}) {
+                    if (!NameIndex::mayReach(counts[0], index->minLength(0), filter.queryLength(fuzzy), fuzzy,
+                                             cutOff)) {
                         EXPECT_TRUE(filter.rejects(name, fuzzy, cutOff)) << what << " at " << double(cutOff);
+                    }
+                }
             }
         }
     }

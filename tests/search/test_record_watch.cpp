@@ -140,7 +140,7 @@ TEST(RecordWatch, AQuietTreeCostsNoWalk) {
     ASSERT_TRUE(record);
     int saved = 0;
     RecordWatch::Settings settings = watchSettings(1000, tree / "records/");
-    settings.refreshed = [&](std::shared_ptr<const WalkRecord>) { ++saved; };
+    settings.refreshed = [&](std::shared_ptr<const WalkRecordWriter>) { ++saved; };
     RecordWatch watch(roots, {}, record, settings);
     ASSERT_TRUE(watch.latest(5s).current);
     const std::uint64_t walks = watch.walks();

@@ -278,7 +278,9 @@ TEST(WalkRecord, ADamagedIndexListIsNotUsed) {
         ASSERT_TRUE(index) << c.what;
         std::vector<std::uint8_t> counts;
         EXPECT_EQ(index->count({{7, 3}}, counts), c.usable) << c.what;
-        if (c.usable) EXPECT_EQ(counts, c.counts) << c.what;
+        if (c.usable) {
+            EXPECT_EQ(counts, c.counts) << c.what;
+        }
     }
 }
 

@@ -41,7 +41,7 @@ RecordKeeper::~RecordKeeper() {
 void RecordKeeper::endWatch() {
     m_watch.reset(); // its thread ends: nothing is handed over after this
     m_watched = 0;
-    std::shared_ptr<const WalkRecord> unsaved;
+    std::shared_ptr<const WalkRecordWriter> unsaved;
     {
         std::lock_guard lock(m_unsavedMutex);
         unsaved = std::move(m_unsaved);
@@ -52,7 +52,7 @@ void RecordKeeper::endWatch() {
     }
 }
 
-void RecordKeeper::refreshed(std::shared_ptr<const WalkRecord> record) {
+void RecordKeeper::refreshed(std::shared_ptr<const WalkRecordWriter> record) {
     std::lock_guard lock(m_unsavedMutex);
     const auto now = std::chrono::steady_clock::now();
     const bool due = now - m_savedAt >= kSaveInterval;
@@ -61,7 +61,7 @@ void RecordKeeper::refreshed(std::shared_ptr<const WalkRecord> record) {
     if (!due || queued) return;
     m_savedAt = now;
     m_worker.post([this] {
-        std::shared_ptr<const WalkRecord> unsaved;
+        std::shared_ptr<const WalkRecordWriter> unsaved;
         {
             std::lock_guard held(m_unsavedMutex);
             unsaved = std::move(m_unsaved);
@@ -151,7 +151,7 @@ void RecordKeeper::save(std::unique_ptr<WalkRecordWriter> record, std::vector<Wa
         RecordWatch::Settings settings;
         settings.budget = DirectoryWatch::budget();
         settings.ignored = m_store.directory();
-        settings.refreshed = [this](std::shared_ptr<const WalkRecord> made) { refreshed(std::move(made)); };
+        settings.refreshed = [this](std::shared_ptr<const WalkRecordWriter> made) { refreshed(std::move(made)); };
         settings.watching = [this](std::size_t watched) { m_watched = watched; };
         {
             std::lock_guard lock(m_unsavedMutex);

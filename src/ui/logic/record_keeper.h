@@ -79,7 +79,7 @@ private:
     /// On the worker: ends the watch, writing what it kept unwritten.
     void endWatch();
     /// On the watch's thread: a record made anew.
-    void refreshed(std::shared_ptr<const WalkRecord> record);
+    void refreshed(std::shared_ptr<const WalkRecordWriter> record);
 
     WalkRecordStore m_store;
     std::mutex m_mutex; ///< guards m_observer
@@ -94,7 +94,7 @@ private:
     std::atomic<std::size_t> m_watched{0};
 
     std::mutex m_unsavedMutex; ///< guards the two below (the watch's thread writes them)
-    std::shared_ptr<const WalkRecord> m_unsaved;
+    std::shared_ptr<const WalkRecordWriter> m_unsaved;
     std::chrono::steady_clock::time_point m_savedAt{};
 
     SerialWorker m_worker; // last: joined before the rest goes
