@@ -15,24 +15,8 @@ namespace {
 
 Outcome replayed(const std::shared_ptr<const WalkRecord>& record, const Search& search, unsigned threads,
                  bool withSignatures = false, bool useIndex = true) {
-    SimList setup;
-    setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
-    RecordReplay replay(record, setup, {search.recurse, search.fuzzy});
     const std::vector<std::uint64_t> signatures = recordSignatures(*record, 2);
-    replay.run(threads, withSignatures ? &signatures : nullptr, useIndex);
-    Outcome out;
-    out.scanned = replay.scannedEntries();
-    takeRanks(replay.list(), out);
-    return out;
-}
-
-/// The one-thread walk's ranks and count (a replay knows nothing of what
-/// was skipped).
-Outcome liveRanks(const std::vector<WalkRoot>& roots, const Search& search) {
-    Outcome out = oneThread(roots, search);
-    out.skipped.clear();
-    out.rootError = 0;
-    return out;
+    return replayOf(record, search, threads, withSignatures ? &signatures : nullptr, useIndex);
 }
 
 void expectReplayAsLive(const std::vector<WalkRoot>& roots, const std::vector<Search>& searches) {

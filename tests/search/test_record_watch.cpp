@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "platform/listing/directory_watch.h"
-#include "search/record_replay.h"
 #include "search/record_watch.h"
 #include "walk_compare.h"
 
@@ -18,24 +17,6 @@ namespace toka::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-/// The watch's answer replayed for search, as the window replays it.
-Outcome replayedAnswer(const RecordWatch::Answer& answer, const Search& search) {
-    SimList setup;
-    setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
-    RecordReplay replay(answer.record, setup, {search.recurse, search.fuzzy});
-    replay.run(2, answer.signatures.get());
-    Outcome out;
-    out.scanned = replay.scannedEntries();
-    takeRanks(replay.list(), out);
-    return out;
-}
-
-Outcome liveRanks(const std::vector<WalkRoot>& roots, const Search& search) {
-    Outcome out = oneThread(roots, search);
-    out.skipped.clear();
-    return out;
-}
 
 void buildWatchedTree(const TempTree& tree) {
     for (const char* dir : {"a/b/c", "a/report-dir", "x", "records"}) tree.mkdirp(dir);
@@ -93,7 +74,7 @@ TEST(RecordWatch, EveryChangeIsInTheNextAnswer) {
         const RecordWatch::Answer answer = watch.latest(5s);
         EXPECT_TRUE(answer.current) << c.what;
         for (const Search& search : bothMeasures({"report"}, {200, 3}))
-            EXPECT_EQ(replayedAnswer(answer, search), liveRanks(roots, search))
+            EXPECT_EQ(replayOf(answer.record, search, 2, answer.signatures.get()), liveRanks(roots, search))
                 << c.what << ", " << (search.fuzzy ? "fuzzy" : "similar") << " size " << search.listSize;
     }
     ::chmod((tree / "x").c_str(), 0755);

@@ -11,6 +11,7 @@
 
 #include "platform/core/paths.h"
 #include "search/parallel_walk.h"
+#include "search/record_replay.h"
 #include "search/walk_record_store.h"
 #include "walk_helpers.h"
 
@@ -153,6 +154,29 @@ inline std::shared_ptr<const WalkRecord> recordWalk(const std::vector<WalkRoot>&
     auto record = WalkRecord::parse(writer->serialize());
     EXPECT_TRUE(record.has_value());
     return record ? std::make_shared<const WalkRecord>(std::move(*record)) : nullptr;
+}
+
+/// record replayed for search on threads (with the names' signatures when
+/// given; reading every name when useIndex is false).
+inline Outcome replayOf(const std::shared_ptr<const WalkRecord>& record, const Search& search, unsigned threads,
+                        const std::vector<std::uint64_t>* signatures = nullptr, bool useIndex = true) {
+    SimList setup;
+    setup.InitSimList(search.text, static_cast<std::uint16_t>(search.listSize));
+    RecordReplay replay(record, setup, {search.recurse, search.fuzzy});
+    replay.run(threads, signatures, useIndex);
+    Outcome out;
+    out.scanned = replay.scannedEntries();
+    takeRanks(replay.list(), out);
+    return out;
+}
+
+/// The one-thread walk's ranks and count (a replay knows nothing of what
+/// was skipped).
+inline Outcome liveRanks(const std::vector<WalkRoot>& roots, const Search& search) {
+    Outcome out = oneThread(roots, search);
+    out.skipped.clear();
+    out.rootError = 0;
+    return out;
 }
 
 } // namespace toka::test
