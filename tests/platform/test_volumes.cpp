@@ -14,7 +14,7 @@ namespace toka::test {
 namespace {
 
 std::string readFixture(const std::string& name) {
-    std::ifstream in(std::string(TOKA_TEST_DATA) + "/mountinfo/" + name);
+    std::ifstream in(std::string(TOKA_TEST_DATA "/mountinfo/") + name);
     EXPECT_TRUE(in) << name;
     std::stringstream text;
     text << in.rdbuf();
