@@ -41,41 +41,41 @@ void TMainForm::FormShow() {
     ShowViewer = false;
     ShowFilters = false;
     SyncOptions();
-    Explorer->setFocus();
+    m_Explorer->setFocus();
 }
 
 void TMainForm::SyncOptions() {
-    sbRecurseDirs->setChecked(RecurseDirs);
-    RecurseSubdirectories1->setChecked(RecurseDirs);
+    m_sbRecurseDirs->setChecked(RecurseDirs);
+    m_RecurseSubdirectories1->setChecked(RecurseDirs);
 
-    Toolbar1->setVisible(ShowToolbar);
-    ShowFileToolbar1->setChecked(ShowToolbar);
+    m_Toolbar1->setVisible(ShowToolbar);
+    m_ShowFileToolbar1->setChecked(ShowToolbar);
 
     m_hintSwitch->setEnabled(ShowHints);
-    ShowFlybyHints1->setChecked(ShowHints);
+    m_ShowFlybyHints1->setChecked(ShowHints);
 
     m_viewer->pFileViewer()->setVisible(ShowViewer);
-    Splitter2->setVisible(ShowViewer);
+    m_Splitter2->setVisible(ShowViewer);
 
-    WarningSearchResultChanged1->setChecked(WarnResultChanged);
+    m_WarningSearchResultChanged1->setChecked(WarnResultChanged);
 
-    pFilters->setVisible(ShowFilters);
-    ShowFilters1->setChecked(ShowFilters);
+    m_pFilters->setVisible(ShowFilters);
+    m_ShowFilters1->setChecked(ShowFilters);
 
     m_results->setSortByHeaderClick(SortByHeaderClick);
-    DeleteKeyMovesToTrash1->setChecked(DeleteKeyMovesToTrash);
+    m_DeleteKeyMovesToTrash1->setChecked(DeleteKeyMovesToTrash);
     syncDeleteKeys();
 
-    RecordWalks1->setChecked(RecordWalks);
-    SearchAsYouType1->setChecked(SearchAsYouType);
-    SearchAsYouType1->setEnabled(RecordWalks);
+    m_RecordWalks1->setChecked(RecordWalks);
+    m_SearchAsYouType1->setChecked(SearchAsYouType);
+    m_SearchAsYouType1->setEnabled(RecordWalks);
 
-    sbFileViewer->setChecked(ShowViewer);
-    ShowFileViewer1->setChecked(ShowViewer);
+    m_sbFileViewer->setChecked(ShowViewer);
+    m_ShowFileViewer1->setChecked(ShowViewer);
 
-    sbMeasure->setChecked(FuzzySearch);
-    sbSimilar->setChecked(!FuzzySearch);
-    Searchlengthindependendfuzzy1->setChecked(FuzzySearch);
+    m_sbMeasure->setChecked(FuzzySearch);
+    m_sbSimilar->setChecked(!FuzzySearch);
+    m_Searchlengthindependendfuzzy1->setChecked(FuzzySearch);
 }
 
 void TMainForm::sbRecurseDirsClick() {

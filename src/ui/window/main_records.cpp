@@ -31,26 +31,26 @@ constexpr std::size_t kTypingMinLength = 3;
 void TMainForm::setRecordDirectory(const std::string& directory) { m_search->setRecordDirectory(directory); }
 
 void TMainForm::createRecordCommands() {
-    Search1->addSeparator();
-    SearchAsYouType1 = Search1->addAction("Search as You T&ype");
-    SearchAsYouType1->setCheckable(true);
-    SearchAsYouType1->setChecked(SearchAsYouType);
-    RecordWalks1 = Search1->addAction("Record &Walks");
-    RecordWalks1->setCheckable(true);
-    RecordWalks1->setChecked(RecordWalks);
-    ForgetRecordedWalks1 = Search1->addAction("Forget Recorded Wal&ks");
-    connect(SearchAsYouType1, &QAction::toggled, this, [this](bool on) { SearchAsYouType = on; });
-    connect(RecordWalks1, &QAction::toggled, this, [this](bool on) {
+    m_Search1->addSeparator();
+    m_SearchAsYouType1 = m_Search1->addAction("Search as You T&ype");
+    m_SearchAsYouType1->setCheckable(true);
+    m_SearchAsYouType1->setChecked(SearchAsYouType);
+    m_RecordWalks1 = m_Search1->addAction("Record &Walks");
+    m_RecordWalks1->setCheckable(true);
+    m_RecordWalks1->setChecked(RecordWalks);
+    m_ForgetRecordedWalks1 = m_Search1->addAction("Forget Recorded Wal&ks");
+    connect(m_SearchAsYouType1, &QAction::toggled, this, [this](bool on) { SearchAsYouType = on; });
+    connect(m_RecordWalks1, &QAction::toggled, this, [this](bool on) {
         RecordWalks = on;
-        SearchAsYouType1->setEnabled(on);
+        m_SearchAsYouType1->setEnabled(on);
         if (!on) m_search->stopKeepingCurrent();
     });
-    connect(ForgetRecordedWalks1, &QAction::triggered, this,
+    connect(m_ForgetRecordedWalks1, &QAction::triggered, this,
             [this] { m_search->forgetRecords([this](const QString& said) { setStatusText(said); }); });
 
     // The record's mark stands left of the count's margin.
-    if (auto* row = qobject_cast<QBoxLayout*>(StatusPanel->layout()))
-        row->insertWidget(row->indexOf(Label3), m_search->lRecorded());
+    if (auto* row = qobject_cast<QBoxLayout*>(m_StatusPanel->layout()))
+        row->insertWidget(row->indexOf(m_Label3), m_search->lRecorded());
     connect(m_search, &SearchController::recordedAnswerShown, this, [this] {
         TimerTimer();
         emit recordedAnswerShown();
@@ -60,7 +60,7 @@ void TMainForm::createRecordCommands() {
     m_typingTimer->setSingleShot(true);
     m_typingTimer->setInterval(kTypingPauseMs);
     connect(m_typingTimer, &QTimer::timeout, this, &TMainForm::searchAsYouType);
-    connect(eSearch, &QLineEdit::textChanged, this, [this] {
+    connect(m_eSearch, &QLineEdit::textChanged, this, [this] {
         if (SearchAsYouType && RecordWalks && m_search->hasRecords() && !m_searching) m_typingTimer->start();
     });
 }
@@ -71,9 +71,9 @@ void TMainForm::searchAsYouType() {
 
 void TMainForm::answerFromRecord() {
     if (!RecordWalks || m_searching || selectedDirectory().empty()) return;
-    const std::string text = eSearch->text().toStdString();
+    const std::string text = m_eSearch->text().toStdString();
     if (DecodeName(text).size() < kTypingMinLength) return;
-    const ScanOptions options{RecurseDirs, sbMeasure->isChecked(), pFilters->filter(QDateTime::currentDateTime())};
+    const ScanOptions options{RecurseDirs, m_sbMeasure->isChecked(), m_pFilters->filter(QDateTime::currentDateTime())};
     m_search->answerFromRecord({{selectedDirectory()}}, text, options);
 }
 

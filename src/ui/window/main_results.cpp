@@ -14,8 +14,8 @@ void TMainForm::TimerTimer() {
     // The walk's list is copied under its lock, never read half changed;
     // a recorded answer stays until the walk has its own.
     m_search->copyWalkList();
-    lFileScanned->setText(QString::number(scannedEntries()));
-    m_results->refresh(seNumberofItems->value());
+    m_lFileScanned->setText(QString::number(scannedEntries()));
+    m_results->refresh(m_seNumberofItems->value());
     showSummary();
 }
 

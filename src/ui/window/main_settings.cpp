@@ -27,22 +27,22 @@ void TMainForm::setStartOptions(const StartOptions& options) { m_startOptions = 
 
 void TMainForm::connectSettings() {
     m_recentTexts = new QStringListModel(this);
-    auto* completer = new QCompleter(m_recentTexts, eSearch);
+    auto* completer = new QCompleter(m_recentTexts, m_eSearch);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
-    eSearch->setCompleter(completer);
+    m_eSearch->setCompleter(completer);
     // Connected before the search handlers, so the text is remembered as
     // its search starts; the search controls are enabled exactly when one
     // can start.
     const auto remember = [this] {
-        if (!m_searching && sbSearchDir->isEnabled()) rememberSearchText();
+        if (!m_searching && m_sbSearchDir->isEnabled()) rememberSearchText();
     };
-    for (QToolButton* button : {sbSearchDir, sbSearchHDs}) connect(button, &QToolButton::clicked, this, remember);
-    for (QAction* action : {Directory1, AllFixedDisks1}) connect(action, &QAction::triggered, this, remember);
-    connect(eSearch, &QLineEdit::returnPressed, this, remember);
+    for (QToolButton* button : {m_sbSearchDir, m_sbSearchHDs}) connect(button, &QToolButton::clicked, this, remember);
+    for (QAction* action : {m_Directory1, m_AllFixedDisks1}) connect(action, &QAction::triggered, this, remember);
+    connect(m_eSearch, &QLineEdit::returnPressed, this, remember);
 }
 
 void TMainForm::rememberSearchText() {
-    const QStringList texts = withRecentText(m_recentTexts->stringList(), eSearch->text());
+    const QStringList texts = withRecentText(m_recentTexts->stringList(), m_eSearch->text());
     if (texts == m_recentTexts->stringList()) return;
     m_recentTexts->setStringList(texts);
     if (m_settingsFile.isEmpty()) return;
@@ -54,10 +54,10 @@ void TMainForm::rememberSearchText() {
 bool TMainForm::selectDirectory(const std::string& path) {
     QTreeWidgetItem* node = m_explorer->revealPath(path);
     if (!node) return false;
-    Explorer->setCurrentItem(node); // selects it: ExplorerChange shows it in lCurrentDir
-    Explorer->scrollToItem(node);
+    m_Explorer->setCurrentItem(node); // selects it: ExplorerChange shows it in lCurrentDir
+    m_Explorer->scrollToItem(node);
     // Once the window is laid out the tree knows its height.
-    QTimer::singleShot(0, Explorer, [tree = Explorer] {
+    QTimer::singleShot(0, m_Explorer, [tree = m_Explorer] {
         if (QTreeWidgetItem* current = tree->currentItem()) tree->scrollToItem(current);
     });
     return true;
@@ -92,8 +92,8 @@ void TMainForm::applyStartState() {
     }
     SyncOptions();
 
-    if (remembered.numberOfItems) seNumberofItems->setValue(*remembered.numberOfItems);
-    if (remembered.filters) pFilters->setFilter(*remembered.filters);
+    if (remembered.numberOfItems) m_seNumberofItems->setValue(*remembered.numberOfItems);
+    if (remembered.filters) m_pFilters->setFilter(*remembered.filters);
     if (!remembered.geometry.isEmpty()) restoreGeometry(remembered.geometry);
     if (!remembered.windowState.isEmpty()) restoreState(remembered.windowState);
     // Column widths and pane sizes are pixels of the font and scale they
@@ -114,14 +114,14 @@ void TMainForm::applyStartState() {
     if (start.allFixedDisks && !start.searchText) {
         // Ready to search every fixed disk: the text is typed, Enter searches.
         m_enterSearchesAllDisks = true;
-        eSearch->setPlaceholderText(QStringLiteral("Search all fixed disks"));
-        eSearch->setFocus();
+        m_eSearch->setPlaceholderText(QStringLiteral("Search all fixed disks"));
+        m_eSearch->setFocus();
     }
     if (start.searchText) {
-        eSearch->setText(*start.searchText);
+        m_eSearch->setText(*start.searchText);
         // Queued: the window is up before the search begins.
         QTimer::singleShot(0, this, [this] {
-            if (!sbSearchDir->isEnabled()) return;
+            if (!m_sbSearchDir->isEnabled()) return;
             rememberSearchText();
             m_lastSearch = m_startOptions.allFixedDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
             (this->*m_lastSearch)();
@@ -156,8 +156,8 @@ void TMainForm::saveSettings() {
     settings.searchAsYouType = SearchAsYouType;
     settings.sortByHeaderClick = SortByHeaderClick;
     settings.deleteKeyMovesToTrash = DeleteKeyMovesToTrash;
-    settings.filters = pFilters->choices();
-    settings.numberOfItems = seNumberofItems->value();
+    settings.filters = m_pFilters->choices();
+    settings.numberOfItems = m_seNumberofItems->value();
     settings.geometry = saveGeometry();
     settings.windowState = saveState();
     settings.treeSplitter = m_treeSplitter->sizes();

@@ -25,9 +25,9 @@ namespace toka {
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeFormatOf(QLocale::system())) {
     setObjectName("MainForm");
     createControls();
-    m_explorer = std::make_unique<ExplorerTree>(Explorer);
+    m_explorer = std::make_unique<ExplorerTree>(m_Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
-    m_search = new SearchController(*m_results, StatusPanel);
+    m_search = new SearchController(*m_results, m_StatusPanel);
     connect(m_search, &SearchController::walkFinished, this, &TMainForm::EndSearch);
     connectSettings(); // before the search handlers: see there
     connectHandlers();
@@ -39,8 +39,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createSummary();
     // Screen readers name every control: the text boxes by their labels,
     // the icon buttons by their hints.
-    Label4->setBuddy(eSearch);
-    Label1->setBuddy(seNumberofItems);
+    m_Label4->setBuddy(m_eSearch);
+    m_Label1->setBuddy(m_seNumberofItems);
     m_results->sgexResults()->setAccessibleName(QStringLiteral("Search results"));
     m_viewer->mFileViewer()->setAccessibleName(QStringLiteral("File viewer"));
     nameControlsForAccessibility(this);
@@ -51,7 +51,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
 // to a window that is half destroyed; the record handed over last is written.
 TMainForm::~TMainForm() { delete m_search; }
 
-std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
+std::string TMainForm::selectedDirectory() const { return m_lCurrentDir->path(); }
 
 QString TMainForm::statusText() const { return m_statusLabel->text(); }
 
@@ -70,11 +70,11 @@ void TMainForm::setTreeListingObserver(std::function<void(const std::string&)> o
 void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) { m_explorer->collapsed(node); }
 
 void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
-    lCurrentDir->setPath(GetNodePath(node));
+    m_lCurrentDir->setPath(GetNodePath(node));
     // A directory chosen: Enter searches it again, as designed.
     if (m_enterSearchesAllDisks) {
         m_enterSearchesAllDisks = false;
-        eSearch->setPlaceholderText({});
+        m_eSearch->setPlaceholderText({});
     }
 }
 

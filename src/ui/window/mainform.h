@@ -164,79 +164,113 @@ public:
 
     // --- controls ------------------------------------------------------------
     // The design's names; each comment gives the caption or the role.
-    QMenu* Fie1 = nullptr;                            ///< menu "&File"
-    QAction* Copy1 = nullptr;                         ///< File > "&Copy...": marked rows into the selected directory
-    QAction* Move1 = nullptr;                         ///< File > "&Move..."
-    QAction* Delete1 = nullptr;                       ///< File > "&Delete..."
-    QAction* N1 = nullptr;                            ///< File: separator before Exit
-    QAction* SaveResultsAs1 = nullptr;                ///< File > "Save Results &As...": the rows as CSV or a path list
-    QAction* E1 = nullptr;                            ///< File > "&Exit...": closes the window
-    QMenu* Edit1 = nullptr;                           ///< menu "&Edit"
-    QAction* InvertSelection1 = nullptr;              ///< Edit > "&Invert Selection...": inverts the row marks
-    QMenu* Search1 = nullptr;                         ///< menu "&Search"
-    QAction* RecurseSubdirectories1 = nullptr;        ///< Search > "&Recurse Subdirectories" (checkable)
-    QAction* Searchlengthindependendfuzzy1 = nullptr; ///< Search > "Search length &independend (fuzzy)" (checkable)
-    QAction* N2 = nullptr;                            ///< Search: separator before the search commands
-    QAction* Directory1 = nullptr;                    ///< Search > "&Directory...": searches the selected directory
-    QAction* AllFixedDisks1 = nullptr;                ///< Search > "All &Fixed Disks..."
-    QAction* Stop1 = nullptr;                         ///< Search > "Stop...": enabled during a search
-    QMenu* Options1 = nullptr;                        ///< menu "&View"
-    QAction* ShowFileToolbar1 = nullptr;              ///< View > "Show &Toolbar" (checkable)
-    QAction* ShowFlybyHints1 = nullptr;               ///< View > "Show Flyby &Hints": tooltips on or off
-    QAction* ShowFileViewer1 = nullptr;               ///< View > "Show File &Viewer" (checkable)
-    QAction* N3 = nullptr;                            ///< View: separator before the warning option
-    QAction* WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed"" (checkable)
-    QAction* ShowFilters1 = nullptr;                  ///< View > "Show &Filters": the filter bar (checkable)
-    QAction* SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype" (checkable)
-    QAction* RecordWalks1 = nullptr;                  ///< Search > "Record &Walks" (checkable)
-    QAction* ForgetRecordedWalks1 = nullptr;          ///< Search > "Forget Recorded Wal&ks"
-    QMenu* Help1 = nullptr;                           ///< menu "Hel&p", after the window's own menus
-    QAction* KeyboardShortcuts1 = nullptr;            ///< Help > "Keyboard Shortcuts": every key and its command
-    QAction* AboutTokaSearch1 = nullptr;              ///< Help > "About TOKA Search": version, licence, home page, Qt
-    QAction* DeleteKeyMovesToTrash1 = nullptr;        ///< Edit > "Delete Key Moves to Trash" (checkable, off at first)
+    QMenu* Fie1() const { return m_Fie1; }         ///< menu "&File"
+    QAction* Copy1() const { return m_Copy1; }     ///< File > "&Copy...": marked rows into the selected directory
+    QAction* Move1() const { return m_Move1; }     ///< File > "&Move..."
+    QAction* Delete1() const { return m_Delete1; } ///< File > "&Delete..."
+    QAction* N1() const { return m_N1; }           ///< File: separator before Exit
+    QAction* SaveResultsAs1() const {
+        return m_SaveResultsAs1;
+    }                                        ///< File > "Save Results &As...": the rows as CSV or a path list
+    QAction* E1() const { return m_E1; }     ///< File > "&Exit...": closes the window
+    QMenu* Edit1() const { return m_Edit1; } ///< menu "&Edit"
+    QAction* InvertSelection1() const {
+        return m_InvertSelection1;
+    }                                            ///< Edit > "&Invert Selection...": inverts the row marks
+    QMenu* Search1() const { return m_Search1; } ///< menu "&Search"
+    QAction* RecurseSubdirectories1() const {
+        return m_RecurseSubdirectories1;
+    } ///< Search > "&Recurse Subdirectories" (checkable)
+    QAction* Searchlengthindependendfuzzy1() const {
+        return m_Searchlengthindependendfuzzy1;
+    }                                                    ///< Search > "Search length &independend (fuzzy)" (checkable)
+    QAction* N2() const { return m_N2; }                 ///< Search: separator before the search commands
+    QAction* Directory1() const { return m_Directory1; } ///< Search > "&Directory...": searches the selected directory
+    QAction* AllFixedDisks1() const { return m_AllFixedDisks1; }     ///< Search > "All &Fixed Disks..."
+    QAction* Stop1() const { return m_Stop1; }                       ///< Search > "Stop...": enabled during a search
+    QMenu* Options1() const { return m_Options1; }                   ///< menu "&View"
+    QAction* ShowFileToolbar1() const { return m_ShowFileToolbar1; } ///< View > "Show &Toolbar" (checkable)
+    QAction* ShowFlybyHints1() const { return m_ShowFlybyHints1; }   ///< View > "Show Flyby &Hints": tooltips on or off
+    QAction* ShowFileViewer1() const { return m_ShowFileViewer1; }   ///< View > "Show File &Viewer" (checkable)
+    QAction* N3() const { return m_N3; }                             ///< View: separator before the warning option
+    QAction* WarningSearchResultChanged1() const {
+        return m_WarningSearchResultChanged1;
+    }                                                        ///< View > "&Warning "Search Result Changed"" (checkable)
+    QAction* ShowFilters1() const { return m_ShowFilters1; } ///< View > "Show &Filters": the filter bar (checkable)
+    QAction* SearchAsYouType1() const { return m_SearchAsYouType1; } ///< Search > "Search as You T&ype" (checkable)
+    QAction* RecordWalks1() const { return m_RecordWalks1; }         ///< Search > "Record &Walks" (checkable)
+    QAction* ForgetRecordedWalks1() const { return m_ForgetRecordedWalks1; } ///< Search > "Forget Recorded Wal&ks"
+    QMenu* Help1() const { return m_Help1; } ///< menu "Hel&p", after the window's own menus
+    QAction* KeyboardShortcuts1() const {
+        return m_KeyboardShortcuts1;
+    } ///< Help > "Keyboard Shortcuts": every key and its command
+    QAction* AboutTokaSearch1() const {
+        return m_AboutTokaSearch1;
+    } ///< Help > "About TOKA Search": version, licence, home page, Qt
+    QAction* DeleteKeyMovesToTrash1() const {
+        return m_DeleteKeyMovesToTrash1;
+    } ///< Edit > "Delete Key Moves to Trash" (checkable, off at first)
 
-    QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
-    QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
-    QFrame* ToolBar0 = nullptr;           ///< raised frame around the search row
-    QWidget* Panel1 = nullptr;            ///< the search row inside ToolBar0
-    QLabel* Label4 = nullptr;             ///< caption "Search for:"
-    QLineEdit* eSearch = nullptr;         ///< the search text (at most 255 characters)
-    QLabel* Label1 = nullptr;             ///< caption "Items:"
-    QSpinBox* seNumberofItems = nullptr;  ///< rows shown in the table, 10..100 in steps of 10
-    FilterBar* pFilters = nullptr;        ///< the filter bar under the search row ("Show Filters")
-    QWidget* Toolbar1 = nullptr;          ///< the row of tool buttons ("Show Toolbar" hides it)
-    QToolButton* sbSearchDir = nullptr;   ///< tool button "Search Selected Directory"
-    QToolButton* sbSearchHDs = nullptr;   ///< tool button "Search all Hard Disks"
-    QToolButton* sbStop = nullptr;        ///< tool button "Stop current Search"
-    QToolButton* sbRecurseDirs = nullptr; ///< toggle "Recurse Subdirectories while searching"
-    QToolButton* sbMeasure = nullptr;     ///< toggle "Fuzzy": the length-independent measure
-    QToolButton* sbSimilar = nullptr;     ///< toggle "Similar": the length-dependent measure
-    QFrame* Bevel1 = nullptr;             ///< separator line between the search and the file buttons
-    QToolButton* sbCopy = nullptr;        ///< tool button "Copy selected Files to highlighted Directory"
-    QToolButton* sbMove = nullptr;        ///< tool button "Move selected Files to highlighted Directory"
-    QToolButton* sbDelete = nullptr;      ///< tool button "Delete selected Files"
-    QToolButton* sbInvert = nullptr;      ///< tool button "Invert selected Files" (the marks)
-    QFrame* Bevel2 = nullptr;             ///< separator line before the viewer button
-    QToolButton* sbFileViewer = nullptr;  ///< toggle "Toggle File Viewer"
-    QWidget* StatusPanel = nullptr;       ///< the status strip under the tool buttons
-    PathLabel* lCurrentDir = nullptr;     ///< the selected directory (a drag's destination while it hovers)
-    QLabel* lFiltered = nullptr;          ///< "Filtered" left of Label2 while a filter is set; its hint lists them
-    QLabel* Label2 = nullptr;             ///< caption "Files scanned:"
-    QLabel* lFileScanned = nullptr;       ///< the number of entries scanned
-    QLabel* Label3 = nullptr;             ///< blank margin right of the count
-    QTreeWidget* Explorer = nullptr;      ///< the directory tree: volumes at the top level
-    QSplitterHandle* Splitter1 = nullptr; ///< the handle between tree and table
-    QSplitterHandle* Splitter2 = nullptr; ///< the handle above the viewer pane
-    QLabel* lSummary = nullptr;           ///< the summary at the right of StatusBar: scanned, time, skipped, marked
-    QStatusBar* StatusBar = nullptr;      ///< the window's status bar ("Ready", the walk's directory)
+    QTimer* Timer() const { return m_Timer; } ///< refreshes count and result table every second during a search
+    QWidget* Panel3() const {
+        return m_Panel3;
+    } ///< the upper pane: search row, tool buttons, status strip, tree and table
+    QFrame* ToolBar0() const { return m_ToolBar0; }                 ///< raised frame around the search row
+    QWidget* Panel1() const { return m_Panel1; }                    ///< the search row inside ToolBar0
+    QLabel* Label4() const { return m_Label4; }                     ///< caption "Search for:"
+    QLineEdit* eSearch() const { return m_eSearch; }                ///< the search text (at most 255 characters)
+    QLabel* Label1() const { return m_Label1; }                     ///< caption "Items:"
+    QSpinBox* seNumberofItems() const { return m_seNumberofItems; } ///< rows shown in the table, 10..100 in steps of 10
+    FilterBar* pFilters() const { return m_pFilters; }         ///< the filter bar under the search row ("Show Filters")
+    QWidget* Toolbar1() const { return m_Toolbar1; }           ///< the row of tool buttons ("Show Toolbar" hides it)
+    QToolButton* sbSearchDir() const { return m_sbSearchDir; } ///< tool button "Search Selected Directory"
+    QToolButton* sbSearchHDs() const { return m_sbSearchHDs; } ///< tool button "Search all Hard Disks"
+    QToolButton* sbStop() const { return m_sbStop; }           ///< tool button "Stop current Search"
+    QToolButton* sbRecurseDirs() const { return m_sbRecurseDirs; } ///< toggle "Recurse Subdirectories while searching"
+    QToolButton* sbMeasure() const { return m_sbMeasure; }         ///< toggle "Fuzzy": the length-independent measure
+    QToolButton* sbSimilar() const { return m_sbSimilar; }         ///< toggle "Similar": the length-dependent measure
+    QFrame* Bevel1() const { return m_Bevel1; }          ///< separator line between the search and the file buttons
+    QToolButton* sbCopy() const { return m_sbCopy; }     ///< tool button "Copy selected Files to highlighted Directory"
+    QToolButton* sbMove() const { return m_sbMove; }     ///< tool button "Move selected Files to highlighted Directory"
+    QToolButton* sbDelete() const { return m_sbDelete; } ///< tool button "Delete selected Files"
+    QToolButton* sbInvert() const { return m_sbInvert; } ///< tool button "Invert selected Files" (the marks)
+    QFrame* Bevel2() const { return m_Bevel2; }          ///< separator line before the viewer button
+    QToolButton* sbFileViewer() const { return m_sbFileViewer; } ///< toggle "Toggle File Viewer"
+    QWidget* StatusPanel() const { return m_StatusPanel; }       ///< the status strip under the tool buttons
+    PathLabel* lCurrentDir() const {
+        return m_lCurrentDir;
+    } ///< the selected directory (a drag's destination while it hovers)
+    QLabel* lFiltered() const {
+        return m_lFiltered;
+    } ///< "Filtered" left of Label2 while a filter is set; its hint lists them
+    QLabel* Label2() const { return m_Label2; }                ///< caption "Files scanned:"
+    QLabel* lFileScanned() const { return m_lFileScanned; }    ///< the number of entries scanned
+    QLabel* Label3() const { return m_Label3; }                ///< blank margin right of the count
+    QTreeWidget* Explorer() const { return m_Explorer; }       ///< the directory tree: volumes at the top level
+    QSplitterHandle* Splitter1() const { return m_Splitter1; } ///< the handle between tree and table
+    QSplitterHandle* Splitter2() const { return m_Splitter2; } ///< the handle above the viewer pane
+    QLabel* lSummary() const {
+        return m_lSummary;
+    } ///< the summary at the right of StatusBar: scanned, time, skipped, marked
+    QStatusBar* StatusBar() const { return m_StatusBar; } ///< the window's status bar ("Ready", the walk's directory)
 
     // --- keyboard commands (main_keys.cpp); the table's act only while the
     // focus is in the table, so the search box keeps its own editing keys.
-    QAction* SearchAgain1 = nullptr; ///< Search > "Search &Again" (F5): the last search started, current text
-    QAction* SearchText1 = nullptr;  ///< Search > "Search &Text" (Ctrl+F, Ctrl+L): focus to eSearch, all selected
-    QAction* SelectAll1 = nullptr;   ///< Edit > "Select &All" (Ctrl+A): marks every row that shows an entry
-    QAction* CopyPath1 = nullptr;    ///< Edit > "&Copy Path" (Ctrl+C): the marked rows' paths to the clipboard
-    QAction* MoveToTrash1 = nullptr; ///< File > "Move to &Trash" (Del): the marked rows, without a question
+    QAction* SearchAgain1() const {
+        return m_SearchAgain1;
+    } ///< Search > "Search &Again" (F5): the last search started, current text
+    QAction* SearchText1() const {
+        return m_SearchText1;
+    } ///< Search > "Search &Text" (Ctrl+F, Ctrl+L): focus to eSearch, all selected
+    QAction* SelectAll1() const {
+        return m_SelectAll1;
+    } ///< Edit > "Select &All" (Ctrl+A): marks every row that shows an entry
+    QAction* CopyPath1() const {
+        return m_CopyPath1;
+    } ///< Edit > "&Copy Path" (Ctrl+C): the marked rows' paths to the clipboard
+    QAction* MoveToTrash1() const {
+        return m_MoveToTrash1;
+    } ///< File > "Move to &Trash" (Del): the marked rows, without a question
 
 signals:
     /// The rows now show a recorded walk's answer (the table is filled).
@@ -388,6 +422,77 @@ private:
     std::optional<RunOverride> m_recurseOverride;
 
     QTimer* m_typingTimer = nullptr; ///< the pause after the search text changed
+
+    // The controls behind the accessors above.
+    QMenu* m_Fie1 = nullptr;
+    QAction* m_Copy1 = nullptr;
+    QAction* m_Move1 = nullptr;
+    QAction* m_Delete1 = nullptr;
+    QAction* m_N1 = nullptr;
+    QAction* m_SaveResultsAs1 = nullptr;
+    QAction* m_E1 = nullptr;
+    QMenu* m_Edit1 = nullptr;
+    QAction* m_InvertSelection1 = nullptr;
+    QMenu* m_Search1 = nullptr;
+    QAction* m_RecurseSubdirectories1 = nullptr;
+    QAction* m_Searchlengthindependendfuzzy1 = nullptr;
+    QAction* m_N2 = nullptr;
+    QAction* m_Directory1 = nullptr;
+    QAction* m_AllFixedDisks1 = nullptr;
+    QAction* m_Stop1 = nullptr;
+    QMenu* m_Options1 = nullptr;
+    QAction* m_ShowFileToolbar1 = nullptr;
+    QAction* m_ShowFlybyHints1 = nullptr;
+    QAction* m_ShowFileViewer1 = nullptr;
+    QAction* m_N3 = nullptr;
+    QAction* m_WarningSearchResultChanged1 = nullptr;
+    QAction* m_ShowFilters1 = nullptr;
+    QAction* m_SearchAsYouType1 = nullptr;
+    QAction* m_RecordWalks1 = nullptr;
+    QAction* m_ForgetRecordedWalks1 = nullptr;
+    QMenu* m_Help1 = nullptr;
+    QAction* m_KeyboardShortcuts1 = nullptr;
+    QAction* m_AboutTokaSearch1 = nullptr;
+    QAction* m_DeleteKeyMovesToTrash1 = nullptr;
+    QTimer* m_Timer = nullptr;
+    QWidget* m_Panel3 = nullptr;
+    QFrame* m_ToolBar0 = nullptr;
+    QWidget* m_Panel1 = nullptr;
+    QLabel* m_Label4 = nullptr;
+    QLineEdit* m_eSearch = nullptr;
+    QLabel* m_Label1 = nullptr;
+    QSpinBox* m_seNumberofItems = nullptr;
+    FilterBar* m_pFilters = nullptr;
+    QWidget* m_Toolbar1 = nullptr;
+    QToolButton* m_sbSearchDir = nullptr;
+    QToolButton* m_sbSearchHDs = nullptr;
+    QToolButton* m_sbStop = nullptr;
+    QToolButton* m_sbRecurseDirs = nullptr;
+    QToolButton* m_sbMeasure = nullptr;
+    QToolButton* m_sbSimilar = nullptr;
+    QFrame* m_Bevel1 = nullptr;
+    QToolButton* m_sbCopy = nullptr;
+    QToolButton* m_sbMove = nullptr;
+    QToolButton* m_sbDelete = nullptr;
+    QToolButton* m_sbInvert = nullptr;
+    QFrame* m_Bevel2 = nullptr;
+    QToolButton* m_sbFileViewer = nullptr;
+    QWidget* m_StatusPanel = nullptr;
+    PathLabel* m_lCurrentDir = nullptr;
+    QLabel* m_lFiltered = nullptr;
+    QLabel* m_Label2 = nullptr;
+    QLabel* m_lFileScanned = nullptr;
+    QLabel* m_Label3 = nullptr;
+    QTreeWidget* m_Explorer = nullptr;
+    QSplitterHandle* m_Splitter1 = nullptr;
+    QSplitterHandle* m_Splitter2 = nullptr;
+    QLabel* m_lSummary = nullptr;
+    QStatusBar* m_StatusBar = nullptr;
+    QAction* m_SearchAgain1 = nullptr;
+    QAction* m_SearchText1 = nullptr;
+    QAction* m_SelectAll1 = nullptr;
+    QAction* m_CopyPath1 = nullptr;
+    QAction* m_MoveToTrash1 = nullptr;
 };
 
 } // namespace toka
