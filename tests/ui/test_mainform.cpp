@@ -177,7 +177,7 @@ private slots:
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
 
-        QCOMPARE(form.FuzzySearch, fuzzy);
+        QCOMPARE(form.settings().FuzzySearch(), fuzzy);
         QCOMPARE(form.sbMeasure()->isChecked(), fuzzy);
         QCOMPARE(form.sbSimilar()->isChecked(), !fuzzy);
         QCOMPARE(form.Searchlengthindependendfuzzy1()->isChecked(), fuzzy);
@@ -188,7 +188,7 @@ private slots:
         QCOMPARE(form.sbFileViewer()->isChecked(), viewer);
         QCOMPARE(form.ShowFileViewer1()->isChecked(), viewer);
         QCOMPARE(form.WarningSearchResultChanged1()->isChecked(), warn);
-        QCOMPARE(form.WarnResultChanged, warn);
+        QCOMPARE(form.settings().WarnResultChanged(), warn);
     }
 
     // The strips from the top: search row, filter bar, tool row, status.

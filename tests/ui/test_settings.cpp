@@ -51,11 +51,11 @@ QMap<QString, QString> stateOf(TMainForm& form) {
     const QRect g = form.normalGeometry();
     const auto* recent = qobject_cast<QStringListModel*>(form.eSearch()->completer()->model());
     return {
-        {"recurse", QString::number(form.RecurseDirs)},
-        {"fuzzy", QString::number(form.FuzzySearch)},
-        {"warn", QString::number(form.WarnResultChanged)},
+        {"recurse", QString::number(form.settings().RecurseDirs())},
+        {"fuzzy", QString::number(form.settings().FuzzySearch())},
+        {"warn", QString::number(form.settings().WarnResultChanged())},
         {"toolbar", QString::number(form.Toolbar1()->isVisible())},
-        {"hints", QString::number(form.ShowHints)},
+        {"hints", QString::number(form.settings().ShowHints())},
         {"viewer", QString::number(form.viewer().pFileViewer()->isVisible())},
         {"items", QString::number(form.seNumberofItems()->value())},
         {"columns", joined(columns)},
@@ -67,9 +67,11 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"filterBar", QString::number(form.pFilters()->isVisible())},
         {"filters", filtersOf(form.pFilters()->choices())},
         {"mark", QString::number(form.lFiltered()->isVisible())},
-        {"headerSort",
-         QString("%1%2").arg(form.SortByHeaderClick).arg(form.results().sortByHeaderClickCommand()->isChecked())},
-        {"deleteKey", QString("%1%2").arg(form.DeleteKeyMovesToTrash).arg(form.MoveToTrash1()->shortcut().toString())},
+        {"headerSort", QString("%1%2")
+                           .arg(form.settings().SortByHeaderClick())
+                           .arg(form.results().sortByHeaderClickCommand()->isChecked())},
+        {"deleteKey",
+         QString("%1%2").arg(form.settings().DeleteKeyMovesToTrash()).arg(form.MoveToTrash1()->shortcut().toString())},
         {"records", QString("%1%2%3")
                         .arg(form.RecordWalks1()->isChecked())
                         .arg(form.SearchAsYouType1()->isChecked())
@@ -92,8 +94,8 @@ private:
     // The window as the program starts it: remembered choices, then these.
     TMainForm& started(const StartOptions& options = {}) {
         return shownMainForm(m_form, [&](TMainForm& form) {
-            form.setSettingsFile(settingsFilePath());
-            form.setStartOptions(options);
+            form.settings().setFile(settingsFilePath());
+            form.settings().setStartOptions(options);
         });
     }
 

@@ -37,6 +37,7 @@
 #include "ui/window/mainform.h"
 #include "ui/window/results_controller.h"
 #include "ui/window/search_controller.h"
+#include "ui/window/settings_controller.h"
 #include "ui/window/viewer_controller.h"
 
 namespace toka::test {

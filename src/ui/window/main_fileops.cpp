@@ -12,6 +12,7 @@
 #include "ui/logic/display_text.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/widgets/path_label.h"
 #include "ui/window/result_drag.h"
 #include "ui/widgets/strgrdex.h"
@@ -105,7 +106,7 @@ void TMainForm::ExplorerDragDrop(QTreeWidgetItem* node, bool move) {
 }
 
 void TMainForm::connectFileActions() {
-    m_fileOps = new FileOpsController(this, [this] { return WarnResultChanged; });
+    m_fileOps = new FileOpsController(this, [this] { return m_settings->WarnResultChanged(); });
     TStringGridEx* sgexResults = m_results->sgexResults();
     connect(sgexResults, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { openResultRow(index.row() + 1); });

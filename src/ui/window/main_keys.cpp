@@ -17,6 +17,7 @@
 
 #include "ui/dialogs/desktop_actions.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/file_ops_controller.h"
 #include "ui/window/results_controller.h"
@@ -67,7 +68,7 @@ void TMainForm::createShortcuts() {
     m_Edit1->addSeparator();
     m_Edit1->addAction(m_DeleteKeyMovesToTrash1);
     connect(m_DeleteKeyMovesToTrash1, &QAction::toggled, this, [this](bool on) {
-        DeleteKeyMovesToTrash = on;
+        m_settings->setDeleteKeyMovesToTrash(on);
         syncDeleteKeys();
     });
     syncDeleteKeys();
@@ -79,14 +80,15 @@ void TMainForm::createShortcuts() {
 }
 
 void TMainForm::syncDeleteKeys() {
-    m_MoveToTrash1->setShortcut(DeleteKeyMovesToTrash ? QKeySequence(Qt::Key_Delete) : QKeySequence());
-    m_Delete1->setShortcut(DeleteKeyMovesToTrash ? QKeySequence(QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete))
-                                                 : QKeySequence());
+    m_MoveToTrash1->setShortcut(m_settings->DeleteKeyMovesToTrash() ? QKeySequence(Qt::Key_Delete) : QKeySequence());
+    m_Delete1->setShortcut(m_settings->DeleteKeyMovesToTrash()
+                               ? QKeySequence(QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete))
+                               : QKeySequence());
 }
 
 void TMainForm::searchAgain() {
     if (isSearching() || !m_lastSearch) return;
-    rememberSearchText();
+    m_settings->rememberSearchText();
     (this->*m_lastSearch)();
 }
 

@@ -18,6 +18,7 @@
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/widgets/path_label.h"
 #include "ui/widgets/tool_icons.h"
 #include "ui/window/result_table.h"
@@ -375,7 +376,7 @@ void TMainForm::connectHandlers() {
     // A mark moved with the arrow keys loads the viewer as a click does.
     connect(m_results->sgexResults(), &TStringGridEx::KeyMarked, this, &TMainForm::sgexResultsMouseUp);
     connect(m_results, &ResultsController::sortByHeaderClickChanged, this, [this](bool on) {
-        SortByHeaderClick = on;
+        m_settings->setSortByHeaderClick(on);
         SyncOptions();
     });
     connect(m_Explorer, &QTreeWidget::itemExpanded, this, &TMainForm::ExplorerExpanding);

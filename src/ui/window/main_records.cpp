@@ -15,6 +15,7 @@
 #include "similar/text.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/window/search_controller.h"
 
 namespace toka {
@@ -34,14 +35,14 @@ void TMainForm::createRecordCommands() {
     m_Search1->addSeparator();
     m_SearchAsYouType1 = m_Search1->addAction("Search as You T&ype");
     m_SearchAsYouType1->setCheckable(true);
-    m_SearchAsYouType1->setChecked(SearchAsYouType);
+    m_SearchAsYouType1->setChecked(m_settings->SearchAsYouType());
     m_RecordWalks1 = m_Search1->addAction("Record &Walks");
     m_RecordWalks1->setCheckable(true);
-    m_RecordWalks1->setChecked(RecordWalks);
+    m_RecordWalks1->setChecked(m_settings->RecordWalks());
     m_ForgetRecordedWalks1 = m_Search1->addAction("Forget Recorded Wal&ks");
-    connect(m_SearchAsYouType1, &QAction::toggled, this, [this](bool on) { SearchAsYouType = on; });
+    connect(m_SearchAsYouType1, &QAction::toggled, this, [this](bool on) { m_settings->setSearchAsYouType(on); });
     connect(m_RecordWalks1, &QAction::toggled, this, [this](bool on) {
-        RecordWalks = on;
+        m_settings->setRecordWalks(on);
         m_SearchAsYouType1->setEnabled(on);
         if (!on) m_search->stopKeepingCurrent();
     });
@@ -61,19 +62,21 @@ void TMainForm::createRecordCommands() {
     m_typingTimer->setInterval(kTypingPauseMs);
     connect(m_typingTimer, &QTimer::timeout, this, &TMainForm::searchAsYouType);
     connect(m_eSearch, &QLineEdit::textChanged, this, [this] {
-        if (SearchAsYouType && RecordWalks && m_search->hasRecords() && !m_searching) m_typingTimer->start();
+        if (m_settings->SearchAsYouType() && m_settings->RecordWalks() && m_search->hasRecords() && !m_searching)
+            m_typingTimer->start();
     });
 }
 
 void TMainForm::searchAsYouType() {
-    if (SearchAsYouType) answerFromRecord();
+    if (m_settings->SearchAsYouType()) answerFromRecord();
 }
 
 void TMainForm::answerFromRecord() {
-    if (!RecordWalks || m_searching || selectedDirectory().empty()) return;
+    if (!m_settings->RecordWalks() || m_searching || selectedDirectory().empty()) return;
     const std::string text = m_eSearch->text().toStdString();
     if (DecodeName(text).size() < kTypingMinLength) return;
-    const ScanOptions options{RecurseDirs, m_sbMeasure->isChecked(), m_pFilters->filter(QDateTime::currentDateTime())};
+    const ScanOptions options{m_settings->RecurseDirs(), m_sbMeasure->isChecked(),
+                              m_pFilters->filter(QDateTime::currentDateTime())};
     m_search->answerFromRecord({{selectedDirectory()}}, text, options);
 }
 

@@ -14,6 +14,7 @@
 #include "ui/logic/display_text.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/logic/result_model.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/results_controller.h"
@@ -62,8 +63,9 @@ void TMainForm::StartSearch() {
 void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
     // The options are fixed for the run: their controls stay disabled; the
     // filter was read by StartSearch, the bar stays usable for the next one.
-    const ScanOptions options{RecurseDirs, m_sbMeasure->isChecked(), m_filter};
-    m_search->startWalk(std::move(roots), m_eSearch->text().toStdString(), options, allFixedDisks, RecordWalks);
+    const ScanOptions options{m_settings->RecurseDirs(), m_sbMeasure->isChecked(), m_filter};
+    m_search->startWalk(std::move(roots), m_eSearch->text().toStdString(), options, allFixedDisks,
+                        m_settings->RecordWalks());
     // The table is redrawn by the one-second timer (and at once only for a
     // recorded answer), from the top.
     m_results->sgexResults()->scrollToTop();
@@ -80,7 +82,7 @@ void TMainForm::EndSearch() {
     if (!m_searching) return;
     m_statusTimer->stop();
     m_searchTook = m_searchClock.elapsed();
-    m_search->endWalk(RecordWalks);
+    m_search->endWalk(m_settings->RecordWalks());
     m_Timer->stop();
     TimerTimer();
     setSearchControlsEnabled(true);

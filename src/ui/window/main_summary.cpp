@@ -12,6 +12,7 @@
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/file_ops_controller.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/window/results_controller.h"
 #include "ui/window/search_controller.h"
 
@@ -50,7 +51,8 @@ void TMainForm::showSummary() {
     summary.skipped = m_search->skippedDirectories();
     summary.marked = m_results->markedEntryCount();
     summary.textTooShort = DecodeName(m_eSearch->text().toStdString()).size() < kShortestMatchingText;
-    summary.enterSearches = SearchAsYouType && RecordWalks && !m_searching && m_search->typingFoundNoRecord();
+    summary.enterSearches =
+        m_settings->SearchAsYouType() && m_settings->RecordWalks() && !m_searching && m_search->typingFoundNoRecord();
     if (const auto& done = m_fileOps->lastDone())
         summary.lastOperation = operationSummary(done->kind, done->count, destinationName(done->destination));
     m_lSummary->setText(summaryText(summary, &grouped));

@@ -4,12 +4,14 @@
 
 #include <QLabel>
 #include <QSpinBox>
+#include <QTimer>
 #include <QLineEdit>
 #include <QLocale>
 #include <QTreeWidget>
 
 #include "platform/listing/volumes.h"
 #include "ui/window/search_controller.h"
+#include "ui/window/settings_controller.h"
 #include "ui/widgets/accessible_names.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/hint_switch.h"
@@ -29,7 +31,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     m_hintSwitch = std::make_unique<HintSwitch>(this);
     m_search = new SearchController(*m_results, m_StatusPanel);
     connect(m_search, &SearchController::walkFinished, this, &TMainForm::EndSearch);
-    connectSettings(); // before the search handlers: see there
+    m_settings = new SettingsController(*this); // before the search handlers: see there
     connectHandlers();
     connectFilterBar();
     connectFileActions();
@@ -56,6 +58,18 @@ std::string TMainForm::selectedDirectory() const { return m_lCurrentDir->path();
 QString TMainForm::statusText() const { return m_statusLabel->text(); }
 
 void TMainForm::setStatusText(const QString& text) { m_statusLabel->setText(text); }
+
+bool TMainForm::selectDirectory(const std::string& path) {
+    QTreeWidgetItem* node = m_explorer->revealPath(path);
+    if (!node) return false;
+    m_Explorer->setCurrentItem(node); // selects it: ExplorerChange shows it in lCurrentDir
+    m_Explorer->scrollToItem(node);
+    // Once the window is laid out the tree knows its height.
+    QTimer::singleShot(0, m_Explorer, [tree = m_Explorer] {
+        if (QTreeWidgetItem* current = tree->currentItem()) tree->scrollToItem(current);
+    });
+    return true;
+}
 
 void TMainForm::FillDrives(const std::vector<Volume>& volumes) { m_explorer->fillVolumes(volumes); }
 
