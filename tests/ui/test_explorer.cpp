@@ -236,7 +236,7 @@ private slots:
         QFETCH(QStringList, nodes);
         QFETCH(QByteArray, suffix);
         TMainForm& form = formOnTree();
-        QCOMPARE(form.lCurrentDir()->text(), QString(PathLabel::kPlaceholder));
+        QCOMPARE(form.StatusPanel()->lCurrentDir()->text(), QString(PathLabel::kPlaceholder));
         QTreeWidgetItem* node = form.Explorer()->topLevelItem(0);
         for (const QString& name : nodes) {
             expand(node);
@@ -247,7 +247,7 @@ private slots:
         const QByteArray expected = QFile::encodeName(m_root) + suffix;
         QCOMPARE(QByteArray::fromStdString(form.selectedDirectory()), expected);
         QCOMPARE(QByteArray::fromStdString(GetNodePath(node)), expected);
-        QVERIFY(!form.lCurrentDir()->text().contains("//"));
+        QVERIFY(!form.StatusPanel()->lCurrentDir()->text().contains("//"));
     }
 
     // The tree's hint is "Directory Explorer"; a node whose name is cut off

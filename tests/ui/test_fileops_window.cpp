@@ -385,7 +385,7 @@ private slots:
         QDropEvent drop(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
         QApplication::sendEvent(m_form->Explorer()->viewport(), &enter);
         QApplication::sendEvent(m_form->Explorer()->viewport(), &move);
-        QCOMPARE(m_form->lCurrentDir()->path(), (ownRows ? dest() : src()).toStdString());
+        QCOMPARE(m_form->StatusPanel()->lCurrentDir()->path(), (ownRows ? dest() : src()).toStdString());
         QApplication::sendEvent(m_form->Explorer()->viewport(), &drop);
         QTest::qWait(20);
         QCOMPARE(m_calls.size(), std::size_t(ownRows));

@@ -190,7 +190,7 @@ private slots:
         TMainForm& form = formWithFilters();
         form.FillDrives({volumeAt(m_dir.path().toStdString())});
         form.Explorer()->setCurrentItem(form.Explorer()->topLevelItem(0));
-        QVERIFY(!form.lFiltered()->isVisible());
+        QVERIFY(!form.StatusPanel()->lFiltered()->isVisible());
         const auto enterIn = [&](QWidget* field) {
             field->setFocus();
             QTest::keyClick(field, Qt::Key_Return);
@@ -199,25 +199,25 @@ private slots:
             QCOMPARE(form.currentFilter(), form.pFilters()->filter(kNow));
         };
         typeInto(form.pFilters()->extensionsEdit, "pdf");
-        QCOMPARE(form.lFiltered()->text(), QString("Not filtered (changed, press Enter to apply)"));
-        QVERIFY(form.lFiltered()->toolTip().endsWith(
+        QCOMPARE(form.StatusPanel()->lFiltered()->text(), QString("Not filtered (changed, press Enter to apply)"));
+        QVERIFY(form.StatusPanel()->lFiltered()->toolTip().endsWith(
             "press Enter to apply it:\n" + QString::fromStdString(form.pFilters()->filter(kNow).describe().at(0))));
-        QVERIFY(form.lFiltered()->geometry().right() <= form.Label2()->geometry().left());
+        QVERIFY(form.StatusPanel()->lFiltered()->geometry().right() <= form.StatusPanel()->Label2()->geometry().left());
         enterIn(form.pFilters()->extensionsEdit);
-        QCOMPARE(form.lFiltered()->text(), QString("Filtered"));
-        QCOMPARE(form.lFiltered()->toolTip().split('\n').size(), 2);
+        QCOMPARE(form.StatusPanel()->lFiltered()->text(), QString("Filtered"));
+        QCOMPARE(form.StatusPanel()->lFiltered()->toolTip().split('\n').size(), 2);
         QTest::mouseClick(form.pFilters()->hiddenCheck, Qt::LeftButton);
-        QCOMPARE(form.lFiltered()->text(), QString("Filtered (changed, press Enter to apply)"));
+        QCOMPARE(form.StatusPanel()->lFiltered()->text(), QString("Filtered (changed, press Enter to apply)"));
         enterIn(form.pFilters()->minSizeSpin);
-        QCOMPARE(form.lFiltered()->toolTip().split('\n').size(), 3);
+        QCOMPARE(form.StatusPanel()->lFiltered()->toolTip().split('\n').size(), 3);
         // Still there with the bar hidden: the rows on view are filtered all the same.
         form.ShowFilters1Click();
-        QVERIFY(form.lFiltered()->isVisible());
+        QVERIFY(form.StatusPanel()->lFiltered()->isVisible());
         form.ShowFilters1Click();
         QTest::mouseClick(form.pFilters()->resetButton, Qt::LeftButton);
-        QVERIFY(form.lFiltered()->text().endsWith("(changed, press Enter to apply)"));
+        QVERIFY(form.StatusPanel()->lFiltered()->text().endsWith("(changed, press Enter to apply)"));
         enterIn(form.pFilters()->kindCombo);
-        QVERIFY(!form.lFiltered()->isVisible());
+        QVERIFY(!form.StatusPanel()->lFiltered()->isVisible());
     }
 
     void accessKeys_data() {
@@ -289,7 +289,7 @@ private slots:
         QList<QWidget*> controls = form.pFilters()->controls();
         controls.removeAll(form.pFilters()->fromDate);
         controls.removeAll(form.pFilters()->untilDate);
-        controls << form.lFiltered();
+        controls << form.StatusPanel()->lFiltered();
         for (bool on : {true, false}) {
             if (!on) form.ShowFlybyHints1Click();
             for (QWidget* control : controls) {
@@ -329,7 +329,7 @@ private slots:
         QVERIFY(form.pFilters()->extensionsEdit->isEnabled());
         typeInto(form.pFilters()->extensionsEdit, "txt");
         QCOMPARE(form.currentFilter(), filter);
-        QVERIFY(form.lFiltered()->toolTip().contains("pdf"));
+        QVERIFY(form.StatusPanel()->lFiltered()->toolTip().contains("pdf"));
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QCOMPARE(rows(), QStringList({"/deep/er/report.PDF", "/report.pdf"}));
         searchAndWait(form);

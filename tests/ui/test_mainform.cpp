@@ -121,7 +121,7 @@ private slots:
         QVERIFY(form.sbSearchDir()->isEnabled() && form.Directory1()->isEnabled());
         QVERIFY(form.sbSearchHDs()->isEnabled() && form.AllFixedDisks1()->isEnabled());
         QCOMPARE(form.statusText(), QString("Ready"));
-        QCOMPARE(form.lFileScanned()->text(), QString("0"));
+        QCOMPARE(form.StatusPanel()->lFileScanned()->text(), QString("0"));
         QCOMPARE(form.eSearch()->text(), QString("TOKASearch"));
         QCOMPARE(form.seNumberofItems()->value(), 30);
         QVERIFY(!form.Timer()->isActive());

@@ -129,7 +129,7 @@ private slots:
         if (!fuzzy) QTest::mouseClick(form.sbSimilar(), Qt::LeftButton);
         if (!recurse) QTest::mouseClick(form.sbRecurseDirs(), Qt::LeftButton);
         searchAndWait(form);
-        QCOMPARE(form.lFileScanned()->text(), scanned);
+        QCOMPARE(form.StatusPanel()->lFileScanned()->text(), scanned);
         QCOMPARE(perfectRows(form.results().sgexResults(), path("small")), perfect);
         QVERIFY(!columnTexts(form.results().sgexResults(), 0).contains("qqq.bin"));
         QVERIFY(!columnTexts(form.results().sgexResults(), 0).contains("."));
@@ -186,7 +186,7 @@ private slots:
         pressSpin(form, spinSteps);
         QCOMPARE(columnTexts(form.results().sgexResults(), 6), ranks ? QStringList(ranks, "100") : QStringList{""});
         QCOMPARE(columnTexts(form.results().sgexResults(), 0).contains(""), ranks == 0);
-        if (!scanned.isEmpty()) QCOMPARE(form.lFileScanned()->text(), scanned);
+        if (!scanned.isEmpty()) QCOMPARE(form.StatusPanel()->lFileScanned()->text(), scanned);
         QCOMPARE(form.statusText(), QString("Ready"));
     }
 
@@ -380,9 +380,9 @@ private slots:
         if (stop) QVERIFY2(ending < std::chrono::milliseconds(50), qPrintable(QString::number(ending.count())));
         else QVERIFY(ending != std::chrono::milliseconds::max());
         QCOMPARE(form.isVisible(), !close);
-        const qulonglong scanned = form.lFileScanned()->text().toULongLong();
+        const qulonglong scanned = form.StatusPanel()->lFileScanned()->text().toULongLong();
         const qulonglong everything = 2 + kBigDirs + kBigDirs * (2 + 25); // the root's listing + each d*/
-        if (stop) QVERIFY2(scanned < everything, qPrintable(form.lFileScanned()->text()));
+        if (stop) QVERIFY2(scanned < everything, qPrintable(form.StatusPanel()->lFileScanned()->text()));
         else QCOMPARE(scanned, everything);
         QCOMPARE(form.statusText(), QString("Ready"));
         QVERIFY(!form.Timer()->isActive());

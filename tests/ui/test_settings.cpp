@@ -66,7 +66,7 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"recent", recent ? recent->stringList().join('|') : "no completer"},
         {"filterBar", QString::number(form.pFilters()->isVisible())},
         {"filters", filtersOf(form.pFilters()->choices())},
-        {"mark", QString::number(form.lFiltered()->isVisible())},
+        {"mark", QString::number(form.StatusPanel()->lFiltered()->isVisible())},
         {"headerSort", QString("%1%2")
                            .arg(form.settings().SortByHeaderClick())
                            .arg(form.results().sortByHeaderClickCommand()->isChecked())},
@@ -299,7 +299,7 @@ private slots:
         QCOMPARE(form.eSearch()->text(), QString("needle"));
         const std::string selected = tree("/c/.hidden/");
         QCOMPARE(form.selectedDirectory(), selected);
-        QCOMPARE(form.lCurrentDir()->text(), QString::fromStdString(selected));
+        QCOMPARE(form.StatusPanel()->lCurrentDir()->text(), QString::fromStdString(selected));
         QTreeWidgetItem* node = form.Explorer()->currentItem();
         QCOMPARE(GetNodePath(node), selected);
         // In view: its row, from its start (the tree scrolls sideways, so a

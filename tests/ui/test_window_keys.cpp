@@ -166,7 +166,7 @@ private slots:
     // F5 repeats the search started last, with the text the box holds now.
     void f5SearchesAgain() {
         QTest::keyClick(m_form->eSearch(), Qt::Key_F5);
-        QCOMPARE(m_form->lFileScanned()->text(), "0"); // no search before: nothing
+        QCOMPARE(m_form->StatusPanel()->lFileScanned()->text(), "0"); // no search before: nothing
         searchAndWait(*m_form);
         QCOMPARE(grid()->Cells(6, 2), "100");
         m_form->eSearch()->setText(QString(20, 'x'));

@@ -38,6 +38,7 @@
 #include "ui/window/results_controller.h"
 #include "ui/window/search_controller.h"
 #include "ui/window/settings_controller.h"
+#include "ui/window/status_strip.h"
 #include "ui/window/viewer_controller.h"
 
 namespace toka::test {

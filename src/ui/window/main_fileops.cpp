@@ -12,6 +12,7 @@
 #include "ui/logic/display_text.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
 #include "ui/window/settings_controller.h"
 #include "ui/widgets/path_label.h"
 #include "ui/window/result_drag.h"
@@ -83,14 +84,14 @@ QString TMainForm::destinationName(const std::string& directory) {
 
 void TMainForm::ExplorerDragOver(QTreeWidgetItem* node) {
     // The hovered directory stands in the label as the drop's destination.
-    m_lCurrentDir->setPath(GetNodePath(node));
-    m_lCurrentDir->repaint();
+    m_StatusPanel->lCurrentDir()->setPath(GetNodePath(node));
+    m_StatusPanel->lCurrentDir()->repaint();
 }
 
 void TMainForm::ExplorerDragLeave() {
     // A drag that leaves the tree or is cancelled changes no destination.
     const QList<QTreeWidgetItem*> selected = m_Explorer->selectedItems();
-    m_lCurrentDir->setPath(GetNodePath(selected.value(0)));
+    m_StatusPanel->lCurrentDir()->setPath(GetNodePath(selected.value(0)));
 }
 
 void TMainForm::ExplorerDragDrop(QTreeWidgetItem* node, bool move) {

@@ -9,6 +9,7 @@
 
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
 
 namespace toka {
 
@@ -43,10 +44,10 @@ void TMainForm::showFilterMark() {
                                : QStringLiteral("The filter bar has changed, press Enter to apply it:"))
             << next;
     }
-    m_lFiltered->setText(QString(m_filter.active() ? "Filtered" : "Not filtered")
-                         + (changed ? " (changed, press Enter to apply)" : ""));
-    m_lFiltered->setToolTip(tip.join('\n'));
-    m_lFiltered->setVisible(m_filter.active() || changed);
+    m_StatusPanel->lFiltered()->setText(QString(m_filter.active() ? "Filtered" : "Not filtered")
+                                        + (changed ? " (changed, press Enter to apply)" : ""));
+    m_StatusPanel->lFiltered()->setToolTip(tip.join('\n'));
+    m_StatusPanel->lFiltered()->setVisible(m_filter.active() || changed);
 }
 
 } // namespace toka

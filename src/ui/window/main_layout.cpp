@@ -18,6 +18,7 @@
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
 #include "ui/window/settings_controller.h"
 #include "ui/widgets/path_label.h"
 #include "ui/widgets/tool_icons.h"
@@ -37,7 +38,6 @@ constexpr int kToolButtonWidth = 40;
 constexpr int kToolButtonHeight = 28;
 constexpr int kToolRowHeight = 33;
 constexpr int kSearchRowHeight = 31;
-constexpr int kStatusStripHeight = 17;
 constexpr int kStatusBarHeight = 19;
 constexpr int kTreeWidth = 222;
 constexpr int kViewerHeight = 160;
@@ -182,39 +182,6 @@ void TMainForm::createToolButtons() {
     m_sbStop->setEnabled(false);
 }
 
-void TMainForm::createStatusPanel() {
-    m_StatusPanel = new QWidget(m_Panel3);
-    m_StatusPanel->setObjectName("StatusPanel");
-    m_StatusPanel->setToolTip("Files Status Bar");
-    m_StatusPanel->setMinimumHeight(kStatusStripHeight);
-    auto* row = new QHBoxLayout(m_StatusPanel);
-    row->setContentsMargins(2, 0, 0, 0);
-    row->setSpacing(0);
-    m_lCurrentDir = new PathLabel(m_StatusPanel);
-    m_lCurrentDir->setToolTip("Selected Directory");
-    m_lCurrentDir->setMinimumWidth(0);
-    m_lCurrentDir->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_lFiltered = new QLabel("Filtered", m_StatusPanel);
-    m_lFiltered->setObjectName("lFiltered");
-    QFont bold = m_lFiltered->font();
-    bold.setBold(true);
-    m_lFiltered->setFont(bold);
-    m_lFiltered->setContentsMargins(6, 0, 12, 0);
-    m_lFiltered->setVisible(false);
-    m_Label2 = new QLabel("Files scanned:   ", m_StatusPanel);
-    m_lFileScanned = new QLabel("0", m_StatusPanel);
-    m_lFileScanned->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_lFileScanned->setToolTip("Number of Files Scanned");
-    m_Label3 = new QLabel("       ", m_StatusPanel);
-    m_Label3->setFixedWidth(20);
-    for (QLabel* label : {m_Label2, m_Label3}) label->setToolTip("Number of Files Scanned during last Search");
-    row->addWidget(m_lCurrentDir, 1);
-    row->addWidget(m_lFiltered);
-    row->addWidget(m_Label2);
-    row->addWidget(m_lFileScanned);
-    row->addWidget(m_Label3);
-}
-
 void TMainForm::createControls() {
     setWindowTitle(QString::fromLatin1(kCaption));
     resize(803, 558);
@@ -263,7 +230,7 @@ void TMainForm::createControls() {
 
     m_pFilters = new FilterBar(m_Panel3);
     createToolButtons();
-    createStatusPanel();
+    m_StatusPanel = new StatusStrip(m_Panel3);
 
     m_treeSplitter = new QSplitter(Qt::Horizontal, m_Panel3);
     m_treeSplitter->setHandleWidth(4);

@@ -15,6 +15,7 @@
 #include "similar/text.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
 #include "ui/window/settings_controller.h"
 #include "ui/window/search_controller.h"
 
@@ -50,8 +51,7 @@ void TMainForm::createRecordCommands() {
             [this] { m_search->forgetRecords([this](const QString& said) { setStatusText(said); }); });
 
     // The record's mark stands left of the count's margin.
-    if (auto* row = qobject_cast<QBoxLayout*>(m_StatusPanel->layout()))
-        row->insertWidget(row->indexOf(m_Label3), m_search->lRecorded());
+    m_StatusPanel->addMark(m_search->lRecorded());
     connect(m_search, &SearchController::recordedAnswerShown, this, [this] {
         TimerTimer();
         emit recordedAnswerShown();

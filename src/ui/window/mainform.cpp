@@ -1,6 +1,7 @@
 // TMainForm's construction and its small handlers: the directory tree, the
 // selected directory, the status text.
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
 
 #include <QLabel>
 #include <QSpinBox>
@@ -53,7 +54,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
 // to a window that is half destroyed; the record handed over last is written.
 TMainForm::~TMainForm() { delete m_search; }
 
-std::string TMainForm::selectedDirectory() const { return m_lCurrentDir->path(); }
+std::string TMainForm::selectedDirectory() const { return m_StatusPanel->lCurrentDir()->path(); }
 
 QString TMainForm::statusText() const { return m_statusLabel->text(); }
 
@@ -84,7 +85,7 @@ void TMainForm::setTreeListingObserver(std::function<void(const std::string&)> o
 void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) { m_explorer->collapsed(node); }
 
 void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
-    m_lCurrentDir->setPath(GetNodePath(node));
+    m_StatusPanel->lCurrentDir()->setPath(GetNodePath(node));
     // A directory chosen: Enter searches it again, as designed.
     if (m_enterSearchesAllDisks) {
         m_enterSearchesAllDisks = false;

@@ -59,6 +59,7 @@ class FileOpsController;
 class ResultsController;
 class SearchController;
 class SettingsController;
+class StatusStrip;
 class ViewerController;
 
 class TMainForm : public QMainWindow {
@@ -192,12 +193,7 @@ public:
     QToolButton* sbInvert() const { return m_sbInvert; }
     QFrame* Bevel2() const { return m_Bevel2; }
     QToolButton* sbFileViewer() const { return m_sbFileViewer; }
-    QWidget* StatusPanel() const { return m_StatusPanel; }
-    PathLabel* lCurrentDir() const { return m_lCurrentDir; }
-    QLabel* lFiltered() const { return m_lFiltered; }
-    QLabel* Label2() const { return m_Label2; }
-    QLabel* lFileScanned() const { return m_lFileScanned; }
-    QLabel* Label3() const { return m_Label3; }
+    StatusStrip* StatusPanel() const { return m_StatusPanel; }
     QTreeWidget* Explorer() const { return m_Explorer; }
     QSplitterHandle* Splitter1() const { return m_Splitter1; }
     QSplitterHandle* Splitter2() const { return m_Splitter2; }
@@ -270,7 +266,6 @@ private:
     void createControls();
     void createMenu();
     void createToolButtons();
-    void createStatusPanel();
     void connectHandlers();
     /// Return in the search box or the filter bar starts a search of the
     /// selected directory, as long as searching is possible (not during a
@@ -404,12 +399,7 @@ private:
     QToolButton* m_sbInvert = nullptr;      ///< tool button "Invert selected Files" (the marks)
     QFrame* m_Bevel2 = nullptr;             ///< separator line before the viewer button
     QToolButton* m_sbFileViewer = nullptr;  ///< toggle "Toggle File Viewer"
-    QWidget* m_StatusPanel = nullptr;       ///< the status strip under the tool buttons
-    PathLabel* m_lCurrentDir = nullptr;     ///< the selected directory (a drag's destination while it hovers)
-    QLabel* m_lFiltered = nullptr;          ///< "Filtered" left of Label2 while a filter is set; its hint lists them
-    QLabel* m_Label2 = nullptr;             ///< caption "Files scanned:"
-    QLabel* m_lFileScanned = nullptr;       ///< the number of entries scanned
-    QLabel* m_Label3 = nullptr;             ///< blank margin right of the count
+    StatusStrip* m_StatusPanel = nullptr;   ///< the status strip under the tool buttons (status_strip.h)
     QTreeWidget* m_Explorer = nullptr;      ///< the directory tree: volumes at the top level
     QSplitterHandle* m_Splitter1 = nullptr; ///< the handle between tree and table
     QSplitterHandle* m_Splitter2 = nullptr; ///< the handle above the viewer pane

@@ -117,8 +117,7 @@ std::string SettingsController::applyRemembered() {
         for (int c = 0; c < remembered.columnWidths.size(); ++c)
             grid->setColumnWidth(c, std::max(narrowest, remembered.columnWidths[c]));
         if (!remembered.treeSplitter.isEmpty()) m_window.Splitter1()->splitter()->setSizes(remembered.treeSplitter);
-        if (!remembered.viewerSplitter.isEmpty())
-            m_window.Splitter2()->splitter()->setSizes(remembered.viewerSplitter);
+        if (!remembered.viewerSplitter.isEmpty()) m_window.Splitter2()->splitter()->setSizes(remembered.viewerSplitter);
     }
     m_recentTexts->setStringList(remembered.recentTexts);
     return remembered.lastDirectory;

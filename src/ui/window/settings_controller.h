@@ -38,7 +38,7 @@ public:
     bool ShowFilters() const { return m_showFilters; }         ///< the filter bar (hidden at first)
     bool RecordWalks() const { return m_recordWalks; }         ///< walks are recorded and answer at once (off at first)
     bool SearchAsYouType() const { return m_searchAsYouType; } ///< typing replays the selected directory's record
-    bool SortByHeaderClick() const { return m_sortByHeaderClick; } ///< a header click sorts by that column
+    bool SortByHeaderClick() const { return m_sortByHeaderClick; }         ///< a header click sorts by that column
     bool DeleteKeyMovesToTrash() const { return m_deleteKeyMovesToTrash; } ///< Del (Shift+Del) trashes (deletes)
 
     void setRecurseDirs(bool on) { m_recurseDirs = on; }
