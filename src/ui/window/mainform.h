@@ -8,6 +8,7 @@
 //   file_ops_controller.cpp copy, move, delete, trash and open, on workers
 //   settings_controller.cpp the option fields, the remembered choices, the
 //                           command line's start options, the recent texts
+//   status_strip.cpp        the strip under the tool buttons: directory, count
 // The window's own handlers live in their own files:
 //   main_layout.cpp   controls, menus, tool buttons, tab order
 //   main_options.cpp  the first show, FormShow, SyncOptions, the toggles, closing
