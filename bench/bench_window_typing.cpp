@@ -23,6 +23,7 @@
 #include "platform/listing/volumes.h"
 #include "ui/window/mainform.h"
 #include "ui/window/search_controller.h"
+#include "ui/window/settings_controller.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -46,8 +47,8 @@ int main(int argc, char* argv[]) {
     form.FillDrives({volume});
     form.Explorer()->setCurrentItem(form.Explorer()->topLevelItem(0));
     // Both are off at first.
-    form.RecordWalks1()->setChecked(true);
-    form.SearchAsYouType1()->setChecked(true);
+    form.settings().RecordWalks1()->setChecked(true);
+    form.settings().SearchAsYouType1()->setChecked(true);
 
     // The walk that makes the record.
     form.eSearch()->setText("x");

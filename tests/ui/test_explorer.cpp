@@ -276,7 +276,7 @@ private slots:
         mkdirp(dir.path() + "/" + longName);
         shownMainForm(m_form);
         m_form->FillDrives({volumeAt(dir.path().toStdString(), VolumeKind::Fixed)});
-        if (!hints) m_form->ShowFlybyHints1()->trigger();
+        if (!hints) m_form->settings().ShowFlybyHints1()->trigger();
         QTreeWidget* tree = m_form->Explorer();
         QTreeWidgetItem* root = tree->topLevelItem(0);
         tree->expandItem(root);

@@ -127,7 +127,8 @@ private slots:
         QFETCH(int, code);
         QFETCH(bool, warn);
         recordCalls();
-        if (!warn) chooseFromMenu(*m_form, m_form->Options1(), Qt::Key_V, m_form->WarningSearchResultChanged1());
+        if (!warn)
+            chooseFromMenu(*m_form, m_form->Options1(), Qt::Key_V, m_form->settings().WarningSearchResultChanged1());
         markRows({5, 2}); // marked in reverse: the list still goes by row
         BoxWatcher watcher;
         if (how == "Move1") chooseFromMenu(*m_form, m_form->Fie1(), Qt::Key_F, m_form->Move1());
@@ -204,7 +205,7 @@ private slots:
         searchAndWait(*m_form);
         QCOMPARE(grid()->RowCount(), 2);
         recordCalls();
-        m_form->WarningSearchResultChanged1()->trigger();
+        m_form->settings().WarningSearchResultChanged1()->trigger();
         clickRow(grid(), 1);
         QTest::mouseClick(m_form->sbCopy(), Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(1));
@@ -216,7 +217,7 @@ private slots:
         m_form->fileOps().setRunner([&](const std::vector<std::string>&, FileOpKind, const std::string&) {
             if (++nested == 1) chooseFromMenu(*m_form, m_form->Fie1(), Qt::Key_F, m_form->Delete1());
         });
-        m_form->WarningSearchResultChanged1()->trigger();
+        m_form->settings().WarningSearchResultChanged1()->trigger();
         clickRow(grid(), 1);
         QTest::mouseClick(m_form->sbCopy(), Qt::LeftButton);
         QCOMPARE(nested, 1);
@@ -235,7 +236,7 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->path() + "/xdg"));
         HeldSystemCalls system;
         m_form->fileOps().setSystemCalls(system);
-        m_form->WarningSearchResultChanged1()->trigger();
+        m_form->settings().WarningSearchResultChanged1()->trigger();
         markRows({2, 5});
         const QStringList names{grid()->Cells(0, 2), grid()->Cells(0, 5)};
         QElapsedTimer clock;
@@ -278,7 +279,7 @@ private slots:
         QFETCH(QString, chosen);
         QFETCH(int, code);
         recordCalls();
-        m_form->WarningSearchResultChanged1()->trigger();
+        m_form->settings().WarningSearchResultChanged1()->trigger();
         if (!directory) clickNode(*m_form, 1, Qt::ControlModifier);
         markRows({2});
         QStringList texts;

@@ -45,17 +45,21 @@ private:
         if (action == "click Fuzzy") QTest::mouseClick(form.sbMeasure(), Qt::LeftButton);
         else if (action == "click Similar") QTest::mouseClick(form.sbSimilar(), Qt::LeftButton);
         else if (action == "menu fuzzy")
-            chooseFromMenu(form, form.Search1(), Qt::Key_S, form.Searchlengthindependendfuzzy1());
+            chooseFromMenu(form, form.Search1(), Qt::Key_S, form.settings().Searchlengthindependendfuzzy1());
         else if (action == "click Recurse") QTest::mouseClick(form.sbRecurseDirs(), Qt::LeftButton);
         else if (action == "menu recurse")
-            chooseFromMenu(form, form.Search1(), Qt::Key_S, form.RecurseSubdirectories1());
+            chooseFromMenu(form, form.Search1(), Qt::Key_S, form.settings().RecurseSubdirectories1());
         else if (action == "click Viewer") QTest::mouseClick(form.sbFileViewer(), Qt::LeftButton);
-        else if (action == "menu viewer") chooseFromMenu(form, form.Options1(), Qt::Key_V, form.ShowFileViewer1());
-        else if (action == "menu toolbar") chooseFromMenu(form, form.Options1(), Qt::Key_V, form.ShowFileToolbar1());
-        else if (action == "menu filters") chooseFromMenu(form, form.Options1(), Qt::Key_V, form.ShowFilters1());
-        else if (action == "menu hints") chooseFromMenu(form, form.Options1(), Qt::Key_V, form.ShowFlybyHints1());
+        else if (action == "menu viewer")
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().ShowFileViewer1());
+        else if (action == "menu toolbar")
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().ShowFileToolbar1());
+        else if (action == "menu filters")
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().ShowFilters1());
+        else if (action == "menu hints")
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().ShowFlybyHints1());
         else if (action == "menu warning")
-            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.WarningSearchResultChanged1());
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().WarningSearchResultChanged1());
         else QFAIL(qPrintable("unknown action " + action));
     }
 
@@ -104,18 +108,18 @@ private slots:
         TMainForm& form = shownForm();
         QCOMPARE(form.windowTitle(), QString("TOKA Search  - The Nufa File Finder "));
         QVERIFY(form.sbRecurseDirs()->isChecked());
-        QVERIFY(form.RecurseSubdirectories1()->isChecked());
+        QVERIFY(form.settings().RecurseSubdirectories1()->isChecked());
         QVERIFY(form.sbMeasure()->isChecked());
         QVERIFY(!form.sbSimilar()->isChecked());
-        QVERIFY(form.Searchlengthindependendfuzzy1()->isChecked());
+        QVERIFY(form.settings().Searchlengthindependendfuzzy1()->isChecked());
         QVERIFY(form.Toolbar1()->isVisible());
-        QVERIFY(form.ShowFlybyHints1()->isChecked());
+        QVERIFY(form.settings().ShowFlybyHints1()->isChecked());
         // Designed visible, hidden by the first showing.
         QVERIFY(!form.viewer().pFileViewer()->isVisible());
         QVERIFY(!form.Splitter2()->isVisible());
         QVERIFY(!form.sbFileViewer()->isChecked());
-        QVERIFY(!form.ShowFileViewer1()->isChecked());
-        QVERIFY(form.WarningSearchResultChanged1()->isChecked());
+        QVERIFY(!form.settings().ShowFileViewer1()->isChecked());
+        QVERIFY(form.settings().WarningSearchResultChanged1()->isChecked());
         QVERIFY(!form.sbStop()->isEnabled());
         QVERIFY(!form.Stop1()->isEnabled());
         QVERIFY(form.sbSearchDir()->isEnabled() && form.Directory1()->isEnabled());
@@ -180,14 +184,14 @@ private slots:
         QCOMPARE(form.settings().FuzzySearch(), fuzzy);
         QCOMPARE(form.sbMeasure()->isChecked(), fuzzy);
         QCOMPARE(form.sbSimilar()->isChecked(), !fuzzy);
-        QCOMPARE(form.Searchlengthindependendfuzzy1()->isChecked(), fuzzy);
+        QCOMPARE(form.settings().Searchlengthindependendfuzzy1()->isChecked(), fuzzy);
         QCOMPARE(form.sbRecurseDirs()->isChecked(), recurse);
-        QCOMPARE(form.RecurseSubdirectories1()->isChecked(), recurse);
+        QCOMPARE(form.settings().RecurseSubdirectories1()->isChecked(), recurse);
         QCOMPARE(form.viewer().pFileViewer()->isVisible(), viewer);
         QCOMPARE(form.Splitter2()->isVisible(), viewer);
         QCOMPARE(form.sbFileViewer()->isChecked(), viewer);
-        QCOMPARE(form.ShowFileViewer1()->isChecked(), viewer);
-        QCOMPARE(form.WarningSearchResultChanged1()->isChecked(), warn);
+        QCOMPARE(form.settings().ShowFileViewer1()->isChecked(), viewer);
+        QCOMPARE(form.settings().WarningSearchResultChanged1()->isChecked(), warn);
         QCOMPARE(form.settings().WarnResultChanged(), warn);
     }
 
@@ -213,9 +217,9 @@ private slots:
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
         QCOMPARE(form.Toolbar1()->isVisible(), toolsShown);
-        QCOMPARE(form.ShowFileToolbar1()->isChecked(), toolsShown);
+        QCOMPARE(form.settings().ShowFileToolbar1()->isChecked(), toolsShown);
         QCOMPARE(form.pFilters()->isVisible(), filtersShown);
-        QCOMPARE(form.ShowFilters1()->isChecked(), filtersShown);
+        QCOMPARE(form.settings().ShowFilters1()->isChecked(), filtersShown);
         QApplication::processEvents();
         const auto top = [&](QWidget* w) { return w->mapTo(&form, QPoint(0, 0)).y(); };
         QList<QWidget*> strips{form.ToolBar0()};
@@ -247,7 +251,7 @@ private slots:
         QFETCH(bool, shown);
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
-        QCOMPARE(form.ShowFlybyHints1()->isChecked(), shown);
+        QCOMPARE(form.settings().ShowFlybyHints1()->isChecked(), shown);
         QCOMPARE(tipShownFor(form.sbSearchDir()), shown);
         QCOMPARE(tipShownFor(form.eSearch()), shown);
         QCOMPARE(tipShownFor(form.Explorer()->viewport()), shown);
@@ -305,7 +309,7 @@ private slots:
                                     QString("Enter (search box)\tSearch the selected directory")})
             QVERIFY2(shown.contains(line), qPrintable(shown));
         QVERIFY(!shown.contains("Move to Trash"));
-        form.DeleteKeyMovesToTrash1()->trigger();
+        form.settings().DeleteKeyMovesToTrash1()->trigger();
         QVERIFY(form.keyboardShortcutsText().contains("Del\tMove to Trash"));
     }
 

@@ -147,7 +147,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, hints);
         QFETCH(QString, tip);
-        if (!hints) m_form->ShowFlybyHints1()->trigger();
+        if (!hints) m_form->settings().ShowFlybyHints1()->trigger();
         const int row = rowOf(name);
         QVERIFY(row > 0);
         grid()->viewport()->repaint();

@@ -358,12 +358,12 @@ private slots:
                 QVERIFY2(!b->isEnabled(), qPrintable(b->toolTip()));
             QVERIFY(form.sbStop()->isEnabled());
             QVERIFY(form.Stop1()->isEnabled());
-            for (QAction* a : {form.Directory1(), form.AllFixedDisks1(), form.RecurseSubdirectories1(),
-                               form.Searchlengthindependendfuzzy1()})
+            for (QAction* a : {form.Directory1(), form.AllFixedDisks1(), form.settings().RecurseSubdirectories1(),
+                               form.settings().Searchlengthindependendfuzzy1()})
                 QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
             for (QAction* a : {form.Copy1(), form.Move1(), form.Delete1(), form.E1(), form.InvertSelection1(),
-                               form.ShowFileToolbar1(), form.ShowFlybyHints1(), form.ShowFileViewer1(),
-                               form.WarningSearchResultChanged1()})
+                               form.settings().ShowFileToolbar1(), form.settings().ShowFlybyHints1(),
+                               form.settings().ShowFileViewer1(), form.settings().WarningSearchResultChanged1()})
                 QVERIFY2(a->isEnabled(), qPrintable(a->text()));
             QVERIFY(form.eSearch()->isEnabled() && form.seNumberofItems()->isEnabled() && form.Explorer()->isEnabled());
             QVERIFY(form.results().sgexResults()->isEnabled());
@@ -392,8 +392,8 @@ private slots:
             QVERIFY(b->isEnabled());
         QVERIFY(!form.sbStop()->isEnabled());
         QVERIFY(!form.Stop1()->isEnabled());
-        for (QAction* a : {form.Directory1(), form.AllFixedDisks1(), form.RecurseSubdirectories1(),
-                           form.Searchlengthindependendfuzzy1()})
+        for (QAction* a : {form.Directory1(), form.AllFixedDisks1(), form.settings().RecurseSubdirectories1(),
+                           form.settings().Searchlengthindependendfuzzy1()})
             QVERIFY(a->isEnabled());
     }
 
@@ -405,7 +405,7 @@ private slots:
                                    QVERIFY(QTest::qWaitFor([&] { return form.Options1()->isVisible(); }, 2000));
                                    QTest::keyClick(form.Options1(), 't');
                                    QVERIFY(!form.Toolbar1()->isVisible());
-                                   QVERIFY(!form.ShowFileToolbar1()->isChecked());
+                                   QVERIFY(!form.settings().ShowFileToolbar1()->isChecked());
                                    QVERIFY(form.isSearching());
                                })
                 != std::chrono::milliseconds::max());

@@ -73,9 +73,9 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"deleteKey",
          QString("%1%2").arg(form.settings().DeleteKeyMovesToTrash()).arg(form.MoveToTrash1()->shortcut().toString())},
         {"records", QString("%1%2%3")
-                        .arg(form.RecordWalks1()->isChecked())
-                        .arg(form.SearchAsYouType1()->isChecked())
-                        .arg(form.SearchAsYouType1()->isEnabled())},
+                        .arg(form.settings().RecordWalks1()->isChecked())
+                        .arg(form.settings().SearchAsYouType1()->isChecked())
+                        .arg(form.settings().SearchAsYouType1()->isEnabled())},
     };
 }
 
@@ -209,8 +209,8 @@ private slots:
         form.ShowFlybyHints1Click();
         form.WarningSearchResultChanged1Click();
         form.ShowFilters1Click();
-        form.SearchAsYouType1()->trigger();
-        form.RecordWalks1()->trigger();
+        form.settings().SearchAsYouType1()->trigger();
+        form.settings().RecordWalks1()->trigger();
         form.results().sortByHeaderClickCommand()->trigger();
         form.pFilters()->setFilter({"*.tmp; build",
                                     true,

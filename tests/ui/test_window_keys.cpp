@@ -135,7 +135,7 @@ private slots:
         QFETCH(QStringList, boxes);
         searchAndWait(*m_form);
         if (QString(QTest::currentDataTag()).contains("Delete Key Moves to Trash"))
-            m_form->DeleteKeyMovesToTrash1()->trigger();
+            m_form->settings().DeleteKeyMovesToTrash1()->trigger();
         QCOMPARE(grid()->RowCount(), 4);
         clickRow(grid(), 1);
         clickRow(grid(), 3, Qt::ControlModifier);

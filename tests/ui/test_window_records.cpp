@@ -51,8 +51,8 @@ private:
         showFolders(*m_form, {m_tree->path()});
         m_form->eSearch()->setText(text);
         // Both are off at first.
-        if (!m_form->RecordWalks1()->isChecked()) m_form->RecordWalks1()->trigger();
-        if (!m_form->SearchAsYouType1()->isChecked()) m_form->SearchAsYouType1()->trigger();
+        if (!m_form->settings().RecordWalks1()->isChecked()) m_form->settings().RecordWalks1()->trigger();
+        if (!m_form->settings().SearchAsYouType1()->isChecked()) m_form->settings().SearchAsYouType1()->trigger();
         return *m_form;
     }
 
@@ -163,7 +163,7 @@ private slots:
         QVERIFY(window.search().lRecorded()->toolTip().contains("watched"));
 
         // Records turned off, nothing is kept current any more.
-        window.RecordWalks1()->trigger();
+        window.settings().RecordWalks1()->trigger();
         QTRY_COMPARE(window.search().watchedDirectories(), std::size_t{0});
     }
 
@@ -194,7 +194,7 @@ private slots:
                      QString(step.typed) == "notes" ? "notes" : "report.pdf");
         }
         // Turned off, typing changes nothing.
-        window.SearchAsYouType1()->trigger();
+        window.settings().SearchAsYouType1()->trigger();
         window.eSearch()->selectAll();
         QTest::keyClicks(window.eSearch(), "report.pdf");
         QTest::qWait(300);
@@ -258,8 +258,8 @@ private slots:
         TMainForm& window = form();
         search(window);
         QCOMPARE(recordFiles().size(), 1);
-        window.RecordWalks1()->trigger();
-        QVERIFY(!window.SearchAsYouType1()->isEnabled());
+        window.settings().RecordWalks1()->trigger();
+        QVERIFY(!window.settings().SearchAsYouType1()->isEnabled());
         {
             WorkerGate gate;
             QVERIFY(!recordAnswersAHeldSearch(window, gate));
@@ -269,7 +269,7 @@ private slots:
         search(window);
         QCOMPARE(recordFiles().size(), 1); // only the walk made while records were on
 
-        window.RecordWalks1()->trigger();
+        window.settings().RecordWalks1()->trigger();
         window.ForgetRecordedWalks1()->trigger();
         QTRY_COMPARE(window.statusText(), QString("1 recorded walk forgotten"));
         QVERIFY(recordFiles().isEmpty());

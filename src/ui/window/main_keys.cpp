@@ -63,14 +63,9 @@ void TMainForm::createShortcuts() {
     m_MoveToTrash1 = command("Move to &Trash", {},
                              [this] { m_fileOps->moveToTrash(m_results->markedPaths(), selectedDirectory()); });
     m_Fie1->insertAction(m_Delete1, m_MoveToTrash1);
-    m_DeleteKeyMovesToTrash1 = new QAction(QStringLiteral("&Delete Key Moves to Trash"), this);
-    m_DeleteKeyMovesToTrash1->setCheckable(true);
     m_Edit1->addSeparator();
-    m_Edit1->addAction(m_DeleteKeyMovesToTrash1);
-    connect(m_DeleteKeyMovesToTrash1, &QAction::toggled, this, [this](bool on) {
-        m_settings->setDeleteKeyMovesToTrash(on);
-        syncDeleteKeys();
-    });
+    m_Edit1->addAction(m_settings->DeleteKeyMovesToTrash1());
+    connect(m_settings->DeleteKeyMovesToTrash1(), &QAction::toggled, this, &TMainForm::syncDeleteKeys);
     syncDeleteKeys();
 
     for (QAction* action : {m_SelectAll1, m_CopyPath1, m_MoveToTrash1, m_Delete1}) {

@@ -75,27 +75,21 @@ void TMainForm::createMenu() {
     m_InvertSelection1 = item(m_Edit1, "&Invert Selection...");
 
     m_Search1 = bar->addMenu("&Search");
-    m_RecurseSubdirectories1 = item(m_Search1, "&Recurse Subdirectories", true);
-    m_Searchlengthindependendfuzzy1 = item(m_Search1, "Search length &independend (fuzzy)", true);
+    m_Search1->addAction(m_settings->RecurseSubdirectories1());
+    m_Search1->addAction(m_settings->Searchlengthindependendfuzzy1());
     m_N2 = m_Search1->addSeparator();
     m_Directory1 = item(m_Search1, "&Directory...");
     m_AllFixedDisks1 = item(m_Search1, "All &Fixed Disks...");
     m_Stop1 = item(m_Search1, "Stop...");
 
     m_Options1 = bar->addMenu("&View");
-    m_ShowFileToolbar1 = item(m_Options1, "Show &Toolbar", true);
-    m_ShowFlybyHints1 = item(m_Options1, "Show Flyby &Hints", true);
-    m_ShowFileViewer1 = item(m_Options1, "Show File &Viewer", true);
-    m_ShowFilters1 = item(m_Options1, "Show &Filters", true);
+    for (QAction* option : {m_settings->ShowFileToolbar1(), m_settings->ShowFlybyHints1(),
+                            m_settings->ShowFileViewer1(), m_settings->ShowFilters1()})
+        m_Options1->addAction(option);
     m_N3 = m_Options1->addSeparator();
-    m_WarningSearchResultChanged1 = item(m_Options1, "&Warning \"Search Result Changed\"", true);
+    m_Options1->addAction(m_settings->WarningSearchResultChanged1());
 
     m_results->createSortCommands(m_Options1);
-
-    // The designed states; FormShow and SyncOptions set them from the fields.
-    for (QAction* checked : {m_RecurseSubdirectories1, m_Searchlengthindependendfuzzy1, m_ShowFileToolbar1,
-                             m_ShowFlybyHints1, m_ShowFileViewer1, m_WarningSearchResultChanged1})
-        checked->setChecked(true);
     m_Stop1->setEnabled(false);
 }
 
@@ -322,14 +316,14 @@ void TMainForm::connectHandlers() {
     search(m_sbSearchDir, m_Directory1, &TMainForm::sbSearchClick);
     search(m_sbSearchHDs, m_AllFixedDisks1, &TMainForm::sbSearchHDsClick);
     both(m_sbStop, m_Stop1, &TMainForm::sbStopClick);
-    both(m_sbRecurseDirs, m_RecurseSubdirectories1, &TMainForm::sbRecurseDirsClick);
-    both(m_sbMeasure, m_Searchlengthindependendfuzzy1, &TMainForm::sbMeasureClick);
+    both(m_sbRecurseDirs, m_settings->RecurseSubdirectories1(), &TMainForm::sbRecurseDirsClick);
+    both(m_sbMeasure, m_settings->Searchlengthindependendfuzzy1(), &TMainForm::sbMeasureClick);
     both(m_sbSimilar, nullptr, &TMainForm::sbMeasureClick);
-    both(nullptr, m_ShowFileToolbar1, &TMainForm::ShowFileToolbar1Click);
-    both(nullptr, m_ShowFlybyHints1, &TMainForm::ShowFlybyHints1Click);
-    both(m_sbFileViewer, m_ShowFileViewer1, &TMainForm::sbFileViewerClick);
-    both(nullptr, m_WarningSearchResultChanged1, &TMainForm::WarningSearchResultChanged1Click);
-    both(nullptr, m_ShowFilters1, &TMainForm::ShowFilters1Click);
+    both(nullptr, m_settings->ShowFileToolbar1(), &TMainForm::ShowFileToolbar1Click);
+    both(nullptr, m_settings->ShowFlybyHints1(), &TMainForm::ShowFlybyHints1Click);
+    both(m_sbFileViewer, m_settings->ShowFileViewer1(), &TMainForm::sbFileViewerClick);
+    both(nullptr, m_settings->WarningSearchResultChanged1(), &TMainForm::WarningSearchResultChanged1Click);
+    both(nullptr, m_settings->ShowFilters1(), &TMainForm::ShowFilters1Click);
     both(nullptr, m_E1, &TMainForm::E1Click);
     both(m_sbCopy, m_Copy1, &TMainForm::sbCopyClick);
     both(m_sbMove, m_Move1, &TMainForm::sbMoveClick);

@@ -70,36 +70,36 @@ void TMainForm::FormShow() {
 
 void TMainForm::SyncOptions() {
     m_sbRecurseDirs->setChecked(m_settings->RecurseDirs());
-    m_RecurseSubdirectories1->setChecked(m_settings->RecurseDirs());
+    m_settings->RecurseSubdirectories1()->setChecked(m_settings->RecurseDirs());
 
     m_Toolbar1->setVisible(m_settings->ShowToolbar());
-    m_ShowFileToolbar1->setChecked(m_settings->ShowToolbar());
+    m_settings->ShowFileToolbar1()->setChecked(m_settings->ShowToolbar());
 
     m_hintSwitch->setEnabled(m_settings->ShowHints());
-    m_ShowFlybyHints1->setChecked(m_settings->ShowHints());
+    m_settings->ShowFlybyHints1()->setChecked(m_settings->ShowHints());
 
     m_viewer->pFileViewer()->setVisible(m_settings->ShowViewer());
     m_Splitter2->setVisible(m_settings->ShowViewer());
 
-    m_WarningSearchResultChanged1->setChecked(m_settings->WarnResultChanged());
+    m_settings->WarningSearchResultChanged1()->setChecked(m_settings->WarnResultChanged());
 
     m_pFilters->setVisible(m_settings->ShowFilters());
-    m_ShowFilters1->setChecked(m_settings->ShowFilters());
+    m_settings->ShowFilters1()->setChecked(m_settings->ShowFilters());
 
     m_results->setSortByHeaderClick(m_settings->SortByHeaderClick());
-    m_DeleteKeyMovesToTrash1->setChecked(m_settings->DeleteKeyMovesToTrash());
+    m_settings->DeleteKeyMovesToTrash1()->setChecked(m_settings->DeleteKeyMovesToTrash());
     syncDeleteKeys();
 
-    m_RecordWalks1->setChecked(m_settings->RecordWalks());
-    m_SearchAsYouType1->setChecked(m_settings->SearchAsYouType());
-    m_SearchAsYouType1->setEnabled(m_settings->RecordWalks());
+    m_settings->RecordWalks1()->setChecked(m_settings->RecordWalks());
+    m_settings->SearchAsYouType1()->setChecked(m_settings->SearchAsYouType());
+    m_settings->SearchAsYouType1()->setEnabled(m_settings->RecordWalks());
 
     m_sbFileViewer->setChecked(m_settings->ShowViewer());
-    m_ShowFileViewer1->setChecked(m_settings->ShowViewer());
+    m_settings->ShowFileViewer1()->setChecked(m_settings->ShowViewer());
 
     m_sbMeasure->setChecked(m_settings->FuzzySearch());
     m_sbSimilar->setChecked(!m_settings->FuzzySearch());
-    m_Searchlengthindependendfuzzy1->setChecked(m_settings->FuzzySearch());
+    m_settings->Searchlengthindependendfuzzy1()->setChecked(m_settings->FuzzySearch());
 }
 
 void TMainForm::sbRecurseDirsClick() {

@@ -34,17 +34,12 @@ void TMainForm::setRecordDirectory(const std::string& directory) { m_search->set
 
 void TMainForm::createRecordCommands() {
     m_Search1->addSeparator();
-    m_SearchAsYouType1 = m_Search1->addAction("Search as You T&ype");
-    m_SearchAsYouType1->setCheckable(true);
-    m_SearchAsYouType1->setChecked(m_settings->SearchAsYouType());
-    m_RecordWalks1 = m_Search1->addAction("Record &Walks");
-    m_RecordWalks1->setCheckable(true);
-    m_RecordWalks1->setChecked(m_settings->RecordWalks());
+    m_Search1->addAction(m_settings->SearchAsYouType1());
+    m_Search1->addAction(m_settings->RecordWalks1());
     m_ForgetRecordedWalks1 = m_Search1->addAction("Forget Recorded Wal&ks");
-    connect(m_SearchAsYouType1, &QAction::toggled, this, [this](bool on) { m_settings->setSearchAsYouType(on); });
-    connect(m_RecordWalks1, &QAction::toggled, this, [this](bool on) {
-        m_settings->setRecordWalks(on);
-        m_SearchAsYouType1->setEnabled(on);
+    // The settings keep the option; the record of the last search is kept
+    // current only while walks are recorded.
+    connect(m_settings->RecordWalks1(), &QAction::toggled, this, [this](bool on) {
         if (!on) m_search->stopKeepingCurrent();
     });
     connect(m_ForgetRecordedWalks1, &QAction::triggered, this,

@@ -34,8 +34,8 @@ void TMainForm::setSearchControlsEnabled(bool idle) {
                                 m_sbInvert, m_sbFileViewer, m_sbMeasure, m_sbSimilar})
         button->setEnabled(idle);
     m_sbStop->setEnabled(!idle);
-    m_Searchlengthindependendfuzzy1->setEnabled(idle);
-    m_RecurseSubdirectories1->setEnabled(idle);
+    m_settings->Searchlengthindependendfuzzy1()->setEnabled(idle);
+    m_settings->RecurseSubdirectories1()->setEnabled(idle);
 }
 
 void TMainForm::StartSearch() {

@@ -37,8 +37,8 @@ void TMainForm::createSummary() {
     connect(m_fileOps, &FileOpsController::finished, this, show);
     connect(m_search, &SearchController::typingAnswered, this, show);
     connect(m_eSearch, &QLineEdit::textChanged, this, show);
-    connect(m_RecordWalks1, &QAction::toggled, this, show);
-    connect(m_SearchAsYouType1, &QAction::toggled, this, show);
+    connect(m_settings->RecordWalks1(), &QAction::toggled, this, show);
+    connect(m_settings->SearchAsYouType1(), &QAction::toggled, this, show);
     showSummary();
 }
 

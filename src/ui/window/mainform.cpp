@@ -27,12 +27,13 @@ namespace toka {
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeFormatOf(QLocale::system())) {
     setObjectName("MainForm");
+    m_settings = new SettingsController(*this); // its options are items of the menus
     createControls();
     m_explorer = std::make_unique<ExplorerTree>(m_Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
     m_search = new SearchController(*m_results, m_StatusPanel);
     connect(m_search, &SearchController::walkFinished, this, &TMainForm::EndSearch);
-    m_settings = new SettingsController(*this); // before the search handlers: see there
+    m_settings->connectSearchBox(); // before the search handlers: see there
     connectHandlers();
     connectFilterBar();
     connectFileActions();

@@ -150,26 +150,16 @@ public:
     QMenu* Edit1() const { return m_Edit1; }
     QAction* InvertSelection1() const { return m_InvertSelection1; }
     QMenu* Search1() const { return m_Search1; }
-    QAction* RecurseSubdirectories1() const { return m_RecurseSubdirectories1; }
-    QAction* Searchlengthindependendfuzzy1() const { return m_Searchlengthindependendfuzzy1; }
     QAction* N2() const { return m_N2; }
     QAction* Directory1() const { return m_Directory1; }
     QAction* AllFixedDisks1() const { return m_AllFixedDisks1; }
     QAction* Stop1() const { return m_Stop1; }
     QMenu* Options1() const { return m_Options1; }
-    QAction* ShowFileToolbar1() const { return m_ShowFileToolbar1; }
-    QAction* ShowFlybyHints1() const { return m_ShowFlybyHints1; }
-    QAction* ShowFileViewer1() const { return m_ShowFileViewer1; }
     QAction* N3() const { return m_N3; }
-    QAction* WarningSearchResultChanged1() const { return m_WarningSearchResultChanged1; }
-    QAction* ShowFilters1() const { return m_ShowFilters1; }
-    QAction* SearchAsYouType1() const { return m_SearchAsYouType1; }
-    QAction* RecordWalks1() const { return m_RecordWalks1; }
     QAction* ForgetRecordedWalks1() const { return m_ForgetRecordedWalks1; }
     QMenu* Help1() const { return m_Help1; }
     QAction* KeyboardShortcuts1() const { return m_KeyboardShortcuts1; }
     QAction* AboutTokaSearch1() const { return m_AboutTokaSearch1; }
-    QAction* DeleteKeyMovesToTrash1() const { return m_DeleteKeyMovesToTrash1; }
 
     QTimer* Timer() const { return m_Timer; }
     QWidget* Panel3() const { return m_Panel3; }
@@ -347,37 +337,27 @@ private:
 
     // --- the controls, by the design's names; each comment gives the caption
     // or the role.
-    QMenu* m_Fie1 = nullptr;                     ///< menu "&File"
-    QAction* m_Copy1 = nullptr;                  ///< File > "&Copy...": marked rows into the selected directory
-    QAction* m_Move1 = nullptr;                  ///< File > "&Move..."
-    QAction* m_Delete1 = nullptr;                ///< File > "&Delete..."
-    QAction* m_N1 = nullptr;                     ///< File: separator before Exit
-    QAction* m_SaveResultsAs1 = nullptr;         ///< File > "Save Results &As...": the rows as CSV or a path list
-    QAction* m_E1 = nullptr;                     ///< File > "&Exit...": closes the window
-    QMenu* m_Edit1 = nullptr;                    ///< menu "&Edit"
-    QAction* m_InvertSelection1 = nullptr;       ///< Edit > "&Invert Selection...": inverts the row marks
-    QMenu* m_Search1 = nullptr;                  ///< menu "&Search"
-    QAction* m_RecurseSubdirectories1 = nullptr; ///< Search > "&Recurse Subdirectories" (checkable)
-    QAction* m_Searchlengthindependendfuzzy1 = nullptr; ///< Search > "Search length &independend (fuzzy)" (checkable)
-    QAction* m_N2 = nullptr;                            ///< Search: separator before the search commands
-    QAction* m_Directory1 = nullptr;                    ///< Search > "&Directory...": searches the selected directory
-    QAction* m_AllFixedDisks1 = nullptr;                ///< Search > "All &Fixed Disks..."
-    QAction* m_Stop1 = nullptr;                         ///< Search > "Stop...": enabled during a search
-    QMenu* m_Options1 = nullptr;                        ///< menu "&View"
-    QAction* m_ShowFileToolbar1 = nullptr;              ///< View > "Show &Toolbar" (checkable)
-    QAction* m_ShowFlybyHints1 = nullptr;               ///< View > "Show Flyby &Hints": tooltips on or off
-    QAction* m_ShowFileViewer1 = nullptr;               ///< View > "Show File &Viewer" (checkable)
-    QAction* m_N3 = nullptr;                            ///< View: separator before the warning option
-    QAction* m_WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed"" (checkable)
-    QAction* m_ShowFilters1 = nullptr;                  ///< View > "Show &Filters": the filter bar (checkable)
-    QAction* m_SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype" (checkable)
-    QAction* m_RecordWalks1 = nullptr;                  ///< Search > "Record &Walks" (checkable)
-    QAction* m_ForgetRecordedWalks1 = nullptr;          ///< Search > "Forget Recorded Wal&ks"
-    QMenu* m_Help1 = nullptr;                           ///< menu "Hel&p", after the window's own menus
-    QAction* m_KeyboardShortcuts1 = nullptr;            ///< Help > "Keyboard Shortcuts": every key and its command
-    QAction* m_AboutTokaSearch1 = nullptr;              ///< Help > "About TOKA Search": version, licence, home page, Qt
-    QAction* m_DeleteKeyMovesToTrash1 = nullptr; ///< Edit > "Delete Key Moves to Trash" (checkable, off at first)
-    QTimer* m_Timer = nullptr;                   ///< refreshes count and result table every second during a search
+    QMenu* m_Fie1 = nullptr;                   ///< menu "&File"
+    QAction* m_Copy1 = nullptr;                ///< File > "&Copy...": marked rows into the selected directory
+    QAction* m_Move1 = nullptr;                ///< File > "&Move..."
+    QAction* m_Delete1 = nullptr;              ///< File > "&Delete..."
+    QAction* m_N1 = nullptr;                   ///< File: separator before Exit
+    QAction* m_SaveResultsAs1 = nullptr;       ///< File > "Save Results &As...": the rows as CSV or a path list
+    QAction* m_E1 = nullptr;                   ///< File > "&Exit...": closes the window
+    QMenu* m_Edit1 = nullptr;                  ///< menu "&Edit"
+    QAction* m_InvertSelection1 = nullptr;     ///< Edit > "&Invert Selection...": inverts the row marks
+    QMenu* m_Search1 = nullptr;                ///< menu "&Search"
+    QAction* m_N2 = nullptr;                   ///< Search: separator before the search commands
+    QAction* m_Directory1 = nullptr;           ///< Search > "&Directory...": searches the selected directory
+    QAction* m_AllFixedDisks1 = nullptr;       ///< Search > "All &Fixed Disks..."
+    QAction* m_Stop1 = nullptr;                ///< Search > "Stop...": enabled during a search
+    QMenu* m_Options1 = nullptr;               ///< menu "&View"
+    QAction* m_N3 = nullptr;                   ///< View: separator before the warning option
+    QAction* m_ForgetRecordedWalks1 = nullptr; ///< Search > "Forget Recorded Wal&ks"
+    QMenu* m_Help1 = nullptr;                  ///< menu "Hel&p", after the window's own menus
+    QAction* m_KeyboardShortcuts1 = nullptr;   ///< Help > "Keyboard Shortcuts": every key and its command
+    QAction* m_AboutTokaSearch1 = nullptr;     ///< Help > "About TOKA Search": version, licence, home page, Qt
+    QTimer* m_Timer = nullptr;                 ///< refreshes count and result table every second during a search
     QWidget* m_Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
     QFrame* m_ToolBar0 = nullptr;           ///< raised frame around the search row
     QWidget* m_Panel1 = nullptr;            ///< the search row inside ToolBar0

@@ -52,7 +52,35 @@ constexpr OptionField kOptionFields[] = {
 } // namespace
 
 SettingsController::SettingsController(TMainForm& window) : QObject(&window), m_window(window) {
-    m_recentTexts = new QStringListModel(this);
+    const auto option = [this](const char* caption, bool checked) {
+        auto* action = new QAction(QString::fromUtf8(caption), this);
+        action->setCheckable(true);
+        action->setChecked(checked);
+        return action;
+    };
+    // The designed states; FormShow and SyncOptions set them from the fields.
+    m_RecurseSubdirectories1 = option("&Recurse Subdirectories", true);
+    m_Searchlengthindependendfuzzy1 = option("Search length &independend (fuzzy)", true);
+    m_SearchAsYouType1 = option("Search as You T&ype", m_searchAsYouType);
+    m_RecordWalks1 = option("Record &Walks", m_recordWalks);
+    m_ShowFileToolbar1 = option("Show &Toolbar", true);
+    m_ShowFlybyHints1 = option("Show Flyby &Hints", true);
+    m_ShowFileViewer1 = option("Show File &Viewer", true);
+    m_ShowFilters1 = option("Show &Filters", false);
+    m_WarningSearchResultChanged1 = option("&Warning \"Search Result Changed\"", true);
+    m_DeleteKeyMovesToTrash1 = option("&Delete Key Moves to Trash", false);
+    // These three are switched by their commands alone.
+    connect(m_SearchAsYouType1, &QAction::toggled, this, [this](bool on) { m_searchAsYouType = on; });
+    connect(m_RecordWalks1, &QAction::toggled, this, [this](bool on) {
+        m_recordWalks = on;
+        m_SearchAsYouType1->setEnabled(on);
+    });
+    connect(m_DeleteKeyMovesToTrash1, &QAction::toggled, this, [this](bool on) { m_deleteKeyMovesToTrash = on; });
+}
+
+void SettingsController::connectSearchBox() {
+    TMainForm& window = m_window;
+    m_recentTexts = new QStringListModel(&window);
     QLineEdit* box = window.eSearch();
     auto* completer = new QCompleter(m_recentTexts, box);
     completer->setCaseSensitivity(Qt::CaseInsensitive);

@@ -1,5 +1,5 @@
 #pragma once
-// What outlives a run: the option fields of the View, Search and Edit menus,
+// What outlives a run: the options of the View, Search and Edit menus,
 // the remembered choices (remembered_settings.h) read over the designed
 // defaults when the window is first shown, the command line's start options
 // over those, the recent search texts the search box offers, and the
@@ -13,6 +13,7 @@
 
 #include "ui/logic/command_line.h"
 
+class QAction;
 class QStringListModel;
 
 namespace toka {
@@ -22,10 +23,12 @@ class TMainForm;
 class SettingsController : public QObject {
     Q_OBJECT
 public:
-    /// Remembers the choices and the layout of window; the search box
-    /// offers the recent texts from now on, and a search that starts puts
-    /// its text first among them.  Made once the window's controls are.
+    /// Remembers the choices and the layout of window.  Made before the
+    /// window's controls: the menus take the option commands.
     explicit SettingsController(TMainForm& window);
+    /// Once the window's controls are made: the search box offers the
+    /// recent texts, and a search that starts puts its text first among them.
+    void connectSearchBox();
 
     // --- the option fields: the designed defaults (FormShow), then the
     // remembered choices, then the command line's; then only the toggles.
@@ -52,6 +55,19 @@ public:
     void setSearchAsYouType(bool on) { m_searchAsYouType = on; }
     void setSortByHeaderClick(bool on) { m_sortByHeaderClick = on; }
     void setDeleteKeyMovesToTrash(bool on) { m_deleteKeyMovesToTrash = on; }
+
+    // --- the options' commands (checkable), items of the window's menus:
+    // typing, records and the Del key set their fields when switched.
+    QAction* RecurseSubdirectories1() const { return m_RecurseSubdirectories1; }
+    QAction* Searchlengthindependendfuzzy1() const { return m_Searchlengthindependendfuzzy1; }
+    QAction* SearchAsYouType1() const { return m_SearchAsYouType1; }
+    QAction* RecordWalks1() const { return m_RecordWalks1; }
+    QAction* ShowFileToolbar1() const { return m_ShowFileToolbar1; }
+    QAction* ShowFlybyHints1() const { return m_ShowFlybyHints1; }
+    QAction* ShowFileViewer1() const { return m_ShowFileViewer1; }
+    QAction* ShowFilters1() const { return m_ShowFilters1; }
+    QAction* WarningSearchResultChanged1() const { return m_WarningSearchResultChanged1; }
+    QAction* DeleteKeyMovesToTrash1() const { return m_DeleteKeyMovesToTrash1; }
 
     /// The defaults the window is shown with (FormShow): recursion, the
     /// fuzzy measure, the warning, toolbar and hints on; viewer and filter
@@ -97,6 +113,17 @@ private:
     };
     std::optional<RunOverride> m_fuzzyOverride;
     std::optional<RunOverride> m_recurseOverride;
+
+    QAction* m_RecurseSubdirectories1 = nullptr;        ///< Search > "&Recurse Subdirectories"
+    QAction* m_Searchlengthindependendfuzzy1 = nullptr; ///< Search > "Search length &independend (fuzzy)"
+    QAction* m_SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype"
+    QAction* m_RecordWalks1 = nullptr;                  ///< Search > "Record &Walks"
+    QAction* m_ShowFileToolbar1 = nullptr;              ///< View > "Show &Toolbar"
+    QAction* m_ShowFlybyHints1 = nullptr;               ///< View > "Show Flyby &Hints": tooltips on or off
+    QAction* m_ShowFileViewer1 = nullptr;               ///< View > "Show File &Viewer"
+    QAction* m_ShowFilters1 = nullptr;                  ///< View > "Show &Filters": the filter bar
+    QAction* m_WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed""
+    QAction* m_DeleteKeyMovesToTrash1 = nullptr;        ///< Edit > "Delete Key Moves to Trash" (off at first)
 
     bool m_recurseDirs = true;
     bool m_fuzzySearch = true;
