@@ -65,24 +65,24 @@ int main(int argc, char* argv[]) {
     volume.path = dir == "/" ? "/" : dir + "/";
     volume.kind = toka::VolumeKind::Fixed;
     form.FillDrives({volume});
-    QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
-    QTest::mouseClick(form.Explorer->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      form.Explorer->visualItemRect(node).center());
+    QTreeWidgetItem* node = form.Explorer()->topLevelItem(0);
+    QTest::mouseClick(form.Explorer()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      form.Explorer()->visualItemRect(node).center());
     if (form.selectedDirectory() != volume.path && form.selectedDirectory() != dir) {
         std::fprintf(stderr, "window_search: '%s' selected instead of '%s'\n", form.selectedDirectory().c_str(),
                      dir.c_str());
         return 1;
     }
-    if (similar) QTest::mouseClick(form.sbSimilar, Qt::LeftButton);
-    form.eSearch->setFocus();
-    form.eSearch->selectAll();
-    QTest::keyClicks(form.eSearch, text);
+    if (similar) QTest::mouseClick(form.sbSimilar(), Qt::LeftButton);
+    form.eSearch()->setFocus();
+    form.eSearch()->selectAll();
+    QTest::keyClicks(form.eSearch(), text);
 
     std::string request;
     for (int run = 0; onRequest ? static_cast<bool>(std::getline(std::cin, request)) : run < runs; ++run) {
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
         if (!form.isSearching()) {
             std::fputs("window_search: the click started no search\n", stderr);
             return 1;

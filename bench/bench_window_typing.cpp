@@ -23,6 +23,7 @@
 #include "platform/listing/volumes.h"
 #include "ui/window/mainform.h"
 #include "ui/window/search_controller.h"
+#include "ui/window/settings_controller.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -44,19 +45,19 @@ int main(int argc, char* argv[]) {
     volume.path = dir == "/" ? "/" : dir + "/";
     volume.kind = toka::VolumeKind::Fixed;
     form.FillDrives({volume});
-    form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
+    form.Explorer()->setCurrentItem(form.Explorer()->topLevelItem(0));
     // Both are off at first.
-    form.RecordWalks1->setChecked(true);
-    form.SearchAsYouType1->setChecked(true);
+    form.settings().RecordWalks1()->setChecked(true);
+    form.settings().SearchAsYouType1()->setChecked(true);
 
     // The walk that makes the record.
-    form.eSearch->setText("x");
-    QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+    form.eSearch()->setText("x");
+    QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
     if (!QTest::qWaitFor([&] { return !form.isSearching(); }, 600000)) return 1;
     form.search().waitForRecordSaved();
     // One answer reads the record; its signatures follow off the window's thread.
     QSignalSpy shown(&form, &toka::TMainForm::recordedAnswerShown);
-    form.eSearch->setText("warm up");
+    form.eSearch()->setText("warm up");
     if (!shown.wait(10000)) {
         std::fputs("window_typing: no recorded answer\n", stderr);
         return 1;
@@ -65,14 +66,14 @@ int main(int argc, char* argv[]) {
 
     std::vector<double> times;
     for (int t = 2; t < arguments.size(); ++t) {
-        form.eSearch->clear();
+        form.eSearch()->clear();
         QTest::qWait(100);
         const QString text = arguments[t];
         for (int i = 0; i < text.size(); ++i) {
             shown.clear();
             QElapsedTimer clock;
             clock.start();
-            QTest::keyClick(form.eSearch, text[i].toLatin1());
+            QTest::keyClick(form.eSearch(), text[i].toLatin1());
             if (i < 2) continue; // too short to be answered
             if (!shown.wait(5000)) return 1;
             QApplication::processEvents(); // the table is painted

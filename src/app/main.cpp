@@ -12,6 +12,7 @@
 #include "similar/simlist.h"
 #include "ui/logic/command_line.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/logic/remembered_settings.h"
 #include "viewer/picture_formats.h"
 
@@ -52,9 +53,9 @@ int main(int argc, char* argv[]) {
     // window's thread must not do once the window is up.
     if (line.start.allPictures) toka::setViewerPictureFormats(toka::PictureFormats::EveryReadable);
     toka::TMainForm MainForm;
-    MainForm.setSettingsFile(toka::settingsFilePath());
+    MainForm.settings().setFile(toka::settingsFilePath());
     MainForm.setRecordDirectory(toka::defaultRecordDirectory());
-    MainForm.setStartOptions(line.start);
+    MainForm.settings().setStartOptions(line.start);
     MainForm.show();
     return QApplication::exec();
 }

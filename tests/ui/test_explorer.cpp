@@ -49,13 +49,13 @@ private:
     TMainForm& formOnTree() {
         shownMainForm(m_form);
         m_form->FillDrives({volumeAt(m_root.toStdString(), VolumeKind::Fixed)});
-        m_form->Explorer->setFocus();
+        m_form->Explorer()->setFocus();
         return *m_form;
     }
 
     // Selects a node with a click, as the user does.
     void click(QTreeWidgetItem* node) {
-        QTreeWidget* tree = m_form->Explorer;
+        QTreeWidget* tree = m_form->Explorer();
         tree->scrollToItem(node);
         QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(node).center());
     }
@@ -63,12 +63,12 @@ private:
     // Opens or closes the selected node with the keyboard.
     void expand(QTreeWidgetItem* node) {
         click(node);
-        QTest::keyClick(m_form->Explorer, Qt::Key_Right);
+        QTest::keyClick(m_form->Explorer(), Qt::Key_Right);
         QVERIFY(node->isExpanded() || node->childCount() == 0);
     }
     void collapse(QTreeWidgetItem* node) {
         click(node);
-        QTest::keyClick(m_form->Explorer, Qt::Key_Left);
+        QTest::keyClick(m_form->Explorer(), Qt::Key_Left);
         QVERIFY(!node->isExpanded());
     }
 
@@ -97,7 +97,7 @@ private slots:
     // expand button, and its children come when the listing answers.
     void aListingThatBlocksNeverHoldsTheWindow() {
         TMainForm& form = formOnTree();
-        QTreeWidgetItem* root = form.Explorer->topLevelItem(0);
+        QTreeWidgetItem* root = form.Explorer()->topLevelItem(0);
         auto held = std::make_shared<std::atomic<bool>>(true);
         form.setTreeListingObserver([held](const std::string&) {
             for (int waited = 0; held->load() && waited < 10000; waited += 5)
@@ -124,8 +124,8 @@ private slots:
             QVERIFY(QDir().mkpath(dir.path() + "/" + name));
         shownMainForm(m_form);
         m_form->FillDrives({volumeAt(dir.path().toStdString(), VolumeKind::Fixed)});
-        m_form->Explorer->setFocus();
-        QTreeWidgetItem* root = m_form->Explorer->topLevelItem(0);
+        m_form->Explorer()->setFocus();
+        QTreeWidgetItem* root = m_form->Explorer()->topLevelItem(0);
         expand(root);
         QStringList shown;
         for (int i = 0; i < root->childCount(); ++i) shown << root->child(i)->text(0);
@@ -147,8 +147,8 @@ private slots:
         QFETCH(int, image);
         TMainForm& form = formOnTree();
         form.FillDrives({volumeAt("/", VolumeKind::Fixed), volumeAt(m_root.toStdString(), VolumeKind(kind))});
-        QCOMPARE(form.Explorer->topLevelItemCount(), 2);
-        QTreeWidgetItem* node = form.Explorer->topLevelItem(1);
+        QCOMPARE(form.Explorer()->topLevelItemCount(), 2);
+        QTreeWidgetItem* node = form.Explorer()->topLevelItem(1);
         QCOMPARE(node->text(0), m_root);
         QCOMPARE(nodeImage(node), image);
         QCOMPARE(node->childCount(), 1); // an expand button before anything is read
@@ -160,7 +160,7 @@ private slots:
 
     void expansion_listsVisibleDirectoriesOnly() {
         TMainForm& form = formOnTree();
-        QTreeWidgetItem* root = form.Explorer->topLevelItem(0);
+        QTreeWidgetItem* root = form.Explorer()->topLevelItem(0);
         expand(root);
         // No file, no hidden directory, no link to a directory, no "." or "..".
         QCOMPARE(childTexts(root), (QStringList{"alpha", "beta", "café"}));
@@ -173,7 +173,7 @@ private slots:
 
     void folderImages_followExpansion() {
         TMainForm& form = formOnTree();
-        QTreeWidgetItem* root = form.Explorer->topLevelItem(0);
+        QTreeWidgetItem* root = form.Explorer()->topLevelItem(0);
         expand(root);
         QTreeWidgetItem* alpha = childNamed(root, "alpha");
         QVERIFY(alpha);
@@ -187,19 +187,19 @@ private slots:
 
     void emptyDirectory_losesItsExpandButton() {
         TMainForm& form = formOnTree();
-        QTreeWidgetItem* root = form.Explorer->topLevelItem(0);
+        QTreeWidgetItem* root = form.Explorer()->topLevelItem(0);
         expand(root);
         QTreeWidgetItem* beta = childNamed(root, "beta");
         QCOMPARE(beta->childCount(), 1);
         expand(beta);
         QCOMPARE(beta->childCount(), 0);
-        QCOMPARE(form.Explorer->itemAt(form.Explorer->visualItemRect(beta).center())->childCount(), 0);
+        QCOMPARE(form.Explorer()->itemAt(form.Explorer()->visualItemRect(beta).center())->childCount(), 0);
     }
 
     void missingVolume_showsNoChildAndNoMessage() {
         TMainForm& form = formOnTree();
         form.FillDrives({volumeAt("/no/such/mount", VolumeKind::CdRom)});
-        QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
+        QTreeWidgetItem* node = form.Explorer()->topLevelItem(0);
         expand(node);
         QCOMPARE(node->childCount(), 0);
         QVERIFY(QApplication::activeModalWidget() == nullptr);
@@ -207,7 +207,7 @@ private slots:
 
     void directoryCreatedAfterExpansion_appearsOnReexpansion() {
         TMainForm& form = formOnTree();
-        QTreeWidgetItem* root = form.Explorer->topLevelItem(0);
+        QTreeWidgetItem* root = form.Explorer()->topLevelItem(0);
         expand(root);
         QTreeWidgetItem* beta = childNamed(root, "beta");
         expand(beta);
@@ -236,8 +236,8 @@ private slots:
         QFETCH(QStringList, nodes);
         QFETCH(QByteArray, suffix);
         TMainForm& form = formOnTree();
-        QCOMPARE(form.lCurrentDir->text(), QString(PathLabel::kPlaceholder));
-        QTreeWidgetItem* node = form.Explorer->topLevelItem(0);
+        QCOMPARE(form.StatusPanel()->lCurrentDir()->text(), QString(PathLabel::kPlaceholder));
+        QTreeWidgetItem* node = form.Explorer()->topLevelItem(0);
         for (const QString& name : nodes) {
             expand(node);
             node = childNamed(node, name);
@@ -247,7 +247,7 @@ private slots:
         const QByteArray expected = QFile::encodeName(m_root) + suffix;
         QCOMPARE(QByteArray::fromStdString(form.selectedDirectory()), expected);
         QCOMPARE(QByteArray::fromStdString(GetNodePath(node)), expected);
-        QVERIFY(!form.lCurrentDir->text().contains("//"));
+        QVERIFY(!form.StatusPanel()->lCurrentDir()->text().contains("//"));
     }
 
     // The tree's hint is "Directory Explorer"; a node whose name is cut off
@@ -276,8 +276,8 @@ private slots:
         mkdirp(dir.path() + "/" + longName);
         shownMainForm(m_form);
         m_form->FillDrives({volumeAt(dir.path().toStdString(), VolumeKind::Fixed)});
-        if (!hints) m_form->ShowFlybyHints1->trigger();
-        QTreeWidget* tree = m_form->Explorer;
+        if (!hints) m_form->settings().ShowFlybyHints1()->trigger();
+        QTreeWidget* tree = m_form->Explorer();
         QTreeWidgetItem* root = tree->topLevelItem(0);
         tree->expandItem(root);
         QTreeWidgetItem* node = childNamed(root, over == "long" ? longName : "short");
@@ -297,7 +297,7 @@ private slots:
     void rootVolume_pathHasOneSlash() {
         TMainForm& form = formOnTree();
         form.FillDrives({volumeAt("/", VolumeKind::Fixed)});
-        QTreeWidgetItem* root = form.Explorer->topLevelItem(0);
+        QTreeWidgetItem* root = form.Explorer()->topLevelItem(0);
         click(root);
         QCOMPARE(form.selectedDirectory(), std::string("/"));
         expand(root);

@@ -127,11 +127,12 @@ private slots:
         QFETCH(int, code);
         QFETCH(bool, warn);
         recordCalls();
-        if (!warn) chooseFromMenu(*m_form, m_form->Options1, Qt::Key_V, m_form->WarningSearchResultChanged1);
+        if (!warn)
+            chooseFromMenu(*m_form, m_form->Options1(), Qt::Key_V, m_form->settings().WarningSearchResultChanged1());
         markRows({5, 2}); // marked in reverse: the list still goes by row
         BoxWatcher watcher;
-        if (how == "Move1") chooseFromMenu(*m_form, m_form->Fie1, Qt::Key_F, m_form->Move1);
-        else QTest::mouseClick(how == "sbCopy" ? m_form->sbCopy : m_form->sbDelete, Qt::LeftButton);
+        if (how == "Move1") chooseFromMenu(*m_form, m_form->Fie1(), Qt::Key_F, m_form->Move1());
+        else QTest::mouseClick(how == "sbCopy" ? m_form->sbCopy() : m_form->sbDelete(), Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(1));
         QCOMPARE(m_calls[0].paths, (std::vector<std::string>{rowPath(2), rowPath(5)}));
         QCOMPARE(m_calls[0].code, code);
@@ -171,7 +172,7 @@ private slots:
         };
         const ListString ranksBefore = shownRanks();
         BoxWatcher watcher;
-        QTest::mouseClick(QList{m_form->sbCopy, m_form->sbMove, m_form->sbDelete}[code], Qt::LeftButton);
+        QTest::mouseClick(QList{m_form->sbCopy(), m_form->sbMove(), m_form->sbDelete()}[code], Qt::LeftButton);
         const QString caption = QStringList{"Copy", "Move", "Delete"}[code];
         QTRY_COMPARE(watcher.boxes.size(), 1);
         QTest::qWait(20);
@@ -204,9 +205,9 @@ private slots:
         searchAndWait(*m_form);
         QCOMPARE(grid()->RowCount(), 2);
         recordCalls();
-        m_form->WarningSearchResultChanged1->trigger();
+        m_form->settings().WarningSearchResultChanged1()->trigger();
         clickRow(grid(), 1);
-        QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
+        QTest::mouseClick(m_form->sbCopy(), Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(1));
         QVERIFY(m_calls[0].paths.empty());
     }
@@ -214,11 +215,11 @@ private slots:
     void noSecondOperationInsideTheFirst() {
         int nested = 0;
         m_form->fileOps().setRunner([&](const std::vector<std::string>&, FileOpKind, const std::string&) {
-            if (++nested == 1) chooseFromMenu(*m_form, m_form->Fie1, Qt::Key_F, m_form->Delete1);
+            if (++nested == 1) chooseFromMenu(*m_form, m_form->Fie1(), Qt::Key_F, m_form->Delete1());
         });
-        m_form->WarningSearchResultChanged1->trigger();
+        m_form->settings().WarningSearchResultChanged1()->trigger();
         clickRow(grid(), 1);
-        QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
+        QTest::mouseClick(m_form->sbCopy(), Qt::LeftButton);
         QCOMPARE(nested, 1);
     }
 
@@ -235,13 +236,13 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_dir->path() + "/xdg"));
         HeldSystemCalls system;
         m_form->fileOps().setSystemCalls(system);
-        m_form->WarningSearchResultChanged1->trigger();
+        m_form->settings().WarningSearchResultChanged1()->trigger();
         markRows({2, 5});
         const QStringList names{grid()->Cells(0, 2), grid()->Cells(0, 5)};
         QElapsedTimer clock;
         clock.start();
-        if (how == "trash") m_form->MoveToTrash1->trigger();
-        else QTest::mouseClick(m_form->sbCopy, Qt::LeftButton);
+        if (how == "trash") m_form->MoveToTrash1()->trigger();
+        else QTest::mouseClick(m_form->sbCopy(), Qt::LeftButton);
         qint64 firedAfter = -1;
         QTimer::singleShot(10, [&] { firedAfter = clock.elapsed(); });
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
@@ -249,7 +250,7 @@ private slots:
         QTRY_VERIFY(system.calls.load() > 0);
         QVERIFY(m_form->fileOps().isRunning());
         recordCalls();
-        QTest::mouseClick(m_form->sbDelete, Qt::LeftButton);
+        QTest::mouseClick(m_form->sbDelete(), Qt::LeftButton);
         QCOMPARE(m_calls.size(), std::size_t(0));
         m_form->fileOps().setRunner({});
 
@@ -278,7 +279,7 @@ private slots:
         QFETCH(QString, chosen);
         QFETCH(int, code);
         recordCalls();
-        m_form->WarningSearchResultChanged1->trigger();
+        m_form->settings().WarningSearchResultChanged1()->trigger();
         if (!directory) clickNode(*m_form, 1, Qt::ControlModifier);
         markRows({2});
         QStringList texts;
@@ -314,9 +315,9 @@ private slots:
 
     void invertTwiceRestores() {
         markRows({1, 3});
-        QTest::mouseClick(m_form->sbInvert, Qt::LeftButton);
+        QTest::mouseClick(m_form->sbInvert(), Qt::LeftButton);
         QCOMPARE(markedRows(grid()), (QList<int>{2, 4, 5, 6}));
-        chooseFromMenu(*m_form, m_form->Edit1, Qt::Key_E, m_form->InvertSelection1);
+        chooseFromMenu(*m_form, m_form->Edit1(), Qt::Key_E, m_form->InvertSelection1());
         QCOMPARE(markedRows(grid()), (QList<int>{1, 3}));
         QVERIFY(!grid()->IsRowMarked(0));
     }
@@ -339,7 +340,7 @@ private slots:
         QFETCH(QList<int>, marksAfter);
         clickRow(grid(), 2);
         QWidget* viewport = grid()->viewport();
-        QTreeWidget* tree = m_form->Explorer;
+        QTreeWidget* tree = m_form->Explorer();
         const QPoint end =
             to == "tree" ? viewport->mapFromGlobal(tree->viewport()->mapToGlobal(tree->viewport()->rect().center()))
                          : cellCentre(grid(), 5);
@@ -379,14 +380,14 @@ private slots:
         markRows({4});
         std::unique_ptr<QMimeData> mime(ownRows ? resultRowsMimeData(grid(), {rowPath(4)}) : new QMimeData);
         BoxWatcher watcher;
-        const QPoint pos = m_form->Explorer->visualItemRect(m_form->Explorer->topLevelItem(1)).center();
+        const QPoint pos = m_form->Explorer()->visualItemRect(m_form->Explorer()->topLevelItem(1)).center();
         QDragEnterEvent enter(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
         QDragMoveEvent move(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
         QDropEvent drop(pos, Qt::CopyAction, mime.get(), Qt::LeftButton, modifiers);
-        QApplication::sendEvent(m_form->Explorer->viewport(), &enter);
-        QApplication::sendEvent(m_form->Explorer->viewport(), &move);
-        QCOMPARE(m_form->lCurrentDir->path(), (ownRows ? dest() : src()).toStdString());
-        QApplication::sendEvent(m_form->Explorer->viewport(), &drop);
+        QApplication::sendEvent(m_form->Explorer()->viewport(), &enter);
+        QApplication::sendEvent(m_form->Explorer()->viewport(), &move);
+        QCOMPARE(m_form->StatusPanel()->lCurrentDir()->path(), (ownRows ? dest() : src()).toStdString());
+        QApplication::sendEvent(m_form->Explorer()->viewport(), &drop);
         QTest::qWait(20);
         QCOMPARE(m_calls.size(), std::size_t(ownRows));
         if (!ownRows) return;

@@ -189,35 +189,35 @@ private slots:
     void mark_followsTheRowsAndEnterApplies() {
         TMainForm& form = formWithFilters();
         form.FillDrives({volumeAt(m_dir.path().toStdString())});
-        form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
-        QVERIFY(!form.lFiltered->isVisible());
+        form.Explorer()->setCurrentItem(form.Explorer()->topLevelItem(0));
+        QVERIFY(!form.StatusPanel()->lFiltered()->isVisible());
         const auto enterIn = [&](QWidget* field) {
             field->setFocus();
             QTest::keyClick(field, Qt::Key_Return);
             QVERIFY(form.isSearching());
             QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
-            QCOMPARE(form.currentFilter(), form.pFilters->filter(kNow));
+            QCOMPARE(form.currentFilter(), form.pFilters()->filter(kNow));
         };
-        typeInto(form.pFilters->extensionsEdit, "pdf");
-        QCOMPARE(form.lFiltered->text(), QString("Not filtered (changed, press Enter to apply)"));
-        QVERIFY(form.lFiltered->toolTip().endsWith(
-            "press Enter to apply it:\n" + QString::fromStdString(form.pFilters->filter(kNow).describe().at(0))));
-        QVERIFY(form.lFiltered->geometry().right() <= form.Label2->geometry().left());
-        enterIn(form.pFilters->extensionsEdit);
-        QCOMPARE(form.lFiltered->text(), QString("Filtered"));
-        QCOMPARE(form.lFiltered->toolTip().split('\n').size(), 2);
-        QTest::mouseClick(form.pFilters->hiddenCheck, Qt::LeftButton);
-        QCOMPARE(form.lFiltered->text(), QString("Filtered (changed, press Enter to apply)"));
-        enterIn(form.pFilters->minSizeSpin);
-        QCOMPARE(form.lFiltered->toolTip().split('\n').size(), 3);
+        typeInto(form.pFilters()->extensionsEdit, "pdf");
+        QCOMPARE(form.StatusPanel()->lFiltered()->text(), QString("Not filtered (changed, press Enter to apply)"));
+        QVERIFY(form.StatusPanel()->lFiltered()->toolTip().endsWith(
+            "press Enter to apply it:\n" + QString::fromStdString(form.pFilters()->filter(kNow).describe().at(0))));
+        QVERIFY(form.StatusPanel()->lFiltered()->geometry().right() <= form.StatusPanel()->Label2()->geometry().left());
+        enterIn(form.pFilters()->extensionsEdit);
+        QCOMPARE(form.StatusPanel()->lFiltered()->text(), QString("Filtered"));
+        QCOMPARE(form.StatusPanel()->lFiltered()->toolTip().split('\n').size(), 2);
+        QTest::mouseClick(form.pFilters()->hiddenCheck, Qt::LeftButton);
+        QCOMPARE(form.StatusPanel()->lFiltered()->text(), QString("Filtered (changed, press Enter to apply)"));
+        enterIn(form.pFilters()->minSizeSpin);
+        QCOMPARE(form.StatusPanel()->lFiltered()->toolTip().split('\n').size(), 3);
         // Still there with the bar hidden: the rows on view are filtered all the same.
         form.ShowFilters1Click();
-        QVERIFY(form.lFiltered->isVisible());
+        QVERIFY(form.StatusPanel()->lFiltered()->isVisible());
         form.ShowFilters1Click();
-        QTest::mouseClick(form.pFilters->resetButton, Qt::LeftButton);
-        QVERIFY(form.lFiltered->text().endsWith("(changed, press Enter to apply)"));
-        enterIn(form.pFilters->kindCombo);
-        QVERIFY(!form.lFiltered->isVisible());
+        QTest::mouseClick(form.pFilters()->resetButton, Qt::LeftButton);
+        QVERIFY(form.StatusPanel()->lFiltered()->text().endsWith("(changed, press Enter to apply)"));
+        enterIn(form.pFilters()->kindCombo);
+        QVERIFY(!form.StatusPanel()->lFiltered()->isVisible());
     }
 
     void accessKeys_data() {
@@ -243,7 +243,7 @@ private slots:
         QFETCH(char, key);
         QFETCH(QString, control);
         TMainForm& form = formWithFilters();
-        FilterBar* bar = form.pFilters;
+        FilterBar* bar = form.pFilters();
         const QMap<QString, QWidget*> controls = {
             {"exclude", bar->excludeEdit}, {"extensions", bar->extensionsEdit},
             {"kind", bar->kindCombo},      {"minSize", bar->minSizeSpin},
@@ -253,7 +253,7 @@ private slots:
             {"reset", bar->resetButton},
         };
         bar->modifiedCombo->setCurrentIndex(int(ModifiedChoice::Between)); // shows the days
-        form.Explorer->setFocus();
+        form.Explorer()->setFocus();
         const Qt::Key letter = Qt::Key(Qt::Key_A + (key - 'A'));
         QTest::keyClick(&form, letter, Qt::AltModifier);
         // A button's key presses it; any other control gets the focus.
@@ -265,18 +265,18 @@ private slots:
 
         // With the bar hidden the key reaches none of its controls.
         form.ShowFilters1Click();
-        form.Explorer->setFocus();
+        form.Explorer()->setFocus();
         QTest::keyClick(&form, letter, Qt::AltModifier);
-        QVERIFY(form.Explorer->hasFocus());
+        QVERIFY(form.Explorer()->hasFocus());
     }
 
     void tabOrder_runsThroughTheBar() {
         TMainForm& form = formWithFilters();
-        form.seNumberofItems->setFocus();
-        QList<QWidget*> expected = form.pFilters->controls();
-        expected.removeAll(form.pFilters->fromDate); // hidden but for "between dates"
-        expected.removeAll(form.pFilters->untilDate);
-        expected << form.Explorer; // the viewer is hidden
+        form.seNumberofItems()->setFocus();
+        QList<QWidget*> expected = form.pFilters()->controls();
+        expected.removeAll(form.pFilters()->fromDate); // hidden but for "between dates"
+        expected.removeAll(form.pFilters()->untilDate);
+        expected << form.Explorer(); // the viewer is hidden
         for (QWidget* next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QVERIFY2(next->hasFocus(), qPrintable(QApplication::focusWidget()->metaObject()->className()));
@@ -285,11 +285,11 @@ private slots:
 
     void hints_followTheSwitch() {
         TMainForm& form = formWithFilters();
-        typeInto(form.pFilters->extensionsEdit, "pdf"); // the mark shows
-        QList<QWidget*> controls = form.pFilters->controls();
-        controls.removeAll(form.pFilters->fromDate);
-        controls.removeAll(form.pFilters->untilDate);
-        controls << form.lFiltered;
+        typeInto(form.pFilters()->extensionsEdit, "pdf"); // the mark shows
+        QList<QWidget*> controls = form.pFilters()->controls();
+        controls.removeAll(form.pFilters()->fromDate);
+        controls.removeAll(form.pFilters()->untilDate);
+        controls << form.StatusPanel()->lFiltered();
         for (bool on : {true, false}) {
             if (!on) form.ShowFlybyHints1Click();
             for (QWidget* control : controls) {
@@ -307,7 +307,7 @@ private slots:
         }
         TMainForm& form = formWithFilters();
         showFolders(form, {root});
-        form.eSearch->setText("report");
+        form.eSearch()->setText("report");
         const auto rows = [&] {
             QStringList paths;
             for (int row = 1; row < form.results().sgexResults()->RowCount(); ++row)
@@ -320,16 +320,16 @@ private slots:
         QCOMPARE(rows(),
                  QStringList({"/deep/er/report.PDF", "/report.pdf", "/report.txt", "/reports", "/skip/report.pdf"}));
 
-        typeInto(form.pFilters->extensionsEdit, "pdf");
-        typeInto(form.pFilters->excludeEdit, "skip");
-        const WalkFilter filter = form.pFilters->filter(QDateTime::currentDateTime());
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        typeInto(form.pFilters()->extensionsEdit, "pdf");
+        typeInto(form.pFilters()->excludeEdit, "skip");
+        const WalkFilter filter = form.pFilters()->filter(QDateTime::currentDateTime());
+        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
         // The bar stays usable during a search; the running one keeps its filter.
         QVERIFY(form.isSearching());
-        QVERIFY(form.pFilters->extensionsEdit->isEnabled());
-        typeInto(form.pFilters->extensionsEdit, "txt");
+        QVERIFY(form.pFilters()->extensionsEdit->isEnabled());
+        typeInto(form.pFilters()->extensionsEdit, "txt");
         QCOMPARE(form.currentFilter(), filter);
-        QVERIFY(form.lFiltered->toolTip().contains("pdf"));
+        QVERIFY(form.StatusPanel()->lFiltered()->toolTip().contains("pdf"));
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QCOMPARE(rows(), QStringList({"/deep/er/report.PDF", "/report.pdf"}));
         searchAndWait(form);

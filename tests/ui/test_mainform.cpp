@@ -42,19 +42,24 @@ private:
 
     // Runs one user action on the window by its name.
     void act(TMainForm& form, const QString& action) {
-        if (action == "click Fuzzy") QTest::mouseClick(form.sbMeasure, Qt::LeftButton);
-        else if (action == "click Similar") QTest::mouseClick(form.sbSimilar, Qt::LeftButton);
+        if (action == "click Fuzzy") QTest::mouseClick(form.sbMeasure(), Qt::LeftButton);
+        else if (action == "click Similar") QTest::mouseClick(form.sbSimilar(), Qt::LeftButton);
         else if (action == "menu fuzzy")
-            chooseFromMenu(form, form.Search1, Qt::Key_S, form.Searchlengthindependendfuzzy1);
-        else if (action == "click Recurse") QTest::mouseClick(form.sbRecurseDirs, Qt::LeftButton);
-        else if (action == "menu recurse") chooseFromMenu(form, form.Search1, Qt::Key_S, form.RecurseSubdirectories1);
-        else if (action == "click Viewer") QTest::mouseClick(form.sbFileViewer, Qt::LeftButton);
-        else if (action == "menu viewer") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFileViewer1);
-        else if (action == "menu toolbar") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFileToolbar1);
-        else if (action == "menu filters") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFilters1);
-        else if (action == "menu hints") chooseFromMenu(form, form.Options1, Qt::Key_V, form.ShowFlybyHints1);
+            chooseFromMenu(form, form.Search1(), Qt::Key_S, form.settings().Searchlengthindependendfuzzy1());
+        else if (action == "click Recurse") QTest::mouseClick(form.sbRecurseDirs(), Qt::LeftButton);
+        else if (action == "menu recurse")
+            chooseFromMenu(form, form.Search1(), Qt::Key_S, form.settings().RecurseSubdirectories1());
+        else if (action == "click Viewer") QTest::mouseClick(form.sbFileViewer(), Qt::LeftButton);
+        else if (action == "menu viewer")
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().ShowFileViewer1());
+        else if (action == "menu toolbar")
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().ShowFileToolbar1());
+        else if (action == "menu filters")
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().ShowFilters1());
+        else if (action == "menu hints")
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().ShowFlybyHints1());
         else if (action == "menu warning")
-            chooseFromMenu(form, form.Options1, Qt::Key_V, form.WarningSearchResultChanged1);
+            chooseFromMenu(form, form.Options1(), Qt::Key_V, form.settings().WarningSearchResultChanged1());
         else QFAIL(qPrintable("unknown action " + action));
     }
 
@@ -90,10 +95,10 @@ private slots:
         }
         QVERIFY2(controls > 25, qPrintable(QString::number(controls)));
         QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(", ")));
-        const QAccessibleInterface* search = QAccessible::queryAccessibleInterface(form.eSearch);
+        const QAccessibleInterface* search = QAccessible::queryAccessibleInterface(form.eSearch());
         QCOMPARE(search->text(QAccessible::Name), QString("Search for"));
         QCOMPARE(search->text(QAccessible::Description), QString("Enter Search String here"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(form.sbSearchDir)->text(QAccessible::Name),
+        QCOMPARE(QAccessible::queryAccessibleInterface(form.sbSearchDir())->text(QAccessible::Name),
                  QString("Search Selected Directory"));
     }
 
@@ -102,31 +107,31 @@ private slots:
     void stateRightAfterStart() {
         TMainForm& form = shownForm();
         QCOMPARE(form.windowTitle(), QString("TOKA Search  - The Nufa File Finder "));
-        QVERIFY(form.sbRecurseDirs->isChecked());
-        QVERIFY(form.RecurseSubdirectories1->isChecked());
-        QVERIFY(form.sbMeasure->isChecked());
-        QVERIFY(!form.sbSimilar->isChecked());
-        QVERIFY(form.Searchlengthindependendfuzzy1->isChecked());
-        QVERIFY(form.Toolbar1->isVisible());
-        QVERIFY(form.ShowFlybyHints1->isChecked());
+        QVERIFY(form.sbRecurseDirs()->isChecked());
+        QVERIFY(form.settings().RecurseSubdirectories1()->isChecked());
+        QVERIFY(form.sbMeasure()->isChecked());
+        QVERIFY(!form.sbSimilar()->isChecked());
+        QVERIFY(form.settings().Searchlengthindependendfuzzy1()->isChecked());
+        QVERIFY(form.Toolbar1()->isVisible());
+        QVERIFY(form.settings().ShowFlybyHints1()->isChecked());
         // Designed visible, hidden by the first showing.
         QVERIFY(!form.viewer().pFileViewer()->isVisible());
-        QVERIFY(!form.Splitter2->isVisible());
-        QVERIFY(!form.sbFileViewer->isChecked());
-        QVERIFY(!form.ShowFileViewer1->isChecked());
-        QVERIFY(form.WarningSearchResultChanged1->isChecked());
-        QVERIFY(!form.sbStop->isEnabled());
-        QVERIFY(!form.Stop1->isEnabled());
-        QVERIFY(form.sbSearchDir->isEnabled() && form.Directory1->isEnabled());
-        QVERIFY(form.sbSearchHDs->isEnabled() && form.AllFixedDisks1->isEnabled());
+        QVERIFY(!form.Splitter2()->isVisible());
+        QVERIFY(!form.sbFileViewer()->isChecked());
+        QVERIFY(!form.settings().ShowFileViewer1()->isChecked());
+        QVERIFY(form.settings().WarningSearchResultChanged1()->isChecked());
+        QVERIFY(!form.sbStop()->isEnabled());
+        QVERIFY(!form.Stop1()->isEnabled());
+        QVERIFY(form.sbSearchDir()->isEnabled() && form.Directory1()->isEnabled());
+        QVERIFY(form.sbSearchHDs()->isEnabled() && form.AllFixedDisks1()->isEnabled());
         QCOMPARE(form.statusText(), QString("Ready"));
-        QCOMPARE(form.lFileScanned->text(), QString("0"));
-        QCOMPARE(form.eSearch->text(), QString("TOKASearch"));
-        QCOMPARE(form.seNumberofItems->value(), 30);
-        QVERIFY(!form.Timer->isActive());
-        QVERIFY(form.Explorer->hasFocus());
-        QVERIFY(form.Explorer->topLevelItemCount() >= 1); // "/" at least
-        QCOMPARE(form.Explorer->topLevelItem(0)->text(0), QString("/"));
+        QCOMPARE(form.StatusPanel()->lFileScanned()->text(), QString("0"));
+        QCOMPARE(form.eSearch()->text(), QString("TOKASearch"));
+        QCOMPARE(form.seNumberofItems()->value(), 30);
+        QVERIFY(!form.Timer()->isActive());
+        QVERIFY(form.Explorer()->hasFocus());
+        QVERIFY(form.Explorer()->topLevelItemCount() >= 1); // "/" at least
+        QCOMPARE(form.Explorer()->topLevelItem(0)->text(0), QString("/"));
         // The table: header row and one empty row, no marks.
         QCOMPARE(form.results().sgexResults()->RowCount(), 2);
         QCOMPARE(form.results().sgexResults()->Cells(0, 0), QString("File"));
@@ -176,18 +181,18 @@ private slots:
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
 
-        QCOMPARE(form.FuzzySearch, fuzzy);
-        QCOMPARE(form.sbMeasure->isChecked(), fuzzy);
-        QCOMPARE(form.sbSimilar->isChecked(), !fuzzy);
-        QCOMPARE(form.Searchlengthindependendfuzzy1->isChecked(), fuzzy);
-        QCOMPARE(form.sbRecurseDirs->isChecked(), recurse);
-        QCOMPARE(form.RecurseSubdirectories1->isChecked(), recurse);
+        QCOMPARE(form.settings().FuzzySearch(), fuzzy);
+        QCOMPARE(form.sbMeasure()->isChecked(), fuzzy);
+        QCOMPARE(form.sbSimilar()->isChecked(), !fuzzy);
+        QCOMPARE(form.settings().Searchlengthindependendfuzzy1()->isChecked(), fuzzy);
+        QCOMPARE(form.sbRecurseDirs()->isChecked(), recurse);
+        QCOMPARE(form.settings().RecurseSubdirectories1()->isChecked(), recurse);
         QCOMPARE(form.viewer().pFileViewer()->isVisible(), viewer);
-        QCOMPARE(form.Splitter2->isVisible(), viewer);
-        QCOMPARE(form.sbFileViewer->isChecked(), viewer);
-        QCOMPARE(form.ShowFileViewer1->isChecked(), viewer);
-        QCOMPARE(form.WarningSearchResultChanged1->isChecked(), warn);
-        QCOMPARE(form.WarnResultChanged, warn);
+        QCOMPARE(form.Splitter2()->isVisible(), viewer);
+        QCOMPARE(form.sbFileViewer()->isChecked(), viewer);
+        QCOMPARE(form.settings().ShowFileViewer1()->isChecked(), viewer);
+        QCOMPARE(form.settings().WarningSearchResultChanged1()->isChecked(), warn);
+        QCOMPARE(form.settings().WarnResultChanged(), warn);
     }
 
     // The strips from the top: search row, filter bar, tool row, status.
@@ -211,24 +216,24 @@ private slots:
         QFETCH(bool, filtersShown);
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
-        QCOMPARE(form.Toolbar1->isVisible(), toolsShown);
-        QCOMPARE(form.ShowFileToolbar1->isChecked(), toolsShown);
-        QCOMPARE(form.pFilters->isVisible(), filtersShown);
-        QCOMPARE(form.ShowFilters1->isChecked(), filtersShown);
+        QCOMPARE(form.Toolbar1()->isVisible(), toolsShown);
+        QCOMPARE(form.settings().ShowFileToolbar1()->isChecked(), toolsShown);
+        QCOMPARE(form.pFilters()->isVisible(), filtersShown);
+        QCOMPARE(form.settings().ShowFilters1()->isChecked(), filtersShown);
         QApplication::processEvents();
         const auto top = [&](QWidget* w) { return w->mapTo(&form, QPoint(0, 0)).y(); };
-        QList<QWidget*> strips{form.ToolBar0};
-        if (filtersShown) strips << form.pFilters;
-        if (toolsShown) strips << form.Toolbar1;
-        strips << form.StatusPanel << form.Explorer;
+        QList<QWidget*> strips{form.ToolBar0()};
+        if (filtersShown) strips << form.pFilters();
+        if (toolsShown) strips << form.Toolbar1();
+        strips << form.StatusPanel() << form.Explorer();
         for (int i = 1; i < strips.size(); ++i)
             QVERIFY2(top(strips[i - 1]) + strips[i - 1]->height() <= top(strips[i]),
                      strips[i]->metaObject()->className());
-        QVERIFY(top(form.StatusPanel) + form.StatusPanel->height() <= top(form.results().sgexResults()));
+        QVERIFY(top(form.StatusPanel()) + form.StatusPanel()->height() <= top(form.results().sgexResults()));
         // The tool buttons keep their designed order from left to right.
-        const QList<QWidget*> order = {form.sbSearchDir, form.sbSearchHDs, form.sbStop,      form.sbRecurseDirs,
-                                       form.sbMeasure,   form.sbSimilar,   form.sbCopy,      form.sbMove,
-                                       form.sbDelete,    form.sbInvert,    form.sbFileViewer};
+        const QList<QWidget*> order = {form.sbSearchDir(), form.sbSearchHDs(), form.sbStop(),      form.sbRecurseDirs(),
+                                       form.sbMeasure(),   form.sbSimilar(),   form.sbCopy(),      form.sbMove(),
+                                       form.sbDelete(),    form.sbInvert(),    form.sbFileViewer()};
         for (int i = 1; i < order.size() && toolsShown; ++i)
             QVERIFY(order[i - 1]->geometry().right() < order[i]->geometry().left());
     }
@@ -246,10 +251,10 @@ private slots:
         QFETCH(bool, shown);
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
-        QCOMPARE(form.ShowFlybyHints1->isChecked(), shown);
-        QCOMPARE(tipShownFor(form.sbSearchDir), shown);
-        QCOMPARE(tipShownFor(form.eSearch), shown);
-        QCOMPARE(tipShownFor(form.Explorer->viewport()), shown);
+        QCOMPARE(form.settings().ShowFlybyHints1()->isChecked(), shown);
+        QCOMPARE(tipShownFor(form.sbSearchDir()), shown);
+        QCOMPARE(tipShownFor(form.eSearch()), shown);
+        QCOMPARE(tipShownFor(form.Explorer()->viewport()), shown);
         QCOMPARE(tipShownFor(form.results().sgexResults()->viewport()), shown);
         if (shown) {
             tipShownFor(form.results().sgexResults()->viewport());
@@ -267,10 +272,10 @@ private slots:
         QFETCH(bool, viewer);
         TMainForm& form = shownForm();
         if (viewer) act(form, "click Viewer");
-        form.Explorer->setFocus();
-        QList<QWidget*> expected = {form.results().sgexResults(), form.eSearch, form.seNumberofItems};
+        form.Explorer()->setFocus();
+        QList<QWidget*> expected = {form.results().sgexResults(), form.eSearch(), form.seNumberofItems()};
         if (viewer) expected << form.viewer().mFileViewer();
-        expected << form.Explorer;
+        expected << form.Explorer();
         for (QWidget* next : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QVERIFY2(next->hasFocus(), qPrintable(QApplication::focusWidget()->metaObject()->className()));
@@ -297,20 +302,20 @@ private slots:
                                     QString("https://github.com/tokasearch/tokasearch")})
             QVERIFY2(about.contains(part), qPrintable(about));
         BoxWatcher watcher(QMessageBox::NoButton, [](QMessageBox* box) { return box->text(); });
-        chooseFromMenu(form, form.Help1, Qt::Key_P, form.KeyboardShortcuts1);
+        chooseFromMenu(form, form.Help1(), Qt::Key_P, form.KeyboardShortcuts1());
         QTRY_COMPARE(watcher.boxes.size(), 1);
         const QString shown = watcher.boxes[0];
         for (const QString& line : {QString("F5\tSearch Again"), QString("Esc\tStop..."),
                                     QString("Enter (search box)\tSearch the selected directory")})
             QVERIFY2(shown.contains(line), qPrintable(shown));
         QVERIFY(!shown.contains("Move to Trash"));
-        form.DeleteKeyMovesToTrash1->trigger();
+        form.settings().DeleteKeyMovesToTrash1()->trigger();
         QVERIFY(form.keyboardShortcutsText().contains("Del\tMove to Trash"));
     }
 
     void exit_closesTheWindow() {
         TMainForm& form = shownForm();
-        chooseFromMenu(form, form.Fie1, Qt::Key_F, form.E1);
+        chooseFromMenu(form, form.Fie1(), Qt::Key_F, form.E1());
         QTRY_VERIFY(!form.isVisible());
     }
 };

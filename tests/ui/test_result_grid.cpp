@@ -75,8 +75,8 @@ private slots:
         touch(m_dir->filePath(kLongName));
         TMainForm& form = shownMainForm(m_form);
         form.FillDrives({volumeAt(m_dir->path().toStdString())});
-        form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        form.Explorer()->setCurrentItem(form.Explorer()->topLevelItem(0));
+        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QVERIFY(waitForResultRows(form));
         grid()->ClearMarks();
@@ -105,7 +105,7 @@ private slots:
         const int lowest = marks == "first..last-1" ? last - 1 : last;
         QList<int> expected;
         for (int r = highest; r <= lowest; ++r) expected << r;
-        QTest::mouseClick(m_form->sbFileViewer, Qt::LeftButton);
+        QTest::mouseClick(m_form->sbFileViewer(), Qt::LeftButton);
         QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, cellRect(0, first).center());
         if (lowestMarkedFirst)
             QTest::mouseClick(grid()->viewport(), Qt::LeftButton, Qt::ShiftModifier, cellRect(0, last).center());
@@ -147,7 +147,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, hints);
         QFETCH(QString, tip);
-        if (!hints) m_form->ShowFlybyHints1->trigger();
+        if (!hints) m_form->settings().ShowFlybyHints1()->trigger();
         const int row = rowOf(name);
         QVERIFY(row > 0);
         grid()->viewport()->repaint();

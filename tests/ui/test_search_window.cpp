@@ -56,7 +56,7 @@ private:
 
     void pressSpin(TMainForm& form, int steps) {
         for (int i = 0; i < std::abs(steps); ++i)
-            QTest::keyClick(form.seNumberofItems, steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+            QTest::keyClick(form.seNumberofItems(), steps > 0 ? Qt::Key_Up : Qt::Key_Down);
     }
 
     // Runs a search of the big tree and calls during() once from inside it,
@@ -66,7 +66,7 @@ private:
     std::chrono::milliseconds searchWithHook(TMainForm& form, const std::function<void()>& during) {
         WorkerGate gate;
         form.search().setWalkObserver(gate.observer(1 << 30, "/big/d300/"));
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
         if (!QTest::qWaitFor([&] { return gate.calls() > 0; }, 30000)) return std::chrono::milliseconds::max();
         during(); // the window handles events while the walk is held
         QElapsedTimer ending;
@@ -126,10 +126,10 @@ private slots:
         QFETCH(QString, scanned);
         QFETCH(QStringList, perfect);
         TMainForm& form = formOn("small");
-        if (!fuzzy) QTest::mouseClick(form.sbSimilar, Qt::LeftButton);
-        if (!recurse) QTest::mouseClick(form.sbRecurseDirs, Qt::LeftButton);
+        if (!fuzzy) QTest::mouseClick(form.sbSimilar(), Qt::LeftButton);
+        if (!recurse) QTest::mouseClick(form.sbRecurseDirs(), Qt::LeftButton);
         searchAndWait(form);
-        QCOMPARE(form.lFileScanned->text(), scanned);
+        QCOMPARE(form.StatusPanel()->lFileScanned()->text(), scanned);
         QCOMPARE(perfectRows(form.results().sgexResults(), path("small")), perfect);
         QVERIFY(!columnTexts(form.results().sgexResults(), 0).contains("qqq.bin"));
         QVERIFY(!columnTexts(form.results().sgexResults(), 0).contains("."));
@@ -178,7 +178,7 @@ private slots:
         QFETCH(QString, scanned);
         TMainForm& form = dir.isEmpty() ? shownMainForm(m_form) : formOn(dir, text);
         if (enter) {
-            QTest::keyClick(form.eSearch, Qt::Key_Return);
+            QTest::keyClick(form.eSearch(), Qt::Key_Return);
             QTRY_VERIFY(!form.isSearching());
         } else {
             searchAndWait(form);
@@ -186,7 +186,7 @@ private slots:
         pressSpin(form, spinSteps);
         QCOMPARE(columnTexts(form.results().sgexResults(), 6), ranks ? QStringList(ranks, "100") : QStringList{""});
         QCOMPARE(columnTexts(form.results().sgexResults(), 0).contains(""), ranks == 0);
-        if (!scanned.isEmpty()) QCOMPARE(form.lFileScanned->text(), scanned);
+        if (!scanned.isEmpty()) QCOMPARE(form.StatusPanel()->lFileScanned()->text(), scanned);
         QCOMPARE(form.statusText(), QString("Ready"));
     }
 
@@ -215,7 +215,7 @@ private slots:
         typeSearch(form, "qqq");
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
         QTest::qWait(300);
         if (clock.elapsed() < 900) QCOMPARE(form.results().sgexResults()->RowCount(), 31);
         QTRY_COMPARE_WITH_TIMEOUT(form.results().sgexResults()->RowCount(), 2, 3000);
@@ -314,7 +314,7 @@ private slots:
         TMainForm& form = formOn("few");
         WorkerGate gate; // only the first entry is held
         form.results().setRowObserver(gate.observer(1));
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QElapsedTimer clock;
         clock.start();
@@ -353,46 +353,47 @@ private slots:
             QVERIFY(form.isSearching());
             QTRY_VERIFY(form.statusText().startsWith("Suche in Verzeichnis: " + root + "/"));
             for (QToolButton* b :
-                 {form.sbSearchDir, form.sbSearchHDs, form.sbRecurseDirs, form.sbMeasure, form.sbSimilar, form.sbCopy,
-                  form.sbMove, form.sbDelete, form.sbInvert, form.sbFileViewer})
+                 {form.sbSearchDir(), form.sbSearchHDs(), form.sbRecurseDirs(), form.sbMeasure(), form.sbSimilar(),
+                  form.sbCopy(), form.sbMove(), form.sbDelete(), form.sbInvert(), form.sbFileViewer()})
                 QVERIFY2(!b->isEnabled(), qPrintable(b->toolTip()));
-            QVERIFY(form.sbStop->isEnabled());
-            QVERIFY(form.Stop1->isEnabled());
-            for (QAction* a : {form.Directory1, form.AllFixedDisks1, form.RecurseSubdirectories1,
-                               form.Searchlengthindependendfuzzy1})
+            QVERIFY(form.sbStop()->isEnabled());
+            QVERIFY(form.Stop1()->isEnabled());
+            for (QAction* a : {form.Directory1(), form.AllFixedDisks1(), form.settings().RecurseSubdirectories1(),
+                               form.settings().Searchlengthindependendfuzzy1()})
                 QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
-            for (QAction* a :
-                 {form.Copy1, form.Move1, form.Delete1, form.E1, form.InvertSelection1, form.ShowFileToolbar1,
-                  form.ShowFlybyHints1, form.ShowFileViewer1, form.WarningSearchResultChanged1})
+            for (QAction* a : {form.Copy1(), form.Move1(), form.Delete1(), form.E1(), form.InvertSelection1(),
+                               form.settings().ShowFileToolbar1(), form.settings().ShowFlybyHints1(),
+                               form.settings().ShowFileViewer1(), form.settings().WarningSearchResultChanged1()})
                 QVERIFY2(a->isEnabled(), qPrintable(a->text()));
-            QVERIFY(form.eSearch->isEnabled() && form.seNumberofItems->isEnabled() && form.Explorer->isEnabled());
+            QVERIFY(form.eSearch()->isEnabled() && form.seNumberofItems()->isEnabled() && form.Explorer()->isEnabled());
             QVERIFY(form.results().sgexResults()->isEnabled());
-            QVERIFY(form.Timer->isActive());
+            QVERIFY(form.Timer()->isActive());
             if (close) {
                 form.close();
                 QVERIFY(form.isVisible());
                 QVERIFY(form.isSearching());
             }
-            if (stop) QTest::mouseClick(form.sbStop, Qt::LeftButton);
+            if (stop) QTest::mouseClick(form.sbStop(), Qt::LeftButton);
         });
         QVERIFY(!form.isSearching());
         // Stop ends every worker within 50 ms of the held one going on.
         if (stop) QVERIFY2(ending < std::chrono::milliseconds(50), qPrintable(QString::number(ending.count())));
         else QVERIFY(ending != std::chrono::milliseconds::max());
         QCOMPARE(form.isVisible(), !close);
-        const qulonglong scanned = form.lFileScanned->text().toULongLong();
+        const qulonglong scanned = form.StatusPanel()->lFileScanned()->text().toULongLong();
         const qulonglong everything = 2 + kBigDirs + kBigDirs * (2 + 25); // the root's listing + each d*/
-        if (stop) QVERIFY2(scanned < everything, qPrintable(form.lFileScanned->text()));
+        if (stop) QVERIFY2(scanned < everything, qPrintable(form.StatusPanel()->lFileScanned()->text()));
         else QCOMPARE(scanned, everything);
         QCOMPARE(form.statusText(), QString("Ready"));
-        QVERIFY(!form.Timer->isActive());
-        for (QToolButton* b : {form.sbSearchDir, form.sbSearchHDs, form.sbRecurseDirs, form.sbMeasure, form.sbSimilar,
-                               form.sbCopy, form.sbMove, form.sbDelete, form.sbInvert, form.sbFileViewer})
+        QVERIFY(!form.Timer()->isActive());
+        for (QToolButton* b :
+             {form.sbSearchDir(), form.sbSearchHDs(), form.sbRecurseDirs(), form.sbMeasure(), form.sbSimilar(),
+              form.sbCopy(), form.sbMove(), form.sbDelete(), form.sbInvert(), form.sbFileViewer()})
             QVERIFY(b->isEnabled());
-        QVERIFY(!form.sbStop->isEnabled());
-        QVERIFY(!form.Stop1->isEnabled());
-        for (QAction* a :
-             {form.Directory1, form.AllFixedDisks1, form.RecurseSubdirectories1, form.Searchlengthindependendfuzzy1})
+        QVERIFY(!form.sbStop()->isEnabled());
+        QVERIFY(!form.Stop1()->isEnabled());
+        for (QAction* a : {form.Directory1(), form.AllFixedDisks1(), form.settings().RecurseSubdirectories1(),
+                           form.settings().Searchlengthindependendfuzzy1()})
             QVERIFY(a->isEnabled());
     }
 
@@ -401,14 +402,14 @@ private slots:
         QVERIFY(searchWithHook(form,
                                [&] {
                                    QTest::keyClick(&form, Qt::Key_V, Qt::AltModifier);
-                                   QVERIFY(QTest::qWaitFor([&] { return form.Options1->isVisible(); }, 2000));
-                                   QTest::keyClick(form.Options1, 't');
-                                   QVERIFY(!form.Toolbar1->isVisible());
-                                   QVERIFY(!form.ShowFileToolbar1->isChecked());
+                                   QVERIFY(QTest::qWaitFor([&] { return form.Options1()->isVisible(); }, 2000));
+                                   QTest::keyClick(form.Options1(), 't');
+                                   QVERIFY(!form.Toolbar1()->isVisible());
+                                   QVERIFY(!form.settings().ShowFileToolbar1()->isChecked());
                                    QVERIFY(form.isSearching());
                                })
                 != std::chrono::milliseconds::max());
-        QVERIFY(!form.Toolbar1->isVisible());
+        QVERIFY(!form.Toolbar1()->isVisible());
     }
 };
 

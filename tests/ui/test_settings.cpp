@@ -49,31 +49,33 @@ QMap<QString, QString> stateOf(TMainForm& form) {
     for (int c = 0; c < form.results().sgexResults()->columnCount(); ++c)
         columns << form.results().sgexResults()->columnWidth(c);
     const QRect g = form.normalGeometry();
-    const auto* recent = qobject_cast<QStringListModel*>(form.eSearch->completer()->model());
+    const auto* recent = qobject_cast<QStringListModel*>(form.eSearch()->completer()->model());
     return {
-        {"recurse", QString::number(form.RecurseDirs)},
-        {"fuzzy", QString::number(form.FuzzySearch)},
-        {"warn", QString::number(form.WarnResultChanged)},
-        {"toolbar", QString::number(form.Toolbar1->isVisible())},
-        {"hints", QString::number(form.ShowHints)},
+        {"recurse", QString::number(form.settings().RecurseDirs())},
+        {"fuzzy", QString::number(form.settings().FuzzySearch())},
+        {"warn", QString::number(form.settings().WarnResultChanged())},
+        {"toolbar", QString::number(form.Toolbar1()->isVisible())},
+        {"hints", QString::number(form.settings().ShowHints())},
         {"viewer", QString::number(form.viewer().pFileViewer()->isVisible())},
-        {"items", QString::number(form.seNumberofItems->value())},
+        {"items", QString::number(form.seNumberofItems()->value())},
         {"columns", joined(columns)},
-        {"tree", joined(form.Splitter1->splitter()->sizes())},
-        {"viewerSizes", joined(form.Splitter2->splitter()->sizes())},
+        {"tree", joined(form.Splitter1()->splitter()->sizes())},
+        {"viewerSizes", joined(form.Splitter2()->splitter()->sizes())},
         {"geometry", joined({g.x(), g.y(), g.width(), g.height()})},
         {"dir", QString::fromStdString(form.selectedDirectory())},
         {"recent", recent ? recent->stringList().join('|') : "no completer"},
-        {"filterBar", QString::number(form.pFilters->isVisible())},
-        {"filters", filtersOf(form.pFilters->choices())},
-        {"mark", QString::number(form.lFiltered->isVisible())},
-        {"headerSort",
-         QString("%1%2").arg(form.SortByHeaderClick).arg(form.results().sortByHeaderClickCommand()->isChecked())},
-        {"deleteKey", QString("%1%2").arg(form.DeleteKeyMovesToTrash).arg(form.MoveToTrash1->shortcut().toString())},
+        {"filterBar", QString::number(form.pFilters()->isVisible())},
+        {"filters", filtersOf(form.pFilters()->choices())},
+        {"mark", QString::number(form.StatusPanel()->lFiltered()->isVisible())},
+        {"headerSort", QString("%1%2")
+                           .arg(form.settings().SortByHeaderClick())
+                           .arg(form.results().sortByHeaderClickCommand()->isChecked())},
+        {"deleteKey",
+         QString("%1%2").arg(form.settings().DeleteKeyMovesToTrash()).arg(form.MoveToTrash1()->shortcut().toString())},
         {"records", QString("%1%2%3")
-                        .arg(form.RecordWalks1->isChecked())
-                        .arg(form.SearchAsYouType1->isChecked())
-                        .arg(form.SearchAsYouType1->isEnabled())},
+                        .arg(form.settings().RecordWalks1()->isChecked())
+                        .arg(form.settings().SearchAsYouType1()->isChecked())
+                        .arg(form.settings().SearchAsYouType1()->isEnabled())},
     };
 }
 
@@ -92,8 +94,8 @@ private:
     // The window as the program starts it: remembered choices, then these.
     TMainForm& started(const StartOptions& options = {}) {
         return shownMainForm(m_form, [&](TMainForm& form) {
-            form.setSettingsFile(settingsFilePath());
-            form.setStartOptions(options);
+            form.settings().setFile(settingsFilePath());
+            form.settings().setStartOptions(options);
         });
     }
 
@@ -201,37 +203,37 @@ private slots:
     void everyChoice_survivesARestart() {
         TMainForm& form = started();
         QVERIFY(form.selectDirectory(tree("/a/b")));
-        for (QToolButton* toggle : {form.sbSimilar, form.sbRecurseDirs, form.sbFileViewer})
+        for (QToolButton* toggle : {form.sbSimilar(), form.sbRecurseDirs(), form.sbFileViewer()})
             QTest::mouseClick(toggle, Qt::LeftButton);
         form.ShowFileToolbar1Click();
         form.ShowFlybyHints1Click();
         form.WarningSearchResultChanged1Click();
         form.ShowFilters1Click();
-        form.SearchAsYouType1->trigger();
-        form.RecordWalks1->trigger();
+        form.settings().SearchAsYouType1()->trigger();
+        form.settings().RecordWalks1()->trigger();
         form.results().sortByHeaderClickCommand()->trigger();
-        form.pFilters->setFilter({"*.tmp; build",
-                                  true,
-                                  KindChoice::SymbolicLinks,
-                                  ".pdf",
-                                  {3, SizeUnit::Bytes},
-                                  {2, SizeUnit::KB},
-                                  ModifiedChoice::Between,
-                                  QDate(2024, 2, 29),
-                                  QDate(2024, 3, 1),
-                                  true});
-        form.seNumberofItems->setValue(70);
+        form.pFilters()->setFilter({"*.tmp; build",
+                                    true,
+                                    KindChoice::SymbolicLinks,
+                                    ".pdf",
+                                    {3, SizeUnit::Bytes},
+                                    {2, SizeUnit::KB},
+                                    ModifiedChoice::Between,
+                                    QDate(2024, 2, 29),
+                                    QDate(2024, 3, 1),
+                                    true});
+        form.seNumberofItems()->setValue(70);
         form.setGeometry(40, 50, 900, 640);
         form.results().sgexResults()->setColumnWidth(1, 300);
-        form.Splitter1->splitter()->setSizes({300, 500});
-        form.Splitter2->splitter()->setSizes({300, 200});
+        form.Splitter1()->splitter()->setSizes({300, 500});
+        form.Splitter2()->splitter()->setSizes({300, 200});
         QStringList texts;
         for (int i = 1; i <= 20; ++i) texts << QString("t%1").arg(i);
         texts << "x, \"y\""
               << "t3";
         for (const QString& text : texts) {
-            form.eSearch->setText(text);
-            QTest::keyClick(form.eSearch, Qt::Key_Return);
+            form.eSearch()->setText(text);
+            QTest::keyClick(form.eSearch(), Qt::Key_Return);
             QTRY_VERIFY(!form.isSearching());
         }
         const QMap<QString, QString> before = stateOf(form);
@@ -250,7 +252,7 @@ private slots:
         StartOptions options;
         options.allFixedDisks = true;
         TMainForm& form = started(options);
-        QTRY_VERIFY(form.eSearch->hasFocus());
+        QTRY_VERIFY(form.eSearch()->hasFocus());
         std::mutex mutex;
         std::vector<std::string> listed;
         form.search().setWalkObserver([&](std::string_view dir) {
@@ -266,10 +268,10 @@ private slots:
                 std::lock_guard lock(mutex);
                 listed.clear();
             }
-            form.eSearch->setText("needle");
-            QTest::keyClick(form.eSearch, Qt::Key_Return);
+            form.eSearch()->setText("needle");
+            QTest::keyClick(form.eSearch(), Qt::Key_Return);
             QTRY_VERIFY(!firstListed().empty());
-            QTest::mouseClick(form.sbStop, Qt::LeftButton);
+            QTest::mouseClick(form.sbStop(), Qt::LeftButton);
             QTRY_VERIFY(!form.isSearching());
         };
         searchWithEnter();
@@ -292,19 +294,19 @@ private slots:
         options.directory = tree("/c/.hidden"); // not in the tree's listing: a node of its own
         options.searchText = "needle";
         TMainForm& form = started(options);
-        QVERIFY(form.sbSimilar->isChecked() && !form.sbMeasure->isChecked());
-        QVERIFY(!form.sbRecurseDirs->isChecked());
-        QCOMPARE(form.eSearch->text(), QString("needle"));
+        QVERIFY(form.sbSimilar()->isChecked() && !form.sbMeasure()->isChecked());
+        QVERIFY(!form.sbRecurseDirs()->isChecked());
+        QCOMPARE(form.eSearch()->text(), QString("needle"));
         const std::string selected = tree("/c/.hidden/");
         QCOMPARE(form.selectedDirectory(), selected);
-        QCOMPARE(form.lCurrentDir->text(), QString::fromStdString(selected));
-        QTreeWidgetItem* node = form.Explorer->currentItem();
+        QCOMPARE(form.StatusPanel()->lCurrentDir()->text(), QString::fromStdString(selected));
+        QTreeWidgetItem* node = form.Explorer()->currentItem();
         QCOMPARE(GetNodePath(node), selected);
         // In view: its row, from its start (the tree scrolls sideways, so a
         // long name may run on beyond the right edge).
         const auto inView = [&] {
-            const QRect row = form.Explorer->visualItemRect(node);
-            const QRect view = form.Explorer->viewport()->rect();
+            const QRect row = form.Explorer()->visualItemRect(node);
+            const QRect view = form.Explorer()->viewport()->rect();
             return view.contains(row.topLeft()) && view.contains(row.bottomLeft());
         };
         QTRY_VERIFY(inView());

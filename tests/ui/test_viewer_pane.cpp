@@ -113,7 +113,7 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(!form.viewer().isLoading(), 10000);
     }
 
-    static void toggleViewer(TMainForm& form) { QTest::mouseClick(form.sbFileViewer, Qt::LeftButton); }
+    static void toggleViewer(TMainForm& form) { QTest::mouseClick(form.sbFileViewer(), Qt::LeftButton); }
 
     static QImage shownPicture(TMainForm& form) { return form.viewer().mFileImageView()->pixmap().toImage(); }
 

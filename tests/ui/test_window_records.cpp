@@ -49,10 +49,10 @@ private:
     TMainForm& form(const QString& text = "report") {
         shownMainForm(m_form, [this](TMainForm& form) { form.setRecordDirectory(records().toStdString()); });
         showFolders(*m_form, {m_tree->path()});
-        m_form->eSearch->setText(text);
+        m_form->eSearch()->setText(text);
         // Both are off at first.
-        if (!m_form->RecordWalks1->isChecked()) m_form->RecordWalks1->trigger();
-        if (!m_form->SearchAsYouType1->isChecked()) m_form->SearchAsYouType1->trigger();
+        if (!m_form->settings().RecordWalks1()->isChecked()) m_form->settings().RecordWalks1()->trigger();
+        if (!m_form->settings().SearchAsYouType1()->isChecked()) m_form->settings().SearchAsYouType1()->trigger();
         return *m_form;
     }
 
@@ -65,7 +65,7 @@ private:
     // (until the gate goes); once the record was read, whether it answered.
     static bool recordAnswersAHeldSearch(TMainForm& form, WorkerGate& gate) {
         form.search().setWalkObserver(gate.observer());
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
         form.search().waitForRecordSaved();
         QTest::qWait(50);
         return form.search().showsRecordedAnswer();
@@ -99,7 +99,7 @@ private slots:
         {
             WorkerGate gate;
             window.search().setWalkObserver(gate.observer());
-            QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+            QTest::mouseClick(window.sbSearchDir(), Qt::LeftButton);
             // The walk is held before its first directory: what the rows
             // show, as soon as the record is read, is the record's answer.
             QVERIFY(window.isSearching());
@@ -131,9 +131,9 @@ private slots:
         {
             WorkerGate gate;
             window.search().setWalkObserver(gate.observer());
-            QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+            QTest::mouseClick(window.sbSearchDir(), Qt::LeftButton);
             QTRY_VERIFY_WITH_TIMEOUT(window.search().showsRecordedAnswer(), 5000);
-            QTest::mouseClick(window.sbStop, Qt::LeftButton);
+            QTest::mouseClick(window.sbStop(), Qt::LeftButton);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
         window.search().waitForRecordSaved();
@@ -152,8 +152,8 @@ private slots:
         touch(m_tree->filePath("sub/fresh-report.txt"));
         QVERIFY(QFile::rename(m_tree->filePath("report.txt"), m_tree->filePath("renamed-report.txt")));
         QSignalSpy answered(&window, &TMainForm::recordedAnswerShown);
-        window.eSearch->selectAll();
-        QTest::keyClicks(window.eSearch, "report");
+        window.eSearch()->selectAll();
+        QTest::keyClicks(window.eSearch(), "report");
         QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 1, 5000);
         const QStringList rows = rowNames(window.results().sgexResults());
         QVERIFY2(rows.contains("fresh-report.txt") && rows.contains("renamed-report.txt")
@@ -163,13 +163,13 @@ private slots:
         QVERIFY(window.search().lRecorded()->toolTip().contains("watched"));
 
         // Records turned off, nothing is kept current any more.
-        window.RecordWalks1->trigger();
+        window.settings().RecordWalks1()->trigger();
         QTRY_COMPARE(window.search().watchedDirectories(), std::size_t{0});
     }
 
     void typingAnswersFromTheRecord_withoutAWalk() {
         TMainForm& window = form("zzz");
-        QTest::keyClicks(window.eSearch, "zzz");
+        QTest::keyClicks(window.eSearch(), "zzz");
         QTest::qWait(200);
         QVERIFY(!window.search().showsRecordedAnswer()); // no record yet
         search(window);
@@ -181,8 +181,8 @@ private slots:
         const Step steps[] = {{"re", false}, {"report.p", true}, {"no", false}, {"notes", true}};
         for (const Step& step : steps) {
             const QStringList before = rowNames(window.results().sgexResults());
-            window.eSearch->selectAll();
-            QTest::keyClicks(window.eSearch, step.typed);
+            window.eSearch()->selectAll();
+            QTest::keyClicks(window.eSearch(), step.typed);
             QTest::qWait(300);
             QVERIFY(!window.isSearching());
             if (!step.answers) {
@@ -194,9 +194,9 @@ private slots:
                      QString(step.typed) == "notes" ? "notes" : "report.pdf");
         }
         // Turned off, typing changes nothing.
-        window.SearchAsYouType1->trigger();
-        window.eSearch->selectAll();
-        QTest::keyClicks(window.eSearch, "report.pdf");
+        window.settings().SearchAsYouType1()->trigger();
+        window.eSearch()->selectAll();
+        QTest::keyClicks(window.eSearch(), "report.pdf");
         QTest::qWait(300);
         QCOMPARE(rowNames(window.results().sgexResults()).value(0), QString("notes"));
 
@@ -209,7 +209,7 @@ private slots:
             return rows;
         };
         QSignalSpy answered(&window, &TMainForm::recordedAnswerShown);
-        QTest::mouseClick(window.sbSimilar, Qt::LeftButton);
+        QTest::mouseClick(window.sbSimilar(), Qt::LeftButton);
         QTRY_COMPARE(answered.size(), 1);
         QVERIFY(!window.isSearching());
         const QStringList replayed = shown();
@@ -230,7 +230,7 @@ private slots:
         });
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+        QTest::mouseClick(window.sbSearchDir(), Qt::LeftButton);
         qint64 firedAfter = -1;
         QTimer::singleShot(10, [&] { firedAfter = clock.elapsed(); });
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
@@ -245,9 +245,9 @@ private slots:
         // Stop while the walk still waits for its record ends the search at
         // once; the walk never starts.
         held->store(true);
-        QTest::mouseClick(window.sbSearchDir, Qt::LeftButton);
+        QTest::mouseClick(window.sbSearchDir(), Qt::LeftButton);
         QVERIFY(window.isSearching());
-        QTest::mouseClick(window.sbStop, Qt::LeftButton);
+        QTest::mouseClick(window.sbStop(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 2000);
         QCOMPARE(window.scannedEntries(), std::uint64_t{0});
         held->store(false);
@@ -258,19 +258,19 @@ private slots:
         TMainForm& window = form();
         search(window);
         QCOMPARE(recordFiles().size(), 1);
-        window.RecordWalks1->trigger();
-        QVERIFY(!window.SearchAsYouType1->isEnabled());
+        window.settings().RecordWalks1()->trigger();
+        QVERIFY(!window.settings().SearchAsYouType1()->isEnabled());
         {
             WorkerGate gate;
             QVERIFY(!recordAnswersAHeldSearch(window, gate));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
-        window.eSearch->setText("other");
+        window.eSearch()->setText("other");
         search(window);
         QCOMPARE(recordFiles().size(), 1); // only the walk made while records were on
 
-        window.RecordWalks1->trigger();
-        window.ForgetRecordedWalks1->trigger();
+        window.settings().RecordWalks1()->trigger();
+        window.ForgetRecordedWalks1()->trigger();
         QTRY_COMPARE(window.statusText(), QString("1 recorded walk forgotten"));
         QVERIFY(recordFiles().isEmpty());
         WorkerGate gate;

@@ -24,7 +24,7 @@ private:
     std::unique_ptr<TMainForm> m_form;
 
     TStringGridEx* grid() const { return m_form->results().sgexResults(); }
-    QString summary() const { return m_form->lSummary->text(); }
+    QString summary() const { return m_form->lSummary()->text(); }
     static QString plain(std::uint64_t n) { return QString::number(n); }
 
 private slots:
@@ -68,8 +68,8 @@ private slots:
         }
         TMainForm& form = shownMainForm(m_form);
         form.FillDrives({volumeAt(m_dir.path().toStdString())});
-        form.Explorer->setCurrentItem(form.Explorer->topLevelItem(0));
-        QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+        form.Explorer()->setCurrentItem(form.Explorer()->topLevelItem(0));
+        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QVERIFY(waitForResultRows(form));
     }
@@ -80,12 +80,12 @@ private slots:
         grid()->setFocus();
         QTest::keyClick(grid(), Qt::Key_A, Qt::ControlModifier);
         QVERIFY2(summary().endsWith(" · 3 marked"), qPrintable(summary()));
-        m_form->eSearch->setText("ab");
+        m_form->eSearch()->setText("ab");
         QVERIFY2(summary().startsWith("texts under 3 letters match nothing · " + scanned), qPrintable(summary()));
     }
 
     void arrowKeysLoadTheViewer() {
-        m_form->sbFileViewer->click();
+        m_form->sbFileViewer()->click();
         grid()->setFocus();
         QTest::keyClick(grid(), Qt::Key_Down);
         QVERIFY(grid()->IsRowMarked(2));

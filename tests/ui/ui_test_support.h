@@ -37,6 +37,8 @@
 #include "ui/window/mainform.h"
 #include "ui/window/results_controller.h"
 #include "ui/window/search_controller.h"
+#include "ui/window/settings_controller.h"
+#include "ui/window/status_strip.h"
 #include "ui/window/viewer_controller.h"
 
 namespace toka::test {
@@ -156,7 +158,7 @@ inline void chooseFromMenu(TMainForm& form, QMenu* menu, Qt::Key menuKey, QActio
 
 /// Clicks the tree's top-level node `index`.
 inline void clickNode(TMainForm& form, int index, Qt::KeyboardModifiers modifiers = {}) {
-    QTreeWidget* tree = form.Explorer;
+    QTreeWidget* tree = form.Explorer();
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, modifiers,
                       tree->visualItemRect(tree->topLevelItem(index)).center());
 }
@@ -172,16 +174,16 @@ inline void showFolders(TMainForm& form, const QStringList& folders) {
 
 /// Replaces the search box's text by typing (an empty text deletes it).
 inline void typeSearch(TMainForm& form, const QString& text) {
-    form.eSearch->setFocus();
-    form.eSearch->selectAll();
-    if (text.isEmpty()) QTest::keyClick(form.eSearch, Qt::Key_Delete);
-    else QTest::keyClicks(form.eSearch, text);
+    form.eSearch()->setFocus();
+    form.eSearch()->selectAll();
+    if (text.isEmpty()) QTest::keyClick(form.eSearch(), Qt::Key_Delete);
+    else QTest::keyClicks(form.eSearch(), text);
 }
 
 /// Searches the selected directory with its button and waits for the end and
 /// for the details of the rows shown.
 inline void searchAndWait(TMainForm& form) {
-    QTest::mouseClick(form.sbSearchDir, Qt::LeftButton);
+    QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
     QVERIFY(waitForResultRows(form));
 }

@@ -12,6 +12,8 @@
 #include "ui/logic/display_text.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
+#include "ui/window/settings_controller.h"
 #include "ui/widgets/path_label.h"
 #include "ui/window/result_drag.h"
 #include "ui/widgets/strgrdex.h"
@@ -46,9 +48,9 @@ void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
     menu.setObjectName("ResultMenu");
     QAction* open = menu.addAction(QStringLiteral("Open"));
     QAction* showFolder = menu.addAction(QStringLiteral("Open Containing Folder"));
-    menu.addAction(CopyPath1);
+    menu.addAction(m_CopyPath1);
     menu.addSeparator();
-    menu.addAction(MoveToTrash1);
+    menu.addAction(m_MoveToTrash1);
     menu.addSeparator();
     // Copy and move say where: the selected directory by name (its path in
     // the hint), without an ellipsis, as no dialog follows.  With none
@@ -66,7 +68,7 @@ void TMainForm::sgexResultsContextMenu(const QPoint& pos) {
     connect(copy, &QAction::triggered, this, &TMainForm::sbCopyClick);
     connect(move, &QAction::triggered, this, &TMainForm::sbMoveClick);
     menu.setToolTipsVisible(true);
-    menu.addAction(Delete1);
+    menu.addAction(m_Delete1);
     QAction* chosen = menu.exec(sgexResults->viewport()->mapToGlobal(pos));
     if (chosen == open) openResultRow(row);
     else if (chosen == showFolder) showInFileManager(path, this);
@@ -82,21 +84,21 @@ QString TMainForm::destinationName(const std::string& directory) {
 
 void TMainForm::ExplorerDragOver(QTreeWidgetItem* node) {
     // The hovered directory stands in the label as the drop's destination.
-    lCurrentDir->setPath(GetNodePath(node));
-    lCurrentDir->repaint();
+    m_StatusPanel->lCurrentDir()->setPath(GetNodePath(node));
+    m_StatusPanel->lCurrentDir()->repaint();
 }
 
 void TMainForm::ExplorerDragLeave() {
     // A drag that leaves the tree or is cancelled changes no destination.
-    const QList<QTreeWidgetItem*> selected = Explorer->selectedItems();
-    lCurrentDir->setPath(GetNodePath(selected.value(0)));
+    const QList<QTreeWidgetItem*> selected = m_Explorer->selectedItems();
+    m_StatusPanel->lCurrentDir()->setPath(GetNodePath(selected.value(0)));
 }
 
 void TMainForm::ExplorerDragDrop(QTreeWidgetItem* node, bool move) {
     // The node becomes the selected one, so that tree, label and destination
     // agree.  The operation runs once the drag is over: its dialogs must not
     // open inside the drag's own event loop.
-    Explorer->setCurrentItem(node);
+    m_Explorer->setCurrentItem(node);
     const std::vector<std::string> paths = m_results->markedPaths();
     const std::string destination = GetNodePath(node);
     const FileOpKind kind = move ? FileOpKind::Move : FileOpKind::Copy;
@@ -105,7 +107,7 @@ void TMainForm::ExplorerDragDrop(QTreeWidgetItem* node, bool move) {
 }
 
 void TMainForm::connectFileActions() {
-    m_fileOps = new FileOpsController(this, [this] { return WarnResultChanged; });
+    m_fileOps = new FileOpsController(this, [this] { return m_settings->WarnResultChanged(); });
     TStringGridEx* sgexResults = m_results->sgexResults();
     connect(sgexResults, &QAbstractItemView::doubleClicked, this,
             [this](const QModelIndex& index) { openResultRow(index.row() + 1); });
@@ -119,7 +121,7 @@ void TMainForm::connectFileActions() {
     new ResultDragSource(
         sgexResults, [this] { return m_results->markedPaths(); }, [this] { ExplorerDragLeave(); });
     new ExplorerDropTarget(
-        Explorer, sgexResults, [this](QTreeWidgetItem* node) { ExplorerDragOver(node); },
+        m_Explorer, sgexResults, [this](QTreeWidgetItem* node) { ExplorerDragOver(node); },
         [this] { ExplorerDragLeave(); }, [this](QTreeWidgetItem* node, bool move) { ExplorerDragDrop(node, move); });
 }
 

@@ -9,6 +9,7 @@
 
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
 
 namespace toka {
 
@@ -23,9 +24,9 @@ QStringList described(const WalkFilter& filter) {
 } // namespace
 
 void TMainForm::connectFilterBar() {
-    connect(pFilters, &FilterBar::changed, this, &TMainForm::showFilterMark);
+    connect(m_pFilters, &FilterBar::changed, this, &TMainForm::showFilterMark);
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter})
-        new QShortcut(QKeySequence(key), pFilters, this, &TMainForm::searchOnEnter, Qt::WidgetWithChildrenShortcut);
+        new QShortcut(QKeySequence(key), m_pFilters, this, &TMainForm::searchOnEnter, Qt::WidgetWithChildrenShortcut);
     showFilterMark();
 }
 
@@ -33,7 +34,7 @@ void TMainForm::showFilterMark() {
     // The rows on view passed the filter of the last search (none before
     // the first); the bar may hold another one for the next.
     const QStringList onView = described(m_filter);
-    const QStringList next = described(pFilters->filter(QDateTime::currentDateTime()));
+    const QStringList next = described(m_pFilters->filter(QDateTime::currentDateTime()));
     const bool changed = next != onView;
     QStringList tip;
     if (m_filter.active()) tip << "The rows show only entries that pass these filters:" << onView;
@@ -43,10 +44,10 @@ void TMainForm::showFilterMark() {
                                : QStringLiteral("The filter bar has changed, press Enter to apply it:"))
             << next;
     }
-    lFiltered->setText(QString(m_filter.active() ? "Filtered" : "Not filtered")
-                       + (changed ? " (changed, press Enter to apply)" : ""));
-    lFiltered->setToolTip(tip.join('\n'));
-    lFiltered->setVisible(m_filter.active() || changed);
+    m_StatusPanel->lFiltered()->setText(QString(m_filter.active() ? "Filtered" : "Not filtered")
+                                        + (changed ? " (changed, press Enter to apply)" : ""));
+    m_StatusPanel->lFiltered()->setToolTip(tip.join('\n'));
+    m_StatusPanel->lFiltered()->setVisible(m_filter.active() || changed);
 }
 
 } // namespace toka

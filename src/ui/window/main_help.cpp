@@ -14,17 +14,17 @@ namespace toka {
 
 void TMainForm::createHelpMenu() {
     // Alt+H is the filter bar's (hidden entries): the menu takes P.
-    Help1 = menuBar()->addMenu(QStringLiteral("Hel&p"));
-    KeyboardShortcuts1 = Help1->addAction(QStringLiteral("&Keyboard Shortcuts"));
-    Help1->addSeparator();
-    AboutTokaSearch1 = Help1->addAction(QStringLiteral("&About TOKA Search"));
-    connect(KeyboardShortcuts1, &QAction::triggered, this, [this] {
+    m_Help1 = menuBar()->addMenu(QStringLiteral("Hel&p"));
+    m_KeyboardShortcuts1 = m_Help1->addAction(QStringLiteral("&Keyboard Shortcuts"));
+    m_Help1->addSeparator();
+    m_AboutTokaSearch1 = m_Help1->addAction(QStringLiteral("&About TOKA Search"));
+    connect(m_KeyboardShortcuts1, &QAction::triggered, this, [this] {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Keyboard Shortcuts"), keyboardShortcutsText(),
                         QMessageBox::Ok, this);
         box.setObjectName("KeyboardShortcutsBox");
         box.exec();
     });
-    connect(AboutTokaSearch1, &QAction::triggered, this, [this] {
+    connect(m_AboutTokaSearch1, &QAction::triggered, this, [this] {
         QMessageBox box(QMessageBox::Information, QStringLiteral("About TOKA Search"), aboutText(), QMessageBox::Ok,
                         this);
         box.setObjectName("AboutBox");
@@ -43,7 +43,7 @@ QString TMainForm::aboutText() {
 
 QString TMainForm::keyboardShortcutsText() const {
     QStringList lines;
-    for (QMenu* menu : {Fie1, Edit1, Search1, Options1}) {
+    for (QMenu* menu : {m_Fie1, m_Edit1, m_Search1, m_Options1}) {
         for (QAction* action : menu->actions()) {
             if (action->shortcuts().isEmpty()) continue;
             QStringList keys;

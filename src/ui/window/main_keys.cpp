@@ -17,6 +17,7 @@
 
 #include "ui/dialogs/desktop_actions.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/file_ops_controller.h"
 #include "ui/window/results_controller.h"
@@ -32,61 +33,57 @@ void TMainForm::createShortcuts() {
     };
     const auto standard = [](QKeySequence::StandardKey key) { return QKeySequence::keyBindings(key); };
 
-    Stop1->setShortcut(Qt::Key_Escape);
-    SearchAgain1 = command("Search &Again", {Qt::Key_F5}, &TMainForm::searchAgain);
-    SearchAgain1->setEnabled(false);
-    Search1->insertAction(Stop1, SearchAgain1);
+    m_Stop1->setShortcut(Qt::Key_Escape);
+    m_SearchAgain1 = command("Search &Again", {Qt::Key_F5}, &TMainForm::searchAgain);
+    m_SearchAgain1->setEnabled(false);
+    m_Search1->insertAction(m_Stop1, m_SearchAgain1);
     // Possible exactly when a search could start and one was started
     // before: it follows Directory1, which a running search disables.
-    connect(Directory1, &QAction::enabledChanged, SearchAgain1,
-            [this](bool enabled) { SearchAgain1->setEnabled(enabled && m_lastSearch); });
-    SearchText1 = command(
+    connect(m_Directory1, &QAction::enabledChanged, m_SearchAgain1,
+            [this](bool enabled) { m_SearchAgain1->setEnabled(enabled && m_lastSearch); });
+    m_SearchText1 = command(
         "Search &Text",
         {QKeyCombination(Qt::ControlModifier, Qt::Key_F), QKeyCombination(Qt::ControlModifier, Qt::Key_L)}, [this] {
-            eSearch->setFocus(Qt::ShortcutFocusReason);
-            eSearch->selectAll();
+            m_eSearch->setFocus(Qt::ShortcutFocusReason);
+            m_eSearch->selectAll();
         });
-    Search1->addSeparator();
-    Search1->addAction(SearchText1);
+    m_Search1->addSeparator();
+    m_Search1->addAction(m_SearchText1);
 
-    SelectAll1 = command("Select &All", standard(QKeySequence::SelectAll), [this] { m_results->markAllEntries(); });
-    CopyPath1 = command("&Copy Path", standard(QKeySequence::Copy), [this] {
+    m_SelectAll1 = command("Select &All", standard(QKeySequence::SelectAll), [this] { m_results->markAllEntries(); });
+    m_CopyPath1 = command("&Copy Path", standard(QKeySequence::Copy), [this] {
         // Nothing marked keeps what the clipboard holds.
         if (const std::vector<std::string> paths = m_results->markedPaths(); !paths.empty())
             copyPathsToClipboard(paths);
     });
-    Edit1->insertAction(InvertSelection1, SelectAll1);
-    Edit1->addSeparator();
-    Edit1->addAction(CopyPath1);
+    m_Edit1->insertAction(m_InvertSelection1, m_SelectAll1);
+    m_Edit1->addSeparator();
+    m_Edit1->addAction(m_CopyPath1);
 
-    MoveToTrash1 = command("Move to &Trash", {},
-                           [this] { m_fileOps->moveToTrash(m_results->markedPaths(), selectedDirectory()); });
-    Fie1->insertAction(Delete1, MoveToTrash1);
-    DeleteKeyMovesToTrash1 = new QAction(QStringLiteral("&Delete Key Moves to Trash"), this);
-    DeleteKeyMovesToTrash1->setCheckable(true);
-    Edit1->addSeparator();
-    Edit1->addAction(DeleteKeyMovesToTrash1);
-    connect(DeleteKeyMovesToTrash1, &QAction::toggled, this, [this](bool on) {
-        DeleteKeyMovesToTrash = on;
-        syncDeleteKeys();
-    });
+    m_MoveToTrash1 = command("Move to &Trash", {},
+                             [this] { m_fileOps->moveToTrash(m_results->markedPaths(), selectedDirectory()); });
+    m_Fie1->insertAction(m_Delete1, m_MoveToTrash1);
+    m_Edit1->addSeparator();
+    m_Edit1->addAction(m_settings->DeleteKeyMovesToTrash1());
+    connect(m_settings->DeleteKeyMovesToTrash1(), &QAction::toggled, this, &TMainForm::syncDeleteKeys);
     syncDeleteKeys();
 
-    for (QAction* action : {SelectAll1, CopyPath1, MoveToTrash1, Delete1}) {
+    for (QAction* action : {m_SelectAll1, m_CopyPath1, m_MoveToTrash1, m_Delete1}) {
         action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
         m_results->sgexResults()->addAction(action);
     }
 }
 
 void TMainForm::syncDeleteKeys() {
-    MoveToTrash1->setShortcut(DeleteKeyMovesToTrash ? QKeySequence(Qt::Key_Delete) : QKeySequence());
-    Delete1->setShortcut(DeleteKeyMovesToTrash ? QKeySequence(QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete))
-                                               : QKeySequence());
+    m_MoveToTrash1->setShortcut(m_settings->DeleteKeyMovesToTrash() ? QKeySequence(Qt::Key_Delete) : QKeySequence());
+    m_Delete1->setShortcut(m_settings->DeleteKeyMovesToTrash()
+                               ? QKeySequence(QKeyCombination(Qt::ShiftModifier, Qt::Key_Delete))
+                               : QKeySequence());
 }
 
 void TMainForm::searchAgain() {
     if (isSearching() || !m_lastSearch) return;
-    rememberSearchText();
+    m_settings->rememberSearchText();
     (this->*m_lastSearch)();
 }
 

@@ -1,10 +1,14 @@
-// The view options: FormShow's defaults, SyncOptions, the toggles, closing.
+// The window's first show (the remembered choices, then the command line's
+// directory and search text), the view options: FormShow's defaults,
+// SyncOptions, the toggles, closing.
 #include <QAction>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -12,6 +16,7 @@
 #include "ui/widgets/hint_switch.h"
 #include "ui/window/mainform.h"
 #include "ui/window/results_controller.h"
+#include "ui/window/settings_controller.h"
 #include "ui/window/viewer_controller.h"
 
 namespace toka {
@@ -29,89 +34,108 @@ void TMainForm::showEvent(QShowEvent* event) {
     applyStartState();
 }
 
+void TMainForm::applyStartState() {
+    const std::string lastDirectory = m_settings->applyRemembered();
+    const StartOptions& start = m_settings->startOptions();
+    // A remembered directory that is gone is passed over.
+    if (start.directory.empty() || !selectDirectory(start.directory)) selectDirectory(lastDirectory);
+
+    if (start.allFixedDisks && !start.searchText) {
+        // Ready to search every fixed disk: the text is typed, Enter searches.
+        m_enterSearchesAllDisks = true;
+        m_eSearch->setPlaceholderText(QStringLiteral("Search all fixed disks"));
+        m_eSearch->setFocus();
+    }
+    if (start.searchText) {
+        m_eSearch->setText(*start.searchText);
+        // Queued: the window is up before the search begins.
+        QTimer::singleShot(0, this, [this] {
+            if (!m_sbSearchDir->isEnabled()) return;
+            m_settings->rememberSearchText();
+            m_lastSearch =
+                m_settings->startOptions().allFixedDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
+            (this->*m_lastSearch)();
+        });
+    }
+}
+
 void TMainForm::FormShow() {
-    RecurseDirs = true;
+    m_settings->setDesignedDefaults();
     m_stopRequest = false;
-    WarnResultChanged = true;
-    FuzzySearch = true;
     FillDrives();
     fitWindowToColumns(m_results->setColumnWidths());
-    ShowToolbar = true;
-    ShowHints = true;
-    ShowViewer = false;
-    ShowFilters = false;
     SyncOptions();
-    Explorer->setFocus();
+    m_Explorer->setFocus();
 }
 
 void TMainForm::SyncOptions() {
-    sbRecurseDirs->setChecked(RecurseDirs);
-    RecurseSubdirectories1->setChecked(RecurseDirs);
+    m_sbRecurseDirs->setChecked(m_settings->RecurseDirs());
+    m_settings->RecurseSubdirectories1()->setChecked(m_settings->RecurseDirs());
 
-    Toolbar1->setVisible(ShowToolbar);
-    ShowFileToolbar1->setChecked(ShowToolbar);
+    m_Toolbar1->setVisible(m_settings->ShowToolbar());
+    m_settings->ShowFileToolbar1()->setChecked(m_settings->ShowToolbar());
 
-    m_hintSwitch->setEnabled(ShowHints);
-    ShowFlybyHints1->setChecked(ShowHints);
+    m_hintSwitch->setEnabled(m_settings->ShowHints());
+    m_settings->ShowFlybyHints1()->setChecked(m_settings->ShowHints());
 
-    m_viewer->pFileViewer()->setVisible(ShowViewer);
-    Splitter2->setVisible(ShowViewer);
+    m_viewer->pFileViewer()->setVisible(m_settings->ShowViewer());
+    m_Splitter2->setVisible(m_settings->ShowViewer());
 
-    WarningSearchResultChanged1->setChecked(WarnResultChanged);
+    m_settings->WarningSearchResultChanged1()->setChecked(m_settings->WarnResultChanged());
 
-    pFilters->setVisible(ShowFilters);
-    ShowFilters1->setChecked(ShowFilters);
+    m_pFilters->setVisible(m_settings->ShowFilters());
+    m_settings->ShowFilters1()->setChecked(m_settings->ShowFilters());
 
-    m_results->setSortByHeaderClick(SortByHeaderClick);
-    DeleteKeyMovesToTrash1->setChecked(DeleteKeyMovesToTrash);
+    m_results->setSortByHeaderClick(m_settings->SortByHeaderClick());
+    m_settings->DeleteKeyMovesToTrash1()->setChecked(m_settings->DeleteKeyMovesToTrash());
     syncDeleteKeys();
 
-    RecordWalks1->setChecked(RecordWalks);
-    SearchAsYouType1->setChecked(SearchAsYouType);
-    SearchAsYouType1->setEnabled(RecordWalks);
+    m_settings->RecordWalks1()->setChecked(m_settings->RecordWalks());
+    m_settings->SearchAsYouType1()->setChecked(m_settings->SearchAsYouType());
+    m_settings->SearchAsYouType1()->setEnabled(m_settings->RecordWalks());
 
-    sbFileViewer->setChecked(ShowViewer);
-    ShowFileViewer1->setChecked(ShowViewer);
+    m_sbFileViewer->setChecked(m_settings->ShowViewer());
+    m_settings->ShowFileViewer1()->setChecked(m_settings->ShowViewer());
 
-    sbMeasure->setChecked(FuzzySearch);
-    sbSimilar->setChecked(!FuzzySearch);
-    Searchlengthindependendfuzzy1->setChecked(FuzzySearch);
+    m_sbMeasure->setChecked(m_settings->FuzzySearch());
+    m_sbSimilar->setChecked(!m_settings->FuzzySearch());
+    m_settings->Searchlengthindependendfuzzy1()->setChecked(m_settings->FuzzySearch());
 }
 
 void TMainForm::sbRecurseDirsClick() {
-    RecurseDirs = !RecurseDirs;
+    m_settings->setRecurseDirs(!m_settings->RecurseDirs());
     SyncOptions();
 }
 
 void TMainForm::sbMeasureClick() {
-    FuzzySearch = !FuzzySearch;
+    m_settings->setFuzzySearch(!m_settings->FuzzySearch());
     SyncOptions();
     // With records on, the record answers again with the other measure.
     answerFromRecord();
 }
 
 void TMainForm::ShowFileToolbar1Click() {
-    ShowToolbar = !ShowToolbar;
+    m_settings->setShowToolbar(!m_settings->ShowToolbar());
     SyncOptions();
 }
 
 void TMainForm::ShowFlybyHints1Click() {
-    ShowHints = !ShowHints;
+    m_settings->setShowHints(!m_settings->ShowHints());
     SyncOptions();
 }
 
 void TMainForm::sbFileViewerClick() {
-    ShowViewer = !ShowViewer;
+    m_settings->setShowViewer(!m_settings->ShowViewer());
     SyncOptions();
 }
 
 void TMainForm::WarningSearchResultChanged1Click() {
-    WarnResultChanged = !WarnResultChanged;
+    m_settings->setWarnResultChanged(!m_settings->WarnResultChanged());
     SyncOptions();
 }
 
 void TMainForm::ShowFilters1Click() {
-    ShowFilters = !ShowFilters;
+    m_settings->setShowFilters(!m_settings->ShowFilters());
     SyncOptions();
 }
 
@@ -125,7 +149,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    saveSettings();
+    if (m_shown) m_settings->save();
     QMainWindow::closeEvent(event);
 }
 

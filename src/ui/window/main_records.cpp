@@ -15,6 +15,8 @@
 #include "similar/text.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
+#include "ui/window/settings_controller.h"
 #include "ui/window/search_controller.h"
 
 namespace toka {
@@ -31,26 +33,20 @@ constexpr std::size_t kTypingMinLength = 3;
 void TMainForm::setRecordDirectory(const std::string& directory) { m_search->setRecordDirectory(directory); }
 
 void TMainForm::createRecordCommands() {
-    Search1->addSeparator();
-    SearchAsYouType1 = Search1->addAction("Search as You T&ype");
-    SearchAsYouType1->setCheckable(true);
-    SearchAsYouType1->setChecked(SearchAsYouType);
-    RecordWalks1 = Search1->addAction("Record &Walks");
-    RecordWalks1->setCheckable(true);
-    RecordWalks1->setChecked(RecordWalks);
-    ForgetRecordedWalks1 = Search1->addAction("Forget Recorded Wal&ks");
-    connect(SearchAsYouType1, &QAction::toggled, this, [this](bool on) { SearchAsYouType = on; });
-    connect(RecordWalks1, &QAction::toggled, this, [this](bool on) {
-        RecordWalks = on;
-        SearchAsYouType1->setEnabled(on);
+    m_Search1->addSeparator();
+    m_Search1->addAction(m_settings->SearchAsYouType1());
+    m_Search1->addAction(m_settings->RecordWalks1());
+    m_ForgetRecordedWalks1 = m_Search1->addAction("Forget Recorded Wal&ks");
+    // The settings keep the option; the record of the last search is kept
+    // current only while walks are recorded.
+    connect(m_settings->RecordWalks1(), &QAction::toggled, this, [this](bool on) {
         if (!on) m_search->stopKeepingCurrent();
     });
-    connect(ForgetRecordedWalks1, &QAction::triggered, this,
+    connect(m_ForgetRecordedWalks1, &QAction::triggered, this,
             [this] { m_search->forgetRecords([this](const QString& said) { setStatusText(said); }); });
 
     // The record's mark stands left of the count's margin.
-    if (auto* row = qobject_cast<QBoxLayout*>(StatusPanel->layout()))
-        row->insertWidget(row->indexOf(Label3), m_search->lRecorded());
+    m_StatusPanel->addMark(m_search->lRecorded());
     connect(m_search, &SearchController::recordedAnswerShown, this, [this] {
         TimerTimer();
         emit recordedAnswerShown();
@@ -60,20 +56,22 @@ void TMainForm::createRecordCommands() {
     m_typingTimer->setSingleShot(true);
     m_typingTimer->setInterval(kTypingPauseMs);
     connect(m_typingTimer, &QTimer::timeout, this, &TMainForm::searchAsYouType);
-    connect(eSearch, &QLineEdit::textChanged, this, [this] {
-        if (SearchAsYouType && RecordWalks && m_search->hasRecords() && !m_searching) m_typingTimer->start();
+    connect(m_eSearch, &QLineEdit::textChanged, this, [this] {
+        if (m_settings->SearchAsYouType() && m_settings->RecordWalks() && m_search->hasRecords() && !m_searching)
+            m_typingTimer->start();
     });
 }
 
 void TMainForm::searchAsYouType() {
-    if (SearchAsYouType) answerFromRecord();
+    if (m_settings->SearchAsYouType()) answerFromRecord();
 }
 
 void TMainForm::answerFromRecord() {
-    if (!RecordWalks || m_searching || selectedDirectory().empty()) return;
-    const std::string text = eSearch->text().toStdString();
+    if (!m_settings->RecordWalks() || m_searching || selectedDirectory().empty()) return;
+    const std::string text = m_eSearch->text().toStdString();
     if (DecodeName(text).size() < kTypingMinLength) return;
-    const ScanOptions options{RecurseDirs, sbMeasure->isChecked(), pFilters->filter(QDateTime::currentDateTime())};
+    const ScanOptions options{m_settings->RecurseDirs(), m_sbMeasure->isChecked(),
+                              m_pFilters->filter(QDateTime::currentDateTime())};
     m_search->answerFromRecord({{selectedDirectory()}}, text, options);
 }
 

@@ -5,6 +5,7 @@
 #include <QSpinBox>
 
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
 #include "ui/window/results_controller.h"
 #include "ui/window/search_controller.h"
 
@@ -14,8 +15,8 @@ void TMainForm::TimerTimer() {
     // The walk's list is copied under its lock, never read half changed;
     // a recorded answer stays until the walk has its own.
     m_search->copyWalkList();
-    lFileScanned->setText(QString::number(scannedEntries()));
-    m_results->refresh(seNumberofItems->value());
+    m_StatusPanel->lFileScanned()->setText(QString::number(scannedEntries()));
+    m_results->refresh(m_seNumberofItems->value());
     showSummary();
 }
 

@@ -20,10 +20,10 @@ const QString kListFilter = QStringLiteral("List of paths (*.txt)");
 } // namespace
 
 void TMainForm::createSaveCommand() {
-    SaveResultsAs1 = new QAction(QStringLiteral("Save Results &As..."), this);
-    SaveResultsAs1->setShortcut(QKeySequence::SaveAs);
-    Fie1->insertAction(N1, SaveResultsAs1);
-    connect(SaveResultsAs1, &QAction::triggered, this, &TMainForm::saveResultsAs);
+    m_SaveResultsAs1 = new QAction(QStringLiteral("Save Results &As..."), this);
+    m_SaveResultsAs1->setShortcut(QKeySequence::SaveAs);
+    m_Fie1->insertAction(m_N1, m_SaveResultsAs1);
+    connect(m_SaveResultsAs1, &QAction::triggered, this, &TMainForm::saveResultsAs);
 }
 
 void TMainForm::saveResultsAs() {

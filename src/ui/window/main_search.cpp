@@ -14,6 +14,7 @@
 #include "ui/logic/display_text.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/logic/result_model.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/results_controller.h"
@@ -29,32 +30,32 @@ constexpr int kStatusRefreshMs = 100;
 std::uint64_t TMainForm::scannedEntries() const { return m_search->scannedEntries(); }
 
 void TMainForm::setSearchControlsEnabled(bool idle) {
-    for (QToolButton* button : {sbSearchDir, sbSearchHDs, sbRecurseDirs, sbCopy, sbMove, sbDelete, sbInvert,
-                                sbFileViewer, sbMeasure, sbSimilar})
+    for (QToolButton* button : {m_sbSearchDir, m_sbSearchHDs, m_sbRecurseDirs, m_sbCopy, m_sbMove, m_sbDelete,
+                                m_sbInvert, m_sbFileViewer, m_sbMeasure, m_sbSimilar})
         button->setEnabled(idle);
-    sbStop->setEnabled(!idle);
-    Searchlengthindependendfuzzy1->setEnabled(idle);
-    RecurseSubdirectories1->setEnabled(idle);
+    m_sbStop->setEnabled(!idle);
+    m_settings->Searchlengthindependendfuzzy1()->setEnabled(idle);
+    m_settings->RecurseSubdirectories1()->setEnabled(idle);
 }
 
 void TMainForm::StartSearch() {
     m_searching = true;
-    Stop1->setEnabled(true);
-    AllFixedDisks1->setEnabled(false);
-    Directory1->setEnabled(false);
+    m_Stop1->setEnabled(true);
+    m_AllFixedDisks1->setEnabled(false);
+    m_Directory1->setEnabled(false);
     TStringGridEx* grid = m_results->sgexResults();
     grid->setEnabled(false);
     m_stopRequest = false;
     setSearchControlsEnabled(false);
-    m_results->shownList().InitSimList(eSearch->text().toStdString(), MaxListSize);
+    m_results->shownList().InitSimList(m_eSearch->text().toStdString(), MaxListSize);
     m_results->setOrder(ResultModel::kRankOrder); // a new search shows the ranks' order
     m_typingTimer->stop();
     m_searchClock.start();
     // The filter is read once: the bar stays usable, for the next search.
-    m_filter = pFilters->filter(QDateTime::currentDateTime());
+    m_filter = m_pFilters->filter(QDateTime::currentDateTime());
     showFilterMark();
 
-    Timer->start();
+    m_Timer->start();
     grid->setEnabled(true);
     m_results->clearMarks();
 }
@@ -62,8 +63,9 @@ void TMainForm::StartSearch() {
 void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
     // The options are fixed for the run: their controls stay disabled; the
     // filter was read by StartSearch, the bar stays usable for the next one.
-    const ScanOptions options{RecurseDirs, sbMeasure->isChecked(), m_filter};
-    m_search->startWalk(std::move(roots), eSearch->text().toStdString(), options, allFixedDisks, RecordWalks);
+    const ScanOptions options{m_settings->RecurseDirs(), m_sbMeasure->isChecked(), m_filter};
+    m_search->startWalk(std::move(roots), m_eSearch->text().toStdString(), options, allFixedDisks,
+                        m_settings->RecordWalks());
     // The table is redrawn by the one-second timer (and at once only for a
     // recorded answer), from the top.
     m_results->sgexResults()->scrollToTop();
@@ -80,14 +82,14 @@ void TMainForm::EndSearch() {
     if (!m_searching) return;
     m_statusTimer->stop();
     m_searchTook = m_searchClock.elapsed();
-    m_search->endWalk(RecordWalks);
-    Timer->stop();
+    m_search->endWalk(m_settings->RecordWalks());
+    m_Timer->stop();
     TimerTimer();
     setSearchControlsEnabled(true);
     setStatusText("Ready");
-    Stop1->setEnabled(false);
-    AllFixedDisks1->setEnabled(true);
-    Directory1->setEnabled(true);
+    m_Stop1->setEnabled(false);
+    m_AllFixedDisks1->setEnabled(true);
+    m_Directory1->setEnabled(true);
     m_searching = false;
     showFilterMark();
     showSummary();

@@ -12,6 +12,7 @@
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/file_ops_controller.h"
 #include "ui/window/mainform.h"
+#include "ui/window/settings_controller.h"
 #include "ui/window/results_controller.h"
 #include "ui/window/search_controller.h"
 
@@ -27,17 +28,17 @@ constexpr std::size_t kShortestMatchingText = 3;
 } // namespace
 
 void TMainForm::createSummary() {
-    lSummary = new QLabel(StatusBar);
-    lSummary->setObjectName("lSummary");
-    lSummary->setToolTip("What the last search did and what the rows hold");
-    StatusBar->addPermanentWidget(lSummary);
+    m_lSummary = new QLabel(m_StatusBar);
+    m_lSummary->setObjectName("lSummary");
+    m_lSummary->setToolTip("What the last search did and what the rows hold");
+    m_StatusBar->addPermanentWidget(m_lSummary);
     const auto show = [this] { showSummary(); };
     connect(m_results->sgexResults(), &TStringGridEx::MarksChanged, this, show);
     connect(m_fileOps, &FileOpsController::finished, this, show);
     connect(m_search, &SearchController::typingAnswered, this, show);
-    connect(eSearch, &QLineEdit::textChanged, this, show);
-    connect(RecordWalks1, &QAction::toggled, this, show);
-    connect(SearchAsYouType1, &QAction::toggled, this, show);
+    connect(m_eSearch, &QLineEdit::textChanged, this, show);
+    connect(m_settings->RecordWalks1(), &QAction::toggled, this, show);
+    connect(m_settings->SearchAsYouType1(), &QAction::toggled, this, show);
     showSummary();
 }
 
@@ -49,11 +50,12 @@ void TMainForm::showSummary() {
     summary.elapsedMs = m_searching ? m_searchClock.elapsed() : m_searchTook;
     summary.skipped = m_search->skippedDirectories();
     summary.marked = m_results->markedEntryCount();
-    summary.textTooShort = DecodeName(eSearch->text().toStdString()).size() < kShortestMatchingText;
-    summary.enterSearches = SearchAsYouType && RecordWalks && !m_searching && m_search->typingFoundNoRecord();
+    summary.textTooShort = DecodeName(m_eSearch->text().toStdString()).size() < kShortestMatchingText;
+    summary.enterSearches =
+        m_settings->SearchAsYouType() && m_settings->RecordWalks() && !m_searching && m_search->typingFoundNoRecord();
     if (const auto& done = m_fileOps->lastDone())
         summary.lastOperation = operationSummary(done->kind, done->count, destinationName(done->destination));
-    lSummary->setText(summaryText(summary, &grouped));
+    m_lSummary->setText(summaryText(summary, &grouped));
 }
 
 } // namespace toka

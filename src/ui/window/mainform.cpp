@@ -1,15 +1,18 @@
 // TMainForm's construction and its small handlers: the directory tree, the
 // selected directory, the status text.
 #include "ui/window/mainform.h"
+#include "ui/window/status_strip.h"
 
 #include <QLabel>
 #include <QSpinBox>
+#include <QTimer>
 #include <QLineEdit>
 #include <QLocale>
 #include <QTreeWidget>
 
 #include "platform/listing/volumes.h"
 #include "ui/window/search_controller.h"
+#include "ui/window/settings_controller.h"
 #include "ui/widgets/accessible_names.h"
 #include "ui/widgets/explorer_tree.h"
 #include "ui/widgets/hint_switch.h"
@@ -24,12 +27,13 @@ namespace toka {
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeFormatOf(QLocale::system())) {
     setObjectName("MainForm");
+    m_settings = new SettingsController(*this); // its options are items of the menus
     createControls();
-    m_explorer = std::make_unique<ExplorerTree>(Explorer);
+    m_explorer = std::make_unique<ExplorerTree>(m_Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
-    m_search = new SearchController(*m_results, StatusPanel);
+    m_search = new SearchController(*m_results, m_StatusPanel);
     connect(m_search, &SearchController::walkFinished, this, &TMainForm::EndSearch);
-    connectSettings(); // before the search handlers: see there
+    m_settings->connectSearchBox(); // before the search handlers: see there
     connectHandlers();
     connectFilterBar();
     connectFileActions();
@@ -39,8 +43,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createSummary();
     // Screen readers name every control: the text boxes by their labels,
     // the icon buttons by their hints.
-    Label4->setBuddy(eSearch);
-    Label1->setBuddy(seNumberofItems);
+    m_Label4->setBuddy(m_eSearch);
+    m_Label1->setBuddy(m_seNumberofItems);
     m_results->sgexResults()->setAccessibleName(QStringLiteral("Search results"));
     m_viewer->mFileViewer()->setAccessibleName(QStringLiteral("File viewer"));
     nameControlsForAccessibility(this);
@@ -51,11 +55,23 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
 // to a window that is half destroyed; the record handed over last is written.
 TMainForm::~TMainForm() { delete m_search; }
 
-std::string TMainForm::selectedDirectory() const { return lCurrentDir->path(); }
+std::string TMainForm::selectedDirectory() const { return m_StatusPanel->lCurrentDir()->path(); }
 
 QString TMainForm::statusText() const { return m_statusLabel->text(); }
 
 void TMainForm::setStatusText(const QString& text) { m_statusLabel->setText(text); }
+
+bool TMainForm::selectDirectory(const std::string& path) {
+    QTreeWidgetItem* node = m_explorer->revealPath(path);
+    if (!node) return false;
+    m_Explorer->setCurrentItem(node); // selects it: ExplorerChange shows it in lCurrentDir
+    m_Explorer->scrollToItem(node);
+    // Once the window is laid out the tree knows its height.
+    QTimer::singleShot(0, m_Explorer, [tree = m_Explorer] {
+        if (QTreeWidgetItem* current = tree->currentItem()) tree->scrollToItem(current);
+    });
+    return true;
+}
 
 void TMainForm::FillDrives(const std::vector<Volume>& volumes) { m_explorer->fillVolumes(volumes); }
 
@@ -70,11 +86,11 @@ void TMainForm::setTreeListingObserver(std::function<void(const std::string&)> o
 void TMainForm::ExplorerCollapsed(QTreeWidgetItem* node) { m_explorer->collapsed(node); }
 
 void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
-    lCurrentDir->setPath(GetNodePath(node));
+    m_StatusPanel->lCurrentDir()->setPath(GetNodePath(node));
     // A directory chosen: Enter searches it again, as designed.
     if (m_enterSearchesAllDisks) {
         m_enterSearchesAllDisks = false;
-        eSearch->setPlaceholderText({});
+        m_eSearch->setPlaceholderText({});
     }
 }
 

@@ -1,21 +1,22 @@
 #pragma once
-// TMainForm: the program's one window.  It lays out the controls, holds the
-// option fields and wires its duties together; each duty with state of its
-// own is a controller that owns its controls:
+// TMainForm: the program's one window.  It lays out the controls and wires
+// its duties together; each duty with state of its own is a controller that
+// owns its controls:
 //   results_controller.cpp  the result table: rows, marks, details, order
 //   viewer_controller.cpp   the viewer pane and its loads
 //   search_controller.cpp   the walk on worker threads, the recorded walks
 //   file_ops_controller.cpp copy, move, delete, trash and open, on workers
+//   settings_controller.cpp the option fields, the remembered choices, the
+//                           command line's start options, the recent texts
+//   status_strip.cpp        the strip under the tool buttons: directory, count
 // The window's own handlers live in their own files:
 //   main_layout.cpp   controls, menus, tool buttons, tab order
-//   main_options.cpp  FormShow, SyncOptions, the toggles, hints, closing
+//   main_options.cpp  the first show, FormShow, SyncOptions, the toggles, closing
 //   mainform.cpp      construction, the directory tree (explorer_tree.cpp)
 //   main_search.cpp   searching: StartSearch, the walk on worker threads, EndSearch, Stop
 //   main_results.cpp  TimerTimer: the walk's list copied for the table
 //   main_viewer.cpp   sgexResultsMouseUp: the marked files to the viewer
 //   main_fileops.cpp  the file commands, the rows' context menu, drag and drop
-//   main_settings.cpp the remembered choices (remembered_settings.cpp) and the
-//                     command line's start options (command_line.cpp)
 //   main_keys.cpp     keyboard shortcuts: search again, stop, the table's commands
 //   main_filters.cpp  the filter bar (filter_bar.cpp): the filter a search takes,
 //                     the "Filtered" mark
@@ -27,13 +28,11 @@
 #include <QPoint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "search/result_row.h"
 #include "search/walk_filter.h"
-#include "ui/logic/command_line.h"
 
 class QAction;
 class QFrame;
@@ -44,7 +43,6 @@ class QSpinBox;
 class QSplitter;
 class QSplitterHandle;
 class QStatusBar;
-class QStringListModel;
 class QTimer;
 class QToolButton;
 class QTreeWidget;
@@ -61,6 +59,8 @@ struct WalkRoot;
 class FileOpsController;
 class ResultsController;
 class SearchController;
+class SettingsController;
+class StatusStrip;
 class ViewerController;
 
 class TMainForm : public QMainWindow {
@@ -71,21 +71,6 @@ public:
 
     /// The window's caption, exactly.
     static constexpr const char* kCaption = "TOKA Search  - The Nufa File Finder ";
-
-    // --- option fields (set by FormShow, changed only by the toggles) -------
-    bool RecurseDirs = true;
-    bool FuzzySearch = true;
-    bool WarnResultChanged = true;
-    bool ShowToolbar = true;
-    bool ShowHints = true;
-    bool ShowViewer = true;
-    bool ShowFilters = false;     ///< the filter bar (not in the design: hidden at first)
-    bool RecordWalks = false;     ///< walks are recorded and their record answers at once (off at first)
-    bool SearchAsYouType = false; ///< typing replays the record of the selected directory (off at first)
-
-    /// A click on a column header sorts the table by that column.
-    bool SortByHeaderClick = false;
-    bool DeleteKeyMovesToTrash = false; ///< Del (and Shift+Del) on the table trash (delete) the marked rows
 
     /// True from StartSearch to the end of EndSearch.
     bool isSearching() const { return m_searching; }
@@ -113,6 +98,9 @@ public:
     ViewerController& viewer() const { return *m_viewer; }
     FileOpsController& fileOps() const { return *m_fileOps; }
     SearchController& search() const { return *m_search; }
+    /// The option fields and what outlives a run: the remembered choices,
+    /// the command line's start options, the recent search texts.
+    SettingsController& settings() const { return *m_settings; }
 
     /// Writes the rows on view to path, as CSV or as a list of full paths,
     /// on a worker; the status bar says how many rows went where, a box why
@@ -138,17 +126,6 @@ public:
     void FillDrives(const std::vector<Volume>& volumes);
     void FillDrives();
 
-    /// Remembers the user's choices in this INI file (see
-    /// remembered_settings.h): read when the window is first shown, over
-    /// FormShow's defaults, and written when it closes; the recent search
-    /// texts also when a search starts.  Without a file nothing is read or
-    /// written.  Call before the window is first shown.
-    void setSettingsFile(const QString& file);
-    /// What the command line asks for this run, applied when the window is
-    /// first shown, over the remembered choices: the measure and recursion
-    /// (remembered as they were unless the user changes them), DIR selected
-    /// in the tree, and the search text searched as soon as the window is up.
-    void setStartOptions(const StartOptions& options);
     /// Records the walks that run to their end in this folder and answers
     /// from them (walk_record_store.h); "" (the default) records nothing and
     /// reads nothing.  Call before the first search.
@@ -162,81 +139,65 @@ public:
     /// it (no volume holds it, or it is gone).
     bool selectDirectory(const std::string& path);
 
-    // --- controls ------------------------------------------------------------
-    // The design's names; each comment gives the caption or the role.
-    QMenu* Fie1 = nullptr;                            ///< menu "&File"
-    QAction* Copy1 = nullptr;                         ///< File > "&Copy...": marked rows into the selected directory
-    QAction* Move1 = nullptr;                         ///< File > "&Move..."
-    QAction* Delete1 = nullptr;                       ///< File > "&Delete..."
-    QAction* N1 = nullptr;                            ///< File: separator before Exit
-    QAction* SaveResultsAs1 = nullptr;                ///< File > "Save Results &As...": the rows as CSV or a path list
-    QAction* E1 = nullptr;                            ///< File > "&Exit...": closes the window
-    QMenu* Edit1 = nullptr;                           ///< menu "&Edit"
-    QAction* InvertSelection1 = nullptr;              ///< Edit > "&Invert Selection...": inverts the row marks
-    QMenu* Search1 = nullptr;                         ///< menu "&Search"
-    QAction* RecurseSubdirectories1 = nullptr;        ///< Search > "&Recurse Subdirectories" (checkable)
-    QAction* Searchlengthindependendfuzzy1 = nullptr; ///< Search > "Search length &independend (fuzzy)" (checkable)
-    QAction* N2 = nullptr;                            ///< Search: separator before the search commands
-    QAction* Directory1 = nullptr;                    ///< Search > "&Directory...": searches the selected directory
-    QAction* AllFixedDisks1 = nullptr;                ///< Search > "All &Fixed Disks..."
-    QAction* Stop1 = nullptr;                         ///< Search > "Stop...": enabled during a search
-    QMenu* Options1 = nullptr;                        ///< menu "&View"
-    QAction* ShowFileToolbar1 = nullptr;              ///< View > "Show &Toolbar" (checkable)
-    QAction* ShowFlybyHints1 = nullptr;               ///< View > "Show Flyby &Hints": tooltips on or off
-    QAction* ShowFileViewer1 = nullptr;               ///< View > "Show File &Viewer" (checkable)
-    QAction* N3 = nullptr;                            ///< View: separator before the warning option
-    QAction* WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed"" (checkable)
-    QAction* ShowFilters1 = nullptr;                  ///< View > "Show &Filters": the filter bar (checkable)
-    QAction* SearchAsYouType1 = nullptr;              ///< Search > "Search as You T&ype" (checkable)
-    QAction* RecordWalks1 = nullptr;                  ///< Search > "Record &Walks" (checkable)
-    QAction* ForgetRecordedWalks1 = nullptr;          ///< Search > "Forget Recorded Wal&ks"
-    QMenu* Help1 = nullptr;                           ///< menu "Hel&p", after the window's own menus
-    QAction* KeyboardShortcuts1 = nullptr;            ///< Help > "Keyboard Shortcuts": every key and its command
-    QAction* AboutTokaSearch1 = nullptr;              ///< Help > "About TOKA Search": version, licence, home page, Qt
-    QAction* DeleteKeyMovesToTrash1 = nullptr;        ///< Edit > "Delete Key Moves to Trash" (checkable, off at first)
+    // --- controls: the design's names (see the members for their roles) -------
+    QMenu* Fie1() const { return m_Fie1; }
+    QAction* Copy1() const { return m_Copy1; }
+    QAction* Move1() const { return m_Move1; }
+    QAction* Delete1() const { return m_Delete1; }
+    QAction* N1() const { return m_N1; }
+    QAction* SaveResultsAs1() const { return m_SaveResultsAs1; }
+    QAction* E1() const { return m_E1; }
+    QMenu* Edit1() const { return m_Edit1; }
+    QAction* InvertSelection1() const { return m_InvertSelection1; }
+    QMenu* Search1() const { return m_Search1; }
+    QAction* N2() const { return m_N2; }
+    QAction* Directory1() const { return m_Directory1; }
+    QAction* AllFixedDisks1() const { return m_AllFixedDisks1; }
+    QAction* Stop1() const { return m_Stop1; }
+    QMenu* Options1() const { return m_Options1; }
+    QAction* N3() const { return m_N3; }
+    QAction* ForgetRecordedWalks1() const { return m_ForgetRecordedWalks1; }
+    QMenu* Help1() const { return m_Help1; }
+    QAction* KeyboardShortcuts1() const { return m_KeyboardShortcuts1; }
+    QAction* AboutTokaSearch1() const { return m_AboutTokaSearch1; }
 
-    QTimer* Timer = nullptr;              ///< refreshes count and result table every second during a search
-    QWidget* Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
-    QFrame* ToolBar0 = nullptr;           ///< raised frame around the search row
-    QWidget* Panel1 = nullptr;            ///< the search row inside ToolBar0
-    QLabel* Label4 = nullptr;             ///< caption "Search for:"
-    QLineEdit* eSearch = nullptr;         ///< the search text (at most 255 characters)
-    QLabel* Label1 = nullptr;             ///< caption "Items:"
-    QSpinBox* seNumberofItems = nullptr;  ///< rows shown in the table, 10..100 in steps of 10
-    FilterBar* pFilters = nullptr;        ///< the filter bar under the search row ("Show Filters")
-    QWidget* Toolbar1 = nullptr;          ///< the row of tool buttons ("Show Toolbar" hides it)
-    QToolButton* sbSearchDir = nullptr;   ///< tool button "Search Selected Directory"
-    QToolButton* sbSearchHDs = nullptr;   ///< tool button "Search all Hard Disks"
-    QToolButton* sbStop = nullptr;        ///< tool button "Stop current Search"
-    QToolButton* sbRecurseDirs = nullptr; ///< toggle "Recurse Subdirectories while searching"
-    QToolButton* sbMeasure = nullptr;     ///< toggle "Fuzzy": the length-independent measure
-    QToolButton* sbSimilar = nullptr;     ///< toggle "Similar": the length-dependent measure
-    QFrame* Bevel1 = nullptr;             ///< separator line between the search and the file buttons
-    QToolButton* sbCopy = nullptr;        ///< tool button "Copy selected Files to highlighted Directory"
-    QToolButton* sbMove = nullptr;        ///< tool button "Move selected Files to highlighted Directory"
-    QToolButton* sbDelete = nullptr;      ///< tool button "Delete selected Files"
-    QToolButton* sbInvert = nullptr;      ///< tool button "Invert selected Files" (the marks)
-    QFrame* Bevel2 = nullptr;             ///< separator line before the viewer button
-    QToolButton* sbFileViewer = nullptr;  ///< toggle "Toggle File Viewer"
-    QWidget* StatusPanel = nullptr;       ///< the status strip under the tool buttons
-    PathLabel* lCurrentDir = nullptr;     ///< the selected directory (a drag's destination while it hovers)
-    QLabel* lFiltered = nullptr;          ///< "Filtered" left of Label2 while a filter is set; its hint lists them
-    QLabel* Label2 = nullptr;             ///< caption "Files scanned:"
-    QLabel* lFileScanned = nullptr;       ///< the number of entries scanned
-    QLabel* Label3 = nullptr;             ///< blank margin right of the count
-    QTreeWidget* Explorer = nullptr;      ///< the directory tree: volumes at the top level
-    QSplitterHandle* Splitter1 = nullptr; ///< the handle between tree and table
-    QSplitterHandle* Splitter2 = nullptr; ///< the handle above the viewer pane
-    QLabel* lSummary = nullptr;           ///< the summary at the right of StatusBar: scanned, time, skipped, marked
-    QStatusBar* StatusBar = nullptr;      ///< the window's status bar ("Ready", the walk's directory)
+    QTimer* Timer() const { return m_Timer; }
+    QWidget* Panel3() const { return m_Panel3; }
+    QFrame* ToolBar0() const { return m_ToolBar0; }
+    QWidget* Panel1() const { return m_Panel1; }
+    QLabel* Label4() const { return m_Label4; }
+    QLineEdit* eSearch() const { return m_eSearch; }
+    QLabel* Label1() const { return m_Label1; }
+    QSpinBox* seNumberofItems() const { return m_seNumberofItems; }
+    FilterBar* pFilters() const { return m_pFilters; }
+    QWidget* Toolbar1() const { return m_Toolbar1; }
+    QToolButton* sbSearchDir() const { return m_sbSearchDir; }
+    QToolButton* sbSearchHDs() const { return m_sbSearchHDs; }
+    QToolButton* sbStop() const { return m_sbStop; }
+    QToolButton* sbRecurseDirs() const { return m_sbRecurseDirs; }
+    QToolButton* sbMeasure() const { return m_sbMeasure; }
+    QToolButton* sbSimilar() const { return m_sbSimilar; }
+    QFrame* Bevel1() const { return m_Bevel1; }
+    QToolButton* sbCopy() const { return m_sbCopy; }
+    QToolButton* sbMove() const { return m_sbMove; }
+    QToolButton* sbDelete() const { return m_sbDelete; }
+    QToolButton* sbInvert() const { return m_sbInvert; }
+    QFrame* Bevel2() const { return m_Bevel2; }
+    QToolButton* sbFileViewer() const { return m_sbFileViewer; }
+    StatusStrip* StatusPanel() const { return m_StatusPanel; }
+    QTreeWidget* Explorer() const { return m_Explorer; }
+    QSplitterHandle* Splitter1() const { return m_Splitter1; }
+    QSplitterHandle* Splitter2() const { return m_Splitter2; }
+    QLabel* lSummary() const { return m_lSummary; }
+    QStatusBar* StatusBar() const { return m_StatusBar; }
 
     // --- keyboard commands (main_keys.cpp); the table's act only while the
     // focus is in the table, so the search box keeps its own editing keys.
-    QAction* SearchAgain1 = nullptr; ///< Search > "Search &Again" (F5): the last search started, current text
-    QAction* SearchText1 = nullptr;  ///< Search > "Search &Text" (Ctrl+F, Ctrl+L): focus to eSearch, all selected
-    QAction* SelectAll1 = nullptr;   ///< Edit > "Select &All" (Ctrl+A): marks every row that shows an entry
-    QAction* CopyPath1 = nullptr;    ///< Edit > "&Copy Path" (Ctrl+C): the marked rows' paths to the clipboard
-    QAction* MoveToTrash1 = nullptr; ///< File > "Move to &Trash" (Del): the marked rows, without a question
+    QAction* SearchAgain1() const { return m_SearchAgain1; }
+    QAction* SearchText1() const { return m_SearchText1; }
+    QAction* SelectAll1() const { return m_SelectAll1; }
+    QAction* CopyPath1() const { return m_CopyPath1; }
+    QAction* MoveToTrash1() const { return m_MoveToTrash1; }
 
 signals:
     /// The rows now show a recorded walk's answer (the table is filled).
@@ -296,7 +257,6 @@ private:
     void createControls();
     void createMenu();
     void createToolButtons();
-    void createStatusPanel();
     void connectHandlers();
     /// Return in the search box or the filter bar starts a search of the
     /// selected directory, as long as searching is possible (not during a
@@ -317,14 +277,10 @@ private:
     void connectFileActions();
     void openResultRow(int row);
 
-    void connectSettings();
-    /// After FormShow: the remembered choices, then the command line's.
+    /// After FormShow: the remembered choices, then the command line's
+    /// (settings_controller.h); the command line's directory is selected and
+    /// its search text searched.
     void applyStartState();
-    void saveSettings();
-    /// The font and scale the window's sizes are measured in.
-    QString layoutKey() const;
-    /// The search text goes first in the recent texts (and into the file).
-    void rememberSearchText();
 
     void connectFilterBar();
     /// lFiltered shows the running search's filter, or else the one the
@@ -374,20 +330,67 @@ private:
     QTimer* m_statusTimer = nullptr; ///< shows the directory being listed, several times a second
     LocaleFormat m_locale;           ///< the desktop's date, time and number formats
 
-    QString m_settingsFile;                    ///< "" remembers nothing
-    StartOptions m_startOptions;               ///< the command line's wishes for this run
-    bool m_enterSearchesAllDisks = false;      ///< --all-fixed-disks without a text, until a directory is chosen
-    QStringListModel* m_recentTexts = nullptr; ///< the recent search texts, offered by eSearch's completer
-    /// An option the command line set for this run: the value remembered
-    /// before, which is written back unless the user changed the option.
-    struct RunOverride {
-        bool remembered;
-        bool given;
-    };
-    std::optional<RunOverride> m_fuzzyOverride;
-    std::optional<RunOverride> m_recurseOverride;
+    SettingsController* m_settings = nullptr; ///< the option fields, the remembered choices
+    bool m_enterSearchesAllDisks = false;     ///< --all-fixed-disks without a text, until a directory is chosen
 
     QTimer* m_typingTimer = nullptr; ///< the pause after the search text changed
+
+    // --- the controls, by the design's names; each comment gives the caption
+    // or the role.
+    QMenu* m_Fie1 = nullptr;                   ///< menu "&File"
+    QAction* m_Copy1 = nullptr;                ///< File > "&Copy...": marked rows into the selected directory
+    QAction* m_Move1 = nullptr;                ///< File > "&Move..."
+    QAction* m_Delete1 = nullptr;              ///< File > "&Delete..."
+    QAction* m_N1 = nullptr;                   ///< File: separator before Exit
+    QAction* m_SaveResultsAs1 = nullptr;       ///< File > "Save Results &As...": the rows as CSV or a path list
+    QAction* m_E1 = nullptr;                   ///< File > "&Exit...": closes the window
+    QMenu* m_Edit1 = nullptr;                  ///< menu "&Edit"
+    QAction* m_InvertSelection1 = nullptr;     ///< Edit > "&Invert Selection...": inverts the row marks
+    QMenu* m_Search1 = nullptr;                ///< menu "&Search"
+    QAction* m_N2 = nullptr;                   ///< Search: separator before the search commands
+    QAction* m_Directory1 = nullptr;           ///< Search > "&Directory...": searches the selected directory
+    QAction* m_AllFixedDisks1 = nullptr;       ///< Search > "All &Fixed Disks..."
+    QAction* m_Stop1 = nullptr;                ///< Search > "Stop...": enabled during a search
+    QMenu* m_Options1 = nullptr;               ///< menu "&View"
+    QAction* m_N3 = nullptr;                   ///< View: separator before the warning option
+    QAction* m_ForgetRecordedWalks1 = nullptr; ///< Search > "Forget Recorded Wal&ks"
+    QMenu* m_Help1 = nullptr;                  ///< menu "Hel&p", after the window's own menus
+    QAction* m_KeyboardShortcuts1 = nullptr;   ///< Help > "Keyboard Shortcuts": every key and its command
+    QAction* m_AboutTokaSearch1 = nullptr;     ///< Help > "About TOKA Search": version, licence, home page, Qt
+    QTimer* m_Timer = nullptr;                 ///< refreshes count and result table every second during a search
+    QWidget* m_Panel3 = nullptr;            ///< the upper pane: search row, tool buttons, status strip, tree and table
+    QFrame* m_ToolBar0 = nullptr;           ///< raised frame around the search row
+    QWidget* m_Panel1 = nullptr;            ///< the search row inside ToolBar0
+    QLabel* m_Label4 = nullptr;             ///< caption "Search for:"
+    QLineEdit* m_eSearch = nullptr;         ///< the search text (at most 255 characters)
+    QLabel* m_Label1 = nullptr;             ///< caption "Items:"
+    QSpinBox* m_seNumberofItems = nullptr;  ///< rows shown in the table, 10..100 in steps of 10
+    FilterBar* m_pFilters = nullptr;        ///< the filter bar under the search row ("Show Filters")
+    QWidget* m_Toolbar1 = nullptr;          ///< the row of tool buttons ("Show Toolbar" hides it)
+    QToolButton* m_sbSearchDir = nullptr;   ///< tool button "Search Selected Directory"
+    QToolButton* m_sbSearchHDs = nullptr;   ///< tool button "Search all Hard Disks"
+    QToolButton* m_sbStop = nullptr;        ///< tool button "Stop current Search"
+    QToolButton* m_sbRecurseDirs = nullptr; ///< toggle "Recurse Subdirectories while searching"
+    QToolButton* m_sbMeasure = nullptr;     ///< toggle "Fuzzy": the length-independent measure
+    QToolButton* m_sbSimilar = nullptr;     ///< toggle "Similar": the length-dependent measure
+    QFrame* m_Bevel1 = nullptr;             ///< separator line between the search and the file buttons
+    QToolButton* m_sbCopy = nullptr;        ///< tool button "Copy selected Files to highlighted Directory"
+    QToolButton* m_sbMove = nullptr;        ///< tool button "Move selected Files to highlighted Directory"
+    QToolButton* m_sbDelete = nullptr;      ///< tool button "Delete selected Files"
+    QToolButton* m_sbInvert = nullptr;      ///< tool button "Invert selected Files" (the marks)
+    QFrame* m_Bevel2 = nullptr;             ///< separator line before the viewer button
+    QToolButton* m_sbFileViewer = nullptr;  ///< toggle "Toggle File Viewer"
+    StatusStrip* m_StatusPanel = nullptr;   ///< the status strip under the tool buttons (status_strip.h)
+    QTreeWidget* m_Explorer = nullptr;      ///< the directory tree: volumes at the top level
+    QSplitterHandle* m_Splitter1 = nullptr; ///< the handle between tree and table
+    QSplitterHandle* m_Splitter2 = nullptr; ///< the handle above the viewer pane
+    QLabel* m_lSummary = nullptr;           ///< the summary at the right of StatusBar: scanned, time, skipped, marked
+    QStatusBar* m_StatusBar = nullptr;      ///< the window's status bar ("Ready", the walk's directory)
+    QAction* m_SearchAgain1 = nullptr;      ///< Search > "Search &Again" (F5): the last search started, current text
+    QAction* m_SearchText1 = nullptr;  ///< Search > "Search &Text" (Ctrl+F, Ctrl+L): focus to eSearch, all selected
+    QAction* m_SelectAll1 = nullptr;   ///< Edit > "Select &All" (Ctrl+A): marks every row that shows an entry
+    QAction* m_CopyPath1 = nullptr;    ///< Edit > "&Copy Path" (Ctrl+C): the marked rows' paths to the clipboard
+    QAction* m_MoveToTrash1 = nullptr; ///< File > "Move to &Trash" (Del): the marked rows, without a question
 };
 
 } // namespace toka
