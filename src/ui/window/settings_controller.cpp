@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "ui/logic/remembered_settings.h"
+#include "ui/logic/serial_worker.h"
 #include "ui/widgets/filter_bar.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/mainform.h"
@@ -50,6 +51,18 @@ constexpr OptionField kOptionFields[] = {
 };
 
 } // namespace
+
+SettingsController::~SettingsController() = default;
+
+void SettingsController::setFile(const QString& file) {
+    m_file = file;
+    m_remembered = std::make_unique<RememberedSettings>(file.isEmpty() ? RememberedSettings{} : readSettings(file));
+}
+
+void SettingsController::write(const RememberedSettings& settings) {
+    if (!m_writer) m_writer = std::make_unique<SerialWorker>();
+    m_writer->post([file = m_file, settings] { writeSettings(file, settings); });
+}
 
 SettingsController::SettingsController(TMainForm& window) : QObject(&window), m_window(window) {
     const auto option = [this](const char* caption, bool checked) {
@@ -115,11 +128,11 @@ void SettingsController::rememberSearchText() {
     if (m_file.isEmpty()) return;
     RememberedSettings settings;
     settings.recentTexts = texts;
-    writeSettings(m_file, settings);
+    write(settings);
 }
 
 std::string SettingsController::applyRemembered() {
-    const RememberedSettings remembered = m_file.isEmpty() ? RememberedSettings{} : readSettings(m_file);
+    const RememberedSettings remembered = m_remembered ? *m_remembered : RememberedSettings{};
     for (const OptionField& option : kOptionFields)
         if (const std::optional<bool>& value = remembered.*option.remembered) (this->*option.set)(*value);
     if (m_startOptions.fuzzySearch) {
@@ -183,7 +196,10 @@ void SettingsController::save() {
     settings.layoutKey = layoutKey();
     settings.lastDirectory = m_window.selectedDirectory();
     settings.recentTexts = m_recentTexts->stringList();
-    writeSettings(m_file, settings);
+    write(settings);
+    // The window is closing: its choices are on disk before the program
+    // ends.
+    m_writer->waitUntilIdle();
 }
 
 } // namespace toka

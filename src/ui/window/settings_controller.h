@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,8 @@ class QStringListModel;
 namespace toka {
 
 class TMainForm;
+class SerialWorker;
+struct RememberedSettings;
 
 class SettingsController : public QObject {
     Q_OBJECT
@@ -26,6 +29,8 @@ public:
     /// Remembers the choices and the layout of window.  Made before the
     /// window's controls: the menus take the option commands.
     explicit SettingsController(TMainForm& window);
+    /// Finishes the writes asked for.
+    ~SettingsController() override;
     /// Once the window's controls are made: the search box offers the
     /// recent texts, and a search that starts puts its text first among them.
     void connectSearchBox();
@@ -75,10 +80,13 @@ public:
     void setDesignedDefaults();
 
     // --- what outlives a run --------------------------------------------------
-    /// Remembers the choices in this INI file: read when the window is first
-    /// shown, written when it closes; the recent search texts also when a
-    /// search starts.  "" (the default) reads and writes nothing.
-    void setFile(const QString& file) { m_file = file; }
+    /// Remembers the choices in this INI file: read here, before the window
+    /// is shown (they are applied when it is first shown), and written when
+    /// it closes; the recent search texts also when a search starts.  Every
+    /// write runs on a worker of its own, in order: a slow home folder holds
+    /// the worker, not the window; the window waits only, as it closes, for
+    /// its last write.  "" (the default) reads and writes nothing.
+    void setFile(const QString& file);
     /// What the command line asks for this run (applyRemembered takes its
     /// options; the window its directory and search text).
     void setStartOptions(const StartOptions& options) { m_startOptions = options; }
@@ -101,8 +109,13 @@ public:
     QString layoutKey() const;
 
 private:
+    /// Writes settings into the file on the writer's worker.
+    void write(const RememberedSettings& settings);
+
     TMainForm& m_window;
     QString m_file;
+    std::unique_ptr<RememberedSettings> m_remembered; ///< what the file held when it was set
+    std::unique_ptr<SerialWorker> m_writer;
     StartOptions m_startOptions;
     QStringListModel* m_recentTexts = nullptr;
     /// An option the command line set for this run: the value remembered
