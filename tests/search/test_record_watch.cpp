@@ -136,6 +136,32 @@ TEST(RecordWatch, AQuietTreeCostsNoWalk) {
     EXPECT_LE(watch.walks(), walks + 3);
 }
 
+TEST(DirectoryWatch, TellsOfChangesToNamesOnly) {
+    struct Case {
+        const char* what;
+        std::function<void(const TempTree&, DirectoryWatch&)> act;
+        bool changed;
+    };
+    const std::vector<Case> cases = {
+        {"a file made", [](const TempTree& t, DirectoryWatch&) { t.touch("a/new"); }, true},
+        {"a file's mode changed", [](const TempTree& t, DirectoryWatch&) { ::chmod((t / "a/f").c_str(), 0600); },
+         false},
+        {"a file written", [](const TempTree& t, DirectoryWatch&) { writeFile(t / "a/f", "more"); }, false},
+        {"a watched directory removed", [](const TempTree& t, DirectoryWatch&) { ::rmdir((t / "b").c_str()); }, true},
+        {"a watch given up", [](const TempTree& t, DirectoryWatch& w) { w.watchOnly({t / "a/"}); }, false},
+    };
+    for (const Case& c : cases) {
+        TempTree tree;
+        for (const char* dir : {"a", "b"}) tree.mkdirp(dir);
+        tree.touch("a/f");
+        DirectoryWatch watch;
+        ASSERT_TRUE(watch.valid());
+        ASSERT_EQ(watch.watchOnly({tree / "a/", tree / "b/"}), 2u);
+        c.act(tree, watch);
+        EXPECT_EQ(watch.wait(100) == DirectoryWatch::Outcome::Changed, c.changed) << c.what;
+    }
+}
+
 TEST(DirectoryWatch, BudgetIsHalfTheUsersLimitAndAtMostTheCap) {
     EXPECT_LE(DirectoryWatch::budget(), DirectoryWatch::kMaxWatches);
     EXPECT_LE(DirectoryWatch::budget(), DirectoryWatch::userLimit() / 2);

@@ -85,12 +85,13 @@ bool DirectoryWatch::readEvents() {
             }
             if (event->mask & IN_IGNORED) {
                 // The directory is gone (or its file system unmounted): its
-                // watch went with it.
+                // watch went with it.  A watch removed here, by watchOnly,
+                // tells of no change.
                 if (auto it = m_byWatch.find(event->wd); it != m_byWatch.end()) {
                     m_byPath.erase(it->second);
                     m_byWatch.erase(it);
+                    changed = true;
                 }
-                changed = true;
                 continue;
             }
             if ((event->mask & IN_ATTRIB) && event->len > 0 && !(event->mask & IN_ISDIR)) continue;
