@@ -88,11 +88,6 @@ std::size_t RecordWatch::watchedDirectories() const {
     return m_watched;
 }
 
-std::size_t RecordWatch::recordedDirectories() const {
-    std::lock_guard lock(m_mutex);
-    return m_answer.record->blockCount();
-}
-
 std::uint64_t RecordWatch::walks() const {
     std::lock_guard lock(m_mutex);
     return m_walks;

@@ -86,9 +86,8 @@ public:
     /// The record as current as it can be within wait.
     Answer latest(std::chrono::milliseconds wait);
 
-    /// Directories watched now, and directories in the record.
+    /// Directories watched now.
     std::size_t watchedDirectories() const;
-    std::size_t recordedDirectories() const;
     /// Verifying walks run so far.
     std::uint64_t walks() const;
 

@@ -18,11 +18,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void buildWatchedTree(const TempTree& tree) {
-    for (const char* dir : {"a/b/c", "a/report-dir", "x", "records"}) tree.mkdirp(dir);
-    for (const char* file : {"report", "a/report.txt", "a/b/c/report-old", "x/reports", "records/report-record"})
-        tree.touch(file);
-}
+// A tree of seven directories (one of them a stand-in for the records'
+// folder) and the record of its walk.
+struct WatchedTree {
+    TempTree tree;
+    std::vector<WalkRoot> roots = {{tree.path()}};
+    std::shared_ptr<const WalkRecord> record;
+
+    WatchedTree() {
+        for (const char* dir : {"a/b/c", "a/report-dir", "x", "records"}) tree.mkdirp(dir);
+        for (const char* file : {"report", "a/report.txt", "a/b/c/report-old", "x/reports", "records/report-record"})
+            tree.touch(file);
+        record = recordWalk(roots, {});
+        EXPECT_TRUE(record);
+    }
+};
 
 RecordWatch::Settings watchSettings(std::size_t budget, std::string ignored = {}) {
     RecordWatch::Settings settings;
@@ -32,11 +42,9 @@ RecordWatch::Settings watchSettings(std::size_t budget, std::string ignored = {}
 }
 
 TEST(RecordWatch, EveryChangeIsInTheNextAnswer) {
-    TempTree tree;
-    buildWatchedTree(tree);
-    const std::vector<WalkRoot> roots = {{tree.path()}};
-    auto record = recordWalk(roots, {});
-    ASSERT_TRUE(record);
+    const WatchedTree watched;
+    ASSERT_TRUE(watched.record);
+    const auto& [tree, roots, record] = watched;
     RecordWatch watch(roots, {}, record, watchSettings(1000));
 
     struct Case {
@@ -81,11 +89,9 @@ TEST(RecordWatch, EveryChangeIsInTheNextAnswer) {
 }
 
 TEST(RecordWatch, CurrentOnlyWhileEveryDirectoryIsWatched) {
-    TempTree tree;
-    buildWatchedTree(tree);
-    const std::vector<WalkRoot> roots = {{tree.path()}};
-    const auto record = recordWalk(roots, {});
-    ASSERT_TRUE(record);
+    const WatchedTree watched;
+    ASSERT_TRUE(watched.record);
+    const auto& [tree, roots, record] = watched;
     const std::size_t directories = record->blockCount();
     struct Case {
         const char* what;
@@ -114,11 +120,9 @@ TEST(RecordWatch, CurrentOnlyWhileEveryDirectoryIsWatched) {
 }
 
 TEST(RecordWatch, AQuietTreeCostsNoWalk) {
-    TempTree tree;
-    buildWatchedTree(tree);
-    const std::vector<WalkRoot> roots = {{tree.path()}};
-    const auto record = recordWalk(roots, {});
-    ASSERT_TRUE(record);
+    const WatchedTree watched;
+    ASSERT_TRUE(watched.record);
+    const auto& [tree, roots, record] = watched;
     int saved = 0;
     RecordWatch::Settings settings = watchSettings(1000, tree / "records/");
     settings.refreshed = [&](std::shared_ptr<const WalkRecordWriter>) { ++saved; };

@@ -95,6 +95,19 @@ void move(const TempTree& tree, const std::string& from, const std::string& to) 
     ASSERT_EQ(::rename((tree / from).c_str(), (tree / to).c_str()), 0) << from;
 }
 
+// The mutation tree with its times settled, and the record of its walk.
+struct RecordedMutationTree {
+    TempTree tree;
+    std::vector<WalkRoot> roots = {{tree.path()}};
+    std::shared_ptr<const WalkRecord> record;
+
+    RecordedMutationTree() {
+        buildMutationTree(tree);
+        letTimesSettle(tree.path());
+        record = recordWalk(roots, {});
+    }
+};
+
 const std::vector<Search> kSearches = bothMeasures({"report"}, {200, 17});
 
 TEST(VerifyWalk, AnswersAsTheLiveWalkOfTheTreeAsItIsNow) {
@@ -302,11 +315,8 @@ TEST(VerifyWalk, ADirectoryChangedWithinTheTickOfTheRecordsStartIsListedAgain) {
     // same tick of the file clock, and the walk lists it without the file:
     // the recorded stamp then equals the directory's after the change.  Such
     // a record is made here from the stamp read after the change.
-    TempTree tree;
-    buildMutationTree(tree);
-    letTimesSettle(tree.path());
-    const std::vector<WalkRoot> roots = {{tree.path()}};
-    const auto record = recordWalk(roots, {});
+    const RecordedMutationTree recorded;
+    const auto& [tree, roots, record] = recorded;
     ASSERT_TRUE(record);
     const Outcome before = liveWalk(roots, {}, kSearches[0]);
     tree.touch("d1/report0/report-late");
@@ -341,11 +351,8 @@ TEST(VerifyWalk, ADirectoryChangedWithinTheTickOfTheRecordsStartIsListedAgain) {
 }
 
 TEST(VerifyWalk, TheVerifiedWalkRecordsAnewWithoutListingTheRestAgain) {
-    TempTree tree;
-    buildMutationTree(tree);
-    letTimesSettle(tree.path());
-    const std::vector<WalkRoot> roots = {{tree.path()}};
-    const auto first = recordWalk(roots, {});
+    const RecordedMutationTree recorded;
+    const auto& [tree, roots, first] = recorded;
     ASSERT_TRUE(first);
     tree.touch("d3/report2/report-new");
     letTimesSettle(tree.path());
@@ -363,11 +370,8 @@ TEST(VerifyWalk, TheVerifiedWalkRecordsAnewWithoutListingTheRestAgain) {
 }
 
 TEST(VerifyWalk, ARecordOfOtherRootsOptionsOrRightsIsNotUsed) {
-    TempTree tree;
-    buildMutationTree(tree);
-    letTimesSettle(tree.path());
-    const std::vector<WalkRoot> roots = {{tree.path()}};
-    const auto record = recordWalk(roots, {});
+    const RecordedMutationTree recorded;
+    const auto& [tree, roots, record] = recorded;
     ASSERT_TRUE(record);
     WalkRecordWriter otherRights(std::string(record->options()), record->roots(), record->createdAt(),
                                  record->accessFingerprint() + 1);

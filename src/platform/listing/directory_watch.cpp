@@ -101,8 +101,6 @@ bool DirectoryWatch::readEvents() {
     return changed;
 }
 
-bool DirectoryWatch::drain() { return valid() && readEvents(); }
-
 DirectoryWatch::Outcome DirectoryWatch::wait(int timeoutMs) {
     pollfd fds[2] = {{m_inotify.get(), POLLIN, 0}, {m_wakeup.get(), POLLIN, 0}};
     // poll skips a descriptor of -1: without inotify only wake() ends it.

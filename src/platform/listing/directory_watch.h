@@ -55,9 +55,6 @@ public:
     /// reads every event queued by then.  Changed wins over Woken when both
     /// came.
     Outcome wait(int timeoutMs);
-    /// Reads what is queued now without waiting: true when it tells of a
-    /// change.
-    bool drain();
     /// Ends a wait in progress (or the next one) with Woken; any thread.
     void wake();
 
