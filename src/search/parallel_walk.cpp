@@ -133,12 +133,14 @@ struct Child {
 struct Candidate {
     std::string name;
     DirChain dir;
+    SimList::RatedScore rated; // against the cut-off the worker read
 };
 
-// Rates candidate into list as RateFile does; its directory's path is spelt
+// Rates candidate into list as RateFile does, with the score the worker took
+// (the list's cut-off has only risen since); its directory's path is spelt
 // (into path) only for an entry that the list takes.
 void rateCandidate(SimList& list, const Candidate& candidate, bool fuzzy, std::string& path) {
-    const Real48 score = list.ScoreAgainst(candidate.name, fuzzy, list.CutOff());
+    const Real48 score = list.ScoreAgainst(candidate.name, candidate.rated, fuzzy, list.CutOff());
     if (!list.Admits(score)) return;
     spellPath(candidate.dir, path);
     list.InsertRanked(candidate.name, path, score);
@@ -540,11 +542,11 @@ struct ParallelWalk::Shared::EntrySink {
             if (type == EntryType::Unknown && matcher.needsType()) type = resolve(name, terminated);
             if (!matcher.passesEarly(name, type)) return;
         }
-        const Real48 score = shared.search.ScoreAgainst(name, shared.options.fuzzy, cutOff);
-        if (score.value() <= 0 || score <= lastRank) return;
+        const SimList::RatedScore rated = shared.search.Rate(name, shared.options.fuzzy, cutOff);
+        if (rated.score.value() <= 0 || rated.score <= lastRank) return;
         // The metadata is read only for an entry that might enter the list.
         if (filtered && matcher.needsLate() && !matcher.passesLate(metadataFd(), path, name, type)) return;
-        candidates.emplace_back(key.entry(at), Candidate{std::string(name), dir});
+        candidates.emplace_back(key.entry(at), Candidate{std::string(name), dir, rated});
     }
 };
 

@@ -25,6 +25,7 @@ struct Segment {
 struct Candidate {
     std::uint32_t block;
     std::string_view name;
+    SimList::RatedScore rated; // against the cut-off of its chunk's start
 };
 
 // A segment never holds more than this, so that chunks can be cut evenly.
@@ -236,13 +237,13 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
                     }
                     if (!matcher.passesEarly(entry.name, type)) return;
                 }
-                const Real48 score = signature ? m_scorer.ScoreAgainst(entry.name, *signature, fuzzy, cutOff)
-                                               : m_scorer.ScoreAgainst(entry.name, fuzzy, cutOff);
-                if (score.value() <= 0 || score <= lastRank) return;
+                const SimList::RatedScore rated = signature ? m_scorer.Rate(entry.name, *signature, fuzzy, cutOff)
+                                                            : m_scorer.Rate(entry.name, fuzzy, cutOff);
+                if (rated.score.value() <= 0 || rated.score <= lastRank) return;
                 if (filtered && matcher.needsLate()
                     && !matcher.passesLate(-1, directoryPath(segment.block), entry.name, type))
                     return;
-                found.push_back({segment.block, entry.name});
+                found.push_back({segment.block, entry.name, rated});
             };
             for (std::size_t s = starts[c]; s < starts[c + 1] && !full; ++s) {
                 const Segment& segment = segments[s];
@@ -294,7 +295,10 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
                         pathBlock = candidate.block;
                         path = directoryPath(pathBlock);
                     }
-                    m_list.RateFile(candidate.name, path, fuzzy);
+                    // The list's cut-off has only risen since the name was
+                    // rated: its score is read off the rating.
+                    const Real48 score = m_list.ScoreAgainst(candidate.name, candidate.rated, fuzzy, m_list.CutOff());
+                    if (m_list.Admits(score)) m_list.InsertRanked(candidate.name, path, score);
                 }
                 results[merged] = {};
             }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "similar/real48.h"
@@ -25,10 +26,21 @@ inline constexpr long double kThird = 1.0L / 3.0L;
 ///   int endpoints(int L)  greedy matches of windows of length L whose first
 ///                         and last letters are equal
 /// fuzzy selects the length-independent denominators (query = X always).
+/// holdsUpTo, when given, gets the smallest value an early exit compared
+/// with the cut-off: against any cut-off up to it the same score comes out,
+/// against a higher one 0.
 template <class Counter>
 long double runMeasure(Counter& count, int a, int b, bool fuzzy, Real48 queryWeight, Real48 candidateWeight,
-                       Real48 cutOff) {
+                       Real48 cutOff, long double* holdsUpTo = nullptr) {
     const long double t = cutOff.value();
+    long double lowest = std::numeric_limits<long double>::infinity();
+    // An exit turns the name away when its value is below the cut-off.
+    auto below = [&](long double value) {
+        lowest = std::min(lowest, value);
+        if (holdsUpTo) *holdsUpTo = lowest;
+        return value < t;
+    };
+    if (holdsUpTo) *holdsUpTo = lowest;
     // Early exits 1 and 2 compare an unrounded extended quotient with T.
     auto bigramRatio = [&](int c) -> long double {
         return fuzzy ? static_cast<long double>(c) / static_cast<long double>(a - 1)
@@ -36,11 +48,11 @@ long double runMeasure(Counter& count, int a, int b, bool fuzzy, Real48 queryWei
     };
 
     const int c1 = count.bigramPresence();
-    if (c1 == 0 || bigramRatio(c1) < t) return 0.0L;
+    if (c1 == 0 || below(bigramRatio(c1))) return 0.0L;
 
     const int c2 = count.windows(2);
     Real48 match = Real48::fromExtended(c2 * 0.5L);
-    if (bigramRatio(c2) < t) return 0.0L;
+    if (below(bigramRatio(c2))) return 0.0L;
 
     const int c3 = count.windows(1);
     match = Real48::fromExtended(match.value() + c3);
@@ -56,7 +68,7 @@ long double runMeasure(Counter& count, int a, int b, bool fuzzy, Real48 queryWei
     const Real48 r1 =
         fuzzy ? Real48::fromExtended(match.value() / queryWeight.value())
               : Real48::fromExtended(match.value() / ((queryWeight.value() + candidateWeight.value()) - match.value()));
-    if (r1.value() < t) return 0.0L;
+    if (below(r1.value())) return 0.0L;
 
     // End points: every length from 3 to a, no early stop.
     int c5 = 0;

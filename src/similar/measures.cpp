@@ -144,22 +144,22 @@ private:
 };
 
 long double measure(const char32_t* x, int a, const char32_t* y, int b, bool fuzzy, Real48 queryWeight,
-                    Real48 candidateWeight, Real48 cutOff) {
+                    Real48 candidateWeight, Real48 cutOff, long double* holdsUpTo) {
     if (a < 3 || b < 3) return 0.0L;
     if (a <= 64 && b <= 64) {
         BitCounter<1> counter(x, a, y, b);
-        return detail::runMeasure(counter, a, b, fuzzy, queryWeight, candidateWeight, cutOff);
+        return detail::runMeasure(counter, a, b, fuzzy, queryWeight, candidateWeight, cutOff, holdsUpTo);
     }
     BitCounter<4> counter(x, a, y, b);
-    return detail::runMeasure(counter, a, b, fuzzy, queryWeight, candidateWeight, cutOff);
+    return detail::runMeasure(counter, a, b, fuzzy, queryWeight, candidateWeight, cutOff, holdsUpTo);
 }
 
 } // namespace
 
 long double SimilarMeasure(std::u32string_view query, std::u32string_view candidate, Real48 queryWeight,
-                           Real48 candidateWeight, Real48 cutOff) {
+                           Real48 candidateWeight, Real48 cutOff, long double* holdsUpTo) {
     return detail::similarRoles(query, candidate, [&](const char32_t* x, int a, const char32_t* y, int b) {
-        return measure(x, a, y, b, false, queryWeight, candidateWeight, cutOff);
+        return measure(x, a, y, b, false, queryWeight, candidateWeight, cutOff, holdsUpTo);
     });
 }
 
@@ -182,10 +182,10 @@ Real48 SimilarMeasureMax(int a, int b, Real48 queryWeight, Real48 candidateWeigh
 }
 
 long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
-                         Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen) {
+                         Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen, long double* holdsUpTo) {
     return detail::fuzzyRoles(query, candidate, queryLen, candidateLen,
                               [&](const char32_t* x, int a, const char32_t* y, int b) {
-                                  return measure(x, a, y, b, true, queryWeight, Real48(), cutOff);
+                                  return measure(x, a, y, b, true, queryWeight, Real48(), cutOff, holdsUpTo);
                               });
 }
 

@@ -12,15 +12,19 @@ namespace toka {
 
 /// The length-dependent measure ("Similar"): only equal strings score 1;
 /// every extra letter costs.  Lengths come from the strings (at most 255
-/// code points each).
+/// code points each).  holdsUpTo, when given, gets the highest cut-off
+/// that gives the same score: the early exits compare with the cut-off, so
+/// against a higher one the candidate scores 0.
 long double SimilarMeasure(std::u32string_view query, std::u32string_view candidate, Real48 queryWeight,
-                           Real48 candidateWeight, Real48 cutOff);
+                           Real48 candidateWeight, Real48 cutOff, long double* holdsUpTo = nullptr);
 
 /// The length-independent measure ("Fuzzy"): any candidate that contains the
 /// query (3 letters or more) scores 1.  Only the first queryLen letters of the
 /// query and the first candidateLen letters of the candidate take part.
+/// holdsUpTo as for SimilarMeasure.
 long double FuzzyMeasure(std::u32string_view query, std::u32string_view candidate, std::uint16_t queryLen,
-                         Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen);
+                         Real48 queryWeight, Real48 cutOff, std::uint16_t candidateLen,
+                         long double* holdsUpTo = nullptr);
 
 /// The highest score FuzzyMeasure returns (that of a candidate holding the
 /// query): its ratios never exceed 1, since no count of common windows

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <utility>
 
 #include "similar/measures.h"
@@ -49,6 +50,11 @@ void SimList::InitSimList(std::string_view text, std::uint16_t listSize) {
 }
 
 long double SimList::Score(std::string_view name, bool fuzzy, Real48 cutOff, bool reference) const {
+    return measureName(name, fuzzy, cutOff, reference, nullptr);
+}
+
+long double SimList::measureName(std::string_view name, bool fuzzy, Real48 cutOff, bool reference,
+                                 long double* holdsUpTo) const {
     char32_t buffer[kMaxNameLen];
     const std::size_t total = DecodeName(name, buffer, kMaxNameLen);
     const auto n = static_cast<std::uint16_t>(total % 256);
@@ -59,15 +65,34 @@ long double SimList::Score(std::string_view name, bool fuzzy, Real48 cutOff, boo
     const Real48 queryWeight = m_weights[m_searchLen];
     if (fuzzy)
         return reference ? FuzzyMeasureReference(query, candidate, m_searchLen, queryWeight, cutOff, n)
-                         : FuzzyMeasure(query, candidate, m_searchLen, queryWeight, cutOff, n);
+                         : FuzzyMeasure(query, candidate, m_searchLen, queryWeight, cutOff, n, holdsUpTo);
     return reference ? SimilarMeasureReference(query, candidate, queryWeight, m_weights[n], cutOff)
-                     : SimilarMeasure(query, candidate, queryWeight, m_weights[n], cutOff);
+                     : SimilarMeasure(query, candidate, queryWeight, m_weights[n], cutOff, holdsUpTo);
 }
 
 Real48 SimList::ScoreAgainst(std::string_view name, bool fuzzy, Real48 cutOff) const {
     // Most names of a long walk leave here, after one pass over their bytes.
     if (m_filter.rejects(name, fuzzy, cutOff.value())) return Real48();
     return Real48::fromExtended(Score(name, fuzzy, cutOff));
+}
+
+SimList::RatedScore SimList::Rate(std::string_view name, bool fuzzy, Real48 cutOff) const {
+    // A name the filter turns away scores 0 against every higher cut-off.
+    RatedScore rated{Real48(), cutOff, -std::numeric_limits<long double>::infinity()};
+    if (!m_filter.rejects(name, fuzzy, cutOff.value()))
+        rated.score = Real48::fromExtended(measureName(name, fuzzy, cutOff, false, &rated.holdsUpTo));
+    return rated;
+}
+
+SimList::RatedScore SimList::Rate(std::string_view name, std::uint64_t signature, bool fuzzy, Real48 cutOff) const {
+    if (m_filter.rejectsSignature(signature, fuzzy, cutOff.value()))
+        return {Real48(), cutOff, -std::numeric_limits<long double>::infinity()};
+    return Rate(name, fuzzy, cutOff);
+}
+
+Real48 SimList::ScoreAgainst(std::string_view name, const RatedScore& rated, bool fuzzy, Real48 cutOff) const {
+    if (cutOff < rated.takenAt) return ScoreAgainst(name, fuzzy, cutOff);
+    return cutOff.value() <= rated.holdsUpTo ? rated.score : Real48();
 }
 
 Real48 SimList::ScoreBound(bool fuzzy, int length) const {

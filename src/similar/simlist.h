@@ -103,6 +103,22 @@ public:
         return ScoreAgainst(name, fuzzy, cutOff);
     }
 
+    /// A name's score kept for a later look against a higher cut-off (the
+    /// list's, once the names found before it are in): the early exits only
+    /// compare with the cut-off, so the score holds up to the smallest value
+    /// they compared, and above it the name scores 0.
+    struct RatedScore {
+        Real48 score;          ///< ScoreAgainst's answer against takenAt
+        Real48 takenAt;        ///< the cut-off it was taken against
+        long double holdsUpTo; ///< the highest cut-off that gives score
+    };
+    RatedScore Rate(std::string_view name, bool fuzzy, Real48 cutOff) const;
+    RatedScore Rate(std::string_view name, std::uint64_t signature, bool fuzzy, Real48 cutOff) const;
+    /// ScoreAgainst(name, fuzzy, cutOff) for the name rated: read off the
+    /// rating, or (against a cut-off below the one it was taken against)
+    /// scored again.
+    Real48 ScoreAgainst(std::string_view name, const RatedScore& rated, bool fuzzy, Real48 cutOff) const;
+
     /// No name of length code points (1..255) scores above this with the
     /// measure: a list whose last rank holds it takes no such name.
     Real48 ScoreBound(bool fuzzy, int length) const;
@@ -120,6 +136,10 @@ public:
     void InsertRanked(std::string_view name, std::string_view dir, Real48 score);
 
 private:
+    /// Score, with holdsUpTo as for RatedScore when given.
+    long double measureName(std::string_view name, bool fuzzy, Real48 cutOff, bool reference,
+                            long double* holdsUpTo) const;
+
     std::u32string m_searchText;
     BigramFilter m_filter;
     std::uint8_t m_searchLen = 0;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,50 @@ TEST(SimList, SizeTwoHundredIsAccepted) {
     SimList list;
     list.InitSimList("x", 200);
     EXPECT_EQ(list.ListSize(), 200);
+}
+
+// A walk's worker rates a name against the cut-off it read; the list, whose
+// cut-off has risen since, reads the score off that rating.  It must be the
+// score the name gets against the list's own cut-off: the early exits turn
+// away against a higher cut-off what they let through against a lower one.
+TEST(SimList, ARatingTakenAgainstALowerCutOffGivesTheScoreAgainstAHigherOne) {
+    std::mt19937 rng(20261208);
+    const std::string alphabets[] = {"ab", "abcd", "abcdefgh\xc3\xa4", "xyzzy.txt"};
+    auto make = [&](const std::string& alphabet, int maxLen) {
+        std::string s(std::uniform_int_distribution<std::size_t>(0, std::size_t(maxLen))(rng), 'a');
+        for (auto& ch : s) ch = alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(rng)];
+        return s;
+    };
+    int turnedAwayLater = 0, kept = 0;
+    for (int round = 0; round < 300; ++round) {
+        const std::string& alphabet = alphabets[round % 4];
+        SimList list;
+        list.InitSimList(make(alphabet, 12), 20);
+        for (int n = 0; n < 40; ++n) {
+            const std::string name = make(alphabet, round % 10 == 0 ? 90 : 20);
+            for (bool fuzzy : {true, false}) {
+                for (double low : {0.0, 0.2, 0.4}) {
+                    const SimList::RatedScore rated = list.Rate(name, fuzzy, r(low));
+                    ASSERT_EQ(rated.score, list.ScoreAgainst(name, fuzzy, r(low)));
+                    for (double high : {low, low + 0.05, low + 0.2, low + 0.5, 0.95}) {
+                        const Real48 expected = list.ScoreAgainst(name, fuzzy, r(high));
+                        ASSERT_EQ(list.ScoreAgainst(name, rated, fuzzy, r(high)), expected)
+                            << name << " " << fuzzy << " " << low << " " << high;
+                        turnedAwayLater += rated.score.value() > 0 && expected.value() == 0;
+                        kept += expected.value() > 0;
+                    }
+                    // Against a lower cut-off than its own, the name is scored again.
+                    if (low > 0) {
+                        EXPECT_EQ(list.ScoreAgainst(name, rated, fuzzy, r(0)), list.ScoreAgainst(name, fuzzy, r(0)));
+                    }
+                }
+            }
+        }
+    }
+    // Both ways out were taken: a score that held, and one a higher cut-off
+    // turned away.
+    EXPECT_GT(turnedAwayLater, 100);
+    EXPECT_GT(kept, 100);
 }
 
 TEST(SimListDeathTest, SizeAboveTwoHundredIsFatal) {
