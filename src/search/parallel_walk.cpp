@@ -20,6 +20,7 @@
 #include "platform/listing/file_system_trust.h"
 #include "platform/listing/mount_table.h"
 #include "search/listing_check.h"
+#include "search/name_index.h"
 #include "search/walk_chain.h"
 #include "search/walk_order.h"
 #include "search/walk_record_store.h"
@@ -215,6 +216,13 @@ struct ParallelWalk::Shared {
     // The record being verified, once start found it usable; never changes
     // after start.
     std::shared_ptr<const WalkRecord> previous;
+    // The letter-pair counts of previous's groups for the search text
+    // (name_index.h): made by the first worker that takes entries from the
+    // record; until they are made, or without an index, every recorded name
+    // is rated.
+    std::vector<std::uint8_t> groupCounts;
+    std::atomic<bool> countingTaken{false};
+    std::atomic<bool> groupsCounted{false};
     std::atomic<std::uint64_t> listedDirectories{0};
     std::atomic<std::uint64_t> directoriesFromRecord{0};
 
@@ -249,6 +257,10 @@ struct ParallelWalk::Shared {
     std::optional<UniqueFd> enter(const Task& task, const std::string& path,
                                   const std::vector<DirectoryIdentity>& ancestors, DirectoryStatus& found);
     struct EntrySink;
+    // Visits block's entries from the record being verified, rating only
+    // the groups whose letter pairs may reach the sink's cut-off; with
+    // stoppable, a stop ends it early.
+    void visitRecorded(EntrySink& sink, std::uint32_t block, bool stoppable);
     void mergeReadyLocked(bool all);
     void reportSkipped(std::string_view dir, int error);
     // The task's directory could not be listed: skipped, or the root's error.
@@ -524,7 +536,9 @@ struct ParallelWalk::Shared::EntrySink {
     }
 
     // terminated: the name NUL-terminated (as in a listing), or null.
-    void visit(std::string_view name, EntryType type, const char* terminated) {
+    // rate false: the name cannot score against the cut-off (the record's
+    // letter pairs say so), and is only entered and recorded.
+    void visit(std::string_view name, EntryType type, const char* terminated, bool rate = true) {
         const FilterMatcher& matcher = shared.matcher;
         const std::uint32_t at = index++;
         bool entered = false;
@@ -537,6 +551,7 @@ struct ParallelWalk::Shared::EntrySink {
         // the filter says.  "." and ".." never score and are never kept.
         if (recording && (entered || (!isDotOrDotDot(name) && matcher.keepsInRecord(path, name))))
             block.add(name, type);
+        if (!rate) return;
         const bool filtered = matcher.active();
         if (filtered) {
             if (type == EntryType::Unknown && matcher.needsType()) type = resolve(name, terminated);
@@ -614,13 +629,40 @@ bool ParallelWalk::Shared::answerLeafFromRecord(const Task& task, const Child& c
     const DirChain leaf = dir.extended({child.name, now->id});
     EntrySink sink(*this, task.key.subtree(child.index), leaf, path, depth, -1, dirFd, child.name.c_str(), recording,
                    worker.leafBlock, worker.leafSubdirs, worker.candidates);
-    for (const RecordedEntry entry : previous->entries(oldChild)) sink.visit(entry.name, entry.type, nullptr);
+    visitRecorded(sink, oldChild, false);
     assert(worker.leafSubdirs.empty() && "a leaf's recorded entries hold no directory to enter");
     const std::uint64_t listed = previous->listed(oldChild);
     scanned.fetch_add(listed, std::memory_order_relaxed);
     directoriesFromRecord.fetch_add(1, std::memory_order_relaxed);
     if (recording) recordBlock(*blockId, child.storedIndex, listed, worker.leafBlock, now->stamp);
     return true;
+}
+
+void ParallelWalk::Shared::visitRecorded(EntrySink& sink, std::uint32_t block, bool stoppable) {
+    const NameIndex* const index = previous->nameIndex();
+    const bool fuzzy = options.fuzzy;
+    const int queryLength = search.Filter().queryLength(fuzzy);
+    if (index && !countingTaken.exchange(true)) {
+        if (index->count(nameIndexQuery(search.SearchText(), queryLength), groupCounts, &stop))
+            groupsCounted.store(true, std::memory_order_release);
+    }
+    const bool counted = index && groupsCounted.load(std::memory_order_acquire);
+    const std::uint64_t firstGroup = counted ? previous->firstGroup(block) : 0;
+    bool rate = true;
+    std::uint32_t k = 0;
+    for (const RecordedEntry entry : previous->entries(block)) {
+        if (k % kEntriesPerStopTest == 0 && k > 0) {
+            if (stoppable && stop.load(std::memory_order_relaxed)) return;
+            sink.readBounds();
+        }
+        if (counted && k % kNameIndexGroup == 0) {
+            const std::uint64_t group = firstGroup + k / kNameIndexGroup;
+            rate = NameIndex::mayReach(groupCounts[group], index->minLength(group), queryLength, fuzzy,
+                                       sink.cutOff.value());
+        }
+        sink.visit(entry.name, entry.type, nullptr, rate);
+        ++k;
+    }
 }
 
 std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& worker, UniqueFd& listed) {
@@ -669,15 +711,7 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
     std::uint64_t count = 0; // entries listed, "." and ".." included
     bool complete = true;    // the whole listing was read
     if (fromRecord) {
-        std::uint32_t sinceStopTest = 0;
-        for (const RecordedEntry entry : previous->entries(*task.oldBlock)) {
-            sink.visit(entry.name, entry.type, nullptr);
-            if (++sinceStopTest == kEntriesPerStopTest) {
-                if (stop.load(std::memory_order_relaxed)) break;
-                sinceStopTest = 0;
-                sink.readBounds();
-            }
-        }
+        visitRecorded(sink, *task.oldBlock, true);
         count = previous->listed(*task.oldBlock);
         scanned.fetch_add(count, std::memory_order_relaxed);
         directoriesFromRecord.fetch_add(1, std::memory_order_relaxed);
