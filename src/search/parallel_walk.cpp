@@ -224,6 +224,14 @@ struct ParallelWalk::Shared {
     std::atomic<bool> countingTaken{false};
     std::atomic<bool> groupsCounted{false};
     std::atomic<std::uint64_t> listedDirectories{0};
+    // The new record's blocks taken whole from previous: (new, old).
+    mutable std::mutex sameBlocksMutex;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sameBlocks;
+    void noteSameBlock(std::optional<std::uint32_t> block, std::uint32_t old) {
+        if (!block) return;
+        std::lock_guard lock(sameBlocksMutex);
+        sameBlocks.emplace_back(*block, old);
+    }
     std::atomic<std::uint64_t> directoriesFromRecord{0};
 
     std::vector<std::thread> threads;
@@ -309,6 +317,11 @@ bool ParallelWalk::verifying() const { return m_shared->previous != nullptr; }
 std::uint64_t ParallelWalk::listedDirectories() const { return m_shared->listedDirectories.load(); }
 
 std::uint64_t ParallelWalk::directoriesFromRecord() const { return m_shared->directoriesFromRecord.load(); }
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> ParallelWalk::blocksFromRecord() const {
+    std::lock_guard lock(m_shared->sameBlocksMutex);
+    return m_shared->sameBlocks;
+}
 
 void ParallelWalk::start(std::vector<WalkRoot> roots) {
     Shared& s = *m_shared;
@@ -634,7 +647,8 @@ bool ParallelWalk::Shared::answerLeafFromRecord(const Task& task, const Child& c
     const std::uint64_t listed = previous->listed(oldChild);
     scanned.fetch_add(listed, std::memory_order_relaxed);
     directoriesFromRecord.fetch_add(1, std::memory_order_relaxed);
-    if (recording) recordBlock(*blockId, child.storedIndex, listed, worker.leafBlock, now->stamp);
+    if (recording)
+        noteSameBlock(recordBlock(*blockId, child.storedIndex, listed, worker.leafBlock, now->stamp), oldChild);
     return true;
 }
 
@@ -742,9 +756,11 @@ std::vector<Task> ParallelWalk::Shared::listDirectory(const Task& task, Worker& 
     std::optional<std::uint32_t> blockId;
     // A listing cut short, or on a file system whose times are not
     // trusted, keeps no stamp: a verifying walk lists it again.
-    if (recording)
+    if (recording) {
         blockId = recordBlock(task.recordParent, task.recordIndex, count, worker.block,
                               complete && trust.trusted ? std::optional(here.stamp) : std::nullopt);
+        if (fromRecord) noteSameBlock(blockId, *task.oldBlock);
+    }
 
     const std::vector<std::optional<std::uint32_t>> oldBlocks = oldBlocksOf(task, fromRecord, subdirs);
     children.reserve(subdirs.size());

@@ -114,6 +114,10 @@ public:
     /// being verified.
     std::uint64_t listedDirectories() const;
     std::uint64_t directoriesFromRecord() const;
+    /// The blocks of the new record (takeRecord) whose entries are those of
+    /// a block of the record verified, as (new block, old block) pairs in no
+    /// set order; once the walk is done.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> blocksFromRecord() const;
 
     /// Starts the workers and returns; nothing of the tree is touched on the
     /// caller's thread.  Once only.

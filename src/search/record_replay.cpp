@@ -121,9 +121,26 @@ std::vector<Segment> planSegments(const WalkRecord& record, const std::vector<st
 
 } // namespace
 
-std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, unsigned threads) {
+namespace {
+
+std::vector<std::uint64_t> signaturesOf(const WalkRecord& record, const KnownSignatures* known, unsigned threads) {
     const std::vector<std::uint64_t> starts = blockStarts(record);
     std::vector<std::uint64_t> signatures(starts.back());
+    // The block of known's record each block's signatures are copied from.
+    constexpr std::uint32_t kNone = ~std::uint32_t{0};
+    std::vector<std::uint32_t> sameAs;
+    std::vector<std::uint64_t> knownStarts;
+    if (known) {
+        knownStarts = blockStarts(known->record);
+        sameAs.assign(record.blockCount(), kNone);
+        if (known->signatures.size() == knownStarts.back()) {
+            for (const auto& [now, before] : known->sameBlocks) {
+                if (now < record.blockCount() && before < known->record.blockCount()
+                    && starts[now + 1] - starts[now] == knownStarts[before + 1] - knownStarts[before])
+                    sameAs[now] = before;
+            }
+        }
+    }
     constexpr std::uint32_t kBlocksPerTurn = 64;
     std::atomic<std::uint32_t> nextBlock{0};
     auto work = [&] {
@@ -131,6 +148,11 @@ std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, unsigned t
             const std::uint32_t last = std::min<std::uint32_t>(first + kBlocksPerTurn, record.blockCount());
             for (std::uint32_t b = first; b < last; ++b) {
                 std::uint64_t at = starts[b];
+                if (!sameAs.empty() && sameAs[b] != kNone) {
+                    const auto from = known->signatures.begin() + std::ptrdiff_t(knownStarts[sameAs[b]]);
+                    std::copy(from, from + std::ptrdiff_t(starts[b + 1] - at), signatures.begin() + std::ptrdiff_t(at));
+                    continue;
+                }
                 for (const RecordedEntry entry : record.entries(b))
                     signatures[at++] = BigramFilter::signature(entry.name);
             }
@@ -138,6 +160,16 @@ std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, unsigned t
     };
     onThreads(threads, work);
     return signatures;
+}
+
+} // namespace
+
+std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, unsigned threads) {
+    return signaturesOf(record, nullptr, threads);
+}
+
+std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, const KnownSignatures& known, unsigned threads) {
+    return signaturesOf(record, &known, threads);
 }
 
 RecordReplay::RecordReplay(std::shared_ptr<const WalkRecord> record, const SimList& search, ScanOptions options)

@@ -28,6 +28,19 @@ namespace toka {
 /// (as the user types); computing them costs about one replay.
 std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, unsigned threads = 0);
 
+/// The signatures of an earlier record, and which blocks of a record made
+/// from it by a verifying walk (ParallelWalk::blocksFromRecord) hold the
+/// same entries as which of its blocks, as (new, old) pairs.
+struct KnownSignatures {
+    const WalkRecord& record;
+    const std::vector<std::uint64_t>& signatures;
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& sameBlocks;
+};
+/// recordSignatures of record, copied from known for the blocks it holds
+/// (a pair whose blocks differ in their entry counts is not taken).
+std::vector<std::uint64_t> recordSignatures(const WalkRecord& record, const KnownSignatures& known,
+                                            unsigned threads = 0);
+
 class RecordReplay {
 public:
     /// search: a list set up by InitSimList; options: the measure and the

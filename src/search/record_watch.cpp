@@ -164,9 +164,11 @@ void RecordWatch::run() {
 
 void RecordWatch::refresh() {
     std::shared_ptr<const WalkRecord> previous;
+    std::shared_ptr<const std::vector<std::uint64_t>> previousSignatures;
     {
         std::lock_guard lock(m_mutex);
         previous = m_answer.record;
+        previousSignatures = m_answer.signatures;
     }
     SimList search;
     search.InitSimList("", 1);
@@ -190,6 +192,7 @@ void RecordWatch::refresh() {
     std::optional<WalkRecord> record;
     std::shared_ptr<const WalkRecordWriter> writer = walk->takeRecord();
     if (writer) record = WalkRecord::parse(writer->serialize(false));
+    const std::vector<std::pair<std::uint32_t, std::uint32_t>> sameBlocks = walk->blocksFromRecord();
     walk.reset();
     {
         std::lock_guard lock(m_mutex);
@@ -204,9 +207,12 @@ void RecordWatch::refresh() {
         m_changed.notify_all();
         return;
     }
-    previous.reset();
     auto shared = std::make_shared<const WalkRecord>(std::move(*record));
-    auto signatures = std::make_shared<const std::vector<std::uint64_t>>(recordSignatures(*shared));
+    // Only the names of the directories listed again are signed anew.
+    auto signatures = std::make_shared<const std::vector<std::uint64_t>>(
+        recordSignatures(*shared, KnownSignatures{*previous, *previousSignatures, sameBlocks}));
+    previous.reset();
+    previousSignatures.reset();
     if (m_settings.refreshed) m_settings.refreshed(std::move(writer));
     {
         std::lock_guard lock(m_mutex);

@@ -28,7 +28,8 @@ struct Verified {
     std::uint64_t listed = 0;     ///< directories listed again
     std::uint64_t fromRecord = 0; ///< directories answered from the record
     bool verifying = false;
-    std::shared_ptr<const WalkRecord> record; ///< written anew, when asked
+    std::shared_ptr<const WalkRecord> record;                        ///< written anew, when asked
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> sameBlocks; ///< with record: blocksFromRecord
 };
 
 Verified verifyWalk(const std::shared_ptr<const WalkRecord>& record, const std::vector<WalkRoot>& roots,
@@ -52,6 +53,7 @@ Verified verifyWalk(const std::shared_ptr<const WalkRecord>& record, const std::
     out.listed = walk.listedDirectories();
     out.fromRecord = walk.directoriesFromRecord();
     out.verifying = walk.verifying();
+    out.sameBlocks = walk.blocksFromRecord();
     if (const auto writer = recordAnew ? walk.takeRecord() : nullptr)
         out.record = std::make_shared<const WalkRecord>(*WalkRecord::parse(writer->serialize()));
     return out;
@@ -254,6 +256,17 @@ TEST(VerifyWalk, TheRandomTreesAnswerAsTheLiveWalkWithAFewDirectoriesChanged) {
         for (unsigned threads : {1u, 2u, 5u})
             EXPECT_EQ(verifyWalk(record, roots, {}, search, threads).outcome, liveWalk(roots, {}, search))
                 << search.text << " " << search.fuzzy << " " << search.listSize << ", " << threads << " threads";
+
+    // Recorded anew, the blocks taken whole from the record keep their
+    // names' signatures: the same as those signed anew.
+    for (unsigned threads : {1u, 3u}) {
+        const Verified anew = verifyWalk(record, roots, {}, kSearches[0], threads, true);
+        ASSERT_TRUE(anew.record);
+        EXPECT_EQ(anew.sameBlocks.size(), anew.fromRecord);
+        EXPECT_GT(anew.fromRecord, anew.listed);
+        const std::vector<std::uint64_t> before = recordSignatures(*record);
+        EXPECT_EQ(recordSignatures(*anew.record, {*record, before, anew.sameBlocks}), recordSignatures(*anew.record));
+    }
 }
 
 TEST(VerifyWalk, ADirectoryThatCannotBeReadIsSkippedAsTheLiveWalkSkipsIt) {
