@@ -242,11 +242,18 @@ void RecordWatch::watchDirectories() {
     const bool fits = directories.size() <= budget;
     if (!fits) directories.resize(budget);
     std::size_t added = 0;
-    const std::size_t watched = m_kernel->watch.watchOnly(directories, &added);
+    std::size_t watched = m_kernel->watch.watched();
+    // Most changes make or remove files only: the same directories, every
+    // one of them still watched, keep their watches without a look.
+    const bool same = directories == m_watchList && watched == directories.size();
+    if (!same) {
+        watched = m_kernel->watch.watchOnly(directories, &added);
+        m_watchList = std::move(directories);
+    }
     if (m_settings.watching) m_settings.watching(watched);
     std::lock_guard lock(m_mutex);
     m_watched = watched;
-    m_allWatched = fits && watched == directories.size();
+    m_allWatched = fits && watched == m_watchList.size();
     // A directory watched only now may have changed after the walk listed
     // it and before its watch stood: one more walk finds out.
     if (added > 0) m_pending = true;

@@ -118,6 +118,7 @@ private:
     bool m_quit = false;
     ParallelWalk* m_walk = nullptr; ///< the walk in progress, for the stop
 
+    std::vector<std::string> m_watchList; ///< the directories last given to the kernel's watch
     struct Kernel;
     std::unique_ptr<Kernel> m_kernel;
     std::thread m_thread; // last: it starts when everything above is ready

@@ -69,6 +69,13 @@ TEST(RecordWatch, EveryChangeIsInTheNextAnswer) {
              tree.touch("new/er/report-fresh");
          }},
         {"file in a directory made by the change before", [&] { tree.touch("new/er/report-later"); }},
+        // The same directories as before, but one of them is new.
+        {"directory removed and made again",
+         [&] {
+             std::filesystem::remove_all(tree / "new/er");
+             tree.mkdirp("new/er");
+         }},
+        {"file in the directory made again", [&] { tree.touch("new/er/report-again"); }},
         {"file replaced by a directory",
          [&] {
              ::unlink((tree / "report").c_str());

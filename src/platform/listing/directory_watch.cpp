@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <string_view>
 #include <unordered_set>
 
 namespace toka {
@@ -44,9 +45,9 @@ std::size_t DirectoryWatch::budget() {
 std::size_t DirectoryWatch::watchOnly(const std::vector<std::string>& directories, std::size_t* added) {
     if (added) *added = 0;
     if (!valid()) return 0;
-    const std::unordered_set<std::string> wanted(directories.begin(), directories.end());
+    const std::unordered_set<std::string_view> wanted(directories.begin(), directories.end());
     for (auto it = m_byPath.begin(); it != m_byPath.end();) {
-        if (wanted.count(it->first)) {
+        if (wanted.count(std::string_view(it->first))) {
             ++it;
             continue;
         }
