@@ -32,7 +32,7 @@ SANITIZE_BUILD ?= build-sanitize
 ASAN_OPTIONS_SANITIZE = detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1
 SANITIZE_FLAGS = -O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 sanitize: deps
-	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug \
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTOKA_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" \
 	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined"
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
