@@ -14,7 +14,6 @@
 #include "ui/window/mainform.h"
 #include "ui/window/settings_controller.h"
 #include "ui/logic/remembered_settings.h"
-#include "viewer/picture_formats.h"
 
 namespace {
 
@@ -49,9 +48,6 @@ int main(int argc, char* argv[]) {
     // every window ("... - TOKA Search"), and the caption is the design's own.
     QApplication::setApplicationName("TOKA Search");
     toka::SetFatalErrorHandler(showFatalError);
-    // Before the window: this reads Qt's image-format plugins, which the
-    // window's thread must not do once the window is up.
-    if (line.start.allPictures) toka::setViewerPictureFormats(toka::PictureFormats::EveryReadable);
     toka::TMainForm MainForm;
     MainForm.settings().setFile(toka::settingsFilePath());
     MainForm.setRecordDirectory(toka::defaultRecordDirectory());

@@ -13,7 +13,7 @@ namespace {
 constexpr int kMaxSearchText = 255; // what the search box takes
 constexpr int kMaxPixels = 100000;  // no screen is wider; larger sizes are damage
 
-constexpr int kOptionCount = 11;
+constexpr int kOptionCount = 12;
 
 const char* const kOptionKeys[kOptionCount] = {
     "options/recurseSubdirectories",
@@ -27,6 +27,7 @@ const char* const kOptionKeys[kOptionCount] = {
     "options/searchAsYouType",
     "options/sortByHeaderClick",
     "options/deleteKeyMovesToTrash",
+    "options/allPictureFormats",
 };
 
 std::optional<bool> RememberedSettings::*const kOptionFields[kOptionCount] = {
@@ -41,6 +42,7 @@ std::optional<bool> RememberedSettings::*const kOptionFields[kOptionCount] = {
     &RememberedSettings::searchAsYouType,
     &RememberedSettings::sortByHeaderClick,
     &RememberedSettings::deleteKeyMovesToTrash,
+    &RememberedSettings::allPictureFormats,
 };
 
 // The filters' values as the file spells them, in the order of their enums.

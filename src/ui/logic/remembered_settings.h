@@ -32,6 +32,7 @@ struct RememberedSettings {
     std::optional<bool> searchAsYouType;
     std::optional<bool> sortByHeaderClick;
     std::optional<bool> deleteKeyMovesToTrash;
+    std::optional<bool> allPictureFormats;
     std::optional<int> numberOfItems; ///< 10..100, the spin box's range
     QByteArray geometry;              ///< QWidget::saveGeometry
     QByteArray windowState;           ///< QMainWindow::saveState

@@ -9,14 +9,22 @@ ViewerLoads::ViewerLoads(QObject* parent) : QObject(parent) {}
 
 ViewerLoads::~ViewerLoads() = default;
 
-void ViewerLoads::loadPicture(const std::string& path, std::function<void()> before, PictureShown show) {
+void ViewerLoads::loadPicture(const std::string& path, PictureFormats formats, std::function<void()> before,
+                              PictureShown show) {
     auto load = std::make_shared<Load>();
     load->before = std::move(before);
     m_loads.push_back(load);
     runDue();
-    m_worker.post([this, path, load, show = std::move(show)] {
-        auto picture = std::make_shared<LoadResult<QImage>>(toka::loadPicture(path));
+    m_worker.post([this, path, formats, load, show = std::move(show)] {
+        auto picture = std::make_shared<LoadResult<QImage>>(toka::loadPicture(path, formats));
         arrived(load, [picture, show] { show(*picture); });
+    });
+}
+
+void ViewerLoads::readPictureFormats(std::function<void()> ready) {
+    m_worker.post([this, ready = std::move(ready)] {
+        readableImageFormats();
+        QMetaObject::invokeMethod(this, ready, Qt::QueuedConnection);
     });
 }
 

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "viewer/load_result.h"
+#include "viewer/picture_formats.h"
 #include "ui/logic/serial_worker.h"
 
 namespace toka {
@@ -31,13 +32,17 @@ public:
     explicit ViewerLoads(QObject* parent = nullptr);
     ~ViewerLoads() override;
 
-    /// Reads the picture at path; before runs on the window's thread when
-    /// the loads asked earlier are shown (at once when there are none), show
-    /// when the picture is there.
-    void loadPicture(const std::string& path, std::function<void()> before, PictureShown show);
+    /// Reads the picture at path as a file of formats; before runs on the
+    /// window's thread when the loads asked earlier are shown (at once when
+    /// there are none), show when the picture is there.
+    void loadPicture(const std::string& path, PictureFormats formats, std::function<void()> before, PictureShown show);
     /// The same for a text; a text that a later text replaces before its
     /// turn is neither read nor shown (its before step still runs).
     void loadText(const std::string& path, std::function<void()> before, TextShown show);
+    /// Finds the picture formats Qt reads here (readableImageFormats, which
+    /// looks for its plugins on disk) on the worker; ready then runs on the
+    /// window's thread.
+    void readPictureFormats(std::function<void()> ready);
     /// Loads asked for and not yet shown (or being shown).
     bool busy() const { return !m_loads.empty(); }
 

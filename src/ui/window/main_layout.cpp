@@ -88,6 +88,8 @@ void TMainForm::createMenu() {
         m_Options1->addAction(option);
     m_N3 = m_Options1->addSeparator();
     m_Options1->addAction(m_settings->WarningSearchResultChanged1());
+    m_Options1->addAction(m_settings->AllPictureFormats1());
+    connect(m_settings->AllPictureFormats1(), &QAction::toggled, m_viewer, &ViewerController::setAllPictureFormats);
 
     m_results->createSortCommands(m_Options1);
     m_Stop1->setEnabled(false);

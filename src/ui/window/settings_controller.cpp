@@ -48,6 +48,8 @@ constexpr OptionField kOptionFields[] = {
      &SettingsController::setSortByHeaderClick},
     {&RememberedSettings::deleteKeyMovesToTrash, &SettingsController::DeleteKeyMovesToTrash,
      &SettingsController::setDeleteKeyMovesToTrash},
+    {&RememberedSettings::allPictureFormats, &SettingsController::AllPictureFormats,
+     &SettingsController::setAllPictureFormats},
 };
 
 } // namespace
@@ -82,6 +84,10 @@ SettingsController::SettingsController(TMainForm& window) : QObject(&window), m_
     m_ShowFilters1 = option("Show &Filters", false);
     m_WarningSearchResultChanged1 = option("&Warning \"Search Result Changed\"", true);
     m_DeleteKeyMovesToTrash1 = option("&Delete Key Moves to Trash", false);
+    m_AllPictureFormats1 = option("All &Picture Formats", false);
+    m_AllPictureFormats1->setToolTip(
+        QStringLiteral("Show every picture format this system reads (PNG, JPEG, GIF, ...) as a picture, "
+                       "not only .bmp, .ico and .wmf files"));
     // These three are switched by their commands alone.
     connect(m_SearchAsYouType1, &QAction::toggled, this, [this](bool on) { m_searchAsYouType = on; });
     connect(m_RecordWalks1, &QAction::toggled, this, [this](bool on) {
@@ -89,6 +95,7 @@ SettingsController::SettingsController(TMainForm& window) : QObject(&window), m_
         m_SearchAsYouType1->setEnabled(on);
     });
     connect(m_DeleteKeyMovesToTrash1, &QAction::toggled, this, [this](bool on) { m_deleteKeyMovesToTrash = on; });
+    connect(m_AllPictureFormats1, &QAction::toggled, this, [this](bool on) { m_allPictureFormats = on; });
 }
 
 void SettingsController::connectSearchBox() {
@@ -143,7 +150,12 @@ std::string SettingsController::applyRemembered() {
         m_recurseOverride = RunOverride{m_recurseDirs, false};
         m_recurseDirs = false;
     }
+    if (m_startOptions.allPictures) {
+        m_allPicturesOverride = RunOverride{m_allPictureFormats, true};
+        m_allPictureFormats = true;
+    }
     m_window.SyncOptions();
+    m_AllPictureFormats1->setChecked(m_allPictureFormats);
 
     if (remembered.numberOfItems) m_window.seNumberofItems()->setValue(*remembered.numberOfItems);
     if (remembered.filters) m_window.pFilters()->setFilter(*remembered.filters);
@@ -183,6 +195,7 @@ void SettingsController::save() {
     };
     settings.recurseDirs = lasting(m_recurseOverride, m_recurseDirs);
     settings.fuzzySearch = lasting(m_fuzzyOverride, m_fuzzySearch);
+    settings.allPictureFormats = lasting(m_allPicturesOverride, m_allPictureFormats);
     settings.filters = m_window.pFilters()->choices();
     settings.numberOfItems = m_window.seNumberofItems()->value();
     settings.geometry = m_window.saveGeometry();

@@ -48,6 +48,9 @@ public:
     bool SearchAsYouType() const { return m_searchAsYouType; } ///< typing replays the selected directory's record
     bool SortByHeaderClick() const { return m_sortByHeaderClick; }         ///< a header click sorts by that column
     bool DeleteKeyMovesToTrash() const { return m_deleteKeyMovesToTrash; } ///< Del (Shift+Del) trashes (deletes)
+    bool AllPictureFormats() const {
+        return m_allPictureFormats;
+    } ///< the viewer shows every format Qt reads as a picture
 
     void setRecurseDirs(bool on) { m_recurseDirs = on; }
     void setFuzzySearch(bool on) { m_fuzzySearch = on; }
@@ -60,9 +63,11 @@ public:
     void setSearchAsYouType(bool on) { m_searchAsYouType = on; }
     void setSortByHeaderClick(bool on) { m_sortByHeaderClick = on; }
     void setDeleteKeyMovesToTrash(bool on) { m_deleteKeyMovesToTrash = on; }
+    void setAllPictureFormats(bool on) { m_allPictureFormats = on; }
 
     // --- the options' commands (checkable), items of the window's menus:
-    // typing, records and the Del key set their fields when switched.
+    // typing, records, the Del key and the picture formats set their fields
+    // when switched.
     QAction* RecurseSubdirectories1() const { return m_RecurseSubdirectories1; }
     QAction* Searchlengthindependendfuzzy1() const { return m_Searchlengthindependendfuzzy1; }
     QAction* SearchAsYouType1() const { return m_SearchAsYouType1; }
@@ -73,10 +78,12 @@ public:
     QAction* ShowFilters1() const { return m_ShowFilters1; }
     QAction* WarningSearchResultChanged1() const { return m_WarningSearchResultChanged1; }
     QAction* DeleteKeyMovesToTrash1() const { return m_DeleteKeyMovesToTrash1; }
+    QAction* AllPictureFormats1() const { return m_AllPictureFormats1; }
 
     /// The defaults the window is shown with (FormShow): recursion, the
     /// fuzzy measure, the warning, toolbar and hints on; viewer and filter
-    /// bar hidden.  The record, typing, header and Del options keep theirs.
+    /// bar hidden.  The record, typing, header, Del and picture options keep
+    /// theirs.
     void setDesignedDefaults();
 
     // --- what outlives a run --------------------------------------------------
@@ -126,6 +133,7 @@ private:
     };
     std::optional<RunOverride> m_fuzzyOverride;
     std::optional<RunOverride> m_recurseOverride;
+    std::optional<RunOverride> m_allPicturesOverride;
 
     QAction* m_RecurseSubdirectories1 = nullptr;        ///< Search > "&Recurse Subdirectories"
     QAction* m_Searchlengthindependendfuzzy1 = nullptr; ///< Search > "Search length &independend (fuzzy)"
@@ -137,6 +145,7 @@ private:
     QAction* m_ShowFilters1 = nullptr;                  ///< View > "Show &Filters": the filter bar
     QAction* m_WarningSearchResultChanged1 = nullptr;   ///< View > "&Warning "Search Result Changed""
     QAction* m_DeleteKeyMovesToTrash1 = nullptr;        ///< Edit > "Delete Key Moves to Trash" (off at first)
+    QAction* m_AllPictureFormats1 = nullptr;            ///< View > "All Picture Formats" (off at first)
 
     bool m_recurseDirs = true;
     bool m_fuzzySearch = true;
@@ -149,6 +158,7 @@ private:
     bool m_searchAsYouType = false;
     bool m_sortByHeaderClick = false;
     bool m_deleteKeyMovesToTrash = false;
+    bool m_allPictureFormats = false;
 };
 
 } // namespace toka

@@ -64,9 +64,10 @@ void ViewerController::viewMarked(const std::vector<std::string>& paths) {
 }
 
 void ViewerController::ViewFile(const std::string& path) {
-    if (isViewerPicture(path)) {
+    const PictureFormats formats = viewerPictureFormats();
+    if (isViewerPicture(path, formats)) {
         m_loads->loadPicture(
-            path, [this] { m_memo->hide(); },
+            path, formats, [this] { m_memo->hide(); },
             [this](LoadResult<QImage>& picture) {
                 if (picture) m_picture->setPixmap(QPixmap::fromImage(std::move(picture).value()));
                 else showPictureError();
@@ -87,5 +88,16 @@ void ViewerController::ViewFile(const std::string& path) {
 }
 
 bool ViewerController::isLoading() const { return m_loads->busy(); }
+
+void ViewerController::setAllPictureFormats(bool on) {
+    const std::uint64_t asked = ++m_formatsAsked;
+    if (!on) {
+        setViewerPictureFormats(PictureFormats::Designed);
+        return;
+    }
+    m_loads->readPictureFormats([this, asked] {
+        if (asked == m_formatsAsked) setViewerPictureFormats(PictureFormats::EveryReadable);
+    });
+}
 
 } // namespace toka

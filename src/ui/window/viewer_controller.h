@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,12 +40,17 @@ public:
     void ViewFile(const std::string& path);
     /// Files asked for are still being read or shown.
     bool isLoading() const;
+    /// Shows every picture format Qt reads here as a picture (on), or only
+    /// .bmp, .ico and .wmf files (off, at first).  The formats are found on
+    /// the viewer's worker: until they are, files load as before.
+    void setAllPictureFormats(bool on);
 
 private:
     QWidget* m_pane = nullptr;
     QLabel* m_picture = nullptr;
     TextMemo* m_memo = nullptr;
     std::unique_ptr<ViewerLoads> m_loads;
+    std::uint64_t m_formatsAsked = 0; ///< the last setAllPictureFormats; an earlier one's answer is stale
 };
 
 } // namespace toka
