@@ -21,6 +21,7 @@
 #include "ui/window/status_strip.h"
 #include "ui/window/settings_controller.h"
 #include "ui/widgets/path_label.h"
+#include "ui/widgets/tool_button.h"
 #include "ui/widgets/tool_icons.h"
 #include "ui/window/result_table.h"
 #include "ui/window/results_controller.h"
@@ -34,16 +35,11 @@ namespace {
 
 // Sizes at 96 dpi from the window's design; a control whose text needs more
 // room on the desktop's font grows instead of clipping.
-constexpr int kToolButtonWidth = 40;
-constexpr int kToolButtonHeight = 28;
 constexpr int kToolRowHeight = 33;
 constexpr int kSearchRowHeight = 31;
 constexpr int kStatusBarHeight = 19;
 constexpr int kTreeWidth = 222;
 constexpr int kViewerHeight = 160;
-
-// The picture a tool button shows, drawn anew when the palette changes.
-constexpr const char* kToolPictureProperty = "toolPicture";
 
 int atLeast(int designed, int needed) { return std::max(designed, needed); }
 
@@ -97,10 +93,7 @@ void TMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     // A new palette (a dark theme chosen while the window is open) redraws
     // the pictures with outlines that stand out from it.
-    if (event->type() != QEvent::PaletteChange || !m_Toolbar1) return;
-    for (QToolButton* button : m_Toolbar1->findChildren<QToolButton*>())
-        if (const QVariant pic = button->property(kToolPictureProperty); pic.isValid())
-            button->setIcon(toolIcon(static_cast<ToolPicture>(pic.toInt()), palette()));
+    if (event->type() == QEvent::PaletteChange && m_Toolbar1) redrawToolPictures(m_Toolbar1, palette());
 }
 
 void TMainForm::createToolButtons() {
@@ -111,45 +104,20 @@ void TMainForm::createToolButtons() {
     row->setContentsMargins(4, 2, 0, kToolRowHeight - kToolButtonHeight - 2);
     row->setSpacing(0);
 
-    const auto button = [this](const char* hint, bool flat, bool checkable) {
-        auto* b = new QToolButton(m_Toolbar1);
-        b->setToolTip(QString::fromUtf8(hint));
-        b->setAutoRaise(flat);
-        b->setCheckable(checkable);
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setIconSize(QSize(16, 16));
-        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
-        return b;
-    };
-    const auto picture = [&](ToolPicture pic, const char* hint, bool flat = true, bool checkable = false) {
-        QToolButton* b = button(hint, flat, checkable);
-        b->setIcon(toolIcon(pic, palette()));
-        b->setProperty(kToolPictureProperty, static_cast<int>(pic));
-        b->setFixedSize(kToolButtonWidth, kToolButtonHeight);
-        return b;
-    };
-    const auto caption = [&](const char* text, const char* hint) {
-        QToolButton* b = button(hint, false, true);
-        b->setText(QString::fromUtf8(text));
-        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        const int needed = b->fontMetrics().horizontalAdvance(b->text()) + 12;
-        b->setFixedSize(atLeast(kToolButtonWidth, needed), kToolButtonHeight);
-        return b;
-    };
-
-    m_sbSearchDir = picture(ToolPicture::SearchDirectory, "Search Selected Directory");
-    m_sbSearchHDs = picture(ToolPicture::SearchDisks, "Search all Hard Disks");
-    m_sbStop = picture(ToolPicture::Stop, "Stop current Search");
-    m_sbRecurseDirs = picture(ToolPicture::RecurseDirs, "Recurse Subdirectories while searching", false, true);
-    m_sbMeasure = caption("Fuzzy", "Search not length dependend");
-    m_sbSimilar = caption("Similar", "Search is length dependend");
+    m_sbSearchDir = pictureToolButton(m_Toolbar1, ToolPicture::SearchDirectory, "Search Selected Directory");
+    m_sbSearchHDs = pictureToolButton(m_Toolbar1, ToolPicture::SearchDisks, "Search all Hard Disks");
+    m_sbStop = pictureToolButton(m_Toolbar1, ToolPicture::Stop, "Stop current Search");
+    m_sbRecurseDirs =
+        pictureToolButton(m_Toolbar1, ToolPicture::RecurseDirs, "Recurse Subdirectories while searching", false, true);
+    m_sbMeasure = captionToolButton(m_Toolbar1, "Fuzzy", "Search not length dependend");
+    m_sbSimilar = captionToolButton(m_Toolbar1, "Similar", "Search is length dependend");
     m_Bevel1 = separator(m_Toolbar1);
-    m_sbCopy = picture(ToolPicture::Copy, "Copy selected Files to highlighted Directory");
-    m_sbMove = picture(ToolPicture::Move, "Move selected Files to highlighted Directory");
-    m_sbDelete = picture(ToolPicture::Delete, "Delete selected Files ");
-    m_sbInvert = picture(ToolPicture::Invert, "Invert selected Files");
+    m_sbCopy = pictureToolButton(m_Toolbar1, ToolPicture::Copy, "Copy selected Files to highlighted Directory");
+    m_sbMove = pictureToolButton(m_Toolbar1, ToolPicture::Move, "Move selected Files to highlighted Directory");
+    m_sbDelete = pictureToolButton(m_Toolbar1, ToolPicture::Delete, "Delete selected Files ");
+    m_sbInvert = pictureToolButton(m_Toolbar1, ToolPicture::Invert, "Invert selected Files");
     m_Bevel2 = separator(m_Toolbar1);
-    m_sbFileViewer = picture(ToolPicture::FileViewer, "Toggle File Viewer", true, true);
+    m_sbFileViewer = pictureToolButton(m_Toolbar1, ToolPicture::FileViewer, "Toggle File Viewer", true, true);
 
     // The gaps between neighbours, from the designed x positions (4, 44,
     // 84, 127, 174, 212, 257, 262, 302, 342, 381, 425, 436) and widths.
