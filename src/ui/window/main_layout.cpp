@@ -25,6 +25,7 @@
 #include "ui/widgets/tool_icons.h"
 #include "ui/window/result_table.h"
 #include "ui/window/results_controller.h"
+#include "ui/window/search_controller.h"
 #include "ui/window/viewer_controller.h"
 #include "ui/widgets/text_memo.h"
 #include "ui/widgets/strgrdex.h"
@@ -104,13 +105,9 @@ void TMainForm::createToolButtons() {
     row->setContentsMargins(4, 2, 0, kToolRowHeight - kToolButtonHeight - 2);
     row->setSpacing(0);
 
-    m_sbSearchDir = pictureToolButton(m_Toolbar1, ToolPicture::SearchDirectory, "Search Selected Directory");
-    m_sbSearchHDs = pictureToolButton(m_Toolbar1, ToolPicture::SearchDisks, "Search all Hard Disks");
-    m_sbStop = pictureToolButton(m_Toolbar1, ToolPicture::Stop, "Stop current Search");
-    m_sbRecurseDirs =
-        pictureToolButton(m_Toolbar1, ToolPicture::RecurseDirs, "Recurse Subdirectories while searching", false, true);
-    m_sbMeasure = captionToolButton(m_Toolbar1, "Fuzzy", "Search not length dependend");
-    m_sbSimilar = captionToolButton(m_Toolbar1, "Similar", "Search is length dependend");
+    // The search's buttons and toggles first, then the file buttons and the
+    // viewer's toggle.
+    m_search->createToolButtons(m_Toolbar1);
     m_Bevel1 = separator(m_Toolbar1);
     m_sbCopy = pictureToolButton(m_Toolbar1, ToolPicture::Copy, "Copy selected Files to highlighted Directory");
     m_sbMove = pictureToolButton(m_Toolbar1, ToolPicture::Move, "Move selected Files to highlighted Directory");
@@ -121,27 +118,28 @@ void TMainForm::createToolButtons() {
 
     // The gaps between neighbours, from the designed x positions (4, 44,
     // 84, 127, 174, 212, 257, 262, 302, 342, 381, 425, 436) and widths.
+    const SearchController& search = *m_search;
     const std::pair<QWidget*, int> items[] = {
-        {m_sbSearchDir, 0}, {m_sbSearchHDs, 0}, {m_sbStop, 0},       {m_sbRecurseDirs, 3}, {m_sbMeasure, 7},
-        {m_sbSimilar, 0},   {m_Bevel1, 5},      {m_sbCopy, 3},       {m_sbMove, 0},        {m_sbDelete, 0},
-        {m_sbInvert, 0},    {m_Bevel2, 4},      {m_sbFileViewer, 9},
+        {search.sbSearchDir(), 0},
+        {search.sbSearchHDs(), 0},
+        {search.sbStop(), 0},
+        {search.sbRecurseDirs(), 3},
+        {search.sbMeasure(), 7},
+        {search.sbSimilar(), 0},
+        {m_Bevel1, 5},
+        {m_sbCopy, 3},
+        {m_sbMove, 0},
+        {m_sbDelete, 0},
+        {m_sbInvert, 0},
+        {m_Bevel2, 4},
+        {m_sbFileViewer, 9},
     };
     for (const auto& [widget, gap] : items) {
         if (gap) row->addSpacing(gap);
         row->addWidget(widget, 0, Qt::AlignTop);
     }
     row->addStretch(1);
-
-    // The toggles' pressed state in the palette's selection colours: some
-    // styles draw it too faintly to see in a dark theme.
-    for (QToolButton* toggle : {m_sbRecurseDirs, m_sbMeasure, m_sbSimilar})
-        toggle->setStyleSheet(QStringLiteral("QToolButton:checked { background-color: palette(highlight);"
-                                             " color: palette(highlighted-text); border: 1px solid palette(dark);"
-                                             " border-radius: 2px; }"));
-    m_sbRecurseDirs->setChecked(true);
-    m_sbMeasure->setChecked(true);
     m_sbFileViewer->setChecked(true);
-    m_sbStop->setEnabled(false);
 }
 
 void TMainForm::createControls() {
@@ -172,10 +170,7 @@ void TMainForm::createControls() {
     searchRow->setContentsMargins(4, 2, 4, 2);
     searchRow->setSpacing(6);
     m_Label4 = new QLabel("Search for:", m_Panel1);
-    m_eSearch = new QLineEdit("TOKASearch", m_Panel1);
-    m_eSearch->setToolTip("Enter Search String here");
-    m_eSearch->setMaxLength(255);
-    m_eSearch->setFixedWidth(176);
+    m_search->createSearchText(m_Panel1);
     m_Label1 = new QLabel("Items:", m_Panel1);
     m_seNumberofItems = new QSpinBox(m_Panel1);
     m_seNumberofItems->setRange(10, 100);
@@ -184,7 +179,7 @@ void TMainForm::createControls() {
     m_seNumberofItems->setToolTip("Number of Item to display (10-100)");
     m_seNumberofItems->setFixedWidth(atLeast(62, m_seNumberofItems->sizeHint().width()));
     searchRow->addWidget(m_Label4);
-    searchRow->addWidget(m_eSearch);
+    searchRow->addWidget(m_search->eSearch());
     searchRow->addSpacing(8);
     searchRow->addWidget(m_Label1);
     searchRow->addWidget(m_seNumberofItems);
@@ -245,8 +240,8 @@ void TMainForm::createControls() {
          {static_cast<QWidget*>(m_Splitter1), static_cast<QWidget*>(m_Splitter2), static_cast<QWidget*>(m_StatusBar)})
         passive->setFocusPolicy(Qt::NoFocus);
     setTabOrder(m_Explorer, m_results->sgexResults());
-    setTabOrder(m_results->sgexResults(), m_eSearch);
-    setTabOrder(m_eSearch, m_seNumberofItems);
+    setTabOrder(m_results->sgexResults(), m_search->eSearch());
+    setTabOrder(m_search->eSearch(), m_seNumberofItems);
     QWidget* previous = m_seNumberofItems;
     for (QWidget* filter : m_pFilters->controls()) {
         setTabOrder(previous, filter);
@@ -264,7 +259,7 @@ void TMainForm::fitWindowToColumns(int columns) {
 }
 
 void TMainForm::searchOnEnter() {
-    if (!m_sbSearchDir->isEnabled()) return;
+    if (!m_search->sbSearchDir()->isEnabled()) return;
     m_lastSearch = m_enterSearchesAllDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
     (this->*m_lastSearch)();
 }
@@ -281,12 +276,12 @@ void TMainForm::connectHandlers() {
         connect(action, &QAction::triggered, this, note);
         both(button, action, handler);
     };
-    search(m_sbSearchDir, m_Directory1, &TMainForm::sbSearchClick);
-    search(m_sbSearchHDs, m_AllFixedDisks1, &TMainForm::sbSearchHDsClick);
-    both(m_sbStop, m_Stop1, &TMainForm::sbStopClick);
-    both(m_sbRecurseDirs, m_settings->RecurseSubdirectories1(), &TMainForm::sbRecurseDirsClick);
-    both(m_sbMeasure, m_settings->Searchlengthindependendfuzzy1(), &TMainForm::sbMeasureClick);
-    both(m_sbSimilar, nullptr, &TMainForm::sbMeasureClick);
+    search(m_search->sbSearchDir(), m_Directory1, &TMainForm::sbSearchClick);
+    search(m_search->sbSearchHDs(), m_AllFixedDisks1, &TMainForm::sbSearchHDsClick);
+    both(m_search->sbStop(), m_Stop1, &TMainForm::sbStopClick);
+    both(m_search->sbRecurseDirs(), m_settings->RecurseSubdirectories1(), &TMainForm::sbRecurseDirsClick);
+    both(m_search->sbMeasure(), m_settings->Searchlengthindependendfuzzy1(), &TMainForm::sbMeasureClick);
+    both(m_search->sbSimilar(), nullptr, &TMainForm::sbMeasureClick);
     both(nullptr, m_settings->ShowFileToolbar1(), &TMainForm::ShowFileToolbar1Click);
     both(nullptr, m_settings->ShowFlybyHints1(), &TMainForm::ShowFlybyHints1Click);
     both(m_sbFileViewer, m_settings->ShowFileViewer1(), &TMainForm::sbFileViewerClick);
@@ -318,7 +313,7 @@ void TMainForm::connectHandlers() {
     // as long as searching is possible (not during a search); of all fixed
     // disks when the command line asked for that and no directory has been
     // chosen since.
-    connect(m_eSearch, &QLineEdit::returnPressed, this, &TMainForm::searchOnEnter);
+    connect(m_search->eSearch(), &QLineEdit::returnPressed, this, &TMainForm::searchOnEnter);
 }
 
 } // namespace toka
