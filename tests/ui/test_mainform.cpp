@@ -20,6 +20,8 @@
 #include <QToolTip>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "ui/window/mainform.h"
 #include "ui/widgets/accessible_names.h"
 #include "ui/widgets/filter_bar.h"
@@ -268,6 +270,29 @@ private slots:
             tipShownFor(form.results().sgexResults()->viewport());
             QCOMPARE(QToolTip::text(), QString("use left mouse key to mark files"));
         }
+    }
+
+    // A screen reader goes through a row's controls in the order of the
+    // row's children: that must be the order they stand in, left to right.
+    void rowsAreReadLeftToRight_data() {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("search row") << "search";
+        QTest::newRow("tool row") << "tools";
+    }
+
+    void rowsAreReadLeftToRight() {
+        QFETCH(QString, row);
+        TMainForm& form = shownForm();
+        QAccessibleInterface* accessible =
+            QAccessible::queryAccessibleInterface(row == "search" ? form.Panel1() : form.Toolbar1());
+        QList<QWidget*> read;
+        for (int i = 0; i < accessible->childCount(); ++i)
+            if (auto* control = qobject_cast<QWidget*>(accessible->child(i)->object()); control && control->isVisible())
+                read << control;
+        QVERIFY(read.size() >= 4);
+        QList<QWidget*> placed = read;
+        std::stable_sort(placed.begin(), placed.end(), [](QWidget* a, QWidget* b) { return a->x() < b->x(); });
+        QCOMPARE(read, placed);
     }
 
     void tabOrder_data() {
