@@ -26,6 +26,7 @@
 
 #include "platform/listing/volumes.h"
 #include "ui/window/mainform.h"
+#include "ui/window/search_controller.h"
 
 namespace {
 
@@ -73,16 +74,16 @@ int main(int argc, char* argv[]) {
                      dir.c_str());
         return 1;
     }
-    if (similar) QTest::mouseClick(form.sbSimilar(), Qt::LeftButton);
-    form.eSearch()->setFocus();
-    form.eSearch()->selectAll();
-    QTest::keyClicks(form.eSearch(), text);
+    if (similar) QTest::mouseClick(form.search().sbSimilar(), Qt::LeftButton);
+    form.search().eSearch()->setFocus();
+    form.search().eSearch()->selectAll();
+    QTest::keyClicks(form.search().eSearch(), text);
 
     std::string request;
     for (int run = 0; onRequest ? static_cast<bool>(std::getline(std::cin, request)) : run < runs; ++run) {
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
         if (!form.isSearching()) {
             std::fputs("window_search: the click started no search\n", stderr);
             return 1;

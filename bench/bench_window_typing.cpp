@@ -51,13 +51,13 @@ int main(int argc, char* argv[]) {
     form.settings().SearchAsYouType1()->setChecked(true);
 
     // The walk that makes the record.
-    form.eSearch()->setText("x");
-    QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+    form.search().eSearch()->setText("x");
+    QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
     if (!QTest::qWaitFor([&] { return !form.isSearching(); }, 600000)) return 1;
     form.search().waitForRecordSaved();
     // One answer reads the record; its signatures follow off the window's thread.
     QSignalSpy shown(&form, &toka::TMainForm::recordedAnswerShown);
-    form.eSearch()->setText("warm up");
+    form.search().eSearch()->setText("warm up");
     if (!shown.wait(10000)) {
         std::fputs("window_typing: no recorded answer\n", stderr);
         return 1;
@@ -66,14 +66,14 @@ int main(int argc, char* argv[]) {
 
     std::vector<double> times;
     for (int t = 2; t < arguments.size(); ++t) {
-        form.eSearch()->clear();
+        form.search().eSearch()->clear();
         QTest::qWait(100);
         const QString text = arguments[t];
         for (int i = 0; i < text.size(); ++i) {
             shown.clear();
             QElapsedTimer clock;
             clock.start();
-            QTest::keyClick(form.eSearch(), text[i].toLatin1());
+            QTest::keyClick(form.search().eSearch(), text[i].toLatin1());
             if (i < 2) continue; // too short to be answered
             if (!shown.wait(5000)) return 1;
             QApplication::processEvents(); // the table is painted

@@ -307,7 +307,7 @@ private slots:
         }
         TMainForm& form = formWithFilters();
         showFolders(form, {root});
-        form.eSearch()->setText("report");
+        form.search().eSearch()->setText("report");
         const auto rows = [&] {
             QStringList paths;
             for (int row = 1; row < form.results().sgexResults()->RowCount(); ++row)
@@ -323,7 +323,7 @@ private slots:
         typeInto(form.pFilters()->extensionsEdit, "pdf");
         typeInto(form.pFilters()->excludeEdit, "skip");
         const WalkFilter filter = form.pFilters()->filter(QDateTime::currentDateTime());
-        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
         // The bar stays usable during a search; the running one keeps its filter.
         QVERIFY(form.isSearching());
         QVERIFY(form.pFilters()->extensionsEdit->isEnabled());

@@ -20,6 +20,8 @@
 #include <QToolTip>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "ui/window/mainform.h"
 #include "ui/widgets/accessible_names.h"
 #include "ui/widgets/filter_bar.h"
@@ -42,11 +44,11 @@ private:
 
     // Runs one user action on the window by its name.
     void act(TMainForm& form, const QString& action) {
-        if (action == "click Fuzzy") QTest::mouseClick(form.sbMeasure(), Qt::LeftButton);
-        else if (action == "click Similar") QTest::mouseClick(form.sbSimilar(), Qt::LeftButton);
+        if (action == "click Fuzzy") QTest::mouseClick(form.search().sbMeasure(), Qt::LeftButton);
+        else if (action == "click Similar") QTest::mouseClick(form.search().sbSimilar(), Qt::LeftButton);
         else if (action == "menu fuzzy")
             chooseFromMenu(form, form.Search1(), Qt::Key_S, form.settings().Searchlengthindependendfuzzy1());
-        else if (action == "click Recurse") QTest::mouseClick(form.sbRecurseDirs(), Qt::LeftButton);
+        else if (action == "click Recurse") QTest::mouseClick(form.search().sbRecurseDirs(), Qt::LeftButton);
         else if (action == "menu recurse")
             chooseFromMenu(form, form.Search1(), Qt::Key_S, form.settings().RecurseSubdirectories1());
         else if (action == "click Viewer") QTest::mouseClick(form.sbFileViewer(), Qt::LeftButton);
@@ -95,10 +97,10 @@ private slots:
         }
         QVERIFY2(controls > 25, qPrintable(QString::number(controls)));
         QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(", ")));
-        const QAccessibleInterface* search = QAccessible::queryAccessibleInterface(form.eSearch());
+        const QAccessibleInterface* search = QAccessible::queryAccessibleInterface(form.search().eSearch());
         QCOMPARE(search->text(QAccessible::Name), QString("Search for"));
         QCOMPARE(search->text(QAccessible::Description), QString("Enter Search String here"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(form.sbSearchDir())->text(QAccessible::Name),
+        QCOMPARE(QAccessible::queryAccessibleInterface(form.search().sbSearchDir())->text(QAccessible::Name),
                  QString("Search Selected Directory"));
     }
 
@@ -107,10 +109,10 @@ private slots:
     void stateRightAfterStart() {
         TMainForm& form = shownForm();
         QCOMPARE(form.windowTitle(), QString("TOKA Search  - The Nufa File Finder "));
-        QVERIFY(form.sbRecurseDirs()->isChecked());
+        QVERIFY(form.search().sbRecurseDirs()->isChecked());
         QVERIFY(form.settings().RecurseSubdirectories1()->isChecked());
-        QVERIFY(form.sbMeasure()->isChecked());
-        QVERIFY(!form.sbSimilar()->isChecked());
+        QVERIFY(form.search().sbMeasure()->isChecked());
+        QVERIFY(!form.search().sbSimilar()->isChecked());
         QVERIFY(form.settings().Searchlengthindependendfuzzy1()->isChecked());
         QVERIFY(form.Toolbar1()->isVisible());
         QVERIFY(form.settings().ShowFlybyHints1()->isChecked());
@@ -120,13 +122,13 @@ private slots:
         QVERIFY(!form.sbFileViewer()->isChecked());
         QVERIFY(!form.settings().ShowFileViewer1()->isChecked());
         QVERIFY(form.settings().WarningSearchResultChanged1()->isChecked());
-        QVERIFY(!form.sbStop()->isEnabled());
+        QVERIFY(!form.search().sbStop()->isEnabled());
         QVERIFY(!form.Stop1()->isEnabled());
-        QVERIFY(form.sbSearchDir()->isEnabled() && form.Directory1()->isEnabled());
-        QVERIFY(form.sbSearchHDs()->isEnabled() && form.AllFixedDisks1()->isEnabled());
+        QVERIFY(form.search().sbSearchDir()->isEnabled() && form.Directory1()->isEnabled());
+        QVERIFY(form.search().sbSearchHDs()->isEnabled() && form.AllFixedDisks1()->isEnabled());
         QCOMPARE(form.statusText(), QString("Ready"));
         QCOMPARE(form.StatusPanel()->lFileScanned()->text(), QString("0"));
-        QCOMPARE(form.eSearch()->text(), QString("TOKASearch"));
+        QCOMPARE(form.search().eSearch()->text(), QString("TOKASearch"));
         QCOMPARE(form.seNumberofItems()->value(), 30);
         QVERIFY(!form.Timer()->isActive());
         QVERIFY(form.Explorer()->hasFocus());
@@ -182,10 +184,10 @@ private slots:
         for (const QString& action : actions) act(form, action);
 
         QCOMPARE(form.settings().FuzzySearch(), fuzzy);
-        QCOMPARE(form.sbMeasure()->isChecked(), fuzzy);
-        QCOMPARE(form.sbSimilar()->isChecked(), !fuzzy);
+        QCOMPARE(form.search().sbMeasure()->isChecked(), fuzzy);
+        QCOMPARE(form.search().sbSimilar()->isChecked(), !fuzzy);
         QCOMPARE(form.settings().Searchlengthindependendfuzzy1()->isChecked(), fuzzy);
-        QCOMPARE(form.sbRecurseDirs()->isChecked(), recurse);
+        QCOMPARE(form.search().sbRecurseDirs()->isChecked(), recurse);
         QCOMPARE(form.settings().RecurseSubdirectories1()->isChecked(), recurse);
         QCOMPARE(form.viewer().pFileViewer()->isVisible(), viewer);
         QCOMPARE(form.Splitter2()->isVisible(), viewer);
@@ -231,9 +233,17 @@ private slots:
                      strips[i]->metaObject()->className());
         QVERIFY(top(form.StatusPanel()) + form.StatusPanel()->height() <= top(form.results().sgexResults()));
         // The tool buttons keep their designed order from left to right.
-        const QList<QWidget*> order = {form.sbSearchDir(), form.sbSearchHDs(), form.sbStop(),      form.sbRecurseDirs(),
-                                       form.sbMeasure(),   form.sbSimilar(),   form.sbCopy(),      form.sbMove(),
-                                       form.sbDelete(),    form.sbInvert(),    form.sbFileViewer()};
+        const QList<QWidget*> order = {form.search().sbSearchDir(),
+                                       form.search().sbSearchHDs(),
+                                       form.search().sbStop(),
+                                       form.search().sbRecurseDirs(),
+                                       form.search().sbMeasure(),
+                                       form.search().sbSimilar(),
+                                       form.sbCopy(),
+                                       form.sbMove(),
+                                       form.sbDelete(),
+                                       form.sbInvert(),
+                                       form.sbFileViewer()};
         for (int i = 1; i < order.size() && toolsShown; ++i)
             QVERIFY(order[i - 1]->geometry().right() < order[i]->geometry().left());
     }
@@ -252,14 +262,37 @@ private slots:
         TMainForm& form = shownForm();
         for (const QString& action : actions) act(form, action);
         QCOMPARE(form.settings().ShowFlybyHints1()->isChecked(), shown);
-        QCOMPARE(tipShownFor(form.sbSearchDir()), shown);
-        QCOMPARE(tipShownFor(form.eSearch()), shown);
+        QCOMPARE(tipShownFor(form.search().sbSearchDir()), shown);
+        QCOMPARE(tipShownFor(form.search().eSearch()), shown);
         QCOMPARE(tipShownFor(form.Explorer()->viewport()), shown);
         QCOMPARE(tipShownFor(form.results().sgexResults()->viewport()), shown);
         if (shown) {
             tipShownFor(form.results().sgexResults()->viewport());
             QCOMPARE(QToolTip::text(), QString("use left mouse key to mark files"));
         }
+    }
+
+    // A screen reader goes through a row's controls in the order of the
+    // row's children: that must be the order they stand in, left to right.
+    void rowsAreReadLeftToRight_data() {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("search row") << "search";
+        QTest::newRow("tool row") << "tools";
+    }
+
+    void rowsAreReadLeftToRight() {
+        QFETCH(QString, row);
+        TMainForm& form = shownForm();
+        QAccessibleInterface* accessible =
+            QAccessible::queryAccessibleInterface(row == "search" ? form.Panel1() : form.Toolbar1());
+        QList<QWidget*> read;
+        for (int i = 0; i < accessible->childCount(); ++i)
+            if (auto* control = qobject_cast<QWidget*>(accessible->child(i)->object()); control && control->isVisible())
+                read << control;
+        QVERIFY(read.size() >= 4);
+        QList<QWidget*> placed = read;
+        std::stable_sort(placed.begin(), placed.end(), [](QWidget* a, QWidget* b) { return a->x() < b->x(); });
+        QCOMPARE(read, placed);
     }
 
     void tabOrder_data() {
@@ -273,7 +306,7 @@ private slots:
         TMainForm& form = shownForm();
         if (viewer) act(form, "click Viewer");
         form.Explorer()->setFocus();
-        QList<QWidget*> expected = {form.results().sgexResults(), form.eSearch(), form.seNumberofItems()};
+        QList<QWidget*> expected = {form.results().sgexResults(), form.search().eSearch(), form.seNumberofItems()};
         if (viewer) expected << form.viewer().mFileViewer();
         expected << form.Explorer();
         for (QWidget* next : expected) {

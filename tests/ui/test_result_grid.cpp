@@ -76,7 +76,7 @@ private slots:
         TMainForm& form = shownMainForm(m_form);
         form.FillDrives({volumeAt(m_dir->path().toStdString())});
         form.Explorer()->setCurrentItem(form.Explorer()->topLevelItem(0));
-        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QVERIFY(waitForResultRows(form));
         grid()->ClearMarks();

@@ -66,7 +66,7 @@ private:
     std::chrono::milliseconds searchWithHook(TMainForm& form, const std::function<void()>& during) {
         WorkerGate gate;
         form.search().setWalkObserver(gate.observer(1 << 30, "/big/d300/"));
-        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
         if (!QTest::qWaitFor([&] { return gate.calls() > 0; }, 30000)) return std::chrono::milliseconds::max();
         during(); // the window handles events while the walk is held
         QElapsedTimer ending;
@@ -126,8 +126,8 @@ private slots:
         QFETCH(QString, scanned);
         QFETCH(QStringList, perfect);
         TMainForm& form = formOn("small");
-        if (!fuzzy) QTest::mouseClick(form.sbSimilar(), Qt::LeftButton);
-        if (!recurse) QTest::mouseClick(form.sbRecurseDirs(), Qt::LeftButton);
+        if (!fuzzy) QTest::mouseClick(form.search().sbSimilar(), Qt::LeftButton);
+        if (!recurse) QTest::mouseClick(form.search().sbRecurseDirs(), Qt::LeftButton);
         searchAndWait(form);
         QCOMPARE(form.StatusPanel()->lFileScanned()->text(), scanned);
         QCOMPARE(perfectRows(form.results().sgexResults(), path("small")), perfect);
@@ -178,7 +178,7 @@ private slots:
         QFETCH(QString, scanned);
         TMainForm& form = dir.isEmpty() ? shownMainForm(m_form) : formOn(dir, text);
         if (enter) {
-            QTest::keyClick(form.eSearch(), Qt::Key_Return);
+            QTest::keyClick(form.search().eSearch(), Qt::Key_Return);
             QTRY_VERIFY(!form.isSearching());
         } else {
             searchAndWait(form);
@@ -215,7 +215,7 @@ private slots:
         typeSearch(form, "qqq");
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
         QTest::qWait(300);
         if (clock.elapsed() < 900) QCOMPARE(form.results().sgexResults()->RowCount(), 31);
         QTRY_COMPARE_WITH_TIMEOUT(form.results().sgexResults()->RowCount(), 2, 3000);
@@ -314,7 +314,7 @@ private slots:
         TMainForm& form = formOn("few");
         WorkerGate gate; // only the first entry is held
         form.results().setRowObserver(gate.observer(1));
-        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QElapsedTimer clock;
         clock.start();
@@ -352,11 +352,11 @@ private slots:
         const auto ending = searchWithHook(form, [&] {
             QVERIFY(form.isSearching());
             QTRY_VERIFY(form.statusText().startsWith("Suche in Verzeichnis: " + root + "/"));
-            for (QToolButton* b :
-                 {form.sbSearchDir(), form.sbSearchHDs(), form.sbRecurseDirs(), form.sbMeasure(), form.sbSimilar(),
-                  form.sbCopy(), form.sbMove(), form.sbDelete(), form.sbInvert(), form.sbFileViewer()})
+            for (QToolButton* b : {form.search().sbSearchDir(), form.search().sbSearchHDs(),
+                                   form.search().sbRecurseDirs(), form.search().sbMeasure(), form.search().sbSimilar(),
+                                   form.sbCopy(), form.sbMove(), form.sbDelete(), form.sbInvert(), form.sbFileViewer()})
                 QVERIFY2(!b->isEnabled(), qPrintable(b->toolTip()));
-            QVERIFY(form.sbStop()->isEnabled());
+            QVERIFY(form.search().sbStop()->isEnabled());
             QVERIFY(form.Stop1()->isEnabled());
             for (QAction* a : {form.Directory1(), form.AllFixedDisks1(), form.settings().RecurseSubdirectories1(),
                                form.settings().Searchlengthindependendfuzzy1()})
@@ -365,7 +365,8 @@ private slots:
                                form.settings().ShowFileToolbar1(), form.settings().ShowFlybyHints1(),
                                form.settings().ShowFileViewer1(), form.settings().WarningSearchResultChanged1()})
                 QVERIFY2(a->isEnabled(), qPrintable(a->text()));
-            QVERIFY(form.eSearch()->isEnabled() && form.seNumberofItems()->isEnabled() && form.Explorer()->isEnabled());
+            QVERIFY(form.search().eSearch()->isEnabled() && form.seNumberofItems()->isEnabled()
+                    && form.Explorer()->isEnabled());
             QVERIFY(form.results().sgexResults()->isEnabled());
             QVERIFY(form.Timer()->isActive());
             if (close) {
@@ -373,7 +374,7 @@ private slots:
                 QVERIFY(form.isVisible());
                 QVERIFY(form.isSearching());
             }
-            if (stop) QTest::mouseClick(form.sbStop(), Qt::LeftButton);
+            if (stop) QTest::mouseClick(form.search().sbStop(), Qt::LeftButton);
         });
         QVERIFY(!form.isSearching());
         // Stop ends every worker within 50 ms of the held one going on.
@@ -386,11 +387,11 @@ private slots:
         else QCOMPARE(scanned, everything);
         QCOMPARE(form.statusText(), QString("Ready"));
         QVERIFY(!form.Timer()->isActive());
-        for (QToolButton* b :
-             {form.sbSearchDir(), form.sbSearchHDs(), form.sbRecurseDirs(), form.sbMeasure(), form.sbSimilar(),
-              form.sbCopy(), form.sbMove(), form.sbDelete(), form.sbInvert(), form.sbFileViewer()})
+        for (QToolButton* b : {form.search().sbSearchDir(), form.search().sbSearchHDs(), form.search().sbRecurseDirs(),
+                               form.search().sbMeasure(), form.search().sbSimilar(), form.sbCopy(), form.sbMove(),
+                               form.sbDelete(), form.sbInvert(), form.sbFileViewer()})
             QVERIFY(b->isEnabled());
-        QVERIFY(!form.sbStop()->isEnabled());
+        QVERIFY(!form.search().sbStop()->isEnabled());
         QVERIFY(!form.Stop1()->isEnabled());
         for (QAction* a : {form.Directory1(), form.AllFixedDisks1(), form.settings().RecurseSubdirectories1(),
                            form.settings().Searchlengthindependendfuzzy1()})

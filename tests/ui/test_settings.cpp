@@ -49,7 +49,7 @@ QMap<QString, QString> stateOf(TMainForm& form) {
     for (int c = 0; c < form.results().sgexResults()->columnCount(); ++c)
         columns << form.results().sgexResults()->columnWidth(c);
     const QRect g = form.normalGeometry();
-    const auto* recent = qobject_cast<QStringListModel*>(form.eSearch()->completer()->model());
+    const auto* recent = qobject_cast<QStringListModel*>(form.search().eSearch()->completer()->model());
     return {
         {"recurse", QString::number(form.settings().RecurseDirs())},
         {"fuzzy", QString::number(form.settings().FuzzySearch())},
@@ -203,7 +203,7 @@ private slots:
     void everyChoice_survivesARestart() {
         TMainForm& form = started();
         QVERIFY(form.selectDirectory(tree("/a/b")));
-        for (QToolButton* toggle : {form.sbSimilar(), form.sbRecurseDirs(), form.sbFileViewer()})
+        for (QToolButton* toggle : {form.search().sbSimilar(), form.search().sbRecurseDirs(), form.sbFileViewer()})
             QTest::mouseClick(toggle, Qt::LeftButton);
         form.ShowFileToolbar1Click();
         form.ShowFlybyHints1Click();
@@ -232,8 +232,8 @@ private slots:
         texts << "x, \"y\""
               << "t3";
         for (const QString& text : texts) {
-            form.eSearch()->setText(text);
-            QTest::keyClick(form.eSearch(), Qt::Key_Return);
+            form.search().eSearch()->setText(text);
+            QTest::keyClick(form.search().eSearch(), Qt::Key_Return);
             QTRY_VERIFY(!form.isSearching());
         }
         const QMap<QString, QString> before = stateOf(form);
@@ -252,7 +252,7 @@ private slots:
         StartOptions options;
         options.allFixedDisks = true;
         TMainForm& form = started(options);
-        QTRY_VERIFY(form.eSearch()->hasFocus());
+        QTRY_VERIFY(form.search().eSearch()->hasFocus());
         std::mutex mutex;
         std::vector<std::string> listed;
         form.search().setWalkObserver([&](std::string_view dir) {
@@ -268,10 +268,10 @@ private slots:
                 std::lock_guard lock(mutex);
                 listed.clear();
             }
-            form.eSearch()->setText("needle");
-            QTest::keyClick(form.eSearch(), Qt::Key_Return);
+            form.search().eSearch()->setText("needle");
+            QTest::keyClick(form.search().eSearch(), Qt::Key_Return);
             QTRY_VERIFY(!firstListed().empty());
-            QTest::mouseClick(form.sbStop(), Qt::LeftButton);
+            QTest::mouseClick(form.search().sbStop(), Qt::LeftButton);
             QTRY_VERIFY(!form.isSearching());
         };
         searchWithEnter();
@@ -294,9 +294,9 @@ private slots:
         options.directory = tree("/c/.hidden"); // not in the tree's listing: a node of its own
         options.searchText = "needle";
         TMainForm& form = started(options);
-        QVERIFY(form.sbSimilar()->isChecked() && !form.sbMeasure()->isChecked());
-        QVERIFY(!form.sbRecurseDirs()->isChecked());
-        QCOMPARE(form.eSearch()->text(), QString("needle"));
+        QVERIFY(form.search().sbSimilar()->isChecked() && !form.search().sbMeasure()->isChecked());
+        QVERIFY(!form.search().sbRecurseDirs()->isChecked());
+        QCOMPARE(form.search().eSearch()->text(), QString("needle"));
         const std::string selected = tree("/c/.hidden/");
         QCOMPARE(form.selectedDirectory(), selected);
         QCOMPARE(form.StatusPanel()->lCurrentDir()->text(), QString::fromStdString(selected));

@@ -43,7 +43,7 @@ private:
     TStringGridEx* grid() const { return m_form->results().sgexResults(); }
     QWidget* widgetNamed(const QString& name) const {
         if (name == "tree") return m_form->Explorer();
-        return name == "table" ? static_cast<QWidget*>(grid()) : m_form->eSearch();
+        return name == "table" ? static_cast<QWidget*>(grid()) : m_form->search().eSearch();
     }
 
 private slots:
@@ -140,7 +140,7 @@ private slots:
         clickRow(grid(), 1);
         clickRow(grid(), 3, Qt::ControlModifier);
         const QStringList paths{src() + grid()->Cells(0, 1), src() + grid()->Cells(0, 3)};
-        m_form->eSearch()->setCursorPosition(0);
+        m_form->search().eSearch()->setCursorPosition(0);
         QApplication::clipboard()->setText("before");
         widgetNamed(focus)->setFocus();
         QCOMPARE(QApplication::focusWidget(), widgetNamed(focus));
@@ -151,8 +151,8 @@ private slots:
 
         QCOMPARE(m_form->focusWidget(), widgetNamed(focusAfter));
         QCOMPARE(markedRows(grid()), marks);
-        QCOMPARE(m_form->eSearch()->text(), text);
-        QCOMPARE(m_form->eSearch()->selectedText(), selected);
+        QCOMPARE(m_form->search().eSearch()->text(), text);
+        QCOMPARE(m_form->search().eSearch()->selectedText(), selected);
         const QMimeData* clipboard = QApplication::clipboard()->mimeData();
         QCOMPARE(clipboard->text(), copied ? paths.join('\n') : "before");
         const QList<QUrl> urls{QUrl::fromLocalFile(paths[0]), QUrl::fromLocalFile(paths[1])};
@@ -165,11 +165,11 @@ private slots:
 
     // F5 repeats the search started last, with the text the box holds now.
     void f5SearchesAgain() {
-        QTest::keyClick(m_form->eSearch(), Qt::Key_F5);
+        QTest::keyClick(m_form->search().eSearch(), Qt::Key_F5);
         QCOMPARE(m_form->StatusPanel()->lFileScanned()->text(), "0"); // no search before: nothing
         searchAndWait(*m_form);
         QCOMPARE(grid()->Cells(6, 2), "100");
-        m_form->eSearch()->setText(QString(20, 'x'));
+        m_form->search().eSearch()->setText(QString(20, 'x'));
         grid()->setFocus();
         QTest::keyClick(grid(), Qt::Key_F5);
         QTRY_VERIFY(!m_form->isSearching());
@@ -186,8 +186,8 @@ private slots:
         }
         WorkerGate gate;
         m_form->search().setWalkObserver(gate.observer());
-        m_form->eSearch()->setFocus();
-        QTest::mouseClick(m_form->sbSearchDir(), Qt::LeftButton);
+        m_form->search().eSearch()->setFocus();
+        QTest::mouseClick(m_form->search().sbSearchDir(), Qt::LeftButton);
         QTRY_VERIFY(gate.calls() > 0);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         gate.setOpen(true);

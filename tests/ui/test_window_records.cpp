@@ -49,7 +49,7 @@ private:
     TMainForm& form(const QString& text = "report") {
         shownMainForm(m_form, [this](TMainForm& form) { form.setRecordDirectory(records().toStdString()); });
         showFolders(*m_form, {m_tree->path()});
-        m_form->eSearch()->setText(text);
+        m_form->search().eSearch()->setText(text);
         // Both are off at first.
         if (!m_form->settings().RecordWalks1()->isChecked()) m_form->settings().RecordWalks1()->trigger();
         if (!m_form->settings().SearchAsYouType1()->isChecked()) m_form->settings().SearchAsYouType1()->trigger();
@@ -65,7 +65,7 @@ private:
     // (until the gate goes); once the record was read, whether it answered.
     static bool recordAnswersAHeldSearch(TMainForm& form, WorkerGate& gate) {
         form.search().setWalkObserver(gate.observer());
-        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
         form.search().waitForRecordSaved();
         QTest::qWait(50);
         return form.search().showsRecordedAnswer();
@@ -99,7 +99,7 @@ private slots:
         {
             WorkerGate gate;
             window.search().setWalkObserver(gate.observer());
-            QTest::mouseClick(window.sbSearchDir(), Qt::LeftButton);
+            QTest::mouseClick(window.search().sbSearchDir(), Qt::LeftButton);
             // The walk is held before its first directory: what the rows
             // show, as soon as the record is read, is the record's answer.
             QVERIFY(window.isSearching());
@@ -134,9 +134,9 @@ private slots:
         {
             WorkerGate gate;
             window.search().setWalkObserver(gate.observer());
-            QTest::mouseClick(window.sbSearchDir(), Qt::LeftButton);
+            QTest::mouseClick(window.search().sbSearchDir(), Qt::LeftButton);
             QTRY_VERIFY_WITH_TIMEOUT(window.search().showsRecordedAnswer(), 5000);
-            QTest::mouseClick(window.sbStop(), Qt::LeftButton);
+            QTest::mouseClick(window.search().sbStop(), Qt::LeftButton);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
         window.search().waitForRecordSaved();
@@ -155,8 +155,8 @@ private slots:
         touch(m_tree->filePath("sub/fresh-report.txt"));
         QVERIFY(QFile::rename(m_tree->filePath("report.txt"), m_tree->filePath("renamed-report.txt")));
         QSignalSpy answered(&window, &TMainForm::recordedAnswerShown);
-        window.eSearch()->selectAll();
-        QTest::keyClicks(window.eSearch(), "report");
+        window.search().eSearch()->selectAll();
+        QTest::keyClicks(window.search().eSearch(), "report");
         QTRY_COMPARE_WITH_TIMEOUT(answered.size(), 1, 5000);
         const QStringList rows = rowNames(window.results().sgexResults());
         QVERIFY2(rows.contains("fresh-report.txt") && rows.contains("renamed-report.txt")
@@ -172,7 +172,7 @@ private slots:
 
     void typingAnswersFromTheRecord_withoutAWalk() {
         TMainForm& window = form("zzz");
-        QTest::keyClicks(window.eSearch(), "zzz");
+        QTest::keyClicks(window.search().eSearch(), "zzz");
         QTest::qWait(200);
         QVERIFY(!window.search().showsRecordedAnswer()); // no record yet
         search(window);
@@ -184,8 +184,8 @@ private slots:
         const Step steps[] = {{"re", false}, {"report.p", true}, {"no", false}, {"notes", true}};
         for (const Step& step : steps) {
             const QStringList before = rowNames(window.results().sgexResults());
-            window.eSearch()->selectAll();
-            QTest::keyClicks(window.eSearch(), step.typed);
+            window.search().eSearch()->selectAll();
+            QTest::keyClicks(window.search().eSearch(), step.typed);
             QTest::qWait(300);
             QVERIFY(!window.isSearching());
             if (!step.answers) {
@@ -198,8 +198,8 @@ private slots:
         }
         // Turned off, typing changes nothing.
         window.settings().SearchAsYouType1()->trigger();
-        window.eSearch()->selectAll();
-        QTest::keyClicks(window.eSearch(), "report.pdf");
+        window.search().eSearch()->selectAll();
+        QTest::keyClicks(window.search().eSearch(), "report.pdf");
         QTest::qWait(300);
         QCOMPARE(rowNames(window.results().sgexResults()).value(0), QString("notes"));
 
@@ -212,7 +212,7 @@ private slots:
             return rows;
         };
         QSignalSpy answered(&window, &TMainForm::recordedAnswerShown);
-        QTest::mouseClick(window.sbSimilar(), Qt::LeftButton);
+        QTest::mouseClick(window.search().sbSimilar(), Qt::LeftButton);
         QTRY_COMPARE(answered.size(), 1);
         QVERIFY(!window.isSearching());
         const QStringList replayed = shown();
@@ -233,7 +233,7 @@ private slots:
         });
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(window.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(window.search().sbSearchDir(), Qt::LeftButton);
         qint64 firedAfter = -1;
         QTimer::singleShot(10, [&] { firedAfter = clock.elapsed(); });
         QTRY_VERIFY_WITH_TIMEOUT(firedAfter >= 0, 5000);
@@ -248,9 +248,9 @@ private slots:
         // Stop while the walk still waits for its record ends the search at
         // once; the walk never starts.
         held->store(true);
-        QTest::mouseClick(window.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(window.search().sbSearchDir(), Qt::LeftButton);
         QVERIFY(window.isSearching());
-        QTest::mouseClick(window.sbStop(), Qt::LeftButton);
+        QTest::mouseClick(window.search().sbStop(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 2000);
         QCOMPARE(window.scannedEntries(), std::uint64_t{0});
         held->store(false);
@@ -268,7 +268,7 @@ private slots:
             QVERIFY(!recordAnswersAHeldSearch(window, gate));
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window.isSearching(), 20000);
-        window.eSearch()->setText("other");
+        window.search().eSearch()->setText("other");
         search(window);
         QCOMPARE(recordFiles().size(), 1); // only the walk made while records were on
 

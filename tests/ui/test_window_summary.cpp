@@ -69,7 +69,7 @@ private slots:
         TMainForm& form = shownMainForm(m_form);
         form.FillDrives({volumeAt(m_dir.path().toStdString())});
         form.Explorer()->setCurrentItem(form.Explorer()->topLevelItem(0));
-        QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+        QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
         QVERIFY(waitForResultRows(form));
     }
@@ -80,7 +80,7 @@ private slots:
         grid()->setFocus();
         QTest::keyClick(grid(), Qt::Key_A, Qt::ControlModifier);
         QVERIFY2(summary().endsWith(" · 3 marked"), qPrintable(summary()));
-        m_form->eSearch()->setText("ab");
+        m_form->search().eSearch()->setText("ab");
         QVERIFY2(summary().startsWith("texts under 3 letters match nothing · " + scanned), qPrintable(summary()));
     }
 

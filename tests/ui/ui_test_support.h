@@ -174,16 +174,16 @@ inline void showFolders(TMainForm& form, const QStringList& folders) {
 
 /// Replaces the search box's text by typing (an empty text deletes it).
 inline void typeSearch(TMainForm& form, const QString& text) {
-    form.eSearch()->setFocus();
-    form.eSearch()->selectAll();
-    if (text.isEmpty()) QTest::keyClick(form.eSearch(), Qt::Key_Delete);
-    else QTest::keyClicks(form.eSearch(), text);
+    form.search().eSearch()->setFocus();
+    form.search().eSearch()->selectAll();
+    if (text.isEmpty()) QTest::keyClick(form.search().eSearch(), Qt::Key_Delete);
+    else QTest::keyClicks(form.search().eSearch(), text);
 }
 
 /// Searches the selected directory with its button and waits for the end and
 /// for the details of the rows shown.
 inline void searchAndWait(TMainForm& form) {
-    QTest::mouseClick(form.sbSearchDir(), Qt::LeftButton);
+    QTest::mouseClick(form.search().sbSearchDir(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!form.isSearching(), 30000);
     QVERIFY(waitForResultRows(form));
 }

@@ -21,6 +21,7 @@
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/file_ops_controller.h"
 #include "ui/window/results_controller.h"
+#include "ui/window/search_controller.h"
 
 namespace toka {
 
@@ -44,8 +45,8 @@ void TMainForm::createShortcuts() {
     m_SearchText1 = command(
         "Search &Text",
         {QKeyCombination(Qt::ControlModifier, Qt::Key_F), QKeyCombination(Qt::ControlModifier, Qt::Key_L)}, [this] {
-            m_eSearch->setFocus(Qt::ShortcutFocusReason);
-            m_eSearch->selectAll();
+            m_search->eSearch()->setFocus(Qt::ShortcutFocusReason);
+            m_search->eSearch()->selectAll();
         });
     m_Search1->addSeparator();
     m_Search1->addAction(m_SearchText1);

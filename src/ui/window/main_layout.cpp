@@ -21,9 +21,11 @@
 #include "ui/window/status_strip.h"
 #include "ui/window/settings_controller.h"
 #include "ui/widgets/path_label.h"
+#include "ui/widgets/tool_button.h"
 #include "ui/widgets/tool_icons.h"
 #include "ui/window/result_table.h"
 #include "ui/window/results_controller.h"
+#include "ui/window/search_controller.h"
 #include "ui/window/viewer_controller.h"
 #include "ui/widgets/text_memo.h"
 #include "ui/widgets/strgrdex.h"
@@ -34,16 +36,11 @@ namespace {
 
 // Sizes at 96 dpi from the window's design; a control whose text needs more
 // room on the desktop's font grows instead of clipping.
-constexpr int kToolButtonWidth = 40;
-constexpr int kToolButtonHeight = 28;
 constexpr int kToolRowHeight = 33;
 constexpr int kSearchRowHeight = 31;
 constexpr int kStatusBarHeight = 19;
 constexpr int kTreeWidth = 222;
 constexpr int kViewerHeight = 160;
-
-// The picture a tool button shows, drawn anew when the palette changes.
-constexpr const char* kToolPictureProperty = "toolPicture";
 
 int atLeast(int designed, int needed) { return std::max(designed, needed); }
 
@@ -99,10 +96,7 @@ void TMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     // A new palette (a dark theme chosen while the window is open) redraws
     // the pictures with outlines that stand out from it.
-    if (event->type() != QEvent::PaletteChange || !m_Toolbar1) return;
-    for (QToolButton* button : m_Toolbar1->findChildren<QToolButton*>())
-        if (const QVariant pic = button->property(kToolPictureProperty); pic.isValid())
-            button->setIcon(toolIcon(static_cast<ToolPicture>(pic.toInt()), palette()));
+    if (event->type() == QEvent::PaletteChange && m_Toolbar1) redrawToolPictures(m_Toolbar1, palette());
 }
 
 void TMainForm::createToolButtons() {
@@ -113,69 +107,41 @@ void TMainForm::createToolButtons() {
     row->setContentsMargins(4, 2, 0, kToolRowHeight - kToolButtonHeight - 2);
     row->setSpacing(0);
 
-    const auto button = [this](const char* hint, bool flat, bool checkable) {
-        auto* b = new QToolButton(m_Toolbar1);
-        b->setToolTip(QString::fromUtf8(hint));
-        b->setAutoRaise(flat);
-        b->setCheckable(checkable);
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setIconSize(QSize(16, 16));
-        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
-        return b;
-    };
-    const auto picture = [&](ToolPicture pic, const char* hint, bool flat = true, bool checkable = false) {
-        QToolButton* b = button(hint, flat, checkable);
-        b->setIcon(toolIcon(pic, palette()));
-        b->setProperty(kToolPictureProperty, static_cast<int>(pic));
-        b->setFixedSize(kToolButtonWidth, kToolButtonHeight);
-        return b;
-    };
-    const auto caption = [&](const char* text, const char* hint) {
-        QToolButton* b = button(hint, false, true);
-        b->setText(QString::fromUtf8(text));
-        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        const int needed = b->fontMetrics().horizontalAdvance(b->text()) + 12;
-        b->setFixedSize(atLeast(kToolButtonWidth, needed), kToolButtonHeight);
-        return b;
-    };
-
-    m_sbSearchDir = picture(ToolPicture::SearchDirectory, "Search Selected Directory");
-    m_sbSearchHDs = picture(ToolPicture::SearchDisks, "Search all Hard Disks");
-    m_sbStop = picture(ToolPicture::Stop, "Stop current Search");
-    m_sbRecurseDirs = picture(ToolPicture::RecurseDirs, "Recurse Subdirectories while searching", false, true);
-    m_sbMeasure = caption("Fuzzy", "Search not length dependend");
-    m_sbSimilar = caption("Similar", "Search is length dependend");
+    // The search's buttons and toggles first, then the file buttons and the
+    // viewer's toggle.
+    m_search->createToolButtons(m_Toolbar1);
     m_Bevel1 = separator(m_Toolbar1);
-    m_sbCopy = picture(ToolPicture::Copy, "Copy selected Files to highlighted Directory");
-    m_sbMove = picture(ToolPicture::Move, "Move selected Files to highlighted Directory");
-    m_sbDelete = picture(ToolPicture::Delete, "Delete selected Files ");
-    m_sbInvert = picture(ToolPicture::Invert, "Invert selected Files");
+    m_sbCopy = pictureToolButton(m_Toolbar1, ToolPicture::Copy, "Copy selected Files to highlighted Directory");
+    m_sbMove = pictureToolButton(m_Toolbar1, ToolPicture::Move, "Move selected Files to highlighted Directory");
+    m_sbDelete = pictureToolButton(m_Toolbar1, ToolPicture::Delete, "Delete selected Files ");
+    m_sbInvert = pictureToolButton(m_Toolbar1, ToolPicture::Invert, "Invert selected Files");
     m_Bevel2 = separator(m_Toolbar1);
-    m_sbFileViewer = picture(ToolPicture::FileViewer, "Toggle File Viewer", true, true);
+    m_sbFileViewer = pictureToolButton(m_Toolbar1, ToolPicture::FileViewer, "Toggle File Viewer", true, true);
 
     // The gaps between neighbours, from the designed x positions (4, 44,
     // 84, 127, 174, 212, 257, 262, 302, 342, 381, 425, 436) and widths.
+    const SearchController& search = *m_search;
     const std::pair<QWidget*, int> items[] = {
-        {m_sbSearchDir, 0}, {m_sbSearchHDs, 0}, {m_sbStop, 0},       {m_sbRecurseDirs, 3}, {m_sbMeasure, 7},
-        {m_sbSimilar, 0},   {m_Bevel1, 5},      {m_sbCopy, 3},       {m_sbMove, 0},        {m_sbDelete, 0},
-        {m_sbInvert, 0},    {m_Bevel2, 4},      {m_sbFileViewer, 9},
+        {search.sbSearchDir(), 0},
+        {search.sbSearchHDs(), 0},
+        {search.sbStop(), 0},
+        {search.sbRecurseDirs(), 3},
+        {search.sbMeasure(), 7},
+        {search.sbSimilar(), 0},
+        {m_Bevel1, 5},
+        {m_sbCopy, 3},
+        {m_sbMove, 0},
+        {m_sbDelete, 0},
+        {m_sbInvert, 0},
+        {m_Bevel2, 4},
+        {m_sbFileViewer, 9},
     };
     for (const auto& [widget, gap] : items) {
         if (gap) row->addSpacing(gap);
         row->addWidget(widget, 0, Qt::AlignTop);
     }
     row->addStretch(1);
-
-    // The toggles' pressed state in the palette's selection colours: some
-    // styles draw it too faintly to see in a dark theme.
-    for (QToolButton* toggle : {m_sbRecurseDirs, m_sbMeasure, m_sbSimilar})
-        toggle->setStyleSheet(QStringLiteral("QToolButton:checked { background-color: palette(highlight);"
-                                             " color: palette(highlighted-text); border: 1px solid palette(dark);"
-                                             " border-radius: 2px; }"));
-    m_sbRecurseDirs->setChecked(true);
-    m_sbMeasure->setChecked(true);
     m_sbFileViewer->setChecked(true);
-    m_sbStop->setEnabled(false);
 }
 
 void TMainForm::createControls() {
@@ -206,10 +172,7 @@ void TMainForm::createControls() {
     searchRow->setContentsMargins(4, 2, 4, 2);
     searchRow->setSpacing(6);
     m_Label4 = new QLabel("Search for:", m_Panel1);
-    m_eSearch = new QLineEdit("TOKASearch", m_Panel1);
-    m_eSearch->setToolTip("Enter Search String here");
-    m_eSearch->setMaxLength(255);
-    m_eSearch->setFixedWidth(176);
+    m_search->createSearchText(m_Panel1);
     m_Label1 = new QLabel("Items:", m_Panel1);
     m_seNumberofItems = new QSpinBox(m_Panel1);
     m_seNumberofItems->setRange(10, 100);
@@ -218,7 +181,7 @@ void TMainForm::createControls() {
     m_seNumberofItems->setToolTip("Number of Item to display (10-100)");
     m_seNumberofItems->setFixedWidth(atLeast(62, m_seNumberofItems->sizeHint().width()));
     searchRow->addWidget(m_Label4);
-    searchRow->addWidget(m_eSearch);
+    searchRow->addWidget(m_search->eSearch());
     searchRow->addSpacing(8);
     searchRow->addWidget(m_Label1);
     searchRow->addWidget(m_seNumberofItems);
@@ -279,8 +242,8 @@ void TMainForm::createControls() {
          {static_cast<QWidget*>(m_Splitter1), static_cast<QWidget*>(m_Splitter2), static_cast<QWidget*>(m_StatusBar)})
         passive->setFocusPolicy(Qt::NoFocus);
     setTabOrder(m_Explorer, m_results->sgexResults());
-    setTabOrder(m_results->sgexResults(), m_eSearch);
-    setTabOrder(m_eSearch, m_seNumberofItems);
+    setTabOrder(m_results->sgexResults(), m_search->eSearch());
+    setTabOrder(m_search->eSearch(), m_seNumberofItems);
     QWidget* previous = m_seNumberofItems;
     for (QWidget* filter : m_pFilters->controls()) {
         setTabOrder(previous, filter);
@@ -298,7 +261,7 @@ void TMainForm::fitWindowToColumns(int columns) {
 }
 
 void TMainForm::searchOnEnter() {
-    if (!m_sbSearchDir->isEnabled()) return;
+    if (!m_search->sbSearchDir()->isEnabled()) return;
     m_lastSearch = m_enterSearchesAllDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
     (this->*m_lastSearch)();
 }
@@ -315,12 +278,12 @@ void TMainForm::connectHandlers() {
         connect(action, &QAction::triggered, this, note);
         both(button, action, handler);
     };
-    search(m_sbSearchDir, m_Directory1, &TMainForm::sbSearchClick);
-    search(m_sbSearchHDs, m_AllFixedDisks1, &TMainForm::sbSearchHDsClick);
-    both(m_sbStop, m_Stop1, &TMainForm::sbStopClick);
-    both(m_sbRecurseDirs, m_settings->RecurseSubdirectories1(), &TMainForm::sbRecurseDirsClick);
-    both(m_sbMeasure, m_settings->Searchlengthindependendfuzzy1(), &TMainForm::sbMeasureClick);
-    both(m_sbSimilar, nullptr, &TMainForm::sbMeasureClick);
+    search(m_search->sbSearchDir(), m_Directory1, &TMainForm::sbSearchClick);
+    search(m_search->sbSearchHDs(), m_AllFixedDisks1, &TMainForm::sbSearchHDsClick);
+    both(m_search->sbStop(), m_Stop1, &TMainForm::sbStopClick);
+    both(m_search->sbRecurseDirs(), m_settings->RecurseSubdirectories1(), &TMainForm::sbRecurseDirsClick);
+    both(m_search->sbMeasure(), m_settings->Searchlengthindependendfuzzy1(), &TMainForm::sbMeasureClick);
+    both(m_search->sbSimilar(), nullptr, &TMainForm::sbMeasureClick);
     both(nullptr, m_settings->ShowFileToolbar1(), &TMainForm::ShowFileToolbar1Click);
     both(nullptr, m_settings->ShowFlybyHints1(), &TMainForm::ShowFlybyHints1Click);
     both(m_sbFileViewer, m_settings->ShowFileViewer1(), &TMainForm::sbFileViewerClick);
@@ -352,7 +315,7 @@ void TMainForm::connectHandlers() {
     // as long as searching is possible (not during a search); of all fixed
     // disks when the command line asked for that and no directory has been
     // chosen since.
-    connect(m_eSearch, &QLineEdit::returnPressed, this, &TMainForm::searchOnEnter);
+    connect(m_search->eSearch(), &QLineEdit::returnPressed, this, &TMainForm::searchOnEnter);
 }
 
 } // namespace toka

@@ -16,6 +16,7 @@
 #include "ui/widgets/hint_switch.h"
 #include "ui/window/mainform.h"
 #include "ui/window/results_controller.h"
+#include "ui/window/search_controller.h"
 #include "ui/window/settings_controller.h"
 #include "ui/window/viewer_controller.h"
 
@@ -43,14 +44,14 @@ void TMainForm::applyStartState() {
     if (start.allFixedDisks && !start.searchText) {
         // Ready to search every fixed disk: the text is typed, Enter searches.
         m_enterSearchesAllDisks = true;
-        m_eSearch->setPlaceholderText(QStringLiteral("Search all fixed disks"));
-        m_eSearch->setFocus();
+        m_search->eSearch()->setPlaceholderText(QStringLiteral("Search all fixed disks"));
+        m_search->eSearch()->setFocus();
     }
     if (start.searchText) {
-        m_eSearch->setText(*start.searchText);
+        m_search->eSearch()->setText(*start.searchText);
         // Queued: the window is up before the search begins.
         QTimer::singleShot(0, this, [this] {
-            if (!m_sbSearchDir->isEnabled()) return;
+            if (!m_search->sbSearchDir()->isEnabled()) return;
             m_settings->rememberSearchText();
             m_lastSearch =
                 m_settings->startOptions().allFixedDisks ? &TMainForm::sbSearchHDsClick : &TMainForm::sbSearchClick;
@@ -69,7 +70,7 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::SyncOptions() {
-    m_sbRecurseDirs->setChecked(m_settings->RecurseDirs());
+    m_search->showOptions(m_settings->RecurseDirs(), m_settings->FuzzySearch());
     m_settings->RecurseSubdirectories1()->setChecked(m_settings->RecurseDirs());
 
     m_Toolbar1->setVisible(m_settings->ShowToolbar());
@@ -97,8 +98,6 @@ void TMainForm::SyncOptions() {
     m_sbFileViewer->setChecked(m_settings->ShowViewer());
     m_settings->ShowFileViewer1()->setChecked(m_settings->ShowViewer());
 
-    m_sbMeasure->setChecked(m_settings->FuzzySearch());
-    m_sbSimilar->setChecked(!m_settings->FuzzySearch());
     m_settings->Searchlengthindependendfuzzy1()->setChecked(m_settings->FuzzySearch());
 }
 

@@ -56,7 +56,7 @@ void TMainForm::createRecordCommands() {
     m_typingTimer->setSingleShot(true);
     m_typingTimer->setInterval(kTypingPauseMs);
     connect(m_typingTimer, &QTimer::timeout, this, &TMainForm::searchAsYouType);
-    connect(m_eSearch, &QLineEdit::textChanged, this, [this] {
+    connect(m_search->eSearch(), &QLineEdit::textChanged, this, [this] {
         if (m_settings->SearchAsYouType() && m_settings->RecordWalks() && m_search->hasRecords() && !m_searching)
             m_typingTimer->start();
     });
@@ -68,9 +68,9 @@ void TMainForm::searchAsYouType() {
 
 void TMainForm::answerFromRecord() {
     if (!m_settings->RecordWalks() || m_searching || selectedDirectory().empty()) return;
-    const std::string text = m_eSearch->text().toStdString();
+    const std::string text = m_search->eSearch()->text().toStdString();
     if (DecodeName(text).size() < kTypingMinLength) return;
-    const ScanOptions options{m_settings->RecurseDirs(), m_sbMeasure->isChecked(),
+    const ScanOptions options{m_settings->RecurseDirs(), m_search->sbMeasure()->isChecked(),
                               m_pFilters->filter(QDateTime::currentDateTime())};
     m_search->answerFromRecord({{selectedDirectory()}}, text, options);
 }

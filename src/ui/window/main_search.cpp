@@ -30,10 +30,8 @@ constexpr int kStatusRefreshMs = 100;
 std::uint64_t TMainForm::scannedEntries() const { return m_search->scannedEntries(); }
 
 void TMainForm::setSearchControlsEnabled(bool idle) {
-    for (QToolButton* button : {m_sbSearchDir, m_sbSearchHDs, m_sbRecurseDirs, m_sbCopy, m_sbMove, m_sbDelete,
-                                m_sbInvert, m_sbFileViewer, m_sbMeasure, m_sbSimilar})
-        button->setEnabled(idle);
-    m_sbStop->setEnabled(!idle);
+    m_search->setControlsEnabled(idle);
+    for (QToolButton* button : {m_sbCopy, m_sbMove, m_sbDelete, m_sbInvert, m_sbFileViewer}) button->setEnabled(idle);
     m_settings->Searchlengthindependendfuzzy1()->setEnabled(idle);
     m_settings->RecurseSubdirectories1()->setEnabled(idle);
 }
@@ -47,7 +45,7 @@ void TMainForm::StartSearch() {
     grid->setEnabled(false);
     m_stopRequest = false;
     setSearchControlsEnabled(false);
-    m_results->shownList().InitSimList(m_eSearch->text().toStdString(), MaxListSize);
+    m_results->shownList().InitSimList(m_search->eSearch()->text().toStdString(), MaxListSize);
     m_results->setOrder(ResultModel::kRankOrder); // a new search shows the ranks' order
     m_typingTimer->stop();
     m_searchClock.start();
@@ -63,8 +61,8 @@ void TMainForm::StartSearch() {
 void TMainForm::startWalk(std::vector<WalkRoot> roots, bool allFixedDisks) {
     // The options are fixed for the run: their controls stay disabled; the
     // filter was read by StartSearch, the bar stays usable for the next one.
-    const ScanOptions options{m_settings->RecurseDirs(), m_sbMeasure->isChecked(), m_filter};
-    m_search->startWalk(std::move(roots), m_eSearch->text().toStdString(), options, allFixedDisks,
+    const ScanOptions options{m_settings->RecurseDirs(), m_search->sbMeasure()->isChecked(), m_filter};
+    m_search->startWalk(std::move(roots), m_search->eSearch()->text().toStdString(), options, allFixedDisks,
                         m_settings->RecordWalks());
     // The table is redrawn by the one-second timer (and at once only for a
     // recorded answer), from the top.

@@ -36,7 +36,7 @@ void TMainForm::createSummary() {
     connect(m_results->sgexResults(), &TStringGridEx::MarksChanged, this, show);
     connect(m_fileOps, &FileOpsController::finished, this, show);
     connect(m_search, &SearchController::typingAnswered, this, show);
-    connect(m_eSearch, &QLineEdit::textChanged, this, show);
+    connect(m_search->eSearch(), &QLineEdit::textChanged, this, show);
     connect(m_settings->RecordWalks1(), &QAction::toggled, this, show);
     connect(m_settings->SearchAsYouType1(), &QAction::toggled, this, show);
     showSummary();
@@ -50,7 +50,7 @@ void TMainForm::showSummary() {
     summary.elapsedMs = m_searching ? m_searchClock.elapsed() : m_searchTook;
     summary.skipped = m_search->skippedDirectories();
     summary.marked = m_results->markedEntryCount();
-    summary.textTooShort = DecodeName(m_eSearch->text().toStdString()).size() < kShortestMatchingText;
+    summary.textTooShort = DecodeName(m_search->eSearch()->text().toStdString()).size() < kShortestMatchingText;
     summary.enterSearches =
         m_settings->SearchAsYouType() && m_settings->RecordWalks() && !m_searching && m_search->typingFoundNoRecord();
     if (const auto& done = m_fileOps->lastDone())

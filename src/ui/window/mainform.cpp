@@ -28,10 +28,11 @@ namespace toka {
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeFormatOf(QLocale::system())) {
     setObjectName("MainForm");
     m_settings = new SettingsController(*this); // its options are items of the menus
+    m_search = new SearchController(this);      // its controls stand in the rows createControls makes
     createControls();
     m_explorer = std::make_unique<ExplorerTree>(m_Explorer);
     m_hintSwitch = std::make_unique<HintSwitch>(this);
-    m_search = new SearchController(*m_results, m_StatusPanel);
+    m_search->showAnswersIn(*m_results, m_StatusPanel);
     connect(m_search, &SearchController::walkFinished, this, &TMainForm::EndSearch);
     m_settings->connectSearchBox(); // before the search handlers: see there
     connectHandlers();
@@ -43,7 +44,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), m_locale(localeForm
     createSummary();
     // Screen readers name every control: the text boxes by their labels,
     // the icon buttons by their hints.
-    m_Label4->setBuddy(m_eSearch);
+    m_Label4->setBuddy(m_search->eSearch());
     m_Label1->setBuddy(m_seNumberofItems);
     m_results->sgexResults()->setAccessibleName(QStringLiteral("Search results"));
     m_viewer->mFileViewer()->setAccessibleName(QStringLiteral("File viewer"));
@@ -90,7 +91,7 @@ void TMainForm::ExplorerChange(QTreeWidgetItem* node) {
     // A directory chosen: Enter searches it again, as designed.
     if (m_enterSearchesAllDisks) {
         m_enterSearchesAllDisks = false;
-        m_eSearch->setPlaceholderText({});
+        m_search->eSearch()->setPlaceholderText({});
     }
 }
 

@@ -4,11 +4,18 @@
 // owns its controls:
 //   results_controller.cpp  the result table: rows, marks, details, order
 //   viewer_controller.cpp   the viewer pane and its loads
-//   search_controller.cpp   the walk on worker threads, the recorded walks
+//   search_controller.cpp   the search text, the search buttons and the
+//                           toggles of recursion and measure; the walk on
+//                           worker threads, the recorded walks and their mark
 //   file_ops_controller.cpp copy, move, delete, trash and open, on workers
 //   settings_controller.cpp the option fields, the remembered choices, the
 //                           command line's start options, the recent texts
 //   status_strip.cpp        the strip under the tool buttons: directory, count
+// The window itself owns the rest: the menus, the rows the controllers'
+// controls stand in (the search row with its captions and the item count,
+// the tool row with the file buttons and the viewer toggle), the tree, the
+// splitters and the status bar.  It places every control, and its handlers
+// run on their clicks.
 // The window's own handlers live in their own files:
 //   main_layout.cpp   controls, menus, tool buttons, tab order
 //   main_options.cpp  the first show, FormShow, SyncOptions, the toggles, closing
@@ -37,7 +44,6 @@
 class QAction;
 class QFrame;
 class QLabel;
-class QLineEdit;
 class QMenu;
 class QSpinBox;
 class QSplitter;
@@ -166,17 +172,10 @@ public:
     QFrame* ToolBar0() const { return m_ToolBar0; }
     QWidget* Panel1() const { return m_Panel1; }
     QLabel* Label4() const { return m_Label4; }
-    QLineEdit* eSearch() const { return m_eSearch; }
     QLabel* Label1() const { return m_Label1; }
     QSpinBox* seNumberofItems() const { return m_seNumberofItems; }
     FilterBar* pFilters() const { return m_pFilters; }
     QWidget* Toolbar1() const { return m_Toolbar1; }
-    QToolButton* sbSearchDir() const { return m_sbSearchDir; }
-    QToolButton* sbSearchHDs() const { return m_sbSearchHDs; }
-    QToolButton* sbStop() const { return m_sbStop; }
-    QToolButton* sbRecurseDirs() const { return m_sbRecurseDirs; }
-    QToolButton* sbMeasure() const { return m_sbMeasure; }
-    QToolButton* sbSimilar() const { return m_sbSimilar; }
     QFrame* Bevel1() const { return m_Bevel1; }
     QToolButton* sbCopy() const { return m_sbCopy; }
     QToolButton* sbMove() const { return m_sbMove; }
@@ -272,6 +271,9 @@ private:
     void startWalk(std::vector<WalkRoot> roots, bool allFixedDisks);
     void EndSearch();
     void showWalkStatus();
+    /// Idle: the search's controls (search().setControlsEnabled), the file
+    /// buttons, the viewer's toggle and the option commands enabled; during
+    /// a search disabled, but for Stop.
     void setSearchControlsEnabled(bool idle);
 
     void connectFileActions();
@@ -315,7 +317,7 @@ private:
     ResultsController* m_results = nullptr;   ///< the table, its rows and marks
     ViewerController* m_viewer = nullptr;     ///< the viewer pane and its loads
     FileOpsController* m_fileOps = nullptr;   ///< copy, move, delete, trash, open
-    SearchController* m_search = nullptr;     ///< the walk and the recorded walks
+    SearchController* m_search = nullptr;     ///< the search's controls, the walk, the recorded walks
     QSplitter* m_treeSplitter = nullptr;      ///< tree | table (handle: Splitter1)
     QSplitter* m_viewerSplitter = nullptr;    ///< Panel3 above pFileViewer (handle: Splitter2)
     QLabel* m_statusLabel = nullptr;          ///< the text of StatusBar
@@ -362,17 +364,10 @@ private:
     QFrame* m_ToolBar0 = nullptr;           ///< raised frame around the search row
     QWidget* m_Panel1 = nullptr;            ///< the search row inside ToolBar0
     QLabel* m_Label4 = nullptr;             ///< caption "Search for:"
-    QLineEdit* m_eSearch = nullptr;         ///< the search text (at most 255 characters)
     QLabel* m_Label1 = nullptr;             ///< caption "Items:"
     QSpinBox* m_seNumberofItems = nullptr;  ///< rows shown in the table, 10..100 in steps of 10
     FilterBar* m_pFilters = nullptr;        ///< the filter bar under the search row ("Show Filters")
     QWidget* m_Toolbar1 = nullptr;          ///< the row of tool buttons ("Show Toolbar" hides it)
-    QToolButton* m_sbSearchDir = nullptr;   ///< tool button "Search Selected Directory"
-    QToolButton* m_sbSearchHDs = nullptr;   ///< tool button "Search all Hard Disks"
-    QToolButton* m_sbStop = nullptr;        ///< tool button "Stop current Search"
-    QToolButton* m_sbRecurseDirs = nullptr; ///< toggle "Recurse Subdirectories while searching"
-    QToolButton* m_sbMeasure = nullptr;     ///< toggle "Fuzzy": the length-independent measure
-    QToolButton* m_sbSimilar = nullptr;     ///< toggle "Similar": the length-dependent measure
     QFrame* m_Bevel1 = nullptr;             ///< separator line between the search and the file buttons
     QToolButton* m_sbCopy = nullptr;        ///< tool button "Copy selected Files to highlighted Directory"
     QToolButton* m_sbMove = nullptr;        ///< tool button "Move selected Files to highlighted Directory"

@@ -2,13 +2,17 @@
 
 #include <QDateTime>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTimer>
+#include <QToolButton>
 
 #include "search/parallel_walk.h"
 #include "search/record_replay.h"
 #include "search/walk_record_store.h"
 #include "ui/logic/record_keeper.h"
 #include "ui/logic/result_model.h"
+#include "ui/widgets/tool_button.h"
+#include "ui/widgets/tool_icons.h"
 #include "ui/window/results_controller.h"
 
 namespace toka {
@@ -20,12 +24,52 @@ constexpr int kRecordWaitMs = 300;
 
 } // namespace
 
-SearchController::SearchController(ResultsController& results, QWidget* markParent)
-    : QObject(markParent), m_results(results) {
+SearchController::SearchController(QObject* parent) : QObject(parent) {}
+
+void SearchController::createSearchText(QWidget* row) {
+    m_eSearch = new QLineEdit("TOKASearch", row);
+    m_eSearch->setToolTip("Enter Search String here");
+    m_eSearch->setMaxLength(255);
+    m_eSearch->setFixedWidth(176);
+}
+
+void SearchController::createToolButtons(QWidget* row) {
+    m_sbSearchDir = pictureToolButton(row, ToolPicture::SearchDirectory, "Search Selected Directory");
+    m_sbSearchHDs = pictureToolButton(row, ToolPicture::SearchDisks, "Search all Hard Disks");
+    m_sbStop = pictureToolButton(row, ToolPicture::Stop, "Stop current Search");
+    m_sbRecurseDirs =
+        pictureToolButton(row, ToolPicture::RecurseDirs, "Recurse Subdirectories while searching", false, true);
+    m_sbMeasure = captionToolButton(row, "Fuzzy", "Search not length dependend");
+    m_sbSimilar = captionToolButton(row, "Similar", "Search is length dependend");
+    // The toggles' pressed state in the palette's selection colours: some
+    // styles draw it too faintly to see in a dark theme.
+    for (QToolButton* toggle : {m_sbRecurseDirs, m_sbMeasure, m_sbSimilar})
+        toggle->setStyleSheet(QStringLiteral("QToolButton:checked { background-color: palette(highlight);"
+                                             " color: palette(highlighted-text); border: 1px solid palette(dark);"
+                                             " border-radius: 2px; }"));
+    m_sbRecurseDirs->setChecked(true);
+    m_sbMeasure->setChecked(true);
+    m_sbStop->setEnabled(false);
+}
+
+void SearchController::showAnswersIn(ResultsController& results, QWidget* markParent) {
+    m_results = &results;
     m_mark = new QLabel(markParent);
     m_mark->setObjectName("lRecorded");
     m_mark->setContentsMargins(6, 0, 0, 0);
     m_mark->setVisible(false);
+}
+
+void SearchController::setControlsEnabled(bool idle) {
+    for (QToolButton* button : {m_sbSearchDir, m_sbSearchHDs, m_sbRecurseDirs, m_sbMeasure, m_sbSimilar})
+        button->setEnabled(idle);
+    m_sbStop->setEnabled(!idle);
+}
+
+void SearchController::showOptions(bool recurseDirs, bool fuzzy) {
+    m_sbRecurseDirs->setChecked(recurseDirs);
+    m_sbMeasure->setChecked(fuzzy);
+    m_sbSimilar->setChecked(!fuzzy);
 }
 
 // The walk goes first: its last worker must not post the end of the search
@@ -108,7 +152,7 @@ void SearchController::endWalk(bool record) {
 }
 
 void SearchController::copyWalkList() {
-    if (m_walk && !m_showingRecorded) m_walk->copyList(m_results.shownList());
+    if (m_walk && !m_showingRecorded) m_walk->copyList(m_results->shownList());
 }
 
 std::string SearchController::currentDirectory() const { return m_walk ? m_walk->currentDirectory() : std::string(); }
@@ -159,7 +203,7 @@ void SearchController::answerFromRecord(const std::vector<WalkRoot>& roots, cons
             m_walk.reset();
             SimList search;
             search.InitSimList(text, MaxListSize);
-            m_results.setOrder(ResultModel::kRankOrder); // a new text shows the ranks' order
+            m_results->setOrder(ResultModel::kRankOrder); // a new text shows the ranks' order
             showRecordedAnswer(answer, search, options);
         },
         none);
@@ -169,7 +213,7 @@ void SearchController::showRecordedAnswer(const RecordAnswer& answer, const SimL
                                           const ScanOptions& options) {
     RecordReplay replay(answer.record, search, options);
     replay.run(0, answer.signatures.get());
-    m_results.shownList() = replay.list();
+    m_results->shownList() = replay.list();
     m_recordedCount = replay.scannedEntries();
     m_showingRecorded = true;
     if (answer.current) showCurrentMark(answer.record->blockCount());

@@ -1,9 +1,14 @@
 #pragma once
-// The search's duty: the walk on worker threads and the recorded walks.  A
-// search whose directory and options have a record shows the record's answer
-// as soon as it is read, marked with the walk's time (lRecorded), and the
-// walk's own answer replaces it when the walk ends.  Records are looked up,
-// read, written and forgotten by the RecordKeeper's worker, never on the
+// The search's duty: its controls, the walk on worker threads and the
+// recorded walks.  It makes and owns the search text (eSearch), the search
+// buttons (sbSearchDir, sbSearchHDs, sbStop), the toggles of the options a
+// walk takes (sbRecurseDirs, sbMeasure, sbSimilar) and the record's mark
+// (lRecorded); the window places them in its rows (the search row, the tool
+// row, the status strip) and runs its own handlers on their clicks and
+// keys.  A search whose directory and options have a record shows the
+// record's answer as soon as it is read, marked with the walk's time, and
+// the walk's own answer replaces it when the walk ends.  Records are looked
+// up, read, written and forgotten by the RecordKeeper's worker, never on the
 // window's thread.
 
 #include <QObject>
@@ -21,6 +26,8 @@
 #include "similar/simlist.h"
 
 class QLabel;
+class QLineEdit;
+class QToolButton;
 class QWidget;
 
 namespace toka {
@@ -34,15 +41,42 @@ class ResultsController;
 class SearchController : public QObject {
     Q_OBJECT
 public:
-    /// The answers go to results; the record's mark is made in markParent.
-    SearchController(ResultsController& results, QWidget* markParent);
+    /// Made before the window's controls: the window's rows take the
+    /// search's controls as it builds them (createSearchText, then
+    /// createToolButtons), and showAnswersIn follows once the table is made.
+    explicit SearchController(QObject* parent);
     /// Stops and joins the walk, and writes the record handed over last.
     ~SearchController() override;
 
+    /// The search text, made in row (the search row): at most 255
+    /// characters, "TOKASearch" at first.
+    void createSearchText(QWidget* row);
+    /// The search buttons and the toggles, made in row (the tool row) in
+    /// this order: recursion and the fuzzy measure on, Stop disabled.
+    void createToolButtons(QWidget* row);
+    /// The answers go to results; the record's mark is made in markParent.
+    void showAnswersIn(ResultsController& results, QWidget* markParent);
+
+    // --- the controls -----------------------------------------------------------
+    QLineEdit* eSearch() const { return m_eSearch; }
+    QToolButton* sbSearchDir() const { return m_sbSearchDir; }
+    QToolButton* sbSearchHDs() const { return m_sbSearchHDs; }
+    QToolButton* sbStop() const { return m_sbStop; }
+    QToolButton* sbRecurseDirs() const { return m_sbRecurseDirs; }
+    QToolButton* sbMeasure() const { return m_sbMeasure; }
+    QToolButton* sbSimilar() const { return m_sbSimilar; }
     /// "from the walk of 8 Dec 14:02" while the rows are a recorded answer,
     /// "checked 14:05" once the walk has verified it, or "recorded walks
     /// refused".
     QLabel* lRecorded() const { return m_mark; }
+
+    /// Idle: every button but Stop enabled; during a search (idle false)
+    /// only Stop, so that the options stay as the walk took them.  The
+    /// search text stays usable.
+    void setControlsEnabled(bool idle);
+    /// The toggles show the options: recursion on or off, and which of the
+    /// two measures is on (Fuzzy, else Similar).
+    void showOptions(bool recurseDirs, bool fuzzy);
 
     // --- the walk -------------------------------------------------------------
     /// Watches every directory the walk is about to list (on a worker).
@@ -116,9 +150,16 @@ private:
     void beginWalk();
     void hideMark();
 
-    ResultsController& m_results;
-    QLabel* m_mark = nullptr;
-    SimList m_walkSearch; ///< the search m_walk scores against; it outlives the walk
+    ResultsController* m_results = nullptr; ///< set by showAnswersIn
+    QLineEdit* m_eSearch = nullptr;         ///< the search text (at most 255 characters)
+    QToolButton* m_sbSearchDir = nullptr;   ///< tool button "Search Selected Directory"
+    QToolButton* m_sbSearchHDs = nullptr;   ///< tool button "Search all Hard Disks"
+    QToolButton* m_sbStop = nullptr;        ///< tool button "Stop current Search"
+    QToolButton* m_sbRecurseDirs = nullptr; ///< toggle "Recurse Subdirectories while searching"
+    QToolButton* m_sbMeasure = nullptr;     ///< toggle "Fuzzy": the length-independent measure
+    QToolButton* m_sbSimilar = nullptr;     ///< toggle "Similar": the length-dependent measure
+    QLabel* m_mark = nullptr;               ///< lRecorded
+    SimList m_walkSearch;                   ///< the search m_walk scores against; it outlives the walk
     std::unique_ptr<ParallelWalk> m_walk;
     bool m_walkStarted = false;
     std::vector<WalkRoot> m_waitingRoots; ///< the roots of a walk waiting for its record

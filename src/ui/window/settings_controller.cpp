@@ -20,6 +20,7 @@
 #include "ui/widgets/strgrdex.h"
 #include "ui/window/mainform.h"
 #include "ui/window/results_controller.h"
+#include "ui/window/search_controller.h"
 
 namespace toka {
 
@@ -101,7 +102,7 @@ SettingsController::SettingsController(TMainForm& window) : QObject(&window), m_
 void SettingsController::connectSearchBox() {
     TMainForm& window = m_window;
     m_recentTexts = new QStringListModel(&window);
-    QLineEdit* box = window.eSearch();
+    QLineEdit* box = window.search().eSearch();
     auto* completer = new QCompleter(m_recentTexts, box);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     box->setCompleter(completer);
@@ -109,9 +110,9 @@ void SettingsController::connectSearchBox() {
     // remembered as its search starts; the search controls are enabled
     // exactly when one can start.
     const auto remember = [this] {
-        if (!m_window.isSearching() && m_window.sbSearchDir()->isEnabled()) rememberSearchText();
+        if (!m_window.isSearching() && m_window.search().sbSearchDir()->isEnabled()) rememberSearchText();
     };
-    for (QToolButton* button : {window.sbSearchDir(), window.sbSearchHDs()})
+    for (QToolButton* button : {window.search().sbSearchDir(), window.search().sbSearchHDs()})
         connect(button, &QToolButton::clicked, this, remember);
     for (QAction* action : {window.Directory1(), window.AllFixedDisks1()})
         connect(action, &QAction::triggered, this, remember);
@@ -129,7 +130,7 @@ void SettingsController::setDesignedDefaults() {
 }
 
 void SettingsController::rememberSearchText() {
-    const QStringList texts = withRecentText(m_recentTexts->stringList(), m_window.eSearch()->text());
+    const QStringList texts = withRecentText(m_recentTexts->stringList(), m_window.search().eSearch()->text());
     if (texts == m_recentTexts->stringList()) return;
     m_recentTexts->setStringList(texts);
     if (m_file.isEmpty()) return;
