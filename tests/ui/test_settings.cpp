@@ -20,6 +20,7 @@
 #include "ui/logic/remembered_settings.h"
 #include "ui/widgets/strgrdex.h"
 #include "ui_test_support.h"
+#include "viewer/picture_formats.h"
 
 namespace toka::test {
 
@@ -70,6 +71,9 @@ QMap<QString, QString> stateOf(TMainForm& form) {
         {"headerSort", QString("%1%2")
                            .arg(form.settings().SortByHeaderClick())
                            .arg(form.results().sortByHeaderClickCommand()->isChecked())},
+        {"pictures", QString("%1%2")
+                         .arg(form.settings().AllPictureFormats())
+                         .arg(form.settings().AllPictureFormats1()->isChecked())},
         {"deleteKey",
          QString("%1%2").arg(form.settings().DeleteKeyMovesToTrash()).arg(form.MoveToTrash1()->shortcut().toString())},
         {"records", QString("%1%2%3")
@@ -117,7 +121,10 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
         QCOMPARE(settingsFilePath(), ini());
     }
-    void cleanup() { m_form.reset(); }
+    void cleanup() {
+        m_form.reset();
+        setViewerPictureFormats(PictureFormats::Designed);
+    }
 
     void firstStartAndDamagedFiles_data() {
         QTest::addColumn<QByteArray>("file"); // null: none
@@ -153,6 +160,7 @@ private slots:
             << QByteArray("[options]\nrecordWalks=true\nsearchAsYouType=true\n") << "records=111";
         QTest::newRow("typing on, records off") << QByteArray("[options]\nsearchAsYouType=true\n") << "records=010";
         QTest::newRow("header sorting on") << QByteArray("[options]\nsortByHeaderClick=true\n") << "headerSort=11";
+        QTest::newRow("all picture formats") << QByteArray("[options]\nallPictureFormats=true\n") << "pictures=11";
         QTest::newRow("Delete key moves to trash")
             << QByteArray("[options]\ndeleteKeyMovesToTrash=true\n") << "deleteKey=1Del";
         QTest::newRow("header sorting no boolean")
@@ -291,11 +299,14 @@ private slots:
         StartOptions options;
         options.fuzzySearch = false;
         options.noRecurse = true;
+        options.allPictures = true;
         options.directory = tree("/c/.hidden"); // not in the tree's listing: a node of its own
         options.searchText = "needle";
         TMainForm& form = started(options);
         QVERIFY(form.search().sbSimilar()->isChecked() && !form.search().sbMeasure()->isChecked());
         QVERIFY(!form.search().sbRecurseDirs()->isChecked());
+        QVERIFY(form.settings().AllPictureFormats1()->isChecked());
+        QTRY_COMPARE(viewerPictureFormats(), PictureFormats::EveryReadable);
         QCOMPARE(form.search().eSearch()->text(), QString("needle"));
         const std::string selected = tree("/c/.hidden/");
         QCOMPARE(form.selectedDirectory(), selected);
@@ -318,6 +329,7 @@ private slots:
         const RememberedSettings remembered = readSettings(ini());
         QCOMPARE(remembered.fuzzySearch, std::optional<bool>(true));
         QCOMPARE(remembered.recurseDirs, std::optional<bool>(true));
+        QCOMPARE(remembered.allPictureFormats, std::optional<bool>(false));
         QCOMPARE(remembered.lastDirectory, selected);
         QCOMPARE(remembered.recentTexts, QStringList{"needle"});
     }

@@ -1,6 +1,7 @@
 // The file viewer through the window: real searches of temporary trees, rows
 // marked with the mouse, and what the memo and the picture box show after.
 // The memo itself (scrolling, selecting, copying) is tested at the end.
+#include <QAction>
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
@@ -209,21 +210,31 @@ private slots:
         }
     }
 
-    // tokasearch --all-pictures: the JPEG that is text above shows as a
-    // picture, and one that lies about its content ends in the box.
+    // View > All Picture Formats: the JPEG that is text above shows as a
+    // picture, and one that lies about its content ends in the box; turned
+    // off, the JPEG is text again.
     void everyReadableFormat_showsJpeg() {
         write("every/PHOTO.JPG", jpeg());
         write("every/PHOTO.PNG", jpeg());
-        setViewerPictureFormats(PictureFormats::EveryReadable);
         TMainForm& form = searched("every", "photo");
         toggleViewer(form);
+        QAction* allFormats = form.settings().AllPictureFormats1();
+        QVERIFY(!allFormats->isChecked());
+        allFormats->trigger();
+        // The formats are found on the viewer's worker.
+        QTRY_COMPARE(viewerPictureFormats(), PictureFormats::EveryReadable);
         BoxWatcher watcher(QMessageBox::Ok, describedWith(form));
         clickRow(form, rowOf(form, "PHOTO.JPG"));
         QVERIFY(!form.viewer().mFileViewer()->isVisible());
-        QCOMPARE(shownPicture(form).size(), QSize(8, 8)); // lossy: its colour is near blue only
+        QTRY_COMPARE(shownPicture(form).size(), QSize(8, 8)); // lossy: its colour is near blue only
         QVERIFY(watcher.boxes.isEmpty());
         clickRow(form, rowOf(form, "PHOTO.PNG"));
-        QCOMPARE(watcher.boxes, QStringList{kBoxSeen});
+        QTRY_COMPARE(watcher.boxes, QStringList{kBoxSeen});
+
+        allFormats->trigger();
+        QCOMPARE(viewerPictureFormats(), PictureFormats::Designed);
+        clickRow(form, rowOf(form, "PHOTO.JPG"));
+        QTRY_VERIFY(form.viewer().mFileViewer()->isVisible());
     }
 
     // Rows that name no readable text file.
