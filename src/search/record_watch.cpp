@@ -1,11 +1,14 @@
 #include "search/record_watch.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "platform/core/paths.h"
 #include "platform/listing/directory_watch.h"
 #include "search/record_replay.h"
 #include "similar/simlist.h"
+
+#include <xxhash.h>
 
 namespace toka {
 
@@ -243,17 +246,29 @@ void RecordWatch::watchDirectories() {
     if (!fits) directories.resize(budget);
     std::size_t added = 0;
     std::size_t watched = m_kernel->watch.watched();
-    // Most changes make or remove files only: the same directories, every
-    // one of them still watched, keep their watches without a look.
-    const bool same = directories == m_watchList && watched == directories.size();
+    // Most changes make or remove files only: the same directories (known
+    // by a 128-bit hash of their paths, NUL-separated), every one of them
+    // still watched, keep their watches without a look.
+    const std::unique_ptr<XXH3_state_t, XXH_errorcode (*)(XXH3_state_t*)> state(XXH3_createState(), XXH3_freeState);
+    std::array<std::uint64_t, 2> listHash{};
+    bool hashed = state && XXH3_128bits_reset(state.get()) == XXH_OK;
+    for (const std::string& directory : directories)
+        hashed = hashed && XXH3_128bits_update(state.get(), directory.c_str(), directory.size() + 1) == XXH_OK;
+    if (hashed) {
+        const XXH128_hash_t digest = XXH3_128bits_digest(state.get());
+        listHash = {digest.low64, digest.high64};
+    }
+    const bool same =
+        hashed && watched == directories.size() && directories.size() == m_watchListSize && listHash == m_watchListHash;
     if (!same) {
         watched = m_kernel->watch.watchOnly(directories, &added);
-        m_watchList = std::move(directories);
+        m_watchListHash = listHash;
+        m_watchListSize = directories.size();
     }
     if (m_settings.watching) m_settings.watching(watched);
     std::lock_guard lock(m_mutex);
     m_watched = watched;
-    m_allWatched = fits && watched == m_watchList.size();
+    m_allWatched = fits && watched == directories.size();
     // A directory watched only now may have changed after the walk listed
     // it and before its watch stood: one more walk finds out.
     if (added > 0) m_pending = true;

@@ -19,6 +19,7 @@
 // Everything runs on a thread of the watch's own; nothing here waits on the
 // caller's thread except latest, for at most the time it is given.
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -118,7 +119,10 @@ private:
     bool m_quit = false;
     ParallelWalk* m_walk = nullptr; ///< the walk in progress, for the stop
 
-    std::vector<std::string> m_watchList; ///< the directories last given to the kernel's watch
+    // The directories last given to the kernel's watch: their count and the
+    // hash of their paths.
+    std::size_t m_watchListSize = 0;
+    std::array<std::uint64_t, 2> m_watchListHash{};
     struct Kernel;
     std::unique_ptr<Kernel> m_kernel;
     std::thread m_thread; // last: it starts when everything above is ready
