@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <memory>
+#include <xxhash.h>
 
 #include "platform/core/paths.h"
 #include "platform/listing/directory_watch.h"
 #include "search/record_replay.h"
 #include "similar/simlist.h"
-
-#include <xxhash.h>
 
 namespace toka {
 
