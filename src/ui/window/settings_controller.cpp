@@ -89,7 +89,7 @@ SettingsController::SettingsController(TMainForm& window) : QObject(&window), m_
     m_AllPictureFormats1->setToolTip(
         QStringLiteral("Show every picture format this system reads (PNG, JPEG, GIF, ...) as a picture, "
                        "not only .bmp, .ico and .wmf files"));
-    // These three are switched by their commands alone.
+    // These four are switched by their commands alone.
     connect(m_SearchAsYouType1, &QAction::toggled, this, [this](bool on) { m_searchAsYouType = on; });
     connect(m_RecordWalks1, &QAction::toggled, this, [this](bool on) {
         m_recordWalks = on;
