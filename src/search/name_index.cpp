@@ -226,4 +226,12 @@ bool NameIndex::mayReach(std::uint8_t count, std::uint8_t minLength, int length,
     return !(c / (lq + static_cast<long double>(minLength) - c - 2) < cutOff);
 }
 
+void SharedGroupCounts::countOnce(const std::atomic<bool>* stop) {
+    // Looked at first: most calls find the count taken, without a write to
+    // the flag that every thread reads.
+    if (!m_index || m_taken.load(std::memory_order_relaxed) || m_taken.exchange(true)) return;
+    if (m_index->count(nameIndexQuery(m_text, m_length), m_counts, stop))
+        m_counted.store(true, std::memory_order_release);
+}
+
 } // namespace toka

@@ -99,4 +99,32 @@ private:
     std::vector<List> m_buckets;
 };
 
+/// An index's counts for one query, shared by the threads of one pass over
+/// the record: the first thread that asks makes them, while the others read
+/// every name until they are made.
+class SharedGroupCounts {
+public:
+    /// index: null for none; text and length as for nameIndexQuery (text
+    /// must outlive this).
+    SharedGroupCounts(const NameIndex* index, std::u32string_view text, int length)
+        : m_index(index), m_text(text), m_length(length) {}
+
+    /// The first call of any thread counts (stop, looked at between the
+    /// index's lists, gives up); every other call returns at once.
+    void countOnce(const std::atomic<bool>* stop);
+    /// The counts once made; null before, and for good without an index,
+    /// with a damaged one, or after a count given up.
+    const std::vector<std::uint8_t>* counts() const {
+        return m_counted.load(std::memory_order_acquire) ? &m_counts : nullptr;
+    }
+
+private:
+    const NameIndex* m_index;
+    std::u32string_view m_text;
+    int m_length;
+    std::vector<std::uint8_t> m_counts;
+    std::atomic<bool> m_taken{false};
+    std::atomic<bool> m_counted{false};
+};
+
 } // namespace toka

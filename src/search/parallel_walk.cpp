@@ -219,10 +219,8 @@ struct ParallelWalk::Shared {
     // The letter-pair counts of previous's groups for the search text
     // (name_index.h): made by the first worker that takes entries from the
     // record; until they are made, or without an index, every recorded name
-    // is rated.
-    std::vector<std::uint8_t> groupCounts;
-    std::atomic<bool> countingTaken{false};
-    std::atomic<bool> groupsCounted{false};
+    // is rated.  Set by start, with previous.
+    std::optional<SharedGroupCounts> groups;
     std::atomic<std::uint64_t> listedDirectories{0};
     // The new record's blocks taken whole from previous: (new, old).
     mutable std::mutex sameBlocksMutex;
@@ -336,6 +334,9 @@ void ParallelWalk::start(std::vector<WalkRoot> roots) {
         if (!sameOptions || s.previous->roots() != walkRootPaths(roots) || s.previous->accessFingerprint() != access)
             s.previous.reset();
     }
+    if (s.previous)
+        s.groups.emplace(s.previous->nameIndex(), s.search.SearchText(),
+                         s.search.Filter().queryLength(s.options.fuzzy));
     if (!s.recordOptions.empty()) {
         std::vector<std::string> paths = walkRootPaths(roots);
         // A root without a path is never listed; a record cannot name it.
@@ -653,15 +654,12 @@ bool ParallelWalk::Shared::answerLeafFromRecord(const Task& task, const Child& c
 }
 
 void ParallelWalk::Shared::visitRecorded(EntrySink& sink, std::uint32_t block, bool stoppable) {
+    groups->countOnce(&stop);
+    const std::vector<std::uint8_t>* const counts = groups->counts();
     const NameIndex* const index = previous->nameIndex();
     const bool fuzzy = options.fuzzy;
     const int queryLength = search.Filter().queryLength(fuzzy);
-    if (index && !countingTaken.exchange(true)) {
-        if (index->count(nameIndexQuery(search.SearchText(), queryLength), groupCounts, &stop))
-            groupsCounted.store(true, std::memory_order_release);
-    }
-    const bool counted = index && groupsCounted.load(std::memory_order_acquire);
-    const std::uint64_t firstGroup = counted ? previous->firstGroup(block) : 0;
+    const std::uint64_t firstGroup = counts ? previous->firstGroup(block) : 0;
     bool rate = true;
     std::uint32_t k = 0;
     for (const RecordedEntry entry : previous->entries(block)) {
@@ -669,10 +667,10 @@ void ParallelWalk::Shared::visitRecorded(EntrySink& sink, std::uint32_t block, b
             if (stoppable && stop.load(std::memory_order_relaxed)) return;
             sink.readBounds();
         }
-        if (counted && k % kNameIndexGroup == 0) {
+        if (counts && k % kNameIndexGroup == 0) {
             const std::uint64_t group = firstGroup + k / kNameIndexGroup;
-            rate = NameIndex::mayReach(groupCounts[group], index->minLength(group), queryLength, fuzzy,
-                                       sink.cutOff.value());
+            rate =
+                NameIndex::mayReach((*counts)[group], index->minLength(group), queryLength, fuzzy, sink.cutOff.value());
         }
         sink.visit(entry.name, entry.type, nullptr, rate);
         ++k;

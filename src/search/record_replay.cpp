@@ -230,16 +230,9 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
     // first (a list that fills with the highest score early); without an
     // index, or with a damaged one, every name is read.
     const NameIndex* const index = useIndex ? m_record->nameIndex() : nullptr;
-    std::vector<std::uint8_t> groupCounts;
     const int queryLength = m_scorer.Filter().queryLength(fuzzy);
-    std::atomic<bool> counting{index != nullptr};
-    std::atomic<bool> counted{false};
+    SharedGroupCounts groups(index, m_scorer.SearchText(), queryLength);
     std::atomic<bool> noChunksLeft{false};
-    auto countGroups = [&] {
-        if (!counting.exchange(false)) return;
-        if (index->count(nameIndexQuery(m_scorer.SearchText(), queryLength), groupCounts, &noChunksLeft))
-            counted.store(true, std::memory_order_release);
-    };
 
     // bestFrom[n]: the highest score of any name of n code points or more
     // (a group's shortest name's length; 0 for none known).
@@ -247,7 +240,7 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
     bestFrom[256] = Real48();
     for (std::size_t n = 255; n >= 1; --n) bestFrom[n] = std::max(bestFrom[n + 1], m_scorer.ScoreBound(fuzzy, int(n)));
     auto work = [&] {
-        countGroups();
+        groups.countOnce(&noChunksLeft);
         std::vector<Candidate> found;
         for (;;) {
             const std::size_t c = nextChunk.fetch_add(1);
@@ -281,7 +274,8 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
                 const Segment& segment = segments[s];
                 const std::uint64_t* signature = signatures ? signatures->data() + segment.first : nullptr;
                 // The index from the first segment after its count is done.
-                if (!counted.load(std::memory_order_acquire)) {
+                const std::vector<std::uint8_t>* const counts = groups.counts();
+                if (!counts) {
                     for (const RecordedEntry entry : RecordedEntries(segment.at, segment.count)) {
                         rate(segment, entry, signature);
                         if (signature) ++signature;
@@ -304,7 +298,7 @@ void RecordReplay::run(unsigned threads, const std::vector<std::uint64_t>* signa
                     const std::uint8_t minLength = index->minLength(group);
                     const bool read =
                         lastRank < bestFrom[minLength]
-                        && NameIndex::mayReach(groupCounts[group], minLength, queryLength, fuzzy, cutOff.value());
+                        && NameIndex::mayReach((*counts)[group], minLength, queryLength, fuzzy, cutOff.value());
                     if (!read && k % kNameIndexGroup == 0 && k + n == groupEnd) {
                         at += m_record->groupBytes(group);
                     } else {

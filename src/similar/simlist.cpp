@@ -71,13 +71,13 @@ long double SimList::measureName(std::string_view name, bool fuzzy, Real48 cutOf
 }
 
 Real48 SimList::ScoreAgainst(std::string_view name, bool fuzzy, Real48 cutOff) const {
-    // Most names of a long walk leave here, after one pass over their bytes.
-    if (m_filter.rejects(name, fuzzy, cutOff.value())) return Real48();
-    return Real48::fromExtended(Score(name, fuzzy, cutOff));
+    return Rate(name, fuzzy, cutOff).score;
 }
 
 SimList::RatedScore SimList::Rate(std::string_view name, bool fuzzy, Real48 cutOff) const {
-    // A name the filter turns away scores 0 against every higher cut-off.
+    // Most names of a long walk leave here, after one pass over their
+    // bytes; a name the filter turns away scores 0 against every higher
+    // cut-off.
     RatedScore rated{Real48(), cutOff, -std::numeric_limits<long double>::infinity()};
     if (!m_filter.rejects(name, fuzzy, cutOff.value()))
         rated.score = Real48::fromExtended(measureName(name, fuzzy, cutOff, false, &rated.holdsUpTo));

@@ -99,8 +99,7 @@ public:
     /// The same, for a name whose BigramFilter::signature is known: most
     /// names are then turned away without a look at their bytes.
     Real48 ScoreAgainst(std::string_view name, std::uint64_t signature, bool fuzzy, Real48 cutOff) const {
-        if (m_filter.rejectsSignature(signature, fuzzy, cutOff.value())) return Real48();
-        return ScoreAgainst(name, fuzzy, cutOff);
+        return Rate(name, signature, fuzzy, cutOff).score;
     }
 
     /// A name's score kept for a later look against a higher cut-off (the
